@@ -1,0 +1,147 @@
+#include "app/messagelist.h"
+
+#include "app/markpictures.h"
+
+#include <QLocale>
+
+namespace {
+
+// The locale's long time format without its time-zone field: header dates
+// are the sender's wall-clock time and carry no zone of ours.
+QString longTimeFormatWithoutZone()
+{
+    const QString format = QLocale().timeFormat(QLocale::LongFormat);
+    QString result;
+    bool quoted = false;
+    for (QChar c : format) {
+        if (c == QLatin1Char('\''))
+            quoted = !quoted;
+        if (quoted || c != QLatin1Char('t'))
+            result += c;
+    }
+    return result.trimmed();
+}
+
+} // namespace
+
+QString dateColumnText(const QString &dateHeader)
+{
+    const ParsedDate parsed = ParseDate(dateHeader);
+    if (!parsed.dateTime.isValid())
+        return dateHeader;
+    const QLocale locale;
+    QString text = locale.toString(parsed.dateTime.date(), QLocale::ShortFormat);
+    if (parsed.dateTime.time() != QTime(0, 0))
+        text += QLatin1Char(' ') + locale.toString(parsed.dateTime.time(), longTimeFormatWithoutZone());
+    return text;
+}
+
+MessageEntry MessageEntry::fromHeaders(const TmsHeaders &headers, qint64 size)
+{
+    MessageEntry row;
+    row.Subject = GetHeaderValue(headers, QStringLiteral("Subject"));
+    row.Sender = SplitAddress(GetHeaderValue(headers, QStringLiteral("From"))).Address;
+    row.Size = QString::number(size);
+    row.Date = dateColumnText(GetHeaderValue(headers, QStringLiteral("Date")));
+    return row;
+}
+
+int MessageListModel::columnWidth(int column)
+{
+    static constexpr int widths[ColumnCount] = {220, 200, 60, 130};
+    return column >= 0 && column < ColumnCount ? widths[column] : 0;
+}
+
+MessageListModel::MessageListModel(QObject *parent) : QAbstractTableModel(parent) {}
+
+int MessageListModel::rowCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : count();
+}
+
+int MessageListModel::columnCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : ColumnCount;
+}
+
+QVariant MessageListModel::data(const QModelIndex &index, int role) const
+{
+    if (!index.isValid() || index.row() >= count())
+        return {};
+    const MessageEntry &row = m_rows.at(index.row());
+    switch (role) {
+    case Qt::DisplayRole:
+    case Qt::ToolTipRole:
+        switch (index.column()) {
+        case SubjectColumn: return row.Subject;
+        case SenderColumn: return row.Sender;
+        case SizeColumn: return row.Size;
+        case DateColumn: return row.Date;
+        }
+        break;
+    case Qt::DecorationRole:
+        if (index.column() == SubjectColumn && row.Mark != MarkState::None)
+            return markPicture(row.Mark);
+        break;
+    case Qt::TextAlignmentRole:
+        if (index.column() == SizeColumn)
+            return QVariant::fromValue(Qt::AlignRight | Qt::AlignVCenter);
+        break;
+    }
+    return {};
+}
+
+QVariant MessageListModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation != Qt::Horizontal)
+        return {};
+    if (role == Qt::TextAlignmentRole && section == SizeColumn)
+        return QVariant::fromValue(Qt::AlignRight | Qt::AlignVCenter);
+    if (role != Qt::DisplayRole)
+        return {};
+    switch (section) {
+    case SubjectColumn: return QStringLiteral("Subject");
+    case SenderColumn: return QStringLiteral("Sender");
+    case SizeColumn: return QStringLiteral("Size");
+    case DateColumn: return QStringLiteral("Date");
+    }
+    return {};
+}
+
+void MessageListModel::addRow(const MessageEntry &row)
+{
+    beginInsertRows({}, count(), count());
+    m_rows.append(row);
+    endInsertRows();
+}
+
+void MessageListModel::clear()
+{
+    if (m_rows.isEmpty())
+        return;
+    beginResetModel();
+    m_rows.clear();
+    endResetModel();
+}
+
+void MessageListModel::setMark(int row, MarkState mark)
+{
+    if (row < 0 || row >= count() || m_rows[row].Mark == mark)
+        return;
+    m_rows[row].Mark = mark;
+    const QModelIndex cell = index(row, SubjectColumn);
+    emit dataChanged(cell, cell, {Qt::DecorationRole});
+}
+
+void MessageListModel::setAllMarks(MarkState mark)
+{
+    for (int row = 0; row < count(); ++row)
+        setMark(row, mark);
+}
+
+int MessageListModel::markedCount() const
+{
+    return static_cast<int>(std::count_if(m_rows.cbegin(), m_rows.cend(), [](const MessageEntry &row) {
+        return isMarkedForDeletion(row.Mark);
+    }));
+}

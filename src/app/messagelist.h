@@ -1,0 +1,57 @@
+#pragma once
+// The message list of the main window: one row per waiting message, in
+// server order. Row i is message number i + 1 on the server and info item i
+// of the POP3 client; the rows' texts are the only copy of Subject, Sender,
+// Size and Date that the rules and the delete log read.
+
+#include "mail/headers.h"
+#include "rules/markstate.h"
+
+#include <QAbstractTableModel>
+#include <QList>
+
+struct MessageEntry
+{
+    QString Subject;
+    QString Sender;
+    QString Size;
+    QString Date;
+    MarkState Mark = MarkState::None;
+
+    // The row for a message from its raw header lines and its size in octets.
+    static MessageEntry fromHeaders(const TmsHeaders &headers, qint64 size);
+};
+
+// The Date column: the parsed date-time in the locale's short date and
+// long time (the time left out at exactly midnight), or the header text as
+// it was when it cannot be read.
+QString dateColumnText(const QString &dateHeader);
+
+class MessageListModel : public QAbstractTableModel
+{
+    Q_OBJECT
+public:
+    enum Column { SubjectColumn, SenderColumn, SizeColumn, DateColumn, ColumnCount };
+    static int columnWidth(int column);
+
+    explicit MessageListModel(QObject *parent = nullptr);
+
+    int rowCount(const QModelIndex &parent = QModelIndex()) const override;
+    int columnCount(const QModelIndex &parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex &index, int role) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+
+    int count() const { return static_cast<int>(m_rows.size()); }
+    const MessageEntry &entry(int row) const { return m_rows.at(row); }
+    void addRow(const MessageEntry &row);
+    void clear();
+
+    MarkState mark(int row) const { return m_rows.at(row).Mark; }
+    void setMark(int row, MarkState mark);
+    void setAllMarks(MarkState mark);
+    // Rows that the delete pass removes (check marks and known spammers).
+    int markedCount() const;
+
+private:
+    QList<MessageEntry> m_rows;
+};
