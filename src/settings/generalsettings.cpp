@@ -1,0 +1,266 @@
+#include "settings/generalsettings.h"
+
+#include "settings/scramble.h"
+
+namespace {
+
+const QString Automatic = QStringLiteral("Automatic");
+const QString Which = QStringLiteral("Which");
+const QString Minutes = QStringLiteral("Minutes");
+const QString Ras = QStringLiteral("RAS");
+const QString Count = QStringLiteral("Count");
+const QString Points = QStringLiteral("Points");
+
+struct TextValue
+{
+    QString name;
+    QString GeneralSettings::*field;
+};
+struct BoolValue
+{
+    QString name;
+    bool GeneralSettings::*field;
+};
+
+// The defaults of these values are the member initializers of GeneralSettings.
+const TextValue kTextValues[] = {
+    {QStringLiteral("Logfile"), &GeneralSettings::logFile},
+    {QStringLiteral("Mailer"), &GeneralSettings::mailProgram},
+    {QStringLiteral("AlarmFile"), &GeneralSettings::alarmFile},
+};
+const BoolValue kBoolValues[] = {
+    {Automatic, &GeneralSettings::automatic},
+    {QStringLiteral("Ask"), &GeneralSettings::askBeforeDelete},
+    {QStringLiteral("Kill"), &GeneralSettings::deleteWithoutConfirmation},
+    {QStringLiteral("Launch"), &GeneralSettings::launchAfterDelete},
+    {QStringLiteral("Exit"), &GeneralSettings::exitWhenEmpty},
+    {QStringLiteral("Alarm"), &GeneralSettings::alarm},
+    {QStringLiteral("Repeat"), &GeneralSettings::repeatAlarm},
+    {QStringLiteral("SysTray"), &GeneralSettings::startInTray},
+    {QStringLiteral("KillAll"), &GeneralSettings::killAll},
+};
+
+QString mailboxValue(const char *name, int n)
+{
+    return QLatin1String(name) + QString::number(n);
+}
+
+bool isMailboxNumber(int n)
+{
+    return n >= 1 && n <= kMailboxCount;
+}
+
+int readDefaultMailbox(const SettingsStore &store)
+{
+    const int which = store.intValue(SettingsStore::Server, Which, 1);
+    return isMailboxNumber(which) ? which : 1;
+}
+
+MailSecurity readSecurity(const SettingsStore &store, int n)
+{
+    const QString key = mailboxValue("Security", n);
+    if (store.contains(SettingsStore::Server, key)) {
+        // An unreadable choice falls back to the safe one rather than plain text.
+        return mailSecurityFromName(store.value(SettingsStore::Server, key))
+            .value_or(MailSecurity::SslTls);
+    }
+    // Mailboxes stored before the choice existed were checked without TLS.
+    const bool stored = !store.value(SettingsStore::Server, mailboxValue("Server", n)).isEmpty()
+        || !store.value(SettingsStore::Server, mailboxValue("Mailbox", n)).isEmpty();
+    return stored ? MailSecurity::None : MailSecurity::SslTls;
+}
+
+MailboxConfig readMailbox(const SettingsStore &store, int n)
+{
+    MailboxConfig mailbox;
+    mailbox.number = n;
+    mailbox.server = store.value(SettingsStore::Server, mailboxValue("Server", n));
+    mailbox.mailbox = store.value(SettingsStore::Server, mailboxValue("Mailbox", n));
+    mailbox.password = UnscramblePassword(store.value(SettingsStore::Server, mailboxValue("Passwd", n)),
+                                          passwordKey(n));
+    mailbox.security = readSecurity(store, n);
+    mailbox.fingerprint = store.value(SettingsStore::Server, mailboxValue("Fingerprint", n));
+    return mailbox;
+}
+
+void writeMailbox(SettingsStore &store, const MailboxConfig &mailbox)
+{
+    const int n = mailbox.number;
+    store.setValue(SettingsStore::Server, mailboxValue("Server", n), mailbox.server);
+    store.setValue(SettingsStore::Server, mailboxValue("Mailbox", n), mailbox.mailbox);
+    store.setValue(SettingsStore::Server, mailboxValue("Passwd", n),
+                   ScramblePassword(mailbox.password, passwordKey(n)));
+    store.setValue(SettingsStore::Server, mailboxValue("Security", n), mailSecurityName(mailbox.security));
+    store.setValue(SettingsStore::Server, mailboxValue("Fingerprint", n), mailbox.fingerprint);
+}
+
+// The counter as a number; text that is not one counts as 0.
+qint64 spamCountValue(const QString &text)
+{
+    bool ok = false;
+    const qint64 value = text.toLongLong(&ok);
+    if (ok)
+        return value;
+    return parseSettingInt(text, 0);
+}
+
+} // namespace
+
+QString mailSecurityName(MailSecurity security)
+{
+    switch (security) {
+    case MailSecurity::SslTls:
+        return QStringLiteral("SSL/TLS");
+    case MailSecurity::StartTls:
+        return QStringLiteral("STARTTLS");
+    case MailSecurity::None:
+        break;
+    }
+    return QStringLiteral("None");
+}
+
+std::optional<MailSecurity> mailSecurityFromName(const QString &name)
+{
+    for (const MailSecurity security : {MailSecurity::SslTls, MailSecurity::StartTls, MailSecurity::None}) {
+        if (name.trimmed().compare(mailSecurityName(security), Qt::CaseInsensitive) == 0)
+            return security;
+    }
+    return std::nullopt;
+}
+
+GeneralSettings::GeneralSettings()
+{
+    for (int i = 0; i < kMailboxCount; ++i)
+        mailboxes[i].number = i + 1;
+}
+
+bool GeneralSettings::ReadSettings(SettingsStore &store)
+{
+    const bool loaded = store.load();
+    const GeneralSettings defaults;
+    for (const TextValue &v : kTextValues)
+        this->*v.field = store.value(SettingsStore::General, v.name, defaults.*v.field);
+    for (const BoolValue &v : kBoolValues)
+        this->*v.field = store.boolValue(SettingsStore::General, v.name, defaults.*v.field);
+    minutes = store.intValue(SettingsStore::General, Minutes, defaults.minutes);
+    const int ras = store.intValue(SettingsStore::General, Ras, defaults.dialUpIndex);
+    dialUpIndex = ras >= 0 ? ras : 0;
+    spamCount = QString::number(spamCountValue(store.value(SettingsStore::General, Count, defaults.spamCount)));
+    return loaded;
+}
+
+bool GeneralSettings::SaveSettings(SettingsStore &store) const
+{
+    store.load();
+    for (const TextValue &v : kTextValues)
+        store.setValue(SettingsStore::General, v.name, this->*v.field);
+    for (const BoolValue &v : kBoolValues)
+        store.setBool(SettingsStore::General, v.name, this->*v.field);
+    store.setInt(SettingsStore::General, Minutes, minutes);
+    store.setInt(SettingsStore::General, Ras, dialUpIndex);
+    store.setValue(SettingsStore::General, Count, spamCount);
+    return store.save();
+}
+
+bool GeneralSettings::readServerSettings(SettingsStore &store)
+{
+    const bool loaded = store.load();
+    defaultMailbox = readDefaultMailbox(store);
+    for (MailboxConfig &mailbox : mailboxes)
+        mailbox = readMailbox(store, mailbox.number);
+    return loaded;
+}
+
+ServerSaveResult GeneralSettings::saveServerSettings(SettingsStore &store) const
+{
+    store.load();
+    store.setInt(SettingsStore::Server, Which, isMailboxNumber(defaultMailbox) ? defaultMailbox : 1);
+    ServerSaveResult result;
+    for (const MailboxConfig &mailbox : mailboxes) {
+        writeMailbox(store, mailbox);
+        result = checkMailbox(mailbox);
+        if (result.validationFailed())
+            break;
+    }
+    if (!store.save())
+        result.writeError = store.errorString();
+    return result;
+}
+
+void GeneralSettings::addToSpamCount(int deleted)
+{
+    spamCount = QString::number(spamCountValue(spamCount) + deleted);
+}
+
+int GeneralSettings::dialUpIndexWithin(int entryCount) const
+{
+    return dialUpIndex >= 1 && dialUpIndex <= entryCount ? dialUpIndex : 0;
+}
+
+ServerSaveResult checkMailbox(const MailboxConfig &mailbox)
+{
+    ServerSaveResult result;
+    const int n = mailbox.number;
+    if (!mailbox.server.isEmpty() && mailbox.mailbox.isEmpty()) {
+        result.field = MailboxField::UserName;
+        result.message = QStringLiteral("Mailbox %1 has a server %2 but no mailbox").arg(n).arg(mailbox.server);
+    } else if (mailbox.server.isEmpty() && !mailbox.mailbox.isEmpty()) {
+        result.field = MailboxField::Server;
+        result.message = QStringLiteral("Mailbox %1 %2 has a blank server").arg(n).arg(mailbox.mailbox);
+    } else if (mailbox.isConfigured() && mailbox.password.isEmpty()) {
+        result.field = MailboxField::Password;
+        result.message = QStringLiteral("Mailbox %1 - there is no password set").arg(n);
+    } else {
+        return result;
+    }
+    result.mailbox = n;
+    return result;
+}
+
+MailboxLogin GetRemotePOPSettings(SettingsStore &store, int n)
+{
+    if (!isMailboxNumber(n))
+        return {};
+    store.load();
+    const MailboxConfig mailbox = readMailbox(store, n);
+    return {mailbox.server, mailbox.mailbox, mailbox.password, mailbox.security, mailbox.fingerprint};
+}
+
+int serverToIndex(const MailboxTable &mailboxes, const QString &server, const QString &user)
+{
+    if (server.isEmpty())
+        return 0;
+    for (const MailboxConfig &mailbox : mailboxes) {
+        if (mailbox.server.compare(server, Qt::CaseInsensitive) == 0
+            && mailbox.mailbox.compare(user, Qt::CaseInsensitive) == 0)
+            return mailbox.number;
+    }
+    return 0;
+}
+
+StartupSettings readStartupSettings(SettingsStore &store)
+{
+    GeneralSettings general;
+    general.ReadSettings(store);
+    return {general.startInTray, general.automatic, general.minutes, readDefaultMailbox(store)};
+}
+
+bool saveAutomatic(SettingsStore &store, bool automatic)
+{
+    store.load();
+    store.setBool(SettingsStore::General, Automatic, automatic);
+    return store.save();
+}
+
+int readPoints(SettingsStore &store)
+{
+    store.load();
+    return store.intValue(SettingsStore::General, Points, 0);
+}
+
+bool savePoints(SettingsStore &store, int points)
+{
+    store.load();
+    store.setInt(SettingsStore::General, Points, points);
+    return store.save();
+}

@@ -1,0 +1,140 @@
+#pragma once
+// The general settings and the 12 mailboxes, as read from and written to
+// the settings store. One GeneralSettings lives for the whole run in the
+// General settings window; the rest of the program reads its live values.
+//
+// Section "General": Logfile, Mailer, AlarmFile, Automatic, Ask, Kill,
+// Minutes, Launch, Exit, Alarm, Repeat, RAS, Count, SysTray, KillAll (and
+// Points, the About window's own value).
+// Section "Server": Which, and for each mailbox n = 1..12: Server<n>,
+// Mailbox<n>, Passwd<n> (scrambled under passwordKey(n)), Security<n>,
+// Fingerprint<n>.
+
+#include "settings/settingsstore.h"
+
+#include <QString>
+
+#include <array>
+#include <optional>
+
+constexpr int kMailboxCount = 12;
+
+// How the connection to a mailbox's server is protected.
+enum class MailSecurity { SslTls, StartTls, None };
+// "SSL/TLS", "STARTTLS", "None": the stored texts.
+QString mailSecurityName(MailSecurity security);
+// The stored text, any letter case; nothing for an unknown text.
+std::optional<MailSecurity> mailSecurityFromName(const QString &name);
+
+struct MailboxConfig
+{
+    int number = 0; // 1..12
+    QString server;
+    QString mailbox; // user name on the server
+    QString password; // plain; scrambled only in the store
+    MailSecurity security = MailSecurity::SslTls;
+    QString fingerprint; // SHA-256 of a certificate the user trusts, hex; empty for none
+
+    // The mailbox is in use when both its server and its user name are set.
+    bool isConfigured() const { return !server.isEmpty() && !mailbox.isEmpty(); }
+};
+
+using MailboxTable = std::array<MailboxConfig, kMailboxCount>;
+
+// The fields of a mailbox table entry that a save check can point at.
+enum class MailboxField { None, Server, UserName, Password };
+
+struct ServerSaveResult
+{
+    int mailbox = 0; // the first mailbox that failed its check, 0 when all passed
+    MailboxField field = MailboxField::None; // where the window puts the focus
+    QString message; // the check's message for the error box
+    QString writeError; // the store could not be written
+
+    bool validationFailed() const { return mailbox != 0; }
+    bool ok() const { return mailbox == 0 && writeError.isEmpty(); }
+};
+
+class GeneralSettings
+{
+public:
+    GeneralSettings();
+
+    // Section "General". Member initializers are the defaults for values
+    // missing from the store.
+    QString logFile;
+    QString mailProgram;
+    QString alarmFile;
+    bool automatic = false;
+    bool askBeforeDelete = true;
+    bool deleteWithoutConfirmation = false;
+    int minutes = 10; // as stored; the window keeps it to 2..600 for display
+    bool launchAfterDelete = true;
+    bool exitWhenEmpty = false;
+    bool alarm = true;
+    bool repeatAlarm = true;
+    int dialUpIndex = 0; // 0 = no dial-up; k = k-th dial-up entry
+    QString spamCount = QStringLiteral("0"); // decimal text
+    bool startInTray = false;
+    bool killAll = true; // automatic deletion checks every configured mailbox
+
+    // Section "Server".
+    int defaultMailbox = 1; // 1..12
+    MailboxTable mailboxes;
+
+    // Each operation re-reads the store first, so values others wrote in
+    // the meantime (the About window's score, say) are kept. The bool ones
+    // return false with store.errorString() when the file could not be
+    // read or written.
+    bool ReadSettings(SettingsStore &store);
+    bool SaveSettings(SettingsStore &store) const;
+    bool readServerSettings(SettingsStore &store);
+    // Writes "Which" and mailbox after mailbox; stops after the first
+    // mailbox that fails its check (its values are written, the later
+    // mailboxes are not) and names it and the field to correct.
+    ServerSaveResult saveServerSettings(SettingsStore &store) const;
+
+    // Adds a deletion run's count to spamCount.
+    void addToSpamCount(int deleted);
+    // dialUpIndex when it names one of entryCount dial-up entries, else 0.
+    int dialUpIndexWithin(int entryCount) const;
+};
+
+// The first problem of one mailbox entry, in the order a user fixes them:
+// a server without a user name, a user name without a server, a configured
+// mailbox without a password.
+ServerSaveResult checkMailbox(const MailboxConfig &mailbox);
+
+// Server, user name and password of mailbox n, read straight from the store
+// (the password unscrambled). Empty for a missing value or n outside 1..12.
+struct MailboxLogin
+{
+    QString server;
+    QString user;
+    QString password;
+    MailSecurity security = MailSecurity::SslTls;
+    QString fingerprint;
+};
+MailboxLogin GetRemotePOPSettings(SettingsStore &store, int n);
+
+// The number (1..12) of the first mailbox whose server and user name equal
+// the given ones without regard to case; 0 when none does or the server is
+// empty.
+int serverToIndex(const MailboxTable &mailboxes, const QString &server, const QString &user);
+
+// The values the main window reads itself at start-up.
+struct StartupSettings
+{
+    bool startInTray = false;
+    bool automatic = false;
+    int minutes = 10;
+    int defaultMailbox = 1;
+};
+StartupSettings readStartupSettings(SettingsStore &store);
+
+// The tray menu's automatic switch: writes "Automatic" only.
+bool saveAutomatic(SettingsStore &store, bool automatic);
+
+// The About window's pastime score, "Points".
+int readPoints(SettingsStore &store);
+bool savePoints(SettingsStore &store, int points);

@@ -1,0 +1,276 @@
+#include "settings/settingsstore.h"
+
+#include "settings/scramble.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QStandardPaths>
+
+#include <algorithm>
+#include <optional>
+
+namespace {
+
+bool needsEscape(char c)
+{
+    const auto byte = quint8(c);
+    return byte < 0x20 || byte == 0x7F || c == '%' || c == '=' || c == '[' || c == ']'
+        || c == '#';
+}
+
+int hexDigit(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    return -1;
+}
+
+} // namespace
+
+QByteArray escapeSettingText(const QString &text)
+{
+    static const char hex[] = "0123456789ABCDEF";
+    const QByteArray utf8 = text.toUtf8();
+    QByteArray out;
+    out.reserve(utf8.size());
+    for (const char c : utf8) {
+        if (needsEscape(c)) {
+            out += '%';
+            out += hex[quint8(c) >> 4];
+            out += hex[quint8(c) & 0xF];
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+bool unescapeSettingText(QByteArrayView escaped, QString *text)
+{
+    QByteArray bytes;
+    bytes.reserve(escaped.size());
+    for (qsizetype i = 0; i < escaped.size(); ++i) {
+        const char c = escaped[i];
+        if (c != '%') {
+            bytes += c;
+            continue;
+        }
+        if (i + 2 >= escaped.size())
+            return false;
+        const int high = hexDigit(escaped[i + 1]);
+        const int low = hexDigit(escaped[i + 2]);
+        if (high < 0 || low < 0)
+            return false;
+        bytes += char(high * 16 + low);
+        i += 2;
+    }
+    *text = decodeUtf8OrLatin1(bytes);
+    return true;
+}
+
+int parseSettingInt(const QString &text, int defaultValue, bool *ok)
+{
+    bool valid = false;
+    int result = 0;
+    if (text.size() > 2 && text[0] == u'0' && (text[1] == u'x' || text[1] == u'X')) {
+        // Digits only: QString::toInt would also take a second "0x" or a sign.
+        const QStringView digits = QStringView(text).mid(2);
+        const bool allHex = std::all_of(digits.begin(), digits.end(), [](QChar c) {
+            return c.isDigit() || (c.toLower() >= u'a' && c.toLower() <= u'f');
+        });
+        if (allHex)
+            result = digits.toInt(&valid, 16);
+    } else {
+        result = text.toInt(&valid, 10);
+    }
+    if (ok)
+        *ok = valid;
+    return valid ? result : defaultValue;
+}
+
+SettingsStore::SettingsStore()
+    : SettingsStore(defaultFilePath())
+{
+}
+
+SettingsStore::SettingsStore(const QString &filePath)
+    : m_filePath(filePath)
+{
+    load();
+}
+
+QString SettingsStore::defaultFilePath()
+{
+    const QString home = qEnvironmentVariable("MAILSIEVE_HOME");
+    if (!home.isEmpty())
+        return QDir(home).filePath(QStringLiteral("mailsieve.conf"));
+    const QString config = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+    return QDir(config).filePath(QStringLiteral("mailsieve/mailsieve.conf"));
+}
+
+bool SettingsStore::load()
+{
+    m_sections.clear();
+    m_problems.clear();
+    m_error.clear();
+    m_unreadable = false;
+    QFile file(m_filePath);
+    if (!file.exists())
+        return true;
+    if (!file.open(QIODevice::ReadOnly)) {
+        m_unreadable = true;
+        m_error = QStringLiteral("Cannot read settings file %1: %2").arg(m_filePath, file.errorString());
+        return false;
+    }
+    parse(file.readAll());
+    return true;
+}
+
+void SettingsStore::parse(const QByteArray &text)
+{
+    const QList<QByteArray> lines = text.split('\n');
+    // Sections are looked up by name: a pointer would dangle when the list grows.
+    std::optional<QString> current;
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        QByteArray line = lines[i];
+        if (line.endsWith('\r'))
+            line.chop(1);
+        const QByteArray trimmed = line.trimmed();
+        if (trimmed.isEmpty() || trimmed.startsWith('#'))
+            continue;
+        const auto problem = [&](const char *reason) {
+            m_problems << QStringLiteral("line %1: %2").arg(i + 1).arg(QLatin1String(reason));
+        };
+        QString name;
+        if (trimmed.startsWith('[')) {
+            if (!trimmed.endsWith(']') || trimmed.size() < 3)
+                problem("unreadable section heading");
+            else if (!unescapeSettingText(trimmed.mid(1, trimmed.size() - 2), &name))
+                problem("bad % escape in section name");
+            else
+                current = sectionFor(name).name;
+            continue;
+        }
+        const qsizetype equals = line.indexOf('=');
+        QString value;
+        if (equals < 0)
+            problem("no '=' after the value name");
+        else if (!current)
+            problem("value before the first section");
+        else if (!unescapeSettingText(line.left(equals).trimmed(), &name)
+                 || !unescapeSettingText(QByteArrayView(line).sliced(equals + 1), &value))
+            problem("bad % escape");
+        else if (name.isEmpty())
+            problem("empty value name");
+        else
+            setValue(*current, name, value);
+    }
+}
+
+bool SettingsStore::save()
+{
+    if (m_unreadable) {
+        m_error = QStringLiteral("Settings file %1 was not readable; not replacing it").arg(m_filePath);
+        return false;
+    }
+    const QFileInfo info(m_filePath);
+    if (!QDir().mkpath(info.absolutePath())) {
+        m_error = QStringLiteral("Cannot create the folder %1").arg(info.absolutePath());
+        return false;
+    }
+    QSaveFile file(m_filePath);
+    // The passwords are only scrambled, so nobody else may read the file.
+    if (!file.open(QIODevice::WriteOnly)
+        || !file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner)
+        || file.write(serialized()) < 0 || !file.commit()) {
+        m_error = QStringLiteral("Cannot write settings file %1: %2").arg(m_filePath, file.errorString());
+        return false;
+    }
+    m_error.clear();
+    return true;
+}
+
+QByteArray SettingsStore::serialized() const
+{
+    QByteArray out = "# Mailsieve settings. Special characters are written as %XX.\n";
+    for (const Section &section : m_sections) {
+        out += '[' + escapeSettingText(section.name) + "]\n";
+        for (const Entry &entry : section.entries)
+            out += escapeSettingText(entry.name) + '=' + escapeSettingText(entry.value) + '\n';
+    }
+    return out;
+}
+
+const SettingsStore::Entry *SettingsStore::find(const QString &section, const QString &name) const
+{
+    for (const Section &s : m_sections) {
+        if (s.name.compare(section, Qt::CaseInsensitive) != 0)
+            continue;
+        for (const Entry &entry : s.entries) {
+            if (entry.name.compare(name, Qt::CaseInsensitive) == 0)
+                return &entry;
+        }
+    }
+    return nullptr;
+}
+
+SettingsStore::Section &SettingsStore::sectionFor(const QString &name)
+{
+    for (Section &s : m_sections) {
+        if (s.name.compare(name, Qt::CaseInsensitive) == 0)
+            return s;
+    }
+    m_sections.append(Section{name, {}});
+    return m_sections.last();
+}
+
+bool SettingsStore::contains(const QString &section, const QString &name) const
+{
+    return find(section, name) != nullptr;
+}
+
+QString SettingsStore::value(const QString &section, const QString &name,
+                             const QString &defaultValue) const
+{
+    const Entry *entry = find(section, name);
+    return entry ? entry->value : defaultValue;
+}
+
+int SettingsStore::intValue(const QString &section, const QString &name, int defaultValue) const
+{
+    const Entry *entry = find(section, name);
+    return entry ? parseSettingInt(entry->value, defaultValue) : defaultValue;
+}
+
+bool SettingsStore::boolValue(const QString &section, const QString &name, bool defaultValue) const
+{
+    return intValue(section, name, defaultValue ? 1 : 0) != 0;
+}
+
+void SettingsStore::setValue(const QString &section, const QString &name, const QString &value)
+{
+    Section &s = sectionFor(section);
+    for (Entry &entry : s.entries) {
+        if (entry.name.compare(name, Qt::CaseInsensitive) == 0) {
+            entry = Entry{name, value};
+            return;
+        }
+    }
+    s.entries.append(Entry{name, value});
+}
+
+void SettingsStore::setInt(const QString &section, const QString &name, int value)
+{
+    setValue(section, name, QString::number(value));
+}
+
+void SettingsStore::setBool(const QString &section, const QString &name, bool value)
+{
+    setValue(section, name, value ? QStringLiteral("1") : QStringLiteral("0"));
+}
