@@ -1,0 +1,283 @@
+// The cells each rule editor writes and reads, without any dialog.
+
+#include "settings/ruleeditors.h"
+
+#include <QtTest>
+
+using namespace ruleeditors;
+
+namespace {
+RowCells row(std::initializer_list<const char *> texts)
+{
+    RowCells cells;
+    for (const char *t : texts)
+        cells << QString::fromUtf8(t);
+    return cells;
+}
+} // namespace
+
+class TestRuleEditors : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void operatorsShownDifferFromStored()
+    {
+        QCOMPARE(shownOperators(textOperatorCount),
+                 QStringList({"Contains", "Contains (whole word)", "Equals (exact match)",
+                              "Starts with", "Ends with"}));
+        QCOMPARE(shownOperators(senderOperatorCount).size(), 10);
+        QCOMPARE(storedOperator(2), QString("Equals"));
+        QCOMPARE(storedOperator(5), QString("Is blank"));
+        QCOMPARE(storedOperator(8), QString("50% numeric"));
+        QCOMPARE(storedOperator(-1), QString());
+        // Looked up exactly, and only among the entries an editor offers.
+        QCOMPARE(operatorPosition("Equals", textOperatorCount), 2);
+        QCOMPARE(operatorPosition("equals", textOperatorCount), -1);
+        QCOMPARE(operatorPosition("Equals (exact match)", textOperatorCount), -1);
+        QCOMPARE(operatorPosition("Is blank", textOperatorCount), -1);
+        QCOMPARE(operatorPosition("Is blank", subjectOperatorCount), 5);
+    }
+
+    void blankAndTrimmedTexts()
+    {
+        QVERIFY(isBlankText(""));
+        QVERIFY(isBlankText(" \r\n\b"));
+        QVERIFY(!isBlankText("\t"));
+        QCOMPARE(trimmedText(" \t free\x01 "), QString("free"));
+        QCOMPARE(trimmedText("a b"), QString("a b"));
+    }
+
+    void subjectBlankOperatorDropsTypedPattern()
+    {
+        SubjectRule rule;
+        rule.operatorPos = 5;
+        rule.pattern = "typed while hidden";
+        rule.caseSensitive = true;
+        QVERIFY(!rule.problem());
+        RowCells cells;
+        rule.writeTo(cells);
+        QCOMPARE(cells, row({"", "Is blank", "", "", "Yes", "0"}));
+
+        rule.operatorPos = 6;
+        rule.checkMark = false;
+        rule.writeTo(cells);
+        QCOMPARE(cells, row({"", "Is UPPERCASE", "", "", "No", "0"}));
+    }
+
+    void subjectPatternIsRequiredAndTrimmed()
+    {
+        SubjectRule rule;
+        for (const char *blank : {"", "   ", "\r\n", "\t\t"}) {
+            rule.pattern = blank;
+            QVERIFY2(rule.problem().has_value(), blank);
+        }
+        rule.pattern = "  free money \r\n";
+        QVERIFY(!rule.problem());
+        RowCells cells = row({"", "", "", "", "", "17"});
+        rule.writeTo(cells);
+        QCOMPARE(cells, row({"", "Contains", "free money", "No", "Yes", "17"}));
+    }
+
+    void subjectFilledFromRow()
+    {
+        const SubjectRule rule = SubjectRule::fromRow(row({"", "Equals", "Hello", "Yes", "No", "4"}));
+        QCOMPARE(rule.operatorPos, 2);
+        QCOMPARE(rule.pattern, QString("Hello"));
+        QVERIFY(rule.caseSensitive);
+        QVERIFY(!rule.checkMark);
+
+        // An unknown operator leaves the list without a choice; writing back keeps it.
+        SubjectRule odd = SubjectRule::fromRow(row({"", "Sounds like", "x", "no", "yes", ""}));
+        QCOMPARE(odd.operatorPos, -1);
+        QVERIFY(!odd.caseSensitive && !odd.checkMark);
+        RowCells cells = row({"", "Sounds like", "x", "no", "yes", ""});
+        odd.writeTo(cells);
+        QCOMPARE(cells, row({"", "Sounds like", "x", "No", "No", "0"}));
+    }
+
+    void headerMessageHeaderRule()
+    {
+        HeaderRule rule; // a new dialog: Message Header, Contains, "X-1"
+        RowCells cells;
+        rule.writeTo(cells);
+        QCOMPARE(cells, row({"", "Contains", "X-1", "No", "Yes", "0"}));
+
+        rule.headerText.clear();
+        QVERIFY(rule.problem());
+        QCOMPARE(rule.problem()->message, QString("The header text cannot be blank"));
+        QCOMPARE(rule.problem()->field, HeaderRule::Field::HeaderText);
+
+        // Stored as typed, blanks included.
+        rule.headerText = " X-Mailer: Floodgate ";
+        rule.operatorPos = 3;
+        rule.caseSensitive = true;
+        rule.checkMark = false;
+        rule.writeTo(cells);
+        QCOMPARE(cells, row({"", "Starts with", " X-Mailer: Floodgate ", "Yes", "No", "0"}));
+    }
+
+    void headerReplyToRowRoundTrips()
+    {
+        const RowCells stored = row({"", "Sender", "does not match Reply-to", "No", "Yes", "9"});
+        const HeaderRule rule = HeaderRule::fromRow(stored);
+        QCOMPARE(rule.choice, HeaderChoice::ReplyToMismatch);
+        QVERIFY(rule.headerText.isEmpty());
+        QVERIFY(!rule.problem());
+        RowCells cells = stored;
+        rule.writeTo(cells);
+        QCOMPARE(cells, stored);
+
+        const HeaderRule equalsTo = HeaderRule::fromRow(row({"", "Sender", "equals To field", "No", "No", "1"}));
+        QCOMPARE(equalsTo.choice, HeaderChoice::SenderEqualsTo);
+        QVERIFY(!equalsTo.checkMark);
+    }
+
+    void headerToRuleTakesChosenMailbox()
+    {
+        HeaderRule rule;
+        rule.choice = HeaderChoice::ToDoesNotContain;
+        rule.toText = "me@example.org - MailBox #7";
+        rule.mailbox = 3;
+        rule.caseSensitive = true;
+        RowCells cells;
+        rule.writeTo(cells);
+        QCOMPARE(cells, row({"", "To does not contain", "me@example.org - MailBox #3", "No", "Yes", "0"}));
+
+        rule.toText.clear();
+        QCOMPARE(rule.problem()->message, QString("The TO field cannot be blank"));
+        QCOMPARE(rule.problem()->field, HeaderRule::Field::ToText);
+    }
+
+    void headerToRowFilled()
+    {
+        const HeaderRule rule = HeaderRule::fromRow(
+            row({"", "To does not contain", "me@example.org - MailBox #12", "No", "Yes", "2"}));
+        QCOMPARE(rule.choice, HeaderChoice::ToDoesNotContain);
+        QCOMPARE(rule.toText, QString("me@example.org"));
+        QCOMPARE(rule.mailbox, 12);
+
+        // Written while no mailbox was configured: no number, and nothing fails.
+        for (const char *matches : {"me@example.org - MailBox #", "me@example.org - MailBox #x", "me@example.org"}) {
+            const HeaderRule bare = HeaderRule::fromRow(row({"", "To does not contain", matches, "No", "Yes", ""}));
+            QCOMPARE(bare.choice, HeaderChoice::ToDoesNotContain);
+            QCOMPARE(bare.toText, QString("me@example.org"));
+            QCOMPARE(bare.mailbox, 0);
+        }
+    }
+
+    void senderHalfNumericHasNoPattern()
+    {
+        SenderRule rule; // a new dialog: Domain name, Equals, check mark
+        rule.operatorPos = 8;
+        rule.pattern = "ignored";
+        QVERIFY(!rule.problem());
+        RowCells cells;
+        rule.writeTo(cells);
+        QCOMPARE(cells, row({"", "Domain name", "50% numeric", "", "Yes", "0"}));
+    }
+
+    void senderPatternRequiredAndTrimmed()
+    {
+        SenderRule rule;
+        rule.emailAddress = true;
+        rule.pattern = " \b";
+        QCOMPARE(rule.problem().value_or(QString()), QString("The Sender field cannot be left blank."));
+        rule.pattern = "  casino ";
+        rule.checkMark = false;
+        RowCells cells;
+        rule.writeTo(cells);
+        QCOMPARE(cells, row({"", "E-mail address", "Equals", "casino", "No", "0"}));
+    }
+
+    void senderFilledFromRow()
+    {
+        SenderRule rule = SenderRule::fromRow(row({"", "E-mail address", "Ends with", "biz", "Yes", "3"}));
+        QVERIFY(rule.emailAddress);
+        QCOMPARE(rule.operatorPos, 4);
+        QCOMPARE(rule.pattern, QString("biz"));
+        QVERIFY(rule.checkMark);
+
+        rule = SenderRule::fromRow(row({"", "e-mail address", "All numeric", "leftover", "No", "3"}));
+        QVERIFY(!rule.emailAddress);
+        QCOMPARE(rule.operatorPos, 7);
+        QVERIFY(rule.pattern.isEmpty());
+        QVERIFY(!rule.checkMark);
+    }
+
+    void exceptionRules()
+    {
+        ExceptionRule rule; // a new dialog: the address line, subject operator Contains
+        QCOMPARE(rule.problem().value_or(QString()), QString("The email line cannot be blank"));
+        rule.address = " "; // only an empty field is refused
+        QVERIFY(!rule.problem());
+        RowCells cells;
+        rule.writeTo(cells);
+        QCOMPARE(cells, row({"E-mail address", "Equals", " ", "No", "0"}));
+
+        rule.kind = ExceptionKind::Domain;
+        QCOMPARE(rule.problem().value_or(QString()), QString("The domain line cannot be blank"));
+        rule.domain = "example.org";
+        rule.caseSensitive = true; // stored for every kind of row
+        rule.writeTo(cells);
+        QCOMPARE(cells, row({"Domain name", "Equals", "example.org", "Yes", "0"}));
+
+        rule.kind = ExceptionKind::Subject;
+        QCOMPARE(rule.problem().value_or(QString()), QString("The subject line cannot be blank"));
+        rule.subject = "Invoice";
+        rule.operatorPos = 3;
+        cells[4] = "41";
+        rule.writeTo(cells);
+        QCOMPARE(cells, row({"Subject", "Starts with", "Invoice", "Yes", "41"}));
+    }
+
+    void exceptionFilledFromRow()
+    {
+        ExceptionRule rule = ExceptionRule::fromRow(row({"Domain name", "Equals", "example.org", "No", "1"}));
+        QCOMPARE(rule.kind, ExceptionKind::Domain);
+        QCOMPARE(rule.domain, QString("example.org"));
+        QCOMPARE(rule.operatorPos, 2);
+
+        rule = ExceptionRule::fromRow(row({"Whatever", "Nonsense", "Hello", "Yes", ""}));
+        QCOMPARE(rule.kind, ExceptionKind::Subject);
+        QCOMPARE(rule.subject, QString("Hello"));
+        QCOMPARE(rule.operatorPos, 0); // the list keeps "Contains"
+        QVERIFY(rule.caseSensitive);
+    }
+
+    void importDropsOnlyImmediateRepeats()
+    {
+        QCOMPARE(importedLines("free\nfree\nFREE\nfree"), QStringList({"free", "FREE", "free"}));
+        QCOMPARE(importedLines("a\r\nb\r\nb"), QStringList({"a", "b"}));
+        // The line before the first counts as empty.
+        QCOMPARE(importedLines("\nx"), QStringList({"x"}));
+        QCOMPARE(importedLines(""), QStringList());
+        // Long lines arrive whole, however the box wrapped them.
+        const QString longLine(500, u'w');
+        QCOMPARE(importedLines(longLine + "\nshort"), QStringList({longLine, "short"}));
+    }
+
+    void importedRows()
+    {
+        RowCells cells;
+        writeImportedKeyword("  free \r", cells);
+        QCOMPARE(cells, row({"", "Contains (whole word)", "free", "No", "Yes", ""}));
+        cells.clear();
+        writeImportedAddress(" a@b.c, d@e.f ", cells);
+        QCOMPARE(cells, row({"E-mail address", "Equals", "a@b.c, d@e.f", "No", ""}));
+    }
+
+    void mailboxEntries()
+    {
+        const MailboxChoice box{3, "joe", "pop.example.org:995"};
+        QCOMPARE(headerMailboxEntry(box), QString("3) joe - server pop.example.org:995"));
+        QCOMPARE(chooserMailboxEntry(box), QString("3) Mailbox joe - Server pop.example.org:995"));
+        QCOMPARE(leadingMailboxNumber(chooserMailboxEntry(box)), 3);
+        QCOMPARE(leadingMailboxNumber("12) x"), 12);
+        QCOMPARE(leadingMailboxNumber("no number"), 0);
+        QCOMPARE(leadingMailboxNumber(") x"), 0);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestRuleEditors)
+#include "tst_ruleeditors.moc"
