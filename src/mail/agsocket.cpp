@@ -1,0 +1,385 @@
+#include "mail/agsocket.h"
+
+#include "mail/headers.h"
+#include "mail/mailerrors.h"
+#include "mail/socketerrors.h"
+
+#include <QCoreApplication>
+#include <QSslSocket>
+#include <netdb.h>
+#include <utility>
+
+namespace {
+
+constexpr qint64 DataChunkSize = 16384;
+
+// A data block ends with a line that is "." alone; a block without lines is
+// that line only.
+bool blockComplete(const QByteArray &stream)
+{
+    return stream.endsWith("\r\n.\r\n") || stream == ".\r\n";
+}
+
+} // namespace
+
+TagSocket::TagSocket(QObject *parent) : QObject(parent)
+{
+}
+
+TagSocket::~TagSocket()
+{
+    cancelLookup();
+}
+
+void TagSocket::ResetState()
+{
+    Canceled = false;
+    m_timeCounter.Reset();
+    m_lookupId = -1;
+    ErrorPending = false;
+    ErrorCode = 0;
+    HostResolved = false;
+    ServiceResolved = false;
+    ConnectDone = false;
+    Readable = false;
+    Writable = false;
+    PeerClosed = false;
+}
+
+int TagSocket::ReplyCode(const QString &line) const
+{
+    bool ok = false;
+    const int code = line.left(3).toInt(&ok);
+    return ok ? code : -1;
+}
+
+void TagSocket::Open()
+{
+    if (m_ras)
+        m_ras->EnsureConnected();
+    if (OnOpen)
+        OnOpen();
+    if (m_server.isEmpty())
+        RaiseSocketError(SocketError::ServerRequired);
+    ResolveHost();
+    ResolvePort();
+    createSocket();
+}
+
+QString TagSocket::hostPart() const
+{
+    return m_server.section(QLatin1Char(':'), 0, 0);
+}
+
+quint16 TagSocket::serverPort() const
+{
+    const qsizetype colon = m_server.indexOf(QLatin1Char(':'));
+    if (colon < 0)
+        return 0;
+    bool ok = false;
+    const uint port = m_server.mid(colon + 1).toUInt(&ok);
+    return ok && port <= 0xFFFF ? static_cast<quint16>(port) : 0;
+}
+
+void TagSocket::ResolveHost()
+{
+    const QString host = hostPart();
+    if (host.size() > MaxHostNameLength)
+        RaiseSocketError(SocketError::HostNameTooLong);
+
+    QHostAddress dotted;
+    if (dotted.setAddress(host) && dotted.protocol() == QAbstractSocket::IPv4Protocol) {
+        m_remoteAddress = dotted;
+        return;
+    }
+
+    m_lookupId = QHostInfo::lookupHost(host, this, &TagSocket::onHostLookedUp);
+    waitFor(HostResolved, false);
+    raiseWaitOutcome();
+
+    // Our server listens where its name points first; IPv4 is preferred
+    // because a name like "localhost" may list ::1 first.
+    const QList<QHostAddress> addresses = m_hostInfo.addresses();
+    if (addresses.isEmpty())
+        RaiseSocketError(SocketError::ResolvingHost);
+    m_remoteAddress = addresses.first();
+    for (const QHostAddress &address : addresses) {
+        if (address.protocol() == QAbstractSocket::IPv4Protocol) {
+            m_remoteAddress = address;
+            break;
+        }
+    }
+}
+
+void TagSocket::ResolvePort()
+{
+    if (const quint16 port = serverPort()) {
+        m_remotePort = port;
+        return;
+    }
+    if (m_serviceName.isEmpty())
+        RaiseSocketError(SocketError::ServiceRequired);
+    if (m_serviceName.size() > MaxServiceNameLength)
+        RaiseSocketError(SocketError::ServiceNameTooLong);
+    if (Canceled)
+        raiseCanceled();
+
+    // The services database is a local file, so the lookup answers at once.
+    servent entry{};
+    char buffer[1024];
+    servent *found = nullptr;
+    const QByteArray name = m_serviceName.toLocal8Bit();
+    getservbyname_r(name.constData(), "tcp", &entry, buffer, sizeof buffer, &found);
+    ServiceResolved = true;
+    m_remotePort = found ? ntohs(static_cast<quint16>(found->s_port)) : m_defaultPort;
+}
+
+void TagSocket::createSocket()
+{
+    if (m_socket)
+        Close();
+    m_socket = new QSslSocket(this);
+    connect(m_socket, &QAbstractSocket::connected, this, &TagSocket::onConnected);
+    connect(m_socket, &QIODevice::readyRead, this, &TagSocket::onReadyRead);
+    connect(m_socket, &QIODevice::bytesWritten, this, &TagSocket::onBytesWritten);
+    connect(m_socket, &QAbstractSocket::disconnected, this, &TagSocket::onDisconnected);
+    connect(m_socket, &QAbstractSocket::errorOccurred, this, &TagSocket::onErrorOccurred);
+}
+
+void TagSocket::Connect()
+{
+    if (Canceled)
+        raiseCanceled();
+    if (!m_socket)
+        RaiseSocketError(SocketError::NotConnected);
+    m_socket->connectToHost(m_remoteAddress, m_remotePort);
+    waitFor(ConnectDone, true);
+    raiseWaitOutcome();
+    if (!ConnectDone)
+        RaiseSocketError(SocketError::ClosedByServer);
+}
+
+void TagSocket::SendCommand(const QString &line)
+{
+    if (Canceled)
+        raiseCanceled();
+    if (!m_socket)
+        RaiseSocketError(SocketError::NotConnected);
+    if (PeerClosed || m_socket->state() != QAbstractSocket::ConnectedState)
+        RaiseSocketError(SocketError::ClosedByServer);
+    Writable = false;
+    if (m_socket->write(line.toUtf8() + "\r\n") < 0)
+        RaiseSocketError(SocketError::ClosedByServer);
+    waitFor(Writable, true);
+    raiseWaitOutcome();
+    if (!Writable)
+        RaiseSocketError(SocketError::ClosedByServer);
+}
+
+int TagSocket::ReadReply()
+{
+    if (Canceled)
+        raiseCanceled();
+    if (!m_socket)
+        RaiseSocketError(SocketError::NotConnected);
+    m_lastReply.clear();
+    // The line is taken from the socket's buffer, so whatever follows it
+    // (the data block of TOP or RETR) stays there for ReceiveData.
+    while (!m_socket->canReadLine()) {
+        if (m_socket->bytesAvailable() >= MaxReplyLine)
+            RaiseSocketError(SocketError::ReplyTooLong);
+        if (PeerClosed)
+            RaiseSocketError(SocketError::ClosedByServer);
+        Readable = false;
+        waitFor(Readable, true);
+        raiseWaitOutcome();
+    }
+    QByteArray line = m_socket->readLine(MaxReplyLine);
+    if (!line.endsWith('\n'))
+        RaiseSocketError(SocketError::ReplyTooLong);
+    while (line.endsWith('\n') || line.endsWith('\r'))
+        line.chop(1);
+    m_lastReply = decodeHeaderLine(line);
+    return ReplyCode(m_lastReply);
+}
+
+void TagSocket::ReceiveData(QByteArray &stream, qint64 expected)
+{
+    if (Canceled)
+        raiseCanceled();
+    if (!m_socket)
+        RaiseSocketError(SocketError::NotConnected);
+    for (;;) {
+        const QByteArray chunk = m_socket->read(DataChunkSize);
+        if (!chunk.isEmpty()) {
+            if (OnProgress)
+                OnProgress(expected < 1 ? -1 : percentOf(stream.size(), expected), stream.size());
+            if (Canceled) // the progress handler may cancel
+                raiseCanceled();
+            stream.append(chunk);
+            if (blockComplete(stream))
+                return;
+            continue;
+        }
+        if (PeerClosed)
+            RaiseSocketError(SocketError::ClosedByServer);
+        Readable = false;
+        waitFor(Readable, true);
+        raiseWaitOutcome();
+    }
+}
+
+void TagSocket::Close()
+{
+    if (QSslSocket *socket = std::exchange(m_socket, nullptr)) {
+        if (OnClosing)
+            OnClosing();
+        socket->disconnect(this);
+        socket->abort();
+        socket->deleteLater();
+        if (OnClosed)
+            OnClosed();
+    }
+    if (m_ras)
+        m_ras->ConnectionClosed();
+}
+
+void TagSocket::Cancel()
+{
+    Canceled = true;
+    if (OnCancel)
+        OnCancel();
+    cancelLookup();
+    Close();
+}
+
+void TagSocket::cancelLookup()
+{
+    if (m_lookupId != -1) {
+        QHostInfo::abortHostLookup(m_lookupId);
+        m_lookupId = -1;
+    }
+}
+
+void TagSocket::waitFor(const bool &flag, bool stopOnTrouble)
+{
+    m_timeCounter.Start();
+    while (!flag && !Canceled && !m_timeCounter.Expired()
+           && !(stopOnTrouble && (ErrorPending || PeerClosed)))
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    m_timeCounter.Stop();
+}
+
+void TagSocket::raiseWaitOutcome()
+{
+    if (Canceled)
+        raiseCanceled();
+    if (m_timeCounter.Expired())
+        raiseTimedOut();
+    if (ErrorPending) {
+        if (ErrorCode != 0)
+            RaiseSocketError(ErrorCode);
+        raiseSocketErrorText(m_errorText);
+    }
+}
+
+void TagSocket::raiseTimedOut()
+{
+    m_timeCounter.Stop();
+    QString msg = socketErrorText(SocketError::TimedOut);
+    fireError(msg);
+    cancelLookup();
+    Close();
+    throw ETimedOutError(socketErrorText(SocketError::TimedOut));
+}
+
+void TagSocket::raiseCanceled()
+{
+    m_timeCounter.Stop();
+    QString msg = socketErrorText(SocketError::Canceled);
+    fireError(msg);
+    throw ECanceledError(socketErrorText(SocketError::Canceled));
+}
+
+void TagSocket::RaiseSocketError(int n)
+{
+    if (n == 0)
+        return;
+    raiseSocketErrorText(socketErrorText(n));
+}
+
+void TagSocket::raiseSocketErrorText(const QString &text)
+{
+    m_timeCounter.Stop();
+    QString msg = text;
+    fireError(msg);
+    // A session that failed at the socket level cannot be trusted to be in
+    // step with the server any more, so it is never reused.
+    Close();
+    throw ESocketError(msg);
+}
+
+void TagSocket::fireError(QString &msg)
+{
+    if (OnError)
+        OnError(msg);
+}
+
+int TagSocket::percentOf(qint64 part, qint64 total)
+{
+    const qint64 scaled = part * 100;
+    qint64 quotient = scaled / total;
+    const qint64 remainder = scaled % total;
+    const qint64 rest = total - remainder;
+    if (remainder > rest || (remainder == rest && (quotient & 1)))
+        ++quotient;
+    return static_cast<int>(quotient);
+}
+
+void TagSocket::onConnected()
+{
+    ConnectDone = true;
+}
+
+void TagSocket::onReadyRead()
+{
+    Readable = true;
+}
+
+void TagSocket::onBytesWritten()
+{
+    if (m_socket && m_socket->bytesToWrite() == 0)
+        Writable = true;
+}
+
+void TagSocket::onDisconnected()
+{
+    PeerClosed = true;
+}
+
+void TagSocket::onErrorOccurred()
+{
+    const QAbstractSocket::SocketError error = m_socket->error();
+    if (error == QAbstractSocket::RemoteHostClosedError) {
+        PeerClosed = true;
+        return;
+    }
+    m_errorText = m_socket->errorString();
+    ErrorCode = socketErrorNumber(error, m_errorText);
+    ErrorPending = true;
+}
+
+void TagSocket::onHostLookedUp(const QHostInfo &info)
+{
+    if (info.lookupId() != m_lookupId)
+        return;
+    m_lookupId = -1;
+    m_hostInfo = info;
+    HostResolved = true;
+    if (info.error() != QHostInfo::NoError) {
+        m_errorText = info.errorString();
+        ErrorCode = info.error() == QHostInfo::HostNotFound ? SocketError::HostNotFound
+                                                            : SocketError::TryAgain;
+        ErrorPending = true;
+    }
+}

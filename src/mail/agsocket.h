@@ -1,0 +1,165 @@
+#pragma once
+// The socket transport under the mail protocol classes: TagSocket owns one
+// TCP connection and offers open, connect, send a command line, read a reply
+// line and receive a data block; TmsMailBase adds the server settings.
+//
+// Everything runs on the caller's thread. Every wait processes the thread's
+// events until its flag is set, Cancel is called (from a slot or timer that
+// runs inside the wait), or TimeOut seconds pass without progress. Failures
+// fire OnError (whose handler may edit the text) and then throw.
+
+#include "mail/timecounter.h"
+
+#include <QHostAddress>
+#include <QHostInfo>
+#include <QObject>
+#include <QString>
+#include <functional>
+
+class QSslSocket;
+
+// The dial-up connection the transport brings up before it opens a socket
+// and lets go of after it closes one.
+class DialUpHook
+{
+public:
+    virtual ~DialUpHook() = default;
+    // Brings the connection up if it is down; throws ERASError,
+    // ECanceledError or ETimedOutError when that fails.
+    virtual void EnsureConnected() = 0;
+    // The transport is done with the connection (hang up if we dialled).
+    virtual void ConnectionClosed() = 0;
+};
+
+class TagSocket : public QObject
+{
+    Q_OBJECT
+public:
+    explicit TagSocket(QObject *parent = nullptr);
+    ~TagSocket() override;
+
+    // Longest reply line accepted, line end included.
+    static constexpr qsizetype MaxReplyLine = 64 * 1024;
+    static constexpr int MaxHostNameLength = 127;
+    static constexpr int MaxServiceNameLength = 63;
+
+    DialUpHook *RAS() const { return m_ras; }
+    void setRAS(DialUpHook *ras) { m_ras = ras; }
+    int timeOut() const { return m_timeCounter.TimeOut(); }
+    void setTimeOut(int seconds) { m_timeCounter.setTimeOut(seconds); }
+    QString serviceName() const { return m_serviceName; }
+    void setServiceName(const QString &name) { m_serviceName = name; }
+    QString lastReply() const { return m_lastReply; }
+    // A socket exists: from Open until Close.
+    bool Connected() const { return m_socket != nullptr; }
+    // Where Open decided to connect to.
+    QHostAddress remoteAddress() const { return m_remoteAddress; }
+    quint16 remotePort() const { return m_remotePort; }
+
+    virtual void ResetState();
+    // The number of the reply line's first three characters, -1 when none.
+    virtual int ReplyCode(const QString &line) const;
+    // Dial-up, OnOpen, name and port resolution, socket creation.
+    virtual void Open();
+    virtual void Close();
+    // Aborts what is running; safe to call from inside a wait.
+    virtual void Cancel();
+
+    void Connect();
+    // Sends line + CR LF.
+    void SendCommand(const QString &line);
+    // Reads one line into lastReply() and returns ReplyCode of it.
+    int ReadReply();
+    // Appends the bytes of a data block, up to and including its final "."
+    // line, exactly as received. expected < 1 means the size is unknown.
+    void ReceiveData(QByteArray &stream, qint64 expected);
+    // Fires OnError with the text of error n, closes the socket and throws
+    // ESocketError; n = 0 does nothing.
+    void RaiseSocketError(int n);
+
+    // Events, each called only when assigned.
+    std::function<void()> OnOpen;
+    std::function<void()> OnClosing;
+    std::function<void()> OnClosed;
+    std::function<void()> OnCancel;
+    std::function<void(QString &msg)> OnError;
+    // perc is -1 when the size is unknown; transferred counts bytes received
+    // before the current chunk.
+    std::function<void(int perc, qint64 transferred)> OnProgress;
+
+    // Nearest whole percentage of part in total, halves to the even neighbour.
+    static int percentOf(qint64 part, qint64 total);
+
+protected:
+    // Fires OnError with text, closes the socket and throws ESocketError
+    // carrying the text as the handler left it.
+    [[noreturn]] void raiseSocketErrorText(const QString &text);
+
+    QString m_server;
+    quint16 m_defaultPort = 0;
+
+    // Notification flags, set by the socket's signals, the ticker and Cancel.
+    bool Canceled = false;
+    bool HostResolved = false;
+    bool ServiceResolved = false;
+    bool ConnectDone = false;
+    bool Readable = false;
+    bool Writable = false;
+    bool PeerClosed = false;
+    bool ErrorPending = false;
+    int ErrorCode = 0;
+
+private:
+    QString hostPart() const;
+    // The port written after the host, 0 when there is none usable.
+    quint16 serverPort() const;
+    void ResolveHost();
+    void ResolvePort();
+    void createSocket();
+    void cancelLookup();
+
+    // The one wait: processes events until flag, Canceled or Expired (and,
+    // with stopOnTrouble, until an error or the peer's close).
+    void waitFor(const bool &flag, bool stopOnTrouble);
+    // Turns how a wait ended into the matching error.
+    void raiseWaitOutcome();
+    [[noreturn]] void raiseTimedOut();
+    [[noreturn]] void raiseCanceled();
+    void fireError(QString &msg);
+
+    void onConnected();
+    void onReadyRead();
+    void onBytesWritten();
+    void onDisconnected();
+    void onErrorOccurred();
+    void onHostLookedUp(const QHostInfo &info);
+
+    DialUpHook *m_ras = nullptr;
+    QSslSocket *m_socket = nullptr;
+    TTimeCounter m_timeCounter;
+    QString m_serviceName;
+    QString m_lastReply;
+    QString m_errorText; // Qt's text of a pending error that has no number
+    int m_lookupId = -1;
+    QHostInfo m_hostInfo;
+    QHostAddress m_remoteAddress;
+    quint16 m_remotePort = 0;
+};
+
+// The published settings every mail protocol component shares.
+class TmsMailBase : public TagSocket
+{
+    Q_OBJECT
+public:
+    using TagSocket::TagSocket;
+
+    // A host name or dotted IPv4 address, optionally followed by ":" and a port.
+    QString server() const { return m_server; }
+    void setServer(const QString &server) { m_server = server; }
+    // The port used when the service lookup finds none.
+    quint16 defaultPort() const { return m_defaultPort; }
+    void setDefaultPort(quint16 port) { m_defaultPort = port; }
+
+    virtual void Login() = 0;
+    virtual void Logout() = 0;
+};

@@ -1,0 +1,84 @@
+#pragma once
+// The exceptions that leave the mail protocol components. Every kind derives
+// directly from EMailsieveError, so a caller can catch them all at once and
+// still tell them apart by type.
+
+#include <QByteArray>
+#include <QString>
+#include <exception>
+
+class EMailsieveError : public std::exception
+{
+public:
+    explicit EMailsieveError(const QString &message);
+    QString message() const { return m_message; }
+    const char *what() const noexcept override { return m_utf8.constData(); }
+
+private:
+    QString m_message;
+    QByteArray m_utf8;
+};
+
+// A negative server reply; the message is the reply line as received.
+class EServerError : public EMailsieveError
+{
+public:
+    using EMailsieveError::EMailsieveError;
+};
+
+// A network or property failure of the transport.
+class ESocketError : public EMailsieveError
+{
+public:
+    using EMailsieveError::EMailsieveError;
+};
+
+// A wait ran out of time ("Operation timed out").
+class ETimedOutError : public EMailsieveError
+{
+public:
+    using EMailsieveError::EMailsieveError;
+};
+
+// The user cancelled the running operation ("Operation has been canceled").
+class ECanceledError : public EMailsieveError
+{
+public:
+    using EMailsieveError::EMailsieveError;
+};
+
+// The sockets library could not be used.
+class EWinsockDLLError : public EMailsieveError
+{
+public:
+    using EMailsieveError::EMailsieveError;
+};
+
+// The dial-up connection failed.
+class ERASError : public EMailsieveError
+{
+public:
+    using EMailsieveError::EMailsieveError;
+};
+
+// A number in a server reply could not be read ("'%s' is not a valid integer value").
+class EConvertError : public EMailsieveError
+{
+public:
+    using EMailsieveError::EMailsieveError;
+};
+
+// A retrieved message could not be written to its file.
+class EFileError : public EMailsieveError
+{
+public:
+    using EMailsieveError::EMailsieveError;
+};
+
+// A delete pass found that a message no longer matches what the check listed;
+// the session was dropped without QUIT, so the server deleted nothing.
+class EMailboxChangedError : public EMailsieveError
+{
+public:
+    EMailboxChangedError();
+};
