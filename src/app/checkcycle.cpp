@@ -1,0 +1,267 @@
+#include "app/checkcycle.h"
+
+#include "mail/mailerrors.h"
+#include "mail/pop3client.h"
+
+namespace {
+
+const QString kCancelCaption = QStringLiteral("Cancel");
+
+bool isBlankText(const QString &text)
+{
+    return text.trimmed().isEmpty();
+}
+
+} // namespace
+
+CheckCycle::CheckCycle(TmsRemotePOP &client, MessageListModel &list,
+                       const GeneralSettings &settings, CheckView &view, CheckHooks hooks)
+    : m_client(client), m_list(list), m_settings(settings), m_view(view), m_hooks(std::move(hooks))
+{
+    attachClientEvents();
+}
+
+void CheckCycle::attachClientEvents()
+{
+    m_client.OnOpen = [this] { msRemotePOP1Open(); };
+    m_client.OnUpdatingInfo = [this] { msRemotePOP1UpdatingInfo(); };
+    m_client.OnNextInfoUpdated = [this](int num) { msRemotePOP1NextInfoUpdated(num); };
+    m_client.OnInfoUpdated = [this] { msRemotePOP1InfoUpdated(); };
+    m_client.OnTransferringData = [this] { msRemotePOP1TransferringData(); };
+    m_client.OnDataTransfered = [this] { msRemotePOP1DataTransfered(); };
+    m_client.OnClosing = [this] { msRemotePOP1Closing(); };
+    m_client.OnClosed = [this] { msRemotePOP1Closed(); };
+    m_client.OnCancel = [this] { msRemotePOP1Cancel(); };
+    m_client.OnError = [this](QString &msg) { msRemotePOP1Error(msg); };
+}
+
+void CheckCycle::btListClick()
+{
+    checkMailbox(currentMailbox);
+}
+
+bool CheckCycle::checkMailbox(int n)
+{
+    int mailbox = n;
+    loadMailbox(mailbox);
+    stopAlarm();
+    if (mailboxSettingsMissing())
+        return false;
+
+    // Several mailboxes in manual mode: ask which one.
+    if (!m_settings.automatic && otherMailboxConfigured() && m_hooks.chooseMailbox) {
+        const std::optional<int> chosen = m_hooks.chooseMailbox(currentMailbox);
+        if (!chosen)
+            return false;
+        currentMailbox = mailbox = *chosen;
+    }
+
+    loadMailbox(mailbox);
+    const bool timerWasEnabled = m_hooks.isTimerEnabled && m_hooks.isTimerEnabled();
+    if (m_hooks.setTimerEnabled)
+        m_hooks.setTimerEnabled(false);
+
+    m_list.clear();
+    setBusyLook(true);
+    m_view.disableAllButtons();
+    if (m_view.isMainWindowVisible())
+        m_view.showProgress(m_client.userName(), m_client.server());
+    checking = true;
+    m_view.setTrayMenuEnabled(false);
+
+    const bool listed = runHeaderPass();
+    m_view.setTrayMenuEnabled(true);
+    if (!listed)
+        return false;
+
+    finishCheck(timerWasEnabled);
+    return true;
+}
+
+bool CheckCycle::mailboxSettingsMissing()
+{
+    QString problem;
+    if (isBlankText(m_client.userName()))
+        problem = QStringLiteral("You need to enter your e-mail username in the settings.");
+    else if (isBlankText(m_client.server()))
+        problem = QStringLiteral("You need to enter the name of your mail server in the settings.");
+    if (problem.isEmpty())
+        return false;
+    m_view.showError(problem);
+    if (m_hooks.openGeneralSettings)
+        m_hooks.openGeneralSettings();
+    return true;
+}
+
+bool CheckCycle::otherMailboxConfigured() const
+{
+    for (int i = 1; i < kMailboxCount; ++i) {
+        if (!m_settings.mailboxes[i].server.isEmpty())
+            return true;
+    }
+    return false;
+}
+
+bool CheckCycle::runHeaderPass()
+{
+    try {
+        m_client.UpdateInfo();
+    } catch (const EMailsieveError &e) {
+        // Unattended in the tray nobody is there to read a box: the check
+        // goes on with what it listed and the next interval tries again.
+        if (startInTray && m_settings.automatic)
+            return true;
+        // The window keeps its busy look until the user presses Cancel.
+        m_view.showError(e.message());
+        return false;
+    }
+    return true;
+}
+
+void CheckCycle::finishCheck(bool timerWasEnabled)
+{
+    checking = false;
+    m_view.hideProgress();
+    m_view.enableAllButtons();
+    setBusyLook(false);
+    m_view.updateListPicture();
+    if (m_hooks.setTimerEnabled)
+        m_hooks.setTimerEnabled(timerWasEnabled);
+
+    if (m_hooks.journal)
+        m_hooks.journal->mailCheck(m_list.count(), m_client.userName(), m_client.server());
+
+    if (m_list.count() == 0 && !m_settings.automatic && m_settings.exitWhenEmpty) {
+        if (startInTray)
+            m_view.hideToTray();
+        else
+            m_view.closeMainWindow();
+    }
+    ShowTotalCount();
+    if (m_hooks.saveRules)
+        m_hooks.saveRules();
+}
+
+void CheckCycle::cancel(bool clearChecking)
+{
+    stopAlarm();
+    m_client.Cancel();
+    if (checking)
+        m_list.clear();
+    if (clearChecking)
+        checking = false;
+    // The client announces a cancel only while it works; after a failed
+    // check it has nothing to cancel, and the window must still go idle.
+    setBusyLook(false);
+    m_view.updateListPicture();
+    m_view.enableAllButtons();
+    m_view.hideProgress();
+}
+
+void CheckCycle::setBusyLook(bool busy)
+{
+    m_busy = busy;
+    const QString idle = startInTray ? QStringLiteral("Hide") : QStringLiteral("Goodbye");
+    m_view.setExitLook(busy ? kCancelCaption : idle, busy);
+}
+
+void CheckCycle::loadMailbox(int n)
+{
+    const MailboxLogin login = m_hooks.loadMailbox ? m_hooks.loadMailbox(n) : MailboxLogin{};
+    m_client.setServer(login.server);
+    m_client.setUserName(login.user);
+    m_client.setPassword(login.password);
+}
+
+void CheckCycle::ShowTotalCount()
+{
+    m_view.setStatusText(totalCountText(m_list.count(), m_list.markedCount()));
+}
+
+QString CheckCycle::totalCountText(int total, int marked)
+{
+    return QStringLiteral("Message Total: ") + QString::number(total)
+           + QStringLiteral(" Number Marked: ") + QString::number(marked);
+}
+
+void CheckCycle::stopAlarm()
+{
+    if (m_hooks.stopAlarm)
+        m_hooks.stopAlarm();
+}
+
+void CheckCycle::markRows(int index)
+{
+    if (m_hooks.markForDeletion)
+        m_hooks.markForDeletion(index);
+}
+
+void CheckCycle::msRemotePOP1Open()
+{
+    m_view.setStatusText(QStringLiteral("Opening connection for %1 on %2")
+                             .arg(m_client.userName(), m_client.server()));
+}
+
+void CheckCycle::msRemotePOP1UpdatingInfo()
+{
+    m_view.setStatusText(QStringLiteral("Updating headers"));
+}
+
+void CheckCycle::msRemotePOP1NextInfoUpdated(int num)
+{
+    const TmsRemoteInfoItem &item = m_client.Info().Items(num);
+    m_list.addRow(MessageEntry::fromHeaders(item.Headers, item.Size));
+    const QString number = QString::number(num + 1);
+    const QString total = QString::number(m_client.MessageCount());
+    m_view.setStatusText(QStringLiteral("Getting message ") + number + QStringLiteral(" of ") + total
+                         + QStringLiteral(" total waiting messages"));
+    markRows(m_list.count() - 1);
+    m_view.setProgressMessage(QStringLiteral("Message ") + number + QStringLiteral(" of ") + total);
+}
+
+void CheckCycle::msRemotePOP1InfoUpdated()
+{
+    m_view.setStatusText(QString::number(m_client.Info().Count()) + QStringLiteral(" msg(s) for ")
+                         + m_client.userName() + QStringLiteral(" on ") + m_client.server());
+    markRows(-1);
+    m_view.enableAllButtons();
+    m_view.hideProgress();
+}
+
+void CheckCycle::msRemotePOP1TransferringData()
+{
+    m_view.setStatusText(QStringLiteral("Transferring data"));
+}
+
+void CheckCycle::msRemotePOP1DataTransfered()
+{
+    m_view.setStatusText(QStringLiteral("Data has been transfered"));
+}
+
+void CheckCycle::msRemotePOP1Closing()
+{
+    m_view.setStatusText(QStringLiteral("Closing connection"));
+}
+
+void CheckCycle::msRemotePOP1Closed()
+{
+    m_view.setStatusText(QStringLiteral("Connection closed"));
+}
+
+void CheckCycle::msRemotePOP1Cancel()
+{
+    m_view.setStatusText(QStringLiteral("Operation has been canceled"));
+    setBusyLook(false);
+    m_view.showCanceledTrayIcon();
+    m_view.updateListPicture();
+    if (m_hooks.journal)
+        m_hooks.journal->canceled(m_client.userName(), m_client.server());
+}
+
+void CheckCycle::msRemotePOP1Error(const QString &msg)
+{
+    m_view.setStatusText(msg);
+    m_view.updateListPicture();
+    if (m_hooks.journal)
+        m_hooks.journal->error(msg, m_client.userName(), m_client.server());
+}
