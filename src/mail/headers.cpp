@@ -1,14 +1,142 @@
 #include "mail/headers.h"
 
-#include <QStringDecoder>
+#include "mail/charset.h"
+#include "mail/mimecodecs.h"
+
+#include <algorithm>
+#include <optional>
+
+namespace {
+
+// Header texts are held to the 255 characters of the classic short string.
+constexpr qsizetype ShortStringLength = 255;
+
+// An encoded word is at most 75 characters by RFC 2047; spam stretches that,
+// but a bound keeps a line full of unterminated "=?" from costing quadratic
+// time.
+constexpr qsizetype MaxEncodedTextLength = 1000;
+
+bool isTrimmed(QChar c)
+{
+    return c.unicode() < 33;
+}
+
+QStringView trimmedView(QStringView text)
+{
+    qsizetype begin = 0;
+    qsizetype end = text.size();
+    while (begin < end && isTrimmed(text[begin]))
+        ++begin;
+    while (end > begin && isTrimmed(text[end - 1]))
+        --end;
+    return text.sliced(begin, end - begin);
+}
+
+char16_t upperAscii(char16_t c)
+{
+    return c >= u'a' && c <= u'z' ? char16_t(c - (u'a' - u'A')) : c;
+}
+
+// Upper-casing here folds only a to z, so a header name never matches by
+// way of a Unicode case rule.
+bool startsWithIgnoringAsciiCase(QStringView text, QStringView prefix)
+{
+    if (text.size() < prefix.size())
+        return false;
+    for (qsizetype i = 0; i < prefix.size(); ++i) {
+        if (upperAscii(text[i].unicode()) != upperAscii(prefix[i].unicode()))
+            return false;
+    }
+    return true;
+}
+
+bool equalsIgnoringAsciiCase(QStringView a, QStringView b)
+{
+    return a.size() == b.size() && startsWithIgnoringAsciiCase(a, b);
+}
+
+// Cuts to the short-string length without leaving half a surrogate pair.
+QString cutToShortString(QString text)
+{
+    if (text.size() <= ShortStringLength)
+        return text;
+    qsizetype length = ShortStringLength;
+    if (text[length - 1].isHighSurrogate())
+        --length;
+    text.truncate(length);
+    return text;
+}
+
+bool isBlankOnly(QStringView text)
+{
+    for (QChar c : text) {
+        if (c != u' ' && c != u'\t')
+            return false;
+    }
+    return true;
+}
+
+// Charset names are MIME tokens: no blanks, controls or specials except the
+// few that real names use.
+bool isCharsetChar(QChar c)
+{
+    const char16_t u = c.unicode();
+    if (u <= 32 || u >= 127)
+        return false;
+    return QStringView(u"()<>@,;:\\\"/[]?=").indexOf(c) < 0;
+}
+
+struct EncodedWord
+{
+    qsizetype end = 0; // index just after the closing "?="
+    QString decoded;
+};
+
+// Reads the encoded word =?charset?X?text?= that starts at `start`. Nothing
+// when it is malformed or cannot be decoded: such a word stays as written.
+std::optional<EncodedWord> readEncodedWord(QStringView text, qsizetype start)
+{
+    qsizetype i = start + 2;
+    const qsizetype charsetBegin = i;
+    while (i < text.size() && isCharsetChar(text[i]))
+        ++i;
+    if (i == charsetBegin || i + 2 >= text.size() || text[i] != u'?' || text[i + 2] != u'?')
+        return std::nullopt;
+    const QStringView charset = text.sliced(charsetBegin, i - charsetBegin);
+    const char16_t encoding = upperAscii(text[i + 1].unicode());
+    if (encoding != u'B' && encoding != u'Q')
+        return std::nullopt;
+
+    // The search starts after the "?X?" separator, so an encoded text that
+    // begins with "=" is never taken for the end marker.
+    const qsizetype textBegin = i + 3;
+    const qsizetype searchEnd = std::min(text.size(), textBegin + MaxEncodedTextLength + 2);
+    const qsizetype marker = text.sliced(textBegin, searchEnd - textBegin).indexOf(u"?=");
+    if (marker < 0)
+        return std::nullopt;
+    const QByteArray encoded = text.sliced(textBegin, marker).toUtf8();
+
+    QByteArray bytes;
+    if (encoding == u'B') {
+        std::optional<QByteArray> decoded = decodeBase64Strict(encoded);
+        if (!decoded)
+            return std::nullopt;
+        bytes = std::move(*decoded);
+    } else {
+        bytes = decodeQuotedPrintable(encoded, QuotedPrintableFlavour::EncodedWord);
+        // Only the first line of a Q word counts: a header value is one line.
+        const auto lineEnd = std::find_if(bytes.cbegin(), bytes.cend(),
+                                          [](char c) { return c == '\r' || c == '\n'; });
+        bytes.truncate(lineEnd - bytes.cbegin());
+    }
+    return EncodedWord{textBegin + marker + 2, decodeCharset(bytes, charset.toLatin1())};
+}
+
+} // namespace
 
 QString decodeHeaderLine(QByteArrayView line)
 {
-    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    QString text = utf8.decode(line);
-    if (!utf8.hasError())
-        return text;
-    return QString::fromLatin1(line);
+    return decodeUtf8OrLatin1(line);
 }
 
 void CutAtBody(TmsHeaders &headers)
@@ -16,4 +144,258 @@ void CutAtBody(TmsHeaders &headers)
     const qsizetype blank = headers.indexOf(QString());
     if (blank >= 0)
         headers.erase(headers.begin() + blank, headers.end());
+}
+
+QString GetHeaderValue(const TmsHeaders &headers, const QString &name)
+{
+    const QStringView fieldName = name.endsWith(u':') ? QStringView(name).chopped(1) : QStringView(name);
+    for (qsizetype i = 0; i < headers.size(); ++i) {
+        const QString &line = headers[i];
+        if (line.size() <= fieldName.size() || line[fieldName.size()] != u':'
+            || !startsWithIgnoringAsciiCase(line, fieldName))
+            continue;
+
+        // Whatever follows the colon, blanks included, is trimmed away, so
+        // "Subject:Hello" and "Subject: Hello" read alike.
+        const qsizetype colon = line.indexOf(u':');
+        QString value = trimmedView(QStringView(line).sliced(colon + 1)).toString();
+        for (qsizetype next = i + 1; next < headers.size(); ++next) {
+            const QString &continuation = headers[next];
+            if (continuation.isEmpty() || (continuation[0] != u' ' && continuation[0] != u'\t'))
+                break;
+            const QStringView part = trimmedView(continuation);
+            if (part.isEmpty())
+                continue;
+            value += u' ';
+            value += part;
+        }
+
+        // These two are machine values: returned whole and as written.
+        if (equalsIgnoringAsciiCase(fieldName, u"Content-Type")
+            || equalsIgnoringAsciiCase(fieldName, u"X-UIDL"))
+            return value;
+        return DecodeEncodedWords(value);
+    }
+    return {};
+}
+
+QString DecodeEncodedWords(const QString &text)
+{
+    qsizetype start = text.indexOf(u"=?");
+    if (start < 0)
+        return cutToShortString(text);
+
+    QString result;
+    result.reserve(text.size());
+    qsizetype copiedUpTo = 0;
+    bool afterEncodedWord = false;
+    for (; start >= 0; start = text.indexOf(u"=?", start)) {
+        std::optional<EncodedWord> word = readEncodedWord(text, start);
+        if (!word) {
+            ++start;
+            continue;
+        }
+        // RFC 2047: white space between two encoded words is not text.
+        const QStringView between = QStringView(text).sliced(copiedUpTo, start - copiedUpTo);
+        if (!(afterEncodedWord && isBlankOnly(between)))
+            result += between;
+        result += word->decoded;
+        copiedUpTo = start = word->end;
+        afterEncodedWord = true;
+    }
+    result += QStringView(text).sliced(copiedUpTo);
+    return cutToShortString(std::move(result));
+}
+
+QString StripQuotes(const QString &text)
+{
+    QStringView stripped = trimmedView(text);
+    while (!stripped.isEmpty() && stripped.front() == u'"')
+        stripped = stripped.sliced(1);
+    while (!stripped.isEmpty() && stripped.back() == u'"')
+        stripped.chop(1);
+    return stripped.toString();
+}
+
+TmsMailAddress SplitAddress(const QString &text)
+{
+    TmsMailAddress result;
+    const qsizetype open = text.indexOf(u'<');
+    if (open >= 0) {
+        const qsizetype close = text.indexOf(u'>');
+        if (close > open) {
+            result.Address = StripQuotes(text.sliced(open + 1, close - open - 1));
+            result.Name = StripQuotes(QString(text).remove(open, close - open + 1));
+        } else {
+            result.Name = StripQuotes(text);
+        }
+    } else if (const qsizetype paren = text.indexOf(u'('); paren >= 0) {
+        result.Address = StripQuotes(text.first(paren));
+        // The comment runs to the closing ")" taken to be the last character.
+        const qsizetype commentLength = text.size() - paren - 2;
+        if (commentLength > 0)
+            result.Name = StripQuotes(text.sliced(paren + 1, commentLength));
+    } else {
+        result.Address = text;
+    }
+    result.Address = cutToShortString(std::move(result.Address));
+    result.Name = cutToShortString(std::move(result.Name));
+    return result;
+}
+
+namespace {
+
+bool isDigit(QChar c)
+{
+    return c >= u'0' && c <= u'9';
+}
+
+// A day or year: decimal digits only, and it must fit in 16 bits.
+std::optional<int> readDateNumber(QStringView text)
+{
+    if (text.isEmpty() || text.size() > 5)
+        return std::nullopt;
+    int value = 0;
+    for (QChar c : text) {
+        if (!isDigit(c))
+            return std::nullopt;
+        value = value * 10 + (c.unicode() - u'0');
+    }
+    if (value > 0xFFFF)
+        return std::nullopt;
+    return value;
+}
+
+// The text from its first digit on, trimmed; nothing when there is no digit
+// or the digit is the last character.
+std::optional<QStringView> fromFirstDigit(QStringView text)
+{
+    const auto digit = std::find_if(text.begin(), text.end(), isDigit);
+    if (digit == text.end() || digit + 1 == text.end())
+        return std::nullopt;
+    return trimmedView(text.sliced(digit - text.begin()));
+}
+
+int monthNumber(QStringView text)
+{
+    static constexpr const char16_t *names[] = {u"JAN", u"FEB", u"MAR", u"APR", u"MAY", u"JUN",
+                                                u"JUL", u"AUG", u"SEP", u"OCT", u"NOV", u"DEC"};
+    for (int month = 0; month < 12; ++month) {
+        if (text.contains(QStringView(names[month])))
+            return month + 1;
+    }
+    return 0;
+}
+
+// RFC 5322 and its obsolete forms: two-digit years pivot at 50, three-digit
+// years count from 1900.
+int fullYear(int year)
+{
+    if (year <= 50)
+        return 2000 + year;
+    if (year <= 999)
+        return 1900 + year;
+    return year;
+}
+
+// Reads up to two digits at `pos`, moving it past them.
+std::optional<int> readTwoDigits(QStringView text, qsizetype &pos)
+{
+    const qsizetype begin = pos;
+    int value = 0;
+    while (pos < text.size() && pos - begin < 2 && isDigit(text[pos]))
+        value = value * 10 + (text[pos++].unicode() - u'0');
+    if (pos == begin)
+        return std::nullopt;
+    return value;
+}
+
+// Hours:minutes with optional :seconds and an optional AM or PM suffix.
+std::optional<QTime> readTimeOfDay(QStringView text)
+{
+    qsizetype pos = 0;
+    const std::optional<int> hours = readTwoDigits(text, pos);
+    if (!hours || pos >= text.size() || text[pos++] != u':')
+        return std::nullopt;
+    const std::optional<int> minutes = readTwoDigits(text, pos);
+    if (!minutes)
+        return std::nullopt;
+    int seconds = 0;
+    if (pos < text.size() && text[pos] == u':') {
+        ++pos;
+        const std::optional<int> read = readTwoDigits(text, pos);
+        if (!read)
+            return std::nullopt;
+        seconds = std::min(*read, 59); // a leap second reads as the second before it
+    }
+    int hour = *hours;
+    const QStringView suffix = trimmedView(text.sliced(pos));
+    if (suffix == u"AM" || suffix == u"PM") {
+        if (hour < 1 || hour > 12)
+            return std::nullopt;
+        hour = hour % 12 + (suffix == u"PM" ? 12 : 0);
+    } else if (!suffix.isEmpty()) {
+        return std::nullopt;
+    }
+    const QTime time(hour, *minutes, seconds);
+    if (!time.isValid())
+        return std::nullopt;
+    return time;
+}
+
+QString upperAsciiWithSpaces(const QString &text)
+{
+    QString result = text;
+    for (QChar &c : result) {
+        c = c == u'\t' ? QChar(u' ') : QChar(upperAscii(c.unicode()));
+    }
+    return result;
+}
+
+} // namespace
+
+ParsedDate ParseDate(const QString &text)
+{
+    ParsedDate result;
+    const QString s = upperAsciiWithSpaces(StripQuotes(text));
+
+    // A leading weekday and its comma go with everything before the first digit.
+    std::optional<QStringView> rest = fromFirstDigit(s);
+    if (!rest)
+        return result;
+    qsizetype space = rest->indexOf(u' ');
+    if (space < 0)
+        return result;
+    const std::optional<int> day = readDateNumber(trimmedView(rest->first(space)));
+    if (!day)
+        return result;
+    const QStringView afterDay = trimmedView(rest->sliced(space + 1));
+
+    const int month = monthNumber(afterDay);
+    if (month == 0)
+        return result;
+    rest = fromFirstDigit(afterDay);
+    if (!rest)
+        return result;
+    space = rest->indexOf(u' ');
+    if (space < 0)
+        return result;
+    const std::optional<int> year = readDateNumber(rest->first(space));
+    if (!year)
+        return result;
+    const QStringView afterYear = trimmedView(rest->sliced(space + 1));
+
+    space = afterYear.indexOf(u' ');
+    QStringView timeText = trimmedView(space < 0 ? afterYear : afterYear.first(space));
+    if (timeText.endsWith(u','))
+        timeText.chop(1);
+
+    const QDate date(fullYear(*year), month, *day);
+    if (!date.isValid())
+        return result;
+    // The zone is not applied: the fields are the sender's wall clock.
+    result.dateTime = QDateTime(date, readTimeOfDay(timeText).value_or(QTime(0, 0)), Qt::UTC);
+    if (space >= 0)
+        result.rest = trimmedView(afterYear.sliced(space + 1)).toString();
+    return result;
 }

@@ -20,8 +20,11 @@ struct TmsMailAddress
 
 struct ParsedDate
 {
-    QDateTime dateTime; // invalid when the text could not be read
-    QString rest;       // what follows the time of day
+    // Invalid when the text could not be read. The zone is not applied: the
+    // fields are the sender's wall clock, held as Qt::UTC so that no local
+    // daylight-saving gap can void them.
+    QDateTime dateTime;
+    QString rest; // what follows the time of day, upper-cased (usually the zone)
 };
 
 // One received header line as text: UTF-8 when the bytes are valid UTF-8,

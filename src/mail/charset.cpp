@@ -1,0 +1,47 @@
+#include "mail/charset.h"
+
+#include <QStringDecoder>
+
+QString decodeUtf8OrLatin1(QByteArrayView bytes)
+{
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    QString text = utf8.decode(bytes);
+    if (!utf8.hasError())
+        return text;
+    return QString::fromLatin1(bytes);
+}
+
+namespace {
+
+QByteArray normalisedCharsetName(QByteArrayView charset)
+{
+    const qsizetype languageMark = charset.indexOf('*');
+    if (languageMark >= 0)
+        charset = charset.first(languageMark);
+    return charset.trimmed().toByteArray().toLower();
+}
+
+// Names whose 8-bit misuse is common enough that the UTF-8/Latin-1 guess
+// serves the reader better than a strict decoder's replacement characters.
+bool isUtf8Compatible(const QByteArray &name)
+{
+    return name.isEmpty() || name == "utf-8" || name == "utf8" || name == "us-ascii"
+        || name == "ascii";
+}
+
+} // namespace
+
+QString decodeCharset(QByteArrayView bytes, QByteArrayView charset)
+{
+    const QByteArray name = normalisedCharsetName(charset);
+    if (isUtf8Compatible(name))
+        return decodeUtf8OrLatin1(bytes);
+    if (name == "iso-8859-1" || name == "latin1")
+        return QString::fromLatin1(bytes);
+    // Qt reaches the other charsets (ISO-8859-x, Windows-125x, KOI8, CJK ...)
+    // through ICU.
+    QStringDecoder decoder(name.constData(), QStringDecoder::Flag::Stateless);
+    if (!decoder.isValid())
+        return QString::fromLatin1(bytes);
+    return decoder.decode(bytes);
+}
