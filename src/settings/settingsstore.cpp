@@ -184,14 +184,28 @@ bool SettingsStore::save()
         m_error = QStringLiteral("Cannot create the folder %1").arg(info.absolutePath());
         return false;
     }
+    const QByteArray content = serialized();
     QSaveFile file(m_filePath);
-    // The passwords are only scrambled, so nobody else may read the file.
-    if (!file.open(QIODevice::WriteOnly)
-        || !file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner)
-        || file.write(serialized()) < 0 || !file.commit()) {
-        m_error = QStringLiteral("Cannot write settings file %1: %2").arg(m_filePath, file.errorString());
+    const auto fail = [&](const QString &reason) {
+        file.cancelWriting();
+        m_error = QStringLiteral("Cannot write settings file %1: %2").arg(m_filePath, reason);
         return false;
+    };
+    if (!file.open(QIODevice::WriteOnly))
+        return fail(file.errorString());
+    // The passwords are only scrambled, so nobody else may read the file.
+    if (!file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner))
+        return fail(file.errorString());
+    // A full disk can show up as a short write without an error.
+    const qint64 written = file.write(content);
+    if (written != content.size()) {
+        return fail(written < 0 ? file.errorString()
+                                : QStringLiteral("only %1 of %2 bytes written; is the disk full?")
+                                      .arg(written)
+                                      .arg(content.size()));
     }
+    if (!file.commit())
+        return fail(file.errorString());
     m_error.clear();
     return true;
 }
