@@ -1,0 +1,320 @@
+#include "rules/listfiles.h"
+
+#include "rules/textfile.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include <optional>
+
+namespace {
+
+// Far beyond any real rule table; guards against absurd sizes in a damaged file.
+constexpr int MaxColumns = 64;
+constexpr int MaxRows = 1'000'000;
+constexpr QChar EndOfFile(0x1A); // Ctrl-Z ends a text file
+
+bool parseIndex(QStringView text, int &value)
+{
+    if (text.isEmpty())
+        return false;
+    for (QChar c : text)
+        if (c < u'0' || c > u'9')
+            return false;
+    bool ok = false;
+    value = text.toInt(&ok);
+    return ok;
+}
+
+QString notAnInteger(QStringView text)
+{
+    return QStringLiteral("'%1' is not a valid integer value").arg(text);
+}
+
+// Fills table from the text of a list file; gives an error text, empty on success.
+QString parseListText(QStringView text, RuleList &table)
+{
+    const qsizetype end = text.indexOf(EndOfFile);
+    const QStringList lines = splitLines(end < 0 ? text : text.left(end));
+    for (qsizetype n = 0; n < lines.size(); ++n) {
+        const QStringView line = lines[n];
+        const auto failAt = [n](const QString &what) {
+            return QStringLiteral("line %1: %2").arg(n + 1).arg(what);
+        };
+        if (line.isEmpty())
+            continue; // an empty first line keeps the table's size
+        const qsizetype comma1 = line.indexOf(u',');
+        const QStringView first = comma1 < 0 ? line : line.left(comma1);
+        int a = 0;
+        if (!parseIndex(first, a))
+            return failAt(notAnInteger(first));
+        const QStringView rest = comma1 < 0 ? QStringView() : line.sliced(comma1 + 1);
+        if (n == 0) {
+            int rows = 0;
+            if (!parseIndex(rest, rows))
+                return failAt(notAnInteger(rest));
+            if (a < 1 || a > MaxColumns || rows < 1 || rows > MaxRows)
+                return failAt(QStringLiteral("a table of %1 columns and %2 rows is not possible")
+                                  .arg(a)
+                                  .arg(rows));
+            table.setColumnCount(a);
+            table.setRowCount(rows);
+            continue;
+        }
+        const qsizetype comma2 = rest.indexOf(u',');
+        const QStringView second = comma2 < 0 ? QStringView() : rest.left(comma2);
+        int row = 0;
+        if (!parseIndex(second, row))
+            return failAt(notAnInteger(second));
+        if (a >= table.columnCount() || row >= table.rowCount())
+            return failAt(QStringLiteral("cell %1,%2 lies outside the table of %3 columns and %4 rows")
+                              .arg(a)
+                              .arg(row)
+                              .arg(table.columnCount())
+                              .arg(table.rowCount()));
+        QString cell = rest.sliced(comma2 + 1).toString();
+        cell.replace(u'\t', u'\r').replace(u'\b', u'\n');
+        table.setCell(a, row, cell);
+    }
+    return {};
+}
+
+// The few parts of the Windows private-profile format the rule options
+// need: case-insensitive section and key names, "key=value" lines, and every
+// other line kept as it is when a value is changed.
+class IniText
+{
+public:
+    explicit IniText(const QString &text) : lines_(splitLines(text)) {}
+
+    std::optional<QString> value(QStringView section, QStringView key) const
+    {
+        const qsizetype at = findKey(section, key);
+        if (at < 0)
+            return std::nullopt;
+        const QString &line = lines_[at];
+        return line.mid(line.indexOf(u'=') + 1).trimmed();
+    }
+
+    void setValue(const QString &section, const QString &key, const QString &value)
+    {
+        const QString line = key + u'=' + value;
+        const qsizetype at = findKey(section, key);
+        if (at >= 0) {
+            lines_[at] = line;
+            return;
+        }
+        qsizetype header = findSection(section);
+        if (header < 0) {
+            lines_.append(u'[' + section + u']');
+            lines_.append(line);
+            return;
+        }
+        qsizetype last = header;
+        for (qsizetype i = header + 1; i < lines_.size() && !isSectionLine(lines_[i]); ++i)
+            if (!lines_[i].trimmed().isEmpty())
+                last = i;
+        lines_.insert(last + 1, line);
+    }
+
+    QByteArray toBytes() const
+    {
+        QByteArray bytes;
+        for (const QString &line : lines_)
+            bytes += line.toUtf8() + "\r\n";
+        return bytes;
+    }
+
+private:
+    static bool isSectionLine(const QString &line) { return line.trimmed().startsWith(u'['); }
+
+    static QStringView sectionName(const QString &line)
+    {
+        const QStringView trimmed = QStringView(line).trimmed();
+        const qsizetype close = trimmed.indexOf(u']');
+        return trimmed.sliced(1, (close < 0 ? trimmed.size() : close) - 1).trimmed();
+    }
+
+    qsizetype findSection(QStringView section) const
+    {
+        for (qsizetype i = 0; i < lines_.size(); ++i)
+            if (isSectionLine(lines_[i])
+                && sectionName(lines_[i]).compare(section, Qt::CaseInsensitive) == 0)
+                return i;
+        return -1;
+    }
+
+    qsizetype findKey(QStringView section, QStringView key) const
+    {
+        const qsizetype header = findSection(section);
+        if (header < 0)
+            return -1;
+        for (qsizetype i = header + 1; i < lines_.size() && !isSectionLine(lines_[i]); ++i) {
+            const qsizetype eq = lines_[i].indexOf(u'=');
+            if (eq >= 0 && QStringView(lines_[i]).left(eq).trimmed().compare(key, Qt::CaseInsensitive) == 0)
+                return i;
+        }
+        return -1;
+    }
+
+    QStringList lines_;
+};
+
+// Decimal, or hexadecimal after "0x".
+std::optional<qint64> readInteger(const IniText &ini, QStringView section, QStringView key)
+{
+    const std::optional<QString> text = ini.value(section, key);
+    if (!text)
+        return std::nullopt;
+    bool ok = false;
+    const qint64 value = text->startsWith(QLatin1String("0x"), Qt::CaseInsensitive)
+                             ? text->mid(2).toLongLong(&ok, 16)
+                             : text->toLongLong(&ok, 10);
+    return ok ? std::optional(value) : std::nullopt;
+}
+
+void readBool(const IniText &ini, QStringView section, QStringView key, bool &field)
+{
+    if (const std::optional<qint64> value = readInteger(ini, section, key))
+        field = *value != 0;
+}
+
+void readLimit(const IniText &ini, QStringView section, QStringView key, qint64 &field)
+{
+    if (const std::optional<qint64> value = readInteger(ini, section, key))
+        field = *value;
+}
+
+QString boolText(bool value) { return value ? QStringLiteral("1") : QStringLiteral("0"); }
+
+} // namespace
+
+QString listFileName(RuleTable table)
+{
+    switch (table) {
+    case RuleTable::Subject: return QStringLiteral("subj.lst");
+    case RuleTable::Header: return QStringLiteral("header.lst");
+    case RuleTable::Sender: return QStringLiteral("from.lst");
+    case RuleTable::Exception: break;
+    }
+    return QStringLiteral("except.lst");
+}
+
+QString ruleOptionsFileName() { return QStringLiteral("mailsieve.ini"); }
+
+QByteArray serializeRuleList(const RuleList &table)
+{
+    QString text = QStringLiteral("%1,%2\r\n").arg(table.columnCount()).arg(table.rowCount());
+    for (int r = 0; r < table.rowCount(); ++r) {
+        for (int c = 0; c < table.columnCount(); ++c) {
+            QString cell = table.cell(c, r);
+            if (cell.isEmpty())
+                continue;
+            cell.replace(u'\r', u'\t').replace(u'\n', u'\b');
+            text += QStringLiteral("%1,%2,").arg(c).arg(r) + cell + QStringLiteral("\r\n");
+        }
+    }
+    return text.toUtf8();
+}
+
+bool loadRuleList(RuleList &table, const QString &path)
+{
+    RuleList loaded(table.table());
+    if (QFileInfo::exists(path)) {
+        loaded.setRowCount(table.rowCount());
+        QByteArray bytes;
+        QString error;
+        if (!readWholeFile(path, bytes, error)) {
+            table.setLoadError(error);
+            return false;
+        }
+        error = parseListText(decodeFileText(bytes), loaded);
+        if (!error.isEmpty()) {
+            table.setLoadError(QStringLiteral("%1, %2").arg(QDir::toNativeSeparators(path), error));
+            return false;
+        }
+        loaded.setColumnCount(loaded.layout().columns);
+    }
+    setPicturesFromDel(loaded);
+    table = loaded;
+    return true;
+}
+
+bool saveRuleList(const RuleList &table, const QString &path, QString &error)
+{
+    return writeFileSafely(path, serializeRuleList(table), error);
+}
+
+bool readRuleOptions(RuleSet &rules, const QString &path, QString &error)
+{
+    SizeRules size;
+    bool knownListEnabled = false;
+    if (QFileInfo::exists(path)) {
+        QByteArray bytes;
+        if (!readWholeFile(path, bytes, error))
+            return false;
+        const IniText ini(decodeFileText(bytes));
+        readBool(ini, u"Smaller", u"QSmaller", size.smallerEnabled);
+        readLimit(ini, u"Smaller", u"Num", size.smallerLimit);
+        readBool(ini, u"Smaller", u"Check", size.smallerCheck);
+        readBool(ini, u"Larger", u"QLarger", size.largerEnabled);
+        readLimit(ini, u"Larger", u"Num", size.largerLimit);
+        readBool(ini, u"Larger", u"Check", size.largerCheck);
+        readBool(ini, u"Known", u"QMonitor", knownListEnabled);
+    }
+    rules.sizeRules = size;
+    rules.knownListEnabled = knownListEnabled;
+    return true;
+}
+
+bool saveRuleOptions(const RuleSet &rules, const QString &path, QString &error)
+{
+    QByteArray bytes;
+    if (QFileInfo::exists(path) && !readWholeFile(path, bytes, error))
+        return false; // rewriting would lose what the file holds besides our keys
+    IniText ini(decodeFileText(bytes));
+    const SizeRules &size = rules.sizeRules;
+    ini.setValue("Smaller", "QSmaller", boolText(size.smallerEnabled));
+    ini.setValue("Smaller", "Num", QString::number(size.smallerLimit));
+    ini.setValue("Smaller", "Check", boolText(size.smallerCheck));
+    ini.setValue("Larger", "QLarger", boolText(size.largerEnabled));
+    ini.setValue("Larger", "Num", QString::number(size.largerLimit));
+    ini.setValue("Larger", "Check", boolText(size.largerCheck));
+    ini.setValue("Known", "QMonitor", boolText(rules.knownListEnabled));
+    return writeFileSafely(path, ini.toBytes(), error);
+}
+
+RuleFilesResult readSettings(RuleSet &rules, const QString &folder)
+{
+    const QDir dir(folder);
+    RuleFilesResult result;
+    for (RuleTable which : AllRuleTables) {
+        RuleList &table = rules.table(which);
+        if (!loadRuleList(table, dir.filePath(listFileName(which))))
+            result.errors.append(table.loadError());
+    }
+    QString error;
+    if (!readRuleOptions(rules, dir.filePath(ruleOptionsFileName()), error))
+        result.errors.append(error);
+    return result;
+}
+
+RuleFilesResult Savesettings(const RuleSet &rules, const QString &folder)
+{
+    const QDir dir(folder);
+    RuleFilesResult result;
+    QString error;
+    for (RuleTable which : AllRuleTables) {
+        const RuleList &table = rules.table(which);
+        const QString path = dir.filePath(listFileName(which));
+        if (!table.loadError().isEmpty())
+            result.errors.append(
+                QStringLiteral("%1 was not saved because it could not be loaded: %2")
+                    .arg(QDir::toNativeSeparators(path), table.loadError()));
+        else if (!saveRuleList(table, path, error))
+            result.errors.append(error);
+    }
+    if (!saveRuleOptions(rules, dir.filePath(ruleOptionsFileName()), error))
+        result.errors.append(error);
+    return result;
+}

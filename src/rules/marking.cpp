@@ -1,0 +1,329 @@
+#include "rules/marking.h"
+
+#include "rules/ruletexts.h"
+#include "rules/textmatch.h"
+
+#include <algorithm>
+#include <optional>
+
+namespace {
+
+// A "To does not contain" pattern: the address text, " - MailBox #" and the
+// mailbox number.
+struct ToRule
+{
+    QString address;
+    std::optional<int> mailbox; // empty when the number is not a decimal integer
+};
+
+ToRule parseToRule(const QString &pattern)
+{
+    const qsizetype marker = pattern.indexOf(RuleText::MailBoxMarker);
+    if (marker < 0)
+        return {};
+    ToRule rule{pattern.left(marker), std::nullopt};
+    const QString number = pattern.mid(marker + RuleText::MailBoxMarker.size()).trimmed();
+    const bool digitsOnly = std::all_of(number.begin(), number.end(), isDigitChar);
+    bool ok = false;
+    const int n = number.toInt(&ok);
+    if (digitsOnly && ok)
+        rule.mailbox = n;
+    return rule;
+}
+
+// The header values the special header rows read, fetched once per message
+// and only when a row asks for them.
+class HeaderValues
+{
+public:
+    explicit HeaderValues(const TmsHeaders &headers) : headers_(headers) {}
+
+    const QString &to() { return value(to_, "To:"); }
+    const QString &replyTo() { return value(replyTo_, "Reply-to:"); }
+    const QString &fromAddress()
+    {
+        if (!fromAddress_)
+            fromAddress_ = SplitAddress(GetHeaderValue(headers_, QStringLiteral("From:"))).Address;
+        return *fromAddress_;
+    }
+    const QString &toAddress()
+    {
+        if (!toAddress_)
+            toAddress_ = SplitAddress(to()).Address;
+        return *toAddress_;
+    }
+
+private:
+    const QString &value(std::optional<QString> &cache, const char *name)
+    {
+        if (!cache)
+            cache = GetHeaderValue(headers_, QString::fromLatin1(name));
+        return *cache;
+    }
+
+    const TmsHeaders &headers_;
+    std::optional<QString> to_, replyTo_, fromAddress_, toAddress_;
+};
+
+bool isYes(const QString &cell) { return cell == RuleText::Yes; }
+
+} // namespace
+
+MarkingEngine::MarkingEngine(RuleSet &rules, MarkingSource &source)
+    : rules_(rules)
+    , source_(source)
+{
+}
+
+void MarkingEngine::MarkForDeletion(int index)
+{
+    if (index >= 0) {
+        if (index < source_.rowCount())
+            markRow(index);
+        return;
+    }
+    for (int row = 0; row < source_.rowCount(); ++row)
+        markRow(row);
+}
+
+void MarkingEngine::markRow(int row)
+{
+    const QString subject = source_.subject(row);
+    const QString sender = source_.sender(row);
+    if (qIsInException(subject, sender)) {
+        source_.setMark(row, MarkState::Exception);
+        return;
+    }
+
+    MarkState mark = source_.mark(row);
+    bool del = false;
+    if (tooBigSmall(source_.size(row), del))
+        mark = del ? MarkState::Check : MarkState::Question;
+
+    // A check mark ends the evaluation outside ExplainMode; a question mark
+    // never replaces a check mark.
+    const auto goesOn = [&] { return explainMode_ || mark != MarkState::Check; };
+    const auto take = [&](bool matched) {
+        if (!matched)
+            return;
+        if (del)
+            mark = MarkState::Check;
+        else if (mark != MarkState::Check)
+            mark = MarkState::Question;
+    };
+    if (goesOn())
+        take(qMarkThisSubject(subject, del));
+    if (goesOn())
+        take(qmarkThisSender(sender, del));
+    if (goesOn())
+        take(qMarkThisHeader(row, del));
+    if (goesOn() && rules_.knownListEnabled) {
+        const KnownMatch known = rules_.knownList.isInKnownList(sender);
+        if (known.found) {
+            if (mark != MarkState::Check)
+                mark = MarkState::KnownSpammer;
+            whyAdd(true, known.kind, knownSpammerText(known.matched), QString(), false);
+        }
+    }
+    source_.setMark(row, mark);
+}
+
+void MarkingEngine::BumpUpGrid(RuleList &table, int row)
+{
+    if (!explainMode_)
+        table.bumpHits(row);
+}
+
+bool MarkingEngine::qIsInException(const QString &subject, const QString &sender)
+{
+    RuleList &table = rules_.ExceptionRules;
+    for (int r = 1; r < table.rowCount(); ++r) {
+        const QString &what = table.cell(ExceptCol::What, r);
+        if (what.isEmpty())
+            continue;
+        const QString &pattern = table.cell(ExceptCol::Matches, r);
+        // An empty address or domain would accept every sender.
+        bool matched = false;
+        if (what == RuleText::DomainName || what == RuleText::EmailAddress) {
+            matched = !pattern.isEmpty()
+                      && (what == RuleText::DomainName ? textEndsWith(sender, pattern, false)
+                                                       : textStartsWith(sender, pattern, false));
+            if (matched)
+                whyExcept(what, RuleText::Equals, pattern, false);
+        } else {
+            const QString &op = table.cell(ExceptCol::Condition, r);
+            const bool caseFlag = isYes(table.cell(ExceptCol::Case, r));
+            matched = matchExceptSubject(subject, op, pattern, caseFlag);
+            if (matched)
+                whyExcept(RuleText::Subject, op, pattern, caseFlag);
+        }
+        if (matched) {
+            BumpUpGrid(table, r);
+            return true;
+        }
+    }
+    return false;
+}
+
+bool MarkingEngine::tooBigSmall(const QString &sizeText, bool &del)
+{
+    bool ok = false;
+    const qint64 size = sizeText.toLongLong(&ok, 10);
+    if (!ok)
+        return false;
+    const SizeRules &rules = rules_.sizeRules;
+    if (rules.smallerEnabled && size < rules.smallerLimit) {
+        del = rules.smallerCheck;
+        whyAdd(del, QStringLiteral("Size"), QStringLiteral("smaller than"),
+               QString::number(rules.smallerLimit), false);
+        return true;
+    }
+    if (rules.largerEnabled && size > rules.largerLimit) {
+        del = rules.largerCheck;
+        whyAdd(del, QStringLiteral("Size"), QStringLiteral("larger than"),
+               QString::number(rules.largerLimit), false);
+        return true;
+    }
+    return false;
+}
+
+bool MarkingEngine::qMarkThisSubject(const QString &subject, bool &del)
+{
+    RuleList &table = rules_.SubjectRules;
+    bool matched = false;
+    bool anyDel = false;
+    for (int r = 1; r < table.rowCount(); ++r) {
+        const QString &op = table.cell(SubjectCol::What, r);
+        if (op.isEmpty())
+            break;
+        const QString &pattern = table.cell(SubjectCol::Matches, r);
+        const bool rowDel = isYes(table.cell(SubjectCol::Del, r));
+        const bool caseFlag = isYes(table.cell(SubjectCol::Case, r));
+        if (!matchSubject(subject, op, pattern, caseFlag))
+            continue;
+        BumpUpGrid(table, r);
+        matched = true;
+        anyDel |= rowDel;
+        whyAdd(rowDel, RuleText::Subject, op, operatorShowsPattern(op) ? pattern : QString(), caseFlag);
+        if (!scanGoesOn(rowDel))
+            break;
+    }
+    del = anyDel;
+    return matched;
+}
+
+bool MarkingEngine::qmarkThisSender(const QString &sender, bool &del)
+{
+    RuleList &table = rules_.SenderRules;
+    bool matched = false;
+    bool anyDel = false;
+    for (int r = 1; r < table.rowCount(); ++r) {
+        const QString &what = table.cell(SenderCol::What, r);
+        if (what.isEmpty())
+            break;
+        const QString &op = table.cell(SenderCol::Condition, r);
+        const QString &pattern = table.cell(SenderCol::Matches, r);
+        const bool rowDel = isYes(table.cell(SenderCol::Del, r));
+        if (!matchSender(sender, what, op, pattern))
+            continue;
+        BumpUpGrid(table, r);
+        matched = true;
+        anyDel |= rowDel;
+        const QString name = what == RuleText::DomainName ? RuleText::DomainName : RuleText::EmailAddress;
+        whyAdd(rowDel, name, op, operatorShowsPattern(op) ? pattern : QString(), false);
+        if (!scanGoesOn(rowDel))
+            break;
+    }
+    del = anyDel;
+    return matched;
+}
+
+bool MarkingEngine::qMarkThisHeader(int row, bool &del)
+{
+    RuleList &table = rules_.HeaderRules;
+    const TmsHeaders headers = source_.headerLines(row);
+    HeaderValues values(headers);
+    bool matched = false;
+    bool anyDel = false;
+    for (int r = 1; r < table.rowCount(); ++r) {
+        const QString &what = table.cell(HeaderCol::What, r);
+        if (what.isEmpty())
+            break;
+        const QString &pattern = table.cell(HeaderCol::Matches, r);
+        const bool rowDel = isYes(table.cell(HeaderCol::Del, r));
+        const bool caseFlag = isYes(table.cell(HeaderCol::Case, r));
+        bool stop = false;
+        const auto hit = [&](const QString &name, const QString &op, const QString &shown) {
+            BumpUpGrid(table, r);
+            matched = true;
+            anyDel |= rowDel;
+            whyAdd(rowDel, name, op, shown, caseFlag);
+            stop = !scanGoesOn(rowDel);
+        };
+
+        if (what == RuleText::ToDoesNotContain) {
+            // A row with an empty address would catch every message of its mailbox.
+            const ToRule rule = parseToRule(pattern);
+            if (rule.mailbox && *rule.mailbox == source_.serverToIndex() && !isBlank(rule.address)) {
+                const QString &to = values.to();
+                if (!to.isEmpty() && !textContains(to, rule.address, false))
+                    hit(QStringLiteral("Header \"%1\"").arg(to), what, rule.address);
+            }
+        } else if (what == RuleText::Sender && pattern == RuleText::DoesNotMatchReplyTo) {
+            const QString &replyTo = values.replyTo();
+            const QString &from = values.fromAddress();
+            if (!replyTo.isEmpty() && !textContains(replyTo, from, false)
+                && !textContains(from, replyTo, false))
+                hit(QStringLiteral("Header"), what,
+                    replyTo + u' ' + RuleText::DoesNotMatchReplyTo + u' ' + from);
+        } else if (what == RuleText::Sender) {
+            const QString &to = values.toAddress();
+            const QString &from = values.fromAddress();
+            if (!to.isEmpty() && (textContains(to, from, false) || textContains(from, to, false)))
+                hit(QStringLiteral("Header"), what, to + u' ' + RuleText::EqualsToField + u' ' + from);
+        } else {
+            for (const QString &line : headers) {
+                if (matchHeaderLine(line, what, pattern, caseFlag))
+                    hit(QStringLiteral("Header"), what, pattern);
+                if (stop)
+                    break;
+            }
+        }
+        // Once any row has matched, the next check-mark row ends the scan.
+        if (stop || (matched && !explainMode_ && rowDel))
+            break;
+    }
+    if (matched)
+        del = anyDel;
+    return matched;
+}
+
+QString MarkingEngine::knownSpammerText(const QString &matched)
+{
+    return QStringLiteral("\"%1\" is on the KNOWN SPAMMER BLACKLIST (you may edit if this is in error)")
+        .arg(matched);
+}
+
+void MarkingEngine::whyAdd(bool isDelete, const QString &name, const QString &operatorText,
+                           const QString &pattern, bool caseFlag)
+{
+    if (!explainMode_)
+        return;
+    const QString prefix = exceptionExplain_ ? QStringLiteral("Exception : ")
+                           : isDelete        ? QStringLiteral("Delete   : ")
+                                             : QStringLiteral("Question : ");
+    if (pattern.isEmpty()) {
+        memoWhy_.append(QStringLiteral("%1 %2 %3").arg(prefix, name, operatorText));
+        return;
+    }
+    const QString caseSuffix = caseFlag ? QStringLiteral(" (Case Sensitive)") : QString();
+    memoWhy_.append(QStringLiteral("%1 %2 %3 \"%4\" %5").arg(prefix, name, operatorText, pattern, caseSuffix));
+}
+
+void MarkingEngine::whyExcept(const QString &name, const QString &operatorText, const QString &pattern,
+                              bool caseFlag)
+{
+    exceptionExplain_ = true;
+    whyAdd(false, name, operatorText, pattern, caseFlag);
+    exceptionExplain_ = false;
+}

@@ -1,0 +1,72 @@
+#pragma once
+// The marking decision: which mark a listed message gets from the rules,
+// raising the hit counters of the rules that match and, in ExplainMode,
+// collecting one explanation line per matching rule.
+
+#include "mail/headers.h"
+#include "rules/markstate.h"
+#include "rules/rulelist.h"
+
+#include <QString>
+#include <QStringList>
+
+// The listed messages as the marking decision reads them.
+class MarkingSource
+{
+public:
+    virtual ~MarkingSource() = default;
+    virtual int rowCount() const = 0;
+    virtual QString subject(int row) const = 0;
+    virtual QString sender(int row) const = 0;   // the bare address
+    virtual QString size(int row) const = 0;     // octets as decimal text
+    virtual MarkState mark(int row) const = 0;
+    virtual void setMark(int row, MarkState mark) = 0;
+    virtual TmsHeaders headerLines(int row) const = 0;
+    // The number (1 to 12) of the configured mailbox being checked, 0 when none.
+    virtual int serverToIndex() const = 0;
+};
+
+class MarkingEngine
+{
+public:
+    MarkingEngine(RuleSet &rules, MarkingSource &source);
+
+    // index >= 0 marks that row, index < 0 every row. A row starts from the
+    // mark it has.
+    void MarkForDeletion(int index);
+
+    // In ExplainMode every test runs, the scans never stop early, no hit is
+    // counted and whyAdd records lines.
+    bool explainMode() const { return explainMode_; }
+    void setExplainMode(bool on) { explainMode_ = on; }
+    QStringList &memoWhy() { return memoWhy_; }
+    const QStringList &memoWhy() const { return memoWhy_; }
+
+    void whyAdd(bool isDelete, const QString &name, const QString &operatorText,
+                const QString &pattern, bool caseFlag);
+    void whyExcept(const QString &name, const QString &operatorText, const QString &pattern,
+                   bool caseFlag);
+
+    // The single tests; those that set del tell whether their match asks for
+    // a check mark (true) or a question mark (false).
+    bool qIsInException(const QString &subject, const QString &sender);
+    bool tooBigSmall(const QString &size, bool &del);
+    bool qMarkThisSubject(const QString &subject, bool &del);
+    bool qmarkThisSender(const QString &sender, bool &del);
+    bool qMarkThisHeader(int row, bool &del);
+
+    static QString knownSpammerText(const QString &matched);
+
+private:
+    void markRow(int row);
+    void BumpUpGrid(RuleList &table, int row);
+    // Keeps a scan going after a matching row unless that row asks for a
+    // check mark outside ExplainMode.
+    bool scanGoesOn(bool matchedRowDel) const { return explainMode_ || !matchedRowDel; }
+
+    RuleSet &rules_;
+    MarkingSource &source_;
+    bool explainMode_ = false;
+    bool exceptionExplain_ = false;
+    QStringList memoWhy_;
+};
