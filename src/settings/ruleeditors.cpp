@@ -1,15 +1,13 @@
 #include "settings/ruleeditors.h"
 
+#include "rules/rulelist.h"
 #include "rules/ruletexts.h"
+#include "rules/textmatch.h"
+#include "settings/generalsettings.h"
 
 namespace ruleeditors {
 
 namespace {
-
-// Column numbers of the rule tables.
-namespace subjectcol { enum { What = 1, Matches = 2, Case = 3, Del = 4, Hits = 5, Count = 6 }; }
-namespace sendercol { enum { What = 1, Condition = 2, Matches = 3, Del = 4, Hits = 5, Count = 6 }; }
-namespace exceptcol { enum { What = 0, Condition = 1, Matches = 2, Case = 3, Hits = 4, Count = 5 }; }
 
 
 QString cell(const RowCells &cells, int column)
@@ -89,15 +87,6 @@ QString trimmedText(const QString &text)
     return text.mid(begin, end - begin);
 }
 
-bool isBlankText(const QString &text)
-{
-    for (QChar c : text) {
-        if (c != u' ' && c != u'\r' && c != u'\n' && c != u'\b')
-            return false;
-    }
-    return true;
-}
-
 QString textBefore(const QString &text, const QString &marker)
 {
     const qsizetype at = text.indexOf(marker);
@@ -139,6 +128,20 @@ const QStringList &senderSuggestions()
     return list;
 }
 
+RowCells rowCells(const RuleList &table, int row)
+{
+    RowCells cells;
+    for (int column = 0; column < table.columnCount(); ++column)
+        cells << table.cell(column, row);
+    return cells;
+}
+
+void setRowCells(RuleList &table, int row, const RowCells &cells)
+{
+    for (int column = 0; column < table.columnCount() && column < cells.size(); ++column)
+        table.setCell(column, row, cells.at(column));
+}
+
 void ensureWidth(RowCells &cells, int columns)
 {
     while (cells.size() < columns)
@@ -157,10 +160,10 @@ void fillEmptyHits(RowCells &cells, int hitsColumn)
 SubjectRule SubjectRule::fromRow(const RowCells &cells)
 {
     SubjectRule rule;
-    rule.operatorPos = operatorPosition(cell(cells, subjectcol::What), subjectOperatorCount);
-    rule.pattern = cell(cells, subjectcol::Matches);
-    rule.caseSensitive = cell(cells, subjectcol::Case) == RuleText::Yes;
-    rule.checkMark = cell(cells, subjectcol::Del) == RuleText::Yes;
+    rule.operatorPos = operatorPosition(cell(cells, SubjectCol::What), subjectOperatorCount);
+    rule.pattern = cell(cells, SubjectCol::Matches);
+    rule.caseSensitive = cell(cells, SubjectCol::Case) == RuleText::Yes;
+    rule.checkMark = cell(cells, SubjectCol::Del) == RuleText::Yes;
     return rule;
 }
 
@@ -174,17 +177,17 @@ std::optional<QString> SubjectRule::problem() const
 
 void SubjectRule::writeTo(RowCells &cells) const
 {
-    ensureWidth(cells, subjectcol::Count);
-    writeOperator(cells, subjectcol::What, operatorPos);
+    ensureWidth(cells, SubjectCol::Count);
+    writeOperator(cells, SubjectCol::What, operatorPos);
     if (operatorTakesPattern(operatorPos)) {
-        cells[subjectcol::Matches] = trimmedText(pattern);
-        cells[subjectcol::Case] = yesNo(caseSensitive);
+        cells[SubjectCol::Matches] = trimmedText(pattern);
+        cells[SubjectCol::Case] = yesNo(caseSensitive);
     } else {
-        cells[subjectcol::Matches].clear();
-        cells[subjectcol::Case].clear();
+        cells[SubjectCol::Matches].clear();
+        cells[SubjectCol::Case].clear();
     }
-    cells[subjectcol::Del] = yesNo(checkMark);
-    fillEmptyHits(cells, subjectcol::Hits);
+    cells[SubjectCol::Del] = yesNo(checkMark);
+    fillEmptyHits(cells, SubjectCol::Hits);
 }
 
 // ---- Header ------------------------------------------------------------------
@@ -192,12 +195,12 @@ void SubjectRule::writeTo(RowCells &cells) const
 HeaderRule HeaderRule::fromRow(const RowCells &cells)
 {
     HeaderRule rule;
-    const QString what = cell(cells, subjectcol::What);
-    const QString matches = cell(cells, subjectcol::Matches);
+    const QString what = cell(cells, HeaderCol::What);
+    const QString matches = cell(cells, HeaderCol::Matches);
     rule.operatorPos = operatorPosition(what, textOperatorCount);
     rule.headerText = matches;
-    rule.caseSensitive = cell(cells, subjectcol::Case) == RuleText::Yes;
-    rule.checkMark = cell(cells, subjectcol::Del) == RuleText::Yes;
+    rule.caseSensitive = cell(cells, HeaderCol::Case) == RuleText::Yes;
+    rule.checkMark = cell(cells, HeaderCol::Del) == RuleText::Yes;
     if (matches == RuleText::DoesNotMatchReplyTo) {
         rule.choice = HeaderChoice::ReplyToMismatch;
         rule.headerText.clear();
@@ -228,31 +231,31 @@ std::optional<HeaderRule::Problem> HeaderRule::problem() const
 
 void HeaderRule::writeTo(RowCells &cells) const
 {
-    ensureWidth(cells, subjectcol::Count);
-    writeOperator(cells, subjectcol::What, operatorPos);
-    cells[subjectcol::Matches] = headerText;
-    cells[subjectcol::Case] = yesNo(caseSensitive);
-    cells[subjectcol::Del] = yesNo(checkMark);
-    fillEmptyHits(cells, subjectcol::Hits);
+    ensureWidth(cells, HeaderCol::Count);
+    writeOperator(cells, HeaderCol::What, operatorPos);
+    cells[HeaderCol::Matches] = headerText;
+    cells[HeaderCol::Case] = yesNo(caseSensitive);
+    cells[HeaderCol::Del] = yesNo(checkMark);
+    fillEmptyHits(cells, HeaderCol::Hits);
 
     switch (choice) {
     case HeaderChoice::MessageHeader:
         return;
     case HeaderChoice::ReplyToMismatch:
-        cells[subjectcol::What] = RuleText::Sender;
-        cells[subjectcol::Matches] = RuleText::DoesNotMatchReplyTo;
+        cells[HeaderCol::What] = RuleText::Sender;
+        cells[HeaderCol::Matches] = RuleText::DoesNotMatchReplyTo;
         break;
     case HeaderChoice::SenderEqualsTo:
-        cells[subjectcol::What] = RuleText::Sender;
-        cells[subjectcol::Matches] = RuleText::EqualsToField;
+        cells[HeaderCol::What] = RuleText::Sender;
+        cells[HeaderCol::Matches] = RuleText::EqualsToField;
         break;
     case HeaderChoice::ToDoesNotContain:
-        cells[subjectcol::What] = RuleText::ToDoesNotContain;
-        cells[subjectcol::Matches] = textBefore(toText, RuleText::MailBoxMarker) + RuleText::MailBoxMarker
+        cells[HeaderCol::What] = RuleText::ToDoesNotContain;
+        cells[HeaderCol::Matches] = textBefore(toText, RuleText::MailBoxMarker) + RuleText::MailBoxMarker
                                      + (mailbox > 0 ? QString::number(mailbox) : QString());
         break;
     }
-    cells[subjectcol::Case] = RuleText::No;
+    cells[HeaderCol::Case] = RuleText::No;
 }
 
 // ---- Sender ------------------------------------------------------------------
@@ -260,10 +263,10 @@ void HeaderRule::writeTo(RowCells &cells) const
 SenderRule SenderRule::fromRow(const RowCells &cells)
 {
     SenderRule rule;
-    rule.emailAddress = cell(cells, sendercol::What) == RuleText::EmailAddress;
-    rule.operatorPos = operatorPosition(cell(cells, sendercol::Condition), senderOperatorCount);
-    rule.pattern = operatorTakesPattern(rule.operatorPos) ? cell(cells, sendercol::Matches) : QString();
-    rule.checkMark = cell(cells, sendercol::Del) == RuleText::Yes;
+    rule.emailAddress = cell(cells, SenderCol::What) == RuleText::EmailAddress;
+    rule.operatorPos = operatorPosition(cell(cells, SenderCol::Condition), senderOperatorCount);
+    rule.pattern = operatorTakesPattern(rule.operatorPos) ? cell(cells, SenderCol::Matches) : QString();
+    rule.checkMark = cell(cells, SenderCol::Del) == RuleText::Yes;
     return rule;
 }
 
@@ -276,12 +279,12 @@ std::optional<QString> SenderRule::problem() const
 
 void SenderRule::writeTo(RowCells &cells) const
 {
-    ensureWidth(cells, sendercol::Count);
-    cells[sendercol::What] = emailAddress ? RuleText::EmailAddress : RuleText::DomainName;
-    writeOperator(cells, sendercol::Condition, operatorPos);
-    cells[sendercol::Matches] = operatorTakesPattern(operatorPos) ? trimmedText(pattern) : QString();
-    cells[sendercol::Del] = yesNo(checkMark);
-    fillEmptyHits(cells, sendercol::Hits);
+    ensureWidth(cells, SenderCol::Count);
+    cells[SenderCol::What] = emailAddress ? RuleText::EmailAddress : RuleText::DomainName;
+    writeOperator(cells, SenderCol::Condition, operatorPos);
+    cells[SenderCol::Matches] = operatorTakesPattern(operatorPos) ? trimmedText(pattern) : QString();
+    cells[SenderCol::Del] = yesNo(checkMark);
+    fillEmptyHits(cells, SenderCol::Hits);
 }
 
 // ---- Exception ---------------------------------------------------------------
@@ -289,8 +292,8 @@ void SenderRule::writeTo(RowCells &cells) const
 ExceptionRule ExceptionRule::fromRow(const RowCells &cells)
 {
     ExceptionRule rule;
-    const QString what = cell(cells, exceptcol::What);
-    const QString matches = cell(cells, exceptcol::Matches);
+    const QString what = cell(cells, ExceptCol::What);
+    const QString matches = cell(cells, ExceptCol::Matches);
     if (what == RuleText::DomainName) {
         rule.kind = ExceptionKind::Domain;
         rule.domain = matches;
@@ -301,10 +304,10 @@ ExceptionRule ExceptionRule::fromRow(const RowCells &cells)
         rule.kind = ExceptionKind::Subject;
         rule.subject = matches;
     }
-    const int position = operatorPosition(cell(cells, exceptcol::Condition), textOperatorCount);
+    const int position = operatorPosition(cell(cells, ExceptCol::Condition), textOperatorCount);
     if (position >= 0)
         rule.operatorPos = position;
-    rule.caseSensitive = cell(cells, exceptcol::Case) == RuleText::Yes;
+    rule.caseSensitive = cell(cells, ExceptCol::Case) == RuleText::Yes;
     return rule;
 }
 
@@ -338,24 +341,24 @@ std::optional<QString> ExceptionRule::problem() const
 
 void ExceptionRule::writeTo(RowCells &cells) const
 {
-    ensureWidth(cells, exceptcol::Count);
+    ensureWidth(cells, ExceptCol::Count);
     switch (kind) {
     case ExceptionKind::Address:
-        cells[exceptcol::What] = RuleText::EmailAddress;
-        cells[exceptcol::Condition] = RuleText::Equals;
+        cells[ExceptCol::What] = RuleText::EmailAddress;
+        cells[ExceptCol::Condition] = RuleText::Equals;
         break;
     case ExceptionKind::Domain:
-        cells[exceptcol::What] = RuleText::DomainName;
-        cells[exceptcol::Condition] = RuleText::Equals;
+        cells[ExceptCol::What] = RuleText::DomainName;
+        cells[ExceptCol::Condition] = RuleText::Equals;
         break;
     case ExceptionKind::Subject:
-        cells[exceptcol::What] = RuleText::Subject;
-        writeOperator(cells, exceptcol::Condition, operatorPos);
+        cells[ExceptCol::What] = RuleText::Subject;
+        writeOperator(cells, ExceptCol::Condition, operatorPos);
         break;
     }
-    cells[exceptcol::Matches] = chosenText();
-    cells[exceptcol::Case] = yesNo(caseSensitive);
-    fillEmptyHits(cells, exceptcol::Hits);
+    cells[ExceptCol::Matches] = chosenText();
+    cells[ExceptCol::Case] = yesNo(caseSensitive);
+    fillEmptyHits(cells, ExceptCol::Hits);
 }
 
 // ---- Import --------------------------------------------------------------------
@@ -379,23 +382,115 @@ QStringList importedLines(const QString &typed)
 
 void writeImportedKeyword(const QString &line, RowCells &cells)
 {
-    ensureWidth(cells, subjectcol::Count);
-    cells[subjectcol::What] = RuleText::ContainsWholeWord;
-    cells[subjectcol::Matches] = trimmedText(line);
-    cells[subjectcol::Case] = RuleText::No;
-    cells[subjectcol::Del] = RuleText::Yes;
+    ensureWidth(cells, SubjectCol::Count);
+    cells[SubjectCol::What] = RuleText::ContainsWholeWord;
+    cells[SubjectCol::Matches] = trimmedText(line);
+    cells[SubjectCol::Case] = RuleText::No;
+    cells[SubjectCol::Del] = RuleText::Yes;
 }
 
 void writeImportedAddress(const QString &line, RowCells &cells)
 {
-    ensureWidth(cells, exceptcol::Count);
-    cells[exceptcol::What] = RuleText::EmailAddress;
-    cells[exceptcol::Condition] = RuleText::Equals;
-    cells[exceptcol::Matches] = trimmedText(line);
-    cells[exceptcol::Case] = RuleText::No;
+    ensureWidth(cells, ExceptCol::Count);
+    cells[ExceptCol::What] = RuleText::EmailAddress;
+    cells[ExceptCol::Condition] = RuleText::Equals;
+    cells[ExceptCol::Matches] = trimmedText(line);
+    cells[ExceptCol::Case] = RuleText::No;
+}
+
+// ---- Table commands --------------------------------------------------------------
+
+bool holdsOnlyEmptyRule(const RuleList &table)
+{
+    return table.rowCount() == 2 && table.cell(1, 1).isEmpty();
+}
+
+int makeInsertTarget(RuleList &table, int selectedRow)
+{
+    if (holdsOnlyEmptyRule(table))
+        return 1;
+    const int row = selectedRow >= 1 && selectedRow < table.rowCount() ? selectedRow : table.rowCount();
+    table.insertRow(row);
+    return row;
+}
+
+int makeAppendTarget(RuleList &table)
+{
+    if (holdsOnlyEmptyRule(table))
+        return 1;
+    const int row = table.rowCount();
+    table.insertRow(row);
+    return row;
+}
+
+void deleteRule(RuleList &table, int selectedRow)
+{
+    if (table.rowCount() < 3) {
+        for (int column = 0; column < table.columnCount(); ++column)
+            table.setCell(column, 1, QString());
+        table.setPicture(1, MarkState::None);
+        return;
+    }
+    if (selectedRow >= 1 && selectedRow < table.rowCount())
+        table.removeRow(selectedRow);
+}
+
+int moveRuleUp(RuleList &table, int selectedRow)
+{
+    if (selectedRow < 2 || selectedRow >= table.rowCount())
+        return selectedRow;
+    table.swapRows(selectedRow, selectedRow - 1);
+    return selectedRow - 1;
+}
+
+int moveRuleDown(RuleList &table, int selectedRow)
+{
+    if (selectedRow < 1 || selectedRow >= table.rowCount() - 1)
+        return selectedRow;
+    table.swapRows(selectedRow, selectedRow + 1);
+    return selectedRow + 1;
+}
+
+void DeleteDupsFromGrid(RuleList &table)
+{
+    for (int r = table.rowCount() - 1; r >= 2; --r) {
+        if (rowCells(table, r) == rowCells(table, r - 1))
+            table.removeRow(r);
+    }
+}
+
+int importRules(RuleList &table, const QStringList &lines, ImportKind kind)
+{
+    int written = 0;
+    for (const QString &line : lines) {
+        if (isBlank(line))
+            continue;
+        const int row = makeAppendTarget(table);
+        RowCells cells = rowCells(table, row);
+        if (kind == ImportKind::SubjectKeywords) {
+            writeImportedKeyword(line, cells);
+            setRowCells(table, row, cells);
+            CheckGridAdv(table, row, true);
+        } else {
+            writeImportedAddress(line, cells);
+            setRowCells(table, row, cells);
+        }
+        ++written;
+    }
+    return written;
 }
 
 // ---- Mailboxes -----------------------------------------------------------------
+
+QList<MailboxChoice> mailboxesWithServer(const std::array<MailboxConfig, 12> &mailboxes)
+{
+    QList<MailboxChoice> choices;
+    for (const MailboxConfig &box : mailboxes) {
+        if (!box.server.isEmpty())
+            choices.append({box.number, box.mailbox, box.server});
+    }
+    return choices;
+}
 
 QString headerMailboxEntry(const MailboxChoice &mailbox)
 {

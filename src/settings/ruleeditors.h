@@ -8,7 +8,11 @@
 #include <QString>
 #include <QStringList>
 
+#include <array>
 #include <optional>
+
+class RuleList;
+struct MailboxConfig;
 
 namespace ruleeditors {
 
@@ -42,8 +46,6 @@ bool operatorTakesPattern(int position);
 
 // Without leading and trailing blanks and control characters.
 QString trimmedText(const QString &text);
-// Empty or made only of space, CR, LF and backspace (a TAB is not blank).
-bool isBlankText(const QString &text);
 // The text up to `marker`, or all of it when it does not hold the marker.
 QString textBefore(const QString &text, const QString &marker);
 
@@ -52,6 +54,10 @@ const QStringList &headerSuggestions();
 const QStringList &senderSuggestions();
 
 // ---- Common cells ----------------------------------------------------------
+
+// A rule row of a table as cells, and back (the picture of column 0 aside).
+RowCells rowCells(const RuleList &table, int row);
+void setRowCells(RuleList &table, int row, const RowCells &cells);
 
 // Makes the row at least `columns` cells wide.
 void ensureWidth(RowCells &cells, int columns);
@@ -144,6 +150,28 @@ QStringList importedLines(const QString &typed);
 void writeImportedKeyword(const QString &line, RowCells &cells);
 void writeImportedAddress(const QString &line, RowCells &cells);
 
+// ---- Table commands of the Spam settings window --------------------------------
+// Rows are table rows: 1 is the first rule row; 0 or less means none selected.
+
+// Only the one empty rule row a fresh table has.
+bool holdsOnlyEmptyRule(const RuleList &table);
+// Where Insert writes: the one empty rule row, else a new row put in at the
+// selected row (which moves down) or, with none selected, at the end.
+int makeInsertTarget(RuleList &table, int selectedRow);
+// Where an import writes: the one empty rule row, else a new last row.
+int makeAppendTarget(RuleList &table);
+// With one rule row its cells are emptied, else the selected row goes.
+void deleteRule(RuleList &table, int selectedRow);
+// The row selected afterwards; the first and last rows stay where they are.
+int moveRuleUp(RuleList &table, int selectedRow);
+int moveRuleDown(RuleList &table, int selectedRow);
+// Removes each rule row that equals the row above it in every cell.
+void DeleteDupsFromGrid(RuleList &table);
+
+enum class ImportKind { SubjectKeywords, ExceptionAddresses };
+// Adds one rule row per non-blank line; gives the number of rows written.
+int importRules(RuleList &table, const QStringList &lines, ImportKind kind);
+
 // ---- Mailbox lists -----------------------------------------------------------
 
 struct MailboxChoice
@@ -152,6 +180,9 @@ struct MailboxChoice
     QString user;
     QString server;
 };
+
+// The mailboxes whose server is set, in number order.
+QList<MailboxChoice> mailboxesWithServer(const std::array<MailboxConfig, 12> &mailboxes);
 
 QString headerMailboxEntry(const MailboxChoice &mailbox);  // "%d) %s - server %s"
 QString chooserMailboxEntry(const MailboxChoice &mailbox); // "%d) Mailbox %s - Server %s"
