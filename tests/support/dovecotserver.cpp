@@ -1,0 +1,352 @@
+#include "support/dovecotserver.h"
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QHostAddress>
+#include <QProcess>
+#include <QSaveFile>
+#include <QStandardPaths>
+#include <QTcpServer>
+#include <QTcpSocket>
+
+#include <grp.h>
+#include <pwd.h>
+#include <unistd.h>
+#ifdef Q_OS_LINUX
+#include <csignal>
+#include <sys/prctl.h>
+#endif
+
+namespace {
+
+QString dovecotBinary()
+{
+    QString found = QStandardPaths::findExecutable(QStringLiteral("dovecot"));
+    if (found.isEmpty())
+        found = QStandardPaths::findExecutable(QStringLiteral("dovecot"),
+                                               {QStringLiteral("/usr/sbin"), QStringLiteral("/usr/local/sbin"),
+                                                QStringLiteral("/sbin")});
+    return found;
+}
+
+// The account the server's own processes and the mailbox run as. Dovecot
+// refuses mail access as root, so a root caller hands everything to "nobody";
+// anyone else runs the whole server as themselves.
+struct ServerAccount
+{
+    QString user;
+    QString group;
+    uid_t uid = 0;
+    gid_t gid = 0;
+    bool valid = false;
+};
+
+ServerAccount serverAccount()
+{
+    ServerAccount account;
+    const passwd *pw = geteuid() == 0 ? getpwnam("nobody") : getpwuid(geteuid());
+    if (!pw)
+        return account;
+    const group *gr = getgrgid(pw->pw_gid);
+    if (!gr)
+        return account;
+    account.user = QString::fromLocal8Bit(pw->pw_name);
+    account.group = QString::fromLocal8Bit(gr->gr_name);
+    account.uid = pw->pw_uid;
+    account.gid = pw->pw_gid;
+    account.valid = true;
+    return account;
+}
+
+quint16 freePort()
+{
+    QTcpServer probe;
+    if (!probe.listen(QHostAddress::LocalHost, 0))
+        return 0;
+    return probe.serverPort();
+}
+
+bool writeFile(const QString &fileName, const QByteArray &contents)
+{
+    QSaveFile file(fileName);
+    return file.open(QIODevice::WriteOnly) && file.write(contents) == contents.size() && file.commit();
+}
+
+} // namespace
+
+DovecotServer::DovecotServer()
+    : m_dir(QDir::tempPath() + QStringLiteral("/mailsieve-dovecot-XXXXXX"))
+{
+    if (m_dir.isValid()) {
+        // The server's unprivileged processes must reach their sockets below it.
+        QFile::setPermissions(m_dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner
+                                                | QFile::ReadGroup | QFile::ExeGroup | QFile::ReadOther
+                                                | QFile::ExeOther);
+        for (const char *sub : {"mail/Maildir/cur", "mail/Maildir/new", "mail/Maildir/tmp", "run", "state"})
+            QDir().mkpath(path(QString::fromLatin1(sub)));
+    }
+}
+
+DovecotServer::~DovecotServer()
+{
+    stop();
+}
+
+bool DovecotServer::available()
+{
+    return !dovecotBinary().isEmpty();
+}
+
+bool DovecotServer::required()
+{
+    return qEnvironmentVariable("MAILSIEVE_REQUIRE_DOVECOT") == QLatin1String("1");
+}
+
+QString DovecotServer::path(const QString &relative) const
+{
+    return m_dir.filePath(relative);
+}
+
+QString DovecotServer::server() const
+{
+    return QStringLiteral("127.0.0.1:%1").arg(m_port);
+}
+
+void DovecotServer::addMessage(const QByteArray &raw)
+{
+    // Dovecot numbers new maildir files in the order of the time stamp that
+    // starts their names, so increasing stamps keep the order of adding.
+    const QString name =
+        QStringLiteral("%1.M%2P1.mailsieve:2,").arg(1600000000 + m_nextFile).arg(m_nextFile, 6, 10, QLatin1Char('0'));
+    ++m_nextFile;
+    writeFile(path(QStringLiteral("mail/Maildir/cur/") + name), raw);
+    if (isRunning())
+        handOverMaildir();
+}
+
+void DovecotServer::addMessages(const QList<QByteArray> &raws)
+{
+    for (const QByteArray &raw : raws)
+        addMessage(raw);
+}
+
+QStringList DovecotServer::messageFileNames() const
+{
+    QStringList names;
+    for (const char *sub : {"mail/Maildir/new", "mail/Maildir/cur"}) {
+        const QDir dir(path(QString::fromLatin1(sub)));
+        for (const QString &name : dir.entryList(QDir::Files))
+            names << dir.filePath(name);
+    }
+    // Every name starts with its ten-digit time stamp: sort on the file name alone.
+    std::sort(names.begin(), names.end(),
+              [](const QString &a, const QString &b) { return QFileInfo(a).fileName() < QFileInfo(b).fileName(); });
+    return names;
+}
+
+bool DovecotServer::removeMessage(int index)
+{
+    const QStringList names = messageFileNames();
+    return index >= 0 && index < names.size() && QFile::remove(names.at(index));
+}
+
+QList<QByteArray> DovecotServer::storedMessages() const
+{
+    QList<QByteArray> messages;
+    for (const QString &name : messageFileNames()) {
+        QFile file(name);
+        messages << (file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray());
+    }
+    return messages;
+}
+
+int DovecotServer::storedMessageCount() const
+{
+    return int(messageFileNames().size());
+}
+
+void DovecotServer::handOverMaildir() const
+{
+    if (geteuid() != 0)
+        return;
+    const ServerAccount account = serverAccount();
+    const auto hand = [&account](const QString &name) {
+        return ::chown(QFile::encodeName(name).constData(), account.uid, account.gid) == 0;
+    };
+    const QString home = path(QStringLiteral("mail"));
+    hand(home);
+    QDirIterator it(home, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext())
+        hand(it.next());
+}
+
+bool DovecotServer::fail(const QString &message)
+{
+    m_error = message;
+    const QString log = logText().trimmed();
+    if (!log.isEmpty())
+        m_error += QStringLiteral("\nDovecot log:\n") + log.right(2000);
+    return false;
+}
+
+bool DovecotServer::writeConfig()
+{
+    const ServerAccount account = serverAccount();
+    if (!account.valid)
+        return fail(QStringLiteral("no account to run Dovecot as"));
+
+    const QString passwdLine = QStringLiteral("%1:{PLAIN}%2:%3:%4::%5::\n")
+                                   .arg(userName(), password())
+                                   .arg(account.uid)
+                                   .arg(account.gid)
+                                   .arg(path(QStringLiteral("mail")));
+    if (!writeFile(path(QStringLiteral("passwd")), passwdLine.toUtf8()))
+        return fail(QStringLiteral("cannot write the passwd file"));
+
+    // No chroot and no privileged users: the same file works for root
+    // (processes drop to "nobody") and for an ordinary user.
+    QString config = QStringLiteral(R"(# Private server for Mailsieve tests
+instance_name = mailsieve-test
+base_dir = @DIR@/run
+state_dir = @DIR@/state
+log_path = @DIR@/dovecot.log
+protocols = pop3
+listen = 127.0.0.1
+ssl = no
+auth_mechanisms = plain
+disable_plaintext_auth = no
+auth_failure_delay = 0
+default_internal_user = @USER@
+default_internal_group = @GROUP@
+default_login_user = @USER@
+first_valid_uid = 1
+first_valid_gid = 1
+mail_location = maildir:@DIR@/mail/Maildir
+mail_fsync = never
+pop3_uidl_format = %08Xu%08Xv
+passdb {
+  driver = passwd-file
+  args = scheme=PLAIN username_format=%u @DIR@/passwd
+}
+userdb {
+  driver = passwd-file
+  args = username_format=%u @DIR@/passwd
+}
+service anvil {
+  chroot =
+}
+service pop3-login {
+  chroot =
+  inet_listener pop3 {
+    address = 127.0.0.1
+    port = @PORT@
+  }
+  inet_listener pop3s {
+    port = 0
+  }
+}
+)")
+                               .replace(QLatin1String("@DIR@"), m_dir.path())
+                               .replace(QLatin1String("@USER@"), account.user)
+                               .replace(QLatin1String("@GROUP@"), account.group)
+                               .replace(QLatin1String("@PORT@"), QString::number(m_port));
+    if (!writeFile(path(QStringLiteral("dovecot.conf")), config.toUtf8()))
+        return fail(QStringLiteral("cannot write the Dovecot configuration"));
+    return true;
+}
+
+bool DovecotServer::launch()
+{
+    m_process = std::make_unique<QProcess>();
+    m_process->setProgram(dovecotBinary());
+    m_process->setArguments({QStringLiteral("-F"), QStringLiteral("-c"), path(QStringLiteral("dovecot.conf"))});
+    m_process->setStandardOutputFile(path(QStringLiteral("dovecot.out")), QIODevice::Append);
+    m_process->setStandardErrorFile(path(QStringLiteral("dovecot.out")), QIODevice::Append);
+#ifdef Q_OS_LINUX
+    // A test program that dies without its destructor must not leave a server behind.
+    m_process->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
+#endif
+    m_process->start();
+    if (!m_process->waitForStarted(5000)) {
+        m_process.reset();
+        return fail(QStringLiteral("cannot start %1").arg(dovecotBinary()));
+    }
+    return waitForGreeting(15000);
+}
+
+bool DovecotServer::waitForGreeting(int timeoutMs)
+{
+    const QDeadlineTimer deadline(timeoutMs);
+    while (!deadline.hasExpired()) {
+        if (m_process->waitForFinished(50) || m_process->state() == QProcess::NotRunning)
+            return fail(QStringLiteral("Dovecot ended at start-up (exit code %1)").arg(m_process->exitCode()));
+        QTcpSocket probe;
+        probe.connectToHost(QHostAddress::LocalHost, m_port);
+        if (probe.waitForConnected(500)) {
+            while (!probe.canReadLine() && probe.waitForReadyRead(1000)) {
+            }
+            if (probe.readLine().startsWith("+OK"))
+                return true;
+        }
+    }
+    return fail(QStringLiteral("Dovecot did not greet on port %1").arg(m_port));
+}
+
+bool DovecotServer::start()
+{
+    if (isRunning())
+        return true;
+    if (!m_dir.isValid())
+        return fail(QStringLiteral("cannot create a temporary folder"));
+    if (!available())
+        return fail(QStringLiteral("dovecot is not installed (Debian packages dovecot-core and dovecot-pop3d)"));
+
+    handOverMaildir();
+    // Another program may take the probed port before Dovecot binds it: try a few.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        m_port = freePort();
+        if (m_port == 0)
+            return fail(QStringLiteral("no free port on 127.0.0.1"));
+        if (!writeConfig())
+            return false;
+        if (launch())
+            return true;
+        stop();
+        if (!logText().contains(QLatin1String("Address already in use")))
+            return false;
+    }
+    return false;
+}
+
+void DovecotServer::stop()
+{
+    if (!m_process)
+        return;
+    if (m_process->state() != QProcess::NotRunning) {
+        m_process->terminate();
+        if (!m_process->waitForFinished(10000)) {
+            m_process->kill();
+            m_process->waitForFinished(5000);
+        }
+    }
+    m_process.reset();
+}
+
+bool DovecotServer::isRunning() const
+{
+    return m_process && m_process->state() == QProcess::Running;
+}
+
+QString DovecotServer::logText() const
+{
+    QString text;
+    for (const char *name : {"dovecot.out", "dovecot.log"}) {
+        QFile file(path(QString::fromLatin1(name)));
+        if (file.open(QIODevice::ReadOnly))
+            text += QString::fromUtf8(file.readAll());
+    }
+    return text;
+}
