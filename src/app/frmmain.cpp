@@ -1,0 +1,335 @@
+#include "app/frmmain.h"
+
+#include "app/frmretrieving.h"
+#include "app/programcore.h"
+#include "app/programfolder.h"
+#include "mail/mailerrors.h"
+#include "settings/prompts.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMenu>
+#include <QScreen>
+#include <QStatusBar>
+#include <QStyle>
+#include <QToolButton>
+#include <QTreeView>
+#include <QVBoxLayout>
+
+namespace {
+
+QIcon standardIcon(QStyle::StandardPixmap which)
+{
+    return QApplication::style()->standardIcon(which);
+}
+
+// The leave pictures: imBye normally, imDoor while the pointer is away.
+QIcon leaveIcon()
+{
+    QIcon icon;
+    const QSize size(32, 32);
+    icon.addPixmap(standardIcon(QStyle::SP_DialogCloseButton).pixmap(size), QIcon::Active);
+    icon.addPixmap(standardIcon(QStyle::SP_TitleBarCloseButton).pixmap(size), QIcon::Normal);
+    return icon;
+}
+
+} // namespace
+
+TfrmMain::TfrmMain(ProgramCore &core, Prompts &prompts, QWidget *parent)
+    : QMainWindow(parent), m_core(core), m_prompts(prompts)
+{
+    setWindowTitle(QStringLiteral("Mailsieve"));
+    resize(680, 420);
+
+    auto *central = new QWidget(this);
+    auto *layout = new QVBoxLayout(central);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(createHeaderStrip());
+
+    m_listView = new QTreeView(central);
+    m_listView->setObjectName(QStringLiteral("ListView1"));
+    m_listView->setModel(&core.list);
+    m_listView->setRootIsDecorated(false);
+    m_listView->setItemsExpandable(false);
+    m_listView->setUniformRowHeights(true);
+    m_listView->setSortingEnabled(false);
+    m_listView->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    m_listView->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_listView->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_listView->setContextMenuPolicy(Qt::CustomContextMenu);
+    m_listView->header()->setSectionsMovable(false);
+    m_listView->header()->setSectionsClickable(false);
+    for (int column = 0; column < MessageListModel::ColumnCount; ++column)
+        m_listView->setColumnWidth(column, MessageListModel::columnWidth(column));
+    layout->addWidget(m_listView, 1);
+    setCentralWidget(central);
+
+    m_panel0 = new QLabel(kHint, this);
+    m_panel1 = new QLabel(QStringLiteral("Mailsieve - spam stays on the server"), this);
+    statusBar()->setObjectName(QStringLiteral("StatusBar1"));
+    statusBar()->addWidget(m_panel0);
+    statusBar()->addWidget(m_panel1, 1);
+
+    m_frmRetrieving = new TfrmRetrieving(this);
+    connect(m_frmRetrieving, &TfrmRetrieving::cancelClicked, this, [this] { m_cycle->cancel(false); });
+
+    m_exit1 = new QAction(QStringLiteral("Exit"), this);
+    connect(m_exit1, &QAction::triggered, this, [this] { btExitClick(true); });
+
+    CheckHooks hooks = core.checkHooks();
+    hooks.openGeneralSettings = [this] { m_btGeneral->trigger(); };
+    hooks.saveRules = [this] {
+        const QStringList errors = m_core.saveRules();
+        if (!errors.isEmpty())
+            m_prompts.error(errors.join(QLatin1Char('\n')));
+    };
+    // The mailbox chooser is its own dialog; until it is attached, a check
+    // takes the current mailbox.
+    hooks.chooseMailbox = [](int current) { return std::optional<int>(current); };
+    m_cycle = std::make_unique<CheckCycle>(core.client, core.list, core.settings, *this, hooks);
+
+    connect(m_btList, &QToolButton::clicked, this, &TfrmMain::btListClick);
+    connect(m_btExit, &QToolButton::clicked, this, [this] { btExitClick(false); });
+    connect(&core.list, &QAbstractItemModel::modelReset, this, &TfrmMain::updateListPicture);
+    connect(&core.list, &QAbstractItemModel::rowsInserted, this, &TfrmMain::updateListPicture);
+
+    setExitLook(QStringLiteral("Goodbye"), false);
+    disableAllButtons();
+    enableAllButtons();
+    updateListPicture();
+}
+
+TfrmMain::~TfrmMain()
+{
+    // The client outlives the window; its events must not reach a dead cycle.
+    m_core.client.OnOpen = nullptr;
+    m_core.client.OnUpdatingInfo = nullptr;
+    m_core.client.OnNextInfoUpdated = nullptr;
+    m_core.client.OnInfoUpdated = nullptr;
+    m_core.client.OnTransferringData = nullptr;
+    m_core.client.OnDataTransfered = nullptr;
+    m_core.client.OnClosing = nullptr;
+    m_core.client.OnClosed = nullptr;
+    m_core.client.OnCancel = nullptr;
+    m_core.client.OnError = nullptr;
+}
+
+QWidget *TfrmMain::createHeaderStrip()
+{
+    auto *strip = new QWidget(this);
+    strip->setAutoFillBackground(true);
+    QPalette palette = strip->palette();
+    palette.setColor(QPalette::Window, QColor(235, 240, 250));
+    strip->setPalette(palette);
+
+    m_lblTitle = new QLabel(QStringLiteral("Mailsieve"), strip);
+    QFont titleFont = m_lblTitle->font();
+    titleFont.setPointSize(titleFont.pointSize() * 2);
+    titleFont.setBold(true);
+    m_lblTitle->setFont(titleFont);
+
+    // The thin rule under the title; the layout keeps it as wide as the window.
+    auto *rule = new QFrame(strip);
+    rule->setFrameShape(QFrame::HLine);
+    rule->setFrameShadow(QFrame::Sunken);
+
+    m_lblAd = new QLabel(kTagline, strip);
+    QFont adFont = m_lblAd->font();
+    adFont.setItalic(true);
+    m_lblAd->setFont(adFont);
+
+    m_btList = commandButton(QStringLiteral("Check e-mail"), standardIcon(QStyle::SP_ArrowDown));
+    m_btMark = commandButton(QStringLiteral("Mark messages"), standardIcon(QStyle::SP_DialogApplyButton));
+    m_btDelete = commandButton(QStringLiteral("Delete marked messages"), standardIcon(QStyle::SP_TrashIcon));
+    m_btRemark = commandButton(QStringLiteral("Auto-mark messages"), standardIcon(QStyle::SP_BrowserReload));
+    m_btResetAll = commandButton(QStringLiteral("Reset all marks"), standardIcon(QStyle::SP_DialogResetButton));
+    m_btLaunch = commandButton(QStringLiteral("Launch e-mail program"), standardIcon(QStyle::SP_CommandLink));
+    m_btOptions = commandButton(QStringLiteral("Settings and more"), standardIcon(QStyle::SP_FileDialogDetailedView));
+    m_btExit = commandButton(QStringLiteral("Goodbye"), leaveIcon());
+
+    auto *options = new QMenu(m_btOptions);
+    m_btGeneral = options->addAction(QStringLiteral("General settings"));
+    m_btSpamSetup = options->addAction(QStringLiteral("Spam settings"));
+    m_btAbout = options->addAction(QStringLiteral("About"));
+    m_btHelp = options->addAction(QStringLiteral("Help"));
+    m_btOptions->setMenu(options);
+    m_btOptions->setPopupMode(QToolButton::InstantPopup);
+
+    auto *buttons = new QHBoxLayout;
+    for (QToolButton *button : {m_btList, m_btMark, m_btDelete, m_btRemark, m_btResetAll, m_btLaunch})
+        buttons->addWidget(button);
+    buttons->addWidget(m_lblAd, 1);
+    buttons->addStretch();
+    buttons->addWidget(m_btOptions);
+    buttons->addWidget(m_btExit);
+
+    auto *layout = new QVBoxLayout(strip);
+    layout->addWidget(m_lblTitle);
+    layout->addWidget(rule);
+    layout->addLayout(buttons);
+    return strip;
+}
+
+QToolButton *TfrmMain::commandButton(const QString &caption, const QIcon &icon)
+{
+    auto *button = new QToolButton(this);
+    button->setText(caption);
+    button->setIcon(icon);
+    button->setIconSize(QSize(32, 32));
+    button->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    button->setAutoRaise(true);
+    return button;
+}
+
+void TfrmMain::FormCreate(const StartupSettings &startup)
+{
+    m_cycle->startInTray = startup.startInTray;
+    m_cycle->currentMailbox = startup.defaultMailbox >= 1 && startup.defaultMailbox <= kMailboxCount
+                                  ? startup.defaultMailbox
+                                  : 1;
+    m_cycle->checking = false;
+    m_cycle->loadMailbox(m_cycle->currentMailbox);
+    removeDownloadedMessages(m_core.folder);
+    m_cycle->setBusyLook(false);
+    if (!startup.startInTray)
+        show();
+}
+
+void TfrmMain::btListClick()
+{
+    m_cycle->btListClick();
+}
+
+void TfrmMain::btExitClick(bool fromTrayMenu)
+{
+    if (m_cycle->hooks().stopAlarm)
+        m_cycle->hooks().stopAlarm();
+    if (m_cycle->isBusy()) {
+        m_cycle->cancel(true);
+        return;
+    }
+    if (closeLogFile)
+        closeLogFile();
+    if (fromTrayMenu)
+        QApplication::quit();
+    else if (m_cycle->startInTray)
+        hideToTray();
+    else
+        close();
+}
+
+QString TfrmMain::statusPanel(int panel) const
+{
+    return panel == 0 ? m_panel0->text() : m_panel1->text();
+}
+
+void TfrmMain::setStatusText(const QString &text)
+{
+    m_panel1->setText(text);
+}
+
+bool TfrmMain::isMainWindowVisible() const
+{
+    return isVisible();
+}
+
+void TfrmMain::showProgress(const QString &userName, const QString &server)
+{
+    m_frmRetrieving->showFor(userName, server);
+}
+
+void TfrmMain::setProgressMessage(const QString &text)
+{
+    m_frmRetrieving->setMessage(text);
+}
+
+void TfrmMain::hideProgress()
+{
+    m_frmRetrieving->hide();
+}
+
+void TfrmMain::setListButtonsShown(bool shown)
+{
+    for (QToolButton *button : {m_btMark, m_btResetAll, m_btLaunch, m_btDelete, m_btRemark})
+        button->setVisible(shown);
+    m_lblAd->setVisible(!shown);
+}
+
+void TfrmMain::disableAllButtons()
+{
+    m_btList->setEnabled(false);
+    m_btOptions->setEnabled(false);
+    setListButtonsShown(false);
+}
+
+void TfrmMain::enableAllButtons()
+{
+    m_btList->setEnabled(true);
+    m_btOptions->setEnabled(true);
+    if (m_core.list.count() > 0)
+        setListButtonsShown(true);
+}
+
+void TfrmMain::setExitLook(const QString &caption, bool busy)
+{
+    m_btExit->setText(caption);
+    m_btExit->setIcon(busy ? standardIcon(QStyle::SP_BrowserStop) : leaveIcon());
+    m_exit1->setText(busy ? caption : QStringLiteral("Exit"));
+}
+
+void TfrmMain::updateListPicture()
+{
+    m_btList->setIcon(standardIcon(m_core.list.count() > 0 ? QStyle::SP_ArrowUp : QStyle::SP_ArrowDown));
+}
+
+void TfrmMain::setTrayMenuEnabled(bool enabled)
+{
+    if (m_tray)
+        m_tray->setMenuEnabled(enabled);
+}
+
+void TfrmMain::showCanceledTrayIcon()
+{
+    if (m_tray)
+        m_tray->showCanceledIcon();
+}
+
+void TfrmMain::showError(const QString &text)
+{
+    m_prompts.error(text);
+}
+
+void TfrmMain::closeMainWindow()
+{
+    close();
+}
+
+void TfrmMain::hideToTray()
+{
+    if (m_tray)
+        m_tray->hideToTray();
+    else
+        hide();
+}
+
+void TfrmMain::closeEvent(QCloseEvent *event)
+{
+    // Sending QUIT from inside a running operation's wait would talk over
+    // it; that operation is cancelled instead and drops its connection.
+    if (m_cycle->isBusy()) {
+        m_cycle->cancel(true);
+    } else if (m_core.client.Connected()) {
+        try {
+            m_core.client.Disconnect();
+        } catch (const EMailsieveError &) {
+            // The connection is gone either way; leaving must not fail.
+        }
+    }
+    m_frmRetrieving->hide();
+    event->accept();
+}

@@ -1,0 +1,27 @@
+#include "app/listmarkingsource.h"
+
+#include "mail/pop3client.h"
+
+ListMarkingSource::ListMarkingSource(MessageListModel &list, const TmsRemotePOP &client,
+                                     const MailboxTable &mailboxes)
+    : m_list(list), m_client(client), m_mailboxes(mailboxes)
+{
+}
+
+int ListMarkingSource::rowCount() const { return m_list.count(); }
+QString ListMarkingSource::subject(int row) const { return m_list.entry(row).Subject; }
+QString ListMarkingSource::sender(int row) const { return m_list.entry(row).Sender; }
+QString ListMarkingSource::size(int row) const { return m_list.entry(row).Size; }
+MarkState ListMarkingSource::mark(int row) const { return m_list.mark(row); }
+void ListMarkingSource::setMark(int row, MarkState mark) { m_list.setMark(row, mark); }
+
+TmsHeaders ListMarkingSource::headerLines(int row) const
+{
+    const TmsRemoteInfo &info = m_client.Info();
+    return row >= 0 && row < info.Count() ? info.Items(row).Headers : TmsHeaders();
+}
+
+int ListMarkingSource::serverToIndex() const
+{
+    return ::serverToIndex(m_mailboxes, m_client.server(), m_client.userName());
+}

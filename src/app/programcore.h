@@ -1,0 +1,46 @@
+#pragma once
+// The objects that live for the whole run, shared by the main window and the
+// command-line check: the settings store and the live general settings, the
+// rule set, the POP3 client, the message list and the marking decision over
+// them.
+
+#include "app/checkcycle.h"
+#include "app/listmarkingsource.h"
+#include "app/messagelist.h"
+#include "mail/pop3client.h"
+#include "rules/marking.h"
+#include "rules/rulelist.h"
+#include "settings/generalsettings.h"
+#include "settings/settingsstore.h"
+
+#include <QStringList>
+
+class ProgramCore
+{
+public:
+    // folder is the program's folder (rule lists, known list, mailsieve.ini).
+    explicit ProgramCore(const QString &folder);
+    ProgramCore(const ProgramCore &) = delete;
+    ProgramCore &operator=(const ProgramCore &) = delete;
+
+    // The start-up reads: general and mailbox settings, the rule tables with
+    // their options, the known spammer list. Returns what could not be read,
+    // one message each; whatever did load is in use.
+    QStringList load();
+
+    // The check's links to the store, the rules and their files.
+    CheckHooks checkHooks();
+
+    // Writes the rule tables (their hit counters) and the rule options.
+    QStringList saveRules();
+
+    const QString folder;
+    const QString iniPath;
+    SettingsStore store;
+    GeneralSettings settings;
+    RuleSet rules;
+    TmsRemotePOP client;
+    MessageListModel list;
+    ListMarkingSource markingSource;
+    MarkingEngine marking;
+};
