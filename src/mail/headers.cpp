@@ -231,8 +231,11 @@ TmsMailAddress SplitAddress(const QString &text)
         }
     } else if (const qsizetype paren = text.indexOf(u'('); paren >= 0) {
         result.Address = StripQuotes(text.first(paren));
-        // The comment runs to the closing ")" taken to be the last character.
-        const qsizetype commentLength = text.size() - paren - 2;
+        // The comment runs to the closing ")" taken to be the last character
+        // (a whole character: both halves of a surrogate pair).
+        const bool lastIsPair = text.size() - paren > 2 && text.back().isLowSurrogate()
+            && text[text.size() - 2].isHighSurrogate();
+        const qsizetype commentLength = text.size() - paren - (lastIsPair ? 3 : 2);
         if (commentLength > 0)
             result.Name = StripQuotes(text.sliced(paren + 1, commentLength));
     } else {

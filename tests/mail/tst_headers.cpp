@@ -314,6 +314,8 @@ void TestHeaders::splitAddressForms_data()
     QTest::newRow("comment without closing parenthesis")
         << "jr@host.org (Jane" << "jr@host.org" << "Jan";
     QTest::newRow("lone opening parenthesis") << "jr@host.org (" << "jr@host.org" << "";
+    QTest::newRow("comment ending in a character beyond 16 bits")
+        << QStringLiteral(u"jr@host.org (Jane\U0001F600") << "jr@host.org" << "Jane";
     QTest::newRow("group of one") << "Friends: Jane <j@x.org>;" << "j@x.org" << "Friends: Jane ;";
     QTest::newRow("empty group") << "undisclosed-recipients:;" << "undisclosed-recipients:;" << "";
 }
