@@ -1,0 +1,157 @@
+#include "app/consolecheck.h"
+
+#include "app/programcore.h"
+#include "app/programfolder.h"
+
+#include <QCommandLineParser>
+#include <QRegularExpression>
+
+namespace {
+
+const QString kPasswordVariable = QStringLiteral("MAILSIEVE_PASSWORD");
+
+struct ConsoleRequest
+{
+    int mailbox = 0; // 0: the stored default mailbox
+    bool adHoc = false; // --server/--user: a mailbox that is not stored
+    MailboxLogin login;
+};
+
+QString oneLine(QString field)
+{
+    static const QRegularExpression breaks(QStringLiteral("[\\t\\r\\n\\x{2028}\\x{2029}]"));
+    return field.replace(breaks, QStringLiteral(" "));
+}
+
+void describeOptions(QCommandLineParser &parser)
+{
+    parser.setApplicationDescription(QString::fromLatin1(
+                                         "Mailsieve lists the messages waiting in a POP3 mailbox and marks the spam among them.\n"
+        "Without options it opens its window. With --check it checks one mailbox without a\n"
+        "window, using the stored settings and rules, and prints one line per message:\n"
+        "  row<TAB>mark<TAB>size<TAB>sender<TAB>subject<TAB>date\n"
+        "(row from 0; mark -1 none, 0 delete, 1 possible spam, 2 exception, 3 known spammer),\n"
+        "then the totals line. Exit status 0 after a check, 1 when it failed (the error on\n"
+        "standard error), 2 for wrong options. With --server and --user it checks a mailbox\n"
+        "that is not stored; the password comes from the environment variable ")
+                                     + kPasswordVariable + QStringLiteral("."));
+    parser.addHelpOption();
+    parser.addOption({QStringLiteral("check"), QStringLiteral("Check one mailbox without a window.")});
+    parser.addOption({QStringLiteral("mailbox"),
+                      QStringLiteral("The stored mailbox to check, 1 to 12 (default: the default mailbox)."),
+                      QStringLiteral("N")});
+    parser.addOption({QStringLiteral("server"),
+                      QStringLiteral("Check this POP3 server instead of a stored mailbox."),
+                      QStringLiteral("HOST[:PORT]")});
+    parser.addOption({QStringLiteral("user"), QStringLiteral("The user name on --server."),
+                      QStringLiteral("NAME")});
+}
+
+// The request the options make, or the usage error.
+std::optional<ConsoleRequest> readRequest(const QCommandLineParser &parser, QString &problem)
+{
+    ConsoleRequest request;
+    if (!parser.isSet(QStringLiteral("check"))) {
+        problem = QStringLiteral("nothing to do: use --check or --help");
+        return std::nullopt;
+    }
+    const bool server = parser.isSet(QStringLiteral("server"));
+    const bool user = parser.isSet(QStringLiteral("user"));
+    if (server != user) {
+        problem = QStringLiteral("--server and --user go together");
+        return std::nullopt;
+    }
+    if (parser.isSet(QStringLiteral("mailbox"))) {
+        if (server) {
+            problem = QStringLiteral("--mailbox cannot be combined with --server");
+            return std::nullopt;
+        }
+        bool ok = false;
+        request.mailbox = parser.value(QStringLiteral("mailbox")).toInt(&ok);
+        if (!ok || request.mailbox < 1 || request.mailbox > kMailboxCount) {
+            problem = QStringLiteral("--mailbox takes a number from 1 to %1").arg(kMailboxCount);
+            return std::nullopt;
+        }
+    }
+    if (server) {
+        request.adHoc = true;
+        request.login.server = parser.value(QStringLiteral("server"));
+        request.login.user = parser.value(QStringLiteral("user"));
+        request.login.password = qEnvironmentVariable(qPrintable(kPasswordVariable));
+    }
+    return request;
+}
+
+} // namespace
+
+QString consoleRowLine(int index, const MessageEntry &row)
+{
+    return QStringList{QString::number(index), QString::number(static_cast<int>(row.Mark)),
+                       oneLine(row.Size), oneLine(row.Sender), oneLine(row.Subject),
+                       oneLine(row.Date)}
+        .join(QLatin1Char('\t'));
+}
+
+bool wantsConsole(const QStringList &arguments)
+{
+    for (const QString &argument : arguments.mid(1)) {
+        if (argument == QLatin1String("--check") || argument == QLatin1String("--help")
+            || argument == QLatin1String("-h") || argument == QLatin1String("-?")
+            || argument == QLatin1String("--help-all"))
+            return true;
+    }
+    return false;
+}
+
+int runConsoleCheck(const QStringList &arguments, QTextStream &out, QTextStream &err)
+{
+    QCommandLineParser parser;
+    describeOptions(parser);
+    if (!parser.parse(arguments)) {
+        err << "mailsieve: " << parser.errorText() << "\n";
+        return 2;
+    }
+    if (parser.isSet(QStringLiteral("help"))) {
+        out << parser.helpText();
+        return 0;
+    }
+    QString problem;
+    const std::optional<ConsoleRequest> request = readRequest(parser, problem);
+    if (!request) {
+        err << "mailsieve: " << problem << "\n";
+        return 2;
+    }
+
+    const QString folder = programFolder();
+    seedProgramFolder(folder, shippedDataFolders());
+    ProgramCore core(folder);
+    for (const QString &warning : core.load())
+        err << "mailsieve: warning: " << warning << "\n";
+
+    ConsoleCheckView view;
+    CheckHooks hooks = core.checkHooks();
+    QStringList saveErrors;
+    hooks.saveRules = [&] { saveErrors = core.saveRules(); };
+    if (request->adHoc)
+        hooks.loadMailbox = [login = request->login](int) { return login; };
+    CheckCycle cycle(core.client, core.list, core.settings, view, hooks);
+    // Nobody is in the tray to swallow errors for: every failure is reported.
+    cycle.startInTray = false;
+    const int mailbox = request->mailbox ? request->mailbox : core.settings.defaultMailbox;
+    cycle.currentMailbox = mailbox;
+
+    if (!cycle.checkMailbox(mailbox)) {
+        err << "mailsieve: " << view.errorText() << "\n";
+        return 1;
+    }
+    for (int row = 0; row < core.list.count(); ++row)
+        out << consoleRowLine(row, core.list.entry(row)) << "\n";
+    out << CheckCycle::totalCountText(core.list.count(), core.list.markedCount()) << "\n";
+    out.flush();
+    if (!saveErrors.isEmpty()) {
+        err << "mailsieve: the rule hit counters were not stored: " << saveErrors.join(QStringLiteral("; "))
+            << "\n";
+        return 1;
+    }
+    return 0;
+}

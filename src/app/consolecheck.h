@@ -1,0 +1,48 @@
+#pragma once
+// "mailsieve --check": the check cycle without a window. Checks one mailbox
+// with the stored settings and rules and prints one line per message and
+// the totals line.
+
+#include "app/checkcycle.h"
+
+#include <QStringList>
+#include <QTextStream>
+
+// The console's side of a check: no window, no tray; the error text is
+// kept for standard error.
+class ConsoleCheckView : public CheckView
+{
+public:
+    QString errorText() const { return m_error; }
+
+    void setStatusText(const QString &) override {}
+    bool isMainWindowVisible() const override { return false; }
+    void showProgress(const QString &, const QString &) override {}
+    void setProgressMessage(const QString &) override {}
+    void hideProgress() override {}
+    void disableAllButtons() override {}
+    void enableAllButtons() override {}
+    void setExitLook(const QString &, bool) override {}
+    void updateListPicture() override {}
+    void setTrayMenuEnabled(bool) override {}
+    void showCanceledTrayIcon() override {}
+    void showError(const QString &text) override { m_error = text; }
+    void closeMainWindow() override {}
+    void hideToTray() override {}
+
+private:
+    QString m_error;
+};
+
+// One list row as printed: index, mark (-1..3), size, sender, subject and
+// Date column, separated by tabs; tabs and line breaks inside a field
+// become spaces so every message stays one line.
+QString consoleRowLine(int index, const MessageEntry &row);
+
+// True when the arguments ask for the console (--check, --help); the window
+// is not started then.
+bool wantsConsole(const QStringList &arguments);
+
+// Runs the command line and returns the exit code: 0 after a completed
+// check, 1 when the check failed (the error text on err), 2 for a usage error.
+int runConsoleCheck(const QStringList &arguments, QTextStream &out, QTextStream &err);
