@@ -1,0 +1,290 @@
+#include "rules/listfiles.h"
+#include "rules/ruletexts.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+QByteArray readBytes(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void writeBytes(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+}
+
+void setRow(RuleList &table, int row, const QStringList &cells)
+{
+    for (int c = 0; c < cells.size(); ++c)
+        table.setCell(c, row, cells[c]);
+}
+
+const QByteArray ElevenLines = "6,2\r\n1,0,What\r\n2,0,Matches\r\n3,0,Case\r\n4,0,Del?\r\n5,0,Hits\r\n"
+                               "1,1,Contains\r\n2,1,free\r\n3,1,No\r\n4,1,Yes\r\n5,1,12\r\n";
+
+} // namespace
+
+class TestListFiles : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir dir;
+    QString path(const QString &name) const { return dir.filePath(name); }
+
+private slots:
+    void init()
+    {
+        for (const QString &name : QDir(dir.path()).entryList(QDir::Files))
+            QFile::remove(dir.filePath(name));
+    }
+
+    // File format and round trip
+
+    void writesTheDocumentedLayoutByteForByte()
+    {
+        RuleList table(RuleTable::Subject);
+        setRow(table, 1, {"", "Contains", "free", "No", "Yes", "12"});
+        QCOMPARE(serializeRuleList(table), ElevenLines);
+    }
+
+    void readsTheDocumentedLayout()
+    {
+        writeBytes(path("subj.lst"), ElevenLines);
+        RuleList table(RuleTable::Subject);
+        QVERIFY(loadRuleList(table, path("subj.lst")));
+        QCOMPARE(table.rowCount(), 2);
+        QCOMPARE(table.cell(SubjectCol::Matches, 1), QStringLiteral("free"));
+        QCOMPARE(table.cell(SubjectCol::Hits, 1), QStringLiteral("12"));
+        QCOMPARE(table.picture(1), MarkState::Check);
+        QCOMPARE(serializeRuleList(table), ElevenLines);
+    }
+
+    void roundTripKeepsCommasLineBreaksAndEmptyRows()
+    {
+        RuleList table(RuleTable::Header);
+        table.setRowCount(5);
+        setRow(table, 1, {"", "Contains", "a,b,,c", "Yes", "No", "3"});
+        setRow(table, 3, {"", "Equals", "line one\r\nline two\nthree\r", "No", "Yes", ""});
+        setRow(table, 4, {"", "Ends with", QString::fromUtf8("caf\xc3\xa9 \xe2\x82\xac"), "No", "Yes", "0"});
+        QString error;
+        QVERIFY(saveRuleList(table, path("header.lst"), error));
+        QVERIFY(!readBytes(path("header.lst")).contains("\n2,2"));
+
+        RuleList loaded(RuleTable::Header);
+        QVERIFY(loadRuleList(loaded, path("header.lst")));
+        QCOMPARE(loaded.rowCount(), 5);
+        for (int r = 0; r < 5; ++r)
+            for (int c = 0; c < 6; ++c)
+                QCOMPARE(loaded.cell(c, r), table.cell(c, r));
+        QCOMPARE(loaded.picture(2), MarkState::Question);
+        QCOMPARE(loaded.picture(3), MarkState::Check);
+    }
+
+    void tabAndBackspaceComeBackAsLineBreaks()
+    {
+        RuleList table(RuleTable::Subject);
+        table.setCell(SubjectCol::Matches, 1, "a\tb\bc");
+        QString error;
+        QVERIFY(saveRuleList(table, path("subj.lst"), error));
+        QVERIFY(loadRuleList(table, path("subj.lst")));
+        QCOMPARE(table.cell(SubjectCol::Matches, 1), QStringLiteral("a\rb\nc"));
+    }
+
+    void readsWindows1252Files()
+    {
+        writeBytes(path("subj.lst"), "6,2\r\n2,1,caf\xe9 \x80\r\n");
+        RuleList table(RuleTable::Subject);
+        QVERIFY(loadRuleList(table, path("subj.lst")));
+        QCOMPARE(table.cell(2, 1), QString::fromUtf8("caf\xc3\xa9 \xe2\x82\xac"));
+    }
+
+    void extraColumnsAreCutAndCtrlZEndsTheFile()
+    {
+        writeBytes(path("except.lst"), "8,2\r\n7,1,gone\r\n2,1,kept\r\n\x1a" "9,9,garbage\r\n");
+        RuleList table(RuleTable::Exception);
+        QVERIFY(loadRuleList(table, path("except.lst")));
+        QCOMPARE(table.columnCount(), 5);
+        QCOMPARE(table.cell(2, 1), QStringLiteral("kept"));
+    }
+
+    void emptyFirstLineKeepsTheTableSize()
+    {
+        writeBytes(path("from.lst"), "\r\n3,3,x\r\n");
+        RuleList table(RuleTable::Sender);
+        table.setRowCount(4);
+        QVERIFY(loadRuleList(table, path("from.lst")));
+        QCOMPARE(table.rowCount(), 4);
+        QCOMPARE(table.cell(3, 3), QStringLiteral("x"));
+    }
+
+    void missingFileGivesHeadingsAndOneEmptyRow()
+    {
+        RuleList table(RuleTable::Subject);
+        table.setRowCount(7);
+        table.setCell(2, 5, "edited");
+        QVERIFY(loadRuleList(table, path("subj.lst")));
+        QCOMPARE(table.rowCount(), 2);
+        QCOMPARE(table.cell(2, 0), QStringLiteral("Matches"));
+        QVERIFY(table.cell(1, 1).isEmpty());
+    }
+
+    void reloadDropsCellsTheFileDoesNotName()
+    {
+        writeBytes(path("subj.lst"), ElevenLines);
+        RuleList table(RuleTable::Subject);
+        QVERIFY(loadRuleList(table, path("subj.lst")));
+        table.setCell(SubjectCol::Case, 1, QString());
+        table.setCell(SubjectCol::Picture, 1, "typed");
+        QVERIFY(loadRuleList(table, path("subj.lst")));
+        QCOMPARE(serializeRuleList(table), ElevenLines);
+    }
+
+    // Tolerated line breaks
+
+    void emptyLinesAndLfOnlyLineEndsAreRead()
+    {
+        writeBytes(path("subj.lst"), "6,2\n1,1,Contains\n\n2,1,free\r\n\r\n");
+        RuleList table(RuleTable::Subject);
+        QVERIFY(loadRuleList(table, path("subj.lst")));
+        QVERIFY(table.loadError().isEmpty());
+        QCOMPARE(table.cell(1, 1), QStringLiteral("Contains"));
+        QCOMPARE(table.cell(2, 1), QStringLiteral("free"));
+    }
+
+    // Load failures
+
+    void loadFailures_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("size not numeric") << QByteArray("6;2\r\n") << "line 1: '6;2' is not a valid integer value";
+        QTest::newRow("rows missing") << QByteArray("6\r\n") << "line 1: '' is not a valid integer value";
+        QTest::newRow("cell column") << QByteArray("6,2\r\nx,1,a\r\n") << "line 2: 'x' is not a valid integer value";
+        QTest::newRow("cell row") << QByteArray("6,2\r\n1, 1,a\r\n") << "line 2: ' 1' is not a valid integer value";
+        QTest::newRow("one comma") << QByteArray("6,2\r\n1,1\r\n") << "line 2: '' is not a valid integer value";
+        QTest::newRow("outside") << QByteArray("6,2\r\n1,2,a\r\n")
+                                 << "line 2: cell 1,2 lies outside the table of 6 columns and 2 rows";
+        QTest::newRow("absurd size") << QByteArray("6,2000000000\r\n")
+                                     << "line 1: a table of 6 columns and 2000000000 rows is not possible";
+    }
+
+    void loadFailures()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, message);
+        writeBytes(path("subj.lst"), bytes);
+        RuleList table(RuleTable::Subject);
+        table.setCell(SubjectCol::What, 1, "Contains");
+        const RuleList before = table;
+        QVERIFY(!loadRuleList(table, path("subj.lst")));
+        QVERIFY2(table.loadError().endsWith(message), qPrintable(table.loadError()));
+        QVERIFY(table.loadError().contains("subj.lst"));
+        QVERIFY(table == before); // nothing half-read
+    }
+
+    void aFailedTableDoesNotStopTheOthers()
+    {
+        writeBytes(path("subj.lst"), "garbage\r\n");
+        writeBytes(path("from.lst"), "6,2\r\n1,1,Domain name\r\n");
+        writeBytes(path("mailsieve.ini"), "[Known]\r\nQMonitor=1\r\n");
+        RuleSet rules;
+        const RuleFilesResult result = readSettings(rules, dir.path());
+        QCOMPARE(result.errors.size(), 1);
+        QCOMPARE(result.errors.first(), rules.SubjectRules.loadError());
+        QCOMPARE(rules.SenderRules.cell(1, 1), QStringLiteral("Domain name"));
+        QVERIFY(rules.knownListEnabled);
+    }
+
+    void aTableThatFailedToLoadIsNotSaved()
+    {
+        const QByteArray damaged = "6,3\r\n1,1,Contains\r\n2,1,free\r\n1,x,Equals\r\n2,2,precious\r\n";
+        writeBytes(path("subj.lst"), damaged);
+        RuleSet rules;
+        readSettings(rules, dir.path());
+        QVERIFY(!rules.SubjectRules.loadError().isEmpty());
+
+        rules.SubjectRules.bumpHits(1); // a marking run is no edit
+        RuleFilesResult result = Savesettings(rules, dir.path());
+        QCOMPARE(result.errors.size(), 1);
+        QVERIFY(result.errors.first().contains("not saved"));
+        QCOMPARE(readBytes(path("subj.lst")), damaged);
+        QVERIFY(QFileInfo::exists(path("header.lst")));
+
+        rules.SubjectRules.setCell(SubjectCol::What, 1, "Equals"); // the user edits the table again
+        QVERIFY(Savesettings(rules, dir.path()).ok());
+        QVERIFY(readBytes(path("subj.lst")).contains("1,1,Equals"));
+    }
+
+    void aSuccessfulReloadClearsTheLoadError()
+    {
+        writeBytes(path("subj.lst"), "bad\r\n");
+        RuleSet rules;
+        readSettings(rules, dir.path());
+        QVERIFY(!rules.SubjectRules.loadError().isEmpty());
+        writeBytes(path("subj.lst"), ElevenLines);
+        QVERIFY(readSettings(rules, dir.path()).ok());
+        QVERIFY(rules.SubjectRules.loadError().isEmpty());
+    }
+
+    void aFailedWriteKeepsThePreviousFile()
+    {
+        writeBytes(path("subj.lst"), ElevenLines);
+        QDir(dir.path()).mkdir("header.lst"); // a folder where the file should be
+        RuleSet rules;
+        rules.SubjectRules.setCell(SubjectCol::What, 1, "Equals");
+        const RuleFilesResult result = Savesettings(rules, dir.path());
+        QCOMPARE(result.errors.size(), 1);
+        QVERIFY(result.errors.first().contains("header.lst"));
+        QVERIFY(readBytes(path("subj.lst")).contains("1,1,Equals"));
+        QVERIFY(QFileInfo(path("header.lst")).isDir());
+    }
+
+    // Rule options
+
+    void optionsDefaultWhenMissingOrUnreadable()
+    {
+        writeBytes(path("mailsieve.ini"), "[Smaller]\r\nQSmaller=yes\r\nNum=0x10\r\n[Larger]\r\nnum = 300 \r\nCheck=0\r\n");
+        RuleSet rules;
+        QString error;
+        QVERIFY(readRuleOptions(rules, path("mailsieve.ini"), error));
+        QCOMPARE(rules.sizeRules.smallerEnabled, false);
+        QCOMPARE(rules.sizeRules.smallerLimit, 16);
+        QCOMPARE(rules.sizeRules.smallerCheck, true);
+        QCOMPARE(rules.sizeRules.largerLimit, 300);
+        QCOMPARE(rules.sizeRules.largerCheck, false);
+        QCOMPARE(rules.knownListEnabled, false);
+    }
+
+    void optionsAreWrittenInOrderAndOtherContentIsKept()
+    {
+        RuleSet rules;
+        rules.sizeRules = {true, 100, false, true, 5000000000, true};
+        rules.knownListEnabled = true;
+        QString error;
+        QVERIFY(saveRuleOptions(rules, path("mailsieve.ini"), error));
+        QCOMPARE(readBytes(path("mailsieve.ini")),
+                 QByteArray("[Smaller]\r\nQSmaller=1\r\nNum=100\r\nCheck=0\r\n[Larger]\r\nQLarger=1\r\n"
+                            "Num=5000000000\r\nCheck=1\r\n[Known]\r\nQMonitor=1\r\n"));
+
+        writeBytes(path("mailsieve.ini"), "; note\r\n[known]\r\nOther=7\r\n\r\n[Extra]\r\nA=1\r\n");
+        QVERIFY(saveRuleOptions(rules, path("mailsieve.ini"), error));
+        const QByteArray text = readBytes(path("mailsieve.ini"));
+        QVERIFY(text.startsWith("; note\r\n[known]\r\nOther=7\r\nQMonitor=1\r\n\r\n[Extra]\r\nA=1\r\n"));
+        RuleSet reread;
+        QVERIFY(readRuleOptions(reread, path("mailsieve.ini"), error));
+        QVERIFY(reread.sizeRules == rules.sizeRules);
+        QVERIFY(reread.knownListEnabled);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestListFiles)
+#include "tst_listfiles.moc"
