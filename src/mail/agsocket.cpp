@@ -298,6 +298,7 @@ void TagSocket::raiseCanceled()
     m_timeCounter.Stop();
     QString msg = socketErrorText(SocketError::Canceled);
     fireError(msg);
+    cancelLookup();
     throw ECanceledError(socketErrorText(SocketError::Canceled));
 }
 

@@ -1,0 +1,505 @@
+// The POP3 client against the scripted server: the exact wire exchange and
+// event order of a check and of a delete pass, and how every failure ends a
+// session without committing anything.
+
+#include "mail/mailerrors.h"
+#include "mail/pop3client.h"
+#include "support/scriptedpop3server.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+namespace {
+
+QByteArray mail(const QByteArray &subject, const QByteArray &body = "Hello there.\r\n")
+{
+    return "From: Jane Roe <jane@example.org>\r\n"
+           "Subject: " + subject + "\r\n"
+           "Date: Sat, 05 Jun 1999 10:22:05 -0400\r\n"
+           "\r\n" + body;
+}
+
+QStringList login(const ScriptedPop3Server &server, int count)
+{
+    qint64 octets = 0;
+    for (const QByteArray &message : server.messages())
+        octets += message.size();
+    return {"S: +OK POP3 server ready", "C: USER user", "S: +OK send your password",
+            "C: PASS secret", "S: +OK logged in", "C: STAT",
+            QStringLiteral("S: +OK %1 %2").arg(count).arg(octets)};
+}
+
+QStringList topExchange(const ScriptedPop3Server &server, int number)
+{
+    const qint64 size = server.messages().at(number - 1).size();
+    return {QStringLiteral("C: LIST %1").arg(number), QStringLiteral("S: +OK %1 %2").arg(number).arg(size),
+            QStringLiteral("C: TOP %1 1").arg(number), "S: +OK"};
+}
+
+const QStringList quit = {"C: QUIT", "S: +OK bye"};
+
+// Records every event of the client, except progress, as text.
+struct EventLog
+{
+    QStringList events;
+    QStringList errors;
+
+    void attach(TmsRemotePOP &pop)
+    {
+        pop.OnOpen = [this] { events << "Open"; };
+        pop.OnClosing = [this] { events << "Closing"; };
+        pop.OnClosed = [this] { events << "Closed"; };
+        pop.OnCancel = [this] { events << "Cancel"; };
+        pop.OnError = [this](QString &msg) { events << "Error"; errors << msg; };
+        pop.OnUpdatingInfo = [this] { events << "UpdatingInfo"; };
+        pop.OnNextInfoUpdated = [this](int num) { events << QStringLiteral("NextInfoUpdated %1").arg(num); };
+        pop.OnInfoUpdated = [this] { events << "InfoUpdated"; };
+        pop.OnTransferringData = [this] { events << "TransferringData"; };
+        pop.OnRetrieving = [this](int num) { events << QStringLiteral("Retrieving %1").arg(num); };
+        pop.OnRetrieved = [this](int num) { events << QStringLiteral("Retrieved %1").arg(num); };
+        pop.OnDeleting = [this](int num) { events << QStringLiteral("Deleting %1").arg(num); };
+        pop.OnDataTransfered = [this] { events << "DataTransfered"; };
+    }
+};
+
+} // namespace
+
+class TestPop3Client : public QObject
+{
+    Q_OBJECT
+
+private:
+    ScriptedPop3Server *server = nullptr;
+    TmsRemotePOP *pop = nullptr;
+    EventLog log;
+
+    void listThree()
+    {
+        server->setMessages({mail("one"), mail("two"), mail("three")});
+        pop->UpdateInfo();
+        server->clearDialogue();
+        log.events.clear();
+    }
+
+    template <typename Error>
+    QString failure(const std::function<void()> &operation)
+    {
+        try {
+            operation();
+        } catch (const Error &error) {
+            return error.message();
+        }
+        return QStringLiteral("<no error>");
+    }
+
+private slots:
+    void init()
+    {
+        server = new ScriptedPop3Server(this);
+        QVERIFY(server->listen());
+        pop = new TmsRemotePOP(this);
+        pop->setServer(server->address());
+        pop->setUserName("user");
+        pop->setPassword("secret");
+        pop->setTimeOut(5);
+        log = EventLog();
+        log.attach(*pop);
+    }
+
+    void cleanup()
+    {
+        delete pop;
+        delete server;
+    }
+
+    // --- A check ------------------------------------------------------
+
+    void updateInfoListsEveryMessageInOneSession()
+    {
+        server->setMessages({mail("first"), mail("second")});
+        pop->UpdateInfo();
+
+        QCOMPARE(server->dialogue(),
+                 login(*server, 2) + topExchange(*server, 1) + topExchange(*server, 2) + quit);
+        QCOMPARE(log.events, (QStringList{"Open", "UpdatingInfo", "NextInfoUpdated 0", "NextInfoUpdated 1",
+                                          "Closing", "Closed", "InfoUpdated"}));
+        QCOMPARE(pop->MessageCount(), 2);
+        QCOMPARE(pop->Info().Count(), 2);
+        QCOMPARE(pop->Info().Items(1).Size, server->messages().at(1).size());
+        QCOMPARE(pop->Info().Items(1).Headers,
+                 (QStringList{"From: Jane Roe <jane@example.org>", "Subject: second",
+                              "Date: Sat, 05 Jun 1999 10:22:05 -0400"}));
+        QVERIFY(!pop->Connected());
+    }
+
+    void updateInfoOfEmptyMailboxOnlyQuits()
+    {
+        pop->UpdateInfo();
+        QCOMPARE(server->dialogue(), login(*server, 0) + quit);
+        QCOMPARE(log.events, (QStringList{"Open", "UpdatingInfo", "Closing", "Closed", "InfoUpdated"}));
+        QCOMPARE(pop->Info().Count(), 0);
+    }
+
+    void updateInfoReplacesTheEarlierList()
+    {
+        server->setMessages({mail("a"), mail("b")});
+        pop->UpdateInfo();
+        server->removeMessage(1);
+        pop->UpdateInfo();
+        QCOMPARE(pop->Info().Count(), 1);
+        QCOMPARE(pop->Info().Items(0).Headers.at(1), QStringLiteral("Subject: b"));
+    }
+
+    void headerBlockKeepsDotStuffingAndEightBitText()
+    {
+        server->setMessages({"Subject: Caf\xc3\xa9\r\nX-Odd: \xe9t\xe9\r\n.Dotted: yes\r\n\r\nbody\r\n"});
+        pop->UpdateInfo();
+        QCOMPARE(pop->Info().Items(0).Headers,
+                 (QStringList{QStringLiteral("Subject: Caf\u00e9"), QStringLiteral("X-Odd: \u00e9t\u00e9"),
+                              "..Dotted: yes"}));
+    }
+
+    void headerBlockWithoutBodySeparatorKeepsFinalDot()
+    {
+        server->setMessages({"Subject: no body"});
+        pop->UpdateInfo();
+        QCOMPARE(pop->Info().Items(0).Headers, (QStringList{"Subject: no body", "."}));
+    }
+
+    void topDataIsSplitAtEveryKindOfLineBreak()
+    {
+        server->setMessages({mail("x")});
+        server->replyAt("TOP 1 1", "+OK\r\nA: 1\rB: 2\nC: 3\r\n\r\nbody\r\n.\r\n");
+        pop->UpdateInfo();
+        QCOMPARE(pop->Info().Items(0).Headers, (QStringList{"A: 1", "B: 2", "C: 3"}));
+    }
+
+    void listReplyWithoutNumberGivesSizeZero()
+    {
+        server->setMessages({mail("x")});
+        server->failAt("LIST 1", "+OK 1 many");
+        pop->UpdateInfo();
+        QCOMPARE(pop->Info().Items(0).Size, qint64(0));
+    }
+
+    void statWithoutSizeFetchesNothing()
+    {
+        server->setMessages({mail("x")});
+        server->failAt("STAT", "+OK 1");
+        pop->UpdateInfo();
+        QCOMPARE(pop->MessageCount(), -1);
+        QCOMPARE(server->commands(), (QStringList{"USER user", "PASS secret", "STAT", "QUIT"}));
+    }
+
+    void statWithTextIsAConversionErrorAndSendsNoQuit()
+    {
+        server->failAt("STAT", "+OK lots 100");
+        QCOMPARE(failure<EConvertError>([this] { pop->UpdateInfo(); }),
+                 QStringLiteral("'lots' is not a valid integer value"));
+        QVERIFY(!server->commands().contains("QUIT"));
+        QVERIFY(!pop->Connected());
+    }
+
+    void progressOfTopDataIsUnknown()
+    {
+        server->setMessages({mail("x")});
+        QList<int> percentages;
+        pop->OnProgress = [&](int perc, qint64) { percentages << perc; };
+        pop->UpdateInfo();
+        QVERIFY(!percentages.isEmpty());
+        QVERIFY(std::all_of(percentages.begin(), percentages.end(), [](int p) { return p == -1; }));
+    }
+
+    // --- Server refusals ------------------------------------------------
+
+    void wrongPasswordEndsBeforeTheListAndDropsTheSession()
+    {
+        server->failAt("PASS", "-ERR invalid password");
+        QCOMPARE(failure<EServerError>([this] { pop->UpdateInfo(); }), QStringLiteral("-ERR invalid password"));
+        QCOMPARE(log.events, (QStringList{"Open", "Closing", "Closed"}));
+        QVERIFY(!pop->Connected());
+        QVERIFY(!server->commands().contains("QUIT"));
+
+        // The next check starts a fresh session and logs in again.
+        server->clearDialogue();
+        pop->UpdateInfo();
+        QCOMPARE(server->commands().first(), QStringLiteral("USER user"));
+    }
+
+    void refusedGreetingIsAServerError()
+    {
+        server->failAt(ScriptedPop3Server::Greeting, "-ERR too busy");
+        QCOMPARE(failure<EServerError>([this] { pop->UpdateInfo(); }), QStringLiteral("-ERR too busy"));
+        QVERIFY(log.errors.isEmpty());
+    }
+
+    void messageGoneBeforeItsListKeepsTheItemsFetched()
+    {
+        server->setMessages({mail("a"), mail("b"), mail("c")});
+        server->failAt("LIST 2", "-ERR no such message");
+        QCOMPARE(failure<EServerError>([this] { pop->UpdateInfo(); }), QStringLiteral("-ERR no such message"));
+        QCOMPARE(pop->Info().Count(), 1);
+        QVERIFY(!log.events.contains("InfoUpdated"));
+        QVERIFY(!server->commands().contains("QUIT"));
+    }
+
+    void missingUserNameOrPasswordFailsBeforeConnecting_data()
+    {
+        QTest::addColumn<QString>("user");
+        QTest::addColumn<QString>("password");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("user") << "" << "secret" << "UserName property is required";
+        QTest::newRow("password") << "user" << "" << "Password property is required";
+    }
+
+    void missingUserNameOrPasswordFailsBeforeConnecting()
+    {
+        QFETCH(QString, user);
+        QFETCH(QString, password);
+        QFETCH(QString, text);
+        pop->setUserName(user);
+        pop->setPassword(password);
+        QCOMPARE(failure<ESocketError>([this] { pop->UpdateInfo(); }), text);
+        QCOMPARE(log.errors, QStringList{text});
+        QVERIFY(!log.events.contains("Open"));
+        QCOMPARE(server->connectionCount(), 0);
+    }
+
+    // --- The delete pass ------------------------------------------------
+
+    void processMarksRechecksAndDeletesInIndexOrder()
+    {
+        listThree();
+        pop->MarkForDelete(2);
+        pop->MarkForDelete(0);
+        const QList<QByteArray> before = server->messages();
+        const QStringList expectedLogin = login(*server, 3);
+        const QStringList expectedFirst = topExchange(*server, 1);
+        pop->ProcessMarks();
+
+        QCOMPARE(server->dialogue().mid(0, 11), expectedLogin + expectedFirst);
+        QCOMPARE(server->commands(), (QStringList{"USER user", "PASS secret", "STAT", "LIST 1", "TOP 1 1",
+                                                  "DELE 1", "LIST 3", "TOP 3 1", "DELE 3", "QUIT"}));
+        QCOMPARE(log.events, (QStringList{"Open", "TransferringData", "Deleting 0", "Deleting 2",
+                                          "DataTransfered", "Closing", "Closed"}));
+        QCOMPARE(server->messages(), QList<QByteArray>{before[1]});
+        QVERIFY(pop->committed());
+        QVERIFY(pop->Info().Items(0).Deleted);
+        QVERIFY(!pop->Info().Items(1).Deleted);
+        QVERIFY(pop->Info().Items(2).Deleted);
+        QVERIFY(pop->Info().Items(0).DeleteMark); // marks stay
+    }
+
+    void processMarksWithoutMarksStillLogsInAndQuits()
+    {
+        listThree();
+        pop->ProcessMarks();
+        QCOMPARE(server->commands(), (QStringList{"USER user", "PASS secret", "STAT", "QUIT"}));
+        QVERIFY(pop->committed());
+    }
+
+    void processMarksWithEmptyListDoesNotConnect()
+    {
+        pop->ProcessMarks();
+        QCOMPARE(server->connectionCount(), 0);
+        QVERIFY(!pop->committed());
+    }
+
+    void refusedDeleteIsSkippedAndThePassGoesOn()
+    {
+        listThree();
+        pop->MarkForDelete(0);
+        pop->MarkForDelete(1);
+        server->failAt("DELE 1", "-ERR message locked");
+        const QList<QByteArray> before = server->messages();
+        pop->ProcessMarks();
+        QVERIFY(server->commands().contains("DELE 2"));
+        QVERIFY(pop->committed());
+        QVERIFY(!pop->Info().Items(0).Deleted);
+        QVERIFY(pop->Info().Items(1).Deleted);
+        QCOMPARE(server->messages(), (QList<QByteArray>{before[0], before[2]}));
+    }
+
+    void changedMailboxDeletesNothingAndSendsNoQuit()
+    {
+        listThree();
+        // Another mail program fetched message 1: every number moved down.
+        server->removeMessage(1);
+        pop->MarkForDelete(1);
+        const QList<QByteArray> before = server->messages();
+        QCOMPARE(failure<EMailboxChangedError>([this] { pop->ProcessMarks(); }),
+                 QStringLiteral("The mailbox has changed since it was listed. Please check it again."));
+        QCOMPARE(server->commands(), (QStringList{"USER user", "PASS secret", "STAT", "LIST 2", "TOP 2 1"}));
+        QCOMPARE(server->messages(), before);
+        QVERIFY(!pop->committed());
+        QVERIFY(!pop->Connected());
+        QVERIFY(log.errors.isEmpty());
+    }
+
+    void changeFoundAfterADeleteRollsThatDeleteBack()
+    {
+        listThree();
+        // Message 3 was replaced by one of the same size but other headers.
+        server->removeMessage(3);
+        server->addMessage(mail("tree"));
+        pop->MarkForDelete(0);
+        pop->MarkForDelete(2);
+        const QList<QByteArray> before = server->messages();
+        QVERIFY_THROWS_EXCEPTION(EMailboxChangedError, pop->ProcessMarks());
+        QCOMPARE(server->commands(),
+                 (QStringList{"USER user", "PASS secret", "STAT", "LIST 1", "TOP 1 1", "DELE 1", "LIST 3", "TOP 3 1"}));
+        QCOMPARE(server->messages(), before); // DELE 1 was never committed
+        QCOMPARE(server->committedSessions(), 1); // only the listing session quit
+        QVERIFY(pop->Info().Items(0).Deleted);
+        QVERIFY(!pop->committed());
+    }
+
+    void sizeChangeAloneIsAChangedMailbox()
+    {
+        listThree();
+        server->failAt("LIST 2", "+OK 2 99999");
+        pop->MarkForDelete(1);
+        QVERIFY_THROWS_EXCEPTION(EMailboxChangedError, pop->ProcessMarks());
+        QVERIFY(!server->commands().contains("DELE 2"));
+    }
+
+    void failureAfterADeleteSendsNoQuit()
+    {
+        listThree();
+        pop->setTimeOut(1);
+        server->stallAt("TOP 2 1");
+        pop->MarkForDelete(0);
+        pop->MarkForDelete(1);
+        const QList<QByteArray> before = server->messages();
+        QCOMPARE(failure<ETimedOutError>([this] { pop->ProcessMarks(); }), QStringLiteral("Operation timed out"));
+        QVERIFY(server->commands().contains("DELE 1"));
+        QVERIFY(!server->commands().contains("QUIT"));
+        QCOMPARE(server->messages(), before);
+        QVERIFY(!pop->committed());
+    }
+
+    void refusedQuitCommitsNothingAndCloses()
+    {
+        listThree();
+        pop->MarkForDelete(0);
+        server->failAt("QUIT", "-ERR some deleted messages not removed");
+        QCOMPARE(failure<EServerError>([this] { pop->ProcessMarks(); }),
+                 QStringLiteral("-ERR some deleted messages not removed"));
+        QVERIFY(!pop->committed());
+        QVERIFY(!pop->Connected());
+    }
+
+    void retrieveThenDeleteOfOneMessage()
+    {
+        listThree();
+        QTemporaryDir dir;
+        pop->setMessageDirectory(dir.path());
+        QCOMPARE(pop->messageDirectory(), dir.path() + "/");
+        pop->MarkForRetrieve(0);
+        pop->MarkForDelete(0);
+        pop->ProcessMarks();
+        QCOMPARE(server->commands(), (QStringList{"USER user", "PASS secret", "STAT", "LIST 1", "TOP 1 1", "LIST 1",
+                                                  "RETR 1", "LIST 1", "TOP 1 1", "DELE 1", "QUIT"}));
+        QCOMPARE(log.events, (QStringList{"Open", "TransferringData", "Retrieving 0", "Retrieved 0", "Deleting 0",
+                                          "DataTransfered", "Closing", "Closed"}));
+        QFile file(dir.filePath("msg_0.eml"));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), mail("one") + ".\r\n");
+    }
+
+    void retrievedMessageKeepsDotStuffingAsReceived()
+    {
+        server->setMessages({mail("dots", ".leading dot\r\n..two dots\r\n")});
+        pop->UpdateInfo();
+        QByteArray saved;
+        int savedNum = -1;
+        pop->OnUserMessageSave = [&](int num, const QByteArray &contents) {
+            savedNum = num;
+            saved = contents;
+        };
+        pop->MarkForRetrieve(0);
+        pop->ProcessMarks();
+        QCOMPARE(savedNum, 0);
+        QCOMPARE(saved, mail("dots", "..leading dot\r\n...two dots\r\n") + ".\r\n");
+    }
+
+    void unwritableMessageDirectoryFailsTheRetrieval()
+    {
+        listThree();
+        pop->setMessageDirectory("/nonexistent-dir/for/mail");
+        pop->MarkForRetrieve(1);
+        QVERIFY_THROWS_EXCEPTION(EFileError, pop->ProcessMarks());
+        QVERIFY(!log.events.contains("Retrieved 1"));
+        QVERIFY(!server->commands().contains("QUIT"));
+    }
+
+    void retrievalReportsPercentages()
+    {
+        QByteArray body;
+        for (int i = 0; i < 20000; ++i)
+            body += "Line " + QByteArray::number(i) + " of a long message body.\r\n";
+        server->setMessages({mail("big", body)});
+        pop->UpdateInfo();
+        QList<int> percentages;
+        QList<qint64> transferred;
+        pop->OnProgress = [&](int perc, qint64 done) {
+            percentages << perc;
+            transferred << done;
+        };
+        pop->OnUserMessageSave = [](int, const QByteArray &) {};
+        pop->MarkForRetrieve(0);
+        pop->ProcessMarks();
+
+        const int retrStart = percentages.lastIndexOf(-1) + 1;
+        const QList<int> retr = percentages.mid(retrStart);
+        QVERIFY(retr.size() > 2);
+        QCOMPARE(retr.first(), 0);
+        QVERIFY(std::is_sorted(retr.begin(), retr.end()));
+        QVERIFY(retr.last() > 80 && retr.last() <= 100);
+        const qint64 size = pop->Info().Items(0).Size;
+        QCOMPARE(retr.last(), TagSocket::percentOf(transferred.last(), size));
+    }
+
+    // --- Cancel -----------------------------------------------------------
+
+    void cancelDuringAStalledReply()
+    {
+        server->setMessages({mail("x")});
+        server->stallAt("LIST 1");
+        QTimer::singleShot(200, pop, [this] { pop->Cancel(); });
+        QElapsedTimer clock;
+        clock.start();
+        QCOMPARE(failure<ECanceledError>([this] { pop->UpdateInfo(); }),
+                 QStringLiteral("Operation has been canceled"));
+        QVERIFY(clock.elapsed() < 2000);
+        QCOMPARE(log.events.mid(log.events.indexOf("Cancel")), (QStringList{"Cancel", "Closing", "Closed", "Error"}));
+        QCOMPARE(log.errors, QStringList{"Operation has been canceled"});
+        QVERIFY(!pop->Connected());
+        QVERIFY(!server->commands().contains("QUIT"));
+    }
+
+    void cancelDuringADataBlock()
+    {
+        server->setMessages({mail("x")});
+        server->replyAt("TOP 1 1", "+OK\r\nSubject: x\r\n"); // the rest never comes
+        QTimer::singleShot(200, pop, [this] { pop->Cancel(); });
+        QVERIFY_THROWS_EXCEPTION(ECanceledError, pop->UpdateInfo());
+        QVERIFY(!pop->Connected());
+        QCOMPARE(pop->Info().Count(), 0);
+    }
+
+    void cancelFromAnEventHandlerEndsTheCheck()
+    {
+        server->setMessages({mail("a"), mail("b")});
+        pop->OnNextInfoUpdated = [this](int) { pop->Cancel(); };
+        QVERIFY_THROWS_EXCEPTION(ECanceledError, pop->UpdateInfo());
+        QCOMPARE(pop->Info().Count(), 1);
+        QCOMPARE(server->commands().last(), QStringLiteral("TOP 1 1"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestPop3Client)
+#include "tst_pop3client.moc"

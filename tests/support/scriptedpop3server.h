@@ -1,0 +1,181 @@
+#pragma once
+// A scripted POP3 server on 127.0.0.1 for tests and demos, driven by the
+// event loop of the thread that owns it (so a client that waits by
+// processing events on the same thread talks to it in-process).
+//
+// It serves a mailbox of raw messages with the usual POP3 semantics:
+//  - USER/PASS against one user name and password; a wrong one gets
+//    "-ERR invalid password" and the client must send USER again;
+//  - STAT, LIST [n], TOP n k, RETR n, DELE n, RSET, NOOP, UIDL [n], QUIT;
+//  - message numbers are fixed for a session (the mailbox is snapshot at
+//    login); DELE only marks; the marked messages are removed when the client
+//    sends QUIT; a connection dropped before QUIT commits nothing;
+//  - data blocks are dot-stuffed on the wire and end with "." alone; each
+//    message is sent with CR LF line ends, and a message whose text does not
+//    end with a line break gets one.
+//
+// Scripting, by the client's command: a rule names a command ("PASS",
+// "LIST 2", "TOP 3 1", or ScriptedPop3Server::Greeting for the greeting)
+// and the occurrence it applies to, counted over all sessions from when the
+// rule is added (1 = the next time the client sends it;
+// ScriptedPop3Server::Every = every time). "PASS" matches every line that is "PASS" or begins with "PASS ";
+// "LIST 1" does not match "LIST 10". The first rule that fires wins.
+//
+//   ScriptedPop3Server server;
+//   server.setMessages({msg1, msg2});          // user "user", password "secret"
+//   server.failAt("PASS", "-ERR invalid password");
+//   server.stallAt("TOP 3 1");                 // never answer that command
+//   server.closeMidLineAt("STAT");             // half a status line, then close
+//   server.closeMidBlockAt("RETR 1");          // status line, half the data, close
+//   server.replyAt("STAT", QByteArray(70000, 'x') + "\r\n"); // any raw bytes
+//   server.delayAt("LIST 1", 1500);            // answer normally, 1.5 s late
+//   server.closeAt(ScriptedPop3Server::Greeting); // accept, then hang up
+//   QVERIFY(server.listen());
+//   client.setServer(server.address());        // "127.0.0.1:<port>"
+//   ...
+//   QCOMPARE(server.dialogue(), QStringList{"S: +OK POP3 server ready", "C: USER user", ...});
+//
+// dialogue() holds one entry per line sent by the client ("C: USER user")
+// and per status line sent by the server ("S: +OK 2 340"), in order; the
+// data lines that follow a status line are not recorded. A status line cut
+// short by closeMidLineAt is recorded as far as it was sent.
+
+#include <QByteArray>
+#include <QHostAddress>
+#include <QList>
+#include <QObject>
+#include <QStringList>
+#include <QTcpServer>
+#include <map>
+
+class QTcpSocket;
+
+class ScriptedPop3Server : public QObject
+{
+    Q_OBJECT
+public:
+    static inline const QString Greeting = QStringLiteral("<greeting>");
+    static constexpr int Every = 0;
+
+    explicit ScriptedPop3Server(QObject *parent = nullptr);
+    ~ScriptedPop3Server() override;
+
+    // --- The mailbox ---------------------------------------------------
+    void setCredentials(const QString &user, const QString &password);
+    QString user() const { return m_user; }
+    QString password() const { return m_password; }
+    void setGreeting(const QByteArray &line) { m_greeting = line; }
+    void setMessages(const QList<QByteArray> &messages);
+    void addMessage(const QByteArray &message);
+    // Removes message number n (1-based, as a new session would number it),
+    // as another mail program would; sessions already logged in keep their view.
+    void removeMessage(int number);
+    // The committed mailbox, in order.
+    QList<QByteArray> messages() const;
+    // The size STAT and LIST report for a message (its text with CR LF line ends).
+    static qint64 wireSize(const QByteArray &message);
+
+    // --- Listening -------------------------------------------------------
+    // Listens on 127.0.0.1 at an ephemeral port (or the given one).
+    bool listen(quint16 port = 0);
+    // Stops accepting connections, so connecting is refused; open sessions
+    // are dropped without committing anything.
+    void stopListening();
+    quint16 port() const { return m_port; }
+    // "127.0.0.1:<port>", ready for a client's server setting.
+    QString address() const;
+
+    // --- Scripting -------------------------------------------------------
+    // Answer the command with this status line (CR LF added) instead of the
+    // normal answer; the command has no effect.
+    void failAt(const QString &command, const QByteArray &statusLine, int occurrence = 1);
+    // Send exactly these bytes instead of the normal answer.
+    void replyAt(const QString &command, const QByteArray &rawBytes, int occurrence = 1);
+    // Never answer; the connection stays open.
+    void stallAt(const QString &command, int occurrence = 1);
+    // Close the connection without answering.
+    void closeAt(const QString &command, int occurrence = 1);
+    // Send the first half of the normal status line, no line end, then close.
+    void closeMidLineAt(const QString &command, int occurrence = 1);
+    // Send the normal status line and the first half of its data block, then close.
+    void closeMidBlockAt(const QString &command, int occurrence = 1);
+    // Answer normally after milliseconds.
+    void delayAt(const QString &command, int milliseconds, int occurrence = 1);
+    void clearScript() { m_rules.clear(); }
+
+    // --- Observations ----------------------------------------------------
+    QStringList dialogue() const { return m_dialogue; }
+    // Only the client's lines, without the "C: " prefix.
+    QStringList commands() const;
+    void clearDialogue() { m_dialogue.clear(); }
+    int connectionCount() const { return m_connectionCount; }
+    // Sessions that ended with QUIT after login (their deletions committed).
+    int committedSessions() const { return m_committedSessions; }
+    int openSessions() const { return static_cast<int>(m_sessions.size()); }
+
+private:
+    struct Stored
+    {
+        quint64 id;
+        QByteArray text; // CR LF line ends, ending in CR LF
+    };
+    enum class Action { Reply, Raw, Stall, Close, CloseMidLine, CloseMidBlock, Delay };
+    struct Rule
+    {
+        QString command;
+        int occurrence;
+        Action action;
+        QByteArray bytes;
+        int delayMs = 0;
+        int seen = 0;
+    };
+    struct Session
+    {
+        bool userGiven = false;
+        bool loggedIn = false;
+        QList<Stored> snapshot;
+        QList<bool> deleted;
+    };
+    // The normal answer: a status line and, for a multi-line answer, its
+    // dot-stuffed data block ending in ".\r\n".
+    struct Answer
+    {
+        Answer(const QByteArray &status, const QByteArray &block = {}, bool closeAfter = false)
+            : status(status), block(block), closeAfter(closeAfter)
+        {
+        }
+        QByteArray status;
+        QByteArray block;
+        bool closeAfter;
+    };
+
+    void addRule(const QString &command, Action action, const QByteArray &bytes, int occurrence,
+                 int delayMs = 0);
+    const Rule *firingRule(const QString &line);
+    void onNewConnection();
+    void onReadyRead(QTcpSocket *socket);
+    void handleLine(QTcpSocket *socket, const QString &line);
+    void perform(QTcpSocket *socket, const QString &line, const Rule *rule);
+    Answer answer(QTcpSocket *socket, const QString &line);
+    Answer transactionAnswer(Session &session, const QString &verb, const QStringList &args);
+    const Stored *message(const Session &session, const QString &arg, QByteArray &error) const;
+    void send(QTcpSocket *socket, const QByteArray &bytes);
+    void hangUp(QTcpSocket *socket);
+    void forget(QTcpSocket *socket);
+    void commit(Session &session);
+    static QByteArray normalized(const QByteArray &message);
+    static QByteArray dotStuffed(const QByteArray &text);
+
+    QTcpServer m_server;
+    quint16 m_port = 0;
+    QString m_user = QStringLiteral("user");
+    QString m_password = QStringLiteral("secret");
+    QByteArray m_greeting = "+OK POP3 server ready";
+    QList<Stored> m_mailbox;
+    quint64 m_nextId = 1;
+    QList<Rule> m_rules;
+    std::map<QTcpSocket *, Session> m_sessions;
+    QStringList m_dialogue;
+    int m_connectionCount = 0;
+    int m_committedSessions = 0;
+};
