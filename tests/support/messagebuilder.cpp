@@ -219,12 +219,15 @@ MessageBuilder::Subject MessageBuilder::subject(int index)
     case 5: { // non-ASCII in Q, iso-8859-1 when it fits
         const QString text = QString::fromUtf8(kForeignSubjects[pick(count(kForeignSubjects))]);
         s.lines << "Subject: " + encodeQ(text, fitsLatin1(text) ? "iso-8859-1" : "utf-8");
+        s.expected = text;
         break;
     }
     case 6: { // non-ASCII in B, folded into two encoded words
         const QString text = QString::fromUtf8(kForeignSubjects[pick(count(kForeignSubjects))]);
         const qsizetype half = text.size() / 2;
+        // The blank between two encoded words is not part of the text.
         s.lines << "Subject: " + encodeB(text.left(half)) << " " + encodeB(text.mid(half));
+        s.expected = text;
         break;
     }
     case 7: { // raw UTF-8 bytes, as careless mailers send them

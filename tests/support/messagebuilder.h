@@ -11,16 +11,14 @@
 #include <QRandomGenerator>
 #include <QString>
 
-#include <optional>
-
 struct GeneratedMessage
 {
     QByteArray raw;          // the whole message, CR LF line ends
     QList<QByteArray> headerLines; // the header block, one entry per physical line, no line ends
     QString senderAddress;   // what the From field's address part is
-    // The Subject value a header reader must give, where that does not
-    // depend on how decoded non-ASCII bytes are turned into text.
-    std::optional<QString> expectedSubject;
+    // The Subject as a header reader must give it: unfolded, encoded words
+    // decoded to text, trimmed, at most 255 characters.
+    QString expectedSubject;
     bool bodyHasDotLines = false; // some body line begins with "."
 };
 
@@ -44,7 +42,7 @@ private:
     struct Subject
     {
         QList<QByteArray> lines;
-        std::optional<QString> expected;
+        QString expected;
     };
     struct Sender
     {
