@@ -31,9 +31,26 @@ struct ParsedDate
 // otherwise Latin-1, so every byte survives.
 QString decodeHeaderLine(QByteArrayView line);
 
+// Removes the first empty line and every line after it.
 void CutAtBody(TmsHeaders &headers);
+
+// The value of the first field called `name` (with or without its ":",
+// a-z compared without case), trimmed, with its folded lines joined by one
+// space and its encoded words decoded, at most 255 characters. Content-Type
+// and X-UIDL come whole and undecoded. Empty when the field is absent.
 QString GetHeaderValue(const TmsHeaders &headers, const QString &name);
+
+// Decodes RFC 2047 encoded words (B or Q, either case) into Unicode from
+// their charset; blanks between two adjacent encoded words go. A word that
+// cannot be decoded stays as written. The result is cut to 255 characters.
 QString DecodeEncodedWords(const QString &text);
+
+// Trimmed (every character below 33 at either end), then without the runs of
+// double quotes at its start and at its end.
 QString StripQuotes(const QString &text);
+
+// "Name" <address>, address (Name), <address> or a bare address. Never fails.
 TmsMailAddress SplitAddress(const QString &text);
+
+// Reads an RFC 5322 Date value, obsolete forms included. Never fails.
 ParsedDate ParseDate(const QString &text);

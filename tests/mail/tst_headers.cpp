@@ -201,6 +201,8 @@ void TestHeaders::encodedWordDecodes_data()
     QTest::newRow("Q keeps = without hex digits") << "=?utf-8?Q?a=ZZb?=" << QStringLiteral("a=ZZb");
     QTest::newRow("Q keeps only its first line")
         << "=?utf-8?Q?one=0D=0Atwo?= end" << QStringLiteral("one end");
+    QTest::newRow("Q word holding blanks, as spam writes them")
+        << "=?utf-8?Q?Buy now?=" << QStringLiteral("Buy now");
     QTest::newRow("empty encoded text") << "x=?utf-8?Q?" "?=y" << QStringLiteral("xy");
 }
 

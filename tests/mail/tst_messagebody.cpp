@@ -140,7 +140,7 @@ void TestMessageBody::quotedPrintableDecodedAsAWhole()
     const QString path = write("MIME-Version: 1.0\n"
                                "Content-Type: text/plain; charset=iso-8859-1\n"
                                "Content-Transfer-Encoding: Quoted-Printable\n\n"
-                               "Caf=E9 au lait, a very long line that was=\n"
+                               "Caf=E9 au lait, a very long line that was= \t\n"
                                " wrapped softly=20\n"
                                "a=3Db =ZZ\n");
     QCOMPARE(ReadMessageBody(path),
