@@ -194,8 +194,8 @@ int TagSocket::ReadReply()
         waitFor(Readable, true);
         raiseWaitOutcome();
     }
-    QByteArray line = m_socket->readLine(MaxReplyLine);
-    if (!line.endsWith('\n'))
+    QByteArray line = m_socket->readLine(MaxReplyLine + 1);
+    if (line.size() > MaxReplyLine || !line.endsWith('\n'))
         RaiseSocketError(SocketError::ReplyTooLong);
     while (line.endsWith('\n') || line.endsWith('\r'))
         line.chop(1);

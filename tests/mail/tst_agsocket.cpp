@@ -1,0 +1,402 @@
+// The socket transport over loopback: where it connects, how it reads reply
+// lines and data blocks from the socket's buffer, and how every wait ends on
+// an error, a time-out or a cancel with the right text and a closed socket.
+
+#include "mail/agsocket.h"
+#include "mail/mailerrors.h"
+#include "mail/pop3client.h"
+#include "mail/socketerrors.h"
+#include "support/scriptedpop3server.h"
+
+#include <QElapsedTimer>
+#include <QTest>
+#include <QTimer>
+
+namespace {
+
+// The message of the expected exception, or a marker when none came.
+template <typename Error, typename Operation>
+QString errorText(Operation operation)
+{
+    try {
+        operation();
+    } catch (const Error &error) {
+        return error.message();
+    }
+    return QStringLiteral("<no error>");
+}
+
+class FakeDialUp : public DialUpHook
+{
+public:
+    explicit FakeDialUp(QStringList &events) : m_events(events) {}
+    void EnsureConnected() override
+    {
+        m_events << "EnsureConnected";
+        if (fail)
+            throw ERASError("RAS error no 633");
+    }
+    void ConnectionClosed() override { m_events << "ConnectionClosed"; }
+    bool fail = false;
+
+private:
+    QStringList &m_events;
+};
+
+} // namespace
+
+class TestAgSocket : public QObject
+{
+    Q_OBJECT
+
+private:
+    ScriptedPop3Server *server = nullptr;
+    TmsRemotePOP *socket = nullptr;
+    QStringList errors;
+    QStringList events;
+
+    // Open and connect, leaving the greeting unread.
+    void connectToServer()
+    {
+        socket->Open();
+        socket->ResetState();
+        socket->Connect();
+    }
+
+private slots:
+    void init()
+    {
+        server = new ScriptedPop3Server(this);
+        QVERIFY(server->listen());
+        socket = new TmsRemotePOP(this);
+        socket->setServer(server->address());
+        socket->setUserName("user");
+        socket->setPassword("secret");
+        socket->setTimeOut(10);
+        errors.clear();
+        events.clear();
+        socket->OnError = [this](QString &msg) { errors << msg; };
+        socket->OnOpen = [this] { events << "Open"; };
+        socket->OnCancel = [this] { events << "Cancel"; };
+        socket->OnClosing = [this] { events << "Closing"; };
+        socket->OnClosed = [this] { events << "Closed"; };
+    }
+
+    void cleanup()
+    {
+        delete socket;
+        delete server;
+    }
+
+    // --- Where the transport connects -----------------------------------
+
+    void portAfterTheHostWins()
+    {
+        connectToServer();
+        QCOMPARE(socket->remoteAddress(), QHostAddress(QHostAddress::LocalHost));
+        QCOMPARE(socket->remotePort(), server->port());
+        QCOMPARE(socket->ReadReply(), 1);
+        QCOMPARE(socket->lastReply(), QStringLiteral("+OK POP3 server ready"));
+        socket->Close();
+        QCOMPARE(events, (QStringList{"Open", "Closing", "Closed"}));
+    }
+
+    void unusablePortFallsBackToTheServiceLookup_data()
+    {
+        QTest::addColumn<QString>("server");
+        QTest::newRow("no port") << "127.0.0.1";
+        QTest::newRow("port 0") << "127.0.0.1:0";
+        QTest::newRow("not a number") << "127.0.0.1:abc";
+        QTest::newRow("beyond 16 bits") << "127.0.0.1:70000";
+    }
+
+    void unusablePortFallsBackToTheServiceLookup()
+    {
+        QFETCH(QString, server);
+        socket->setServer(server);
+        socket->setDefaultPort(2110);
+        socket->Open();
+        QCOMPARE(socket->remotePort(), quint16(110)); // "pop3" in the services database
+        socket->Close();
+
+        socket->setServiceName("mailsieve-no-such-service");
+        socket->Open();
+        QCOMPARE(socket->remotePort(), quint16(2110));
+        socket->Close();
+    }
+
+    void hostNameIsLookedUp()
+    {
+        socket->setServer(QStringLiteral("localhost:%1").arg(server->port()));
+        connectToServer();
+        QCOMPARE(socket->remoteAddress(), QHostAddress(QHostAddress::LocalHost));
+        QCOMPARE(socket->ReadReply(), 1);
+    }
+
+    void unknownHostIsASocketError()
+    {
+        socket->setServer("nonexistent.invalid");
+        const QString text = errorText<ESocketError>([this] { socket->Open(); });
+        QVERIFY2(text == "Host not found" || text == "Nonauthoritative host not found", qPrintable(text));
+        QCOMPARE(errors, QStringList{text});
+    }
+
+    void cancelDuringHostLookup()
+    {
+        socket->setServer("nonexistent.invalid");
+        socket->OnOpen = [this] { QTimer::singleShot(0, socket, [this] { socket->Cancel(); }); };
+        try {
+            socket->Open();
+            QFAIL("Open went through");
+        } catch (const ECanceledError &error) {
+            QCOMPARE(error.message(), QStringLiteral("Operation has been canceled"));
+        } catch (const ESocketError &) {
+            QSKIP("the lookup failed before the cancel came");
+        }
+        QCOMPARE(events, QStringList{"Cancel"});
+        QCOMPARE(errors, QStringList{"Operation has been canceled"});
+    }
+
+    void overlongNamesAreRejected()
+    {
+        socket->setServer(QString(128, QLatin1Char('h')));
+        QCOMPARE(errorText<ESocketError>([this] { socket->Open(); }), QStringLiteral("Host name is too long"));
+        socket->setServer("127.0.0.1");
+        socket->setServiceName(QString(64, QLatin1Char('s')));
+        QCOMPARE(errorText<ESocketError>([this] { socket->Open(); }), QStringLiteral("Service name is too long"));
+    }
+
+    void emptyServerIsAPropertyError()
+    {
+        socket->setServer(QString());
+        QCOMPARE(errorText<ESocketError>([this] { socket->Open(); }), QStringLiteral("Server property is required"));
+        QCOMPARE(errors, QStringList{"Server property is required"});
+        QVERIFY(!socket->Connected());
+    }
+
+    void commandsNeedASocket()
+    {
+        QCOMPARE(errorText<ESocketError>([this] { socket->SendCommand("NOOP"); }),
+                 QStringLiteral("You have to connect to the server first"));
+        QCOMPARE(errorText<ESocketError>([this] { socket->ReadReply(); }),
+                 QStringLiteral("You have to connect to the server first"));
+        QByteArray data;
+        QCOMPARE(errorText<ESocketError>([&] { socket->ReceiveData(data, -1); }),
+                 QStringLiteral("You have to connect to the server first"));
+    }
+
+    // --- Failures of the connection ---------------------------------------
+
+    void refusedConnectionFailsAtOnce()
+    {
+        server->stopListening();
+        QElapsedTimer clock;
+        clock.start();
+        QCOMPARE(errorText<ESocketError>([this] { connectToServer(); }), QStringLiteral("Connection refused"));
+        QVERIFY(clock.elapsed() < 1000);
+        QCOMPARE(errors, QStringList{"Connection refused"});
+        QVERIFY(!socket->Connected());
+    }
+
+    void errorHandlerMayRewriteASocketErrorText()
+    {
+        server->stopListening();
+        socket->OnError = [](QString &msg) { msg = "Mailbox 1: " + msg; };
+        QCOMPARE(errorText<ESocketError>([this] { connectToServer(); }),
+                 QStringLiteral("Mailbox 1: Connection refused"));
+    }
+
+    void peerClosingBeforeTheLineFeed_data()
+    {
+        QTest::addColumn<bool>("midLine");
+        QTest::newRow("half a greeting") << true;
+        QTest::newRow("no greeting") << false;
+    }
+
+    void peerClosingBeforeTheLineFeed()
+    {
+        QFETCH(bool, midLine);
+        if (midLine)
+            server->closeMidLineAt(ScriptedPop3Server::Greeting);
+        else
+            server->closeAt(ScriptedPop3Server::Greeting);
+        connectToServer();
+        QElapsedTimer clock;
+        clock.start();
+        QCOMPARE(errorText<ESocketError>([this] { socket->ReadReply(); }),
+                 QStringLiteral("Connection closed by the server"));
+        QVERIFY(clock.elapsed() < 1000);
+        QCOMPARE(errors, QStringList{"Connection closed by the server"});
+        QVERIFY(!socket->Connected());
+    }
+
+    void peerClosingInTheMiddleOfADataBlock()
+    {
+        server->setMessages({"Subject: cut\r\nX-Long: " + QByteArray(4000, 'x') + "\r\n\r\nbody\r\n"});
+        server->closeMidBlockAt("TOP 1 1");
+        QElapsedTimer clock;
+        clock.start();
+        QCOMPARE(errorText<ESocketError>([this] { socket->UpdateInfo(); }),
+                 QStringLiteral("Connection closed by the server"));
+        QVERIFY(clock.elapsed() < 1000);
+        QVERIFY(!socket->Connected());
+    }
+
+    void stalledReplyTimesOut()
+    {
+        socket->setTimeOut(1);
+        socket->OnError = [this](QString &msg) {
+            errors << msg;
+            msg = "changed";
+        };
+        server->stallAt(ScriptedPop3Server::Greeting);
+        connectToServer();
+        QElapsedTimer clock;
+        clock.start();
+        QCOMPARE(errorText<ETimedOutError>([this] { socket->ReadReply(); }), QStringLiteral("Operation timed out"));
+        QVERIFY(clock.elapsed() >= 900 && clock.elapsed() < 2500);
+        QCOMPARE(errors, QStringList{"Operation timed out"});
+        QVERIFY(!socket->Connected());
+    }
+
+    void timeOutZeroExpiresAtTheFirstTick()
+    {
+        socket->setTimeOut(0);
+        server->stallAt(ScriptedPop3Server::Greeting);
+        connectToServer();
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY_THROWS_EXCEPTION(ETimedOutError, socket->ReadReply());
+        QVERIFY(clock.elapsed() >= 900 && clock.elapsed() < 2500);
+    }
+
+    void slowAnswerWithinTheTimeOutIsFine()
+    {
+        socket->setTimeOut(2);
+        server->delayAt(ScriptedPop3Server::Greeting, 1200);
+        connectToServer();
+        QCOMPARE(socket->ReadReply(), 1);
+    }
+
+    void cancelDuringAWaitClosesAndRaises()
+    {
+        server->stallAt(ScriptedPop3Server::Greeting);
+        connectToServer();
+        QTimer::singleShot(100, socket, [this] { socket->Cancel(); });
+        QCOMPARE(errorText<ECanceledError>([this] { socket->ReadReply(); }),
+                 QStringLiteral("Operation has been canceled"));
+        QCOMPARE(events, (QStringList{"Open", "Cancel", "Closing", "Closed"}));
+        QVERIFY(!socket->Connected());
+    }
+
+    // --- Reading replies and data blocks -----------------------------------
+
+    void replyLineLengths_data()
+    {
+        QTest::addColumn<int>("length"); // bytes of the line, CR LF included
+        QTest::addColumn<bool>("accepted");
+        QTest::newRow("256") << 256 << true;
+        QTest::newRow("257") << 257 << true;
+        QTest::newRow("64 KiB") << int(TagSocket::MaxReplyLine) << true;
+        QTest::newRow("64 KiB + 1") << int(TagSocket::MaxReplyLine) + 1 << false;
+        QTest::newRow("70 KB") << 70000 << false;
+    }
+
+    void replyLineLengths()
+    {
+        QFETCH(int, length);
+        QFETCH(bool, accepted);
+        const QByteArray line = "+OK " + QByteArray(length - 6, 'x') + "\r\n";
+        server->replyAt(ScriptedPop3Server::Greeting, line);
+        connectToServer();
+        if (accepted) {
+            QCOMPARE(socket->ReadReply(), 1);
+            QCOMPARE(socket->lastReply(), QString::fromLatin1(line.chopped(2)));
+        } else {
+            QCOMPARE(errorText<ESocketError>([this] { socket->ReadReply(); }), QStringLiteral("Reply line too long"));
+            QVERIFY(!socket->Connected());
+        }
+    }
+
+    void dataAfterTheStatusLineStaysForReceiveData()
+    {
+        server->replyAt(ScriptedPop3Server::Greeting, "+OK here\r\nline 1\r\n..line 2\r\n.\r\n");
+        connectToServer();
+        QCOMPARE(socket->ReadReply(), 1);
+        QByteArray data;
+        socket->ReceiveData(data, -1);
+        QCOMPARE(data, QByteArray("line 1\r\n..line 2\r\n.\r\n"));
+    }
+
+    void emptyDataBlockIsComplete()
+    {
+        server->replyAt(ScriptedPop3Server::Greeting, "+OK\r\n.\r\n");
+        connectToServer();
+        socket->ReadReply();
+        QByteArray data;
+        socket->ReceiveData(data, -1);
+        QCOMPARE(data, QByteArray(".\r\n"));
+    }
+
+    void lineEndsAreStrippedAndCodesRead()
+    {
+        server->replyAt(ScriptedPop3Server::Greeting, "-ERR go away\r\r\n");
+        connectToServer();
+        QCOMPARE(socket->ReadReply(), -1);
+        QCOMPARE(socket->lastReply(), QStringLiteral("-ERR go away"));
+
+        TagSocket plain;
+        QCOMPARE(plain.ReplyCode("250 fine"), 250);
+        QCOMPARE(plain.ReplyCode("+OK"), -1);
+        QCOMPARE(socket->ReplyCode(""), 0);
+        QCOMPARE(socket->ReplyCode("* what"), 0);
+    }
+
+    void percentagesRoundHalvesToEvenWithoutOverflow()
+    {
+        QCOMPARE(TagSocket::percentOf(0, 1000), 0);
+        QCOMPARE(TagSocket::percentOf(1, 200), 0);   // 0.5
+        QCOMPARE(TagSocket::percentOf(3, 200), 2);   // 1.5
+        QCOMPARE(TagSocket::percentOf(5, 200), 2);   // 2.5
+        QCOMPARE(TagSocket::percentOf(2, 3), 67);
+        QCOMPARE(TagSocket::percentOf(30'000'000, 40'000'000), 75);
+        QCOMPARE(TagSocket::percentOf(5'000'000'000LL, 6'000'000'000LL), 83);
+    }
+
+    // --- Dial-up hook ---------------------------------------------------------
+
+    void dialUpIsBroughtUpBeforeOpenAndReleasedAfterClose()
+    {
+        FakeDialUp dialUp(events);
+        socket->setRAS(&dialUp);
+        socket->UpdateInfo();
+        QCOMPARE(events, (QStringList{"EnsureConnected", "Open", "Closing", "Closed", "ConnectionClosed"}));
+    }
+
+    void dialUpFailureEndsBeforeOpen()
+    {
+        FakeDialUp dialUp(events);
+        dialUp.fail = true;
+        socket->setRAS(&dialUp);
+        QCOMPARE(errorText<ERASError>([this] { socket->UpdateInfo(); }), QStringLiteral("RAS error no 633"));
+        QVERIFY(!events.contains("Open"));
+        QCOMPARE(server->connectionCount(), 0);
+    }
+
+    // --- Error texts ----------------------------------------------------------
+
+    void errorNumbersHaveTexts()
+    {
+        QCOMPARE(socketErrorText(10054), QStringLiteral("Connection reset by peer"));
+        QCOMPARE(socketErrorText(11001), QStringLiteral("Host not found"));
+        QCOMPARE(socketErrorText(57008), QStringLiteral("You have to connect to the server first"));
+        QCOMPARE(socketErrorText(12345), QStringLiteral("Error #12345"));
+        QCOMPARE(socketErrorNumber(QAbstractSocket::NetworkError, "Network unreachable"), 10051);
+        QCOMPARE(socketErrorNumber(QAbstractSocket::NetworkError, "Host unreachable"), 10065);
+        QCOMPARE(socketErrorNumber(QAbstractSocket::NetworkError, "Connection timed out"), 10060);
+        QCOMPARE(socketErrorNumber(QAbstractSocket::SslHandshakeFailedError, "handshake"), 0);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestAgSocket)
+#include "tst_agsocket.moc"
