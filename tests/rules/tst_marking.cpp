@@ -1,0 +1,351 @@
+#include "rules/marking.h"
+
+#include <QTest>
+
+#include <memory>
+
+namespace {
+
+struct Message
+{
+    QString subject;
+    QString sender;
+    QString size = QStringLiteral("1000");
+    MarkState mark = MarkState::None;
+    TmsHeaders headers;
+};
+
+class FakeSource : public MarkingSource
+{
+public:
+    QList<Message> rows;
+    int mailbox = 1;
+
+    int rowCount() const override { return int(rows.size()); }
+    QString subject(int row) const override { return rows[row].subject; }
+    QString sender(int row) const override { return rows[row].sender; }
+    QString size(int row) const override { return rows[row].size; }
+    MarkState mark(int row) const override { return rows[row].mark; }
+    void setMark(int row, MarkState mark) override { rows[row].mark = mark; }
+    TmsHeaders headerLines(int row) const override { return rows[row].headers; }
+    int serverToIndex() const override { return mailbox; }
+};
+
+// Fills the rule rows of a table, row 1 onward.
+void setRules(RuleList &table, const QList<QStringList> &rows)
+{
+    table.setRowCount(1 + int(rows.size()));
+    for (int r = 0; r < rows.size(); ++r)
+        for (int c = 0; c < rows[r].size(); ++c)
+            table.setCell(c, r + 1, rows[r][c]);
+}
+
+QString hits(const RuleList &table, int row) { return table.cell(table.layout().hitsColumn, row); }
+
+TmsHeaders headersOf(const QString &from, const QString &to, const QString &replyTo = QString())
+{
+    TmsHeaders headers{"Return-Path: <bounce@relay.example>", "Received: from relay.example",
+                       "From: " + from, "To: " + to, "Subject: hello", "X-Mailer: Floodgate 6"};
+    if (!replyTo.isEmpty())
+        headers.append("Reply-To: " + replyTo);
+    headers.append("Message-ID: <1@relay.example>");
+    return headers;
+}
+
+} // namespace
+
+class TestMarking : public QObject
+{
+    Q_OBJECT
+
+    RuleSet rules;
+    FakeSource source;
+    std::unique_ptr<MarkingEngine> engine;
+
+    MarkState markOne(const Message &message)
+    {
+        source.rows = {message};
+        engine->MarkForDeletion(0);
+        return source.rows[0].mark;
+    }
+
+    MarkState markOne(const QString &subject, const QString &sender)
+    {
+        return markOne(Message{subject, sender, "1000", MarkState::None, headersOf(sender, "me@home.net")});
+    }
+
+private slots:
+    void init()
+    {
+        rules = RuleSet();
+        source = FakeSource();
+        engine = std::make_unique<MarkingEngine>(rules, source);
+    }
+
+    // Exceptions
+
+    void exceptionWinsOverEverythingAndCountsOnlyTheFirstRow()
+    {
+        setRules(rules.ExceptionRules, {{"E-mail address", "Equals", "joe@", "No", "4"},
+                                        {"Domain name", "Equals", "spam.com", "No", "0"}});
+        setRules(rules.SubjectRules, {{"", "Contains", "free", "No", "Yes", "0"}});
+        rules.knownListEnabled = true;
+        rules.knownList.add("spam.com");
+        QCOMPARE(markOne("free stuff", "JOE@spam.com"), MarkState::Exception);
+        QCOMPARE(hits(rules.ExceptionRules, 1), QStringLiteral("5"));
+        QCOMPARE(hits(rules.ExceptionRules, 2), QStringLiteral("0"));
+        QCOMPARE(hits(rules.SubjectRules, 1), QStringLiteral("0"));
+    }
+
+    void exceptionRows()
+    {
+        setRules(rules.ExceptionRules, {{"", "", "", "", ""},
+                                        {"Domain name", "Equals", "friend.org", "No", ""},
+                                        {"Subject", "Starts with", "Minutes", "Yes", ""},
+                                        {"Other", "Contains", "invoice", "No", ""}});
+        QCOMPARE(markOne("x", "a@mail.FRIEND.org"), MarkState::Exception); // empty row skipped
+        QCOMPARE(markOne("x", "a@notfriend.org"), MarkState::Exception);   // no dot boundary
+        QCOMPARE(markOne("Minutes of Monday", "a@b.c"), MarkState::Exception);
+        QCOMPARE(markOne("minutes of Monday", "a@b.c"), MarkState::None);
+        QCOMPARE(markOne("Your INVOICE", "a@b.c"), MarkState::Exception); // other What reads as Subject
+        QCOMPARE(hits(rules.ExceptionRules, 2), QStringLiteral("2"));
+    }
+
+    void exceptionRowsWithAnEmptyPatternAcceptNothing()
+    {
+        setRules(rules.ExceptionRules, {{"E-mail address", "Equals", "", "No", ""},
+                                        {"Domain name", "Equals", "", "No", ""},
+                                        {"Subject", "Starts with", "", "No", ""},
+                                        {"Subject", "Ends with", "", "No", ""}});
+        setRules(rules.SubjectRules, {{"", "Contains", "free", "No", "Yes", ""}});
+        QCOMPARE(markOne("free", "joe@spam.com"), MarkState::Check);
+    }
+
+    // Precedence between the tests
+
+    void questionSubjectThenCheckSender()
+    {
+        setRules(rules.SubjectRules, {{"", "Contains", "offer", "No", "No", "0"}});
+        setRules(rules.SenderRules, {{"", "Domain name", "Equals", "spam.com", "Yes", "0"}});
+        QCOMPARE(markOne("An offer", "joe@spam.com"), MarkState::Check);
+        QCOMPARE(hits(rules.SubjectRules, 1), QStringLiteral("1"));
+        QCOMPARE(hits(rules.SenderRules, 1), QStringLiteral("1"));
+    }
+
+    void checkSubjectStopsBeforeTheSender()
+    {
+        setRules(rules.SubjectRules, {{"", "Contains", "offer", "No", "Yes", "0"}});
+        setRules(rules.SenderRules, {{"", "Domain name", "Equals", "spam.com", "No", "0"}});
+        QCOMPARE(markOne("An offer", "joe@spam.com"), MarkState::Check);
+        QCOMPARE(hits(rules.SenderRules, 1), QStringLiteral("0"));
+    }
+
+    void questionRowsUpToTheFirstCheckRowAreCounted()
+    {
+        setRules(rules.SubjectRules, {{"", "Contains", "free", "No", "No", "0"},
+                                      {"", "Contains", "money", "No", "No", "0"},
+                                      {"", "Contains", "now", "No", "Yes", "0"},
+                                      {"", "Contains", "free", "No", "Yes", "0"}});
+        QCOMPARE(markOne("free money now", "a@b.c"), MarkState::Check);
+        QCOMPARE(hits(rules.SubjectRules, 1), QStringLiteral("1"));
+        QCOMPARE(hits(rules.SubjectRules, 2), QStringLiteral("1"));
+        QCOMPARE(hits(rules.SubjectRules, 3), QStringLiteral("1"));
+        QCOMPARE(hits(rules.SubjectRules, 4), QStringLiteral("0"));
+    }
+
+    void anEmptyRuleRowEndsTheScan()
+    {
+        setRules(rules.SubjectRules, {{"", "", "", "", "", ""}, {"", "Contains", "free", "No", "Yes", "0"}});
+        setRules(rules.SenderRules, {{"", "", "", "", "", ""}, {"", "Domain name", "Equals", "b.c", "Yes", ""}});
+        QCOMPARE(markOne("free", "a@b.c"), MarkState::None);
+    }
+
+    void aQuestionNeverReplacesACheckExceptBySize()
+    {
+        setRules(rules.SubjectRules, {{"", "Contains", "free", "No", "No", "0"}});
+        Message message{"free", "a@b.c", "1000", MarkState::Check, {}};
+        QCOMPARE(markOne(message), MarkState::Check); // stopped at once: nothing counted
+        QCOMPARE(hits(rules.SubjectRules, 1), QStringLiteral("0"));
+
+        rules.sizeRules.largerEnabled = true;
+        rules.sizeRules.largerLimit = 500;
+        rules.sizeRules.largerCheck = false;
+        QCOMPARE(markOne(message), MarkState::Question);
+        QCOMPARE(hits(rules.SubjectRules, 1), QStringLiteral("1"));
+    }
+
+    void sizeLimitsAreStrict()
+    {
+        rules.sizeRules = {true, 100, true, true, 5000, false};
+        QCOMPARE(markOne(Message{"", "a@b.c", "100"}), MarkState::None);
+        QCOMPARE(markOne(Message{"", "a@b.c", "5000"}), MarkState::None);
+        QCOMPARE(markOne(Message{"", "a@b.c", "99"}), MarkState::Check);
+        QCOMPARE(markOne(Message{"", "a@b.c", "5001"}), MarkState::Question);
+        QCOMPARE(markOne(Message{"", "a@b.c", "12k"}), MarkState::None);
+    }
+
+    void knownSpammerReplacesAnythingButACheck()
+    {
+        rules.knownListEnabled = true;
+        rules.knownList.setEntries({"spam.com", "joe@bulk.net"});
+        setRules(rules.SubjectRules, {{"", "Contains", "hi", "No", "No", ""}});
+        QCOMPARE(markOne("hi", "x@SPAM.com"), MarkState::KnownSpammer);
+        QCOMPARE(markOne("hello", "Joe@Bulk.net"), MarkState::KnownSpammer);
+        QCOMPARE(markOne(Message{"", "x@spam.com", "1", MarkState::Check}), MarkState::Check);
+        rules.knownListEnabled = false;
+        QCOMPARE(markOne("", "x@spam.com"), MarkState::None);
+    }
+
+    void everyRowOrOneRow()
+    {
+        setRules(rules.SubjectRules, {{"", "Contains", "free", "No", "Yes", ""}});
+        source.rows = {Message{"free"}, Message{"hello"}, Message{"FREE"}};
+        engine->MarkForDeletion(-1);
+        QCOMPARE(source.rows[0].mark, MarkState::Check);
+        QCOMPARE(source.rows[1].mark, MarkState::None);
+        QCOMPARE(source.rows[2].mark, MarkState::Check);
+        engine->MarkForDeletion(3); // no such row
+        QCOMPARE(hits(rules.SubjectRules, 1), QStringLiteral("2"));
+    }
+
+    // Header rules
+
+    void threeHeaderRowsStopAfterTheCheckRow()
+    {
+        setRules(rules.HeaderRules, {{"", "Contains", "Floodgate", "No", "No", "0"},
+                                     {"", "Contains", "nowhere-to-be-found", "No", "Yes", "0"},
+                                     {"", "Starts with", "Message-ID:", "No", "Yes", "0"}});
+        QCOMPARE(markOne("hi", "a@b.c"), MarkState::Question);
+        QCOMPARE(hits(rules.HeaderRules, 1), QStringLiteral("1"));
+        QCOMPARE(hits(rules.HeaderRules, 3), QStringLiteral("0"));
+
+        source.rows[0].mark = MarkState::None;
+        engine->setExplainMode(true);
+        engine->MarkForDeletion(0);
+        QCOMPARE(source.rows[0].mark, MarkState::Check);
+        QCOMPARE(hits(rules.HeaderRules, 3), QStringLiteral("0"));
+    }
+
+    void aQuestionHeaderRowCountsEveryMatchingLine()
+    {
+        setRules(rules.HeaderRules, {{"", "Contains", "relay.example", "No", "No", "0"}});
+        QCOMPARE(markOne("hi", "a@b.c"), MarkState::Question);
+        QCOMPARE(hits(rules.HeaderRules, 1), QStringLiteral("3")); // the last header line included
+    }
+
+    void toDoesNotContain()
+    {
+        setRules(rules.HeaderRules, {{"", "To does not contain", "me@home.net - MailBox #2", "No", "Yes", "0"}});
+        const Message foreign{"hi", "a@b.c", "1", MarkState::None, headersOf("a@b.c", "other@x.org")};
+        QCOMPARE(markOne(foreign), MarkState::None); // the rule is for mailbox 2, mailbox 1 is checked
+        source.mailbox = 2;
+        QCOMPARE(markOne(foreign), MarkState::Check);
+        QCOMPARE(markOne(Message{"hi", "a@b.c", "1", MarkState::None, headersOf("a@b.c", "ME@Home.net")}),
+                 MarkState::None);
+        QCOMPARE(markOne(Message{"hi", "a@b.c", "1", MarkState::None, {"From: a@b.c"}}), MarkState::None);
+        QCOMPARE(hits(rules.HeaderRules, 1), QStringLiteral("1"));
+    }
+
+    void toDoesNotContainWithoutAddressOrNumberMarksNothing()
+    {
+        setRules(rules.HeaderRules, {{"", "To does not contain", " - MailBox #1", "No", "Yes", "0"},
+                                     {"", "To does not contain", "me@home.net - MailBox #", "No", "Yes", "0"},
+                                     {"", "To does not contain", "me@home.net - MailBox #one", "No", "Yes", "0"},
+                                     {"", "To does not contain", "1", "No", "Yes", "0"}});
+        QCOMPARE(markOne(Message{"hi", "a@b.c", "1", MarkState::None, headersOf("a@b.c", "x@y.z")}),
+                 MarkState::None);
+    }
+
+    void senderConditions()
+    {
+        setRules(rules.HeaderRules, {{"", "Sender", "does not match Reply-to", "No", "No", "0"}});
+        QCOMPARE(markOne(Message{"", "", "1", MarkState::None,
+                                 headersOf("Joe <joe@a.com>", "me@home.net", "other@b.com")}),
+                 MarkState::Question);
+        QCOMPARE(markOne(Message{"", "", "1", MarkState::None,
+                                 headersOf("Joe <joe@a.com>", "me@home.net", "\"Joe\" <JOE@A.COM>")}),
+                 MarkState::None);
+        QCOMPARE(markOne(Message{"", "", "1", MarkState::None, headersOf("joe@a.com", "me@home.net")}),
+                 MarkState::None); // no Reply-to
+
+        setRules(rules.HeaderRules, {{"", "Sender", "equals To field", "No", "Yes", "0"}});
+        QCOMPARE(markOne(Message{"", "", "1", MarkState::None,
+                                 headersOf("\"Me\" <ME@home.net>", "Me <me@home.net>")}),
+                 MarkState::Check);
+        QCOMPARE(markOne(Message{"", "", "1", MarkState::None, headersOf("joe@a.com", "me@home.net")}),
+                 MarkState::None);
+    }
+
+    // Explanations
+
+    void explanationLines()
+    {
+        rules.sizeRules = {false, 5, true, true, 100, false};
+        setRules(rules.SubjectRules, {{"", "Contains", "free", "Yes", "Yes", "0"},
+                                      {"", "Is UPPERCASE", "", "", "No", "0"}});
+        setRules(rules.SenderRules, {{"", "Domain name", "Ends with", "spam.com", "Yes", "0"},
+                                     {"", "E-mail address", "All numeric", "ignored", "No", "0"}});
+        setRules(rules.HeaderRules, {{"", "Sender", "does not match Reply-to", "Yes", "No", "0"}});
+        rules.knownListEnabled = true;
+        rules.knownList.add("spam.com");
+
+        const auto allHits = [this] {
+            QStringList cells;
+            for (RuleTable table : AllRuleTables)
+                for (int r = 1; r < rules.table(table).rowCount(); ++r)
+                    cells.append(hits(rules.table(table), r));
+            return cells;
+        };
+        const QStringList hitsBefore = allHits();
+        engine->setExplainMode(true);
+        markOne(Message{"free NOW", "123@spam.com", "2000", MarkState::None,
+                        headersOf("123@spam.com", "me@home.net", "x@y.z")});
+        const QStringList expected{
+            "Question :  Size larger than \"100\" ",
+            "Delete   :  Subject Contains \"free\"  (Case Sensitive)",
+            "Delete   :  Domain name Ends with \"spam.com\" ",
+            "Question :  E-mail address All numeric",
+            "Question :  Header Sender \"x@y.z does not match Reply-to 123@spam.com\"  (Case Sensitive)",
+            "Delete   :  Domain \"spam.com\" is on the KNOWN SPAMMER BLACKLIST (you may edit if this is in error)",
+        };
+        QCOMPARE(engine->memoWhy(), expected);
+        QCOMPARE(source.rows[0].mark, MarkState::Check);
+        QCOMPARE(allHits(), hitsBefore);
+    }
+
+    void anExceptionIsExplainedByOneLine()
+    {
+        setRules(rules.ExceptionRules, {{"Subject", "Starts with", "Re:", "Yes", "0"},
+                                        {"E-mail address", "Equals", "joe@", "No", "0"}});
+        setRules(rules.SubjectRules, {{"", "Contains", "free", "No", "Yes", "0"}});
+        engine->setExplainMode(true);
+        markOne("Re: free", "joe@x.com");
+        QCOMPARE(engine->memoWhy(), QStringList{"Exception :  Subject Starts with \"Re:\"  (Case Sensitive)"});
+        QCOMPARE(hits(rules.ExceptionRules, 1), QStringLiteral("0"));
+    }
+
+    void toDoesNotContainExplanation()
+    {
+        setRules(rules.HeaderRules, {{"", "To does not contain", "me@home.net - MailBox #1", "No", "Yes", "0"}});
+        engine->setExplainMode(true);
+        markOne(Message{"", "a@b.c", "1", MarkState::None, headersOf("a@b.c", "you@x.org")});
+        QCOMPARE(engine->memoWhy(),
+                 QStringList{"Delete   :  Header \"you@x.org\" To does not contain \"me@home.net\" "});
+    }
+
+    // Hit counters
+
+    void hitCounters()
+    {
+        setRules(rules.SubjectRules, {{"", "Contains", "a", "No", "No", "2147483647"},
+                                      {"", "Contains", "a", "No", "No", "many"},
+                                      {"", "Contains", "a", "No", "No", ""}});
+        markOne("a", "x@y.z");
+        QCOMPARE(hits(rules.SubjectRules, 1), QStringLiteral("2147483647"));
+        QCOMPARE(hits(rules.SubjectRules, 2), QStringLiteral("1"));
+        QCOMPARE(hits(rules.SubjectRules, 3), QStringLiteral("1"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestMarking)
+#include "tst_marking.moc"
