@@ -2,6 +2,8 @@
 
 #include "settings/scramble.h"
 
+#include "mail/pop3client.h"
+
 namespace {
 
 const QString Automatic = QStringLiteral("Automatic");
@@ -224,6 +226,15 @@ MailboxLogin GetRemotePOPSettings(SettingsStore &store, int n)
     store.load();
     const MailboxConfig mailbox = readMailbox(store, n);
     return {mailbox.server, mailbox.mailbox, mailbox.password, mailbox.security, mailbox.fingerprint};
+}
+
+MailboxLogin GetRemotePOPSettings(SettingsStore &store, int n, TmsRemotePOP &client)
+{
+    const MailboxLogin login = GetRemotePOPSettings(store, n);
+    client.setServer(login.server);
+    client.setUserName(login.user);
+    client.setPassword(login.password);
+    return login;
 }
 
 int serverToIndex(const MailboxTable &mailboxes, const QString &server, const QString &user)

@@ -17,6 +17,8 @@
 #include <array>
 #include <optional>
 
+class TmsRemotePOP;
+
 constexpr int kMailboxCount = 12;
 
 // How the connection to a mailbox's server is protected.
@@ -116,6 +118,10 @@ struct MailboxLogin
     QString fingerprint;
 };
 MailboxLogin GetRemotePOPSettings(SettingsStore &store, int n);
+// The same, loaded into the POP3 client's Server, UserName and Password.
+// Returns the login for the connection security, which the client does not
+// hold itself.
+MailboxLogin GetRemotePOPSettings(SettingsStore &store, int n, TmsRemotePOP &client);
 
 // The number (1..12) of the first mailbox whose server and user name equal
 // the given ones without regard to case; 0 when none does or the server is

@@ -44,7 +44,7 @@ QString ScramblePassword(const QString &password, quint16 key)
 
 QString UnscramblePassword(const QString &scrambled, quint16 key)
 {
-    return decodeUtf8OrLatin1(unscrambleBytes(scrambled.toLatin1(), key));
+    return storedBytesToText(unscrambleBytes(scrambled.toLatin1(), key));
 }
 
 quint16 passwordKey(int mailboxNumber)
@@ -52,7 +52,7 @@ quint16 passwordKey(int mailboxNumber)
     return quint16(kPasswordBaseKey + mailboxNumber);
 }
 
-QString decodeUtf8OrLatin1(QByteArrayView bytes)
+QString storedBytesToText(QByteArrayView bytes)
 {
     QStringDecoder utf8(QStringDecoder::Utf8,
                         QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);

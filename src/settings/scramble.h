@@ -8,6 +8,8 @@
 // Scrambling and unscrambling share that schedule, so the same key restores
 // the input exactly.
 
+#include "mail/charset.h" // decodeUtf8OrLatin1, for code that reads mail-like text
+
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QString>
@@ -27,6 +29,7 @@ QString UnscramblePassword(const QString &scrambled, quint16 key);
 // mailbox number.
 quint16 passwordKey(int mailboxNumber);
 
-// Bytes as text: UTF-8 when they are valid UTF-8 (a leading BOM kept as a
-// character), otherwise Latin-1, so every byte survives.
-QString decodeUtf8OrLatin1(QByteArrayView bytes);
+// Stored bytes as text: UTF-8 when they are valid UTF-8, otherwise Latin-1,
+// so every byte survives. Unlike mail text, a leading BOM is kept as a
+// character: it may be part of a password.
+QString storedBytesToText(QByteArrayView bytes);

@@ -70,7 +70,7 @@ bool unescapeSettingText(QByteArrayView escaped, QString *text)
         bytes += char(high * 16 + low);
         i += 2;
     }
-    *text = decodeUtf8OrLatin1(bytes);
+    *text = storedBytesToText(bytes);
     return true;
 }
 

@@ -1,6 +1,8 @@
 #include "settings/generalsettings.h"
 #include "settings/scramble.h"
 
+#include "mail/pop3client.h"
+
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
@@ -70,6 +72,7 @@ private slots:
 
     // Look-ups.
     void remoteSettingsComeFromTheStore();
+    void remoteSettingsGoIntoTheClient();
     void serverToIndexFindsTheFirstMatch();
     void spamCounterAddsUp();
     void dialUpIndexWithinTheEntryList();
@@ -502,6 +505,26 @@ void TestGeneralSettings::remoteSettingsComeFromTheStore()
     QVERIFY(login.server.isEmpty() && login.user.isEmpty() && login.password.isEmpty());
     QVERIFY(GetRemotePOPSettings(store, 0).server.isEmpty());
     QVERIFY(GetRemotePOPSettings(store, 13).server.isEmpty());
+}
+
+void TestGeneralSettings::remoteSettingsGoIntoTheClient()
+{
+    GeneralSettings settings;
+    setMailbox(settings, 2, QStringLiteral("pop.example.com:1110"), QStringLiteral("me"), QStringLiteral("pw"));
+    SettingsStore store(storePath());
+    QVERIFY(settings.saveServerSettings(store).ok());
+
+    TmsRemotePOP client;
+    client.setServer(QStringLiteral("previous.example.com"));
+    const MailboxLogin login = GetRemotePOPSettings(store, 2, client);
+    QCOMPARE(client.server(), QStringLiteral("pop.example.com:1110"));
+    QCOMPARE(client.userName(), QStringLiteral("me"));
+    QCOMPARE(client.password(), QStringLiteral("pw"));
+    QCOMPARE(login.security, MailSecurity::SslTls);
+
+    // An unused mailbox empties the client's login rather than keeping the old one.
+    GetRemotePOPSettings(store, 3, client);
+    QVERIFY(client.server().isEmpty() && client.userName().isEmpty() && client.password().isEmpty());
 }
 
 void TestGeneralSettings::serverToIndexFindsTheFirstMatch()
