@@ -1,0 +1,161 @@
+#include "rules/ruletablemodel.h"
+
+#include <QAbstractItemModelTester>
+#include <QFont>
+#include <QGuiApplication>
+#include <QSignalSpy>
+#include <QTest>
+
+namespace {
+
+void setRow(RuleList &table, int row, const QStringList &cells)
+{
+    for (int c = 0; c < cells.size(); ++c)
+        table.setCell(c, row, cells[c]);
+}
+
+} // namespace
+
+class TestRuleTableModel : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void showsTheRuleRowsUnderTheHeadings()
+    {
+        RuleList table(RuleTable::Sender);
+        table.setRowCount(3);
+        setRow(table, 1, {"", "Domain name", "Equals", "spam.com", "Yes", "12"});
+        setRow(table, 2, {"", "E-mail address", "Contains", "offer", "No", "3"});
+        setPicturesFromDel(table);
+        RuleTableModel model(table);
+        QAbstractItemModelTester tester(&model);
+
+        QCOMPARE(model.rowCount(), 2);
+        QCOMPARE(model.columnCount(), 6);
+        QCOMPARE(model.headerData(3, Qt::Horizontal).toString(), QStringLiteral("Matches"));
+        QCOMPARE(model.data(model.index(0, 3)).toString(), QStringLiteral("spam.com"));
+        QCOMPARE(model.data(model.index(0, 0), RuleTableModel::MarkPictureRole).toInt(), int(MarkState::Check));
+        QCOMPARE(model.data(model.index(1, 0), RuleTableModel::MarkPictureRole).toInt(), int(MarkState::Question));
+        QVERIFY(model.data(model.index(0, 3), Qt::FontRole).value<QFont>().bold());
+        QVERIFY(!model.data(model.index(0, 3), Qt::ForegroundRole).isValid());
+        QVERIFY(!model.data(model.index(1, 3), Qt::FontRole).isValid());
+        QCOMPARE(model.data(model.index(1, 3), Qt::ForegroundRole).value<QBrush>().color(), QColor(Qt::blue));
+        QCOMPARE(model.data(model.index(0, 5), Qt::TextAlignmentRole).toInt(), int(Qt::AlignRight | Qt::AlignVCenter));
+    }
+
+    void exceptionMatchesAreBoldAndHaveNoPicture()
+    {
+        RuleList table(RuleTable::Exception);
+        setRow(table, 1, {"E-mail address", "Equals", "a@b.c", "No", "0"});
+        RuleTableModel model(table);
+        QVERIFY(model.data(model.index(0, 2), Qt::FontRole).value<QFont>().bold());
+        QVERIFY(!model.data(model.index(0, 0), RuleTableModel::MarkPictureRole).isValid());
+        QCOMPARE(model.data(model.index(0, 4), Qt::TextAlignmentRole).toInt(), int(Qt::AlignRight | Qt::AlignVCenter));
+    }
+
+    void onlyMatchesAndHitsAreEditable()
+    {
+        RuleList subject(RuleTable::Subject);
+        RuleTableModel model(subject);
+        QVERIFY(model.flags(model.index(0, 2)) & Qt::ItemIsEditable);
+        QVERIFY(model.flags(model.index(0, 5)) & Qt::ItemIsEditable);
+        QVERIFY(!(model.flags(model.index(0, 1)) & Qt::ItemIsEditable));
+        QVERIFY(!model.setData(model.index(0, 4), "Yes"));
+
+        RuleList header(RuleTable::Header);
+        RuleTableModel headerModel(header);
+        QVERIFY(!(headerModel.flags(headerModel.index(0, 2)) & Qt::ItemIsEditable));
+    }
+
+    void hitsTakeOnlyNonNegativeIntegers_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<bool>("accepted");
+        QTest::newRow("007") << "007" << true;
+        QTest::newRow("0") << "0" << true;
+        QTest::newRow("max") << "2147483647" << true;
+        QTest::newRow("too large") << "2147483648" << false;
+        QTest::newRow("-1") << "-1" << false;
+        QTest::newRow("1.5") << "1.5" << false;
+        QTest::newRow("empty") << "" << false;
+        QTest::newRow("blank") << " 1" << false;
+    }
+
+    void hitsTakeOnlyNonNegativeIntegers()
+    {
+        QFETCH(QString, typed);
+        QFETCH(bool, accepted);
+        RuleList table(RuleTable::Subject);
+        table.setCell(SubjectCol::Hits, 1, "5");
+        RuleTableModel model(table);
+        QCOMPARE(model.setData(model.index(0, SubjectCol::Hits), typed), accepted);
+        QCOMPARE(table.cell(SubjectCol::Hits, 1), accepted ? typed : QStringLiteral("5"));
+    }
+
+    void editsReachTheTableAndClearALoadError()
+    {
+        RuleList table(RuleTable::Subject);
+        table.setLoadError("subj.lst, line 3: 'x' is not a valid integer value");
+        RuleTableModel model(table);
+        QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
+        QVERIFY(model.setData(model.index(0, SubjectCol::Matches), "free"));
+        QCOMPARE(table.cell(SubjectCol::Matches, 1), QStringLiteral("free"));
+        QVERIFY(table.loadError().isEmpty());
+        QCOMPARE(changed.count(), 1);
+    }
+
+    void rowsInsertRemoveMoveAndSort()
+    {
+        RuleList table(RuleTable::Subject);
+        RuleTableModel model(table);
+        QAbstractItemModelTester tester(&model);
+        QVERIFY(model.insertRows(1, 3));
+        QCOMPARE(table.rowCount(), 5);
+        const QStringList words{"b", "C", "a", "d"};
+        for (int r = 0; r < 4; ++r) {
+            table.setCell(SubjectCol::Matches, r + 1, words[r]);
+            table.setCell(SubjectCol::Hits, r + 1, QString::number(10 - 3 * r));
+            CheckGridAdv(table, r + 1, r == 0);
+        }
+        const auto column = [&](int c) {
+            QStringList cells;
+            for (int r = 1; r < table.rowCount(); ++r)
+                cells.append(table.cell(c, r));
+            return cells;
+        };
+
+        QVERIFY(model.moveRows({}, 0, 1, {}, 2)); // row 1 down one
+        QCOMPARE(column(SubjectCol::Matches), QStringList({"C", "b", "a", "d"}));
+        QCOMPARE(table.picture(2), MarkState::Check);
+        QVERIFY(model.moveRows({}, 3, 1, {}, 0)); // last row to the top
+        QCOMPARE(column(SubjectCol::Matches), QStringList({"d", "C", "b", "a"}));
+
+        model.sort(SubjectCol::Matches);
+        QCOMPARE(column(SubjectCol::Matches), QStringList({"a", "b", "C", "d"}));
+        model.sort(SubjectCol::Hits);
+        QCOMPARE(column(SubjectCol::Hits), QStringList({"1", "4", "7", "10"}));
+        model.sort(SubjectCol::What); // not a sortable column
+        QCOMPARE(column(SubjectCol::Hits), QStringList({"1", "4", "7", "10"}));
+
+        QVERIFY(model.removeRows(0, 2));
+        QCOMPARE(column(SubjectCol::Hits), QStringList({"7", "10"}));
+        QVERIFY(!model.removeRows(1, 5));
+    }
+
+    void theMarkPicturesAreShownInColumnZero()
+    {
+        RuleList table(RuleTable::Header);
+        table.setCell(HeaderCol::Del, 1, "Yes");
+        setPicturesFromDel(table);
+        RuleTableModel model(table);
+        QPixmap check(4, 4);
+        check.fill(Qt::green);
+        model.setMarkPictures(QIcon(check), QIcon());
+        QVERIFY(!model.data(model.index(0, 0), Qt::DecorationRole).value<QIcon>().isNull());
+        QVERIFY(!model.data(model.index(0, 1), Qt::DecorationRole).isValid());
+    }
+};
+
+QTEST_MAIN(TestRuleTableModel)
+#include "tst_ruletablemodel.moc"
