@@ -149,10 +149,13 @@ void SettingsStore::parse(const QByteArray &text)
         };
         QString name;
         if (trimmed.startsWith('[')) {
-            if (!trimmed.endsWith(']') || trimmed.size() < 3)
+            // The values under an unreadable heading are skipped too: their
+            // section is unknown.
+            current.reset();
+            if (!trimmed.endsWith(']')
+                || !unescapeSettingText(trimmed.mid(1, trimmed.size() - 2).trimmed(), &name)
+                || name.isEmpty())
                 problem("unreadable section heading");
-            else if (!unescapeSettingText(trimmed.mid(1, trimmed.size() - 2), &name))
-                problem("bad % escape in section name");
             else
                 current = sectionFor(name).name;
             continue;
@@ -162,7 +165,7 @@ void SettingsStore::parse(const QByteArray &text)
         if (equals < 0)
             problem("no '=' after the value name");
         else if (!current)
-            problem("value before the first section");
+            problem("value outside a readable section");
         else if (!unescapeSettingText(line.left(equals).trimmed(), &name)
                  || !unescapeSettingText(QByteArrayView(line).sliced(equals + 1), &value))
             problem("bad % escape");

@@ -21,9 +21,9 @@
 //   and the characters % = [ ] # are written as "%" and two hex digits, so
 //   any text, a scrambled password with a zero byte, CR or LF included,
 //   survives. Other characters are written as UTF-8.
-// - A line that cannot be read (no "=", a bad "%" escape, a value before
-//   the first section) is skipped and listed in problems(); the rest of the
-//   file is kept. The next save drops such lines.
+// - A line that cannot be read (no "=", a bad "%" escape, a value under no
+//   readable section heading) is skipped and listed in problems(); the rest
+//   of the file is kept. The next save drops such lines.
 //
 // Section and value names are matched without regard to letter case, so
 // "AlarmFile" and "Alarmfile" name one value. Writing keeps the spelling of

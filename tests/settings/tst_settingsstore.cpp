@@ -277,21 +277,25 @@ void TestSettingsStore::badLinesLoseOnlyThemselves()
               "Mailer=bad %G1 escape\n"
               "Count=truncated %4\n"
               "=no name\n"
-              "[Unclosed\n"
               "Minutes=20\n"
               "# a comment\n"
               "   \n"
               "\xff\xfe binary=\x01\x02\n"
+              "[Unclosed\n"
+              "Server1=section unknown\n"
+              "[ ]\n"
               "[Server]\n"
               "Which=3\n");
     SettingsStore store(storePath());
-    QCOMPARE(store.problems().size(), 6);
+    QCOMPARE(store.problems().size(), 8);
     QVERIFY(store.problems().first().startsWith(QStringLiteral("line 1:")));
     QCOMPARE(store.value(SettingsStore::General, QStringLiteral("Logfile")), QStringLiteral("/var/log/ms.txt"));
     QCOMPARE(store.value(SettingsStore::General, QStringLiteral("Minutes")), QStringLiteral("20"));
     QCOMPARE(store.value(SettingsStore::Server, QStringLiteral("Which")), QStringLiteral("3"));
     QVERIFY(!store.contains(SettingsStore::General, QStringLiteral("Mailer")));
     QVERIFY(!store.contains(SettingsStore::General, QStringLiteral("Count")));
+    QVERIFY(!store.contains(SettingsStore::General, QStringLiteral("Server1")));
+    QVERIFY(!store.contains(SettingsStore::Server, QStringLiteral("Server1")));
     // Bytes that are not UTF-8 are read as Latin-1 rather than dropped.
     QCOMPARE(store.value(SettingsStore::General, QStringLiteral("\u00ff\u00fe binary")),
              QStringLiteral("\x01\x02"));
