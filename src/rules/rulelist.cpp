@@ -8,8 +8,6 @@
 
 namespace {
 
-const QString EmptyCell;
-
 RuleTableLayout pictureTableLayout(const QStringList &headings, int matchesColumn,
                                    QList<int> editableColumns, QList<int> sortableColumns)
 {
@@ -69,11 +67,10 @@ void RuleList::setRowCount(int rows)
     edited();
 }
 
-const QString &RuleList::cell(int column, int row) const
+const QString &RuleList::emptyCell()
 {
-    if (row < 0 || row >= rowCount() || column < 0 || column >= columns_)
-        return EmptyCell;
-    return rows_[row][column];
+    static const QString empty;
+    return empty;
 }
 
 void RuleList::setCell(int column, int row, const QString &text)

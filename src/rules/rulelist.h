@@ -49,7 +49,12 @@ public:
     void setRowCount(int rows);
 
     // Cells outside the table read as empty.
-    const QString &cell(int column, int row) const;
+    const QString &cell(int column, int row) const
+    {
+        if (row < 0 || row >= rowCount() || column < 0 || column >= columns_)
+            return emptyCell();
+        return rows_[row][column];
+    }
     void setCell(int column, int row, const QString &text);
 
     // Inserts an empty row at row (0 < row <= rowCount).
@@ -79,6 +84,7 @@ public:
 
 private:
     void edited() { loadError_.clear(); }
+    static const QString &emptyCell();
 
     RuleTable table_;
     int columns_ = 0;

@@ -2,6 +2,7 @@
 
 #include "rules/ruletexts.h"
 
+#include <algorithm>
 #include <array>
 
 namespace {
@@ -17,10 +18,58 @@ constexpr std::array<bool, 128> separatorTable()
 }
 constexpr std::array<bool, 128> Separators = separatorTable();
 
-bool charsEqual(QChar a, QChar b, bool caseSensitive)
+inline bool isSeparator(QChar c) { return c.unicode() < 128 && Separators[c.unicode()]; }
+
+inline char16_t fold(char16_t u) { return (u >= u'a' && u <= u'z') ? char16_t(u - (u'a' - u'A')) : u; }
+
+// Operator and What cells are compared exactly; the length test first keeps the
+// per-row dispatch cheap.
+inline bool sameText(QStringView op, QLatin1String name)
 {
-    return caseSensitive ? a == b : foldChar(a) == foldChar(b);
+    return op.size() == name.size() && op == name;
 }
+
+bool foldedEqual(const QChar *a, const QChar *b, qsizetype n)
+{
+    for (qsizetype i = 0; i < n; ++i)
+        if (fold(a[i].unicode()) != fold(b[i].unicode()))
+            return false;
+    return true;
+}
+
+// Walks the positions of one character in either letter case, in order.
+class FoldedCharPositions
+{
+public:
+    FoldedCharPositions(QStringView text, QChar c)
+        : text_(text)
+        , upper_(fold(c.unicode()))
+        , lower_(upper_ >= u'A' && upper_ <= u'Z' ? char16_t(upper_ + (u'a' - u'A')) : upper_)
+        , nextUpper_(text.indexOf(QChar(upper_)))
+        , nextLower_(lower_ == upper_ ? -1 : text.indexOf(QChar(lower_)))
+    {
+    }
+
+    // The next position, or -1 when there is none.
+    qsizetype next()
+    {
+        const qsizetype at = nextUpper_ < 0 ? nextLower_
+                             : nextLower_ < 0 ? nextUpper_
+                                              : std::min(nextUpper_, nextLower_);
+        if (at >= 0 && at == nextUpper_)
+            nextUpper_ = text_.indexOf(QChar(upper_), at + 1);
+        if (at >= 0 && at == nextLower_)
+            nextLower_ = text_.indexOf(QChar(lower_), at + 1);
+        return at;
+    }
+
+private:
+    QStringView text_;
+    char16_t upper_;
+    char16_t lower_;
+    qsizetype nextUpper_;
+    qsizetype nextLower_;
+};
 
 // The one text operator set the four tables share; known is false for an
 // operator text that is none of them.
@@ -28,15 +77,15 @@ bool matchTextOperator(QStringView text, QStringView op, QStringView pattern, bo
                        bool &known)
 {
     known = true;
-    if (op == RuleText::Contains)
+    if (sameText(op, RuleText::Contains))
         return textContains(text, pattern, caseSensitive);
-    if (op == RuleText::ContainsWholeWord)
+    if (sameText(op, RuleText::ContainsWholeWord))
         return WholeWordCheck(text, pattern, caseSensitive);
-    if (op == RuleText::Equals)
+    if (sameText(op, RuleText::Equals))
         return textEquals(text, pattern, caseSensitive);
-    if (op == RuleText::EndsWith)
+    if (sameText(op, RuleText::EndsWith))
         return !pattern.isEmpty() && textEndsWith(text, pattern, caseSensitive);
-    if (op == RuleText::StartsWith)
+    if (sameText(op, RuleText::StartsWith))
         return !pattern.isEmpty() && textStartsWith(text, pattern, caseSensitive);
     known = false;
     return false;
@@ -81,13 +130,9 @@ int countNumeric(QStringView text)
     return n;
 }
 
-bool isWordSeparator(QChar c) { return c.unicode() < 128 && Separators[c.unicode()]; }
+bool isWordSeparator(QChar c) { return isSeparator(c); }
 
-QChar foldChar(QChar c)
-{
-    const char16_t u = c.unicode();
-    return (u >= u'a' && u <= u'z') ? QChar(char16_t(u - (u'a' - u'A'))) : c;
-}
+QChar foldChar(QChar c) { return QChar(fold(c.unicode())); }
 
 QString foldCase(QStringView text)
 {
@@ -110,12 +155,7 @@ bool textEquals(QStringView text, QStringView pattern, bool caseSensitive)
 {
     if (text.size() != pattern.size())
         return false;
-    if (caseSensitive)
-        return text == pattern;
-    for (qsizetype i = 0; i < text.size(); ++i)
-        if (foldChar(text[i]) != foldChar(pattern[i]))
-            return false;
-    return true;
+    return caseSensitive ? text == pattern : foldedEqual(text.data(), pattern.data(), text.size());
 }
 
 bool textContains(QStringView text, QStringView pattern, bool caseSensitive)
@@ -124,17 +164,11 @@ bool textContains(QStringView text, QStringView pattern, bool caseSensitive)
         return false;
     if (caseSensitive)
         return text.contains(pattern, Qt::CaseSensitive);
-    const QChar first = foldChar(pattern[0]);
     const qsizetype last = text.size() - pattern.size();
-    for (qsizetype i = 0; i <= last; ++i) {
-        if (foldChar(text[i]) != first)
-            continue;
-        qsizetype k = 1;
-        while (k < pattern.size() && charsEqual(text[i + k], pattern[k], false))
-            ++k;
-        if (k == pattern.size())
+    FoldedCharPositions starts(text, pattern[0]);
+    for (qsizetype i = starts.next(); i >= 0 && i <= last; i = starts.next())
+        if (foldedEqual(text.data() + i + 1, pattern.data() + 1, pattern.size() - 1))
             return true;
-    }
     return false;
 }
 
@@ -152,13 +186,13 @@ bool textEndsWith(QStringView text, QStringView pattern, bool caseSensitive)
 
 bool WholeWordCheck(QStringView text, QStringView word, bool caseSensitive)
 {
-    if (isBlank(text) || isBlank(word))
+    if (isBlank(text) || isBlank(word) || !textContains(text, word, caseSensitive))
         return false;
     // The pieces between separators never hold a separator, so a word that
     // holds one never matches whole.
     qsizetype start = 0;
     for (qsizetype i = 0; i <= text.size(); ++i) {
-        if (i < text.size() && !isWordSeparator(text[i]))
+        if (i < text.size() && !isSeparator(text[i]))
             continue;
         if (i - start == word.size() && textEquals(text.sliced(start, i - start), word, caseSensitive))
             return true;
@@ -185,9 +219,9 @@ bool matchSubject(QStringView subject, QStringView op, QStringView pattern, bool
     const bool matched = matchTextOperator(subject, op, pattern, caseSensitive, known);
     if (known)
         return matched;
-    if (op == RuleText::IsBlank)
+    if (sameText(op, RuleText::IsBlank))
         return isBlank(subject);
-    if (op == RuleText::IsUppercase) // digits and underscores alone are not upper case
+    if (sameText(op, RuleText::IsUppercase)) // digits and underscores alone are not upper case
         return !isBlank(subject) && countNumeric(subject) != subject.size()
                && !hasLowerCaseLetter(subject);
     return false;
@@ -195,24 +229,24 @@ bool matchSubject(QStringView subject, QStringView op, QStringView pattern, bool
 
 bool matchSender(QStringView sender, QStringView what, QStringView op, QStringView pattern)
 {
-    const bool domainRow = what == RuleText::DomainName;
+    const bool domainRow = sameText(what, RuleText::DomainName);
     QStringView tested = domainRow ? senderDomain(sender) : sender;
     bool known;
     const bool matched = matchTextOperator(tested, op, pattern, false, known);
     if (known)
         return matched;
-    if (op == RuleText::IsBlank)
+    if (sameText(op, RuleText::IsBlank))
         return isBlank(tested);
     // The remaining operators look at the user part of an address row.
     if (!domainRow)
         tested = senderUserPart(sender);
-    if (op == RuleText::IsUppercase) // digits alone count as upper case here
+    if (sameText(op, RuleText::IsUppercase)) // digits alone count as upper case here
         return !isBlank(tested) && !hasLowerCaseLetter(tested);
-    if (op == RuleText::AllNumeric)
+    if (sameText(op, RuleText::AllNumeric))
         return isAllNumeric(tested);
-    if (op == RuleText::HalfNumeric)
+    if (sameText(op, RuleText::HalfNumeric))
         return countNumeric(tested) >= tested.size() / 2;
-    if (op == RuleText::FirstCharNumeric)
+    if (sameText(op, RuleText::FirstCharNumeric))
         return !tested.isEmpty() && isDigitChar(tested.front());
     return false;
 }
@@ -229,6 +263,9 @@ bool matchExceptSubject(QStringView subject, QStringView op, QStringView pattern
 
 bool operatorShowsPattern(QStringView op)
 {
-    return op != RuleText::IsBlank && op != RuleText::IsUppercase && op != RuleText::AllNumeric
-           && op != RuleText::HalfNumeric && op != RuleText::FirstCharNumeric;
+    for (QLatin1String name : {RuleText::IsBlank, RuleText::IsUppercase, RuleText::AllNumeric,
+                               RuleText::HalfNumeric, RuleText::FirstCharNumeric})
+        if (sameText(op, name))
+            return false;
+    return true;
 }
