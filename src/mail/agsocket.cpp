@@ -63,6 +63,10 @@ void TagSocket::Open()
         RaiseSocketError(SocketError::ServerRequired);
     ResolveHost();
     ResolvePort();
+    // A Cancel from an event handler may come while nothing waits; it must
+    // still stop the session before it begins.
+    if (Canceled)
+        raiseCanceled();
     createSocket();
 }
 

@@ -157,6 +157,15 @@ private slots:
         QCOMPARE(errors, QStringList{"Operation has been canceled"});
     }
 
+    void cancelBeforeAnyWaitStillStopsTheSession()
+    {
+        socket->OnOpen = [this] { socket->Cancel(); };
+        QVERIFY_THROWS_EXCEPTION(ECanceledError, socket->UpdateInfo());
+        QTest::qWait(50);
+        QCOMPARE(server->connectionCount(), 0);
+        QVERIFY(!socket->Connected());
+    }
+
     void overlongNamesAreRejected()
     {
         socket->setServer(QString(128, QLatin1Char('h')));
@@ -166,12 +175,20 @@ private slots:
         QCOMPARE(errorText<ESocketError>([this] { socket->Open(); }), QStringLiteral("Service name is too long"));
     }
 
-    void emptyServerIsAPropertyError()
+    void missingSettingsArePropertyErrors()
     {
         socket->setServer(QString());
         QCOMPARE(errorText<ESocketError>([this] { socket->Open(); }), QStringLiteral("Server property is required"));
-        QCOMPARE(errors, QStringList{"Server property is required"});
+        socket->setServer("127.0.0.1");
+        socket->setServiceName(QString());
+        QCOMPARE(errorText<ESocketError>([this] { socket->Open(); }), QStringLiteral("Service name is required"));
+        QCOMPARE(errors, (QStringList{"Server property is required", "Service name is required"}));
         QVERIFY(!socket->Connected());
+
+        // A port in the server setting needs no service.
+        socket->setServer(server->address());
+        socket->Open();
+        QCOMPARE(socket->remotePort(), server->port());
     }
 
     void commandsNeedASocket()
