@@ -4,6 +4,7 @@
 #include "app/programcore.h"
 #include "app/programfolder.h"
 #include "mail/mailerrors.h"
+#include "settings/frmwhichmailbox.h"
 #include "settings/prompts.h"
 
 #include <QAction>
@@ -88,9 +89,14 @@ TfrmMain::TfrmMain(ProgramCore &core, Prompts &prompts, QWidget *parent)
         if (!errors.isEmpty())
             m_prompts.error(errors.join(QLatin1Char('\n')));
     };
-    // The mailbox chooser is its own dialog; until it is attached, a check
-    // takes the current mailbox.
-    hooks.chooseMailbox = [](int current) { return std::optional<int>(current); };
+    hooks.chooseMailbox = [this](int current) {
+        const std::optional<int> chosen = TfrmWhichMailbox::choose(m_core.settings.mailboxes, current, this);
+        // The General settings window shows it as the default mailbox until
+        // it is next opened; nothing is stored.
+        if (chosen)
+            m_core.settings.defaultMailbox = *chosen;
+        return chosen;
+    };
     m_cycle = std::make_unique<CheckCycle>(core.client, core.list, core.settings, *this, hooks);
 
     connect(m_btList, &QToolButton::clicked, this, &TfrmMain::btListClick);

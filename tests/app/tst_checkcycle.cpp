@@ -1,0 +1,465 @@
+// The check of one mailbox, headless: the rows it lists, the marks, the
+// status texts, the log lines, and how failures, Cancel and the mailbox
+// chooser end it.
+
+#include "app/appfixture.h"
+#include "app/checkcycle.h"
+#include "app/programcore.h"
+#include "support/scriptedpop3server.h"
+
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+using namespace appfixture;
+
+namespace {
+
+class RecordingView : public CheckView
+{
+public:
+    QStringList statusTexts;
+    QStringList progressMessages;
+    QStringList errors;
+    QStringList progressTitles;
+    bool progressShown = false;
+    bool buttonsEnabled = true;
+    QString exitCaption;
+    bool busy = false;
+    bool trayMenuEnabled = true;
+    bool visible = true;
+    int closed = 0;
+    int hiddenToTray = 0;
+    int canceledIcons = 0;
+    std::function<void()> onError;
+
+    void setStatusText(const QString &text) override { statusTexts << text; }
+    bool isMainWindowVisible() const override { return visible; }
+    void showProgress(const QString &user, const QString &server) override
+    {
+        progressShown = true;
+        progressTitles << user + QLatin1Char('@') + server;
+    }
+    void setProgressMessage(const QString &text) override { progressMessages << text; }
+    void hideProgress() override { progressShown = false; }
+    void disableAllButtons() override { buttonsEnabled = false; }
+    void enableAllButtons() override { buttonsEnabled = true; }
+    void setExitLook(const QString &caption, bool isBusy) override
+    {
+        exitCaption = caption;
+        busy = isBusy;
+    }
+    void updateListPicture() override {}
+    void setTrayMenuEnabled(bool enabled) override { trayMenuEnabled = enabled; }
+    void showCanceledTrayIcon() override { ++canceledIcons; }
+    void showError(const QString &text) override
+    {
+        errors << text;
+        if (onError)
+            onError();
+    }
+    void closeMainWindow() override { ++closed; }
+    void hideToTray() override { ++hiddenToTray; }
+};
+
+class RecordingJournal : public CheckJournal
+{
+public:
+    QStringList lines;
+    void mailCheck(int count, const QString &user, const QString &server) override
+    {
+        lines << QStringLiteral("MAIL CHECK %1 %2 %3").arg(count).arg(user, server);
+    }
+    void error(const QString &text, const QString &user, const QString &server) override
+    {
+        lines << QStringLiteral("ERROR %1 %2 %3").arg(text, user, server);
+    }
+    void canceled(const QString &user, const QString &server) override
+    {
+        lines << QStringLiteral("CANCELED %1 %2").arg(user, server);
+    }
+};
+
+// One program folder, server, core and cycle per test function.
+struct Rig
+{
+    QTemporaryDir home;
+    ScriptedPop3Server server;
+    std::unique_ptr<ProgramCore> core;
+    RecordingView view;
+    RecordingJournal journal;
+    std::unique_ptr<CheckCycle> cycle;
+    int generalSettingsOpened = 0;
+    int rulesSaved = 0;
+    bool timer = true;
+    QList<bool> timerDuringCheck;
+
+    Rig()
+    {
+        qputenv("MAILSIEVE_HOME", home.path().toUtf8());
+        server.listen();
+    }
+
+    // Mailbox 1 is the scripted server unless edit says otherwise.
+    void start(const std::function<void(GeneralSettings &)> &edit = {})
+    {
+        storeSettings([&](GeneralSettings &s) {
+            storeMailbox(s, 1, server.address(), server.user(), server.password());
+            if (edit)
+                edit(s);
+        });
+        storeRules(home.path());
+        core = std::make_unique<ProgramCore>(home.path());
+        QCOMPARE(core->load(), QStringList());
+        CheckHooks hooks = core->checkHooks();
+        hooks.journal = &journal;
+        hooks.openGeneralSettings = [this] { ++generalSettingsOpened; };
+        hooks.saveRules = [this] {
+            ++rulesSaved;
+            QCOMPARE(core->saveRules(), QStringList());
+        };
+        hooks.isTimerEnabled = [this] { return timer; };
+        hooks.setTimerEnabled = [this](bool on) { timer = on; };
+        cycle = std::make_unique<CheckCycle>(core->client, core->list, core->settings, view, hooks);
+        QObject::connect(&core->list, &QAbstractItemModel::rowsInserted, [this] { timerDuringCheck << timer; });
+    }
+
+    QString address() const { return server.address(); }
+};
+
+} // namespace
+
+class TestCheckCycle : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { useUsEnglish(); }
+
+    void listsEveryMessageWithItsRowTexts();
+    void marksEachRowAndStoresTheHitCounters();
+    void reportsEachStepInTheStatusPanel();
+    void restoresTheTimerAfterTheCheck();
+    void asksForMissingUserNameOrServer_data();
+    void asksForMissingUserNameOrServer();
+    void offersTheChooserOnlyForSeveralMailboxesInManualMode();
+    void chooserCancelLeavesTheListAlone();
+    void chooserAnswerBecomesTheCurrentMailbox();
+    void refusedPasswordLeavesTheWindowBusyUntilCancel();
+    void trayAutomaticModeSwallowsTheFailure();
+    void cancelDuringTheHeaderPassEmptiesTheList();
+    void emptyMailboxWithExitOptionLeaves_data();
+    void emptyMailboxWithExitOptionLeaves();
+    void stoppedServerIsReported();
+};
+
+void TestCheckCycle::listsEveryMessageWithItsRowTexts()
+{
+    Rig rig;
+    rig.server.setMessages(mailbox(20));
+    rig.start();
+    QVERIFY(rig.cycle->checkMailbox(1));
+
+    const MessageListModel &list = rig.core->list;
+    QCOMPARE(list.count(), 20);
+    for (int row = 0; row < 20; ++row) {
+        const int i = row + 1;
+        QCOMPARE(list.entry(row).Subject, subjectOf(i));
+        QCOMPARE(list.entry(row).Sender, senderOf(i));
+        QCOMPARE(list.entry(row).Size, QString::number(ScriptedPop3Server::wireSize(messageText(i))));
+        QCOMPARE(list.entry(row).Date, dateColumnOf(i));
+    }
+    QVERIFY(rig.view.errors.isEmpty());
+    QCOMPARE(rig.journal.lines, QStringList{QStringLiteral("MAIL CHECK 20 user ") + rig.address()});
+    QVERIFY(!rig.cycle->checking);
+    QVERIFY(!rig.view.busy);
+    QCOMPARE(rig.view.exitCaption, QStringLiteral("Goodbye"));
+    QVERIFY(rig.view.buttonsEnabled);
+    QVERIFY(!rig.view.progressShown);
+    QVERIFY(rig.server.committedSessions() == 1);
+}
+
+void TestCheckCycle::marksEachRowAndStoresTheHitCounters()
+{
+    Rig rig;
+    rig.server.setMessages(mailbox(20));
+    rig.start();
+    QVERIFY(rig.cycle->checkMailbox(1));
+
+    for (int row = 0; row < 20; ++row)
+        QCOMPARE(rig.core->list.mark(row), markOf(row + 1));
+    QCOMPARE(rig.view.statusTexts.last(), QStringLiteral("Message Total: 20 Number Marked: 6"));
+    QCOMPARE(rig.rulesSaved, 1);
+
+    // Each row is judged as it arrives and once more at the end, so the
+    // three offers count six hits; a check-marked row keeps its mark without
+    // a second look, so the five viagra messages count five.
+    RuleSet stored;
+    QVERIFY(readSettings(stored, rig.home.path()).ok());
+    QCOMPARE(stored.SubjectRules.cell(SubjectCol::Hits, 1), QStringLiteral("5"));
+    QCOMPARE(stored.SubjectRules.cell(SubjectCol::Hits, 2), QStringLiteral("6"));
+}
+
+void TestCheckCycle::reportsEachStepInTheStatusPanel()
+{
+    Rig rig;
+    rig.server.setMessages(mailbox(2));
+    rig.start();
+    rig.view.visible = true;
+    QVERIFY(rig.cycle->checkMailbox(1));
+
+    const QString where = rig.address();
+    QCOMPARE(rig.view.statusTexts,
+             (QStringList{QStringLiteral("Opening connection for user on ") + where,
+                          QStringLiteral("Updating headers"),
+                          QStringLiteral("Getting message 1 of 2 total waiting messages"),
+                          QStringLiteral("Getting message 2 of 2 total waiting messages"),
+                          QStringLiteral("Closing connection"),
+                          QStringLiteral("Connection closed"),
+                          QStringLiteral("2 msg(s) for user on ") + where,
+                          QStringLiteral("Message Total: 2 Number Marked: 0")}));
+    QCOMPARE(rig.view.progressTitles, QStringList{QStringLiteral("user@") + where});
+    QCOMPARE(rig.view.progressMessages,
+             (QStringList{QStringLiteral("Message 1 of 2"), QStringLiteral("Message 2 of 2")}));
+}
+
+void TestCheckCycle::restoresTheTimerAfterTheCheck()
+{
+    Rig rig;
+    rig.server.setMessages(mailbox(3));
+    rig.start();
+    rig.timer = true;
+    QVERIFY(rig.cycle->checkMailbox(1));
+    QCOMPARE(rig.timerDuringCheck, (QList<bool>{false, false, false}));
+    QVERIFY(rig.timer);
+
+    rig.timer = false;
+    QVERIFY(rig.cycle->checkMailbox(1));
+    QVERIFY(!rig.timer);
+}
+
+void TestCheckCycle::asksForMissingUserNameOrServer_data()
+{
+    QTest::addColumn<QString>("server");
+    QTest::addColumn<QString>("user");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("no user") << QStringLiteral("pop.example.org") << QStringLiteral("  ")
+                             << QStringLiteral("You need to enter your e-mail username in the settings.");
+    QTest::newRow("no server") << QStringLiteral(" \t") << QStringLiteral("someone")
+                               << QStringLiteral("You need to enter the name of your mail server in the settings.");
+}
+
+void TestCheckCycle::asksForMissingUserNameOrServer()
+{
+    QFETCH(QString, server);
+    QFETCH(QString, user);
+    QFETCH(QString, message);
+    Rig rig;
+    rig.server.setMessages(mailbox(2));
+    rig.start();
+    QVERIFY(rig.cycle->checkMailbox(1));
+    rig.cycle->hooks().loadMailbox = [&](int) { MailboxLogin login; login.server = server; login.user = user; login.password = QStringLiteral("pw"); return login; };
+    const int connections = rig.server.connectionCount();
+
+    QVERIFY(!rig.cycle->checkMailbox(1));
+    QCOMPARE(rig.view.errors, QStringList{message});
+    QCOMPARE(rig.generalSettingsOpened, 1);
+    QCOMPARE(rig.server.connectionCount(), connections);
+    QCOMPARE(rig.core->list.count(), 2);
+}
+
+void TestCheckCycle::offersTheChooserOnlyForSeveralMailboxesInManualMode()
+{
+    Rig rig;
+    rig.server.setMessages(mailbox(1));
+    rig.start();
+    int offered = 0;
+    rig.cycle->hooks().chooseMailbox = [&](int current) {
+        ++offered;
+        return std::optional<int>(current);
+    };
+    QVERIFY(rig.cycle->checkMailbox(1));
+    QCOMPARE(offered, 0);
+
+    // A second mailbox in manual mode: offered.
+    storeSettings([&](GeneralSettings &s) { storeMailbox(s, 5, QStringLiteral("other.example"), QStringLiteral("u"), QStringLiteral("p")); });
+    QVERIFY(rig.core->settings.readServerSettings(rig.core->store));
+    QVERIFY(rig.cycle->checkMailbox(1));
+    QCOMPARE(offered, 1);
+
+    // The same in automatic mode: not offered.
+    rig.core->settings.automatic = true;
+    QVERIFY(rig.cycle->checkMailbox(1));
+    QCOMPARE(offered, 1);
+}
+
+void TestCheckCycle::chooserCancelLeavesTheListAlone()
+{
+    Rig rig;
+    rig.server.setMessages(mailbox(2));
+    rig.start([](GeneralSettings &s) {
+        storeMailbox(s, 2, QStringLiteral("other.example"), QStringLiteral("u"), QStringLiteral("p"));
+    });
+    rig.cycle->hooks().chooseMailbox = [](int current) { return std::optional<int>(current); };
+    QVERIFY(rig.cycle->checkMailbox(1));
+    const int connections = rig.server.connectionCount();
+
+    rig.cycle->hooks().chooseMailbox = [](int) { return std::optional<int>(); };
+    QVERIFY(!rig.cycle->checkMailbox(1));
+    QCOMPARE(rig.server.connectionCount(), connections);
+    QCOMPARE(rig.core->list.count(), 2);
+    QCOMPARE(rig.cycle->currentMailbox, 1);
+    QVERIFY(rig.view.buttonsEnabled);
+}
+
+void TestCheckCycle::chooserAnswerBecomesTheCurrentMailbox()
+{
+    Rig rig;
+    ScriptedPop3Server second;
+    second.setCredentials(QStringLiteral("other"), QStringLiteral("pw2"));
+    second.setMessages(mailbox(3));
+    QVERIFY(second.listen());
+    rig.server.setMessages(mailbox(1));
+    rig.start([&](GeneralSettings &s) { storeMailbox(s, 4, second.address(), QStringLiteral("other"), QStringLiteral("pw2")); });
+    QList<int> presets;
+    rig.cycle->hooks().chooseMailbox = [&](int current) {
+        presets << current;
+        return std::optional<int>(4);
+    };
+
+    rig.cycle->btListClick();
+    QCOMPARE(rig.cycle->currentMailbox, 4);
+    QCOMPARE(rig.core->list.count(), 3);
+    QCOMPARE(rig.server.connectionCount(), 0);
+    rig.cycle->btListClick();
+    QCOMPARE(presets, (QList<int>{1, 4}));
+}
+
+void TestCheckCycle::refusedPasswordLeavesTheWindowBusyUntilCancel()
+{
+    Rig rig;
+    rig.server.setMessages(mailbox(2));
+    rig.start();
+    QVERIFY(rig.cycle->checkMailbox(1));
+    rig.server.failAt(QStringLiteral("PASS"), "-ERR invalid password");
+    rig.journal.lines.clear();
+    rig.rulesSaved = 0;
+
+    QVERIFY(!rig.cycle->checkMailbox(1));
+    QCOMPARE(rig.view.errors, QStringList{QStringLiteral("-ERR invalid password")});
+    QCOMPARE(rig.core->list.count(), 0);
+    QVERIFY(rig.cycle->checking);
+    QVERIFY(rig.cycle->isBusy());
+    QCOMPARE(rig.view.exitCaption, QStringLiteral("Cancel"));
+    QVERIFY(!rig.view.buttonsEnabled);
+    QVERIFY(rig.view.progressShown);
+    QVERIFY(!rig.timer);
+    QVERIFY(rig.view.trayMenuEnabled);
+    QCOMPARE(rig.rulesSaved, 0);
+    QVERIFY(!rig.journal.lines.join(QLatin1Char('\n')).contains(QStringLiteral("MAIL CHECK")));
+
+    rig.cycle->cancel(true);
+    QVERIFY(!rig.cycle->checking);
+    QVERIFY(!rig.cycle->isBusy());
+    QCOMPARE(rig.view.exitCaption, QStringLiteral("Goodbye"));
+    QVERIFY(rig.view.buttonsEnabled);
+    QVERIFY(!rig.view.progressShown);
+
+    // The next check logs in afresh and lists the mailbox.
+    QVERIFY(rig.cycle->checkMailbox(1));
+    QCOMPARE(rig.core->list.count(), 2);
+}
+
+void TestCheckCycle::trayAutomaticModeSwallowsTheFailure()
+{
+    Rig rig;
+    rig.server.setMessages(mailbox(2));
+    rig.server.failAt(QStringLiteral("PASS"), "-ERR invalid password");
+    rig.start([](GeneralSettings &s) { s.automatic = true; });
+    rig.cycle->startInTray = true;
+
+    QVERIFY(rig.cycle->checkMailbox(1));
+    QVERIFY(rig.view.errors.isEmpty());
+    QVERIFY(!rig.cycle->checking);
+    QCOMPARE(rig.view.exitCaption, QStringLiteral("Hide"));
+    QCOMPARE(rig.journal.lines.last(), QStringLiteral("MAIL CHECK 0 user ") + rig.address());
+    QCOMPARE(rig.view.statusTexts.last(), QStringLiteral("Message Total: 0 Number Marked: 0"));
+}
+
+void TestCheckCycle::cancelDuringTheHeaderPassEmptiesTheList()
+{
+    Rig rig;
+    rig.server.setMessages(mailbox(5));
+    rig.server.stallAt(QStringLiteral("TOP 3 1"));
+    rig.start();
+    QObject::connect(&rig.core->list, &QAbstractItemModel::rowsInserted, [&] {
+        if (rig.core->list.count() == 2)
+            QTimer::singleShot(50, [&] { rig.cycle->cancel(true); });
+    });
+
+    QVERIFY(!rig.cycle->checkMailbox(1));
+    QCOMPARE(rig.core->list.count(), 0);
+    QVERIFY(rig.view.statusTexts.contains(QStringLiteral("Operation has been canceled")));
+    QCOMPARE(rig.view.errors, QStringList{QStringLiteral("Operation has been canceled")});
+    QCOMPARE(rig.journal.lines,
+             (QStringList{QStringLiteral("CANCELED user ") + rig.address(),
+                          QStringLiteral("ERROR Operation has been canceled user ") + rig.address()}));
+    QCOMPARE(rig.view.canceledIcons, 1);
+    QVERIFY(!rig.cycle->checking);
+    QVERIFY(!rig.cycle->isBusy());
+    QVERIFY(rig.view.buttonsEnabled);
+    QVERIFY(!rig.view.progressShown);
+    QCOMPARE(rig.server.committedSessions(), 0);
+}
+
+void TestCheckCycle::emptyMailboxWithExitOptionLeaves_data()
+{
+    QTest::addColumn<bool>("automatic");
+    QTest::addColumn<bool>("exitWhenEmpty");
+    QTest::addColumn<bool>("inTray");
+    QTest::addColumn<int>("closed");
+    QTest::addColumn<int>("hidden");
+    QTest::newRow("manual, exit") << false << true << false << 1 << 0;
+    QTest::newRow("manual, exit, tray") << false << true << true << 0 << 1;
+    QTest::newRow("manual, stay") << false << false << false << 0 << 0;
+    QTest::newRow("automatic, exit") << true << true << false << 0 << 0;
+}
+
+void TestCheckCycle::emptyMailboxWithExitOptionLeaves()
+{
+    QFETCH(bool, automatic);
+    QFETCH(bool, exitWhenEmpty);
+    QFETCH(bool, inTray);
+    QFETCH(int, closed);
+    QFETCH(int, hidden);
+    Rig rig;
+    rig.start([&](GeneralSettings &s) {
+        s.automatic = automatic;
+        s.exitWhenEmpty = exitWhenEmpty;
+    });
+    rig.cycle->startInTray = inTray;
+
+    QVERIFY(rig.cycle->checkMailbox(1));
+    QCOMPARE(rig.view.closed, closed);
+    QCOMPARE(rig.view.hiddenToTray, hidden);
+    QVERIFY(rig.view.statusTexts.contains(QStringLiteral("0 msg(s) for user on ") + rig.address()));
+    QCOMPARE(rig.view.statusTexts.last(), QStringLiteral("Message Total: 0 Number Marked: 0"));
+    QCOMPARE(rig.journal.lines, QStringList{QStringLiteral("MAIL CHECK 0 user ") + rig.address()});
+}
+
+void TestCheckCycle::stoppedServerIsReported()
+{
+    Rig rig;
+    rig.start();
+    rig.server.stopListening();
+
+    QVERIFY(!rig.cycle->checkMailbox(1));
+    QCOMPARE(rig.view.errors.size(), 1);
+    QVERIFY(!rig.view.errors.first().isEmpty());
+    QVERIFY(rig.view.statusTexts.contains(rig.view.errors.first()));
+    QCOMPARE(rig.journal.lines, QStringList{QStringLiteral("ERROR %1 user %2").arg(rig.view.errors.first(), rig.address())});
+}
+
+QTEST_GUILESS_MAIN(TestCheckCycle)
+#include "tst_checkcycle.moc"
