@@ -55,6 +55,8 @@ int TagSocket::ReplyCode(const QString &line) const
 
 void TagSocket::Open()
 {
+    if (m_socket) // a new session never inherits an old socket
+        Close();
     if (m_ras)
         m_ras->EnsureConnected();
     if (OnOpen)
@@ -140,8 +142,6 @@ void TagSocket::ResolvePort()
 
 void TagSocket::createSocket()
 {
-    if (m_socket)
-        Close();
     m_socket = new QSslSocket(this);
     connect(m_socket, &QAbstractSocket::connected, this, &TagSocket::onConnected);
     connect(m_socket, &QIODevice::readyRead, this, &TagSocket::onReadyRead);
