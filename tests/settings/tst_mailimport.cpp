@@ -2,7 +2,10 @@
 // Thunderbird account from sample profiles, and the desktop's mail program.
 
 #include "mail/dialupprocess.h"
+#include "rules/rulelist.h"
+#include "rules/ruletexts.h"
 #include "settings/mailimport.h"
+#include "settings/mailimportheaderrule.h"
 
 #include <QHash>
 #include <QtTest>
@@ -232,6 +235,21 @@ private slots:
         runner.installed = false;
         runner.handler = QStringLiteral("org.mozilla.Thunderbird.desktop");
         QVERIFY(import.detectMailProgram().isEmpty());
+    }
+
+    void headerRuleGoesOnTopAndNeverWithoutAnAddress()
+    {
+        RuleList header(RuleTable::Header);
+        header.setCell(HeaderCol::What, 1, QStringLiteral("Sender"));
+        QVERIFY(!AddMyselfFromPopToHeader(header, QStringLiteral("  ")));
+        QCOMPARE(header.rowCount(), 2);
+        QVERIFY(AddMyselfFromPopToHeader(header, QStringLiteral("bob")));
+        QCOMPARE(header.rowCount(), 3);
+        QCOMPARE(header.cell(HeaderCol::Matches, 1), QStringLiteral("bob - MailBox #1"));
+        QCOMPARE(header.cell(HeaderCol::What, 2), QStringLiteral("Sender"));
+        QCOMPARE(header.cell(HeaderCol::What, 0), header.layout().headings.value(HeaderCol::What));
+        QVERIFY(!AddMyselfFromPopToHeader(header, QStringLiteral("bob")));
+        QCOMPARE(header.rowCount(), 3);
     }
 
     void execFieldCodesAreDropped()

@@ -1,0 +1,657 @@
+#include "settings/frmgeneral.h"
+
+#include "mail/dialup.h"
+#include "settings/mailimport.h"
+#include "settings/mailimportheaderrule.h"
+#include "settings/prompts.h"
+#include "settings/settingsstore.h"
+
+#include <QApplication>
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QFormLayout>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScrollArea>
+#include <QShowEvent>
+#include <QSpinBox>
+#include <QTabWidget>
+#include <QVBoxLayout>
+
+namespace {
+
+const QString TestCaption = QStringLiteral("Test");
+const QString StopCaption = QStringLiteral("Stop");
+
+QLabel *paragraph(const QString &text)
+{
+    auto *label = new QLabel(text);
+    label->setWordWrap(true);
+    return label;
+}
+
+// A file name from a dialog gets the default extension when it has none.
+QString withDefaultSuffix(const QString &path, const QString &suffix)
+{
+    if (path.isEmpty() || !QFileInfo(path).suffix().isEmpty())
+        return path;
+    return path + suffix;
+}
+
+// Text and number fields show the button-face colour and turn to the usual
+// field colour while they have the input focus, so the field being typed
+// in stands out.
+class FocusColouring : public QObject
+{
+public:
+    using QObject::QObject;
+
+    void watch(QWidget *field)
+    {
+        QPalette palette = field->palette();
+        palette.setColor(QPalette::Base, palette.color(QPalette::Button));
+        field->setPalette(palette);
+        field->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::FocusIn || event->type() == QEvent::FocusOut) {
+            auto *field = static_cast<QWidget *>(watched);
+            QPalette palette = field->palette();
+            const QPalette normal = QApplication::palette(field);
+            palette.setColor(QPalette::Base, event->type() == QEvent::FocusIn ? normal.color(QPalette::Base)
+                                                                              : normal.color(QPalette::Button));
+            field->setPalette(palette);
+        }
+        return QObject::eventFilter(watched, event);
+    }
+};
+
+} // namespace
+
+TfrmGeneral::TfrmGeneral(const Links &links, QWidget *parent)
+    : QDialog(parent),
+      m_settings(links.settings),
+      m_store(links.store),
+      m_prompts(links.prompts),
+      m_programFolder(links.programFolder),
+      m_dialUp(links.dialUp),
+      m_mailImport(links.mailImport),
+      m_headerRules(links.headerRules)
+{
+    setWindowTitle(QStringLiteral("General settings"));
+
+    auto *heading = new QLabel(QStringLiteral("General Settings"));
+    QFont headingFont = heading->font();
+    headingFont.setBold(true);
+    headingFont.setPointSizeF(headingFont.pointSizeF() * 1.4);
+    heading->setFont(headingFont);
+
+    pages = new QTabWidget;
+    pages->addTab(tsMailboxes = buildMailboxesPage(), QStringLiteral("Mailboxes"));
+    pages->addTab(tsConnection = buildConnectionPage(), QStringLiteral("Connection"));
+    pages->addTab(tsAutomatic = buildAutomaticPage(), QStringLiteral("Automatic"));
+    pages->addTab(tsStartUp = buildStartUpPage(), QStringLiteral("Start Up"));
+    pages->addTab(tsLogfile = buildLogfilePage(), QStringLiteral("Logfile"));
+    pages->addTab(tsMailProgram = buildMailProgramPage(), QStringLiteral("Mail program"));
+
+    auto *buttons = new QDialogButtonBox;
+    btOK = buttons->addButton(QStringLiteral("OK"), QDialogButtonBox::AcceptRole);
+    btCancel = buttons->addButton(QStringLiteral("Cancel"), QDialogButtonBox::RejectRole);
+    btHelp = buttons->addButton(QStringLiteral("Help"), QDialogButtonBox::HelpRole);
+    btOK->setDefault(true);
+    // The box's own accepted/rejected signals are not used: OK may keep the
+    // window open, and Cancel restores the controls first.
+    connect(btOK, &QPushButton::clicked, this, &TfrmGeneral::btOKClick);
+    connect(btCancel, &QPushButton::clicked, this, &TfrmGeneral::reject);
+    connect(btHelp, &QPushButton::clicked, this, [this] {
+        if (showHelp)
+            showHelp(helpTopic);
+    });
+
+    auto *layout = new QVBoxLayout(this);
+    layout->addWidget(heading);
+    layout->addWidget(pages, 1);
+    layout->addWidget(buttons);
+
+    // Creation, in this order: focus colouring, the general settings, the
+    // connection list and the dial-up entry in use, the mailboxes.
+    colourOnFocus();
+    if (!m_settings.ReadSettings(m_store))
+        m_prompts.error(m_store.errorString());
+    fillConnectionList();
+    showGeneralSettings();
+    pages->setCurrentWidget(tsMailboxes);
+    if (!m_settings.readServerSettings(m_store))
+        m_prompts.error(m_store.errorString());
+    showServerSettings();
+    const MailboxConfig &first = m_settings.mailboxes[0];
+    m_firstRun = first.server.isEmpty() && first.mailbox.isEmpty();
+}
+
+TfrmGeneral::~TfrmGeneral()
+{
+    // Program end: the counter and the other general values are kept.
+    m_settings.SaveSettings(m_store);
+}
+
+QString TfrmGeneral::defaultAlarmFile() const
+{
+    return QDir(m_programFolder).filePath(QStringLiteral("harptune.wav"));
+}
+
+QString TfrmGeneral::defaultLogFile() const
+{
+    return QDir(m_programFolder).filePath(QStringLiteral("logfile.txt"));
+}
+
+// ---- Pages ------------------------------------------------------------------------
+
+QWidget *TfrmGeneral::buildMailboxesPage()
+{
+    auto *grid = new QGridLayout;
+    const QStringList headings = {QString(), QStringLiteral("POP Server"), QStringLiteral("User Name/Mailbox"),
+                                  QStringLiteral("Password"), QStringLiteral("Security")};
+    for (int column = 1; column < headings.size(); ++column)
+        grid->addWidget(new QLabel(headings[column]), 0, column);
+
+    auto *defaultGroup = new QButtonGroup(this);
+    for (int n = 1; n <= kMailboxCount; ++n) {
+        MailboxRow &r = row(n);
+        r.rbDefault = new QRadioButton(QStringLiteral("Mailbox %1").arg(n));
+        defaultGroup->addButton(r.rbDefault, n);
+        r.edServe = new QLineEdit;
+        r.edMailbox = new QLineEdit;
+        r.edPasswd = new QLineEdit;
+        r.edPasswd->setEchoMode(QLineEdit::Password);
+        r.edPasswd->setStyleSheet(QStringLiteral("lineedit-password-character: 42")); // "*"
+        r.cbSecurity = new QComboBox;
+        for (MailSecurity security : {MailSecurity::SslTls, MailSecurity::StartTls, MailSecurity::None})
+            r.cbSecurity->addItem(mailSecurityName(security), QVariant::fromValue(int(security)));
+        r.cbSecurity->setToolTip(QStringLiteral("How the connection to the server is protected"));
+        grid->addWidget(r.rbDefault, n, 0);
+        grid->addWidget(r.edServe, n, 1);
+        grid->addWidget(r.edMailbox, n, 2);
+        grid->addWidget(r.edPasswd, n, 3);
+        grid->addWidget(r.cbSecurity, n, 4);
+    }
+    row(1).rbDefault->setChecked(true);
+    grid->setColumnStretch(1, 3);
+    grid->setColumnStretch(2, 2);
+    grid->setColumnStretch(3, 2);
+
+    auto *rows = new QWidget;
+    rows->setLayout(grid);
+    auto *scroll = new QScrollArea;
+    scroll->setWidget(rows);
+    scroll->setWidgetResizable(true);
+    scroll->setFrameShape(QFrame::NoFrame);
+
+    auto *page = new QWidget;
+    auto *layout = new QVBoxLayout(page);
+    layout->addWidget(scroll, 1);
+    layout->addWidget(paragraph(QStringLiteral(
+        "Enter the name of your POP server, your user name (mailbox) on that server and your "
+        "password.  Your internet service provider supplies them.  The selected mailbox is the "
+        "default one.")));
+    return page;
+}
+
+QWidget *TfrmGeneral::buildConnectionPage()
+{
+    cbConnection = new QComboBox; // choose-only
+    auto *page = new QWidget;
+    auto *layout = new QVBoxLayout(page);
+    layout->addWidget(new QLabel(QStringLiteral("Specify a default connection to the internet:")));
+    layout->addWidget(cbConnection);
+    layout->addWidget(new QLabel(QStringLiteral("Select 'none' if you do not dial in to the internet.")));
+    layout->addStretch(1);
+    return page;
+}
+
+QWidget *TfrmGeneral::buildAutomaticPage()
+{
+    rbManual = new QRadioButton(QStringLiteral("Check e-mail manually"));
+    rbAutomatic = new QRadioButton(QStringLiteral("Check e-mail unattended or automatically"));
+    connect(rbManual, &QRadioButton::toggled, this, &TfrmGeneral::updatePanels);
+
+    // Manual checking.
+    panelManual = new QGroupBox;
+    cbAsk = new QCheckBox(QStringLiteral("When deleting messages interactively, ask for confirmation"));
+    cbLaunch = new QCheckBox(QStringLiteral("After deleting spam, launch e-mail program if there is e-mail to read"));
+    cbExit = new QCheckBox(QStringLiteral("If no mail is on the server, exit after checking e-mail"));
+    auto *manual = new QVBoxLayout(panelManual);
+    manual->addWidget(paragraph(QStringLiteral("These options only apply if checking e-mail manually.  "
+                                               "They do not apply when e-mail is checked automatically.")));
+    manual->addWidget(cbAsk);
+    manual->addWidget(cbLaunch);
+    manual->addWidget(cbExit);
+    manual->addStretch(1);
+
+    // Automatic checking.
+    panelAutomatic = new QGroupBox;
+    seMinutes = new QSpinBox;
+    seMinutes->setRange(minMinutes, maxMinutes);
+    seMinutes->setSingleStep(1);
+    cbKill = new QCheckBox(QStringLiteral("Delete spam automatically - no confirmation?"));
+    connect(cbKill, &QCheckBox::clicked, this, &TfrmGeneral::updatePanels);
+    cbKillAll = new QCheckBox(QStringLiteral("Check and automatically delete spam from ALL mailboxes?"));
+    cbKillAll->setToolTip(QStringLiteral("If not checked, only the default mail box will be checked"));
+
+    panelSound = new QGroupBox;
+    cbAlarm = new QCheckBox(QStringLiteral("&Play this sound file if there is e-mail on the server"));
+    cbRepeat = new QCheckBox(QStringLiteral("Repeat the alarm until keypress or mouse click?"));
+    edAlarmFile = new QLineEdit;
+    btBrowseSound = new QPushButton(QStringLiteral("..."));
+    btBrowseSound->setToolTip(QStringLiteral("Browse for sound file"));
+    btTest = new QPushButton(TestCaption);
+    connect(btBrowseSound, &QPushButton::clicked, this, &TfrmGeneral::btBrowseSoundClick);
+    connect(btTest, &QPushButton::clicked, this, &TfrmGeneral::btTestClick);
+    auto *soundFile = new QHBoxLayout;
+    soundFile->addWidget(edAlarmFile, 1);
+    soundFile->addWidget(btBrowseSound);
+    soundFile->addWidget(btTest);
+    auto *sound = new QVBoxLayout(panelSound);
+    sound->addWidget(cbAlarm);
+    sound->addWidget(cbRepeat);
+    sound->addLayout(soundFile);
+
+    auto *interval = new QHBoxLayout;
+    interval->addWidget(new QLabel(QStringLiteral("Check for mail every ")));
+    interval->addWidget(seMinutes);
+    interval->addWidget(new QLabel(QStringLiteral("minutes")));
+    interval->addStretch(1);
+    auto *automatic = new QVBoxLayout(panelAutomatic);
+    automatic->addLayout(interval);
+    automatic->addWidget(cbKill);
+    automatic->addWidget(cbKillAll);
+    automatic->addWidget(panelSound);
+    automatic->addStretch(1);
+
+    auto *page = new QWidget;
+    auto *layout = new QVBoxLayout(page);
+    layout->addWidget(paragraph(QStringLiteral("Mailsieve can run unattended and may delete e-mail without confirmation.")));
+    layout->addWidget(rbManual);
+    layout->addWidget(rbAutomatic);
+    layout->addWidget(panelManual, 1);
+    layout->addWidget(panelAutomatic, 1);
+    return page;
+}
+
+QWidget *TfrmGeneral::buildStartUpPage()
+{
+    cbSysTray = new QCheckBox(QStringLiteral("Start Mailsieve up in the system tray?"));
+    auto *page = new QWidget;
+    auto *layout = new QVBoxLayout(page);
+    layout->addWidget(cbSysTray);
+    layout->addSpacing(8);
+    layout->addWidget(paragraph(QStringLiteral(
+        "With this option the main Mailsieve screen is not shown the next time Mailsieve starts: "
+        "Mailsieve starts up in the system tray instead.")));
+    layout->addWidget(paragraph(QStringLiteral(
+        "To open Mailsieve, right click on its icon in the system tray.")));
+    layout->addWidget(paragraph(QStringLiteral(
+        "This option is useful for checking e-mail in the background.  It takes effect the next "
+        "time Mailsieve is launched.")));
+    layout->addStretch(1);
+    return page;
+}
+
+QWidget *TfrmGeneral::buildLogfilePage()
+{
+    edLogFile = new QLineEdit;
+    btBrowseLog = new QPushButton(QStringLiteral("..."));
+    btBrowseLog->setToolTip(QStringLiteral("Browse for log file"));
+    btViewLog = new QPushButton(QStringLiteral("&View log file"));
+    btClearLog = new QPushButton(QStringLiteral("&Clear log file"));
+    lblCount = new QLabel;
+    lblCount->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    lblCount->setMinimumWidth(lblCount->fontMetrics().horizontalAdvance(QStringLiteral("0000000000")));
+    btResetCounter = new QPushButton(QStringLiteral("&Reset counter"));
+    connect(btBrowseLog, &QPushButton::clicked, this, &TfrmGeneral::btBrowseLogClick);
+    connect(btViewLog, &QPushButton::clicked, this, &TfrmGeneral::btViewLogClick);
+    connect(btClearLog, &QPushButton::clicked, this, &TfrmGeneral::btClearLogClick);
+    connect(btResetCounter, &QPushButton::clicked, this, &TfrmGeneral::btResetCounterClick);
+
+    auto *path = new QHBoxLayout;
+    path->addWidget(edLogFile, 1);
+    path->addWidget(btBrowseLog);
+    auto *logButtons = new QHBoxLayout;
+    logButtons->addWidget(btViewLog);
+    logButtons->addWidget(btClearLog);
+    logButtons->addStretch(1);
+    auto *counter = new QHBoxLayout;
+    counter->addWidget(lblCount);
+    counter->addWidget(new QLabel(QStringLiteral("Spams have been deleted up till now")));
+    counter->addStretch(1);
+    counter->addWidget(btResetCounter);
+
+    auto *page = new QWidget;
+    auto *layout = new QVBoxLayout(page);
+    layout->addWidget(new QLabel(QStringLiteral("Store results in log file:")));
+    layout->addLayout(path);
+    layout->addLayout(logButtons);
+    layout->addSpacing(8);
+    layout->addWidget(paragraph(QStringLiteral(
+        "Each deleted e-mail is recorded in the log file, stamped with the date and time of its deletion.")));
+    layout->addSpacing(8);
+    layout->addLayout(counter);
+    layout->addStretch(1);
+    return page;
+}
+
+QWidget *TfrmGeneral::buildMailProgramPage()
+{
+    edMailer = new QLineEdit;
+    btBrowseMailer = new QPushButton(QStringLiteral("..."));
+    btBrowseMailer->setToolTip(QStringLiteral("Find mail program"));
+    btLaunch = new QPushButton(QStringLiteral("Launch mail program"));
+    connect(btBrowseMailer, &QPushButton::clicked, this, &TfrmGeneral::btBrowseMailerClick);
+    connect(btLaunch, &QPushButton::clicked, this, [this] {
+        if (launchMailProgram)
+            launchMailProgram(edMailer->text());
+    });
+
+    auto *path = new QHBoxLayout;
+    path->addWidget(edMailer, 1);
+    path->addWidget(btBrowseMailer);
+    auto *launch = new QHBoxLayout;
+    launch->addWidget(btLaunch);
+    launch->addStretch(1);
+
+    auto *page = new QWidget;
+    auto *layout = new QVBoxLayout(page);
+    layout->addWidget(new QLabel(QStringLiteral("Mail program path/name:")));
+    layout->addLayout(path);
+    layout->addLayout(launch);
+    layout->addSpacing(8);
+    layout->addWidget(paragraph(QStringLiteral("Mailsieve does not support AOL or Compuserve mail.  Sorry.")));
+    layout->addStretch(1);
+    return page;
+}
+
+void TfrmGeneral::colourOnFocus()
+{
+    auto *colouring = new FocusColouring(this);
+    for (QLineEdit *field : findChildren<QLineEdit *>()) {
+        // The line edits inside spin and combo boxes follow their owner.
+        if (!qobject_cast<QSpinBox *>(field->parentWidget()) && !qobject_cast<QComboBox *>(field->parentWidget()))
+            colouring->watch(field);
+    }
+    colouring->watch(seMinutes);
+}
+
+// ---- Controls and settings ---------------------------------------------------------
+
+void TfrmGeneral::fillConnectionList()
+{
+    cbConnection->clear();
+    cbConnection->addItem(QStringLiteral("None"));
+    const QStringList entries = m_dialUp ? m_dialUp->Entries() : QStringList();
+    cbConnection->addItems(entries);
+    const int index = m_settings.dialUpIndexWithin(int(entries.size()));
+    cbConnection->setCurrentIndex(index);
+    if (index > 0 && m_dialUp) {
+        if (!m_dialUp->OnServiceError)
+            m_dialUp->OnServiceError = [this](const QString &message) { m_prompts.error(message); };
+        m_dialUp->setService(entries.at(index - 1));
+    }
+}
+
+void TfrmGeneral::showGeneralSettings()
+{
+    const GeneralSettings &s = m_settings;
+    edLogFile->setText(s.logFile);
+    edMailer->setText(s.mailProgram);
+    edAlarmFile->setText(s.alarmFile);
+    (s.automatic ? rbAutomatic : rbManual)->setChecked(true);
+    cbAsk->setChecked(s.askBeforeDelete);
+    cbKill->setChecked(s.deleteWithoutConfirmation);
+    cbKillAll->setChecked(s.killAll);
+    seMinutes->setValue(s.minutes); // a stored value outside 2..600 shows as the nearest bound
+    cbLaunch->setChecked(s.launchAfterDelete);
+    cbExit->setChecked(s.exitWhenEmpty);
+    cbAlarm->setChecked(s.alarm);
+    cbRepeat->setChecked(s.repeatAlarm);
+    lblCount->setText(s.spamCount);
+    cbSysTray->setChecked(s.startInTray);
+    cbConnection->setCurrentIndex(s.dialUpIndexWithin(cbConnection->count() - 1));
+    updatePanels();
+}
+
+void TfrmGeneral::showServerSettings()
+{
+    // A stored default outside 1..12 keeps the selection the window had.
+    if (m_settings.defaultMailbox >= 1 && m_settings.defaultMailbox <= kMailboxCount)
+        row(m_settings.defaultMailbox).rbDefault->setChecked(true);
+    for (const MailboxConfig &mailbox : m_settings.mailboxes) {
+        MailboxRow &r = row(mailbox.number);
+        r.edServe->setText(mailbox.server);
+        r.edMailbox->setText(mailbox.mailbox);
+        r.edPasswd->setText(mailbox.password);
+        r.cbSecurity->setCurrentIndex(r.cbSecurity->findData(int(mailbox.security)));
+    }
+}
+
+void TfrmGeneral::takeGeneralSettings()
+{
+    GeneralSettings &s = m_settings;
+    s.logFile = edLogFile->text();
+    s.mailProgram = edMailer->text();
+    s.alarmFile = edAlarmFile->text();
+    s.automatic = rbAutomatic->isChecked();
+    s.askBeforeDelete = cbAsk->isChecked();
+    s.deleteWithoutConfirmation = cbKill->isChecked();
+    s.killAll = cbKillAll->isChecked();
+    s.minutes = seMinutes->value();
+    s.launchAfterDelete = cbLaunch->isChecked();
+    s.exitWhenEmpty = cbExit->isChecked();
+    s.alarm = cbAlarm->isChecked();
+    s.repeatAlarm = cbRepeat->isChecked();
+    s.dialUpIndex = cbConnection->currentIndex();
+    s.spamCount = lblCount->text();
+    s.startInTray = cbSysTray->isChecked();
+}
+
+void TfrmGeneral::takeServerSettings()
+{
+    for (int n = 1; n <= kMailboxCount; ++n) {
+        const MailboxRow &r = row(n);
+        MailboxConfig &mailbox = m_settings.mailboxes[n - 1];
+        mailbox.server = r.edServe->text();
+        mailbox.mailbox = r.edMailbox->text();
+        mailbox.password = r.edPasswd->text();
+        mailbox.security = MailSecurity(r.cbSecurity->currentData().toInt());
+        if (r.rbDefault->isChecked())
+            m_settings.defaultMailbox = n;
+    }
+}
+
+void TfrmGeneral::updatePanels()
+{
+    const bool manual = rbManual->isChecked();
+    panelManual->setVisible(manual);
+    panelAutomatic->setVisible(!manual);
+    cbKillAll->setVisible(cbKill->isChecked());
+    panelSound->setVisible(!cbKill->isChecked());
+}
+
+// ---- Showing ---------------------------------------------------------------------------
+
+void TfrmGeneral::showEvent(QShowEvent *event)
+{
+    if (!event->spontaneous())
+        prepareForShowing();
+    QDialog::showEvent(event);
+}
+
+void TfrmGeneral::prepareForShowing()
+{
+    if (!m_settings.readServerSettings(m_store))
+        m_prompts.error(m_store.errorString());
+    MailboxConfig &first = m_settings.mailboxes[0];
+    if (first.server.isEmpty() && m_mailImport)
+        m_mailImport->importMailbox(first);
+    if (m_settings.mailProgram.isEmpty() && m_mailImport)
+        m_settings.mailProgram = m_mailImport->detectMailProgram();
+    if (m_settings.alarmFile.isEmpty())
+        m_settings.alarmFile = defaultAlarmFile();
+    if (m_settings.logFile.isEmpty())
+        m_settings.logFile = defaultLogFile();
+    showGeneralSettings();
+    showServerSettings();
+    m_killWhenShown = cbKill->isChecked();
+    m_trayWhenShown = cbSysTray->isChecked();
+    addFirstRunRule();
+}
+
+// The rule is made once mailbox 1 has a user name: at the first showing
+// when another mail program gave one, else at the first OK that stores one.
+// A rule without an address would protect nothing.
+void TfrmGeneral::addFirstRunRule()
+{
+    if (!m_firstRun || !m_headerRules)
+        return;
+    const QString user = m_settings.mailboxes[0].mailbox;
+    if (user.trimmed().isEmpty())
+        return;
+    AddMyselfFromPopToHeader(*m_headerRules, user);
+    if (saveRules && !saveRules())
+        return; // tried again at the next showing or OK
+    m_firstRun = false;
+}
+
+// ---- Buttons ---------------------------------------------------------------------------
+
+void TfrmGeneral::btOKClick()
+{
+    if (cbKill->isChecked() && !m_killWhenShown && rbAutomatic->isChecked())
+        m_prompts.warning(OverDeleteWarning);
+    if (cbSysTray->isChecked() != m_trayWhenShown)
+        m_prompts.information(RestartMessage);
+    // Later OKs in this showing compare with what is now accepted.
+    m_killWhenShown = cbKill->isChecked();
+    m_trayWhenShown = cbSysTray->isChecked();
+
+    takeGeneralSettings();
+    if (!SaveSettings())
+        return;
+
+    takeServerSettings();
+    const ServerSaveResult result = m_settings.saveServerSettings(m_store);
+    if (!result.writeError.isEmpty()) {
+        m_prompts.error(result.writeError);
+        return;
+    }
+    addFirstRunRule(); // mailbox 1 is always stored before any check
+    if (result.validationFailed()) {
+        m_prompts.error(result.message);
+        focusMailboxField(result.mailbox, result.field);
+        return; // the user corrects the entry and presses OK again
+    }
+    accept();
+}
+
+void TfrmGeneral::focusMailboxField(int mailbox, MailboxField field)
+{
+    pages->setCurrentWidget(tsMailboxes);
+    MailboxRow &r = row(mailbox);
+    QLineEdit *target = field == MailboxField::Server     ? r.edServe
+                      : field == MailboxField::UserName   ? r.edMailbox
+                                                          : r.edPasswd;
+    target->setFocus(Qt::OtherFocusReason);
+}
+
+void TfrmGeneral::reject()
+{
+    if (!m_settings.ReadSettings(m_store) || !m_settings.readServerSettings(m_store))
+        m_prompts.error(m_store.errorString());
+    showGeneralSettings();
+    showServerSettings();
+    QDialog::reject();
+}
+
+bool TfrmGeneral::SaveSettings()
+{
+    if (m_settings.SaveSettings(m_store))
+        return true;
+    m_prompts.error(m_store.errorString());
+    return false;
+}
+
+void TfrmGeneral::btTestClick()
+{
+    const QString file = edAlarmFile->text();
+    const bool exists = !file.isEmpty() && QFileInfo(file).isFile();
+    if (btTest->text() == TestCaption) {
+        if (cbRepeat->isChecked())
+            btTest->setText(StopCaption);
+        if (exists && playAlarmSound)
+            playAlarmSound(file, cbRepeat->isChecked());
+    } else {
+        btTest->setText(TestCaption);
+        if (exists && stopAlarmSound)
+            stopAlarmSound();
+    }
+}
+
+void TfrmGeneral::btViewLogClick()
+{
+    const QString file = edLogFile->text();
+    if (file.isEmpty() || !openFile || !openFile(file))
+        m_prompts.error(ViewLogFailed);
+}
+
+void TfrmGeneral::btClearLogClick()
+{
+    if (!m_prompts.askYesNo(ClearLogQuestion))
+        return;
+    const QString file = edLogFile->text();
+    if (!file.isEmpty() && QFileInfo::exists(file) && !QFile::remove(file))
+        m_prompts.error(QStringLiteral("Unable to clear the log file %1.").arg(QDir::toNativeSeparators(file)));
+}
+
+void TfrmGeneral::btResetCounterClick()
+{
+    if (!m_prompts.askYesNo(ResetCounterQuestion))
+        return;
+    lblCount->setText(QStringLiteral("0"));
+    m_settings.spamCount = QStringLiteral("0"); // stored with the next SaveSettings
+}
+
+void TfrmGeneral::btBrowseSoundClick()
+{
+    const QString chosen = m_prompts.openFileName(QStringLiteral("Sound files"), edAlarmFile->text(),
+                                                  QStringLiteral("Sound files (*.wav);;All files (*)"));
+    if (!chosen.isEmpty())
+        edAlarmFile->setText(withDefaultSuffix(chosen, QStringLiteral(".wav")));
+}
+
+void TfrmGeneral::btBrowseLogClick()
+{
+    const QString chosen = m_prompts.saveFileName(QStringLiteral("Log file"), edLogFile->text(),
+                                                  QStringLiteral("Text files (*.txt);;All files (*)"));
+    if (!chosen.isEmpty())
+        edLogFile->setText(withDefaultSuffix(chosen, QStringLiteral(".txt")));
+}
+
+void TfrmGeneral::btBrowseMailerClick()
+{
+    // Programs on Linux have no ".exe"; that filter is kept for Windows ones.
+    const QString chosen = m_prompts.openFileName(QStringLiteral("Mail program"), edMailer->text(),
+                                                  QStringLiteral("All files (*);;Program files (*.exe)"));
+    if (!chosen.isEmpty())
+        edMailer->setText(chosen);
+}

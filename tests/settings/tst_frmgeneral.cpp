@@ -1,0 +1,539 @@
+// The General settings window, driven offscreen: what it shows at a first
+// start, its OK and Cancel, the first-use import and first-run header rule,
+// the dial-up list and the smaller commands.
+
+#include "mail/dialup.h"
+#include "mail/dialupprocess.h"
+#include "rules/rulelist.h"
+#include "rules/ruletexts.h"
+#include "settings/frmgeneral.h"
+#include "settings/mailimport.h"
+#include "support/scriptedprompts.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSpinBox>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <memory>
+
+using Kind = ScriptedPrompts::Kind;
+
+namespace {
+
+const QString Fixtures = QStringLiteral(MAILSIEVE_SOURCE_DIR "/tests/support/fixtures/thunderbird");
+
+class FakeXdgMime : public CommandRunner
+{
+public:
+    bool available(const QString &program) const override { return program == QLatin1String("xdg-mime"); }
+    CommandResult run(const QString &, const QStringList &, int) override
+    {
+        return {true, 0, "org.mozilla.Thunderbird.desktop\n", {}};
+    }
+    std::unique_ptr<RunningCommand> start(const QString &, const QStringList &,
+                                          std::function<void(const CommandResult &)>) override
+    {
+        return nullptr;
+    }
+};
+
+class ListedEntries : public NoDialUp
+{
+public:
+    QStringList names;
+    QStringList entries() override { return names; }
+};
+
+// One window over a private store and program folder.
+struct Setup
+{
+    QTemporaryDir dir;
+    SettingsStore store{dir.filePath(QStringLiteral("mailsieve.conf"))};
+    GeneralSettings settings;
+    ScriptedPrompts prompts;
+    RuleSet rules;
+    int rulesSaved = 0;
+    std::unique_ptr<TfrmGeneral> window;
+
+    // Values written to the store before the window is made.
+    void stored(const QString &section, const QString &name, const QString &value)
+    {
+        store.setValue(section, name, value);
+        QVERIFY(store.save());
+    }
+
+    TfrmGeneral &make(TagRas *dialUp = nullptr, const MailImport *import = nullptr)
+    {
+        window = std::make_unique<TfrmGeneral>(TfrmGeneral::Links{settings, store, prompts, dir.path(), dialUp,
+                                                                  import, &rules.HeaderRules});
+        window->saveRules = [this] {
+            ++rulesSaved;
+            return true;
+        };
+        return *window;
+    }
+
+    // What the store holds now, read afresh from the file.
+    QString onDisk(const QString &section, const QString &name)
+    {
+        SettingsStore fresh(store.filePath());
+        return fresh.contains(section, name) ? fresh.value(section, name) : QStringLiteral("<missing>");
+    }
+};
+
+// Every control's value as text, to compare two moments of the window.
+QStringList controlValues(TfrmGeneral &w)
+{
+    QStringList values;
+    for (QLineEdit *edit : w.findChildren<QLineEdit *>())
+        values << edit->text();
+    for (QAbstractButton *button : w.findChildren<QAbstractButton *>())
+        if (button->isCheckable())
+            values << (button->text() + (button->isChecked() ? QStringLiteral(":on") : QStringLiteral(":off")));
+    for (QComboBox *combo : w.findChildren<QComboBox *>())
+        values << combo->currentText();
+    values << QString::number(w.seMinutes->value()) << w.lblCount->text();
+    return values;
+}
+
+} // namespace
+
+class TestFrmGeneral : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void firstStartShowsTheDefaults()
+    {
+        Setup s;
+        TfrmGeneral &w = s.make();
+        QCOMPARE(w.windowTitle(), QStringLiteral("General settings"));
+        QCOMPARE(w.pages->currentWidget(), w.tsMailboxes);
+        w.show();
+        QVERIFY(w.rbManual->isChecked());
+        QVERIFY(w.cbAsk->isChecked());
+        QVERIFY(w.cbLaunch->isChecked());
+        QVERIFY(!w.cbExit->isChecked());
+        QVERIFY(!w.cbKill->isChecked());
+        QVERIFY(w.cbKillAll->isChecked());
+        QVERIFY(w.cbAlarm->isChecked());
+        QVERIFY(w.cbRepeat->isChecked());
+        QVERIFY(!w.cbSysTray->isChecked());
+        QCOMPARE(w.seMinutes->value(), 10);
+        QCOMPARE(w.lblCount->text(), QStringLiteral("0"));
+        QCOMPARE(w.cbConnection->count(), 1);
+        QCOMPARE(w.cbConnection->currentText(), QStringLiteral("None"));
+        QVERIFY(w.row(1).rbDefault->isChecked());
+        for (const auto &r : w.mailboxRows) {
+            QVERIFY(r.edServe->text().isEmpty() && r.edMailbox->text().isEmpty() && r.edPasswd->text().isEmpty());
+            QCOMPARE(r.cbSecurity->currentText(), QStringLiteral("SSL/TLS"));
+        }
+        QCOMPARE(w.edAlarmFile->text(), s.dir.filePath(QStringLiteral("harptune.wav")));
+        QCOMPARE(w.edLogFile->text(), s.dir.filePath(QStringLiteral("logfile.txt")));
+        QVERIFY(w.edMailer->text().isEmpty());
+        QVERIFY(s.prompts.asked.isEmpty());
+        // No user name yet: no header rule, and the window still waits to make it.
+        QCOMPARE(s.rules.HeaderRules.cell(HeaderCol::What, 1), QString());
+        QCOMPARE(s.rulesSaved, 0);
+        QVERIFY(w.firstRun());
+    }
+
+    void panelsFollowTheModeAndTheKillBox()
+    {
+        Setup s;
+        TfrmGeneral &w = s.make();
+        w.show();
+        QVERIFY(!w.panelManual->isHidden());
+        QVERIFY(w.panelAutomatic->isHidden());
+        w.rbAutomatic->setChecked(true);
+        QVERIFY(w.panelManual->isHidden());
+        QVERIFY(!w.panelAutomatic->isHidden());
+        QVERIFY(w.cbKillAll->isHidden());
+        QVERIFY(!w.panelSound->isHidden());
+        w.cbKill->click();
+        QVERIFY(!w.cbKillAll->isHidden());
+        QVERIFY(w.panelSound->isHidden());
+    }
+
+    void okStopsAtTheFirstBadMailboxAndFocusesIt()
+    {
+        Setup s;
+        TfrmGeneral &w = s.make();
+        w.show();
+        QApplication::setActiveWindow(&w);
+        w.row(1).edServe->setText(QStringLiteral("pop.one.example"));
+        w.row(1).edMailbox->setText(QStringLiteral("one"));
+        w.row(1).edPasswd->setText(QStringLiteral("pw1"));
+        w.row(2).edServe->setText(QStringLiteral("pop.two.example"));
+        w.row(5).edMailbox->setText(QStringLiteral("five"));
+        w.pages->setCurrentWidget(w.tsLogfile);
+
+        w.btOK->click();
+        QCOMPARE(s.prompts.textsOf(Kind::Error),
+                 QStringList{QStringLiteral("Mailbox 2 has a server pop.two.example but no mailbox")});
+        QVERIFY(w.isVisible());
+        QCOMPARE(w.pages->currentWidget(), w.tsMailboxes);
+        QVERIFY(w.row(2).edMailbox->hasFocus());
+        QCOMPARE(s.onDisk(SettingsStore::Server, QStringLiteral("Server2")), QStringLiteral("pop.two.example"));
+        QCOMPARE(s.onDisk(SettingsStore::Server, QStringLiteral("Mailbox5")), QStringLiteral("<missing>"));
+
+        // Corrected, the same window saves and closes.
+        s.prompts.clear();
+        w.row(2).edMailbox->setText(QStringLiteral("two"));
+        w.row(2).edPasswd->setText(QStringLiteral("pw2"));
+        w.row(5).edServe->setText(QStringLiteral("pop.five.example"));
+        w.row(5).edPasswd->setText(QStringLiteral("pw5"));
+        w.btOK->click();
+        QVERIFY(s.prompts.textsOf(Kind::Error).isEmpty());
+        QVERIFY(!w.isVisible());
+        QCOMPARE(w.result(), int(QDialog::Accepted));
+        QCOMPARE(s.onDisk(SettingsStore::Server, QStringLiteral("Mailbox5")), QStringLiteral("five"));
+    }
+
+    void overDeletionWarningOnlyWhenKillIsNewlySwitchedOnInAutomaticMode()
+    {
+        Setup s;
+        TfrmGeneral &w = s.make();
+        w.show();
+        w.rbAutomatic->setChecked(true);
+        w.cbKill->click();
+        w.btOK->click();
+        QCOMPARE(s.prompts.textsOf(Kind::Warning), QStringList{TfrmGeneral::OverDeleteWarning});
+        QCOMPARE(s.onDisk(SettingsStore::General, QStringLiteral("Kill")), QStringLiteral("1"));
+
+        s.prompts.clear();
+        w.show();
+        w.btOK->click();
+        QVERIFY(s.prompts.asked.isEmpty());
+
+        // Switched on in manual mode: it does nothing there, so no warning.
+        Setup manual;
+        TfrmGeneral &m = manual.make();
+        m.show();
+        m.cbKill->setChecked(true);
+        m.btOK->click();
+        QVERIFY(manual.prompts.textsOf(Kind::Warning).isEmpty());
+    }
+
+    void restartMessageOnlyWhenTheTrayOptionChangedAndIsAccepted()
+    {
+        Setup s;
+        TfrmGeneral &w = s.make();
+        w.show();
+        w.cbSysTray->click();
+        w.btCancel->click();
+        QVERIFY(s.prompts.asked.isEmpty());
+        QVERIFY(!w.cbSysTray->isChecked());
+        QCOMPARE(s.onDisk(SettingsStore::General, QStringLiteral("SysTray")), QStringLiteral("<missing>"));
+
+        w.show();
+        w.cbSysTray->click();
+        w.btOK->click();
+        QCOMPARE(s.prompts.textsOf(Kind::Information), QStringList{TfrmGeneral::RestartMessage});
+        QCOMPARE(s.onDisk(SettingsStore::General, QStringLiteral("SysTray")), QStringLiteral("1"));
+
+        s.prompts.clear();
+        w.show();
+        w.btOK->click();
+        QVERIFY(s.prompts.asked.isEmpty());
+    }
+
+    void cancelRestoresEveryControlFromTheStore()
+    {
+        Setup s;
+        s.stored(SettingsStore::General, QStringLiteral("Automatic"), QStringLiteral("1"));
+        s.stored(SettingsStore::General, QStringLiteral("Minutes"), QStringLiteral("25"));
+        s.stored(SettingsStore::General, QStringLiteral("Count"), QStringLiteral("42"));
+        s.stored(SettingsStore::General, QStringLiteral("Mailer"), QStringLiteral("mutt"));
+        s.stored(SettingsStore::Server, QStringLiteral("Which"), QStringLiteral("3"));
+        s.stored(SettingsStore::Server, QStringLiteral("Server3"), QStringLiteral("pop.three.example"));
+        s.stored(SettingsStore::Server, QStringLiteral("Mailbox3"), QStringLiteral("three"));
+        s.stored(SettingsStore::Server, QStringLiteral("Security3"), QStringLiteral("STARTTLS"));
+        TfrmGeneral &w = s.make();
+        w.show();
+        const QStringList before = controlValues(w);
+        QVERIFY(w.row(3).rbDefault->isChecked());
+        QCOMPARE(w.row(3).cbSecurity->currentText(), QStringLiteral("STARTTLS"));
+
+        // Change every kind of control, the counter included.
+        for (QLineEdit *edit : w.findChildren<QLineEdit *>())
+            edit->setText(edit->text() + QStringLiteral("x"));
+        for (QAbstractButton *button : w.findChildren<QAbstractButton *>())
+            if (button->isCheckable() && !qobject_cast<QRadioButton *>(button))
+                button->toggle();
+        w.rbManual->setChecked(true);
+        w.row(7).rbDefault->setChecked(true);
+        w.row(3).cbSecurity->setCurrentIndex(2);
+        w.seMinutes->setValue(99);
+        s.prompts.yesNoAnswers.enqueue(true);
+        w.btResetCounter->click();
+        QVERIFY(controlValues(w) != before);
+
+        w.btCancel->click();
+        QCOMPARE(w.result(), int(QDialog::Rejected));
+        // Cancel shows the stored values; the paths filled in at showing
+        // time are not stored, so they come back empty until the next show.
+        QCOMPARE(w.edAlarmFile->text(), QString());
+        QCOMPARE(w.edLogFile->text(), QString());
+        w.show();
+        QCOMPARE(controlValues(w), before);
+        QCOMPARE(s.settings.spamCount, QStringLiteral("42"));
+        QCOMPARE(s.onDisk(SettingsStore::General, QStringLiteral("Count")), QStringLiteral("42"));
+    }
+
+    void thunderbirdAccountFillsMailbox1AndMakesTheHeaderRule()
+    {
+        Setup s;
+        SystemPlatformSettings platform;
+        FakeXdgMime xdg;
+        MailImport import(platform, xdg, {Fixtures + QStringLiteral("/home/.thunderbird")},
+                          {Fixtures + QStringLiteral("/applications")});
+        TfrmGeneral &w = s.make(nullptr, &import);
+        w.show();
+        QCOMPARE(w.row(1).edServe->text(), QStringLiteral("pop.example.org:1995"));
+        QCOMPARE(w.row(1).edMailbox->text(), QStringLiteral("jane.doe"));
+        QCOMPARE(w.row(1).cbSecurity->currentText(), QStringLiteral("SSL/TLS"));
+        QCOMPARE(w.edMailer->text(), QStringLiteral("thunderbird"));
+
+        const RuleList &header = s.rules.HeaderRules;
+        QCOMPARE(header.cell(HeaderCol::What, 1), QString(RuleText::ToDoesNotContain));
+        QCOMPARE(header.cell(HeaderCol::Matches, 1), QStringLiteral("jane.doe - MailBox #1"));
+        QCOMPARE(header.cell(HeaderCol::Case, 1), QString(RuleText::No));
+        QCOMPARE(header.cell(HeaderCol::Del, 1), QString(RuleText::Yes));
+        QCOMPARE(header.cell(HeaderCol::Hits, 1), QStringLiteral("0"));
+        QCOMPARE(header.picture(1), MarkState::Check);
+        QCOMPARE(s.rulesSaved, 1);
+        QVERIFY(!w.firstRun());
+        // Nothing is stored until OK.
+        QCOMPARE(s.onDisk(SettingsStore::Server, QStringLiteral("Server1")), QStringLiteral("<missing>"));
+    }
+
+    void firstRunRuleWaitsForAUserNameAndIsMadeOnce()
+    {
+        Setup s;
+        const int rowsBefore = s.rules.HeaderRules.rowCount();
+        TfrmGeneral &w = s.make();
+        w.show();
+        QCOMPARE(s.rules.HeaderRules.rowCount(), rowsBefore);
+
+        w.row(1).edServe->setText(QStringLiteral("pop.me.example"));
+        w.row(1).edMailbox->setText(QStringLiteral("me"));
+        w.row(1).edPasswd->setText(QStringLiteral("secret"));
+        w.btOK->click();
+        QCOMPARE(s.rules.HeaderRules.rowCount(), rowsBefore + 1);
+        QCOMPARE(s.rules.HeaderRules.cell(HeaderCol::Matches, 1), QStringLiteral("me - MailBox #1"));
+        QCOMPARE(s.rulesSaved, 1);
+
+        w.show();
+        w.btOK->click();
+        QCOMPARE(s.rules.HeaderRules.rowCount(), rowsBefore + 1);
+        QCOMPARE(s.rulesSaved, 1);
+    }
+
+    void aConfiguredMailbox1MeansNoFirstRunRule()
+    {
+        Setup s;
+        s.stored(SettingsStore::Server, QStringLiteral("Server1"), QStringLiteral("pop.x"));
+        s.stored(SettingsStore::Server, QStringLiteral("Mailbox1"), QStringLiteral("x"));
+        TfrmGeneral &w = s.make();
+        QVERIFY(!w.firstRun());
+        w.show();
+        QCOMPARE(s.rulesSaved, 0);
+    }
+
+    void minutesOutsideTheRangeShowClampedAndAreStoredOnlyOnOk()
+    {
+        {
+            Setup s;
+            s.stored(SettingsStore::General, QStringLiteral("Minutes"), QStringLiteral("1"));
+            TfrmGeneral &w = s.make();
+            w.show();
+            QCOMPARE(w.seMinutes->value(), 2);
+            w.btCancel->click();
+            s.window.reset(); // program end saves the general values
+            QCOMPARE(s.onDisk(SettingsStore::General, QStringLiteral("Minutes")), QStringLiteral("1"));
+        }
+        Setup s;
+        s.stored(SettingsStore::General, QStringLiteral("Minutes"), QStringLiteral("0x2710")); // 10000
+        TfrmGeneral &w = s.make();
+        w.show();
+        QCOMPARE(w.seMinutes->value(), 600);
+        QCOMPARE(s.onDisk(SettingsStore::General, QStringLiteral("Minutes")), QStringLiteral("0x2710"));
+        w.btOK->click();
+        QCOMPARE(s.onDisk(SettingsStore::General, QStringLiteral("Minutes")), QStringLiteral("600"));
+        QCOMPARE(s.settings.minutes, 600);
+    }
+
+    void connectionListAndTheStoredEntry()
+    {
+        ListedEntries backend;
+        backend.names = {QStringLiteral("dsl"), QStringLiteral("Mobile")};
+        {
+            Setup s;
+            s.stored(SettingsStore::General, QStringLiteral("RAS"), QStringLiteral("2"));
+            TagRas ras(backend);
+            TfrmGeneral &w = s.make(&ras);
+            QCOMPARE(w.cbConnection->count(), 3);
+            QCOMPARE(w.cbConnection->itemText(0), QStringLiteral("None"));
+            QCOMPARE(w.cbConnection->currentText(), QStringLiteral("Mobile"));
+            QCOMPARE(ras.Service(), QStringLiteral("Mobile"));
+
+            // Choosing another one and cancelling stores nothing.
+            w.show();
+            w.cbConnection->setCurrentIndex(1);
+            w.btCancel->click();
+            QCOMPARE(w.cbConnection->currentIndex(), 2);
+            s.window.reset();
+            QCOMPARE(s.onDisk(SettingsStore::General, QStringLiteral("RAS")), QStringLiteral("2"));
+        }
+        Setup s;
+        s.stored(SettingsStore::General, QStringLiteral("RAS"), QStringLiteral("7"));
+        TagRas ras(backend);
+        TfrmGeneral &w = s.make(&ras);
+        QCOMPARE(w.cbConnection->currentIndex(), 0);
+        QVERIFY(ras.Service().isEmpty());
+        QVERIFY(s.prompts.asked.isEmpty());
+    }
+
+    void testButtonPlaysAndStopsTheSound()
+    {
+        Setup s;
+        TfrmGeneral &w = s.make();
+        QStringList played;
+        int stopped = 0;
+        w.playAlarmSound = [&](const QString &file, bool repeat) { played << file + (repeat ? " loop" : " once"); };
+        w.stopAlarmSound = [&] { ++stopped; };
+        w.show();
+        const QString sound = s.dir.filePath(QStringLiteral("ding.wav"));
+        QFile file(sound);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.close();
+        w.edAlarmFile->setText(sound);
+
+        w.btTest->click();
+        QCOMPARE(w.btTest->text(), QStringLiteral("Stop"));
+        QCOMPARE(played, QStringList{sound + " loop"});
+        w.btTest->click();
+        QCOMPARE(w.btTest->text(), QStringLiteral("Test"));
+        QCOMPARE(stopped, 1);
+
+        w.cbRepeat->setChecked(false);
+        w.btTest->click();
+        QCOMPARE(w.btTest->text(), QStringLiteral("Test"));
+        QCOMPARE(played.last(), sound + " once");
+
+        w.edAlarmFile->setText(s.dir.filePath(QStringLiteral("missing.wav")));
+        w.btTest->click();
+        QCOMPARE(played.size(), 2);
+    }
+
+    void logCommandsAndCounter()
+    {
+        Setup s;
+        s.stored(SettingsStore::General, QStringLiteral("Count"), QStringLiteral("17"));
+        TfrmGeneral &w = s.make();
+        QStringList opened;
+        bool openWorks = false;
+        w.openFile = [&](const QString &path) {
+            opened << path;
+            return openWorks;
+        };
+        w.show();
+        const QString log = w.edLogFile->text();
+        w.btViewLog->click();
+        QCOMPARE(opened, QStringList{log});
+        QCOMPARE(s.prompts.textsOf(Kind::Error), QStringList{QStringLiteral("Unable to open log file. ")});
+        openWorks = true;
+        w.btViewLog->click();
+        QCOMPARE(s.prompts.textsOf(Kind::Error).size(), 1);
+
+        QFile file(log);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.close();
+        w.btClearLog->click(); // answered No
+        QVERIFY(QFile::exists(log));
+        s.prompts.yesNoAnswers.enqueue(true);
+        w.btClearLog->click();
+        QVERIFY(!QFile::exists(log));
+        s.prompts.yesNoAnswers.enqueue(true);
+        w.btClearLog->click(); // nothing there any more: nothing to report
+        QCOMPARE(s.prompts.textsOf(Kind::YesNo).last(), QStringLiteral("Really clear out log file?"));
+        QCOMPARE(s.prompts.textsOf(Kind::Error).size(), 1);
+
+        QCOMPARE(w.lblCount->text(), QStringLiteral("17"));
+        w.btResetCounter->click(); // No
+        QCOMPARE(w.lblCount->text(), QStringLiteral("17"));
+        s.prompts.yesNoAnswers.enqueue(true);
+        w.btResetCounter->click();
+        QCOMPARE(s.prompts.textsOf(Kind::YesNo).last(), QStringLiteral("Really reset spam counter?"));
+        QCOMPARE(w.lblCount->text(), QStringLiteral("0"));
+        QVERIFY(w.SaveSettings());
+        QCOMPARE(s.onDisk(SettingsStore::General, QStringLiteral("Count")), QStringLiteral("0"));
+    }
+
+    void browseButtonsReplaceThePathAndAddTheExtension()
+    {
+        Setup s;
+        TfrmGeneral &w = s.make();
+        w.show();
+        s.prompts.fileAnswers << QStringLiteral("/sounds/bell") << QStringLiteral("/logs/spam")
+                              << QStringLiteral("/usr/bin/claws-mail");
+        w.btBrowseSound->click();
+        w.btBrowseLog->click();
+        w.btBrowseMailer->click();
+        QCOMPARE(w.edAlarmFile->text(), QStringLiteral("/sounds/bell.wav"));
+        QCOMPARE(w.edLogFile->text(), QStringLiteral("/logs/spam.txt"));
+        QCOMPARE(w.edMailer->text(), QStringLiteral("/usr/bin/claws-mail"));
+        QCOMPARE(s.prompts.textsOf(Kind::OpenFile).first(), QStringLiteral("Sound files"));
+        QCOMPARE(s.prompts.textsOf(Kind::SaveFile).size(), 1);
+
+        const QString before = w.edLogFile->text();
+        w.btBrowseLog->click(); // cancelled
+        QCOMPARE(w.edLogFile->text(), before);
+    }
+
+    void helpAndLaunchGoToTheProgram()
+    {
+        Setup s;
+        TfrmGeneral &w = s.make();
+        int topic = 0;
+        QString launched;
+        w.showHelp = [&](int t) { topic = t; };
+        w.launchMailProgram = [&](const QString &program) { launched = program; };
+        w.show();
+        w.edMailer->setText(QStringLiteral("evolution"));
+        w.btHelp->click();
+        w.btLaunch->click();
+        QCOMPARE(topic, 200);
+        QCOMPARE(launched, QStringLiteral("evolution"));
+    }
+
+    void okStoresTheSecurityAndTheAllMailboxesChoice()
+    {
+        Setup s;
+        TfrmGeneral &w = s.make();
+        w.show();
+        w.row(4).edServe->setText(QStringLiteral("pop.four.example:110"));
+        w.row(4).edMailbox->setText(QStringLiteral("four"));
+        w.row(4).edPasswd->setText(QStringLiteral("pw"));
+        w.row(4).cbSecurity->setCurrentText(QStringLiteral("None"));
+        w.row(4).rbDefault->setChecked(true);
+        w.cbKillAll->setChecked(false);
+        w.btOK->click();
+        QCOMPARE(s.onDisk(SettingsStore::Server, QStringLiteral("Security4")), QStringLiteral("None"));
+        QCOMPARE(s.onDisk(SettingsStore::Server, QStringLiteral("Which")), QStringLiteral("4"));
+        QCOMPARE(s.onDisk(SettingsStore::General, QStringLiteral("KillAll")), QStringLiteral("0"));
+        QCOMPARE(s.settings.defaultMailbox, 4);
+        QCOMPARE(s.settings.mailboxes[3].security, MailSecurity::None);
+    }
+};
+
+QTEST_MAIN(TestFrmGeneral)
+#include "tst_frmgeneral.moc"
