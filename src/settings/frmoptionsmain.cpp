@@ -85,7 +85,10 @@ protected:
     void keyPressEvent(QKeyEvent *event) override
     {
         if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && currentIndex().isValid()) {
-            moveRight();
+            // While a cell is edited the delegate takes it and closeEditor() moves on;
+            // either way Enter must not reach the window's default button.
+            if (state() != EditingState)
+                moveRight();
             event->accept();
             return;
         }
