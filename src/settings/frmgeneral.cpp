@@ -40,6 +40,14 @@ QLabel *paragraph(const QString &text)
     return label;
 }
 
+QPushButton *browseButton(const QString &hint)
+{
+    auto *button = new QPushButton(QStringLiteral("..."));
+    button->setToolTip(hint);
+    button->setFixedWidth(button->fontMetrics().horizontalAdvance(QStringLiteral("...")) + 28);
+    return button;
+}
+
 // A file name from a dialog gets the default extension when it has none.
 QString withDefaultSuffix(const QString &path, const QString &suffix)
 {
@@ -125,6 +133,8 @@ TfrmGeneral::TfrmGeneral(const Links &links, QWidget *parent)
     layout->addWidget(heading);
     layout->addWidget(pages, 1);
     layout->addWidget(buttons);
+    setMinimumSize(640, 500);
+    resize(720, 560);
 
     // Creation, in this order: focus colouring, the general settings, the
     // connection list and the dial-up entry in use, the mailboxes.
@@ -215,7 +225,12 @@ QWidget *TfrmGeneral::buildConnectionPage()
     auto *page = new QWidget;
     auto *layout = new QVBoxLayout(page);
     layout->addWidget(new QLabel(QStringLiteral("Specify a default connection to the internet:")));
-    layout->addWidget(cbConnection);
+    cbConnection->setMinimumWidth(cbConnection->fontMetrics().horizontalAdvance(QLatin1Char('x')) * 36);
+    auto *choice = new QHBoxLayout;
+    choice->addWidget(cbConnection);
+    choice->addStretch(1);
+    layout->addLayout(choice);
+    layout->addSpacing(8);
     layout->addWidget(new QLabel(QStringLiteral("Select 'none' if you do not dial in to the internet.")));
     layout->addStretch(1);
     return page;
@@ -254,8 +269,7 @@ QWidget *TfrmGeneral::buildAutomaticPage()
     cbAlarm = new QCheckBox(QStringLiteral("&Play this sound file if there is e-mail on the server"));
     cbRepeat = new QCheckBox(QStringLiteral("Repeat the alarm until keypress or mouse click?"));
     edAlarmFile = new QLineEdit;
-    btBrowseSound = new QPushButton(QStringLiteral("..."));
-    btBrowseSound->setToolTip(QStringLiteral("Browse for sound file"));
+    btBrowseSound = browseButton(QStringLiteral("Browse for sound file"));
     btTest = new QPushButton(TestCaption);
     connect(btBrowseSound, &QPushButton::clicked, this, &TfrmGeneral::btBrowseSoundClick);
     connect(btTest, &QPushButton::clicked, this, &TfrmGeneral::btTestClick);
@@ -300,8 +314,10 @@ QWidget *TfrmGeneral::buildStartUpPage()
     layout->addWidget(paragraph(QStringLiteral(
         "With this option the main Mailsieve screen is not shown the next time Mailsieve starts: "
         "Mailsieve starts up in the system tray instead.")));
+    layout->addSpacing(6);
     layout->addWidget(paragraph(QStringLiteral(
         "To open Mailsieve, right click on its icon in the system tray.")));
+    layout->addSpacing(6);
     layout->addWidget(paragraph(QStringLiteral(
         "This option is useful for checking e-mail in the background.  It takes effect the next "
         "time Mailsieve is launched.")));
@@ -312,8 +328,7 @@ QWidget *TfrmGeneral::buildStartUpPage()
 QWidget *TfrmGeneral::buildLogfilePage()
 {
     edLogFile = new QLineEdit;
-    btBrowseLog = new QPushButton(QStringLiteral("..."));
-    btBrowseLog->setToolTip(QStringLiteral("Browse for log file"));
+    btBrowseLog = browseButton(QStringLiteral("Browse for log file"));
     btViewLog = new QPushButton(QStringLiteral("&View log file"));
     btClearLog = new QPushButton(QStringLiteral("&Clear log file"));
     lblCount = new QLabel;
@@ -355,8 +370,7 @@ QWidget *TfrmGeneral::buildLogfilePage()
 QWidget *TfrmGeneral::buildMailProgramPage()
 {
     edMailer = new QLineEdit;
-    btBrowseMailer = new QPushButton(QStringLiteral("..."));
-    btBrowseMailer->setToolTip(QStringLiteral("Find mail program"));
+    btBrowseMailer = browseButton(QStringLiteral("Find mail program"));
     btLaunch = new QPushButton(QStringLiteral("Launch mail program"));
     connect(btBrowseMailer, &QPushButton::clicked, this, &TfrmGeneral::btBrowseMailerClick);
     connect(btLaunch, &QPushButton::clicked, this, [this] {
