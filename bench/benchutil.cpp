@@ -1,0 +1,42 @@
+#include "benchutil.h"
+
+#include <QTextStream>
+
+#include <algorithm>
+#include <sys/resource.h>
+
+namespace bench {
+
+void printFigure(const QString &name, double value, const QString &unit, int decimals)
+{
+    QTextStream out(stdout);
+    out << name << ' ' << QString::number(value, 'f', decimals) << ' ' << unit << Qt::endl;
+}
+
+double peakMemoryMiB()
+{
+    rusage usage{};
+    if (getrusage(RUSAGE_SELF, &usage) != 0)
+        return 0;
+    return double(usage.ru_maxrss) / 1024.0; // Linux reports KiB
+}
+
+std::optional<int> intOption(const QStringList &args, const QString &name)
+{
+    const qsizetype at = args.indexOf(name);
+    if (at < 0)
+        return std::nullopt;
+    const int value = args.value(at + 1).toInt();
+    return value > 0 ? value : 0;
+}
+
+double median(QList<double> values)
+{
+    if (values.isEmpty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    const qsizetype mid = values.size() / 2;
+    return values.size() % 2 ? values[mid] : (values[mid - 1] + values[mid]) / 2;
+}
+
+} // namespace bench

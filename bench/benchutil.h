@@ -1,0 +1,26 @@
+#pragma once
+// Small helpers the benchmarks share: figures printed as "NAME VALUE UNIT"
+// lines, the process's peak memory, and reading simple command-line options.
+
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+namespace bench {
+
+// One figure line on standard output, e.g. "header_pass.messages 2000 msg".
+void printFigure(const QString &name, double value, const QString &unit, int decimals = 0);
+
+// The largest resident set the process has had so far, in MiB.
+double peakMemoryMiB();
+
+// The value after option name in args ("--messages 500"); nullopt when the
+// option is absent. A present option without a positive number gives 0.
+std::optional<int> intOption(const QStringList &args, const QString &name);
+
+// The middle value of a set of measurements (the mean of the middle two for
+// an even count); 0 for an empty set.
+double median(QList<double> values);
+
+} // namespace bench
