@@ -515,6 +515,22 @@ private slots:
         QCOMPARE(launched, QStringLiteral("evolution"));
     }
 
+    void fieldsShowTheButtonColourUntilTheyHaveTheFocus()
+    {
+        Setup s;
+        TfrmGeneral &w = s.make();
+        w.show();
+        QApplication::setActiveWindow(&w);
+        QLineEdit *server = w.row(3).edServe;
+        const QPalette normal = QApplication::palette(server);
+        QCOMPARE(server->palette().color(QPalette::Base), normal.color(QPalette::Button));
+        server->setFocus();
+        QCOMPARE(server->palette().color(QPalette::Base), normal.color(QPalette::Base));
+        w.row(3).edMailbox->setFocus();
+        QCOMPARE(server->palette().color(QPalette::Base), normal.color(QPalette::Button));
+        QCOMPARE(w.seMinutes->palette().color(QPalette::Base), normal.color(QPalette::Button));
+    }
+
     void okStoresTheSecurityAndTheAllMailboxesChoice()
     {
         Setup s;
