@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <string_view>
 
 namespace {
 
@@ -24,9 +25,9 @@ inline char16_t fold(char16_t u) { return (u >= u'a' && u <= u'z') ? char16_t(u 
 
 // Operator and What cells are compared exactly; the length test first keeps the
 // per-row dispatch cheap.
-inline bool sameText(QStringView op, QLatin1String name)
+inline bool sameText(QStringView cell, QLatin1String name)
 {
-    return op.size() == name.size() && op == name;
+    return cell.size() == name.size() && cell == name;
 }
 
 bool foldedEqual(const QChar *a, const QChar *b, qsizetype n)
@@ -72,7 +73,8 @@ private:
 };
 
 // The one text operator set the four tables share; known is false for an
-// operator text that is none of them.
+// operator text that is none of them. "Starts with" and "Ends with" hold
+// for every text when the pattern is empty, so such a row matches nothing.
 bool matchTextOperator(QStringView text, QStringView op, QStringView pattern, bool caseSensitive,
                        bool &known)
 {
