@@ -1,0 +1,236 @@
+// "mailsieve --check": the built program run without a display against a
+// scripted mailbox, and the layout of its lines.
+
+#include "app/appfixture.h"
+#include "app/consolecheck.h"
+#include "support/scriptedpop3server.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace appfixture;
+
+namespace {
+
+QString programPath()
+{
+    const QString dir = QCoreApplication::applicationDirPath();
+    for (const QString &candidate : {dir + QStringLiteral("/../src/mailsieve"),
+                                     dir + QStringLiteral("/../../src/mailsieve")}) {
+        if (QFileInfo(candidate).isExecutable())
+            return QFileInfo(candidate).canonicalFilePath();
+    }
+    return {};
+}
+
+struct Run
+{
+    int exitCode = -1;
+    QStringList out;
+    QString err;
+};
+
+struct ConsoleRig
+{
+    QTemporaryDir home;
+    ScriptedPop3Server server;
+
+    ConsoleRig()
+    {
+        qputenv("MAILSIEVE_HOME", home.path().toUtf8());
+        server.listen();
+    }
+
+    // Runs the program while this thread's event loop keeps serving the mailbox.
+    Run run(const QStringList &arguments, const QString &password = {})
+    {
+        QProcess process;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("MAILSIEVE_HOME"), home.path());
+        env.insert(QStringLiteral("LC_ALL"), QStringLiteral("en_US.UTF-8"));
+        env.remove(QStringLiteral("DISPLAY"));
+        env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+        env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+        if (!password.isNull())
+            env.insert(QStringLiteral("MAILSIEVE_PASSWORD"), password);
+        process.setProcessEnvironment(env);
+        process.start(programPath(), arguments);
+        Run result;
+        if (!process.waitForStarted(10000))
+            return result;
+        QElapsedTimer clock;
+        clock.start();
+        while (process.state() != QProcess::NotRunning && clock.elapsed() < 60000)
+            QTest::qWait(10);
+        result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -2;
+        result.out = QString::fromUtf8(process.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        result.err = QString::fromUtf8(process.readAllStandardError());
+        return result;
+    }
+};
+
+QString expectedRow(int i)
+{
+    return QStringList{QString::number(i - 1), QString::number(static_cast<int>(markOf(i))),
+                       QString::number(ScriptedPop3Server::wireSize(messageText(i))), senderOf(i),
+                       subjectOf(i), dateColumnOf(i)}
+        .join(QLatin1Char('\t'));
+}
+
+} // namespace
+
+class TestConsoleCheck : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+
+    void rowLineKeepsEveryMessageOnOneLine();
+    void checksTheStoredDefaultMailbox();
+    void checksTheNamedMailbox();
+    void checksAMailboxThatIsNotStored();
+    void stoppedServerFailsWithTheErrorText();
+    void refusedPasswordFailsWithTheServerLine();
+    void wrongOptionsAreUsageErrors_data();
+    void wrongOptionsAreUsageErrors();
+    void helpDescribesTheCheck();
+};
+
+void TestConsoleCheck::initTestCase()
+{
+    QVERIFY2(!programPath().isEmpty(), "the mailsieve program is not built");
+}
+
+void TestConsoleCheck::rowLineKeepsEveryMessageOnOneLine()
+{
+    MessageEntry row;
+    row.Subject = QStringLiteral("Two\tparts\r\nand a line");
+    row.Sender = QStringLiteral("a@b.example");
+    row.Size = QStringLiteral("1234");
+    row.Date = QStringLiteral("raw\ndate");
+    row.Mark = MarkState::KnownSpammer;
+    QCOMPARE(consoleRowLine(7, row),
+             QStringLiteral("7\t3\t1234\ta@b.example\tTwo parts  and a line\traw date"));
+    row.Mark = MarkState::None;
+    QVERIFY(consoleRowLine(0, row).startsWith(QStringLiteral("0\t-1\t")));
+}
+
+void TestConsoleCheck::checksTheStoredDefaultMailbox()
+{
+    ConsoleRig rig;
+    rig.server.setMessages(mailbox(20));
+    storeSettings([&](GeneralSettings &s) {
+        storeMailbox(s, 1, rig.server.address(), rig.server.user(), rig.server.password());
+    });
+    storeRules(rig.home.path());
+
+    const Run run = rig.run({QStringLiteral("--check")});
+    QCOMPARE(run.err, QString());
+    QCOMPARE(run.exitCode, 0);
+    QStringList expected;
+    for (int i = 1; i <= 20; ++i)
+        expected << expectedRow(i);
+    expected << QStringLiteral("Message Total: 20 Number Marked: 6");
+    QCOMPARE(run.out, expected);
+    QCOMPARE(rig.server.committedSessions(), 1);
+}
+
+void TestConsoleCheck::checksTheNamedMailbox()
+{
+    ConsoleRig rig;
+    ScriptedPop3Server second;
+    second.setCredentials(QStringLiteral("two"), QStringLiteral("pw two"));
+    second.setMessages(mailbox(2));
+    QVERIFY(second.listen());
+    storeSettings([&](GeneralSettings &s) {
+        storeMailbox(s, 1, rig.server.address(), rig.server.user(), rig.server.password());
+        storeMailbox(s, 3, second.address(), QStringLiteral("two"), QStringLiteral("pw two"));
+    });
+
+    const Run run = rig.run({QStringLiteral("--check"), QStringLiteral("--mailbox"), QStringLiteral("3")});
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(run.out.size(), 3);
+    QCOMPARE(run.out.last(), QStringLiteral("Message Total: 2 Number Marked: 0"));
+    QCOMPARE(rig.server.connectionCount(), 0);
+}
+
+void TestConsoleCheck::checksAMailboxThatIsNotStored()
+{
+    ConsoleRig rig;
+    rig.server.setCredentials(QStringLiteral("adhoc"), QStringLiteral("from env"));
+    rig.server.setMessages(mailbox(1));
+
+    const Run run = rig.run({QStringLiteral("--check"), QStringLiteral("--server"), rig.server.address(),
+                             QStringLiteral("--user"), QStringLiteral("adhoc")},
+                            QStringLiteral("from env"));
+    QCOMPARE(run.err, QString());
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(run.out, (QStringList{expectedRow(1), QStringLiteral("Message Total: 1 Number Marked: 0")}));
+    QVERIFY(rig.server.commands().contains(QStringLiteral("PASS from env")));
+}
+
+void TestConsoleCheck::stoppedServerFailsWithTheErrorText()
+{
+    ConsoleRig rig;
+    storeSettings([&](GeneralSettings &s) {
+        storeMailbox(s, 1, rig.server.address(), rig.server.user(), rig.server.password());
+    });
+    rig.server.stopListening();
+
+    const Run run = rig.run({QStringLiteral("--check")});
+    QCOMPARE(run.exitCode, 1);
+    QVERIFY(run.out.isEmpty());
+    QVERIFY2(run.err.contains(QStringLiteral("refused"), Qt::CaseInsensitive), qPrintable(run.err));
+}
+
+void TestConsoleCheck::refusedPasswordFailsWithTheServerLine()
+{
+    ConsoleRig rig;
+    rig.server.setMessages(mailbox(2));
+    rig.server.failAt(QStringLiteral("PASS"), "-ERR invalid password");
+    storeSettings([&](GeneralSettings &s) {
+        storeMailbox(s, 1, rig.server.address(), rig.server.user(), rig.server.password());
+    });
+
+    const Run run = rig.run({QStringLiteral("--check")});
+    QCOMPARE(run.exitCode, 1);
+    QVERIFY(run.out.isEmpty());
+    QCOMPARE(run.err, QStringLiteral("mailsieve: -ERR invalid password\n"));
+}
+
+void TestConsoleCheck::wrongOptionsAreUsageErrors_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::newRow("mailbox 13") << QStringList{QStringLiteral("--check"), QStringLiteral("--mailbox"), QStringLiteral("13")};
+    QTest::newRow("mailbox word") << QStringList{QStringLiteral("--check"), QStringLiteral("--mailbox"), QStringLiteral("two")};
+    QTest::newRow("server without user") << QStringList{QStringLiteral("--check"), QStringLiteral("--server"), QStringLiteral("h")};
+    QTest::newRow("unknown option") << QStringList{QStringLiteral("--check"), QStringLiteral("--bogus")};
+}
+
+void TestConsoleCheck::wrongOptionsAreUsageErrors()
+{
+    QFETCH(QStringList, arguments);
+    ConsoleRig rig;
+    const Run run = rig.run(arguments);
+    QCOMPARE(run.exitCode, 2);
+    QVERIFY(run.out.isEmpty());
+    QVERIFY(run.err.startsWith(QStringLiteral("mailsieve: ")));
+    QCOMPARE(rig.server.connectionCount(), 0);
+}
+
+void TestConsoleCheck::helpDescribesTheCheck()
+{
+    ConsoleRig rig;
+    const Run run = rig.run({QStringLiteral("--help")});
+    QCOMPARE(run.exitCode, 0);
+    const QString text = run.out.join(QLatin1Char('\n'));
+    for (const char *option : {"--check", "--mailbox", "--server", "--user", "MAILSIEVE_PASSWORD"})
+        QVERIFY2(text.contains(QLatin1String(option)), option);
+}
+
+QTEST_GUILESS_MAIN(TestConsoleCheck)
+#include "tst_consolecheck.moc"
