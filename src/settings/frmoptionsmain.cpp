@@ -209,9 +209,15 @@ QWidget *TfrmOptionsMain::makeRulePage(RuleTable table, const QString &text, con
     auto *intro = new QLabel(text, widget);
     intro->setWordWrap(true);
     auto *introLine = new QHBoxLayout;
-    introLine->addWidget(intro, 1);
-    if (table == RuleTable::Exception)
+    if (table == RuleTable::Exception) {
+        // The picture follows the text directly, so this line does not wrap.
+        intro->setWordWrap(false);
+        introLine->addWidget(intro);
         introLine->addWidget(pictureLabel(MarkState::Exception, widget));
+        introLine->addStretch(1);
+    } else {
+        introLine->addWidget(intro, 1);
+    }
 
     p.model = new RuleTableModel(list, this);
     p.model->setMarkPictures(QIcon(ruleMarkPicture(MarkState::Check)), QIcon(ruleMarkPicture(MarkState::Question)));
@@ -230,7 +236,13 @@ QWidget *TfrmOptionsMain::makeRulePage(RuleTable table, const QString &text, con
     const QList<int> &widths = lookOf(table).columnWidths;
     for (int column = 0; column < widths.size(); ++column)
         p.grid->setColumnWidth(column, int(widths[column] * scale));
-    p.grid->verticalHeader()->setDefaultSectionSize(std::max(int(19 * scale), fontMetrics().height() + 4));
+    const int rowHeight = std::max(int(19 * scale), fontMetrics().height() + 4);
+    p.grid->verticalHeader()->setDefaultSectionSize(rowHeight);
+    // Room for every column and a dozen rules without scrolling sideways.
+    int tableWidth = 2 * p.grid->frameWidth() + p.grid->verticalScrollBar()->sizeHint().width();
+    for (int column = 0; column < widths.size(); ++column)
+        tableWidth += p.grid->columnWidth(column);
+    p.grid->setMinimumSize(tableWidth, rowHeight * 12);
     p.grid->horizontalHeader()->setSectionsClickable(true);
     p.grid->horizontalHeader()->setHighlightSections(false);
     p.grid->horizontalHeader()->setStretchLastSection(false);

@@ -422,6 +422,29 @@ private slots:
         QCOMPARE(countOf(RuleTable::Subject), QString("1"));
     }
 
+    void keyboard()
+    {
+        window->show();
+        QVERIFY(QTest::qWaitForWindowActive(window.get()));
+        // Alt+I is Insert on the page shown.
+        answerSubjectEditor("typed");
+        QTest::keyClick(window.get(), Qt::Key_I, Qt::AltModifier);
+        QTRY_COMPARE(subject().cell(SubjectCol::Matches, 1), QString("typed")); // the button animates its click
+
+        // Enter in the grid moves along the row and does not close the window.
+        QTableView *grid = window->page(RuleTable::Subject).grid;
+        grid->setFocus();
+        grid->setCurrentIndex(grid->model()->index(0, SubjectCol::What));
+        QTest::keyClick(grid, Qt::Key_Return);
+        QCOMPARE(grid->currentIndex().column(), SubjectCol::Matches);
+        QVERIFY(window->isVisible());
+
+        // Escape is the window's Cancel: the unsaved rule goes.
+        QTest::keyClick(grid, Qt::Key_Escape);
+        QVERIFY(!window->isVisible());
+        QCOMPARE(subject().cell(SubjectCol::Matches, 1), QString());
+    }
+
     void helpOpensTopic100()
     {
         int topic = 0;
