@@ -5,6 +5,7 @@
 #include "app/appfixture.h"
 #include "app/checkcycle.h"
 #include "app/programcore.h"
+#include "support/dovecotserver.h"
 #include "support/scriptedpop3server.h"
 
 #include <QSignalSpy>
@@ -152,6 +153,7 @@ private slots:
     void emptyMailboxWithExitOptionLeaves_data();
     void emptyMailboxWithExitOptionLeaves();
     void stoppedServerIsReported();
+    void listsADovecotMailbox();
 };
 
 void TestCheckCycle::listsEveryMessageWithItsRowTexts()
@@ -459,6 +461,31 @@ void TestCheckCycle::stoppedServerIsReported()
     QVERIFY(!rig.view.errors.first().isEmpty());
     QVERIFY(rig.view.statusTexts.contains(rig.view.errors.first()));
     QCOMPARE(rig.journal.lines, QStringList{QStringLiteral("ERROR %1 user %2").arg(rig.view.errors.first(), rig.address())});
+}
+
+void TestCheckCycle::listsADovecotMailbox()
+{
+    DovecotServer dovecot;
+    dovecot.addMessages(mailbox(20));
+    MS_START_DOVECOT(dovecot);
+    Rig rig;
+    rig.start([&](GeneralSettings &s) {
+        storeMailbox(s, 1, dovecot.server(), dovecot.userName(), dovecot.password());
+    });
+
+    QVERIFY(rig.cycle->checkMailbox(1));
+    QVERIFY(rig.view.errors.isEmpty());
+    QCOMPARE(rig.core->list.count(), 20);
+    for (int row = 0; row < 20; ++row) {
+        const int i = row + 1;
+        QCOMPARE(rig.core->list.entry(row).Subject, subjectOf(i));
+        QCOMPARE(rig.core->list.entry(row).Sender, senderOf(i));
+        QCOMPARE(rig.core->list.entry(row).Size, QString::number(ScriptedPop3Server::wireSize(messageText(i))));
+        QCOMPARE(rig.core->list.entry(row).Date, dateColumnOf(i));
+        QCOMPARE(rig.core->list.mark(row), markOf(i));
+    }
+    QCOMPARE(rig.view.statusTexts.last(), QStringLiteral("Message Total: 20 Number Marked: 6"));
+    QCOMPARE(dovecot.storedMessageCount(), 20);
 }
 
 QTEST_GUILESS_MAIN(TestCheckCycle)
