@@ -6,8 +6,11 @@
 #include "app/programcore.h"
 #include "app/programfolder.h"
 #include "app/singleinstance.h"
+#include "settings/frmgeneral.h"
+#include "settings/frmoptionsmain.h"
 #include "settings/prompts.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QCoreApplication>
 #include <QTextStream>
@@ -53,9 +56,22 @@ int runWindow(int argc, char *argv[])
     problems << core.load();
     const StartupSettings startup = readStartupSettings(core.store);
 
+    // The windows in their start-up order: main window, Spam settings,
+    // progress window (inside the main window), General settings.
     DialogPrompts prompts;
     TfrmMain frmMain(core, prompts);
     prompts.setParentWidget(&frmMain);
+    TfrmOptionsMain frmOptionsMain(core.rules, folder, core.settings, prompts, &frmMain);
+    TfrmGeneral::Links generalLinks{core.settings, core.store, prompts, folder};
+    generalLinks.headerRules = &core.rules.HeaderRules;
+    // Its destruction at the end of the run writes the General settings once more.
+    TfrmGeneral frmGeneral(generalLinks, &frmMain);
+    frmGeneral.saveRules = [&frmOptionsMain] { return frmOptionsMain.Savesettings(); };
+    QObject::connect(frmMain.btSpamSetup(), &QAction::triggered, &frmOptionsMain, &QDialog::exec);
+    QObject::connect(frmMain.btGeneral(), &QAction::triggered, &frmGeneral, [&] {
+        frmGeneral.exec();
+        frmMain.cycle().currentMailbox = core.settings.defaultMailbox;
+    });
     QObject::connect(&instance, &SingleInstance::activationRequested, &frmMain, [&frmMain] {
         frmMain.show();
         frmMain.setWindowState(frmMain.windowState() & ~Qt::WindowMinimized);
@@ -67,11 +83,7 @@ int runWindow(int argc, char *argv[])
     if (!problems.isEmpty())
         prompts.warning(problems.join(QLatin1Char('\n')));
 
-    const int code = app.exec();
-    // The counter and the options as they stand at the end of the run.
-    if (!core.settings.SaveSettings(core.store))
-        prompts.error(core.store.errorString());
-    return code;
+    return app.exec();
 }
 
 } // namespace
