@@ -6,6 +6,7 @@
 
 #include <QCoreApplication>
 #include <QSslSocket>
+#include <algorithm>
 #include <netdb.h>
 #include <utility>
 
@@ -18,6 +19,19 @@ constexpr qint64 DataChunkSize = 16384;
 bool blockComplete(const QByteArray &stream)
 {
     return stream.endsWith("\r\n.\r\n") || stream == ".\r\n";
+}
+
+// How many bytes of available belong to the block whose first bytes are
+// stream: up to and including its final "." line, or all of them.
+qsizetype blockBytes(const QByteArray &stream, const QByteArray &available)
+{
+    if (stream.size() < 3 && (stream + available).startsWith(".\r\n"))
+        return 3 - stream.size();
+    // Four carried bytes let the end line straddle two chunks without ever
+    // lying wholly in the part already taken.
+    const qsizetype carried = std::min<qsizetype>(stream.size(), 4);
+    const qsizetype end = (stream.right(carried) + available).indexOf("\r\n.\r\n");
+    return end < 0 ? available.size() : end + 5 - carried;
 }
 
 } // namespace
@@ -44,6 +58,7 @@ void TagSocket::ResetState()
     Readable = false;
     Writable = false;
     PeerClosed = false;
+    Encrypted = false;
 }
 
 int TagSocket::ReplyCode(const QString &line) const
@@ -148,6 +163,8 @@ void TagSocket::createSocket()
     connect(m_socket, &QIODevice::bytesWritten, this, &TagSocket::onBytesWritten);
     connect(m_socket, &QAbstractSocket::disconnected, this, &TagSocket::onDisconnected);
     connect(m_socket, &QAbstractSocket::errorOccurred, this, &TagSocket::onErrorOccurred);
+    connect(m_socket, &QSslSocket::encrypted, this, &TagSocket::onEncrypted);
+    connect(m_socket, &QSslSocket::sslErrors, this, &TagSocket::onSslErrors);
 }
 
 void TagSocket::Connect()
@@ -161,9 +178,50 @@ void TagSocket::Connect()
     raiseWaitOutcome();
     if (!ConnectDone)
         RaiseSocketError(SocketError::ClosedByServer);
+    if (m_tlsMode == TlsMode::Implicit)
+        StartTls();
+}
+
+bool TagSocket::isEncrypted() const
+{
+    return m_socket && m_socket->isEncrypted();
+}
+
+void TagSocket::StartTls()
+{
+    if (Canceled)
+        raiseCanceled();
+    if (!m_socket)
+        RaiseSocketError(SocketError::NotConnected);
+    if (!QSslSocket::supportsSsl())
+        raiseTlsError(QStringLiteral("TLS is not available: no TLS library was found on this system"));
+    m_tlsFailure.reset();
+    Encrypted = false;
+    m_errorText.clear();
+    // The certificate must name the server as the user wrote it, not the
+    // address it resolved to; the name also goes out as SNI.
+    m_socket->setPeerVerifyName(hostPart());
+    m_socket->startClientEncryption();
+    waitFor(Encrypted, true);
+    if (Canceled)
+        raiseCanceled();
+    if (m_timeCounter.Expired())
+        raiseTimedOut();
+    if (m_tlsFailure)
+        raiseClosing<ECertificateError>(m_tlsFailure->text(), *m_tlsFailure);
+    if (!Encrypted) {
+        const QString reason = m_errorText.isEmpty() ? QStringLiteral("the server closed the connection")
+                                                     : m_errorText;
+        raiseTlsError(QStringLiteral("TLS negotiation with %1 failed: %2").arg(hostPart(), reason));
+    }
 }
 
 void TagSocket::SendCommand(const QString &line)
+{
+    SendCommands({line});
+}
+
+void TagSocket::SendCommands(const QStringList &lines)
 {
     if (Canceled)
         raiseCanceled();
@@ -172,7 +230,10 @@ void TagSocket::SendCommand(const QString &line)
     if (PeerClosed || m_socket->state() != QAbstractSocket::ConnectedState)
         RaiseSocketError(SocketError::ClosedByServer);
     Writable = false;
-    if (m_socket->write(line.toUtf8() + "\r\n") < 0)
+    QByteArray data;
+    for (const QString &line : lines)
+        data += line.toUtf8() + "\r\n";
+    if (m_socket->write(data) < 0)
         RaiseSocketError(SocketError::ClosedByServer);
     waitFor(Writable, true);
     raiseWaitOutcome();
@@ -214,13 +275,16 @@ void TagSocket::ReceiveData(QByteArray &stream, qint64 expected)
     if (!m_socket)
         RaiseSocketError(SocketError::NotConnected);
     for (;;) {
-        const QByteArray chunk = m_socket->read(DataChunkSize);
-        if (!chunk.isEmpty()) {
+        // Replies to pipelined commands may follow the block in the buffer:
+        // take the block's bytes only.
+        const QByteArray available = m_socket->peek(DataChunkSize);
+        if (!available.isEmpty()) {
             if (OnProgress)
                 OnProgress(expected < 1 ? -1 : percentOf(stream.size(), expected), stream.size());
             if (Canceled) // the progress handler may cancel
                 raiseCanceled();
-            stream.append(chunk);
+            const qsizetype take = blockBytes(stream, available);
+            stream.append(m_socket->read(take));
             if (blockComplete(stream))
                 return;
             continue;
@@ -239,8 +303,10 @@ void TagSocket::Close()
         if (OnClosing)
             OnClosing();
         socket->disconnect(this);
-        socket->abort();
-        socket->deleteLater();
+        if (socket != m_socketInTrustCheck) {
+            socket->abort();
+            socket->deleteLater();
+        }
         if (OnClosed)
             OnClosed();
     }
@@ -313,7 +379,8 @@ void TagSocket::RaiseSocketError(int n)
     raiseSocketErrorText(socketErrorText(n));
 }
 
-void TagSocket::raiseSocketErrorText(const QString &text)
+template <typename Error, typename... Details>
+void TagSocket::raiseClosing(const QString &text, const Details &...details)
 {
     m_timeCounter.Stop();
     QString msg = text;
@@ -321,7 +388,17 @@ void TagSocket::raiseSocketErrorText(const QString &text)
     // A session that failed at the socket level cannot be trusted to be in
     // step with the server any more, so it is never reused.
     Close();
-    throw ESocketError(msg);
+    throw Error(details..., msg);
+}
+
+void TagSocket::raiseSocketErrorText(const QString &text)
+{
+    raiseClosing<ESocketError>(text);
+}
+
+void TagSocket::raiseTlsError(const QString &text)
+{
+    raiseClosing<ETlsError>(text);
 }
 
 void TagSocket::fireError(QString &msg)
@@ -372,6 +449,42 @@ void TagSocket::onErrorOccurred()
     m_errorText = m_socket->errorString();
     ErrorCode = socketErrorNumber(error, m_errorText);
     ErrorPending = true;
+}
+
+void TagSocket::onEncrypted()
+{
+    Encrypted = true;
+}
+
+void TagSocket::onSslErrors(const QList<QSslError> &errors)
+{
+    QSslSocket *socket = m_socket;
+    const QSslCertificate certificate = socket->peerCertificate();
+    if (sameFingerprint(m_trustedFingerprint, certificateFingerprint(certificate))) {
+        socket->ignoreSslErrors(errors);
+        return;
+    }
+    const TlsFailure failure = describeTlsFailure(hostPart(), certificate, errors);
+    if (OnCertificateUntrusted) {
+        // The user may take their time; the server's patience is its own affair.
+        m_timeCounter.Stop();
+        m_socketInTrustCheck = socket;
+        const bool trusted = OnCertificateUntrusted(failure);
+        m_socketInTrustCheck = nullptr;
+        if (socket != m_socket) {
+            // Closed (cancelled) while the user was asked: the handshake
+            // fails as this returns, and the socket goes after that.
+            socket->deleteLater();
+            return;
+        }
+        m_timeCounter.Start();
+        if (trusted) {
+            m_trustedFingerprint = failure.fingerprint;
+            socket->ignoreSslErrors(errors);
+            return;
+        }
+    }
+    m_tlsFailure = failure;
 }
 
 void TagSocket::onHostLookedUp(const QHostInfo &info)

@@ -7,14 +7,24 @@
 // events until its flag is set, Cancel is called (from a slot or timer that
 // runs inside the wait), or TimeOut seconds pass without progress. Failures
 // fire OnError (whose handler may edit the text) and then throw.
+//
+// The connection may be protected by TLS (tlsMode): from the first byte, or
+// from StartTls on. The server's certificate is verified against the
+// system's trust store and the server name; one that fails is still accepted
+// when its SHA-256 fingerprint is the trusted one, or when
+// OnCertificateUntrusted says so; otherwise the connection ends with
+// ECertificateError, whose text names the certificate and the reasons.
 
 #include "mail/timecounter.h"
+#include "mail/tlssecurity.h"
 
 #include <QHostAddress>
 #include <QHostInfo>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <functional>
+#include <optional>
 
 class QSslSocket;
 
@@ -50,6 +60,14 @@ public:
     QString serviceName() const { return m_serviceName; }
     void setServiceName(const QString &name) { m_serviceName = name; }
     QString lastReply() const { return m_lastReply; }
+    TlsMode tlsMode() const { return m_tlsMode; }
+    virtual void setTlsMode(TlsMode mode) { m_tlsMode = mode; }
+    // The fingerprint (certificateFingerprint form) of a certificate the
+    // user trusts although it fails verification; empty for none.
+    QString trustedFingerprint() const { return m_trustedFingerprint; }
+    void setTrustedFingerprint(const QString &fingerprint) { m_trustedFingerprint = fingerprint; }
+    // The connection is protected by TLS now.
+    bool isEncrypted() const;
     // A socket exists: from Open until Close.
     bool Connected() const { return m_socket != nullptr; }
     // Where Open decided to connect to.
@@ -65,9 +83,15 @@ public:
     // Aborts what is running; safe to call from inside a wait.
     virtual void Cancel();
 
+    // TCP connection; with TlsMode::Implicit also the TLS handshake.
     void Connect();
+    // The TLS handshake on the connected socket, with certificate
+    // verification; ETlsError, ECertificateError or the wait's errors.
+    void StartTls();
     // Sends line + CR LF.
     void SendCommand(const QString &line);
+    // Sends the lines, each with CR LF, in one write.
+    void SendCommands(const QStringList &lines);
     // Reads one line into lastReply() and returns ReplyCode of it.
     int ReadReply();
     // Appends the bytes of a data block, up to and including its final "."
@@ -86,6 +110,11 @@ public:
     // perc is -1 when the size is unknown; transferred counts bytes received
     // before the current chunk.
     std::function<void(int perc, qint64 transferred)> OnProgress;
+    // Asked when a certificate fails verification and is not the trusted
+    // one: true trusts it (its fingerprint becomes trustedFingerprint(),
+    // for the caller to store), false refuses it. The countdown is stopped
+    // while it runs, so it may show a window and wait for the user.
+    std::function<bool(const TlsFailure &failure)> OnCertificateUntrusted;
 
     // Nearest whole percentage of part in total, halves to the even neighbour.
     static int percentOf(qint64 part, qint64 total);
@@ -94,6 +123,9 @@ protected:
     // Fires OnError with text, closes the socket and throws ESocketError
     // carrying the text as the handler left it.
     [[noreturn]] void raiseSocketErrorText(const QString &text);
+    // The same path for a TLS failure, throwing ETlsError.
+    [[noreturn]] void raiseTlsError(const QString &text);
+    QString hostPart() const;
 
     QString m_server;
     quint16 m_defaultPort = 0;
@@ -107,10 +139,10 @@ protected:
     bool Writable = false;
     bool PeerClosed = false;
     bool ErrorPending = false;
+    bool Encrypted = false;
     int ErrorCode = 0;
 
 private:
-    QString hostPart() const;
     // The port written after the host, 0 when there is none usable.
     quint16 serverPort() const;
     void ResolveHost();
@@ -133,6 +165,12 @@ private:
     void onDisconnected();
     void onErrorOccurred();
     void onHostLookedUp(const QHostInfo &info);
+    void onEncrypted();
+    void onSslErrors(const QList<QSslError> &errors);
+    // Fires OnError with text, closes and throws Error(details..., text as
+    // the handler left it).
+    template <typename Error, typename... Details>
+    [[noreturn]] void raiseClosing(const QString &text, const Details &...details);
 
     DialUpHook *m_ras = nullptr;
     QSslSocket *m_socket = nullptr;
@@ -144,6 +182,12 @@ private:
     QHostInfo m_hostInfo;
     QHostAddress m_remoteAddress;
     quint16 m_remotePort = 0;
+    TlsMode m_tlsMode = TlsMode::None;
+    QString m_trustedFingerprint;
+    std::optional<TlsFailure> m_tlsFailure; // the certificate refused in this handshake
+    // The socket whose certificate OnCertificateUntrusted is being asked
+    // about: Close leaves it to the check, which is still running inside it.
+    QSslSocket *m_socketInTrustCheck = nullptr;
 };
 
 // The published settings every mail protocol component shares.

@@ -47,6 +47,19 @@ TmsCustomPOP::TmsCustomPOP(QObject *parent) : TmsMailBase(parent)
     setDefaultPort(110);
 }
 
+void TmsCustomPOP::setTlsMode(TlsMode mode)
+{
+    TmsMailBase::setTlsMode(mode);
+    const bool implicit = mode == TlsMode::Implicit;
+    setServiceName(implicit ? QStringLiteral("pop3s") : QStringLiteral("pop3"));
+    setDefaultPort(implicit ? 995 : 110);
+}
+
+bool TmsCustomPOP::hasCapability(const QString &name) const
+{
+    return m_capabilities.contains(name.toUpper());
+}
+
 int TmsCustomPOP::ReplyCode(const QString &line) const
 {
     if (line.startsWith(QLatin1Char('+')))
@@ -71,22 +84,107 @@ void TmsCustomPOP::Open()
     TmsMailBase::Open();
 }
 
+void TmsCustomPOP::requireOk()
+{
+    if (ReadReply() != 1)
+        throw EServerError(lastReply());
+}
+
 void TmsCustomPOP::command(const QString &line)
 {
     SendCommand(line);
-    if (ReadReply() != 1)
-        throw EServerError(lastReply());
+    requireOk();
 }
 
 void TmsCustomPOP::Login()
 {
     ResetState();
+    m_capabilities.clear();
+    m_replyReaders.clear();
     Connect();
-    if (ReadReply() != 1)
-        throw EServerError(lastReply());
+    requireOk();
+    ReadCapabilities();
+    if (tlsMode() == TlsMode::StartTls)
+        upgradeToTls();
     command(QStringLiteral("USER ") + m_userName);
     command(QStringLiteral("PASS ") + m_password);
     ReadStat();
+}
+
+void TmsCustomPOP::upgradeToTls()
+{
+    if (!hasCapability(QStringLiteral("STLS")))
+        raiseTlsError(QStringLiteral("The server %1 does not offer STARTTLS (STLS), so the password was not sent. "
+                                     "Choose SSL/TLS or None for this mailbox.")
+                          .arg(hostPart()));
+    command(QStringLiteral("STLS"));
+    StartTls();
+    // What the server said before the handshake may have been forged.
+    ReadCapabilities();
+}
+
+void TmsCustomPOP::ReadCapabilities()
+{
+    m_capabilities.clear();
+    SendCommand(QStringLiteral("CAPA"));
+    if (ReadReply() != 1)
+        return; // a server from before CAPA: one command at a time
+    QByteArray data;
+    ReceiveData(data, -1);
+    for (const QByteArray &line : data.split('\n')) {
+        const QByteArray name = line.trimmed().split(' ').value(0).toUpper();
+        if (!name.isEmpty() && name != ".")
+            m_capabilities << QString::fromLatin1(name);
+    }
+}
+
+int TmsCustomPOP::window() const
+{
+    return m_pipeliningAllowed && hasCapability(QStringLiteral("PIPELINING")) ? PipelineWindow : 1;
+}
+
+void TmsCustomPOP::sendAhead(PipelinedCommand command)
+{
+    SendCommand(command.line);
+    m_replyReaders.push_back(std::move(command.readReply));
+}
+
+void TmsCustomPOP::exchange(const std::vector<PipelinedCommand> &commands)
+{
+    const std::size_t window = static_cast<std::size_t>(this->window());
+    auto next = commands.begin();
+    for (;;) {
+        QStringList batch;
+        for (; next != commands.end() && m_replyReaders.size() < window; ++next) {
+            batch << next->line;
+            m_replyReaders.push_back(next->readReply);
+        }
+        if (!batch.isEmpty())
+            SendCommands(batch);
+        if (m_replyReaders.empty())
+            return;
+        const std::function<void()> readReply = std::move(m_replyReaders.front());
+        m_replyReaders.pop_front();
+        readReply();
+    }
+}
+
+void TmsCustomPOP::appendFetch(std::vector<PipelinedCommand> &commands, int i,
+                               const std::shared_ptr<TmsRemoteInfoItem> &item, std::function<void()> done)
+{
+    const QString number = QString::number(i + 1);
+    commands.push_back({QStringLiteral("LIST ") + number, [this, item] {
+                            requireOk();
+                            item->Size = listedSize();
+                        }});
+    commands.push_back({QStringLiteral("TOP ") + number + QStringLiteral(" 1"), [this, item, done = std::move(done)] {
+                            requireOk();
+                            QByteArray data;
+                            ReceiveData(data, -1);
+                            item->Headers = splitLines(data);
+                            CutAtBody(item->Headers);
+                            done();
+                        }});
 }
 
 void TmsCustomPOP::Logout()
@@ -109,6 +207,7 @@ void TmsCustomPOP::Disconnect()
 
 void TmsCustomPOP::abandonSession()
 {
+    m_replyReaders.clear();
     if (Connected())
         Close();
 }
@@ -146,18 +245,6 @@ qint64 TmsCustomPOP::listedSize() const
     return ok && size >= 0 ? size : 0;
 }
 
-void TmsCustomPOP::FetchItemInfo(int i, TmsRemoteInfoItem &item)
-{
-    const QString number = QString::number(i + 1);
-    command(QStringLiteral("LIST ") + number);
-    item.Size = listedSize();
-    command(QStringLiteral("TOP ") + number + QStringLiteral(" 1"));
-    QByteArray data;
-    ReceiveData(data, -1);
-    item.Headers = splitLines(data);
-    CutAtBody(item.Headers);
-}
-
 TmsRemotePOP::TmsRemotePOP(QObject *parent) : TmsCustomPOP(parent)
 {
 }
@@ -183,14 +270,16 @@ void TmsRemotePOP::UpdateInfo()
         if (OnUpdatingInfo)
             OnUpdatingInfo();
         m_info.Clear();
-        const int count = MessageCount();
-        for (int i = 0; i < count; ++i) {
-            TmsRemoteInfoItem item;
-            FetchItemInfo(i, item);
-            m_info.Add(std::move(item));
-            if (OnNextInfoUpdated)
-                OnNextInfoUpdated(m_info.Count() - 1);
+        std::vector<PipelinedCommand> commands;
+        for (int i = 0; i < MessageCount(); ++i) {
+            auto item = std::make_shared<TmsRemoteInfoItem>();
+            appendFetch(commands, i, item, [this, item] {
+                m_info.Add(std::move(*item));
+                if (OnNextInfoUpdated)
+                    OnNextInfoUpdated(m_info.Count() - 1);
+            });
         }
+        exchange(commands);
         Disconnect();
     } catch (...) {
         abandonSession();
@@ -203,6 +292,7 @@ void TmsRemotePOP::UpdateInfo()
 void TmsRemotePOP::ProcessMarks()
 {
     m_committed = false;
+    m_deleteAccepted.clear();
     for (int i = 0; i < m_info.Count(); ++i)
         m_info.Items(i).Deleted = false;
     if (m_info.Count() == 0)
@@ -211,17 +301,18 @@ void TmsRemotePOP::ProcessMarks()
         ConnectIfNeeded();
         if (OnTransferringData)
             OnTransferringData();
-        const int count = m_info.Count();
-        for (int i = 0; i < count; ++i) {
+        std::vector<PipelinedCommand> commands;
+        for (int i = 0; i < m_info.Count(); ++i) {
             if (m_info.Items(i).RetrieveMark) {
-                RecheckMessage(i);
-                RetrieveMessage(i);
+                RecheckMessage(commands, i, [] {});
+                RetrieveMessage(commands, i);
             }
             if (m_info.Items(i).DeleteMark) {
-                RecheckMessage(i);
-                DeleteMessage(i);
+                // DELE goes out only once the message proved to be the one listed.
+                RecheckMessage(commands, i, [this, i] { DeleteMessage(i); });
             }
         }
+        exchange(commands);
         if (OnDataTransfered)
             OnDataTransfered();
         Disconnect();
@@ -231,39 +322,50 @@ void TmsRemotePOP::ProcessMarks()
         throw;
     }
     m_committed = true;
+    for (const int i : m_deleteAccepted)
+        m_info.Items(i).Deleted = true;
 }
 
-void TmsRemotePOP::RecheckMessage(int i)
+void TmsRemotePOP::RecheckMessage(std::vector<PipelinedCommand> &commands, int i, std::function<void()> checked)
 {
-    TmsRemoteInfoItem current;
-    FetchItemInfo(i, current);
-    const TmsRemoteInfoItem &listed = m_info.Items(i);
-    if (current.Size != listed.Size || current.Headers != listed.Headers)
-        throw EMailboxChangedError();
+    auto current = std::make_shared<TmsRemoteInfoItem>();
+    appendFetch(commands, i, current, [this, i, current, checked = std::move(checked)] {
+        const TmsRemoteInfoItem &listed = m_info.Items(i);
+        if (current->Size != listed.Size || current->Headers != listed.Headers)
+            throw EMailboxChangedError();
+        checked();
+    });
 }
 
-void TmsRemotePOP::RetrieveMessage(int i)
+void TmsRemotePOP::RetrieveMessage(std::vector<PipelinedCommand> &commands, int i)
 {
     const QString number = QString::number(i + 1);
-    command(QStringLiteral("LIST ") + number);
-    const qint64 expected = listedSize();
-    if (OnRetrieving)
-        OnRetrieving(i);
-    command(QStringLiteral("RETR ") + number);
-    QByteArray contents;
-    ReceiveData(contents, expected);
-    SaveMessage(i, contents);
-    if (OnRetrieved)
-        OnRetrieved(i);
+    auto expected = std::make_shared<qint64>(0);
+    commands.push_back({QStringLiteral("LIST ") + number, [this, i, expected] {
+                            requireOk();
+                            *expected = listedSize();
+                            if (OnRetrieving)
+                                OnRetrieving(i);
+                        }});
+    commands.push_back({QStringLiteral("RETR ") + number, [this, i, expected] {
+                            requireOk();
+                            QByteArray contents;
+                            ReceiveData(contents, *expected);
+                            SaveMessage(i, contents);
+                            if (OnRetrieved)
+                                OnRetrieved(i);
+                        }});
 }
 
 void TmsRemotePOP::DeleteMessage(int i)
 {
     if (OnDeleting)
         OnDeleting(i);
-    SendCommand(QStringLiteral("DELE ") + QString::number(i + 1));
-    // A refused DELE leaves that message alone; the pass goes on.
-    m_info.Items(i).Deleted = ReadReply() == 1;
+    sendAhead({QStringLiteral("DELE ") + QString::number(i + 1), [this, i] {
+                   // A refused DELE leaves that message alone; the pass goes on.
+                   if (ReadReply() == 1)
+                       m_deleteAccepted.push_back(i);
+               }});
 }
 
 void TmsRemotePOP::SaveMessage(int index, const QByteArray &contents)

@@ -5,12 +5,23 @@
 //
 // Every operation either completes with QUIT or, on any failure, drops the
 // connection without QUIT, so the server commits no DELE of a failed pass.
+//
+// After the greeting (and again after STLS) the client asks for the
+// server's capabilities (CAPA, RFC 2449). When they include PIPELINING,
+// the passes send their commands ahead of the replies, up to a window, and
+// still read every reply in order: the rows, events, marks and deletions
+// are the same as in the exchange of one command at a time, which is what a
+// server without PIPELINING gets.
 
 #include "mail/agsocket.h"
 #include "mail/headers.h"
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
+#include <deque>
+#include <functional>
+#include <memory>
 #include <vector>
 
 struct TmsRemoteInfoItem
@@ -19,8 +30,8 @@ struct TmsRemoteInfoItem
     bool RetrieveMark = false;
     qint64 Size = 0;    // octets, from the reply to LIST; 0 when it held no number
     TmsHeaders Headers; // raw header lines, cut at the first empty line
-    // Set when the server answered +OK to DELE in the last ProcessMarks; the
-    // deletion took effect only if that pass was committed().
+    // The last ProcessMarks deleted this message: its DELE was accepted and
+    // the pass ended with a QUIT the server accepted.
     bool Deleted = false;
 };
 
@@ -51,7 +62,18 @@ public:
     // From the last STAT reply; -1 until one was read.
     int MessageCount() const { return m_messageCount; }
     qint64 MailboxSize() const { return m_mailboxSize; }
+    // The capability names (upper case, without arguments) of the current
+    // session; empty when the server does not know CAPA.
+    QStringList capabilities() const { return m_capabilities; }
+    bool hasCapability(const QString &name) const;
+    // Whether a server's PIPELINING is used (it is unless switched off).
+    bool pipeliningAllowed() const { return m_pipeliningAllowed; }
+    void setPipeliningAllowed(bool allowed) { m_pipeliningAllowed = allowed; }
+    // Commands sent ahead of their replies when pipelining.
+    static constexpr int PipelineWindow = 128;
 
+    // Also the port: POP3S (995) for implicit TLS, POP3 (110) otherwise.
+    void setTlsMode(TlsMode mode) override;
     // "+" gives 1, "-" gives -1, anything else 0.
     int ReplyCode(const QString &line) const override;
     void Open() override;
@@ -65,10 +87,29 @@ public:
     virtual void CheckProperties();
 
 protected:
+    // A command and what reads its reply once every earlier reply was read.
+    struct PipelinedCommand
+    {
+        QString line;
+        std::function<void()> readReply;
+    };
+
     void ConnectIfNeeded();
     void ReadStat();
-    // LIST n and TOP n 1 of message i + 1 into item.
-    void FetchItemInfo(int i, TmsRemoteInfoItem &item);
+    // CAPA; the list stays empty when the server refuses it.
+    void ReadCapabilities();
+    // Sends the commands in order, as many ahead of their replies as the
+    // window allows (one without pipelining), and reads the replies oldest
+    // first; returns when every reply was read.
+    void exchange(const std::vector<PipelinedCommand> &commands);
+    // Sends a command now; its reply is read after those still outstanding.
+    void sendAhead(PipelinedCommand command);
+    // Appends LIST n and TOP n 1 of message i + 1 to commands; their
+    // replies fill item, and done runs after the TOP data was read.
+    void appendFetch(std::vector<PipelinedCommand> &commands, int i,
+                     const std::shared_ptr<TmsRemoteInfoItem> &item, std::function<void()> done);
+    // Reads a status line and requires "+", else EServerError.
+    void requireOk();
     // Sends the command and requires a "+" reply, else EServerError.
     void command(const QString &line);
     // The size a LIST reply gives, 0 when it holds no number.
@@ -77,10 +118,18 @@ protected:
     void abandonSession();
 
 private:
+    // STLS, the handshake and CAPA again; the password never goes out in
+    // plain text when the server offers no STLS.
+    void upgradeToTls();
+    int window() const;
+
     QString m_userName;
     QString m_password;
     int m_messageCount = -1;
     qint64 m_mailboxSize = -1;
+    QStringList m_capabilities;
+    bool m_pipeliningAllowed = true;
+    std::deque<std::function<void()>> m_replyReaders; // of commands sent, oldest first
 };
 
 class TmsRemotePOP : public TmsCustomPOP
@@ -126,14 +175,17 @@ public:
     std::function<void(int num, const QByteArray &contents)> OnUserMessageSave;
 
 protected:
-    // Lists message i + 1 again; EMailboxChangedError when its size or header
-    // block differs from item i.
-    void RecheckMessage(int i);
-    void RetrieveMessage(int i);
+    // The commands that list message i + 1 again; then: EMailboxChangedError
+    // when its size or header block differs from item i, else checked().
+    void RecheckMessage(std::vector<PipelinedCommand> &commands, int i, std::function<void()> checked);
+    // LIST n, OnRetrieving, RETR n, SaveMessage, OnRetrieved.
+    void RetrieveMessage(std::vector<PipelinedCommand> &commands, int i);
+    // OnDeleting and DELE n, sent at once (after its recheck passed).
     void DeleteMessage(int i);
 
 private:
     TmsRemoteInfo m_info;
     QString m_messageDirectory;
     bool m_committed = false;
+    std::vector<int> m_deleteAccepted; // items whose DELE the server accepted in this pass
 };

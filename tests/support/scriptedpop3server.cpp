@@ -1,19 +1,97 @@
 #include "support/scriptedpop3server.h"
 
+#include <QFile>
 #include <QPointer>
-#include <QTcpSocket>
+#include <QProcess>
+#include <QSslConfiguration>
+#include <QSslSocket>
+#include <QTcpServer>
+#include <QTemporaryDir>
 #include <QTimer>
 
-ScriptedPop3Server::ScriptedPop3Server(QObject *parent) : QObject(parent)
+namespace {
+
+// Hands out TLS-capable sockets that stay plain until told otherwise.
+class SslListener : public QTcpServer
 {
-    connect(&m_server, &QTcpServer::newConnection, this, &ScriptedPop3Server::onNewConnection);
+public:
+    using QTcpServer::QTcpServer;
+
+protected:
+    void incomingConnection(qintptr descriptor) override
+    {
+        auto *socket = new QSslSocket(this);
+        if (socket->setSocketDescriptor(descriptor))
+            addPendingConnection(socket);
+        else
+            delete socket;
+    }
+};
+
+QByteArray readFile(const QString &name)
+{
+    QFile file(name);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool writeFile(const QString &name, const QByteArray &contents)
+{
+    QFile file(name);
+    return file.open(QIODevice::WriteOnly) && file.write(contents) == contents.size();
+}
+
+} // namespace
+
+TestCertificate TestCertificate::generate(const QString &commonName, const QStringList &altNames,
+                                          const TestCertificate *issuer, QString *error)
+{
+    const auto failed = [error](const QString &why) {
+        if (error)
+            *error = why;
+        return TestCertificate();
+    };
+    QTemporaryDir dir;
+    if (!dir.isValid())
+        return failed(QStringLiteral("cannot create a temporary folder"));
+    QStringList args{QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"),
+                     QStringLiteral("ec"), QStringLiteral("-pkeyopt"), QStringLiteral("ec_paramgen_curve:prime256v1"),
+                     QStringLiteral("-nodes"), QStringLiteral("-days"), QStringLiteral("2"),
+                     QStringLiteral("-keyout"), dir.filePath(QStringLiteral("key.pem")),
+                     QStringLiteral("-out"), dir.filePath(QStringLiteral("cert.pem")),
+                     QStringLiteral("-subj"), QStringLiteral("/CN=") + commonName};
+    if (!altNames.isEmpty())
+        args << QStringLiteral("-addext") << QStringLiteral("subjectAltName=") + altNames.join(QLatin1Char(','));
+    if (issuer) {
+        if (!writeFile(dir.filePath(QStringLiteral("ca.pem")), issuer->certificatePem)
+            || !writeFile(dir.filePath(QStringLiteral("ca.key")), issuer->keyPem))
+            return failed(QStringLiteral("cannot write the issuer's files"));
+        args << QStringLiteral("-addext") << QStringLiteral("basicConstraints=critical,CA:FALSE")
+             << QStringLiteral("-CA") << dir.filePath(QStringLiteral("ca.pem")) << QStringLiteral("-CAkey")
+             << dir.filePath(QStringLiteral("ca.key"));
+    }
+    QProcess openssl;
+    openssl.setProcessChannelMode(QProcess::MergedChannels);
+    openssl.start(QStringLiteral("openssl"), args);
+    if (!openssl.waitForFinished(30000) || openssl.exitStatus() != QProcess::NormalExit || openssl.exitCode() != 0)
+        return failed(QStringLiteral("openssl failed: ") + openssl.errorString() + QLatin1Char(' ')
+                      + QString::fromLocal8Bit(openssl.readAll()));
+    TestCertificate made{readFile(dir.filePath(QStringLiteral("cert.pem"))),
+                         readFile(dir.filePath(QStringLiteral("key.pem")))};
+    if (made.certificate().isNull() || made.key().isNull())
+        return failed(QStringLiteral("openssl made no usable certificate"));
+    return made;
+}
+
+ScriptedPop3Server::ScriptedPop3Server(QObject *parent) : QObject(parent), m_server(new SslListener(this))
+{
+    connect(m_server, &QTcpServer::newConnection, this, &ScriptedPop3Server::onNewConnection);
 }
 
 ScriptedPop3Server::~ScriptedPop3Server()
 {
     // Sockets die with m_server after this body; keep their last signals
     // from reaching a half-destroyed server.
-    for (QTcpSocket *socket : m_server.findChildren<QTcpSocket *>()) {
+    for (QTcpSocket *socket : m_server->findChildren<QTcpSocket *>()) {
         socket->disconnect(this);
         socket->abort();
     }
@@ -57,15 +135,15 @@ qint64 ScriptedPop3Server::wireSize(const QByteArray &message)
 
 bool ScriptedPop3Server::listen(quint16 port)
 {
-    if (!m_server.listen(QHostAddress::LocalHost, port))
+    if (!m_server->listen(QHostAddress::LocalHost, port))
         return false;
-    m_port = m_server.serverPort();
+    m_port = m_server->serverPort();
     return true;
 }
 
 void ScriptedPop3Server::stopListening()
 {
-    m_server.close();
+    m_server->close();
     while (!m_sessions.empty())
         hangUp(m_sessions.begin()->first);
 }
@@ -141,23 +219,63 @@ const ScriptedPop3Server::Rule *ScriptedPop3Server::firingRule(const QString &li
 
 void ScriptedPop3Server::onNewConnection()
 {
-    while (QTcpSocket *socket = m_server.nextPendingConnection()) {
+    while (QTcpSocket *socket = m_server->nextPendingConnection()) {
         ++m_connectionCount;
         m_sessions[socket] = Session();
         connect(socket, &QIODevice::readyRead, this, [this, socket] { onReadyRead(socket); });
         connect(socket, &QAbstractSocket::disconnected, this, [this, socket] { forget(socket); });
         connect(socket, &QAbstractSocket::disconnected, socket, &QObject::deleteLater);
-        handleLine(socket, Greeting);
+        auto *ssl = static_cast<QSslSocket *>(socket);
+        connect(ssl, &QSslSocket::encrypted, this, [this, socket] { onEncrypted(socket); });
+        if (m_implicitTls)
+            startTls(socket); // the greeting follows the handshake
+        else
+            handleLine(socket, Greeting);
     }
+}
+
+void ScriptedPop3Server::startTls(QTcpSocket *socket)
+{
+    auto *ssl = static_cast<QSslSocket *>(socket);
+    // Whatever the client sent in plain text after STLS must not count as
+    // sent under TLS.
+    m_sessions[socket].queued.clear();
+    ssl->readAll();
+    ssl->setLocalCertificate(m_identity.certificate());
+    ssl->setPrivateKey(m_identity.key());
+    ssl->setPeerVerifyMode(QSslSocket::VerifyNone);
+    ssl->startServerEncryption();
+}
+
+void ScriptedPop3Server::onEncrypted(QTcpSocket *socket)
+{
+    if (!m_sessions.count(socket))
+        return;
+    ++m_tlsHandshakes;
+    m_sessions[socket].encrypted = true;
+    if (m_implicitTls)
+        handleLine(socket, Greeting);
 }
 
 void ScriptedPop3Server::onReadyRead(QTcpSocket *socket)
 {
-    while (m_sessions.count(socket) && socket->canReadLine()) {
+    if (!m_sessions.count(socket))
+        return;
+    Session &session = m_sessions[socket];
+    while (socket->canReadLine()) {
         QByteArray bytes = socket->readLine();
         while (bytes.endsWith('\n') || bytes.endsWith('\r'))
             bytes.chop(1);
-        const QString line = QString::fromUtf8(bytes);
+        session.queued.append(QString::fromUtf8(bytes));
+    }
+    m_maxCommandsAhead = std::max(m_maxCommandsAhead, int(session.queued.size()) + (session.held ? 1 : 0));
+    drain(socket);
+}
+
+void ScriptedPop3Server::drain(QTcpSocket *socket)
+{
+    while (m_sessions.count(socket) && !m_sessions[socket].held && !m_sessions[socket].queued.isEmpty()) {
+        const QString line = m_sessions[socket].queued.takeFirst();
         m_dialogue.append(QStringLiteral("C: ") + line);
         handleLine(socket, line);
     }
@@ -176,6 +294,8 @@ void ScriptedPop3Server::perform(QTcpSocket *socket, const QString &line, const 
         send(socket, normal.status + "\r\n" + normal.block);
         if (normal.closeAfter)
             hangUp(socket);
+        else if (normal.startTls)
+            startTls(socket);
         return;
     }
     switch (action) {
@@ -186,6 +306,7 @@ void ScriptedPop3Server::perform(QTcpSocket *socket, const QString &line, const 
         send(socket, rule->bytes);
         break;
     case Action::Stall:
+        m_sessions[socket].held = true;
         break;
     case Action::Close:
         hangUp(socket);
@@ -203,10 +324,14 @@ void ScriptedPop3Server::perform(QTcpSocket *socket, const QString &line, const 
         break;
     }
     case Action::Delay: {
+        m_sessions[socket].held = true;
         QPointer<QTcpSocket> guarded(socket);
         QTimer::singleShot(rule->delayMs, this, [this, guarded, line] {
-            if (guarded && m_sessions.count(guarded.data()))
-                perform(guarded.data(), line, nullptr);
+            if (!guarded || !m_sessions.count(guarded.data()))
+                return;
+            m_sessions[guarded.data()].held = false;
+            perform(guarded.data(), line, nullptr);
+            drain(guarded.data());
         });
         break;
     }
@@ -221,6 +346,15 @@ ScriptedPop3Server::Answer ScriptedPop3Server::answer(QTcpSocket *socket, const 
     QStringList args = line.split(QLatin1Char(' '), Qt::SkipEmptyParts);
     const QString verb = args.isEmpty() ? QString() : args.takeFirst().toUpper();
 
+    if (verb == QLatin1String("CAPA") && m_capaKnown)
+        return capaAnswer(session);
+    if (verb == QLatin1String("STLS") && m_stls) {
+        if (session.encrypted || session.loggedIn)
+            return {"-ERR command not permitted now"};
+        Answer begin("+OK Begin TLS negotiation");
+        begin.startTls = true;
+        return begin;
+    }
     if (verb == QLatin1String("QUIT")) {
         if (session.loggedIn)
             commit(session);
@@ -243,6 +377,16 @@ ScriptedPop3Server::Answer ScriptedPop3Server::answer(QTcpSocket *socket, const 
         return {"+OK logged in"};
     }
     return {"-ERR log in first"};
+}
+
+ScriptedPop3Server::Answer ScriptedPop3Server::capaAnswer(const Session &session) const
+{
+    QByteArray block;
+    for (const QString &capability : m_capabilities)
+        block += capability.toLatin1() + "\r\n";
+    if (m_stls && !session.encrypted && !session.loggedIn)
+        block += "STLS\r\n";
+    return {"+OK Capability list follows", block + ".\r\n"};
 }
 
 ScriptedPop3Server::Answer ScriptedPop3Server::transactionAnswer(Session &session, const QString &verb,

@@ -12,7 +12,14 @@
 //    sends QUIT; a connection dropped before QUIT commits nothing;
 //  - data blocks are dot-stuffed on the wire and end with "." alone; each
 //    message is sent with CR LF line ends, and a message whose text does not
-//    end with a line break gets one.
+//    end with a line break gets one;
+//  - CAPA (RFC 2449) lists capabilities() (TOP, UIDL, USER unless set
+//    otherwise), plus STLS while a plain session may upgrade; with
+//    setCapaKnown(false) CAPA is an unknown command, as on old servers;
+//  - commands are answered strictly in the order they arrive, also when a
+//    client pipelines them and a scripted delay holds one back;
+//  - TLS with a TestCertificate: setImplicitTls for POP3S, setStls for
+//    STLS (RFC 2595; lines sent in plain text after STLS are discarded).
 //
 // Scripting, by the client's command: a rule names a command ("PASS",
 // "LIST 2", "TOP 3 1", or ScriptedPop3Server::Greeting for the greeting)
@@ -44,11 +51,31 @@
 #include <QHostAddress>
 #include <QList>
 #include <QObject>
+#include <QSslCertificate>
+#include <QSslKey>
 #include <QStringList>
-#include <QTcpServer>
 #include <map>
 
+class QTcpServer;
 class QTcpSocket;
+
+// A certificate and its private key, made by the openssl tool for one test
+// run: self-signed, or signed by another TestCertificate acting as a CA.
+struct TestCertificate
+{
+    QByteArray certificatePem;
+    QByteArray keyPem;
+
+    bool isNull() const { return certificatePem.isEmpty(); }
+    QSslCertificate certificate() const { return QSslCertificate(certificatePem); }
+    QSslKey key() const { return QSslKey(keyPem, QSsl::Ec); }
+
+    // commonName becomes the subject's CN; altNames are subjectAltName
+    // entries such as "DNS:localhost" or "IP:127.0.0.1". A null result with
+    // *error set when openssl is missing or fails.
+    static TestCertificate generate(const QString &commonName, const QStringList &altNames = {},
+                                    const TestCertificate *issuer = nullptr, QString *error = nullptr);
+};
 
 class ScriptedPop3Server : public QObject
 {
@@ -74,6 +101,17 @@ public:
     QList<QByteArray> messages() const;
     // The size STAT and LIST report for a message (its text with CR LF line ends).
     static qint64 wireSize(const QByteArray &message);
+
+    // --- Capabilities and TLS --------------------------------------------
+    void setCapabilities(const QStringList &capabilities) { m_capabilities = capabilities; }
+    QStringList capabilities() const { return m_capabilities; }
+    void setCapaKnown(bool known) { m_capaKnown = known; }
+    void setTlsIdentity(const TestCertificate &identity) { m_identity = identity; }
+    // Every connection starts with the TLS handshake; the greeting follows it.
+    void setImplicitTls(bool on) { m_implicitTls = on; }
+    // A plain session may upgrade with STLS.
+    void setStls(bool on) { m_stls = on; }
+    int tlsHandshakes() const { return m_tlsHandshakes; }
 
     // --- Listening -------------------------------------------------------
     // Listens on 127.0.0.1 at an ephemeral port (or the given one).
@@ -112,6 +150,9 @@ public:
     // Sessions that ended with QUIT after login (their deletions committed).
     int committedSessions() const { return m_committedSessions; }
     int openSessions() const { return static_cast<int>(m_sessions.size()); }
+    // The most commands a client had sent that were not answered yet: 1 for
+    // a client that waits for each reply, more for one that pipelines.
+    int maxCommandsAhead() const { return m_maxCommandsAhead; }
 
 private:
     struct Stored
@@ -133,8 +174,11 @@ private:
     {
         bool userGiven = false;
         bool loggedIn = false;
+        bool encrypted = false;
         QList<Stored> snapshot;
         QList<bool> deleted;
+        QStringList queued; // received, not yet answered
+        bool held = false;  // a delayed or stalled answer blocks the later ones
     };
     // The normal answer: a status line and, for a multi-line answer, its
     // dot-stuffed data block ending in ".\r\n".
@@ -147,6 +191,7 @@ private:
         QByteArray status;
         QByteArray block;
         bool closeAfter;
+        bool startTls = false;
     };
 
     void addRule(const QString &command, Action action, const QByteArray &bytes, int occurrence,
@@ -154,7 +199,12 @@ private:
     const Rule *firingRule(const QString &line);
     void onNewConnection();
     void onReadyRead(QTcpSocket *socket);
+    void onEncrypted(QTcpSocket *socket);
+    // Answers the queued commands in order until one is held back.
+    void drain(QTcpSocket *socket);
     void handleLine(QTcpSocket *socket, const QString &line);
+    Answer capaAnswer(const Session &session) const;
+    void startTls(QTcpSocket *socket);
     void perform(QTcpSocket *socket, const QString &line, const Rule *rule);
     Answer answer(QTcpSocket *socket, const QString &line);
     Answer transactionAnswer(Session &session, const QString &verb, const QStringList &args);
@@ -166,8 +216,15 @@ private:
     static QByteArray normalized(const QByteArray &message);
     static QByteArray dotStuffed(const QByteArray &text);
 
-    QTcpServer m_server;
+    QTcpServer *m_server;
     quint16 m_port = 0;
+    QStringList m_capabilities = {QStringLiteral("TOP"), QStringLiteral("UIDL"), QStringLiteral("USER")};
+    bool m_capaKnown = true;
+    TestCertificate m_identity;
+    bool m_implicitTls = false;
+    bool m_stls = false;
+    int m_tlsHandshakes = 0;
+    int m_maxCommandsAhead = 0;
     QString m_user = QStringLiteral("user");
     QString m_password = QStringLiteral("secret");
     QByteArray m_greeting = "+OK POP3 server ready";
