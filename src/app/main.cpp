@@ -1,6 +1,7 @@
 // Start-up of Mailsieve: the command-line check without a window, or the
 // desktop program with its single-instance guard and its windows.
 
+#include "app/automaticcheckdesktop.h"
 #include "app/consolecheck.h"
 #include "app/frmmain.h"
 #include "app/programcore.h"
@@ -64,14 +65,12 @@ int runWindow(int argc, char *argv[])
     TfrmOptionsMain frmOptionsMain(core.rules, folder, core.settings, prompts, &frmMain);
     TfrmGeneral::Links generalLinks{core.settings, core.store, prompts, folder};
     generalLinks.headerRules = &core.rules.HeaderRules;
+    generalLinks.dialUp = &core.ras;
     // Its destruction at the end of the run writes the General settings once more.
     TfrmGeneral frmGeneral(generalLinks, &frmMain);
     frmGeneral.saveRules = [&frmOptionsMain] { return frmOptionsMain.Savesettings(); };
-    QObject::connect(frmMain.btSpamSetup(), &QAction::triggered, &frmOptionsMain, &QDialog::exec);
-    QObject::connect(frmMain.btGeneral(), &QAction::triggered, &frmGeneral, [&] {
-        frmGeneral.exec();
-        frmMain.cycle().currentMailbox = core.settings.defaultMailbox;
-    });
+    // Deletion and its log, automatic mode, the tray and the alarm.
+    AutomaticCheckDesktop automation(core, frmMain, frmGeneral, frmOptionsMain, prompts);
     QObject::connect(&instance, &SingleInstance::activationRequested, &frmMain, [&frmMain] {
         frmMain.show();
         frmMain.setWindowState(frmMain.windowState() & ~Qt::WindowMinimized);
@@ -80,6 +79,7 @@ int runWindow(int argc, char *argv[])
     });
 
     frmMain.FormCreate(startup);
+    automation.FormCreate(startup);
     if (!problems.isEmpty())
         prompts.warning(problems.join(QLatin1Char('\n')));
 

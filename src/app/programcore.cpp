@@ -11,6 +11,7 @@ ProgramCore::ProgramCore(const QString &folder)
       markingSource(list, client, settings.mailboxes),
       marking(rules, markingSource)
 {
+    client.setRAS(&ras);
 }
 
 QStringList ProgramCore::load()

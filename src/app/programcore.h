@@ -7,6 +7,9 @@
 #include "app/checkcycle.h"
 #include "app/listmarkingsource.h"
 #include "app/messagelist.h"
+#include "mail/dialup.h"
+#include "mail/dialupnetworkmanager.h"
+#include "mail/dialupprocess.h"
 #include "mail/pop3client.h"
 #include "rules/marking.h"
 #include "rules/rulelist.h"
@@ -39,6 +42,11 @@ public:
     SettingsStore store;
     GeneralSettings settings;
     RuleSet rules;
+    // The dial-up line the client brings up before it connects; declared
+    // before the client so it outlives the client's last Close.
+    ProcessRunner dialUpRunner;
+    NetworkManagerDialUp dialUpBackend{dialUpRunner};
+    TagRas ras{dialUpBackend};
     TmsRemotePOP client;
     MessageListModel list;
     ListMarkingSource markingSource;

@@ -1,0 +1,169 @@
+#include "app/automaticcheck.h"
+
+#include "app/alarm.h"
+#include "app/checkcycle.h"
+#include "app/clock.h"
+#include "app/deletion.h"
+#include "app/deletionlog.h"
+#include "settings/generalsettings.h"
+
+#include <QScopedValueRollback>
+
+AutomaticCheck::AutomaticCheck(CheckCycle &cycle, DeletionPass &deletion, MessageListModel &list,
+                               GeneralSettings &settings, SettingsStore &store, TickSource &clock,
+                               Alarm &alarm, DeletionLog &log, AutomaticView &view)
+    : m_cycle(cycle), m_deletion(deletion), m_list(list), m_settings(settings), m_store(store),
+      m_clock(clock), m_alarm(alarm), m_log(log), m_view(view)
+{
+    CheckHooks &hooks = m_cycle.hooks();
+    hooks.isTimerEnabled = [this] { return m_clock.isActive(); };
+    hooks.setTimerEnabled = [this](bool enabled) { m_clock.setActive(enabled); };
+    hooks.stopAlarm = [this] { stopAlarm(); };
+    m_clock.onTick = [this] { Timer1Timer(); };
+}
+
+AutomaticCheck::~AutomaticCheck()
+{
+    m_clock.onTick = nullptr;
+    CheckHooks &hooks = m_cycle.hooks();
+    hooks.isTimerEnabled = nullptr;
+    hooks.setTimerEnabled = nullptr;
+    hooks.stopAlarm = nullptr;
+}
+
+QString AutomaticCheck::countdownCaption(int minutes)
+{
+    return Title + QStringLiteral(" - next e-mail check in ") + QString::number(minutes)
+           + QStringLiteral(" minute%1").arg(minutes == 1 ? QString() : QStringLiteral("s"));
+}
+
+void AutomaticCheck::stopAlarm()
+{
+    m_alarm.playAlarmSound(false);
+}
+
+void AutomaticCheck::start(bool automatic, int minutes)
+{
+    minutesLeft = minutes;
+    UpdateAutomaticCaptions(automatic, minutesLeft);
+}
+
+void AutomaticCheck::UpdateAutomaticCaptions(bool automatic, int minutes)
+{
+    m_clock.setActive(automatic);
+    m_view.showCaption(automatic ? countdownCaption(minutes) : Title);
+    m_view.setAutomaticChecked(automatic);
+    UpdateTrayIcons(automatic);
+}
+
+void AutomaticCheck::UpdateTrayIcons(bool automatic)
+{
+    m_view.setTrayAnimated(automatic);
+}
+
+void AutomaticCheck::Timer1Timer()
+{
+    // A check pumps events while it waits; a tick arriving then must not
+    // start a second one.
+    if (m_inTick)
+        return;
+    const QScopedValueRollback<bool> inTick(m_inTick, true);
+
+    --minutesLeft;
+    UpdateAutomaticCaptions(m_settings.automatic, m_settings.minutes);
+    if (minutesLeft <= 0) {
+        m_view.showCaption(CheckingCaption);
+        m_clock.setActive(false);
+        // A failure was shown; the timer stays off until a command
+        // re-arms it, and the next tick then checks at once.
+        if (!runAutomaticPass())
+            return;
+        minutesLeft = m_settings.minutes;
+    }
+    m_view.showCaption(countdownCaption(minutesLeft));
+    m_clock.setActive(true);
+}
+
+bool AutomaticCheck::runAutomaticPass()
+{
+    return m_settings.deleteWithoutConfirmation ? cleanMailboxes() : checkForMail();
+}
+
+bool AutomaticCheck::mailboxConfigured(int n) const
+{
+    const CheckHooks &hooks = m_cycle.hooks();
+    if (!hooks.loadMailbox)
+        return false;
+    const MailboxLogin login = hooks.loadMailbox(n);
+    return !login.server.isEmpty() && !login.user.isEmpty();
+}
+
+bool AutomaticCheck::cleanMailboxes()
+{
+    QList<int> mailboxes;
+    if (m_settings.killAll) {
+        for (int n = 1; n <= kMailboxCount; ++n) {
+            if (mailboxConfigured(n))
+                mailboxes << n;
+        }
+    } else {
+        mailboxes << m_cycle.currentMailbox;
+    }
+    for (int n : mailboxes) {
+        if (!m_cycle.checkMailbox(n) || !m_deletion.btDeleteClick())
+            return false;
+    }
+    m_cycle.loadMailbox(m_settings.defaultMailbox);
+    return true;
+}
+
+bool AutomaticCheck::checkForMail()
+{
+    if (!m_cycle.checkMailbox(m_cycle.currentMailbox))
+        return false;
+    if (m_list.count() > 0) {
+        m_view.showMainWindow();
+        if (m_settings.alarm)
+            m_alarm.playAlarmSound(true);
+    }
+    return true;
+}
+
+void AutomaticCheck::EnableAutomatic1Click(bool enable)
+{
+    if (!saveAutomatic(m_store, enable))
+        m_view.showError(m_store.errorString());
+    // Switching off forgets the count; switching on keeps it.
+    if (!enable)
+        minutesLeft = m_settings.minutes;
+    m_settings.automatic = enable;
+    UpdateAutomaticCaptions(enable, m_settings.minutes);
+    m_log.automaticMode(enable);
+}
+
+void AutomaticCheck::btGeneralClick(const std::function<void()> &showModal)
+{
+    stopAlarm();
+    m_clock.setActive(false);
+    showModal();
+    UpdateAutomaticCaptions(m_settings.automatic, m_settings.minutes);
+    m_cycle.currentMailbox = m_settings.defaultMailbox;
+    minutesLeft = m_settings.minutes;
+}
+
+void AutomaticCheck::btSpamSetupClick(const std::function<void()> &showModal)
+{
+    stopAlarm();
+    const bool wasActive = m_clock.isActive();
+    m_clock.setActive(false);
+    showModal();
+    m_clock.setActive(wasActive);
+}
+
+void AutomaticCheck::Show1Click()
+{
+    m_view.showMainWindow();
+    m_cycle.btListClick();
+    if (m_settings.automatic)
+        m_clock.setActive(true);
+}

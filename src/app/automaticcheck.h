@@ -1,0 +1,91 @@
+#pragma once
+// Automatic mode: a one-minute tick counts down the minutes to the next
+// check in the window caption, the title and the tray hint; when the count
+// runs out the default mailbox is checked and the alarm raised when mail is
+// waiting, or, with automatic deletion, the configured mailboxes are
+// checked and cleaned without a question. Also the commands that switch the
+// mode and the settings commands that hold the timer while they run.
+
+#include <QString>
+
+#include <functional>
+
+class Alarm;
+class CheckCycle;
+class DeletionLog;
+class DeletionPass;
+class GeneralSettings;
+class MessageListModel;
+class SettingsStore;
+class TickSource;
+
+// Where automatic mode shows itself; the tray owner implements it.
+class AutomaticView
+{
+public:
+    virtual ~AutomaticView() = default;
+    // The window caption, the large title and the tray hint.
+    virtual void showCaption(const QString &text) = 0;
+    // The tray menu's radio pair "Enable automatic check" / "Disable ...".
+    virtual void setAutomaticChecked(bool automatic) = 0;
+    // UpdateTrayIcons: the tray icon animates in automatic mode.
+    virtual void setTrayAnimated(bool animated) = 0;
+    // Brings the main window up from the tray.
+    virtual void showMainWindow() = 0;
+    virtual void showError(const QString &text) = 0;
+};
+
+class AutomaticCheck
+{
+public:
+    static inline const QString Title = QStringLiteral("Mailsieve");
+    static inline const QString CheckingCaption =
+        QStringLiteral("Mailsieve - Now automatically checking e-mail");
+
+    // Takes over the cycle's timer and alarm hooks: Timer1 is the clock.
+    AutomaticCheck(CheckCycle &cycle, DeletionPass &deletion, MessageListModel &list,
+                   GeneralSettings &settings, SettingsStore &store, TickSource &clock,
+                   Alarm &alarm, DeletionLog &log, AutomaticView &view);
+    ~AutomaticCheck();
+    AutomaticCheck(const AutomaticCheck &) = delete;
+    AutomaticCheck &operator=(const AutomaticCheck &) = delete;
+
+    // "Mailsieve - next e-mail check in 5 minutes" (" minute" for 1).
+    static QString countdownCaption(int minutes);
+
+    int minutesLeft = 10;
+
+    // Start-up: the stored minutes and mode, the captions and the timer.
+    void start(bool automatic, int minutes);
+
+    void UpdateAutomaticCaptions(bool automatic, int minutes);
+    void UpdateTrayIcons(bool automatic);
+    void Timer1Timer();
+    // The tray's radio pair; enable tells which item was clicked.
+    void EnableAutomatic1Click(bool enable);
+    // The settings windows, shown modally by showModal.
+    void btGeneralClick(const std::function<void()> &showModal);
+    void btSpamSetupClick(const std::function<void()> &showModal);
+    // The tray's "Check e-mail for spam".
+    void Show1Click();
+
+private:
+    // The check (and cleaning) of one interval; false when it stopped on
+    // an error that was shown.
+    bool runAutomaticPass();
+    bool cleanMailboxes();
+    bool checkForMail();
+    bool mailboxConfigured(int n) const;
+    void stopAlarm();
+
+    CheckCycle &m_cycle;
+    DeletionPass &m_deletion;
+    MessageListModel &m_list;
+    GeneralSettings &m_settings;
+    SettingsStore &m_store;
+    TickSource &m_clock;
+    Alarm &m_alarm;
+    DeletionLog &m_log;
+    AutomaticView &m_view;
+    bool m_inTick = false;
+};

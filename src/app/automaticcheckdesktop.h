@@ -1,0 +1,55 @@
+#pragma once
+// The desktop side of deletion, the log, automatic mode, the tray and the
+// alarm: made once beside the main window and the settings windows, it
+// links their buttons, menus and hooks to the plain classes that do the
+// work.
+
+#include "app/alarm.h"
+#include "app/automaticcheck.h"
+#include "app/clock.h"
+#include "app/deletion.h"
+#include "app/deletionlog.h"
+#include "app/tray.h"
+
+#include <QObject>
+
+class ProgramCore;
+class Prompts;
+class QDialog;
+class TfrmGeneral;
+struct StartupSettings;
+
+class AutomaticCheckDesktop : public QObject
+{
+    Q_OBJECT
+public:
+    AutomaticCheckDesktop(ProgramCore &core, TfrmMain &main, TfrmGeneral &general,
+                          QDialog &spamSettings, Prompts &prompts);
+    ~AutomaticCheckDesktop() override;
+
+    // The main window's start-up part that belongs here: the countdown,
+    // the captions and the timer of the stored mode. Runs after
+    // TfrmMain::FormCreate; a program meant for a tray that the desktop
+    // lacks shows its window.
+    void FormCreate(const StartupSettings &startup);
+
+    DeletionLog log;
+    MediaAlarmPlayer player;
+    Alarm alarm;
+    MinuteClock clock;
+    TrayIcon tray;
+    DeletionPass deletion;
+    AutomaticCheck automatic;
+
+protected:
+    // A click or a released key in the message list stops the alarm.
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void linkMainWindow(TfrmGeneral &general, QDialog &spamSettings);
+    void linkGeneralSettings(TfrmGeneral &general);
+    void linkTray(TfrmGeneral &general);
+
+    ProgramCore &m_core;
+    TfrmMain &m_main;
+};

@@ -1,0 +1,189 @@
+#include "app/deletion.h"
+
+#include "app/deletionlog.h"
+#include "mail/mailerrors.h"
+#include "mail/pop3client.h"
+#include "settings/prompts.h"
+
+DeletionPass::DeletionPass(CheckCycle &cycle, TmsRemotePOP &client, MessageListModel &list,
+                           GeneralSettings &settings, CheckView &view, DeletionLog &log,
+                           Prompts *prompts, DeletionHooks hooks)
+    : m_cycle(cycle), m_client(client), m_list(list), m_settings(settings), m_view(view),
+      m_log(log), m_prompts(prompts), m_hooks(std::move(hooks))
+{
+    m_client.OnDeleting = [this](int num) { msRemotePOP1Deleting(num); };
+}
+
+DeletionPass::~DeletionPass()
+{
+    m_client.OnDeleting = nullptr;
+}
+
+bool DeletionPass::unattended() const
+{
+    return m_settings.automatic || !m_prompts;
+}
+
+void DeletionPass::setTimerEnabled(bool enabled)
+{
+    if (m_cycle.hooks().setTimerEnabled)
+        m_cycle.hooks().setTimerEnabled(enabled);
+}
+
+bool DeletionPass::btDeleteClick()
+{
+    if (m_cycle.hooks().stopAlarm)
+        m_cycle.hooks().stopAlarm();
+    setTimerEnabled(false);
+    if (!DeleteMessages())
+        return false;
+    if (m_hooks.updateAutomaticCaptions)
+        m_hooks.updateAutomaticCaptions();
+    return true;
+}
+
+bool DeletionPass::DeleteMessages()
+{
+    if (m_deleting)
+        return true;
+    m_deleting = true;
+    const int total = m_list.count();
+    const int marked = m_list.markedCount();
+    const bool ask = !unattended() && m_settings.askBeforeDelete;
+    if (marked == 0) {
+        if (ask)
+            m_prompts->information(NothingMarkedText);
+        m_deleting = false;
+        return true;
+    }
+    if (ask && !m_prompts->askYesNo(ConfirmText)) {
+        m_deleting = false;
+        return true;
+    }
+
+    flagMarkedRows();
+    m_view.disableAllButtons();
+    m_cycle.setBusyLook(true);
+    if (!processMarks()) {
+        // The rows keep their marks for another try; the window stays busy
+        // until the user presses Cancel.
+        m_deleting = false;
+        return false;
+    }
+    const int deleted = recordDeletions();
+    m_settings.addToSpamCount(deleted);
+    if (m_hooks.saveGeneralSettings)
+        m_hooks.saveGeneralSettings();
+
+    m_list.clear();
+    // Mail left to read goes to the mail program instead of a new listing;
+    // after a refused deletion the user sees the mailbox again.
+    const bool launch = !unattended() && m_settings.launchAfterDelete && total > marked && deleted == marked;
+    if (!launch && !listAgain()) {
+        m_deleting = false;
+        return false;
+    }
+    finishPass(deleted);
+    m_deleting = false;
+    if (launch)
+        btLaunchClick();
+    return true;
+}
+
+void DeletionPass::flagMarkedRows()
+{
+    // Every item is set afresh: marks taken off after an earlier failed
+    // pass must not delete anything now.
+    TmsRemoteInfo &info = m_client.Info();
+    for (int i = 0; i < info.Count(); ++i) {
+        TmsRemoteInfoItem &item = info.Items(i);
+        item.DeleteMark = i < m_list.count() && isMarkedForDeletion(m_list.mark(i));
+        item.RetrieveMark = false;
+    }
+}
+
+bool DeletionPass::processMarks()
+{
+    const int reportedBefore = m_log.errorReports();
+    try {
+        m_client.ProcessMarks();
+    } catch (const EMailsieveError &e) {
+        // Socket failures were logged through OnError already; a refused
+        // command or a changed mailbox is logged here.
+        if (m_log.errorReports() == reportedBefore)
+            m_log.error(e.message(), m_client.userName(), m_client.server());
+        m_view.showError(e.message());
+        return false;
+    }
+    return true;
+}
+
+int DeletionPass::recordDeletions()
+{
+    // Only a DELE the server accepted in a session it committed with QUIT
+    // deleted anything; the records follow the server, not the intent.
+    if (!m_client.committed())
+        return 0;
+    int deleted = 0;
+    m_log.OpenLogFile();
+    const TmsRemoteInfo &info = m_client.Info();
+    for (int i = 0; i < info.Count() && i < m_list.count(); ++i) {
+        if (!info.Items(i).DeleteMark || !info.Items(i).Deleted)
+            continue;
+        m_log.deletedMessage(m_client.server(), m_client.userName(), m_list.entry(i));
+        ++deleted;
+    }
+    m_log.CloseLogFile();
+    return deleted;
+}
+
+bool DeletionPass::listAgain()
+{
+    try {
+        m_client.UpdateInfo();
+    } catch (const EMailsieveError &e) {
+        m_view.showError(e.message());
+        return false;
+    }
+    return true;
+}
+
+void DeletionPass::finishPass(int deleted)
+{
+    m_lastDeleted = deleted;
+    m_view.enableAllButtons();
+    m_cycle.setBusyLook(false);
+    m_view.setStatusText(QStringLiteral("There were ") + QString::number(deleted)
+                         + QStringLiteral(" messages deleted"));
+    m_view.updateListPicture();
+}
+
+void DeletionPass::msRemotePOP1Deleting(int num)
+{
+    m_view.setStatusText(QStringLiteral("Deleting ") + QString::number(num + 1));
+}
+
+void DeletionPass::btLaunchClick()
+{
+    setTimerEnabled(false);
+    if (m_cycle.hooks().stopAlarm)
+        m_cycle.hooks().stopAlarm();
+    launchMailProgram(m_settings.mailProgram);
+    if (m_settings.automatic)
+        setTimerEnabled(true);
+}
+
+void DeletionPass::launchMailProgram(const QString &program)
+{
+    if (program.trimmed().isEmpty()) {
+        m_view.showError(NoMailProgramText);
+        return;
+    }
+    if (!m_hooks.startProgram || !m_hooks.startProgram(program)) {
+        m_view.showError(LaunchFailedText);
+        return;
+    }
+    m_view.disableAllButtons();
+    m_list.clear();
+    m_view.enableAllButtons();
+}

@@ -1,0 +1,86 @@
+#pragma once
+// The delete pass: the rows marked for deletion (check marks and known
+// spammers) are deleted on the server of the mailbox listed last, each
+// deletion the server confirmed is recorded in the log and added to the
+// spam counter, and then the mailbox is listed again or the user's mail
+// program is started to fetch what is left. Also "Launch e-mail program".
+//
+// A plain class like CheckCycle: the busy look, the status texts and the
+// fresh listing go through the same cycle and view.
+
+#include "app/checkcycle.h"
+
+#include <functional>
+
+class DeletionLog;
+class Prompts;
+
+struct DeletionHooks
+{
+    // Writes the "General" section (the spam counter); false when that
+    // failed and was reported.
+    std::function<bool()> saveGeneralSettings;
+    // Starts the mail program; false when it could not be started.
+    std::function<bool(const QString &program)> startProgram;
+    // UpdateAutomaticCaptions with the live mode and minutes (re-arms the
+    // timer in automatic mode).
+    std::function<void()> updateAutomaticCaptions;
+};
+
+class DeletionPass
+{
+public:
+    // prompts asks the confirmation; without one (the command line) the
+    // pass runs unattended, as in automatic mode.
+    DeletionPass(CheckCycle &cycle, TmsRemotePOP &client, MessageListModel &list,
+                 GeneralSettings &settings, CheckView &view, DeletionLog &log,
+                 Prompts *prompts, DeletionHooks hooks = {});
+    ~DeletionPass();
+    DeletionPass(const DeletionPass &) = delete;
+    DeletionPass &operator=(const DeletionPass &) = delete;
+
+    static inline const QString NothingMarkedText = QStringLiteral("There were no messages marked to delete!");
+    static inline const QString ConfirmText = QStringLiteral("Really delete messages from server?");
+    static inline const QString NoMailProgramText =
+        QStringLiteral("Mail program not specified in the general settings. ");
+    static inline const QString LaunchFailedText = QStringLiteral("Unable to launch mail program. ");
+
+    // A pass runs; a second one started meanwhile returns at once.
+    bool deleting() const { return m_deleting; }
+    // Messages the last completed pass deleted.
+    int lastDeleted() const { return m_lastDeleted; }
+
+    // "Delete marked messages": false when the pass failed (the error box
+    // was shown and the timer stays off).
+    bool btDeleteClick();
+    bool DeleteMessages();
+    // OnDeleting: the status text before each DELE.
+    void msRemotePOP1Deleting(int num);
+    // "Launch e-mail program".
+    void btLaunchClick();
+    // Starts the given mail program; on success the list is emptied, since
+    // the mail program fetches the messages.
+    void launchMailProgram(const QString &program);
+
+private:
+    bool unattended() const;
+    void flagMarkedRows();
+    // ProcessMarks; false after reporting its failure.
+    bool processMarks();
+    int recordDeletions();
+    // The fresh listing after the pass; false after reporting its failure.
+    bool listAgain();
+    void finishPass(int deleted);
+    void setTimerEnabled(bool enabled);
+
+    CheckCycle &m_cycle;
+    TmsRemotePOP &m_client;
+    MessageListModel &m_list;
+    GeneralSettings &m_settings;
+    CheckView &m_view;
+    DeletionLog &m_log;
+    Prompts *m_prompts;
+    DeletionHooks m_hooks;
+    bool m_deleting = false;
+    int m_lastDeleted = 0;
+};

@@ -1,0 +1,67 @@
+#pragma once
+// The log file: every line the program records about checks, errors,
+// cancels, switches of automatic mode and deleted messages, in fixed
+// layouts dated in the user's locale. The file is opened before a group of
+// lines and closed right after, so other programs may read or clear it in
+// between; it is only ever appended to. With a blank file name nothing is
+// written and nothing is reported.
+
+#include "app/checkcycle.h"
+
+#include <QDateTime>
+#include <QFile>
+#include <QString>
+
+#include <functional>
+#include <memory>
+
+class DeletionLog : public CheckJournal
+{
+public:
+    explicit DeletionLog(const GeneralSettings &settings);
+    ~DeletionLog() override;
+
+    // The current time; tests put a fixed one here.
+    std::function<QDateTime()> now = [] { return QDateTime::currentDateTime(); };
+    // A file that cannot be opened or written: the message names the file
+    // and the system's reason. Logging never stops the command it serves.
+    std::function<void(const QString &message)> onError;
+
+    // Opens the file named by the "Logfile" setting for appending, creating
+    // it when missing. Does nothing when already open or the name is blank.
+    void OpenLogFile();
+    void CloseLogFile();
+    bool logOpen() const { return m_file != nullptr; }
+
+    // CheckJournal: one line each, written whether or not a group is open.
+    void mailCheck(int messageCount, const QString &userName, const QString &server) override;
+    void error(const QString &text, const QString &userName, const QString &server) override;
+    void canceled(const QString &userName, const QString &server) override;
+    void automaticMode(bool enabled);
+    // The five-line record of one deleted message; only while the log is open.
+    void deletedMessage(const QString &server, const QString &userName, const MessageEntry &row);
+
+    // How many error reports reached the log so far, written or not (a
+    // blank log name writes none): lets a command tell whether a failure
+    // was already reported through the client's OnError.
+    int errorReports() const { return m_errorReports; }
+
+    // "ddd ddddd t": short day name, short date and short time of the
+    // user's locale.
+    static QString dateTimeText(const QDateTime &when);
+    // Control characters (line breaks among them) become spaces, so text
+    // taken from a message cannot start a line of its own.
+    static QString oneLine(QString text);
+
+private:
+    // Writes the lines into the open file, or opens it for them and closes
+    // it again.
+    void writeEntry(const QStringList &lines);
+    void writeLines(const QStringList &lines);
+    void fail(const QString &reason);
+    QString stamp() const;
+
+    const GeneralSettings &m_settings;
+    std::unique_ptr<QFile> m_file;
+    int m_errorReports = 0;
+};
