@@ -1,8 +1,6 @@
 #include "mail/mimecodecs.h"
 
-namespace {
-
-int hexValue(char c)
+int hexDigitValue(char c)
 {
     if (c >= '0' && c <= '9')
         return c - '0';
@@ -12,6 +10,8 @@ int hexValue(char c)
         return c - 'a' + 10;
     return -1;
 }
+
+namespace {
 
 bool isBlank(char c)
 {
@@ -51,8 +51,8 @@ QByteArray decodeQuotedPrintable(QByteArrayView text, QuotedPrintableFlavour fla
             out += c;
             continue;
         }
-        const int high = i + 1 < text.size() ? hexValue(text[i + 1]) : -1;
-        const int low = i + 2 < text.size() ? hexValue(text[i + 2]) : -1;
+        const int high = i + 1 < text.size() ? hexDigitValue(text[i + 1]) : -1;
+        const int low = i + 2 < text.size() ? hexDigitValue(text[i + 2]) : -1;
         if (high >= 0 && low >= 0) {
             out += char(high * 16 + low);
             i += 2;

@@ -5,6 +5,9 @@
 #include <QByteArrayView>
 #include <optional>
 
+// The value of one hexadecimal digit in either letter case, or -1.
+int hexDigitValue(char c);
+
 enum class QuotedPrintableFlavour {
     Body,        // "=" at a line end is a soft line break
     EncodedWord, // the Q encoding of RFC 2047: "_" stands for a space

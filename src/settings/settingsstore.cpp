@@ -1,5 +1,6 @@
 #include "settings/settingsstore.h"
 
+#include "mail/mimecodecs.h"
 #include "settings/scramble.h"
 
 #include <QDir>
@@ -18,17 +19,6 @@ bool needsEscape(char c)
     const auto byte = quint8(c);
     return byte < 0x20 || byte == 0x7F || c == '%' || c == '=' || c == '[' || c == ']'
         || c == '#';
-}
-
-int hexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
 }
 
 } // namespace
@@ -63,8 +53,8 @@ bool unescapeSettingText(QByteArrayView escaped, QString *text)
         }
         if (i + 2 >= escaped.size())
             return false;
-        const int high = hexDigit(escaped[i + 1]);
-        const int low = hexDigit(escaped[i + 2]);
+        const int high = hexDigitValue(escaped[i + 1]);
+        const int low = hexDigitValue(escaped[i + 2]);
         if (high < 0 || low < 0)
             return false;
         bytes += char(high * 16 + low);
