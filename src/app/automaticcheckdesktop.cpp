@@ -12,15 +12,16 @@
 #include <QTreeView>
 
 AutomaticCheckDesktop::AutomaticCheckDesktop(ProgramCore &core, TfrmMain &main, TfrmGeneral &general,
-                                             QDialog &spamSettings, Prompts &prompts)
-    : log(core.settings),
-      alarm(player, core.settings, [] { QApplication::beep(); }),
+                                             QDialog &spamSettings, Prompts &prompts, AutomaticDevices devices)
+    : devices(std::move(devices)),
+      log(core.settings),
+      alarm(*this->devices.player, core.settings, [] { QApplication::beep(); }),
       tray(main, readStartupSettings(core.store).startInTray),
       deletion(main.cycle(), core.client, core.list, core.settings, main, log, &prompts,
                DeletionHooks{[&general] { return general.SaveSettings(); }, startMailProgram,
                              [this] { automatic.UpdateAutomaticCaptions(m_core.settings.automatic,
                                                                         m_core.settings.minutes); }}),
-      automatic(main.cycle(), deletion, core.list, core.settings, core.store, clock, alarm, log, tray),
+      automatic(main.cycle(), deletion, core.list, core.settings, core.store, *this->devices.clock, alarm, log, tray),
       m_core(core),
       m_main(main)
 {
@@ -54,8 +55,8 @@ void AutomaticCheckDesktop::linkMainWindow(TfrmGeneral &general, QDialog &spamSe
 
 void AutomaticCheckDesktop::linkGeneralSettings(TfrmGeneral &general)
 {
-    general.playAlarmSound = [this](const QString &file, bool repeat) { player.play(file, repeat); };
-    general.stopAlarmSound = [this] { player.stop(); };
+    general.playAlarmSound = [this](const QString &file, bool repeat) { devices.player->play(file, repeat); };
+    general.stopAlarmSound = [this] { devices.player->stop(); };
     general.openFile = openWithDesktop;
     general.launchMailProgram = [this](const QString &program) { deletion.launchMailProgram(program); };
     general.showHelp = [this](int) { m_main.btHelp()->trigger(); };

@@ -19,12 +19,19 @@ class QDialog;
 class TfrmGeneral;
 struct StartupSettings;
 
+// The sound and the minute tick; tests hand in their own.
+struct AutomaticDevices
+{
+    std::unique_ptr<AlarmPlayer> player = std::make_unique<MediaAlarmPlayer>();
+    std::unique_ptr<TickSource> clock = std::make_unique<MinuteClock>();
+};
+
 class AutomaticCheckDesktop : public QObject
 {
     Q_OBJECT
 public:
     AutomaticCheckDesktop(ProgramCore &core, TfrmMain &main, TfrmGeneral &general,
-                          QDialog &spamSettings, Prompts &prompts);
+                          QDialog &spamSettings, Prompts &prompts, AutomaticDevices devices = {});
     ~AutomaticCheckDesktop() override;
 
     // The main window's start-up part that belongs here: the countdown,
@@ -33,10 +40,9 @@ public:
     // lacks shows its window.
     void FormCreate(const StartupSettings &startup);
 
+    AutomaticDevices devices;
     DeletionLog log;
-    MediaAlarmPlayer player;
     Alarm alarm;
-    MinuteClock clock;
     TrayIcon tray;
     DeletionPass deletion;
     AutomaticCheck automatic;

@@ -1,5 +1,7 @@
 #include "app/consolecheck.h"
 
+#include "app/deletion.h"
+#include "app/deletionlog.h"
 #include "app/programcore.h"
 #include "app/programfolder.h"
 
@@ -14,6 +16,7 @@ struct ConsoleRequest
 {
     int mailbox = 0; // 0: the stored default mailbox
     bool adHoc = false; // --server/--user: a mailbox that is not stored
+    bool deleteMarked = false; // --delete
     MailboxLogin login;
 };
 
@@ -34,7 +37,9 @@ void describeOptions(QCommandLineParser &parser)
         "then the totals line. Exit status 0 after a check, 1 when it failed (the error on\n"
         "standard error), 2 for wrong options. With --server and --user it checks a mailbox\n"
         "that is not stored; the password comes from the environment variable ")
-                                     + kPasswordVariable + QStringLiteral("."));
+                                     + kPasswordVariable + QStringLiteral(".\n"
+        "With --delete the marked messages are then deleted without a question and logged,\n"
+        "followed by the number deleted and the totals of the mailbox listed again."));
     parser.addHelpOption();
     parser.addOption({QStringLiteral("check"), QStringLiteral("Check one mailbox without a window.")});
     parser.addOption({QStringLiteral("mailbox"),
@@ -45,12 +50,15 @@ void describeOptions(QCommandLineParser &parser)
                       QStringLiteral("HOST[:PORT]")});
     parser.addOption({QStringLiteral("user"), QStringLiteral("The user name on --server."),
                       QStringLiteral("NAME")});
+    parser.addOption({QStringLiteral("delete"),
+                      QStringLiteral("Delete the marked messages after the check, without a question.")});
 }
 
 // The request the options make, or the usage error.
 std::optional<ConsoleRequest> readRequest(const QCommandLineParser &parser, QString &problem)
 {
     ConsoleRequest request;
+    request.deleteMarked = parser.isSet(QStringLiteral("delete"));
     if (!parser.isSet(QStringLiteral("check"))) {
         problem = QStringLiteral("nothing to do: use --check or --help");
         return std::nullopt;
@@ -80,6 +88,28 @@ std::optional<ConsoleRequest> readRequest(const QCommandLineParser &parser, QStr
         request.login.password = qEnvironmentVariable(qPrintable(kPasswordVariable));
     }
     return request;
+}
+
+// --delete: the delete pass as automatic mode runs it, then the number
+// deleted and the totals of the mailbox listed again.
+int deleteMarked(ProgramCore &core, CheckCycle &cycle, ConsoleCheckView &view, DeletionLog &log,
+                 QTextStream &out, QTextStream &err)
+{
+    DeletionHooks hooks;
+    hooks.saveGeneralSettings = [&] {
+        if (core.settings.SaveSettings(core.store))
+            return true;
+        err << "mailsieve: the spam counter was not stored: " << core.store.errorString() << "\n";
+        return false;
+    };
+    DeletionPass deletion(cycle, core.client, core.list, core.settings, view, log, nullptr, hooks);
+    if (!deletion.DeleteMessages()) {
+        err << "mailsieve: " << view.errorText() << "\n";
+        return 1;
+    }
+    out << "There were " << deletion.lastDeleted() << " messages deleted\n";
+    out << CheckCycle::totalCountText(core.list.count(), core.list.markedCount()) << "\n";
+    return 0;
 }
 
 } // namespace
@@ -129,7 +159,10 @@ int runConsoleCheck(const QStringList &arguments, QTextStream &out, QTextStream 
         err << "mailsieve: warning: " << warning << "\n";
 
     ConsoleCheckView view;
+    DeletionLog log(core.settings);
+    log.onError = [&err](const QString &message) { err << "mailsieve: warning: " << message << "\n"; };
     CheckHooks hooks = core.checkHooks();
+    hooks.journal = &log;
     QStringList saveErrors;
     hooks.saveRules = [&] { saveErrors = core.saveRules(); };
     if (request->adHoc)
@@ -153,5 +186,5 @@ int runConsoleCheck(const QStringList &arguments, QTextStream &out, QTextStream 
             << "\n";
         return 1;
     }
-    return 0;
+    return request->deleteMarked ? deleteMarked(core, cycle, view, log, out, err) : 0;
 }
