@@ -4,12 +4,16 @@
 #include "app/automaticcheckdesktop.h"
 #include "app/consolecheck.h"
 #include "app/frmmain.h"
+#include "app/help.h"
+#include "app/inspectionmenu.h"
+#include "app/markpictures.h"
 #include "app/programcore.h"
 #include "app/programfolder.h"
 #include "app/singleinstance.h"
 #include "settings/frmgeneral.h"
 #include "settings/frmoptionsmain.h"
 #include "settings/prompts.h"
+#include "settings/ruleeditorwidgets.h"
 
 #include <QAction>
 #include <QApplication>
@@ -57,6 +61,9 @@ int runWindow(int argc, char *argv[])
     problems << core.load();
     const StartupSettings startup = readStartupSettings(core.store);
 
+    // The rule grids and editors show the message list's mark pictures.
+    setRuleMarkPictureSource(markPicture);
+
     // The windows in their start-up order: main window, Spam settings,
     // progress window (inside the main window), General settings.
     DialogPrompts prompts;
@@ -71,6 +78,10 @@ int runWindow(int argc, char *argv[])
     frmGeneral.saveRules = [&frmOptionsMain] { return frmOptionsMain.Savesettings(); };
     // Deletion and its log, automatic mode, the tray and the alarm.
     AutomaticCheckDesktop automation(core, frmMain, frmGeneral, frmOptionsMain, prompts);
+    // Inspection, manual marks, explanations, quick-add, and the help page.
+    DesktopHelpOpener helpOpener;
+    InspectionCommands inspection(frmMain, core, prompts, helpOpener);
+    attachHelp(inspection.help(), frmOptionsMain, frmGeneral);
     QObject::connect(&instance, &SingleInstance::activationRequested, &frmMain, [&frmMain] {
         frmMain.show();
         frmMain.setWindowState(frmMain.windowState() & ~Qt::WindowMinimized);

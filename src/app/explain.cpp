@@ -1,0 +1,13 @@
+#include "app/explain.h"
+
+#include "app/programcore.h"
+#include "rules/explanation.h"
+
+void ExplainCommand::Why1Click()
+{
+    CommandPause pause(m_links);
+    if (const std::optional<int> row = m_links.oneSelectedRow()) {
+        ProgramCore &core = m_links.core;
+        m_links.showViewer(TfrmViewHeader::Mode::Reasons, explainRow(core.marking, core.markingSource, *row));
+    }
+}

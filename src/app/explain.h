@@ -1,0 +1,16 @@
+#pragma once
+// "Why was this e-mail marked?": the rules that decide the first selected
+// message's mark, shown in the viewer. Marks and hit counters stay as they are.
+
+#include "app/inspectionlinks.h"
+
+class ExplainCommand
+{
+public:
+    explicit ExplainCommand(const InspectionLinks &links) : m_links(links) {}
+
+    void Why1Click();
+
+private:
+    const InspectionLinks &m_links;
+};
