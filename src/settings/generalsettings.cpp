@@ -231,10 +231,40 @@ MailboxLogin GetRemotePOPSettings(SettingsStore &store, int n)
 MailboxLogin GetRemotePOPSettings(SettingsStore &store, int n, TmsRemotePOP &client)
 {
     const MailboxLogin login = GetRemotePOPSettings(store, n);
+    applyMailboxLogin(login, client);
+    return login;
+}
+
+void applyMailboxLogin(const MailboxLogin &login, TmsRemotePOP &client)
+{
     client.setServer(login.server);
     client.setUserName(login.user);
     client.setPassword(login.password);
-    return login;
+    client.setTlsMode(tlsModeFor(login.security));
+    client.setTrustedFingerprint(login.fingerprint);
+}
+
+TlsMode tlsModeFor(MailSecurity security)
+{
+    switch (security) {
+    case MailSecurity::SslTls:
+        return TlsMode::Implicit;
+    case MailSecurity::StartTls:
+        return TlsMode::StartTls;
+    case MailSecurity::None:
+        break;
+    }
+    return TlsMode::None;
+}
+
+bool GeneralSettings::trustCertificate(SettingsStore &store, int n, const QString &fingerprint)
+{
+    if (!isMailboxNumber(n))
+        return false;
+    mailboxes[n - 1].fingerprint = fingerprint;
+    store.load();
+    store.setValue(SettingsStore::Server, mailboxValue("Fingerprint", n), fingerprint);
+    return store.save();
 }
 
 int serverToIndex(const MailboxTable &mailboxes, const QString &server, const QString &user)

@@ -12,6 +12,8 @@
 
 #include "settings/settingsstore.h"
 
+#include "mail/tlssecurity.h"
+
 #include <QString>
 
 #include <array>
@@ -96,6 +98,12 @@ public:
     // mailboxes are not) and names it and the field to correct.
     ServerSaveResult saveServerSettings(SettingsStore &store) const;
 
+    // The user trusts the certificate with this fingerprint for mailbox n:
+    // kept here and written to the store at once (only that value), so a
+    // later check and a later save of the window both keep it. False with
+    // store.errorString() when the store could not be written.
+    bool trustCertificate(SettingsStore &store, int n, const QString &fingerprint);
+
     // Adds a deletion run's count to spamCount.
     void addToSpamCount(int deleted);
     // dialUpIndex when it names one of entryCount dial-up entries, else 0.
@@ -118,10 +126,12 @@ struct MailboxLogin
     QString fingerprint;
 };
 MailboxLogin GetRemotePOPSettings(SettingsStore &store, int n);
-// The same, loaded into the POP3 client's Server, UserName and Password.
-// Returns the login for the connection security, which the client does not
-// hold itself.
+// The same, loaded into the POP3 client (applyMailboxLogin).
 MailboxLogin GetRemotePOPSettings(SettingsStore &store, int n, TmsRemotePOP &client);
+// Server, UserName, Password, the TLS mode and the trusted certificate.
+void applyMailboxLogin(const MailboxLogin &login, TmsRemotePOP &client);
+// The client's TLS mode for a security choice.
+TlsMode tlsModeFor(MailSecurity security);
 
 // The number (1..12) of the first mailbox whose server and user name equal
 // the given ones without regard to case; 0 when none does or the server is

@@ -114,6 +114,17 @@ QString DovecotServer::server() const
     return QStringLiteral("127.0.0.1:%1").arg(m_port);
 }
 
+QString DovecotServer::tlsServer() const
+{
+    return QStringLiteral("127.0.0.1:%1").arg(m_tlsPort);
+}
+
+void DovecotServer::setTlsIdentity(const QByteArray &certificatePem, const QByteArray &keyPem)
+{
+    m_tls = writeFile(path(QStringLiteral("tls-cert.pem")), certificatePem)
+        && writeFile(path(QStringLiteral("tls-key.pem")), keyPem);
+}
+
 void DovecotServer::addMessage(const QByteArray &raw)
 {
     // Dovecot numbers new maildir files in the order of the time stamp that
@@ -215,7 +226,7 @@ state_dir = @DIR@/state
 log_path = @DIR@/dovecot.log
 protocols = pop3
 listen = 127.0.0.1
-ssl = no
+@SSL@
 auth_mechanisms = plain
 disable_plaintext_auth = no
 auth_failure_delay = 0
@@ -249,14 +260,24 @@ service pop3-login {
     port = @PORT@
   }
   inet_listener pop3s {
-    port = 0
+    address = 127.0.0.1
+    port = @TLSPORT@
+@LISTENERSSL@
   }
 }
 )")
                                .replace(QLatin1String("@DIR@"), m_dir.path())
                                .replace(QLatin1String("@USER@"), account.user)
                                .replace(QLatin1String("@GROUP@"), account.group)
-                               .replace(QLatin1String("@PORT@"), QString::number(m_port));
+                               .replace(QLatin1String("@PORT@"), QString::number(m_port))
+                               .replace(QLatin1String("@TLSPORT@"), QString::number(m_tlsPort))
+                               .replace(QLatin1String("@LISTENERSSL@"),
+                                        m_tls ? QStringLiteral("    ssl = yes") : QString())
+                               .replace(QLatin1String("@SSL@"),
+                                        m_tls ? QStringLiteral("ssl = yes\nssl_cert = <%1\nssl_key = <%2")
+                                                    .arg(path(QStringLiteral("tls-cert.pem")),
+                                                         path(QStringLiteral("tls-key.pem")))
+                                              : QStringLiteral("ssl = no"));
     if (!writeFile(path(QStringLiteral("dovecot.conf")), config.toUtf8()))
         return fail(QStringLiteral("cannot write the Dovecot configuration"));
     return true;
@@ -312,7 +333,8 @@ bool DovecotServer::start()
     // Another program may take the probed port before Dovecot binds it: try a few.
     for (int attempt = 0; attempt < 3; ++attempt) {
         m_port = freePort();
-        if (m_port == 0)
+        m_tlsPort = m_tls ? freePort() : 0;
+        if (m_port == 0 || (m_tls && (m_tlsPort == 0 || m_tlsPort == m_port)))
             return fail(QStringLiteral("no free port on 127.0.0.1"));
         if (!writeConfig())
             return false;

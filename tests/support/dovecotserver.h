@@ -38,6 +38,13 @@ public:
     QList<QByteArray> storedMessages() const;
     int storedMessageCount() const;
 
+    // TLS, set before start(): with a certificate and key (PEM), the POP3
+    // port offers STLS and a second port speaks POP3S; without, neither.
+    void setTlsIdentity(const QByteArray &certificatePem, const QByteArray &keyPem);
+    // The POP3S port, 0 without TLS.
+    quint16 tlsPort() const { return m_tlsPort; }
+    QString tlsServer() const; // "127.0.0.1:<POP3S port>"
+
     // Starts the server and waits until it greets; false with errorString() on failure.
     bool start();
     void stop();
@@ -63,6 +70,8 @@ private:
     QTemporaryDir m_dir;
     std::unique_ptr<QProcess> m_process;
     quint16 m_port = 0;
+    quint16 m_tlsPort = 0;
+    bool m_tls = false;
     int m_nextFile = 0;
     QString m_error;
 };
