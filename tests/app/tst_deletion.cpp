@@ -1,0 +1,506 @@
+// The delete pass against a scripted mailbox and a private Dovecot: what is
+// deleted on the server, what the log records, the spam counter, the
+// question, the mail program launched afterwards, and the failures that
+// must delete nothing and claim nothing.
+
+#include "app/appfixture.h"
+#include "app/consolecheck.h"
+#include "app/deletion.h"
+#include "app/deletionlog.h"
+#include "app/deletionshell.h"
+#include "app/programcore.h"
+#include "mail/mailerrors.h"
+#include "support/dovecotserver.h"
+#include "support/scriptedpop3server.h"
+#include "support/scriptedprompts.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace appfixture;
+
+namespace {
+
+const QDateTime kWhen(QDate(2024, 3, 5), QTime(14, 7, 30));
+const QString kStamp = QStringLiteral("Tue 3/5/24 2:07 PM");
+
+class QuietView : public CheckView
+{
+public:
+    QStringList statusTexts;
+    QStringList errors;
+    bool busy = false;
+
+    void setStatusText(const QString &text) override { statusTexts << text; }
+    bool isMainWindowVisible() const override { return false; }
+    void showProgress(const QString &, const QString &) override {}
+    void setProgressMessage(const QString &) override {}
+    void hideProgress() override {}
+    void disableAllButtons() override {}
+    void enableAllButtons() override {}
+    void setExitLook(const QString &, bool isBusy) override { busy = isBusy; }
+    void updateListPicture() override {}
+    void setTrayMenuEnabled(bool) override {}
+    void showCanceledTrayIcon() override {}
+    void showError(const QString &text) override { errors << text; }
+    void closeMainWindow() override {}
+    void hideToTray() override {}
+};
+
+struct Rig
+{
+    QTemporaryDir home;
+    ScriptedPop3Server server;
+    std::unique_ptr<ProgramCore> core;
+    QuietView view;
+    ScriptedPrompts prompts;
+    std::unique_ptr<DeletionLog> log;
+    std::unique_ptr<CheckCycle> cycle;
+    std::unique_ptr<DeletionPass> deletion;
+    QStringList logErrors;
+
+    Rig()
+    {
+        qputenv("MAILSIEVE_HOME", home.path().toUtf8());
+        server.listen();
+    }
+
+    QString logPath() const { return home.filePath(QStringLiteral("logfile.txt")); }
+
+    // Mailbox 1 is the scripted server unless edit says otherwise; manual
+    // mode with the question answered Yes and no mail program launched.
+    void start(const std::function<void(GeneralSettings &)> &edit = {})
+    {
+        storeSettings([&](GeneralSettings &s) {
+            storeMailbox(s, 1, server.address(), server.user(), server.password());
+            s.logFile = logPath();
+            s.launchAfterDelete = false;
+            if (edit)
+                edit(s);
+        });
+        storeRules(home.path());
+        core = std::make_unique<ProgramCore>(home.path());
+        QCOMPARE(core->load(), QStringList());
+        log = std::make_unique<DeletionLog>(core->settings);
+        log->now = [] { return kWhen; };
+        log->onError = [this](const QString &message) { logErrors << message; };
+        CheckHooks hooks = core->checkHooks();
+        hooks.journal = log.get();
+        cycle = std::make_unique<CheckCycle>(core->client, core->list, core->settings, view, hooks);
+        DeletionHooks deletionHooks;
+        deletionHooks.saveGeneralSettings = [this] { return core->settings.SaveSettings(core->store); };
+        deletionHooks.startProgram = startMailProgram;
+        deletion = std::make_unique<DeletionPass>(*cycle, core->client, core->list, core->settings, view,
+                                                  *log, &prompts, deletionHooks);
+        prompts.yesNoAnswers << true;
+    }
+
+    QString logText() const
+    {
+        QFile file(logPath());
+        return file.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(file.readAll()) : QString();
+    }
+    QStringList logLines(const QString &start) const
+    {
+        QStringList lines;
+        for (const QString &line : logText().split(QStringLiteral("\r\n")))
+            if (line.startsWith(start))
+                lines << line;
+        return lines;
+    }
+    QList<MarkState> marks() const
+    {
+        QList<MarkState> result;
+        for (int row = 0; row < core->list.count(); ++row)
+            result << core->list.mark(row);
+        return result;
+    }
+    QString storedCount()
+    {
+        GeneralSettings stored;
+        stored.ReadSettings(core->store);
+        return stored.spamCount;
+    }
+};
+
+// The five-line record of message i of the fixture mailbox.
+QString recordOf(int i, const QString &server, const QString &user)
+{
+    return QStringList{QStringLiteral("DELETE SPAM on ") + kStamp,
+                       QStringLiteral("   Server:  ") + server + QStringLiteral(" Mailbox: ") + user,
+                       QStringLiteral("   Subject: ") + subjectOf(i),
+                       QStringLiteral("   Sender:  ") + senderOf(i),
+                       QStringLiteral("   Size:    ") + QString::number(ScriptedPop3Server::wireSize(messageText(i)))
+                           + QStringLiteral("  Date: ") + dateColumnOf(i)}
+        .join(QStringLiteral("\r\n"));
+}
+
+// Every record in the log, in order.
+QStringList records(const QString &log)
+{
+    QStringList result;
+    const QStringList lines = log.split(QStringLiteral("\r\n"));
+    for (int i = 0; i < lines.size(); ++i) {
+        if (lines[i].startsWith(QStringLiteral("DELETE SPAM")))
+            result << lines.mid(i, 5).join(QStringLiteral("\r\n"));
+    }
+    return result;
+}
+
+QList<int> spamNumbers()
+{
+    QList<int> numbers;
+    for (int i = 1; i <= 20; ++i)
+        if (isMarkedForDeletion(markOf(i)))
+            numbers << i;
+    return numbers; // 4, 6, 8, 12, 16, 20
+}
+
+// The fixture numbers of the messages in a mailbox, from their Message-IDs.
+QList<int> numbersIn(const QList<QByteArray> &messages)
+{
+    QList<int> numbers;
+    for (const QByteArray &message : messages) {
+        const int at = message.indexOf("Message-ID: <") + 13;
+        numbers << message.mid(at, message.indexOf('@', at) - at).toInt();
+    }
+    return numbers;
+}
+
+QList<int> allBut(const QList<int> &deleted, int count = 20)
+{
+    QList<int> left;
+    for (int i = 1; i <= count; ++i)
+        if (!deleted.contains(i))
+            left << i;
+    return left;
+}
+
+} // namespace
+
+class TestDeletion : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { useUsEnglish(); }
+
+    void deletesTheMarkedRowsAndRecordsEach();
+    void spamCounterAddsUpAndIsStored();
+    void nothingMarkedOrAnswerNoSendsNothing();
+    void launchesTheMailProgramWhenMailIsLeft();
+    void allMarkedListsAgainInsteadOfLaunching();
+    void automaticModeAsksNothing();
+    void connectionLostBeforeQuitClaimsNothing();
+    void refusedDeleIsNeitherLoggedNorCounted();
+    void changedMailboxDeletesNothing();
+    void unwritableLogStillDeletes();
+    void secondPassDuringAPassIsRefused();
+    void launchWithoutMailProgramSaysSo();
+    void deletesFromADovecotMailbox();
+    void commandLineDeletesFromDovecot();
+};
+
+void TestDeletion::deletesTheMarkedRowsAndRecordsEach()
+{
+    Rig rig;
+    rig.server.setMessages(mailbox(20));
+    rig.start();
+    QVERIFY(rig.cycle->checkMailbox(1));
+    // An exception row and the question-mark rows stay on the server.
+    rig.core->list.setMark(0, MarkState::Exception);
+
+    QVERIFY(rig.deletion->btDeleteClick());
+
+    QCOMPARE(rig.prompts.textsOf(ScriptedPrompts::Kind::YesNo), QStringList{DeletionPass::ConfirmText});
+    QCOMPARE(numbersIn(rig.server.messages()), allBut(spamNumbers()));
+    QStringList expected;
+    for (int i : spamNumbers())
+        expected << recordOf(i, rig.server.address(), rig.server.user());
+    QCOMPARE(records(rig.logText()), expected);
+    QCOMPARE(rig.core->settings.spamCount, QStringLiteral("6"));
+    QCOMPARE(rig.storedCount(), QStringLiteral("6"));
+    QVERIFY(rig.view.statusTexts.contains(QStringLiteral("Deleting 4")));
+    QCOMPARE(rig.view.statusTexts.last(), QStringLiteral("There were 6 messages deleted"));
+    // The mailbox is listed again, marked by the rules as in a check.
+    QCOMPARE(rig.core->list.count(), 14);
+    QCOMPARE(rig.core->list.entry(3).Subject, subjectOf(5));
+    QCOMPARE(rig.core->list.mark(3), MarkState::Question);
+    QVERIFY(!rig.view.busy);
+    QVERIFY(!rig.deletion->deleting());
+    QVERIFY(rig.view.errors.isEmpty());
+}
+
+void TestDeletion::spamCounterAddsUpAndIsStored()
+{
+    Rig rig;
+    QList<QByteArray> first = {messageText(1), messageText(4), messageText(8), messageText(12)};
+    rig.server.setMessages(first);
+    rig.start();
+    QVERIFY(rig.cycle->checkMailbox(1));
+    rig.prompts.yesNoAnswers << true;
+    QVERIFY(rig.deletion->btDeleteClick());
+    QCOMPARE(rig.storedCount(), QStringLiteral("3"));
+
+    rig.server.addMessage(messageText(16));
+    rig.server.addMessage(messageText(6));
+    QVERIFY(rig.cycle->checkMailbox(1));
+    QVERIFY(rig.deletion->btDeleteClick());
+    QCOMPARE(rig.core->settings.spamCount, QStringLiteral("5"));
+    QCOMPARE(rig.storedCount(), QStringLiteral("5"));
+    QCOMPARE(numbersIn(rig.server.messages()), QList<int>{1});
+    QCOMPARE(records(rig.logText()).size(), 5);
+}
+
+void TestDeletion::nothingMarkedOrAnswerNoSendsNothing()
+{
+    Rig rig;
+    rig.server.setMessages({messageText(1), messageText(4)});
+    rig.start();
+    QVERIFY(rig.cycle->checkMailbox(1));
+    const int connections = rig.server.connectionCount();
+
+    rig.prompts.yesNoAnswers.clear();
+    rig.prompts.yesNoAnswers << false;
+    QVERIFY(rig.deletion->btDeleteClick());
+    QCOMPARE(rig.server.connectionCount(), connections);
+    QCOMPARE(rig.core->list.mark(1), MarkState::Check);
+
+    rig.core->list.setAllMarks(MarkState::None);
+    QVERIFY(rig.deletion->btDeleteClick());
+    QCOMPARE(rig.prompts.textsOf(ScriptedPrompts::Kind::Information), QStringList{DeletionPass::NothingMarkedText});
+    QCOMPARE(rig.server.connectionCount(), connections);
+    QCOMPARE(rig.server.messages().size(), 2);
+    QCOMPARE(rig.storedCount(), QStringLiteral("0"));
+}
+
+void TestDeletion::launchesTheMailProgramWhenMailIsLeft()
+{
+    Rig rig;
+    const QString marker = rig.home.filePath(QStringLiteral("launched"));
+    const QString program = rig.home.filePath(QStringLiteral("mailer.sh"));
+    QFile script(program);
+    QVERIFY(script.open(QIODevice::WriteOnly));
+    script.write("#!/bin/sh\necho started > '" + marker.toUtf8() + "'\n");
+    script.close();
+    script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+
+    rig.server.setMessages(mailbox(5));
+    rig.start([&](GeneralSettings &s) {
+        s.launchAfterDelete = true;
+        s.mailProgram = program;
+    });
+    QVERIFY(rig.cycle->checkMailbox(1));
+    const int connections = rig.server.connectionCount();
+    QVERIFY(rig.deletion->btDeleteClick());
+
+    QCOMPARE(numbersIn(rig.server.messages()), (QList<int>{1, 2, 3, 5}));
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(marker), 10000);
+    QCOMPARE(rig.core->list.count(), 0);
+    // No listing after the pass: the mail program fetches what is left.
+    QCOMPARE(rig.server.connectionCount(), connections + 1);
+    QVERIFY(rig.view.errors.isEmpty());
+}
+
+void TestDeletion::allMarkedListsAgainInsteadOfLaunching()
+{
+    Rig rig;
+    rig.server.setMessages({messageText(4), messageText(8)});
+    rig.start([&](GeneralSettings &s) {
+        s.launchAfterDelete = true;
+        s.mailProgram = QStringLiteral("/nonexistent/mailer");
+    });
+    QVERIFY(rig.cycle->checkMailbox(1));
+    const int connections = rig.server.connectionCount();
+    QVERIFY(rig.deletion->btDeleteClick());
+    QCOMPARE(rig.server.messages().size(), 0);
+    QCOMPARE(rig.server.connectionCount(), connections + 2);
+    QVERIFY(rig.view.errors.isEmpty()); // the missing mail program was never tried
+}
+
+void TestDeletion::automaticModeAsksNothing()
+{
+    Rig rig;
+    rig.server.setMessages(mailbox(8));
+    rig.start([](GeneralSettings &s) {
+        s.automatic = true;
+        s.launchAfterDelete = true;
+    });
+    rig.prompts.yesNoAnswers.clear();
+    QVERIFY(rig.cycle->checkMailbox(1));
+    QVERIFY(rig.deletion->btDeleteClick());
+    QVERIFY(rig.prompts.asked.isEmpty());
+    QCOMPARE(numbersIn(rig.server.messages()), (QList<int>{1, 2, 3, 5, 7}));
+    QCOMPARE(rig.core->list.count(), 5); // listed again, never launched
+}
+
+void TestDeletion::connectionLostBeforeQuitClaimsNothing()
+{
+    Rig rig;
+    rig.server.setMessages(mailbox(20));
+    rig.start();
+    QVERIFY(rig.cycle->checkMailbox(1));
+    const QList<MarkState> before = rig.marks();
+    rig.server.closeAt(QStringLiteral("QUIT"));
+
+    QVERIFY(!rig.deletion->btDeleteClick());
+
+    QCOMPARE(rig.server.messages().size(), 20);
+    QVERIFY(records(rig.logText()).isEmpty());
+    QCOMPARE(rig.logLines(QStringLiteral("ERROR ")).size(), 1);
+    QCOMPARE(rig.view.errors.size(), 1);
+    QCOMPARE(rig.marks(), before);
+    QCOMPARE(rig.storedCount(), QStringLiteral("0"));
+    QVERIFY(!rig.deletion->deleting());
+
+    // The rows are still marked: a second pass deletes them.
+    rig.prompts.yesNoAnswers << true;
+    QVERIFY(rig.deletion->btDeleteClick());
+    QCOMPARE(numbersIn(rig.server.messages()), allBut(spamNumbers()));
+    QCOMPARE(records(rig.logText()).size(), 6);
+}
+
+void TestDeletion::refusedDeleIsNeitherLoggedNorCounted()
+{
+    Rig rig;
+    rig.server.setMessages(mailbox(20));
+    rig.start();
+    QVERIFY(rig.cycle->checkMailbox(1));
+    rig.server.failAt(QStringLiteral("DELE 8"), "-ERR message is locked");
+
+    QVERIFY(rig.deletion->btDeleteClick());
+
+    QList<int> deleted = spamNumbers();
+    deleted.removeOne(8);
+    QCOMPARE(numbersIn(rig.server.messages()), allBut(deleted));
+    QStringList expected;
+    for (int i : deleted)
+        expected << recordOf(i, rig.server.address(), rig.server.user());
+    QCOMPARE(records(rig.logText()), expected);
+    QCOMPARE(rig.storedCount(), QStringLiteral("5"));
+    QCOMPARE(rig.view.statusTexts.last(), QStringLiteral("There were 5 messages deleted"));
+}
+
+void TestDeletion::changedMailboxDeletesNothing()
+{
+    Rig rig;
+    rig.server.setMessages(mailbox(20));
+    rig.start();
+    QVERIFY(rig.cycle->checkMailbox(1));
+    const QList<MarkState> before = rig.marks();
+    // Another mail program fetched message 1: every number now names the
+    // next message.
+    rig.server.removeMessage(1);
+
+    QVERIFY(!rig.deletion->btDeleteClick());
+
+    const QString changed = EMailboxChangedError().message();
+    QCOMPARE(rig.view.errors, QStringList{changed});
+    QCOMPARE(rig.server.messages().size(), 19);
+    QVERIFY(records(rig.logText()).isEmpty());
+    QCOMPARE(rig.logLines(QStringLiteral("ERROR ")),
+             QStringList{QStringLiteral("ERROR %1 FOR user ON %2 AT %3").arg(changed, rig.server.address(), kStamp)});
+    QCOMPARE(rig.marks(), before);
+    QCOMPARE(rig.storedCount(), QStringLiteral("0"));
+}
+
+void TestDeletion::unwritableLogStillDeletes()
+{
+    Rig rig;
+    rig.server.setMessages(mailbox(8));
+    rig.start([&](GeneralSettings &s) { s.logFile = rig.home.filePath(QStringLiteral("no/such/folder/log.txt")); });
+    QVERIFY(rig.cycle->checkMailbox(1));
+    rig.logErrors.clear();
+    QVERIFY(rig.deletion->btDeleteClick());
+    QCOMPARE(numbersIn(rig.server.messages()), (QList<int>{1, 2, 3, 5, 7}));
+    QVERIFY(!rig.logErrors.isEmpty());
+    QVERIFY(rig.logErrors.first().contains(QStringLiteral("log.txt")));
+    QCOMPARE(rig.storedCount(), QStringLiteral("3"));
+}
+
+void TestDeletion::secondPassDuringAPassIsRefused()
+{
+    Rig rig;
+    rig.server.setMessages(mailbox(8));
+    rig.start();
+    QVERIFY(rig.cycle->checkMailbox(1));
+    int nested = 0;
+    rig.core->client.OnDeleting = [&](int num) {
+        rig.deletion->msRemotePOP1Deleting(num);
+        ++nested;
+        QVERIFY(rig.deletion->DeleteMessages()); // returns at once
+    };
+    QVERIFY(rig.deletion->btDeleteClick());
+    QCOMPARE(nested, 3);
+    QCOMPARE(rig.prompts.textsOf(ScriptedPrompts::Kind::YesNo).size(), 1);
+    QCOMPARE(rig.server.messages().size(), 5);
+}
+
+void TestDeletion::launchWithoutMailProgramSaysSo()
+{
+    Rig rig;
+    rig.server.setMessages(mailbox(2));
+    rig.start([](GeneralSettings &s) { s.mailProgram = QStringLiteral("  "); });
+    QVERIFY(rig.cycle->checkMailbox(1));
+    rig.deletion->btLaunchClick();
+    rig.core->settings.mailProgram = QStringLiteral("/nonexistent/mailer");
+    rig.deletion->btLaunchClick();
+    QCOMPARE(rig.view.errors, (QStringList{DeletionPass::NoMailProgramText, DeletionPass::LaunchFailedText}));
+    QCOMPARE(rig.core->list.count(), 2);
+}
+
+void TestDeletion::deletesFromADovecotMailbox()
+{
+    DovecotServer dovecot;
+    dovecot.addMessages(mailbox(20));
+    MS_START_DOVECOT(dovecot);
+    Rig rig;
+    rig.start([&](GeneralSettings &s) {
+        storeMailbox(s, 1, dovecot.server(), dovecot.userName(), dovecot.password());
+    });
+    QVERIFY(rig.cycle->checkMailbox(1));
+    rig.core->list.setMark(0, MarkState::Exception);
+    QVERIFY(rig.deletion->btDeleteClick());
+
+    QVERIFY2(rig.view.errors.isEmpty(), qPrintable(rig.view.errors.join(QLatin1Char('\n'))));
+    QCOMPARE(numbersIn(dovecot.storedMessages()), allBut(spamNumbers()));
+    QStringList expected;
+    for (int i : spamNumbers())
+        expected << recordOf(i, dovecot.server(), dovecot.userName());
+    QCOMPARE(records(rig.logText()), expected);
+    QCOMPARE(rig.core->list.count(), 14);
+    QCOMPARE(rig.storedCount(), QStringLiteral("6"));
+}
+
+void TestDeletion::commandLineDeletesFromDovecot()
+{
+    DovecotServer dovecot;
+    dovecot.addMessages(mailbox(10));
+    MS_START_DOVECOT(dovecot);
+    Rig rig;
+    rig.start([&](GeneralSettings &s) {
+        storeMailbox(s, 1, dovecot.server(), dovecot.userName(), dovecot.password());
+    });
+    QString outText;
+    QString errText;
+    QTextStream out(&outText);
+    QTextStream err(&errText);
+    const int code = runConsoleCheck({QStringLiteral("mailsieve"), QStringLiteral("--check"),
+                                      QStringLiteral("--delete")},
+                                     out, err);
+    out.flush();
+    QCOMPARE(code, 0);
+    const QStringList lines = outText.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 10 + 3);
+    QCOMPARE(lines[10], QStringLiteral("Message Total: 10 Number Marked: 3"));
+    QCOMPARE(lines[11], QStringLiteral("There were 3 messages deleted"));
+    QCOMPARE(lines[12], QStringLiteral("Message Total: 7 Number Marked: 0"));
+    QCOMPARE(numbersIn(dovecot.storedMessages()), (QList<int>{1, 2, 3, 5, 7, 9, 10}));
+    QCOMPARE(records(rig.logText()).size(), 3);
+    QCOMPARE(rig.logLines(QStringLiteral("MAIL CHECK 10 msg(s)")).size(), 1);
+    QCOMPARE(rig.storedCount(), QStringLiteral("3"));
+}
+
+QTEST_MAIN(TestDeletion)
+#include "tst_deletion.moc"
