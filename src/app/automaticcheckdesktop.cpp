@@ -59,7 +59,6 @@ void AutomaticCheckDesktop::linkGeneralSettings(TfrmGeneral &general)
     general.stopAlarmSound = [this] { devices.player->stop(); };
     general.openFile = openWithDesktop;
     general.launchMailProgram = [this](const QString &program) { deletion.launchMailProgram(program); };
-    general.showHelp = [this](int) { m_main.btHelp()->trigger(); };
 }
 
 void AutomaticCheckDesktop::linkTray(TfrmGeneral &general)
