@@ -3,18 +3,29 @@
 // reads the size and header block of each (LIST n, TOP n 1). With
 // --peer-poplib, Python's poplib does the same exchange on the same mailbox,
 // its runs interleaved with ours so that both see the same machine load.
+//
+// With --rtt-ms M the client reaches Dovecot through a proxy that holds
+// every chunk M/2 ms in each direction, as across a network: the pass is
+// measured with pipelining (the default against Dovecot, which offers it)
+// and once without, and with --peer-mpop the mpop POP3 client makes the same
+// header pass (a filter that reads each header block and skips the message,
+// so nothing is retrieved or deleted) through the same proxy.
 
 #include "benchmarks.h"
 #include "benchutil.h"
+#include "latencyproxy.h"
 
 #include "mail/pop3client.h"
 #include "support/dovecotserver.h"
 #include "support/messagebuilder.h"
 
 #include <QElapsedTimer>
+#include <QFile>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <QTextStream>
 
+#include <memory>
 #include <stdexcept>
 
 namespace {
@@ -38,12 +49,12 @@ double clientRate(TmsRemotePOP &pop, int expectedCount)
 }
 
 // Messages per second of one run of the poplib script.
-double poplibRate(const DovecotServer &server)
+double poplibRate(const DovecotServer &server, quint16 port)
 {
     QProcess python;
     python.start(QStringLiteral("python3"),
                  {QStringLiteral(MAILSIEVE_SOURCE_DIR "/bench/peer_poplib.py"), QStringLiteral("--port"),
-                  QString::number(server.port()), QStringLiteral("--user"), server.userName(),
+                  QString::number(port), QStringLiteral("--user"), server.userName(),
                   QStringLiteral("--password"), server.password(), QStringLiteral("--runs"), QStringLiteral("1")});
     if (!python.waitForFinished(600000) || python.exitStatus() != QProcess::NormalExit || python.exitCode() != 0)
         throw std::runtime_error("peer_poplib.py failed: " + python.readAllStandardError().toStdString());
@@ -51,6 +62,50 @@ double poplibRate(const DovecotServer &server)
         if (line.startsWith("messages_per_second "))
             return line.mid(20).toDouble();
     throw std::runtime_error("peer_poplib.py printed no rate");
+}
+
+// Messages per second of one mpop session over the mailbox at server:port.
+// Its filter reads each header block and answers 2 (skip: do not retrieve),
+// and keep is on, so the mailbox is left exactly as it was.
+double mpopRate(const DovecotServer &server, quint16 port, int expectedCount)
+{
+    QTemporaryDir dir;
+    const QString config = dir.filePath(QStringLiteral("mpoprc"));
+    QFile file(config);
+    if (!dir.isValid() || !file.open(QIODevice::WriteOnly))
+        throw std::runtime_error("cannot write the mpop configuration");
+    file.write(QStringLiteral("account bench\n"
+                              "host 127.0.0.1\n"
+                              "port %1\n"
+                              "user %2\n"
+                              "password \"%3\"\n"
+                              "auth user\n"
+                              "tls off\n"
+                              "pipelining auto\n"
+                              "only_new off\n"
+                              "keep on\n"
+                              "filter \"cat >/dev/null; exit 2\"\n"
+                              "delivery mda \"cat >/dev/null\"\n"
+                              "uidls_file %4\n"
+                              "timeout 120\n")
+                   .arg(port)
+                   .arg(server.userName(), server.password(), dir.filePath(QStringLiteral("uidls")))
+                   .toUtf8());
+    file.close();
+    // mpop refuses a password file that others may read.
+    file.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
+
+    QProcess mpop;
+    QElapsedTimer timer;
+    timer.start();
+    mpop.start(QStringLiteral("mpop"), {QStringLiteral("-C"), config, QStringLiteral("--quiet"), QStringLiteral("bench")});
+    if (!mpop.waitForFinished(600000) || mpop.exitStatus() != QProcess::NormalExit || mpop.exitCode() != 0)
+        throw std::runtime_error("mpop failed (" + mpop.errorString().toStdString()
+                                 + "): " + mpop.readAllStandardError().toStdString());
+    const double seconds = double(timer.nsecsElapsed()) / 1e9;
+    if (server.storedMessageCount() != expectedCount)
+        throw std::runtime_error("mpop changed the mailbox");
+    return expectedCount / seconds;
 }
 
 } // namespace
@@ -64,6 +119,14 @@ int runHeaderPassBench(const QStringList &args)
         return 2;
     }
     const bool withPoplib = args.contains(QStringLiteral("--peer-poplib"));
+    const bool withMpop = args.contains(QStringLiteral("--peer-mpop"));
+    const int rttMs = bench::intOption(args, QStringLiteral("--rtt-ms")).value_or(0);
+    // A pass without pipelining costs a round trip per command: fewer runs.
+    const int timedRuns = bench::intOption(args, QStringLiteral("--runs")).value_or(rttMs > 0 ? 3 : TimedRuns);
+    if (timedRuns <= 0) {
+        err << "header-pass: --runs needs a positive number" << Qt::endl;
+        return 2;
+    }
 
     DovecotServer server;
     {
@@ -75,19 +138,39 @@ int runHeaderPassBench(const QStringList &args)
         err << "header-pass: " << server.errorString() << Qt::endl;
         return 1;
     }
+    std::unique_ptr<LatencyProxy> proxy;
+    if (rttMs > 0) {
+        proxy = std::make_unique<LatencyProxy>(server.port(), rttMs / 2);
+        if (!proxy->start()) {
+            err << "header-pass: the latency proxy found no free port" << Qt::endl;
+            return 1;
+        }
+    }
 
     TmsRemotePOP pop;
     pop.setServer(server.server());
     pop.setUserName(server.userName());
     pop.setPassword(server.password());
+    pop.setTimeOut(120);
     QList<double> rates;
     QList<double> peerRates;
+    QList<double> mpopRates;
+    double unpipelined = 0;
     try {
-        clientRate(pop, count); // warm-up
-        for (int run = 0; run < TimedRuns; ++run) {
+        clientRate(pop, count); // warm-up, straight to the server
+        if (proxy)
+            pop.setServer(proxy->server());
+        const quint16 port = proxy ? proxy->port() : server.port();
+        for (int run = 0; run < timedRuns; ++run) {
             rates << clientRate(pop, count);
             if (withPoplib)
-                peerRates << poplibRate(server);
+                peerRates << poplibRate(server, port);
+            if (withMpop)
+                mpopRates << mpopRate(server, port, count);
+        }
+        if (proxy) {
+            pop.setPipeliningAllowed(false);
+            unpipelined = clientRate(pop, count);
         }
     } catch (const std::exception &error) { // the client's errors and our own
         err << "header-pass: " << QString::fromUtf8(error.what()) << Qt::endl;
@@ -96,12 +179,25 @@ int runHeaderPassBench(const QStringList &args)
     const double rate = bench::median(rates);
 
     bench::printFigure(QStringLiteral("header_pass.messages"), count, QStringLiteral("msg"));
+    if (proxy)
+        bench::printFigure(QStringLiteral("header_pass.added_rtt"), rttMs, QStringLiteral("ms"));
     bench::printFigure(QStringLiteral("header_pass.messages_per_second"), rate, QStringLiteral("msg/s"));
     bench::printFigure(QStringLiteral("header_pass.peak_memory"), bench::peakMemoryMiB(), QStringLiteral("MiB"), 1);
+    if (proxy) {
+        bench::printFigure(QStringLiteral("header_pass.unpipelined_messages_per_second"), unpipelined,
+                           QStringLiteral("msg/s"), 1);
+        bench::printFigure(QStringLiteral("header_pass.pipelining_speedup"), rate / unpipelined,
+                           QStringLiteral("x"), 1);
+    }
     if (withPoplib) {
         const double peer = bench::median(peerRates);
         bench::printFigure(QStringLiteral("header_pass.poplib_messages_per_second"), peer, QStringLiteral("msg/s"));
         bench::printFigure(QStringLiteral("header_pass.ratio_vs_poplib"), rate / peer, QStringLiteral("x"), 2);
+    }
+    if (withMpop) {
+        const double peer = bench::median(mpopRates);
+        bench::printFigure(QStringLiteral("header_pass.mpop_messages_per_second"), peer, QStringLiteral("msg/s"));
+        bench::printFigure(QStringLiteral("header_pass.ratio_vs_mpop"), rate / peer, QStringLiteral("x"), 2);
     }
     return 0;
 }

@@ -420,6 +420,9 @@ int TagSocket::percentOf(qint64 part, qint64 total)
 
 void TagSocket::onConnected()
 {
+    // Commands are short lines; Nagle's wait for an acknowledgement would
+    // stall a pipelined window behind every small write.
+    m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     ConnectDone = true;
 }
 
