@@ -28,6 +28,7 @@ InspectionCommands::InspectionCommands(TfrmMain &window, ProgramCore &core, Prom
     connect(list, &QAbstractItemView::doubleClicked, this, [this] { m_marks.btMarkClick(); });
     connect(list, &QAbstractItemView::clicked, this, [this] { m_links.stopAlarm(); });
     list->installEventFilter(this);
+    window.installEventFilter(this);
 
     connect(window.btMark(), &QToolButton::clicked, this, [this] { m_marks.btMarkClick(); });
     connect(window.btResetAll(), &QToolButton::clicked, this, [this] { m_marks.ResetButtonClick(); });
@@ -38,6 +39,7 @@ InspectionCommands::InspectionCommands(TfrmMain &window, ProgramCore &core, Prom
 InspectionCommands::~InspectionCommands()
 {
     m_window.ListView1()->removeEventFilter(this);
+    m_window.removeEventFilter(this);
 }
 
 void InspectionCommands::createPopupMenu()
@@ -79,5 +81,10 @@ bool InspectionCommands::eventFilter(QObject *watched, QEvent *event)
 {
     if (watched == m_window.ListView1() && event->type() == QEvent::KeyRelease)
         m_links.stopAlarm();
+    // Leaving during a download: the window would end an idle connection
+    // with QUIT, which must not cut into the running RETR; the download is
+    // cancelled instead and drops its connection.
+    if (watched == &m_window && event->type() == QEvent::Close && m_inspection.isDownloading())
+        m_window.cycle().cancel(false);
     return QObject::eventFilter(watched, event);
 }

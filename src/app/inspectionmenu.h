@@ -44,7 +44,7 @@ public:
     QAction *ViewMessages1() const { return m_viewMessages1; }
 
 protected:
-    // ListView1KeyUp.
+    // ListView1KeyUp, and the main window closing during a download.
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:

@@ -11,6 +11,7 @@
 #include <QAction>
 #include <QMenu>
 #include <QPushButton>
+#include <QTimer>
 #include <QToolButton>
 
 using namespace appfixture;
@@ -84,6 +85,7 @@ private slots:
     void leftoverDeleteFlagsAreNotActedOn();
     void failedDownloadShowsNoStaleBodyAndCancelReturnsToIdle();
     void downloadDuringACheckIsRefused();
+    void closingDuringADownloadCancelsIt();
     void retrievalEventsWriteTheStatus();
     void popupMenuOffersTheCommandsInOrder();
     void dovecotHeadersAndBody();
@@ -302,6 +304,25 @@ void TestInspection::downloadDuringACheckIsRefused()
     QCOMPARE(rig.prompts.textsOf(ScriptedPrompts::Kind::Information), QStringList{MessageInspection::BusyText});
     QCOMPARE(rig.server.connectionCount(), 1);
     QVERIFY(rig.viewers.isEmpty());
+}
+
+void TestInspection::closingDuringADownloadCancelsIt()
+{
+    InspectionRig rig;
+    rig.start(mailbox(2));
+    rig.check();
+    rig.server.clearDialogue();
+    rig.server.stallAt(QStringLiteral("RETR 1"));
+    rig.select({0});
+    QTimer::singleShot(300, rig.window.get(), [&rig] { rig.window->close(); });
+    rig.commands->inspection().ViewMessages1Click();
+
+    QVERIFY(!rig.window->isVisible());
+    QCOMPARE(rig.prompts.textsOf(ScriptedPrompts::Kind::Error),
+             QStringList{QStringLiteral("Operation has been canceled")});
+    QCOMPARE(rig.server.commands().last(), QStringLiteral("RETR 1"));
+    QVERIFY(rig.viewers.isEmpty());
+    QVERIFY(!rig.core->client.Connected());
 }
 
 void TestInspection::retrievalEventsWriteTheStatus()
