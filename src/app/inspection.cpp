@@ -105,12 +105,15 @@ bool MessageInspection::download(int row)
     client.setMessageDirectory(m_links.core.folder);
 
     view.disableAllButtons();
+    // The tray menu could start a check on the busy client.
+    view.setTrayMenuEnabled(false);
     view.showProgress(client.userName(), client.server());
     m_downloading = true;
     try {
         client.ProcessMarks();
     } catch (const EMailsieveError &e) {
         m_downloading = false;
+        view.setTrayMenuEnabled(true);
         clearClientMarks();
         // Status text and log line came with OnError; the progress window
         // stays until "Click to cancel".
@@ -118,6 +121,7 @@ bool MessageInspection::download(int row)
         return false;
     }
     m_downloading = false;
+    view.setTrayMenuEnabled(true);
     view.hideProgress();
     view.enableAllButtons();
     clearClientMarks();

@@ -66,6 +66,15 @@ void checkAlternativeBody(const QStringList &lines)
     QVERIFY(!text.contains(QStringLiteral("=C3")));
 }
 
+// Records what the main window asks of the tray.
+struct RecordingTray : TrayControl
+{
+    QList<bool> menuStates;
+    void setMenuEnabled(bool enabled) override { menuStates << enabled; }
+    void showCanceledIcon() override {}
+    void hideToTray() override {}
+};
+
 } // namespace
 
 class TestInspection : public QObject
@@ -85,6 +94,7 @@ private slots:
     void leftoverDeleteFlagsAreNotActedOn();
     void failedDownloadShowsNoStaleBodyAndCancelReturnsToIdle();
     void downloadDuringACheckIsRefused();
+    void trayMenuIsOffWhileDownloading();
     void closingDuringADownloadCancelsIt();
     void retrievalEventsWriteTheStatus();
     void popupMenuOffersTheCommandsInOrder();
@@ -304,6 +314,30 @@ void TestInspection::downloadDuringACheckIsRefused()
     QCOMPARE(rig.prompts.textsOf(ScriptedPrompts::Kind::Information), QStringList{MessageInspection::BusyText});
     QCOMPARE(rig.server.connectionCount(), 1);
     QVERIFY(rig.viewers.isEmpty());
+}
+
+void TestInspection::trayMenuIsOffWhileDownloading()
+{
+    InspectionRig rig;
+    rig.start(mailbox(2));
+    rig.check();
+    RecordingTray tray;
+    rig.window->setTray(&tray);
+    rig.select({0});
+    bool offDuringRetrieval = false;
+    rig.core->client.OnRetrieving = [&](int num) {
+        offDuringRetrieval = tray.menuStates == QList<bool>{false};
+        rig.commands->inspection().msRemotePOP1Retrieving(num);
+    };
+    rig.commands->inspection().ViewMessages1Click();
+    QVERIFY(offDuringRetrieval);
+    QCOMPARE(tray.menuStates, QList<bool>({false, true}));
+
+    tray.menuStates.clear();
+    rig.server.closeAt(QStringLiteral("RETR 1"));
+    rig.commands->inspection().ViewMessages1Click();
+    QCOMPARE(tray.menuStates, QList<bool>({false, true}));
+    rig.window->setTray(nullptr);
 }
 
 void TestInspection::closingDuringADownloadCancelsIt()
