@@ -33,6 +33,9 @@ void CheckCycle::attachClientEvents()
     m_client.OnClosed = [this] { msRemotePOP1Closed(); };
     m_client.OnCancel = [this] { msRemotePOP1Cancel(); };
     m_client.OnError = [this](QString &msg) { msRemotePOP1Error(msg); };
+    m_client.OnCertificateUntrusted = [this](const TlsFailure &failure) {
+        return m_hooks.trustCertificate && m_hooks.trustCertificate(m_loadedMailbox, failure);
+    };
 }
 
 void CheckCycle::btListClick()
@@ -168,9 +171,8 @@ void CheckCycle::setBusyLook(bool busy)
 void CheckCycle::loadMailbox(int n)
 {
     const MailboxLogin login = m_hooks.loadMailbox ? m_hooks.loadMailbox(n) : MailboxLogin{};
-    m_client.setServer(login.server);
-    m_client.setUserName(login.user);
-    m_client.setPassword(login.password);
+    applyMailboxLogin(login, m_client);
+    m_loadedMailbox = n;
 }
 
 void CheckCycle::ShowTotalCount()

@@ -80,6 +80,10 @@ struct CheckHooks
     // Timer1 of automatic mode.
     std::function<bool()> isTimerEnabled;
     std::function<void(bool enabled)> setTimerEnabled;
+    // A server certificate of mailbox n failed verification: true when the
+    // user trusts it (and it was stored). Empty: refused, and the check
+    // fails with the certificate's details.
+    std::function<bool(int n, const TlsFailure &failure)> trustCertificate;
     CheckJournal *journal = nullptr;
 };
 
@@ -112,7 +116,8 @@ public:
     bool isBusy() const { return m_busy; }
     void setBusyLook(bool busy);
 
-    // Loads mailbox n into the client (GetRemotePOPSettings).
+    // Loads mailbox n into the client (GetRemotePOPSettings): login,
+    // security and trusted certificate.
     void loadMailbox(int n);
     void ShowTotalCount();
     // "Message Total: n Number Marked: m".
@@ -144,5 +149,6 @@ private:
     const GeneralSettings &m_settings;
     CheckView &m_view;
     CheckHooks m_hooks;
+    int m_loadedMailbox = 0; // the mailbox whose login the client holds
     bool m_busy = false;
 };

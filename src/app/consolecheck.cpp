@@ -50,6 +50,10 @@ void describeOptions(QCommandLineParser &parser)
                       QStringLiteral("HOST[:PORT]")});
     parser.addOption({QStringLiteral("user"), QStringLiteral("The user name on --server."),
                       QStringLiteral("NAME")});
+    parser.addOption({QStringLiteral("security"),
+                      QStringLiteral("How to protect the connection to --server: SSL/TLS (the default), "
+                                     "STARTTLS or None."),
+                      QStringLiteral("CHOICE")});
     parser.addOption({QStringLiteral("delete"),
                       QStringLiteral("Delete the marked messages after the check, without a question.")});
 }
@@ -86,6 +90,17 @@ std::optional<ConsoleRequest> readRequest(const QCommandLineParser &parser, QStr
         request.login.server = parser.value(QStringLiteral("server"));
         request.login.user = parser.value(QStringLiteral("user"));
         request.login.password = qEnvironmentVariable(qPrintable(kPasswordVariable));
+        if (parser.isSet(QStringLiteral("security"))) {
+            const std::optional<MailSecurity> security = mailSecurityFromName(parser.value(QStringLiteral("security")));
+            if (!security) {
+                problem = QStringLiteral("--security takes SSL/TLS, STARTTLS or None");
+                return std::nullopt;
+            }
+            request.login.security = *security;
+        }
+    } else if (parser.isSet(QStringLiteral("security"))) {
+        problem = QStringLiteral("--security goes with --server; a stored mailbox has its own");
+        return std::nullopt;
     }
     return request;
 }

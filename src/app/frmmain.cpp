@@ -97,6 +97,16 @@ TfrmMain::TfrmMain(ProgramCore &core, Prompts &prompts, QWidget *parent)
             m_core.settings.defaultMailbox = *chosen;
         return chosen;
     };
+    hooks.trustCertificate = [this](int n, const TlsFailure &failure) {
+        if (!m_prompts.askYesNo(failure.text()
+                                + QStringLiteral("\n\nTrust this certificate for mailbox %1? It is checked "
+                                                 "again on every connection; a different one asks again.")
+                                      .arg(n)))
+            return false;
+        if (!m_core.settings.trustCertificate(m_core.store, n, failure.fingerprint))
+            m_prompts.error(QStringLiteral("The trusted certificate could not be stored: ") + m_core.store.errorString());
+        return true;
+    };
     m_cycle = std::make_unique<CheckCycle>(core.client, core.list, core.settings, *this, hooks);
 
     connect(m_btList, &QToolButton::clicked, this, &TfrmMain::btListClick);

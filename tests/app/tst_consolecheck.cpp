@@ -165,7 +165,8 @@ void TestConsoleCheck::checksAMailboxThatIsNotStored()
     rig.server.setMessages(mailbox(1));
 
     const Run run = rig.run({QStringLiteral("--check"), QStringLiteral("--server"), rig.server.address(),
-                             QStringLiteral("--user"), QStringLiteral("adhoc")},
+                             QStringLiteral("--user"), QStringLiteral("adhoc"), QStringLiteral("--security"),
+                             QStringLiteral("None")},
                             QStringLiteral("from env"));
     QCOMPARE(run.err, QString());
     QCOMPARE(run.exitCode, 0);
