@@ -235,6 +235,12 @@ void TagSocket::SendCommands(const QStringList &lines)
         data += line.toUtf8() + "\r\n";
     if (m_socket->write(data) < 0)
         RaiseSocketError(SocketError::ClosedByServer);
+    // Short commands normally leave at once; only a full send buffer needs
+    // the event loop (and a pass through it per command batch would repaint
+    // the window each time).
+    m_socket->flush();
+    if (m_socket && m_socket->bytesToWrite() == 0)
+        Writable = true;
     waitFor(Writable, true);
     raiseWaitOutcome();
     if (!Writable)
@@ -255,8 +261,7 @@ int TagSocket::ReadReply()
             RaiseSocketError(SocketError::ReplyTooLong);
         if (PeerClosed)
             RaiseSocketError(SocketError::ClosedByServer);
-        Readable = false;
-        waitFor(Readable, true);
+        waitForReadable();
         raiseWaitOutcome();
     }
     QByteArray line = m_socket->readLine(MaxReplyLine + 1);
@@ -291,8 +296,7 @@ void TagSocket::ReceiveData(QByteArray &stream, qint64 expected)
         }
         if (PeerClosed)
             RaiseSocketError(SocketError::ClosedByServer);
-        Readable = false;
-        waitFor(Readable, true);
+        waitForReadable();
         raiseWaitOutcome();
     }
 }
@@ -335,9 +339,27 @@ void TagSocket::waitFor(const bool &flag, bool stopOnTrouble)
 {
     m_timeCounter.Start();
     while (!flag && !Canceled && !m_timeCounter.Expired()
-           && !(stopOnTrouble && (ErrorPending || PeerClosed)))
+           && !(stopOnTrouble && (ErrorPending || PeerClosed))) {
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        m_sinceEvents.start();
+    }
     m_timeCounter.Stop();
+}
+
+void TagSocket::waitForReadable()
+{
+    Readable = false;
+    // While replies stream in, a pass through the event loop for every chunk
+    // (and with it a repaint of the window) would cost far more than the
+    // protocol itself. So bytes the system already holds are taken without
+    // one, as long as the last pass is less than a slice ago: the window
+    // stays live and Cancel is seen, and a peer that needs the event loop to
+    // answer (one in this thread) is never kept waiting.
+    constexpr qint64 EventSliceMs = 50;
+    if (m_socket && m_sinceEvents.isValid() && m_sinceEvents.elapsed() < EventSliceMs
+        && m_socket->waitForReadyRead(0) && Readable)
+        return;
+    waitFor(Readable, true);
 }
 
 void TagSocket::raiseWaitOutcome()
@@ -449,6 +471,10 @@ void TagSocket::onErrorOccurred()
         PeerClosed = true;
         return;
     }
+    // Qt times out only the short direct waits of waitForReadable; what
+    // counts as a time-out is the countdown's business.
+    if (error == QAbstractSocket::SocketTimeoutError)
+        return;
     m_errorText = m_socket->errorString();
     ErrorCode = socketErrorNumber(error, m_errorText);
     ErrorPending = true;

@@ -18,6 +18,7 @@
 #include "mail/timecounter.h"
 #include "mail/tlssecurity.h"
 
+#include <QElapsedTimer>
 #include <QHostAddress>
 #include <QHostInfo>
 #include <QObject>
@@ -153,6 +154,8 @@ private:
     // The one wait: processes events until flag, Canceled or Expired (and,
     // with stopOnTrouble, until an error or the peer's close).
     void waitFor(const bool &flag, bool stopOnTrouble);
+    // The wait for more reply bytes (Readable).
+    void waitForReadable();
     // Turns how a wait ended into the matching error.
     void raiseWaitOutcome();
     [[noreturn]] void raiseTimedOut();
@@ -175,6 +178,7 @@ private:
     DialUpHook *m_ras = nullptr;
     QSslSocket *m_socket = nullptr;
     TTimeCounter m_timeCounter;
+    QElapsedTimer m_sinceEvents; // since the last pass through the event loop
     QString m_serviceName;
     QString m_lastReply;
     QString m_errorText; // Qt's text of a pending error that has no number
