@@ -159,7 +159,9 @@ QWidget *TfrmMain::createHeaderStrip()
     adFont.setItalic(true);
     m_lblAd->setFont(adFont);
 
-    m_btList = commandButton(QStringLiteral("Check e-mail"), standardIcon(QStyle::SP_ArrowDown));
+    m_listPictures[false] = standardIcon(QStyle::SP_ArrowDown);
+    m_listPictures[true] = standardIcon(QStyle::SP_ArrowUp);
+    m_btList = commandButton(QStringLiteral("Check e-mail"), m_listPictures[false]);
     m_btMark = commandButton(QStringLiteral("Mark messages"), standardIcon(QStyle::SP_DialogApplyButton));
     m_btDelete = commandButton(QStringLiteral("Delete marked messages"), standardIcon(QStyle::SP_TrashIcon));
     m_btRemark = commandButton(QStringLiteral("Auto-mark messages"), standardIcon(QStyle::SP_BrowserReload));
@@ -300,7 +302,11 @@ void TfrmMain::setExitLook(const QString &caption, bool busy)
 
 void TfrmMain::updateListPicture()
 {
-    m_btList->setIcon(standardIcon(m_core.list.count() > 0 ? QStyle::SP_ArrowUp : QStyle::SP_ArrowDown));
+    const bool hasRows = m_core.list.count() > 0;
+    if (m_listPictureHasRows == hasRows)
+        return;
+    m_listPictureHasRows = hasRows;
+    m_btList->setIcon(m_listPictures[hasRows]);
 }
 
 void TfrmMain::setTrayMenuEnabled(bool enabled)

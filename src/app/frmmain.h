@@ -7,7 +7,10 @@
 
 #include "app/checkcycle.h"
 
+#include <QIcon>
 #include <QMainWindow>
+
+#include <optional>
 
 class ProgramCore;
 class Prompts;
@@ -120,6 +123,11 @@ private:
     QAction *m_btHelp = nullptr;
     QAction *m_exit1 = nullptr;
     QTreeView *m_listView = nullptr;
+    // "Check e-mail"'s pictures without and with rows, made once; the
+    // button's picture is set only when the choice changes, not for every
+    // row a check adds.
+    QIcon m_listPictures[2];
+    std::optional<bool> m_listPictureHasRows;
     QLabel *m_panel0 = nullptr;
     QLabel *m_panel1 = nullptr;
     TfrmRetrieving *m_frmRetrieving = nullptr;

@@ -8,9 +8,9 @@ namespace {
 
 // The locale's long time format without its time-zone field: header dates
 // are the sender's wall-clock time and carry no zone of ours.
-QString longTimeFormatWithoutZone()
+QString longTimeFormatWithoutZone(const QLocale &locale)
 {
-    const QString format = QLocale().timeFormat(QLocale::LongFormat);
+    const QString format = locale.timeFormat(QLocale::LongFormat);
     QString result;
     bool quoted = false;
     for (QChar c : format) {
@@ -22,6 +22,24 @@ QString longTimeFormatWithoutZone()
     return result.trimmed();
 }
 
+// The Date column's formats in the current locale, worked out once per
+// locale rather than for every row a check adds.
+struct DateColumnFormats
+{
+    QLocale locale;
+    QString date;
+    QString time;
+};
+
+const DateColumnFormats &dateColumnFormats()
+{
+    static DateColumnFormats formats;
+    const QLocale current;
+    if (formats.date.isEmpty() || formats.locale != current)
+        formats = {current, current.dateFormat(QLocale::ShortFormat), longTimeFormatWithoutZone(current)};
+    return formats;
+}
+
 } // namespace
 
 QString dateColumnText(const QString &dateHeader)
@@ -29,10 +47,10 @@ QString dateColumnText(const QString &dateHeader)
     const ParsedDate parsed = ParseDate(dateHeader);
     if (!parsed.dateTime.isValid())
         return dateHeader;
-    const QLocale locale;
-    QString text = locale.toString(parsed.dateTime.date(), QLocale::ShortFormat);
+    const DateColumnFormats &formats = dateColumnFormats();
+    QString text = formats.locale.toString(parsed.dateTime.date(), formats.date);
     if (parsed.dateTime.time() != QTime(0, 0))
-        text += QLatin1Char(' ') + locale.toString(parsed.dateTime.time(), longTimeFormatWithoutZone());
+        text += QLatin1Char(' ') + formats.locale.toString(parsed.dateTime.time(), formats.time);
     return text;
 }
 
