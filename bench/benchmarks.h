@@ -6,3 +6,5 @@
 
 int runHeaderPassBench(const QStringList &args);
 int runRulesBench(const QStringList &args);
+// Needs a QApplication: it drives the main window.
+int runWindowCheckBench(const QStringList &args);

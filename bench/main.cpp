@@ -3,21 +3,31 @@
 
 #include "benchmarks.h"
 
-#include <QCoreApplication>
+#include <QApplication>
 #include <QTextStream>
+
+#include <memory>
 
 int main(int argc, char *argv[])
 {
-    QCoreApplication app(argc, argv);
-    const QStringList args = app.arguments().mid(1);
+    const bool needsWidgets = argc > 1 && qstrcmp(argv[1], "window-check") == 0;
+    std::unique_ptr<QCoreApplication> app;
+    if (needsWidgets)
+        app = std::make_unique<QApplication>(argc, argv);
+    else
+        app = std::make_unique<QCoreApplication>(argc, argv);
+    const QStringList args = QCoreApplication::arguments().mid(1);
     const QString command = args.value(0);
     const QStringList options = args.mid(1);
     if (command == QLatin1String("header-pass"))
         return runHeaderPassBench(options);
     if (command == QLatin1String("rules"))
         return runRulesBench(options);
+    if (needsWidgets)
+        return runWindowCheckBench(options);
 
     QTextStream(stderr) << "usage: mailsieve-bench header-pass [--messages N] [--peer-poplib]\n"
-                           "       mailsieve-bench rules [options]\n";
+                           "       mailsieve-bench rules [options]\n"
+                           "       mailsieve-bench window-check [--messages N]\n";
     return 2;
 }
