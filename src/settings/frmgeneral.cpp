@@ -159,7 +159,7 @@ TfrmGeneral::~TfrmGeneral()
 
 QString TfrmGeneral::defaultAlarmFile() const
 {
-    return QDir(m_programFolder).filePath(QStringLiteral("harptune.wav"));
+    return QDir(m_programFolder).filePath(QStringLiteral("sounds/harptune.wav"));
 }
 
 QString TfrmGeneral::defaultLogFile() const

@@ -135,7 +135,7 @@ private slots:
             QVERIFY(r.edServe->text().isEmpty() && r.edMailbox->text().isEmpty() && r.edPasswd->text().isEmpty());
             QCOMPARE(r.cbSecurity->currentText(), QStringLiteral("SSL/TLS"));
         }
-        QCOMPARE(w.edAlarmFile->text(), s.dir.filePath(QStringLiteral("harptune.wav")));
+        QCOMPARE(w.edAlarmFile->text(), s.dir.filePath(QStringLiteral("sounds/harptune.wav")));
         QCOMPARE(w.edLogFile->text(), s.dir.filePath(QStringLiteral("logfile.txt")));
         QVERIFY(w.edMailer->text().isEmpty());
         QVERIFY(s.prompts.asked.isEmpty());
