@@ -205,6 +205,12 @@ void TmsCustomPOP::Disconnect()
     Close();
 }
 
+void TmsCustomPOP::quitSession()
+{
+    Logout();
+    Close();
+}
+
 void TmsCustomPOP::abandonSession()
 {
     m_replyReaders.clear();
@@ -280,7 +286,7 @@ void TmsRemotePOP::UpdateInfo()
             });
         }
         exchange(commands);
-        Disconnect();
+        quitSession();
     } catch (...) {
         abandonSession();
         throw;
@@ -315,7 +321,7 @@ void TmsRemotePOP::ProcessMarks()
         exchange(commands);
         if (OnDataTransfered)
             OnDataTransfered();
-        Disconnect();
+        quitSession();
     } catch (...) {
         // Without QUIT the server rolls back every DELE of this session.
         abandonSession();

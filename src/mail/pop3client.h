@@ -116,6 +116,10 @@ protected:
     qint64 listedSize() const;
     // Drops the connection without QUIT, so nothing of the session is committed.
     void abandonSession();
+    // QUIT and close at the end of an operation's own session. Unlike
+    // Disconnect it fails when an event handler cancelled the session
+    // meanwhile: nothing of it was committed then.
+    void quitSession();
 
 private:
     // STLS, the handshake and CAPA again; the password never goes out in

@@ -499,6 +499,36 @@ private slots:
         QCOMPARE(pop->Info().Count(), 1);
         QCOMPARE(server->commands().last(), QStringLiteral("TOP 1 1"));
     }
+
+    // A cancel from the last event of an operation comes after its last
+    // command: the session is gone without QUIT, and the operation must not
+    // end as if it had succeeded.
+    void cancelAfterTheLastMessageFailsTheCheck()
+    {
+        server->setMessages({mail("a"), mail("b")});
+        bool infoUpdated = false;
+        pop->OnNextInfoUpdated = [this](int num) {
+            if (num == 1)
+                pop->Cancel();
+        };
+        pop->OnInfoUpdated = [&] { infoUpdated = true; };
+        QVERIFY_THROWS_EXCEPTION(ECanceledError, pop->UpdateInfo());
+        QVERIFY(!infoUpdated);
+        QVERIFY(!server->commands().contains("QUIT"));
+    }
+
+    void cancelBeforeQuitOfADeletePassCommitsNothing()
+    {
+        listThree();
+        pop->MarkForDelete(0);
+        const QList<QByteArray> before = server->messages();
+        pop->OnDataTransfered = [this] { pop->Cancel(); };
+        QVERIFY_THROWS_EXCEPTION(ECanceledError, pop->ProcessMarks());
+        QVERIFY(!pop->committed());
+        QVERIFY(!pop->Info().Items(0).Deleted);
+        QVERIFY(!server->commands().contains("QUIT"));
+        QCOMPARE(server->messages(), before);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestPop3Client)
