@@ -20,11 +20,22 @@ QStringList ProgramCore::load()
     if (!settings.ReadSettings(store) || !settings.readServerSettings(store))
         problems << store.errorString();
     problems << store.problems();
+    useStoredDialUpEntry();
     problems << readSettings(rules, folder).errors;
     const KnownListResult known = rules.knownList.LoadUpKnownList(folder);
     if (!known.ok)
         problems << known.error;
     return problems;
+}
+
+void ProgramCore::useStoredDialUpEntry()
+{
+    if (settings.dialUpIndex < 1)
+        return; // no dial-up: the system is not even asked for its entries
+    const QStringList entries = ras.Entries();
+    const int entry = settings.dialUpIndexWithin(int(entries.size()));
+    if (entry > 0)
+        ras.setService(entries.at(entry - 1));
 }
 
 QStringList ProgramCore::saveRules()

@@ -37,6 +37,10 @@ public:
     // Writes the rule tables (their hit counters) and the rule options.
     QStringList saveRules();
 
+    // Hands the stored dial-up entry to the dial-up line, so every check
+    // (also one from the command line) dials it first.
+    void useStoredDialUpEntry();
+
     const QString folder;
     const QString iniPath;
     SettingsStore store;
