@@ -18,14 +18,16 @@ void insertFirstRule(RuleList &table, const QList<std::pair<int, QString>> &cell
 void addToList(RuleSet &rules, const QString &subject, const QString &sender, QuickAddChoice choice)
 {
     const QString oneHit = QStringLiteral("1");
-    if (choice.subjects) {
+    // A rule for an empty subject or sender would delete every message
+    // without one, ordinary mail included: such a rule is not made.
+    if (choice.subjects && !subject.trimmed().isEmpty()) {
         insertFirstRule(rules.SubjectRules, {{SubjectCol::What, RuleText::Equals},
                                              {SubjectCol::Matches, subject},
                                              {SubjectCol::Case, RuleText::Yes},
                                              {SubjectCol::Del, RuleText::Yes},
                                              {SubjectCol::Hits, oneHit}});
     }
-    if (choice.senders) {
+    if (choice.senders && !sender.trimmed().isEmpty()) {
         insertFirstRule(rules.SenderRules, {{SenderCol::What, RuleText::EmailAddress},
                                             {SenderCol::Condition, RuleText::Equals},
                                             {SenderCol::Matches, sender},

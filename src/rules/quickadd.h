@@ -16,6 +16,8 @@ struct QuickAddChoice
 // Inserts the chosen rules as the first rule rows of SubjectRules (Equals
 // the subject, with regard to case) and SenderRules (the address Equals the
 // sender), both check-mark rules starting at one hit. No duplicate check.
+// An empty subject or sender makes no rule: it would delete every message
+// that has none.
 void addToList(RuleSet &rules, const QString &subject, const QString &sender, QuickAddChoice choice);
 
 // An exception rule accepting mail from sender. The lone empty row of a

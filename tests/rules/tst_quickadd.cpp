@@ -72,6 +72,19 @@ private slots:
         QCOMPARE(rules.SenderRules.rowCount(), senders + 1);
     }
 
+    void emptySubjectOrSenderMakesNoRule()
+    {
+        RuleSet rules;
+        const int subjects = rules.SubjectRules.rowCount();
+        const int senders = rules.SenderRules.rowCount();
+        addToList(rules, QString(), QStringLiteral("x@y.example"), {});
+        QCOMPARE(rules.SubjectRules.rowCount(), subjects);
+        QCOMPARE(rules.SenderRules.rowCount(), senders + 1);
+        addToList(rules, QStringLiteral("Hello"), QStringLiteral(" "), {});
+        QCOMPARE(rules.SubjectRules.rowCount(), subjects + 1);
+        QCOMPARE(rules.SenderRules.rowCount(), senders + 1);
+    }
+
     void quickSubjectRuleMatchesOnlyTheExactSubjectWithCase()
     {
         RuleSet rules;
