@@ -1,5 +1,6 @@
 #include "app/frmmain.h"
 
+#include "app/commandpictures.h"
 #include "app/frmretrieving.h"
 #include "app/programcore.h"
 #include "app/programfolder.h"
@@ -26,16 +27,6 @@ namespace {
 QIcon standardIcon(QStyle::StandardPixmap which)
 {
     return QApplication::style()->standardIcon(which);
-}
-
-// The leave pictures: imBye normally, imDoor while the pointer is away.
-QIcon leaveIcon()
-{
-    QIcon icon;
-    const QSize size(32, 32);
-    icon.addPixmap(standardIcon(QStyle::SP_DialogCloseButton).pixmap(size), QIcon::Active);
-    icon.addPixmap(standardIcon(QStyle::SP_TitleBarCloseButton).pixmap(size), QIcon::Normal);
-    return icon;
 }
 
 } // namespace
@@ -166,9 +157,9 @@ QWidget *TfrmMain::createHeaderStrip()
     m_btDelete = commandButton(QStringLiteral("Delete marked messages"), standardIcon(QStyle::SP_TrashIcon));
     m_btRemark = commandButton(QStringLiteral("Auto-mark messages"), standardIcon(QStyle::SP_BrowserReload));
     m_btResetAll = commandButton(QStringLiteral("Reset all marks"), standardIcon(QStyle::SP_DialogResetButton));
-    m_btLaunch = commandButton(QStringLiteral("Launch e-mail program"), standardIcon(QStyle::SP_CommandLink));
+    m_btLaunch = commandButton(QStringLiteral("Launch e-mail program"), launchPicture());
     m_btOptions = commandButton(QStringLiteral("Settings and more"), standardIcon(QStyle::SP_FileDialogDetailedView));
-    m_btExit = commandButton(QStringLiteral("Goodbye"), leaveIcon());
+    m_btExit = commandButton(QStringLiteral("Goodbye"), leavePicture());
 
     auto *options = new QMenu(m_btOptions);
     m_btGeneral = options->addAction(QStringLiteral("General settings"));
@@ -296,7 +287,7 @@ void TfrmMain::enableAllButtons()
 void TfrmMain::setExitLook(const QString &caption, bool busy)
 {
     m_btExit->setText(caption);
-    m_btExit->setIcon(busy ? standardIcon(QStyle::SP_BrowserStop) : leaveIcon());
+    m_btExit->setIcon(busy ? standardIcon(QStyle::SP_BrowserStop) : leavePicture());
     m_exit1->setText(busy ? caption : QStringLiteral("Exit"));
 }
 

@@ -1,8 +1,6 @@
 // Renders every page of the Spam settings window and every rule dialog, and
 // checks that each lays out within its window at its own size hint (nothing
-// cut off). With MAILSIEVE_SCREENSHOT_DIR set, the pictures are written
-// there as PNG files for a look by eye; run with QT_SCALE_FACTOR=1.5 to see
-// the 150 % layout.
+// cut off); support/screenshots.h says how to keep the pictures.
 
 #include "app/markpictures.h"
 #include "rules/listfiles.h"
@@ -15,6 +13,7 @@
 #include "settings/frmwhichmailbox.h"
 #include "settings/generalsettings.h"
 #include "support/scriptedprompts.h"
+#include "support/screenshots.h"
 
 #include <QDir>
 #include <QPlainTextEdit>
@@ -24,6 +23,7 @@
 #include <QtTest>
 
 using namespace ruleeditors;
+using screenshots::save;
 
 class TestSpamSettingsScreens : public QObject
 {
@@ -31,33 +31,6 @@ class TestSpamSettingsScreens : public QObject
 
     QTemporaryDir folder;
     ScriptedPrompts prompts;
-
-    // Every visible child lies inside the window.
-    static void verifyInside(QWidget &window)
-    {
-        const QRect inside = window.rect();
-        for (QWidget *child : window.findChildren<QWidget *>()) {
-            if (!child->isVisibleTo(&window) || child->isWindow())
-                continue;
-            const QRect box(child->mapTo(&window, QPoint(0, 0)), child->size());
-            QVERIFY2(inside.contains(box), qPrintable(child->metaObject()->className() + QString(" ")
-                                                      + child->objectName()));
-        }
-    }
-
-    static void save(QWidget &window, const QString &name)
-    {
-        window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&window));
-        verifyInside(window);
-        const QPixmap picture = window.grab();
-        QVERIFY(!picture.isNull());
-        const QString target = qEnvironmentVariable("MAILSIEVE_SCREENSHOT_DIR");
-        if (!target.isEmpty()) {
-            QDir().mkpath(target);
-            QVERIFY(picture.save(QDir(target).filePath(name + ".png")));
-        }
-    }
 
     static MailboxTable twoMailboxes()
     {
