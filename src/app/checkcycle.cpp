@@ -33,8 +33,10 @@ void CheckCycle::attachClientEvents()
     m_client.OnClosed = [this] { msRemotePOP1Closed(); };
     m_client.OnCancel = [this] { msRemotePOP1Cancel(); };
     m_client.OnError = [this](QString &msg) { msRemotePOP1Error(msg); };
+    // Nobody is there to answer the question in an unattended check: the
+    // certificate is refused, and the next check by hand asks.
     m_client.OnCertificateUntrusted = [this](const TlsFailure &failure) {
-        return m_hooks.trustCertificate && m_hooks.trustCertificate(m_loadedMailbox, failure);
+        return !unattended() && m_hooks.trustCertificate && m_hooks.trustCertificate(m_loadedMailbox, failure);
     };
 }
 
@@ -105,6 +107,11 @@ bool CheckCycle::otherMailboxConfigured() const
     return false;
 }
 
+bool CheckCycle::unattended() const
+{
+    return startInTray && m_settings.automatic;
+}
+
 bool CheckCycle::runHeaderPass()
 {
     try {
@@ -112,7 +119,7 @@ bool CheckCycle::runHeaderPass()
     } catch (const EMailsieveError &e) {
         // Unattended in the tray nobody is there to read a box: the check
         // goes on with what it listed and the next interval tries again.
-        if (startInTray && m_settings.automatic)
+        if (unattended())
             return true;
         // The window keeps its busy look until the user presses Cancel.
         m_view.showError(e.message());

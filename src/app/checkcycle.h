@@ -139,6 +139,8 @@ private:
     void attachClientEvents();
     bool mailboxSettingsMissing();
     bool otherMailboxConfigured() const;
+    // The automatic check of a program that lives in the tray.
+    bool unattended() const;
     bool runHeaderPass();
     void finishCheck(bool timerWasEnabled);
     void stopAlarm();

@@ -6,6 +6,8 @@
 #include "app/frmmain.h"
 #include "app/frmretrieving.h"
 #include "app/programcore.h"
+#include "mail/tlssecurity.h"
+#include "settings/settingsstore.h"
 #include "support/scriptedpop3server.h"
 #include "support/scriptedprompts.h"
 
@@ -96,6 +98,8 @@ private slots:
     void emptyMailboxWithExitOptionClosesTheProgram();
     void chooserIsNotOfferedForOneMailbox();
     void goodbyeClosesAndHideHides();
+    void untrustedCertificateIsAskedAboutAndKept();
+    void unattendedCheckAsksNoCertificateQuestion();
 };
 
 void TestFrmMain::startsIdleWithTheTagline()
@@ -301,6 +305,65 @@ void TestFrmMain::goodbyeClosesAndHideHides()
         QTest::mouseClick(w.btExit(), Qt::LeftButton);
         QVERIFY(!w.isVisible());
     }
+}
+
+// A mailbox served over implicit TLS with a certificate no authority signed.
+static void serveUntrustedTls(WindowRig &rig, const TestCertificate &identity)
+{
+    rig.server.setTlsIdentity(identity);
+    rig.server.setImplicitTls(true);
+    rig.server.setMessages(mailbox(2));
+}
+
+static void useTls(GeneralSettings &s)
+{
+    s.mailboxes[0].security = MailSecurity::SslTls;
+}
+
+void TestFrmMain::untrustedCertificateIsAskedAboutAndKept()
+{
+    const TestCertificate identity = TestCertificate::generate(QStringLiteral("mailsieve-test"));
+    if (identity.isNull())
+        QSKIP("openssl cannot make a test certificate");
+    WindowRig rig;
+    serveUntrustedTls(rig, identity);
+    rig.start(useTls);
+    TfrmMain &w = *rig.window;
+    rig.prompts.yesNoAnswers << true;
+
+    w.btListClick();
+    const QStringList asked = rig.prompts.textsOf(ScriptedPrompts::Kind::YesNo);
+    QCOMPARE(asked.size(), 1);
+    QVERIFY(asked[0].contains(QStringLiteral("Trust this certificate for mailbox 1?")));
+    QVERIFY(asked[0].contains(certificateFingerprint(identity.certificate())));
+    QCOMPARE(w.ListView1()->model()->rowCount(), 2);
+    QCOMPARE(SettingsStore().value(SettingsStore::Server, QStringLiteral("Fingerprint1")),
+             certificateFingerprint(identity.certificate()));
+
+    // The stored fingerprint is trusted from now on: no second question.
+    w.btListClick();
+    QCOMPARE(rig.prompts.textsOf(ScriptedPrompts::Kind::YesNo).size(), 1);
+    QCOMPARE(w.ListView1()->model()->rowCount(), 2);
+}
+
+void TestFrmMain::unattendedCheckAsksNoCertificateQuestion()
+{
+    const TestCertificate identity = TestCertificate::generate(QStringLiteral("mailsieve-test"));
+    if (identity.isNull())
+        QSKIP("openssl cannot make a test certificate");
+    WindowRig rig;
+    serveUntrustedTls(rig, identity);
+    rig.start([](GeneralSettings &s) {
+        useTls(s);
+        s.automatic = true;
+    });
+    rig.window->cycle().startInTray = true;
+    rig.prompts.yesNoAnswers << true;
+
+    rig.window->btListClick();
+    QVERIFY(rig.prompts.asked.isEmpty());
+    QCOMPARE(rig.window->ListView1()->model()->rowCount(), 0);
+    QVERIFY(SettingsStore().value(SettingsStore::Server, QStringLiteral("Fingerprint1")).isEmpty());
 }
 
 QTEST_MAIN(TestFrmMain)
