@@ -4,6 +4,7 @@
 #include "app/frmretrieving.h"
 #include "app/programcore.h"
 #include "app/programfolder.h"
+#include "app/textline.h"
 #include "mail/mailerrors.h"
 #include "settings/frmwhichmailbox.h"
 #include "settings/prompts.h"
@@ -62,7 +63,7 @@ TfrmMain::TfrmMain(ProgramCore &core, Prompts &prompts, QWidget *parent)
     setCentralWidget(central);
 
     m_panel0 = new QLabel(kHint, this);
-    m_panel1 = new QLabel(QStringLiteral("Mailsieve - spam stays on the server"), this);
+    m_panel1 = new TextLine(QStringLiteral("Mailsieve - spam stays on the server"), this);
     statusBar()->setObjectName(QStringLiteral("StatusBar1"));
     statusBar()->addWidget(m_panel0);
     statusBar()->addWidget(m_panel1, 1);

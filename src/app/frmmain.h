@@ -18,6 +18,7 @@ class QAction;
 class QLabel;
 class QToolButton;
 class QTreeView;
+class TextLine;
 class TfrmRetrieving;
 
 // The tray icon's part in a check; the tray owner implements it.
@@ -129,6 +130,6 @@ private:
     QIcon m_listPictures[2];
     std::optional<bool> m_listPictureHasRows;
     QLabel *m_panel0 = nullptr;
-    QLabel *m_panel1 = nullptr;
+    TextLine *m_panel1 = nullptr;
     TfrmRetrieving *m_frmRetrieving = nullptr;
 };

@@ -1,5 +1,7 @@
 #include "app/frmretrieving.h"
 
+#include "app/textline.h"
+
 #include <QLabel>
 #include <QPainter>
 #include <QPushButton>
@@ -51,7 +53,7 @@ void MailAnimation::paintEvent(QPaintEvent *)
 TfrmRetrieving::TfrmRetrieving(QWidget *parent)
     : QDialog(parent),
       lblTitle(new QLabel(this)),
-      lblMsg(new QLabel(this)),
+      lblMsg(new TextLine({}, this)),
       anMail(new MailAnimation(this)),
       btCancel(new QPushButton(QStringLiteral("Click to cancel"), this))
 {

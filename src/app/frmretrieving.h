@@ -6,6 +6,7 @@
 #include <QTimer>
 
 class QLabel;
+class TextLine;
 class QPushButton;
 
 // Ten frames, 300 ms apart: a letter flying from the server to the desk.
@@ -58,7 +59,7 @@ protected:
 
 private:
     QLabel *lblTitle;
-    QLabel *lblMsg;
+    TextLine *lblMsg;
     MailAnimation *anMail;
     QPushButton *btCancel;
 };
