@@ -10,6 +10,8 @@
 #include "app/deletion.h"
 #include "app/deletionlog.h"
 #include "app/programcore.h"
+#include "support/handclock.h"
+#include "support/recordingcheckview.h"
 #include "support/scriptedpop3server.h"
 #include "support/scriptedprompts.h"
 
@@ -21,21 +23,6 @@ using namespace appfixture;
 
 namespace {
 
-class HandClock : public TickSource
-{
-public:
-    void setActive(bool active) override { m_active = active; }
-    bool isActive() const override { return m_active; }
-    // One minute passes; a stopped timer does not tick.
-    void tick()
-    {
-        if (m_active && onTick)
-            onTick();
-    }
-
-private:
-    bool m_active = false;
-};
 
 class FakePlayer : public AlarmPlayer
 {
@@ -48,35 +35,22 @@ public:
     void stop() override { events << QStringLiteral("stop"); }
 };
 
-class View : public CheckView, public AutomaticView
+class View : public RecordingCheckView, public AutomaticView
 {
 public:
     QStringList captions;
-    QStringList errors;
     bool automaticChecked = false;
     bool animated = false;
     int mainWindowShown = 0;
 
-    // CheckView
-    void setStatusText(const QString &) override {}
-    bool isMainWindowVisible() const override { return false; }
-    void showProgress(const QString &, const QString &) override {}
-    void setProgressMessage(const QString &) override {}
-    void hideProgress() override {}
-    void disableAllButtons() override {}
-    void enableAllButtons() override {}
-    void setExitLook(const QString &, bool) override {}
-    void updateListPicture() override {}
-    void setTrayMenuEnabled(bool) override {}
-    void showCanceledTrayIcon() override {}
-    void showError(const QString &text) override { errors << text; }
-    void closeMainWindow() override {}
-    void hideToTray() override {}
-    // AutomaticView
+    View() { visible = false; }
+
     void showCaption(const QString &text) override { captions << text; }
     void setAutomaticChecked(bool automatic) override { automaticChecked = automatic; }
     void setTrayAnimated(bool on) override { animated = on; }
     void showMainWindow() override { ++mainWindowShown; }
+    // Both views' errors land in one list.
+    void showError(const QString &text) override { RecordingCheckView::showError(text); }
 
     QString caption() const { return captions.isEmpty() ? QString() : captions.last(); }
 };

@@ -11,6 +11,7 @@
 #include "app/programcore.h"
 #include "mail/mailerrors.h"
 #include "support/dovecotserver.h"
+#include "support/recordingcheckview.h"
 #include "support/scriptedpop3server.h"
 #include "support/scriptedprompts.h"
 
@@ -25,27 +26,10 @@ namespace {
 const QDateTime kWhen(QDate(2024, 3, 5), QTime(14, 7, 30));
 const QString kStamp = QStringLiteral("Tue 3/5/24 2:07 PM");
 
-class QuietView : public CheckView
+// The delete pass runs with the main window hidden.
+struct QuietView : RecordingCheckView
 {
-public:
-    QStringList statusTexts;
-    QStringList errors;
-    bool busy = false;
-
-    void setStatusText(const QString &text) override { statusTexts << text; }
-    bool isMainWindowVisible() const override { return false; }
-    void showProgress(const QString &, const QString &) override {}
-    void setProgressMessage(const QString &) override {}
-    void hideProgress() override {}
-    void disableAllButtons() override {}
-    void enableAllButtons() override {}
-    void setExitLook(const QString &, bool isBusy) override { busy = isBusy; }
-    void updateListPicture() override {}
-    void setTrayMenuEnabled(bool) override {}
-    void showCanceledTrayIcon() override {}
-    void showError(const QString &text) override { errors << text; }
-    void closeMainWindow() override {}
-    void hideToTray() override {}
+    QuietView() { visible = false; }
 };
 
 struct Rig

@@ -8,6 +8,7 @@
 #include "app/programcore.h"
 #include "settings/frmgeneral.h"
 #include "settings/frmoptionsmain.h"
+#include "support/handclock.h"
 #include "support/scriptedpop3server.h"
 #include "support/scriptedprompts.h"
 
@@ -24,20 +25,6 @@ using namespace appfixture;
 
 namespace {
 
-class HandClock : public TickSource
-{
-public:
-    void setActive(bool active) override { m_active = active; }
-    bool isActive() const override { return m_active; }
-    void tick()
-    {
-        if (m_active && onTick)
-            onTick();
-    }
-
-private:
-    bool m_active = false;
-};
 
 class FakePlayer : public AlarmPlayer
 {
