@@ -8,6 +8,7 @@
 #include "support/messagebuilder.h"
 
 #include <QTest>
+#include <QTimer>
 
 namespace {
 
@@ -108,6 +109,36 @@ private slots:
         QVERIFY_THROWS_EXCEPTION(EMailboxChangedError, pop.ProcessMarks());
         QVERIFY(!pop.committed());
         QCOMPARE(server.storedMessageCount(), 39);
+    }
+
+    // Replies that stream in without a pause are taken from the socket
+    // without a pass through the event loop each; the loop must still run
+    // often enough for a timer (the Cancel button, a repaint) to fire
+    // in the middle of the pass.
+    void eventLoopRunsDuringAStreamingPass()
+    {
+        DovecotServer server;
+        MessageBuilder builder(99);
+        for (int i = 0; i < 3000; ++i)
+            server.addMessage(builder.message(i).raw);
+        MS_START_DOVECOT(server);
+        TmsRemotePOP pop;
+        pop.setServer(server.server());
+        pop.setUserName(server.userName());
+        pop.setPassword(server.password());
+        pop.UpdateInfo(); // Dovecot builds its index
+
+        int listedAtCancel = -1;
+        pop.OnUpdatingInfo = [&] {
+            QTimer::singleShot(5, &pop, [&] {
+                listedAtCancel = pop.Info().Count();
+                pop.Cancel();
+            });
+        };
+        QVERIFY_THROWS_EXCEPTION(ECanceledError, pop.UpdateInfo());
+        QVERIFY(listedAtCancel >= 0);
+        QVERIFY(listedAtCancel < 3000);
+        QCOMPARE(pop.Info().Count(), listedAtCancel);
     }
 };
 
