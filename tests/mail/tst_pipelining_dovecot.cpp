@@ -41,6 +41,14 @@ void collect(const TmsRemotePOP &pop, Pass &pass)
     }
 }
 
+void logIn(TmsRemotePOP &pop, const DovecotServer &server)
+{
+    pop.setServer(server.server());
+    pop.setUserName(server.userName());
+    pop.setPassword(server.password());
+    pop.setTimeOut(20);
+}
+
 } // namespace
 
 class TestPipeliningDovecot : public QObject
@@ -59,10 +67,7 @@ private slots:
                 server.addMessage(m.raw);
             MS_START_DOVECOT(server);
             TmsRemotePOP pop;
-            pop.setServer(server.server());
-            pop.setUserName(server.userName());
-            pop.setPassword(server.password());
-            pop.setTimeOut(20);
+            logIn(pop, server);
             pop.setPipeliningAllowed(pipelined);
             Pass pass;
             attach(pop, pass);
@@ -98,10 +103,7 @@ private slots:
             server.addMessage(m.raw);
         MS_START_DOVECOT(server);
         TmsRemotePOP pop;
-        pop.setServer(server.server());
-        pop.setUserName(server.userName());
-        pop.setPassword(server.password());
-        pop.setTimeOut(20);
+        logIn(pop, server);
         pop.UpdateInfo();
         for (int i = 0; i < 40; ++i)
             pop.MarkForDelete(i);
@@ -123,9 +125,7 @@ private slots:
             server.addMessage(builder.message(i).raw);
         MS_START_DOVECOT(server);
         TmsRemotePOP pop;
-        pop.setServer(server.server());
-        pop.setUserName(server.userName());
-        pop.setPassword(server.password());
+        logIn(pop, server);
         pop.UpdateInfo(); // Dovecot builds its index
 
         int listedAtCancel = -1;
