@@ -148,9 +148,7 @@ int runHeaderPassBench(const QStringList &args)
     }
 
     TmsRemotePOP pop;
-    pop.setServer(server.server());
-    pop.setUserName(server.userName());
-    pop.setPassword(server.password());
+    server.logIn(pop);
     pop.setTimeOut(120);
     QList<double> rates;
     QList<double> peerRates;

@@ -16,9 +16,7 @@ namespace {
 
 void connectTo(TmsRemotePOP &pop, const DovecotServer &server)
 {
-    pop.setServer(server.server());
-    pop.setUserName(server.userName());
-    pop.setPassword(server.password());
+    server.logIn(pop);
     pop.setTimeOut(20);
 }
 

@@ -43,9 +43,7 @@ void collect(const TmsRemotePOP &pop, Pass &pass)
 
 void logIn(TmsRemotePOP &pop, const DovecotServer &server)
 {
-    pop.setServer(server.server());
-    pop.setUserName(server.userName());
-    pop.setPassword(server.password());
+    server.logIn(pop);
     pop.setTimeOut(20);
 }
 

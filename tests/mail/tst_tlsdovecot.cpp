@@ -30,9 +30,9 @@ private:
     static void connectTo(TmsRemotePOP &pop, const DovecotServer &server, TlsMode mode)
     {
         pop.setTlsMode(mode);
-        pop.setServer(mode == TlsMode::Implicit ? server.tlsServer() : server.server());
-        pop.setUserName(server.userName());
-        pop.setPassword(server.password());
+        server.logIn(pop);
+        if (mode == TlsMode::Implicit)
+            pop.setServer(server.tlsServer());
         pop.setTimeOut(20);
     }
 

@@ -1,5 +1,7 @@
 #include "support/dovecotserver.h"
 
+#include "mail/pop3client.h"
+
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QDirIterator>
@@ -375,4 +377,11 @@ QString DovecotServer::logText() const
             text += QString::fromUtf8(file.readAll());
     }
     return text;
+}
+
+void DovecotServer::logIn(TmsRemotePOP &pop) const
+{
+    pop.setServer(server());
+    pop.setUserName(userName());
+    pop.setPassword(password());
 }

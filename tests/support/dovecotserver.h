@@ -15,6 +15,8 @@
 
 #include <memory>
 
+class TmsRemotePOP;
+
 class QProcess;
 
 class DovecotServer
@@ -54,6 +56,8 @@ public:
     QString server() const; // "127.0.0.1:<port>", the form TmsRemotePOP::Server takes
     QString userName() const { return QStringLiteral("tester"); }
     QString password() const { return QStringLiteral("s3cret pass"); }
+    // Points pop at this mailbox (plain POP3): server, user name, password.
+    void logIn(TmsRemotePOP &pop) const;
     QString errorString() const { return m_error; }
     QString logText() const;
 
