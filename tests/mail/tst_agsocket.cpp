@@ -6,6 +6,7 @@
 #include "mail/mailerrors.h"
 #include "mail/pop3client.h"
 #include "mail/socketerrors.h"
+#include "support/failuretext.h"
 #include "support/scriptedpop3server.h"
 
 #include <QElapsedTimer>
@@ -13,18 +14,6 @@
 #include <QTimer>
 
 namespace {
-
-// The message of the expected exception, or a marker when none came.
-template <typename Error, typename Operation>
-QString errorText(Operation operation)
-{
-    try {
-        operation();
-    } catch (const Error &error) {
-        return error.message();
-    }
-    return QStringLiteral("<no error>");
-}
 
 class FakeDialUp : public DialUpHook
 {
@@ -136,7 +125,7 @@ private slots:
     void unknownHostIsASocketError()
     {
         socket->setServer("nonexistent.invalid");
-        const QString text = errorText<ESocketError>([this] { socket->Open(); });
+        const QString text = failure<ESocketError>([this] { socket->Open(); });
         QVERIFY2(text == "Host not found" || text == "Nonauthoritative host not found", qPrintable(text));
         QCOMPARE(errors, QStringList{text});
     }
@@ -169,19 +158,19 @@ private slots:
     void overlongNamesAreRejected()
     {
         socket->setServer(QString(128, QLatin1Char('h')));
-        QCOMPARE(errorText<ESocketError>([this] { socket->Open(); }), QStringLiteral("Host name is too long"));
+        QCOMPARE(failure<ESocketError>([this] { socket->Open(); }), QStringLiteral("Host name is too long"));
         socket->setServer("127.0.0.1");
         socket->setServiceName(QString(64, QLatin1Char('s')));
-        QCOMPARE(errorText<ESocketError>([this] { socket->Open(); }), QStringLiteral("Service name is too long"));
+        QCOMPARE(failure<ESocketError>([this] { socket->Open(); }), QStringLiteral("Service name is too long"));
     }
 
     void missingSettingsArePropertyErrors()
     {
         socket->setServer(QString());
-        QCOMPARE(errorText<ESocketError>([this] { socket->Open(); }), QStringLiteral("Server property is required"));
+        QCOMPARE(failure<ESocketError>([this] { socket->Open(); }), QStringLiteral("Server property is required"));
         socket->setServer("127.0.0.1");
         socket->setServiceName(QString());
-        QCOMPARE(errorText<ESocketError>([this] { socket->Open(); }), QStringLiteral("Service name is required"));
+        QCOMPARE(failure<ESocketError>([this] { socket->Open(); }), QStringLiteral("Service name is required"));
         QCOMPARE(errors, (QStringList{"Server property is required", "Service name is required"}));
         QVERIFY(!socket->Connected());
 
@@ -193,12 +182,12 @@ private slots:
 
     void commandsNeedASocket()
     {
-        QCOMPARE(errorText<ESocketError>([this] { socket->SendCommand("NOOP"); }),
+        QCOMPARE(failure<ESocketError>([this] { socket->SendCommand("NOOP"); }),
                  QStringLiteral("You have to connect to the server first"));
-        QCOMPARE(errorText<ESocketError>([this] { socket->ReadReply(); }),
+        QCOMPARE(failure<ESocketError>([this] { socket->ReadReply(); }),
                  QStringLiteral("You have to connect to the server first"));
         QByteArray data;
-        QCOMPARE(errorText<ESocketError>([&] { socket->ReceiveData(data, -1); }),
+        QCOMPARE(failure<ESocketError>([&] { socket->ReceiveData(data, -1); }),
                  QStringLiteral("You have to connect to the server first"));
     }
 
@@ -209,7 +198,7 @@ private slots:
         server->stopListening();
         QElapsedTimer clock;
         clock.start();
-        QCOMPARE(errorText<ESocketError>([this] { connectToServer(); }), QStringLiteral("Connection refused"));
+        QCOMPARE(failure<ESocketError>([this] { connectToServer(); }), QStringLiteral("Connection refused"));
         QVERIFY(clock.elapsed() < 1000);
         QCOMPARE(errors, QStringList{"Connection refused"});
         QVERIFY(!socket->Connected());
@@ -219,7 +208,7 @@ private slots:
     {
         server->stopListening();
         socket->OnError = [](QString &msg) { msg = "Mailbox 1: " + msg; };
-        QCOMPARE(errorText<ESocketError>([this] { connectToServer(); }),
+        QCOMPARE(failure<ESocketError>([this] { connectToServer(); }),
                  QStringLiteral("Mailbox 1: Connection refused"));
     }
 
@@ -240,7 +229,7 @@ private slots:
         connectToServer();
         QElapsedTimer clock;
         clock.start();
-        QCOMPARE(errorText<ESocketError>([this] { socket->ReadReply(); }),
+        QCOMPARE(failure<ESocketError>([this] { socket->ReadReply(); }),
                  QStringLiteral("Connection closed by the server"));
         QVERIFY(clock.elapsed() < 1000);
         QCOMPARE(errors, QStringList{"Connection closed by the server"});
@@ -253,7 +242,7 @@ private slots:
         server->closeMidBlockAt("TOP 1 1");
         QElapsedTimer clock;
         clock.start();
-        QCOMPARE(errorText<ESocketError>([this] { socket->UpdateInfo(); }),
+        QCOMPARE(failure<ESocketError>([this] { socket->UpdateInfo(); }),
                  QStringLiteral("Connection closed by the server"));
         QVERIFY(clock.elapsed() < 1000);
         QVERIFY(!socket->Connected());
@@ -270,7 +259,7 @@ private slots:
         connectToServer();
         QElapsedTimer clock;
         clock.start();
-        QCOMPARE(errorText<ETimedOutError>([this] { socket->ReadReply(); }), QStringLiteral("Operation timed out"));
+        QCOMPARE(failure<ETimedOutError>([this] { socket->ReadReply(); }), QStringLiteral("Operation timed out"));
         QVERIFY(clock.elapsed() >= 900 && clock.elapsed() < 2500);
         QCOMPARE(errors, QStringList{"Operation timed out"});
         QVERIFY(!socket->Connected());
@@ -300,7 +289,7 @@ private slots:
         server->stallAt(ScriptedPop3Server::Greeting);
         connectToServer();
         QTimer::singleShot(100, socket, [this] { socket->Cancel(); });
-        QCOMPARE(errorText<ECanceledError>([this] { socket->ReadReply(); }),
+        QCOMPARE(failure<ECanceledError>([this] { socket->ReadReply(); }),
                  QStringLiteral("Operation has been canceled"));
         QCOMPARE(events, (QStringList{"Open", "Cancel", "Closing", "Closed"}));
         QVERIFY(!socket->Connected());
@@ -330,7 +319,7 @@ private slots:
             QCOMPARE(socket->ReadReply(), 1);
             QCOMPARE(socket->lastReply(), QString::fromLatin1(line.chopped(2)));
         } else {
-            QCOMPARE(errorText<ESocketError>([this] { socket->ReadReply(); }), QStringLiteral("Reply line too long"));
+            QCOMPARE(failure<ESocketError>([this] { socket->ReadReply(); }), QStringLiteral("Reply line too long"));
             QVERIFY(!socket->Connected());
         }
     }
@@ -395,7 +384,7 @@ private slots:
         FakeDialUp dialUp(events);
         dialUp.fail = true;
         socket->setRAS(&dialUp);
-        QCOMPARE(errorText<ERASError>([this] { socket->UpdateInfo(); }), QStringLiteral("RAS error no 633"));
+        QCOMPARE(failure<ERASError>([this] { socket->UpdateInfo(); }), QStringLiteral("RAS error no 633"));
         QVERIFY(!events.contains("Open"));
         QCOMPARE(server->connectionCount(), 0);
     }

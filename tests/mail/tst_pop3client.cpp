@@ -4,6 +4,7 @@
 
 #include "mail/mailerrors.h"
 #include "mail/pop3client.h"
+#include "support/failuretext.h"
 #include "support/scriptedpop3server.h"
 
 #include <QElapsedTimer>
@@ -82,17 +83,6 @@ private:
         pop->UpdateInfo();
         server->clearDialogue();
         log.events.clear();
-    }
-
-    template <typename Error>
-    QString failure(const std::function<void()> &operation)
-    {
-        try {
-            operation();
-        } catch (const Error &error) {
-            return error.message();
-        }
-        return QStringLiteral("<no error>");
     }
 
 private slots:

@@ -6,6 +6,7 @@
 #include "mail/mailerrors.h"
 #include "mail/pop3client.h"
 #include "mail/tlssecurity.h"
+#include "support/failuretext.h"
 #include "support/scriptedpop3server.h"
 
 #include <QProcess>
@@ -53,17 +54,6 @@ private:
             asked << failure;
             return answer;
         };
-    }
-
-    template <typename Error>
-    QString failure(const std::function<void()> &operation)
-    {
-        try {
-            operation();
-        } catch (const Error &error) {
-            return error.message();
-        }
-        return QStringLiteral("<no error>");
     }
 
     static void setTrustStore(const QList<QSslCertificate> &authorities)
