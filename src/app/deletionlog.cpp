@@ -1,5 +1,7 @@
 #include "app/deletionlog.h"
 
+#include "mail/printabletext.h"
+
 #include <QDir>
 #include <QLocale>
 
@@ -26,13 +28,7 @@ QString DeletionLog::dateTimeText(const QDateTime &when)
 
 QString DeletionLog::oneLine(QString text)
 {
-    for (QChar &c : text) {
-        const QChar::Category category = c.category();
-        if (category == QChar::Other_Control || category == QChar::Separator_Line
-            || category == QChar::Separator_Paragraph)
-            c = QLatin1Char(' ');
-    }
-    return text;
+    return printableText(std::move(text));
 }
 
 QString DeletionLog::stamp() const
