@@ -5,6 +5,8 @@
 #include "mail/socketerrors.h"
 
 #include <QCoreApplication>
+#include <QIODevice>
+#include <QLocale>
 #include <QSslSocket>
 #include <algorithm>
 #include <netdb.h>
@@ -14,25 +16,38 @@ namespace {
 
 constexpr qint64 DataChunkSize = 16384;
 
-// A data block ends with a line that is "." alone; a block without lines is
-// that line only.
-bool blockComplete(const QByteArray &stream)
+// Finds where a data block ends: at its first line that is "." alone, or at
+// once when the block is that line only. The end line may arrive cut across
+// any number of reads, so the last bytes seen are carried over.
+class BlockEnd
 {
-    return stream.endsWith("\r\n.\r\n") || stream == ".\r\n";
-}
+public:
+    // How many of the available bytes belong to the block; complete() tells
+    // whether they end it.
+    qsizetype take(const QByteArray &available)
+    {
+        const QByteArray window = m_tail + available;
+        qsizetype end = -1;
+        if (m_received < 3 && window.startsWith(".\r\n"))
+            end = 3;
+        else if (const qsizetype at = window.indexOf("\r\n.\r\n"); at >= 0)
+            end = at + 5;
+        const qsizetype taken = end < 0 ? available.size() : end - m_tail.size();
+        m_complete = end >= 0;
+        m_received += taken;
+        // Four bytes suffice: the end line is five, and the window always
+        // holds the newest chunk whole.
+        m_tail = (m_tail + available.first(taken)).right(4);
+        return taken;
+    }
+    bool complete() const { return m_complete; }
+    qint64 received() const { return m_received; }
 
-// How many bytes of available belong to the block whose first bytes are
-// stream: up to and including its final "." line, or all of them.
-qsizetype blockBytes(const QByteArray &stream, const QByteArray &available)
-{
-    if (stream.size() < 3 && (stream + available).startsWith(".\r\n"))
-        return 3 - stream.size();
-    // Four carried bytes let the end line straddle two chunks without ever
-    // lying wholly in the part already taken.
-    const qsizetype carried = std::min<qsizetype>(stream.size(), 4);
-    const qsizetype end = (stream.right(carried) + available).indexOf("\r\n.\r\n");
-    return end < 0 ? available.size() : end + 5 - carried;
-}
+private:
+    QByteArray m_tail;
+    qint64 m_received = 0;
+    bool m_complete = false;
+};
 
 } // namespace
 
@@ -59,6 +74,7 @@ void TagSocket::ResetState()
     Writable = false;
     PeerClosed = false;
     Encrypted = false;
+    m_replyTime.invalidate();
 }
 
 int TagSocket::ReplyCode(const QString &line) const
@@ -158,6 +174,8 @@ void TagSocket::ResolvePort()
 void TagSocket::createSocket()
 {
     m_socket = new QSslSocket(this);
+    // A server that sends faster than the protocol reads fills this much.
+    m_socket->setReadBufferSize(ReadBufferSize);
     connect(m_socket, &QAbstractSocket::connected, this, &TagSocket::onConnected);
     connect(m_socket, &QIODevice::readyRead, this, &TagSocket::onReadyRead);
     connect(m_socket, &QIODevice::bytesWritten, this, &TagSocket::onBytesWritten);
@@ -195,6 +213,8 @@ void TagSocket::StartTls()
         RaiseSocketError(SocketError::NotConnected);
     if (!QSslSocket::supportsSsl())
         raiseTlsError(QStringLiteral("TLS is not available: no TLS library was found on this system"));
+    if (m_socket->bytesAvailable() > 0)
+        raiseClosing<EProtocolError>(QStringLiteral("The server sent data before the TLS handshake"));
     m_tlsFailure.reset();
     Encrypted = false;
     m_errorText.clear();
@@ -254,6 +274,7 @@ int TagSocket::ReadReply()
     if (!m_socket)
         RaiseSocketError(SocketError::NotConnected);
     m_lastReply.clear();
+    m_replyTime.start();
     // The line is taken from the socket's buffer, so whatever follows it
     // (the data block of TOP or RETR) stays there for ReceiveData.
     while (!m_socket->canReadLine()) {
@@ -273,24 +294,48 @@ int TagSocket::ReadReply()
     return ReplyCode(m_lastReply);
 }
 
-void TagSocket::ReceiveData(QByteArray &stream, qint64 expected)
+void TagSocket::ReceiveData(QByteArray &stream, qint64 expected, qint64 keep, qint64 most)
+{
+    receiveBlock(expected, most, [&stream, keep](const QByteArray &bytes) {
+        if (stream.size() < keep)
+            stream.append(bytes.first(std::min<qint64>(bytes.size(), keep - stream.size())));
+    });
+}
+
+void TagSocket::ReceiveData(QIODevice &device, qint64 expected)
+{
+    receiveBlock(expected, Unlimited, [&device](const QByteArray &bytes) {
+        if (device.write(bytes) != bytes.size())
+            throw EFileError(QStringLiteral("Cannot write the message: %1").arg(device.errorString()));
+    });
+}
+
+void TagSocket::receiveBlock(qint64 expected, qint64 most, const std::function<void(const QByteArray &)> &take)
 {
     if (Canceled)
         raiseCanceled();
     if (!m_socket)
         RaiseSocketError(SocketError::NotConnected);
+    if (!m_replyTime.isValid())
+        m_replyTime.start();
+    BlockEnd end;
     for (;;) {
         // Replies to pipelined commands may follow the block in the buffer:
         // take the block's bytes only.
         const QByteArray available = m_socket->peek(DataChunkSize);
         if (!available.isEmpty()) {
+            const qint64 before = end.received();
             if (OnProgress)
-                OnProgress(expected < 1 ? -1 : percentOf(stream.size(), expected), stream.size());
+                OnProgress(expected < 1 ? -1 : percentOf(before, expected), before);
             if (Canceled) // the progress handler may cancel
                 raiseCanceled();
-            const qsizetype take = blockBytes(stream, available);
-            stream.append(m_socket->read(take));
-            if (blockComplete(stream))
+            checkReplyTime(); // a flood never waits, so it is timed here
+            const QByteArray bytes = m_socket->read(end.take(available));
+            if (end.received() > most)
+                raiseClosing<EProtocolError>(QStringLiteral("The server sent a data block of more than %1")
+                                                 .arg(QLocale::c().formattedDataSize(most, 0)));
+            take(bytes);
+            if (end.complete())
                 return;
             continue;
         }
@@ -346,8 +391,16 @@ void TagSocket::waitFor(const bool &flag, bool stopOnTrouble)
     m_timeCounter.Stop();
 }
 
+void TagSocket::checkReplyTime()
+{
+    const qint64 limitMs = qint64(ReplyTimeOuts) * m_timeCounter.TimeOut() * 1000;
+    if (m_replyTime.isValid() && m_replyTime.elapsed() > limitMs)
+        raiseTimedOut(QStringLiteral("The server took more than %1 seconds to send one reply").arg(limitMs / 1000));
+}
+
 void TagSocket::waitForReadable()
 {
+    checkReplyTime();
     Readable = false;
     // While replies stream in, a pass through the event loop for every chunk
     // (and with it a repaint of the window) would cost far more than the
@@ -377,12 +430,17 @@ void TagSocket::raiseWaitOutcome()
 
 void TagSocket::raiseTimedOut()
 {
+    raiseTimedOut(socketErrorText(SocketError::TimedOut));
+}
+
+void TagSocket::raiseTimedOut(const QString &text)
+{
     m_timeCounter.Stop();
-    QString msg = socketErrorText(SocketError::TimedOut);
+    QString msg = text;
     fireError(msg);
     cancelLookup();
     Close();
-    throw ETimedOutError(socketErrorText(SocketError::TimedOut));
+    throw ETimedOutError(text);
 }
 
 void TagSocket::raiseCanceled()

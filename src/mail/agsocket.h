@@ -25,8 +25,10 @@
 #include <QString>
 #include <QStringList>
 #include <functional>
+#include <limits>
 #include <optional>
 
+class QIODevice;
 class QSslSocket;
 
 // The dial-up connection the transport brings up before it opens a socket
@@ -51,6 +53,12 @@ public:
 
     // Longest reply line accepted, line end included.
     static constexpr qsizetype MaxReplyLine = 64 * 1024;
+    static constexpr qint64 Unlimited = std::numeric_limits<qint64>::max();
+    // However slowly it trickles, one reply (a status line and its data
+    // block) may take this many time-outs in all.
+    static constexpr int ReplyTimeOuts = 10;
+    // Bytes read from the network ahead of the protocol.
+    static constexpr qint64 ReadBufferSize = 1024 * 1024;
     static constexpr int MaxHostNameLength = 127;
     static constexpr int MaxServiceNameLength = 63;
 
@@ -88,16 +96,24 @@ public:
     void Connect();
     // The TLS handshake on the connected socket, with certificate
     // verification; ETlsError, ECertificateError or the wait's errors.
+    // Bytes the server sent in plain text that are still unread would pass
+    // for protected ones afterwards: they end the session (EProtocolError).
     void StartTls();
     // Sends line + CR LF.
     void SendCommand(const QString &line);
     // Sends the lines, each with CR LF, in one write.
     void SendCommands(const QStringList &lines);
-    // Reads one line into lastReply() and returns ReplyCode of it.
+    // Reads one line into lastReply() and returns ReplyCode of it. The
+    // reply's time starts here; a data block read next shares it.
     int ReadReply();
     // Appends the bytes of a data block, up to and including its final "."
     // line, exactly as received. expected < 1 means the size is unknown.
-    void ReceiveData(QByteArray &stream, qint64 expected);
+    // Only the first `keep` bytes are kept (the rest is read and dropped);
+    // a block longer than `most` bytes ends the session with EProtocolError.
+    void ReceiveData(QByteArray &stream, qint64 expected, qint64 keep = Unlimited, qint64 most = Unlimited);
+    // The same, writing every byte of the block to device as it arrives;
+    // a failed write throws EFileError.
+    void ReceiveData(QIODevice &device, qint64 expected);
     // Fires OnError with the text of error n, closes the socket and throws
     // ESocketError; n = 0 does nothing.
     void RaiseSocketError(int n);
@@ -154,10 +170,16 @@ private:
     // The one wait: processes events until flag, Canceled or Expired (and,
     // with stopOnTrouble, until an error or the peer's close).
     void waitFor(const bool &flag, bool stopOnTrouble);
-    // The wait for more reply bytes (Readable).
+    // Times the reply out once it took ReplyTimeOuts time-outs in all.
+    void checkReplyTime();
+    // The wait for more reply bytes (Readable), within the reply's time.
     void waitForReadable();
+    // Takes the bytes of a data block from the socket and hands them to
+    // take, until the block's final "." line; see ReceiveData.
+    void receiveBlock(qint64 expected, qint64 most, const std::function<void(const QByteArray &)> &take);
     // Turns how a wait ended into the matching error.
     void raiseWaitOutcome();
+    [[noreturn]] void raiseTimedOut(const QString &text);
     [[noreturn]] void raiseTimedOut();
     [[noreturn]] void raiseCanceled();
     void fireError(QString &msg);
@@ -179,6 +201,7 @@ private:
     QSslSocket *m_socket = nullptr;
     TTimeCounter m_timeCounter;
     QElapsedTimer m_sinceEvents; // since the last pass through the event loop
+    QElapsedTimer m_replyTime;   // since the current reply was first waited for
     QString m_serviceName;
     QString m_lastReply;
     QString m_errorText; // Qt's text of a pending error that has no number

@@ -61,15 +61,25 @@ public:
     using EMailsieveError::EMailsieveError;
 };
 
-// A number in a server reply could not be read ("'%s' is not a valid integer value").
-class EConvertError : public EMailsieveError
+// A retrieved message could not be written to its file.
+class EFileError : public EMailsieveError
 {
 public:
     using EMailsieveError::EMailsieveError;
 };
 
-// A retrieved message could not be written to its file.
-class EFileError : public EMailsieveError
+// The server broke the protocol: a reply that is not what the command asks
+// for, a data block or a reply beyond what any mailbox needs, data where
+// none may be. The session is dropped; the text quotes what was received.
+class EProtocolError : public EMailsieveError
+{
+public:
+    using EMailsieveError::EMailsieveError;
+};
+
+// Something other than the mail exchange failed inside an operation (memory
+// ran out, a program fault); the session was dropped without QUIT.
+class EInternalError : public EMailsieveError
 {
 public:
     using EMailsieveError::EMailsieveError;

@@ -1,42 +1,88 @@
 #include "mail/pop3client.h"
 
 #include "mail/mailerrors.h"
+#include "mail/printabletext.h"
 
 #include <QSaveFile>
 #include <limits>
+#include <new>
 
 namespace {
 
 // The lines of a TOP reply's data block, split at CR LF, a lone CR or a lone
-// LF; a NUL byte ends the text. A final line break adds no empty line.
-TmsHeaders splitLines(QByteArrayView data)
+// LF. A NUL byte reads as a space: it must not hide the lines after it from
+// the rules. A final line break adds no empty line.
+TmsHeaders splitLines(QByteArray data)
 {
-    const qsizetype nul = data.indexOf('\0');
-    if (nul >= 0)
-        data = data.first(nul);
+    data.replace('\0', ' ');
     TmsHeaders lines;
     qsizetype start = 0;
     for (qsizetype pos = 0; pos < data.size(); ++pos) {
         const char c = data[pos];
         if (c != '\r' && c != '\n')
             continue;
-        lines.append(decodeHeaderLine(data.sliced(start, pos - start)));
+        lines.append(decodeHeaderLine(QByteArrayView(data).sliced(start, pos - start)));
         if (c == '\r' && pos + 1 < data.size() && data[pos + 1] == '\n')
             ++pos;
         start = pos + 1;
     }
     if (start < data.size())
-        lines.append(decodeHeaderLine(data.sliced(start)));
+        lines.append(decodeHeaderLine(QByteArrayView(data).sliced(start)));
     return lines;
 }
 
-qint64 strictNumber(const QString &text)
+// A reply quoted in an error text: printable, and short enough to read.
+QString quoted(const QString &reply)
 {
+    constexpr qsizetype MaxQuoted = 200;
+    const QString text = printableText(reply);
+    return QLatin1Char('"') + (text.size() > MaxQuoted ? text.left(MaxQuoted) + QStringLiteral("...") : text)
+           + QLatin1Char('"');
+}
+
+[[noreturn]] void invalidReply(const QString &command, const QString &reply)
+{
+    throw EProtocolError(QStringLiteral("The server's reply to %1 is not valid: %2").arg(command, quoted(reply)));
+}
+
+// The words after "+OK" of a positive reply.
+QStringList replyWords(const QString &reply)
+{
+    return reply.split(QLatin1Char(' '), Qt::SkipEmptyParts).mid(1);
+}
+
+// A decimal number of at most 64 bits without sign; -1 when the word is not one.
+qint64 octetCount(const QString &word)
+{
+    for (const QChar c : word) {
+        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+            return -1;
+    }
     bool ok = false;
-    const qint64 value = text.toLongLong(&ok);
-    if (!ok)
-        throw EConvertError(QStringLiteral("'%1' is not a valid integer value").arg(text));
-    return value;
+    const qint64 value = word.toLongLong(&ok);
+    return ok ? value : -1;
+}
+
+// Runs one operation of the client; whatever ends it, the session is dropped
+// without QUIT and the caller gets an EMailsieveError.
+template <typename Operation, typename Abandon>
+void guarded(Operation operation, Abandon abandon)
+{
+    try {
+        operation();
+    } catch (const EMailsieveError &) {
+        abandon();
+        throw;
+    } catch (const std::bad_alloc &) {
+        abandon();
+        throw EInternalError(QStringLiteral("The operation ran out of memory and was stopped"));
+    } catch (const std::exception &e) {
+        abandon();
+        throw EInternalError(QStringLiteral("The operation failed: %1").arg(printableText(QString::fromLocal8Bit(e.what()))));
+    } catch (...) {
+        abandon();
+        throw EInternalError(QStringLiteral("The operation failed for an unknown reason"));
+    }
 }
 
 } // namespace
@@ -75,6 +121,18 @@ void TmsCustomPOP::CheckProperties()
         raiseSocketErrorText(QStringLiteral("UserName property is required"));
     if (m_password.isEmpty())
         raiseSocketErrorText(QStringLiteral("Password property is required"));
+    const std::pair<QString, QString> fields[] = {{QStringLiteral("server name"), m_server},
+                                                  {QStringLiteral("user name"), m_userName},
+                                                  {QStringLiteral("password"), m_password}};
+    for (const auto &[field, value] : fields) {
+        if (breaksCommandLine(value))
+            raiseSocketErrorText(QStringLiteral("The %1 must not contain line breaks or NUL characters").arg(field));
+    }
+}
+
+bool TmsCustomPOP::breaksCommandLine(const QString &text)
+{
+    return text.contains(QLatin1Char('\r')) || text.contains(QLatin1Char('\n')) || text.contains(QChar(0));
 }
 
 void TmsCustomPOP::Open()
@@ -87,7 +145,7 @@ void TmsCustomPOP::Open()
 void TmsCustomPOP::requireOk()
 {
     if (ReadReply() != 1)
-        throw EServerError(lastReply());
+        throw EServerError(printableText(lastReply()));
 }
 
 void TmsCustomPOP::command(const QString &line)
@@ -118,6 +176,7 @@ void TmsCustomPOP::upgradeToTls()
                                      "Choose SSL/TLS or None for this mailbox.")
                           .arg(hostPart()));
     command(QStringLiteral("STLS"));
+    m_capabilities.clear();
     StartTls();
     // What the server said before the handshake may have been forged.
     ReadCapabilities();
@@ -130,7 +189,7 @@ void TmsCustomPOP::ReadCapabilities()
     if (ReadReply() != 1)
         return; // a server from before CAPA: one command at a time
     QByteArray data;
-    ReceiveData(data, -1);
+    ReceiveData(data, -1, MaxCapabilities, MaxCapabilities);
     for (const QByteArray &line : data.split('\n')) {
         const QByteArray name = line.trimmed().split(' ').value(0).toUpper();
         if (!name.isEmpty() && name != ".")
@@ -149,15 +208,21 @@ void TmsCustomPOP::sendAhead(PipelinedCommand command)
     m_replyReaders.push_back(std::move(command.readReply));
 }
 
-void TmsCustomPOP::exchange(const std::vector<PipelinedCommand> &commands)
+void TmsCustomPOP::exchange(const CommandSource &source)
 {
     const std::size_t window = static_cast<std::size_t>(this->window());
-    auto next = commands.begin();
+    std::deque<PipelinedCommand> pending;
+    bool exhausted = false;
     for (;;) {
         QStringList batch;
-        for (; next != commands.end() && m_replyReaders.size() < window; ++next) {
-            batch << next->line;
-            m_replyReaders.push_back(next->readReply);
+        while (m_replyReaders.size() < window) {
+            if (pending.empty() && !exhausted)
+                exhausted = !source(pending);
+            if (pending.empty())
+                break;
+            batch << pending.front().line;
+            m_replyReaders.push_back(std::move(pending.front().readReply));
+            pending.pop_front();
         }
         if (!batch.isEmpty())
             SendCommands(batch);
@@ -169,19 +234,19 @@ void TmsCustomPOP::exchange(const std::vector<PipelinedCommand> &commands)
     }
 }
 
-void TmsCustomPOP::appendFetch(std::vector<PipelinedCommand> &commands, int i,
+void TmsCustomPOP::appendFetch(std::deque<PipelinedCommand> &commands, int i,
                                const std::shared_ptr<TmsRemoteInfoItem> &item, std::function<void()> done)
 {
     const QString number = QString::number(i + 1);
-    commands.push_back({QStringLiteral("LIST ") + number, [this, item] {
+    commands.push_back({QStringLiteral("LIST ") + number, [this, i, item] {
                             requireOk();
-                            item->Size = listedSize();
+                            item->Size = listedSize(i + 1);
                         }});
     commands.push_back({QStringLiteral("TOP ") + number + QStringLiteral(" 1"), [this, item, done = std::move(done)] {
                             requireOk();
                             QByteArray data;
-                            ReceiveData(data, -1);
-                            item->Headers = splitLines(data);
+                            ReceiveData(data, -1, MaxHeaderBlock, MaxHeaderBlockRead);
+                            item->Headers = splitLines(std::move(data));
                             CutAtBody(item->Headers);
                             done();
                         }});
@@ -229,26 +294,22 @@ void TmsCustomPOP::ConnectIfNeeded()
 void TmsCustomPOP::ReadStat()
 {
     command(QStringLiteral("STAT"));
-    QString rest = lastReply().mid(4);
-    const qsizetype space = rest.indexOf(QLatin1Char(' '));
-    if (space < 0)
-        return;
-    const qint64 count = strictNumber(rest.left(space));
-    if (count > std::numeric_limits<int>::max())
-        throw EConvertError(QStringLiteral("'%1' is not a valid integer value").arg(count));
+    const QStringList words = replyWords(lastReply());
+    const qint64 count = octetCount(words.value(0));
+    const qint64 size = octetCount(words.value(1));
+    if (count < 0 || size < 0 || count > std::numeric_limits<int>::max())
+        invalidReply(QStringLiteral("STAT"), lastReply());
     m_messageCount = static_cast<int>(count);
-    rest.remove(0, space + 1);
-    m_mailboxSize = strictNumber(rest.section(QLatin1Char(' '), 0, 0));
+    m_mailboxSize = size;
 }
 
-qint64 TmsCustomPOP::listedSize() const
+qint64 TmsCustomPOP::listedSize(int number) const
 {
-    const QString rest = lastReply().mid(4);
-    const qsizetype space = rest.indexOf(QLatin1Char(' '));
-    const QString sizeText = (space < 0 ? rest : rest.mid(space + 1)).section(QLatin1Char(' '), 0, 0);
-    bool ok = false;
-    const qint64 size = sizeText.toLongLong(&ok);
-    return ok && size >= 0 ? size : 0;
+    const QStringList words = replyWords(lastReply());
+    const qint64 size = octetCount(words.value(1));
+    if (words.value(0) != QString::number(number) || size < 0)
+        invalidReply(QStringLiteral("LIST ") + QString::number(number), lastReply());
+    return size;
 }
 
 TmsRemotePOP::TmsRemotePOP(QObject *parent) : TmsCustomPOP(parent)
@@ -271,26 +332,29 @@ void TmsRemotePOP::ClearMarks(int i)
 
 void TmsRemotePOP::UpdateInfo()
 {
-    try {
-        ConnectIfNeeded();
-        if (OnUpdatingInfo)
-            OnUpdatingInfo();
-        m_info.Clear();
-        std::vector<PipelinedCommand> commands;
-        for (int i = 0; i < MessageCount(); ++i) {
-            auto item = std::make_shared<TmsRemoteInfoItem>();
-            appendFetch(commands, i, item, [this, item] {
-                m_info.Add(std::move(*item));
-                if (OnNextInfoUpdated)
-                    OnNextInfoUpdated(m_info.Count() - 1);
+    guarded(
+        [this] {
+            ConnectIfNeeded();
+            if (OnUpdatingInfo)
+                OnUpdatingInfo();
+            m_info.Clear();
+            // The commands are made as the window takes them: the count is
+            // the server's claim, and only its replies back it.
+            int next = 0;
+            exchange([this, &next](std::deque<PipelinedCommand> &commands) {
+                if (next >= MessageCount())
+                    return false;
+                auto item = std::make_shared<TmsRemoteInfoItem>();
+                appendFetch(commands, next++, item, [this, item] {
+                    m_info.Add(std::move(*item));
+                    if (OnNextInfoUpdated)
+                        OnNextInfoUpdated(m_info.Count() - 1);
+                });
+                return true;
             });
-        }
-        exchange(commands);
-        quitSession();
-    } catch (...) {
-        abandonSession();
-        throw;
-    }
+            quitSession();
+        },
+        [this] { abandonSession(); });
     if (OnInfoUpdated)
         OnInfoUpdated();
 }
@@ -303,36 +367,38 @@ void TmsRemotePOP::ProcessMarks()
         m_info.Items(i).Deleted = false;
     if (m_info.Count() == 0)
         return;
-    try {
-        ConnectIfNeeded();
-        if (OnTransferringData)
-            OnTransferringData();
-        std::vector<PipelinedCommand> commands;
-        for (int i = 0; i < m_info.Count(); ++i) {
-            if (m_info.Items(i).RetrieveMark) {
-                RecheckMessage(commands, i, [] {});
-                RetrieveMessage(commands, i);
-            }
-            if (m_info.Items(i).DeleteMark) {
-                // DELE goes out only once the message proved to be the one listed.
-                RecheckMessage(commands, i, [this, i] { DeleteMessage(i); });
-            }
-        }
-        exchange(commands);
-        if (OnDataTransfered)
-            OnDataTransfered();
-        quitSession();
-    } catch (...) {
-        // Without QUIT the server rolls back every DELE of this session.
-        abandonSession();
-        throw;
-    }
+    // Without QUIT the server rolls back every DELE of this session.
+    guarded(
+        [this] {
+            ConnectIfNeeded();
+            if (OnTransferringData)
+                OnTransferringData();
+            int next = 0;
+            exchange([this, &next](std::deque<PipelinedCommand> &commands) {
+                for (; next < m_info.Count() && commands.empty(); ++next) {
+                    const int i = next;
+                    if (m_info.Items(i).RetrieveMark) {
+                        RecheckMessage(commands, i, [] {});
+                        RetrieveMessage(commands, i);
+                    }
+                    if (m_info.Items(i).DeleteMark) {
+                        // DELE goes out only once the message proved to be the one listed.
+                        RecheckMessage(commands, i, [this, i] { DeleteMessage(i); });
+                    }
+                }
+                return !commands.empty();
+            });
+            if (OnDataTransfered)
+                OnDataTransfered();
+            quitSession();
+        },
+        [this] { abandonSession(); });
     m_committed = true;
     for (const int i : m_deleteAccepted)
         m_info.Items(i).Deleted = true;
 }
 
-void TmsRemotePOP::RecheckMessage(std::vector<PipelinedCommand> &commands, int i, std::function<void()> checked)
+void TmsRemotePOP::RecheckMessage(std::deque<PipelinedCommand> &commands, int i, std::function<void()> checked)
 {
     auto current = std::make_shared<TmsRemoteInfoItem>();
     appendFetch(commands, i, current, [this, i, current, checked = std::move(checked)] {
@@ -343,21 +409,19 @@ void TmsRemotePOP::RecheckMessage(std::vector<PipelinedCommand> &commands, int i
     });
 }
 
-void TmsRemotePOP::RetrieveMessage(std::vector<PipelinedCommand> &commands, int i)
+void TmsRemotePOP::RetrieveMessage(std::deque<PipelinedCommand> &commands, int i)
 {
     const QString number = QString::number(i + 1);
     auto expected = std::make_shared<qint64>(0);
     commands.push_back({QStringLiteral("LIST ") + number, [this, i, expected] {
                             requireOk();
-                            *expected = listedSize();
+                            *expected = listedSize(i + 1);
                             if (OnRetrieving)
                                 OnRetrieving(i);
                         }});
     commands.push_back({QStringLiteral("RETR ") + number, [this, i, expected] {
                             requireOk();
-                            QByteArray contents;
-                            ReceiveData(contents, *expected);
-                            SaveMessage(i, contents);
+                            SaveMessage(i, *expected);
                             if (OnRetrieved)
                                 OnRetrieved(i);
                         }});
@@ -374,14 +438,25 @@ void TmsRemotePOP::DeleteMessage(int i)
                }});
 }
 
-void TmsRemotePOP::SaveMessage(int index, const QByteArray &contents)
+void TmsRemotePOP::SaveMessage(int index, qint64 expected)
 {
     if (OnUserMessageSave) {
+        QByteArray contents;
+        ReceiveData(contents, expected);
         OnUserMessageSave(index, contents);
         return;
     }
+    // Straight into the file: a message may be far larger than memory
+    // should hold, and a failed download leaves no file behind.
     const QString path = m_messageDirectory + QStringLiteral("msg_%1.eml").arg(index);
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(contents) != contents.size() || !file.commit())
+    if (!file.open(QIODevice::WriteOnly))
+        throw EFileError(QStringLiteral("Cannot write %1: %2").arg(path, file.errorString()));
+    try {
+        ReceiveData(file, expected);
+    } catch (const EFileError &) {
+        throw EFileError(QStringLiteral("Cannot write %1: %2").arg(path, file.errorString()));
+    }
+    if (!file.commit())
         throw EFileError(QStringLiteral("Cannot write %1: %2").arg(path, file.errorString()));
 }

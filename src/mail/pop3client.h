@@ -5,6 +5,13 @@
 //
 // Every operation either completes with QUIT or, on any failure, drops the
 // connection without QUIT, so the server commits no DELE of a failed pass.
+// Whatever ends an operation early (a refused command, a broken reply, a
+// full disk, memory running out) leaves it as an EMailsieveError.
+//
+// The server is not trusted: STAT must give two numbers, LIST the number
+// asked for and a size (else EProtocolError, quoting the reply); a header
+// block keeps at most MaxHeaderBlock bytes, and memory follows what the
+// server really sends, never the message count it claims.
 //
 // After the greeting (and again after STLS) the client asks for the
 // server's capabilities (CAPA, RFC 2449). When they include PIPELINING,
@@ -71,6 +78,12 @@ public:
     void setPipeliningAllowed(bool allowed) { m_pipeliningAllowed = allowed; }
     // Commands sent ahead of their replies when pipelining.
     static constexpr int PipelineWindow = 128;
+    // Header text kept of one message; the rest of its block is read and
+    // dropped, up to MaxHeaderBlockRead, beyond which the pass fails.
+    static constexpr qint64 MaxHeaderBlock = 256 * 1024;
+    static constexpr qint64 MaxHeaderBlockRead = 64 * 1024 * 1024;
+    // No real server lists that many capabilities.
+    static constexpr qint64 MaxCapabilities = 64 * 1024;
 
     // Also the port: POP3S (995) for implicit TLS, POP3 (110) otherwise.
     void setTlsMode(TlsMode mode) override;
@@ -82,9 +95,13 @@ public:
     // QUIT and close when a socket is open. A refused QUIT still closes.
     void Disconnect();
 
-    virtual void SaveMessage(int index, const QByteArray &contents) = 0;
-    // UserName and Password must be set.
+    // Receives the data block of RETR for item index and keeps it.
+    virtual void SaveMessage(int index, qint64 expected) = 0;
+    // UserName and Password must be set; no value may break a command line.
     virtual void CheckProperties();
+    // CR, LF or NUL in a value sent in a command would end that line early
+    // and start a command of its own.
+    static bool breaksCommandLine(const QString &text);
 
 protected:
     // A command and what reads its reply once every earlier reply was read.
@@ -94,26 +111,31 @@ protected:
         std::function<void()> readReply;
     };
 
+    // Appends the next commands; false when there are none left.
+    using CommandSource = std::function<bool(std::deque<PipelinedCommand> &)>;
+
     void ConnectIfNeeded();
     void ReadStat();
     // CAPA; the list stays empty when the server refuses it.
     void ReadCapabilities();
-    // Sends the commands in order, as many ahead of their replies as the
-    // window allows (one without pipelining), and reads the replies oldest
-    // first; returns when every reply was read.
-    void exchange(const std::vector<PipelinedCommand> &commands);
+    // Sends the commands the source gives, in order, as many ahead of their
+    // replies as the window allows (one without pipelining), and reads the
+    // replies oldest first; the source is asked only when the window has
+    // room. Returns when every reply was read.
+    void exchange(const CommandSource &source);
     // Sends a command now; its reply is read after those still outstanding.
     void sendAhead(PipelinedCommand command);
     // Appends LIST n and TOP n 1 of message i + 1 to commands; their
     // replies fill item, and done runs after the TOP data was read.
-    void appendFetch(std::vector<PipelinedCommand> &commands, int i,
+    void appendFetch(std::deque<PipelinedCommand> &commands, int i,
                      const std::shared_ptr<TmsRemoteInfoItem> &item, std::function<void()> done);
     // Reads a status line and requires "+", else EServerError.
     void requireOk();
     // Sends the command and requires a "+" reply, else EServerError.
     void command(const QString &line);
-    // The size a LIST reply gives, 0 when it holds no number.
-    qint64 listedSize() const;
+    // The size the reply to "LIST number" gives; EProtocolError when the
+    // reply names another message or no valid size.
+    qint64 listedSize(int number) const;
     // Drops the connection without QUIT, so nothing of the session is committed.
     void abandonSession();
     // QUIT and close at the end of an operation's own session. Unlike
@@ -164,8 +186,9 @@ public:
     // with Deleted set are gone from the server.
     bool committed() const { return m_committed; }
 
-    // OnUserMessageSave when assigned, else the file in messageDirectory().
-    void SaveMessage(int index, const QByteArray &contents) override;
+    // To OnUserMessageSave when assigned, else streamed into its file in
+    // messageDirectory(), which appears only once the whole block is in.
+    void SaveMessage(int index, qint64 expected) override;
 
     // Events, each called only when assigned; num is the 0-based item index.
     std::function<void()> OnUpdatingInfo;
@@ -181,9 +204,9 @@ public:
 protected:
     // The commands that list message i + 1 again; then: EMailboxChangedError
     // when its size or header block differs from item i, else checked().
-    void RecheckMessage(std::vector<PipelinedCommand> &commands, int i, std::function<void()> checked);
+    void RecheckMessage(std::deque<PipelinedCommand> &commands, int i, std::function<void()> checked);
     // LIST n, OnRetrieving, RETR n, SaveMessage, OnRetrieved.
-    void RetrieveMessage(std::vector<PipelinedCommand> &commands, int i);
+    void RetrieveMessage(std::deque<PipelinedCommand> &commands, int i);
     // OnDeleting and DELE n, sent at once (after its recheck passed).
     void DeleteMessage(int i);
 

@@ -167,32 +167,6 @@ private slots:
         QCOMPARE(pop->Info().Items(0).Headers, (QStringList{"A: 1", "B: 2", "C: 3"}));
     }
 
-    void listReplyWithoutNumberGivesSizeZero()
-    {
-        server->setMessages({mail("x")});
-        server->failAt("LIST 1", "+OK 1 many");
-        pop->UpdateInfo();
-        QCOMPARE(pop->Info().Items(0).Size, qint64(0));
-    }
-
-    void statWithoutSizeFetchesNothing()
-    {
-        server->setMessages({mail("x")});
-        server->failAt("STAT", "+OK 1");
-        pop->UpdateInfo();
-        QCOMPARE(pop->MessageCount(), -1);
-        QCOMPARE(server->commands(), (QStringList{"CAPA", "USER user", "PASS secret", "STAT", "QUIT"}));
-    }
-
-    void statWithTextIsAConversionErrorAndSendsNoQuit()
-    {
-        server->failAt("STAT", "+OK lots 100");
-        QCOMPARE(failure<EConvertError>([this] { pop->UpdateInfo(); }),
-                 QStringLiteral("'lots' is not a valid integer value"));
-        QVERIFY(!server->commands().contains("QUIT"));
-        QVERIFY(!pop->Connected());
-    }
-
     void progressOfTopDataIsUnknown()
     {
         server->setMessages({mail("x")});

@@ -163,6 +163,11 @@ void ScriptedPop3Server::replyAt(const QString &command, const QByteArray &rawBy
     addRule(command, Action::Raw, rawBytes, occurrence);
 }
 
+void ScriptedPop3Server::replyAndCloseAt(const QString &command, const QByteArray &rawBytes, int occurrence)
+{
+    addRule(command, Action::RawThenClose, rawBytes, occurrence);
+}
+
 void ScriptedPop3Server::stallAt(const QString &command, int occurrence)
 {
     addRule(command, Action::Stall, {}, occurrence);
@@ -188,6 +193,27 @@ void ScriptedPop3Server::delayAt(const QString &command, int milliseconds, int o
     addRule(command, Action::Delay, {}, occurrence, milliseconds);
 }
 
+void ScriptedPop3Server::trickleAt(const QString &command, int intervalMs, int occurrence)
+{
+    addRule(command, Action::Trickle, {}, occurrence, intervalMs);
+}
+
+void ScriptedPop3Server::endlessAt(const QString &command, const QByteArray &statusLine, const QByteArray &pattern,
+                                   qint64 total, const QByteArray &tail, int occurrence)
+{
+    addRule(command, Action::Endless, statusLine, occurrence);
+    Rule &rule = m_rules.last();
+    rule.pattern = pattern;
+    rule.total = total;
+    rule.tail = tail;
+}
+
+void ScriptedPop3Server::setWriteSplit(int chunkBytes, int pauseMs)
+{
+    m_splitChunk = chunkBytes;
+    m_splitPauseMs = pauseMs;
+}
+
 QStringList ScriptedPop3Server::commands() const
 {
     QStringList lines;
@@ -201,7 +227,7 @@ QStringList ScriptedPop3Server::commands() const
 void ScriptedPop3Server::addRule(const QString &command, Action action, const QByteArray &bytes,
                                  int occurrence, int delayMs)
 {
-    m_rules.append({command, occurrence, action, bytes, delayMs});
+    m_rules.append({.command = command, .occurrence = occurrence, .action = action, .bytes = bytes, .delayMs = delayMs});
 }
 
 const ScriptedPop3Server::Rule *ScriptedPop3Server::firingRule(const QString &line)
@@ -223,7 +249,11 @@ void ScriptedPop3Server::onNewConnection()
         ++m_connectionCount;
         m_sessions[socket] = Session();
         connect(socket, &QIODevice::readyRead, this, [this, socket] { onReadyRead(socket); });
-        connect(socket, &QAbstractSocket::disconnected, this, [this, socket] { forget(socket); });
+        connect(socket, &QAbstractSocket::disconnected, this, [this, socket] {
+            forget(socket);
+            m_outputs.erase(socket);
+        });
+        connect(socket, &QIODevice::bytesWritten, this, [this, socket] { pump(socket); });
         connect(socket, &QAbstractSocket::disconnected, socket, &QObject::deleteLater);
         auto *ssl = static_cast<QSslSocket *>(socket);
         connect(ssl, &QSslSocket::encrypted, this, [this, socket] { onEncrypted(socket); });
@@ -305,6 +335,10 @@ void ScriptedPop3Server::perform(QTcpSocket *socket, const QString &line, const 
     case Action::Raw:
         send(socket, rule->bytes);
         break;
+    case Action::RawThenClose:
+        send(socket, rule->bytes);
+        hangUp(socket);
+        break;
     case Action::Stall:
         m_sessions[socket].held = true;
         break;
@@ -321,6 +355,24 @@ void ScriptedPop3Server::perform(QTcpSocket *socket, const QString &line, const 
         const Answer normal = answer(socket, line);
         send(socket, normal.status + "\r\n" + normal.block.left(normal.block.size() / 2));
         hangUp(socket);
+        break;
+    }
+    case Action::Trickle: {
+        const Answer normal = answer(socket, line);
+        send(socket, normal.status + "\r\n" + normal.block, 1, rule->delayMs);
+        break;
+    }
+    case Action::Endless: {
+        Piece piece;
+        if (!rule->bytes.isNull()) {
+            m_dialogue.append(QStringLiteral("S: ") + QString::fromUtf8(rule->bytes));
+            piece.bytes = rule->bytes + "\r\n";
+        }
+        piece.pattern = rule->pattern;
+        piece.patternLeft = rule->total;
+        queue(socket, piece);
+        if (rule->total >= 0)
+            queue(socket, {.bytes = rule->tail});
         break;
     }
     case Action::Delay: {
@@ -475,19 +527,100 @@ const ScriptedPop3Server::Stored *ScriptedPop3Server::message(const Session &ses
     return &session.snapshot[number - 1];
 }
 
-void ScriptedPop3Server::send(QTcpSocket *socket, const QByteArray &bytes)
+void ScriptedPop3Server::send(QTcpSocket *socket, const QByteArray &bytes, int chunk, int pauseMs)
 {
     const qsizetype lineEnd = bytes.indexOf('\n');
     QByteArray status = lineEnd < 0 ? bytes : bytes.left(lineEnd);
     if (status.endsWith('\r'))
         status.chop(1);
     m_dialogue.append(QStringLiteral("S: ") + QString::fromUtf8(status));
-    socket->write(bytes);
+    queue(socket, {.bytes = bytes, .chunk = chunk, .pauseMs = pauseMs});
+}
+
+void ScriptedPop3Server::queue(QTcpSocket *socket, Piece piece)
+{
+    if (piece.chunk == 0 && m_splitChunk > 0) {
+        piece.chunk = m_splitChunk;
+        piece.pauseMs = m_splitPauseMs;
+    }
+    m_outputs[socket].pieces.append(std::move(piece));
+    pump(socket);
+}
+
+void ScriptedPop3Server::pump(QTcpSocket *socket)
+{
+    const auto found = m_outputs.find(socket);
+    if (found == m_outputs.end() || found->second.paused)
+        return;
+    Output &output = found->second;
+    // An endless answer is topped up as the client reads, not all at once.
+    constexpr qint64 InFlight = 256 * 1024;
+    while (!output.pieces.isEmpty()) {
+        Piece &piece = output.pieces.first();
+        if (piece.bytes.isEmpty() && piece.patternLeft != 0 && !piece.pattern.isEmpty()) {
+            if (socket->bytesToWrite() >= InFlight)
+                return;
+            const qint64 want = piece.patternLeft < 0 ? InFlight : std::min(InFlight, piece.patternLeft);
+            piece.bytes = piece.pattern.repeated(want / piece.pattern.size() + 1).left(want);
+            if (piece.patternLeft > 0)
+                piece.patternLeft -= piece.bytes.size();
+        }
+        if (piece.bytes.isEmpty()) {
+            output.pieces.removeFirst();
+            continue;
+        }
+        const qsizetype take = piece.chunk > 0 ? std::min<qsizetype>(piece.chunk, piece.bytes.size())
+                                               : piece.bytes.size();
+        const QByteArray bytes = piece.bytes.left(take);
+        piece.bytes.remove(0, take);
+        const int pauseMs = piece.chunk > 0 ? piece.pauseMs : 0;
+        if (!write(socket, bytes))
+            return;
+        if (pauseMs > 0) {
+            output.paused = true;
+            QPointer<QTcpSocket> guarded(socket);
+            QTimer::singleShot(pauseMs, this, [this, guarded] {
+                if (!guarded || !m_outputs.count(guarded.data()))
+                    return;
+                m_outputs[guarded.data()].paused = false;
+                pump(guarded.data());
+            });
+            return;
+        }
+    }
+    if (output.closeWhenSent) {
+        m_outputs.erase(found);
+        socket->disconnectFromHost(); // sends what is still buffered first
+    }
+}
+
+bool ScriptedPop3Server::write(QTcpSocket *socket, const QByteArray &bytes)
+{
+    Output &output = m_outputs[socket];
+    if (m_hangUpAfter < 0 || output.sent + bytes.size() < m_hangUpAfter) {
+        output.sent += bytes.size();
+        m_bytesSent += bytes.size();
+        socket->write(bytes);
+        return true;
+    }
+    const QByteArray last = bytes.left(m_hangUpAfter - output.sent);
+    m_bytesSent += last.size();
+    socket->write(last);
+    forget(socket);
+    m_outputs.erase(socket);
+    socket->disconnectFromHost();
+    return false;
 }
 
 void ScriptedPop3Server::hangUp(QTcpSocket *socket)
 {
     forget(socket);
+    const auto found = m_outputs.find(socket);
+    if (found != m_outputs.end() && !found->second.pieces.isEmpty()) {
+        found->second.closeWhenSent = true; // after what is still queued
+        return;
+    }
+    m_outputs.erase(socket);
     socket->disconnectFromHost(); // sends what is still buffered first
 }
 

@@ -37,6 +37,10 @@
 //   server.replyAt("STAT", QByteArray(70000, 'x') + "\r\n"); // any raw bytes
 //   server.delayAt("LIST 1", 1500);            // answer normally, 1.5 s late
 //   server.closeAt(ScriptedPop3Server::Greeting); // accept, then hang up
+//   server.trickleAt("TOP 1 1", 100);          // one byte every 100 ms
+//   server.endlessAt("CAPA", "+OK", "X\r\n");   // a block that never ends
+//   server.setWriteSplit(1);                   // every byte in a read of its own
+//   server.setHangUpAfterBytes(120);           // cut the session anywhere
 //   QVERIFY(server.listen());
 //   client.setServer(server.address());        // "127.0.0.1:<port>"
 //   ...
@@ -129,6 +133,8 @@ public:
     void failAt(const QString &command, const QByteArray &statusLine, int occurrence = 1);
     // Send exactly these bytes instead of the normal answer.
     void replyAt(const QString &command, const QByteArray &rawBytes, int occurrence = 1);
+    // Send exactly these bytes, then close the connection.
+    void replyAndCloseAt(const QString &command, const QByteArray &rawBytes, int occurrence = 1);
     // Never answer; the connection stays open.
     void stallAt(const QString &command, int occurrence = 1);
     // Close the connection without answering.
@@ -139,7 +145,22 @@ public:
     void closeMidBlockAt(const QString &command, int occurrence = 1);
     // Answer normally after milliseconds.
     void delayAt(const QString &command, int milliseconds, int occurrence = 1);
+    // Send the normal answer one byte every intervalMs.
+    void trickleAt(const QString &command, int intervalMs, int occurrence = 1);
+    // Send statusLine (CR LF added; none when it is null), then pattern
+    // again and again, as fast as the client reads: without end when total
+    // is negative, else until total bytes followed by tail.
+    void endlessAt(const QString &command, const QByteArray &statusLine, const QByteArray &pattern,
+                   qint64 total = -1, const QByteArray &tail = {}, int occurrence = 1);
     void clearScript() { m_rules.clear(); }
+
+    // --- The wire ----------------------------------------------------------
+    // Every write of every connection goes out in pieces of chunkBytes with
+    // pauseMs between them, so the client reads a reply cut at those bytes.
+    void setWriteSplit(int chunkBytes, int pauseMs = 5);
+    // A connection is closed once the server has sent this many bytes on it
+    // (negative: never), wherever in a line or block that is.
+    void setHangUpAfterBytes(qint64 bytes) { m_hangUpAfter = bytes; }
 
     // --- Observations ----------------------------------------------------
     QStringList dialogue() const { return m_dialogue; }
@@ -147,6 +168,8 @@ public:
     QStringList commands() const;
     void clearDialogue() { m_dialogue.clear(); }
     int connectionCount() const { return m_connectionCount; }
+    // Bytes written to clients, over all connections.
+    qint64 bytesSent() const { return m_bytesSent; }
     // Sessions that ended with QUIT after login (their deletions committed).
     int committedSessions() const { return m_committedSessions; }
     int openSessions() const { return static_cast<int>(m_sessions.size()); }
@@ -160,7 +183,7 @@ private:
         quint64 id;
         QByteArray text; // CR LF line ends, ending in CR LF
     };
-    enum class Action { Reply, Raw, Stall, Close, CloseMidLine, CloseMidBlock, Delay };
+    enum class Action { Reply, Raw, RawThenClose, Stall, Close, CloseMidLine, CloseMidBlock, Delay, Trickle, Endless };
     struct Rule
     {
         QString command;
@@ -169,6 +192,25 @@ private:
         QByteArray bytes;
         int delayMs = 0;
         int seen = 0;
+        QByteArray pattern = {}; // Endless
+        qint64 total = -1;
+        QByteArray tail = {};
+    };
+    // Bytes waiting to go out on one connection, oldest first.
+    struct Piece
+    {
+        QByteArray bytes;
+        int chunk = 0;       // bytes per write, 0 for all at once
+        int pauseMs = 0;     // between two writes
+        QByteArray pattern = {}; // repeated after bytes, for an endless answer
+        qint64 patternLeft = 0; // < 0: without end
+    };
+    struct Output
+    {
+        QList<Piece> pieces;
+        qint64 sent = 0;
+        bool paused = false;
+        bool closeWhenSent = false;
     };
     struct Session
     {
@@ -209,7 +251,14 @@ private:
     Answer answer(QTcpSocket *socket, const QString &line);
     Answer transactionAnswer(Session &session, const QString &verb, const QStringList &args);
     const Stored *message(const Session &session, const QString &arg, QByteArray &error) const;
-    void send(QTcpSocket *socket, const QByteArray &bytes);
+    void send(QTcpSocket *socket, const QByteArray &bytes, int chunk = 0, int pauseMs = 0);
+    void queue(QTcpSocket *socket, Piece piece);
+    // Writes what may go out now; called again by a pause's end and as the
+    // socket drains.
+    void pump(QTcpSocket *socket);
+    // Writes bytes within the connection's byte budget; false once the
+    // budget is spent and the connection closed.
+    bool write(QTcpSocket *socket, const QByteArray &bytes);
     void hangUp(QTcpSocket *socket);
     void forget(QTcpSocket *socket);
     void commit(Session &session);
@@ -232,6 +281,11 @@ private:
     quint64 m_nextId = 1;
     QList<Rule> m_rules;
     std::map<QTcpSocket *, Session> m_sessions;
+    std::map<QTcpSocket *, Output> m_outputs;
+    int m_splitChunk = 0;
+    int m_splitPauseMs = 0;
+    qint64 m_hangUpAfter = -1;
+    qint64 m_bytesSent = 0;
     QStringList m_dialogue;
     int m_connectionCount = 0;
     int m_committedSessions = 0;
