@@ -5,8 +5,9 @@
 #include "app/programcore.h"
 #include "app/programfolder.h"
 
+#include "mail/printabletext.h"
+
 #include <QCommandLineParser>
-#include <QRegularExpression>
 
 namespace {
 
@@ -20,11 +21,42 @@ struct ConsoleRequest
     MailboxLogin login;
 };
 
-QString oneLine(QString field)
+// Fields joined by tabs. Most fields come from outside (header fields,
+// server replies, file names, option values), so every control character
+// in them, tabs and line breaks included, becomes a space: each message
+// stays one line, the separators stay the only tabs, and nothing reaches
+// the terminal as an escape sequence.
+QString consoleLine(const QStringList &fields)
 {
-    static const QRegularExpression breaks(QStringLiteral("[\\t\\r\\n\\x{2028}\\x{2029}]"));
-    return field.replace(breaks, QStringLiteral(" "));
+    QStringList printable;
+    printable.reserve(fields.size());
+    for (const QString &field : fields)
+        printable << printableText(field);
+    return printable.join(QLatin1Char('\t'));
 }
+
+QStringList rowFields(int index, const MessageEntry &row)
+{
+    return {QString::number(index), QString::number(static_cast<int>(row.Mark)), row.Size, row.Sender,
+            row.Subject, row.Date};
+}
+
+// Standard output and standard error; every line goes out through consoleLine.
+class ConsoleOutput
+{
+public:
+    ConsoleOutput(QTextStream &out, QTextStream &err) : m_out(out), m_err(err) {}
+
+    void print(const QStringList &fields) { m_out << consoleLine(fields) << '\n'; }
+    void error(const QString &text) { m_err << consoleLine({QStringLiteral("mailsieve: ") + text}) << '\n'; }
+    void warning(const QString &text) { error(QStringLiteral("warning: ") + text); }
+    // Standard output first, so a later error line follows the rows.
+    void flush() { m_out.flush(); }
+
+private:
+    QTextStream &m_out;
+    QTextStream &m_err;
+};
 
 void describeOptions(QCommandLineParser &parser)
 {
@@ -108,22 +140,22 @@ std::optional<ConsoleRequest> readRequest(const QCommandLineParser &parser, QStr
 // --delete: the delete pass as automatic mode runs it, then the number
 // deleted and the totals of the mailbox listed again.
 int deleteMarked(ProgramCore &core, CheckCycle &cycle, ConsoleCheckView &view, DeletionLog &log,
-                 QTextStream &out, QTextStream &err)
+                 ConsoleOutput &console)
 {
     DeletionHooks hooks;
     hooks.saveGeneralSettings = [&] {
         if (core.settings.SaveSettings(core.store))
             return true;
-        err << "mailsieve: the spam counter was not stored: " << core.store.errorString() << "\n";
+        console.error(QStringLiteral("the spam counter was not stored: ") + core.store.errorString());
         return false;
     };
     DeletionPass deletion(cycle, core.client, core.list, core.settings, view, log, nullptr, hooks);
     if (!deletion.DeleteMessages()) {
-        err << "mailsieve: " << view.errorText() << "\n";
+        console.error(view.errorText());
         return 1;
     }
-    out << "There were " << deletion.lastDeleted() << " messages deleted\n";
-    out << CheckCycle::totalCountText(core.list.count(), core.list.markedCount()) << "\n";
+    console.print({QStringLiteral("There were %1 messages deleted").arg(deletion.lastDeleted())});
+    console.print({CheckCycle::totalCountText(core.list.count(), core.list.markedCount())});
     return 0;
 }
 
@@ -131,10 +163,7 @@ int deleteMarked(ProgramCore &core, CheckCycle &cycle, ConsoleCheckView &view, D
 
 QString consoleRowLine(int index, const MessageEntry &row)
 {
-    return QStringList{QString::number(index), QString::number(static_cast<int>(row.Mark)),
-                       oneLine(row.Size), oneLine(row.Sender), oneLine(row.Subject),
-                       oneLine(row.Date)}
-        .join(QLatin1Char('\t'));
+    return consoleLine(rowFields(index, row));
 }
 
 bool wantsConsole(const QStringList &arguments)
@@ -150,10 +179,11 @@ bool wantsConsole(const QStringList &arguments)
 
 int runConsoleCheck(const QStringList &arguments, QTextStream &out, QTextStream &err)
 {
+    ConsoleOutput console(out, err);
     QCommandLineParser parser;
     describeOptions(parser);
     if (!parser.parse(arguments)) {
-        err << "mailsieve: " << parser.errorText() << "\n";
+        console.error(parser.errorText()); // it quotes the unknown option as typed
         return 2;
     }
     if (parser.isSet(QStringLiteral("help"))) {
@@ -163,7 +193,7 @@ int runConsoleCheck(const QStringList &arguments, QTextStream &out, QTextStream 
     QString problem;
     const std::optional<ConsoleRequest> request = readRequest(parser, problem);
     if (!request) {
-        err << "mailsieve: " << problem << "\n";
+        console.error(problem);
         return 2;
     }
 
@@ -171,11 +201,11 @@ int runConsoleCheck(const QStringList &arguments, QTextStream &out, QTextStream 
     seedProgramFolder(folder, shippedDataFolders());
     ProgramCore core(folder);
     for (const QString &warning : core.load())
-        err << "mailsieve: warning: " << warning << "\n";
+        console.warning(warning);
 
     ConsoleCheckView view;
     DeletionLog log(core.settings);
-    log.onError = [&err](const QString &message) { err << "mailsieve: warning: " << message << "\n"; };
+    log.onError = [&console](const QString &message) { console.warning(message); };
     CheckHooks hooks = core.checkHooks();
     hooks.journal = &log;
     QStringList saveErrors;
@@ -189,17 +219,17 @@ int runConsoleCheck(const QStringList &arguments, QTextStream &out, QTextStream 
     cycle.currentMailbox = mailbox;
 
     if (!cycle.checkMailbox(mailbox)) {
-        err << "mailsieve: " << view.errorText() << "\n";
+        console.error(view.errorText());
         return 1;
     }
     for (int row = 0; row < core.list.count(); ++row)
-        out << consoleRowLine(row, core.list.entry(row)) << "\n";
-    out << CheckCycle::totalCountText(core.list.count(), core.list.markedCount()) << "\n";
-    out.flush();
+        console.print(rowFields(row, core.list.entry(row)));
+    console.print({CheckCycle::totalCountText(core.list.count(), core.list.markedCount())});
+    console.flush();
     if (!saveErrors.isEmpty()) {
-        err << "mailsieve: the rule hit counters were not stored: " << saveErrors.join(QStringLiteral("; "))
-            << "\n";
+        console.error(QStringLiteral("the rule hit counters were not stored: ")
+                      + saveErrors.join(QStringLiteral("; ")));
         return 1;
     }
-    return request->deleteMarked ? deleteMarked(core, cycle, view, log, out, err) : 0;
+    return request->deleteMarked ? deleteMarked(core, cycle, view, log, console) : 0;
 }

@@ -35,8 +35,9 @@ private:
 };
 
 // One list row as printed: index, mark (-1..3), size, sender, subject and
-// Date column, separated by tabs; tabs and line breaks inside a field
-// become spaces so every message stays one line.
+// Date column, separated by tabs; every control character inside a field
+// (tabs and line breaks too) becomes a space, so every message stays one
+// line and no header text can send the terminal an escape sequence.
 QString consoleRowLine(int index, const MessageEntry &row);
 
 // True when the arguments ask for the console (--check, --help); the window

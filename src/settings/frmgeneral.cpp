@@ -533,13 +533,15 @@ void TfrmGeneral::prepareForShowing()
 
 // The rule is made once mailbox 1 has a user name: at the first showing
 // when another mail program gave one, else at the first OK that stores one.
-// A rule without an address would protect nothing.
+// A rule without an address would protect nothing; nor is it made while
+// the store refuses mailbox 1 (a line break in the name would split the
+// rule's line in the list file).
 void TfrmGeneral::addFirstRunRule()
 {
     if (!m_firstRun || !m_headerRules)
         return;
     const QString user = m_settings.mailboxes[0].mailbox;
-    if (user.trimmed().isEmpty())
+    if (user.trimmed().isEmpty() || checkMailboxText(m_settings.mailboxes[0]).refused)
         return;
     AddMyselfFromPopToHeader(*m_headerRules, user);
     if (saveRules && !saveRules())

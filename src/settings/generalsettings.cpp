@@ -4,6 +4,8 @@
 
 #include "mail/pop3client.h"
 
+#include <algorithm>
+
 namespace {
 
 const QString Automatic = QStringLiteral("Automatic");
@@ -106,6 +108,11 @@ qint64 spamCountValue(const QString &text)
     return parseSettingInt(text, 0);
 }
 
+bool hasControlCharacter(const QString &text)
+{
+    return std::any_of(text.begin(), text.end(), [](QChar c) { return c.category() == QChar::Other_Control; });
+}
+
 } // namespace
 
 QString mailSecurityName(MailSecurity security)
@@ -175,6 +182,10 @@ bool GeneralSettings::readServerSettings(SettingsStore &store)
 
 ServerSaveResult GeneralSettings::saveServerSettings(SettingsStore &store) const
 {
+    for (const MailboxConfig &mailbox : mailboxes) {
+        if (ServerSaveResult refused = checkMailboxText(mailbox); refused.refused)
+            return refused;
+    }
     store.load();
     store.setInt(SettingsStore::Server, Which, isMailboxNumber(defaultMailbox) ? defaultMailbox : 1);
     ServerSaveResult result;
@@ -216,6 +227,30 @@ ServerSaveResult checkMailbox(const MailboxConfig &mailbox)
         return result;
     }
     result.mailbox = n;
+    return result;
+}
+
+ServerSaveResult checkMailboxText(const MailboxConfig &mailbox)
+{
+    ServerSaveResult result;
+    const int n = mailbox.number;
+    if (hasControlCharacter(mailbox.server)) {
+        result.field = MailboxField::Server;
+        result.message = QStringLiteral("The server name of mailbox %1 must not contain line breaks, tabs, "
+                                        "NUL or other control characters.").arg(n);
+    } else if (hasControlCharacter(mailbox.mailbox)) {
+        result.field = MailboxField::UserName;
+        result.message = QStringLiteral("The user name of mailbox %1 must not contain line breaks, tabs, "
+                                        "NUL or other control characters.").arg(n);
+    } else if (TmsCustomPOP::breaksCommandLine(mailbox.password)) {
+        result.field = MailboxField::Password;
+        result.message = QStringLiteral("The password of mailbox %1 must not contain line breaks or NUL "
+                                        "characters.").arg(n);
+    } else {
+        return result;
+    }
+    result.mailbox = n;
+    result.refused = true;
     return result;
 }
 

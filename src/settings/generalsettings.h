@@ -54,6 +54,7 @@ struct ServerSaveResult
     MailboxField field = MailboxField::None; // where the window puts the focus
     QString message; // the check's message for the error box
     QString writeError; // the store could not be written
+    bool refused = false; // a text no mailbox may hold: nothing at all was written
 
     bool validationFailed() const { return mailbox != 0; }
     bool ok() const { return mailbox == 0 && writeError.isEmpty(); }
@@ -95,7 +96,8 @@ public:
     bool readServerSettings(SettingsStore &store);
     // Writes "Which" and mailbox after mailbox; stops after the first
     // mailbox that fails its check (its values are written, the later
-    // mailboxes are not) and names it and the field to correct.
+    // mailboxes are not) and names it and the field to correct. A table
+    // with a text that checkMailboxText refuses is not written at all.
     ServerSaveResult saveServerSettings(SettingsStore &store) const;
 
     // The user trusts the certificate with this fingerprint for mailbox n:
@@ -114,6 +116,12 @@ public:
 // a server without a user name, a user name without a server, a configured
 // mailbox without a password.
 ServerSaveResult checkMailbox(const MailboxConfig &mailbox);
+
+// A server name, user name or password of the entry that could end or
+// split a POP3 command line: a server or user name with a control
+// character, a password with CR, LF or NUL. Such a text was pasted or
+// planted, not typed, and sent as it is it would add commands of its own.
+ServerSaveResult checkMailboxText(const MailboxConfig &mailbox);
 
 // Server, user name and password of mailbox n, read straight from the store
 // (the password unscrambled). Empty for a missing value or n outside 1..12.

@@ -31,6 +31,8 @@ struct Run
     int exitCode = -1;
     QStringList out;
     QString err;
+    QByteArray rawOut;
+    QByteArray rawErr;
 };
 
 struct ConsoleRig
@@ -66,8 +68,10 @@ struct ConsoleRig
         while (process.state() != QProcess::NotRunning && clock.elapsed() < 60000)
             QTest::qWait(10);
         result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -2;
-        result.out = QString::fromUtf8(process.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-        result.err = QString::fromUtf8(process.readAllStandardError());
+        result.rawOut = process.readAllStandardOutput();
+        result.rawErr = process.readAllStandardError();
+        result.out = QString::fromUtf8(result.rawOut).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        result.err = QString::fromUtf8(result.rawErr);
         return result;
     }
 };
@@ -79,6 +83,27 @@ QString expectedRow(int i)
                        subjectOf(i), dateColumnOf(i)}
         .join(QLatin1Char('\t'));
 }
+
+// The bytes of the output a terminal would act on: C0 controls other than
+// the tab and the line end, DEL, and C1 controls in UTF-8 (C2 80..C2 9F).
+// Empty when there are none, else their offsets and values.
+QString terminalControls(const QByteArray &output)
+{
+    QStringList found;
+    for (qsizetype i = 0; i < output.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(output[i]);
+        const bool c0 = byte < 0x20 && byte != '\t' && byte != '\n';
+        const bool c1 = byte == 0xc2 && i + 1 < output.size()
+                        && (static_cast<unsigned char>(output[i + 1]) & 0xe0) == 0x80;
+        if (c0 || byte == 0x7f || c1)
+            found << QStringLiteral("%1:%2").arg(i).arg(byte, 2, 16, QLatin1Char('0'));
+    }
+    return found.join(QLatin1Char(' '));
+}
+
+// Escape sequences that recolour the text, ring the bell, retitle the
+// terminal (OSC) and start a control sequence with the one-byte C1 CSI.
+const QByteArray kHostile = "red \x1b[31mtext\x07 \x1b]0;owned\x07 csi\xc2\x9b" "2J end";
 
 } // namespace
 
@@ -95,6 +120,11 @@ private slots:
     void checksAMailboxThatIsNotStored();
     void stoppedServerFailsWithTheErrorText();
     void refusedPasswordFailsWithTheServerLine();
+
+    // Nothing from outside reaches the terminal as a control character.
+    void hostileHeadersPrintAsSpaces();
+    void hostileServerLinePrintsAsSpaces();
+    void typedOptionPrintsAsSpaces();
     void wrongOptionsAreUsageErrors_data();
     void wrongOptionsAreUsageErrors();
     void helpDescribesTheCheck();
@@ -111,10 +141,12 @@ void TestConsoleCheck::rowLineKeepsEveryMessageOnOneLine()
     row.Subject = QStringLiteral("Two\tparts\r\nand a line");
     row.Sender = QStringLiteral("a@b.example");
     row.Size = QStringLiteral("1234");
-    row.Date = QStringLiteral("raw\ndate");
+    row.Date = QStringLiteral("raw\ndate\u2028x");
     row.Mark = MarkState::KnownSpammer;
     QCOMPARE(consoleRowLine(7, row),
-             QStringLiteral("7\t3\t1234\ta@b.example\tTwo parts  and a line\traw date"));
+             QStringLiteral("7\t3\t1234\ta@b.example\tTwo parts  and a line\traw date x"));
+    row.Sender = QStringLiteral("\x1b]0;t\x07" "a@b\u009b");
+    QVERIFY(consoleRowLine(7, row).contains(QStringLiteral("\t ]0;t a@b \t")));
     row.Mark = MarkState::None;
     QVERIFY(consoleRowLine(0, row).startsWith(QStringLiteral("0\t-1\t")));
 }
@@ -201,6 +233,61 @@ void TestConsoleCheck::refusedPasswordFailsWithTheServerLine()
     QCOMPARE(run.exitCode, 1);
     QVERIFY(run.out.isEmpty());
     QCOMPARE(run.err, QStringLiteral("mailsieve: -ERR invalid password\n"));
+}
+
+void TestConsoleCheck::hostileHeadersPrintAsSpaces()
+{
+    ConsoleRig rig;
+    QList<QByteArray> messages = mailbox(2);
+    messages << MessageBuilder::assemble({"From: \"Evil\" <evil@example.org>",
+                                          "Subject: " + kHostile + " =?utf-8?Q?enc=C2=9B=1B=07oded?=",
+                                          "Date: Sat, 05 Jun 1999 10:22:05 -0400\x1b[5m"},
+                                         {"body"});
+    rig.server.setMessages(messages);
+    storeSettings([&](GeneralSettings &s) {
+        storeMailbox(s, 1, rig.server.address(), rig.server.user(), rig.server.password());
+    });
+
+    const Run run = rig.run({QStringLiteral("--check")});
+    QCOMPARE(run.exitCode, 0);
+    QVERIFY2(terminalControls(run.rawOut).isEmpty(), qPrintable(terminalControls(run.rawOut)));
+    QVERIFY2(terminalControls(run.rawErr).isEmpty(), qPrintable(terminalControls(run.rawErr)));
+    QCOMPARE(run.out.size(), 4);
+    QCOMPARE(run.out[0], expectedRow(1));
+    for (const QString &line : run.out.mid(0, 3))
+        QCOMPARE(line.count(QLatin1Char('\t')), 5);
+    const QStringList hostile = run.out[2].split(QLatin1Char('\t'));
+    QCOMPARE(hostile[0], QStringLiteral("2"));
+    QVERIFY2(hostile[4].startsWith(QStringLiteral("red  [31mtext   ]0;owned  csi")), qPrintable(hostile[4]));
+    QVERIFY2(hostile[4].endsWith(QStringLiteral("enc   oded")), qPrintable(hostile[4]));
+    QCOMPARE(run.out[3], QStringLiteral("Message Total: 3 Number Marked: 0"));
+}
+
+void TestConsoleCheck::hostileServerLinePrintsAsSpaces()
+{
+    ConsoleRig rig;
+    rig.server.failAt(QStringLiteral("PASS"), "-ERR " + kHostile + "\x1b[?1049h");
+    storeSettings([&](GeneralSettings &s) {
+        storeMailbox(s, 1, rig.server.address(), rig.server.user(), rig.server.password());
+    });
+
+    const Run run = rig.run({QStringLiteral("--check")});
+    QCOMPARE(run.exitCode, 1);
+    QVERIFY(run.rawOut.isEmpty());
+    QVERIFY2(terminalControls(run.rawErr).isEmpty(), qPrintable(terminalControls(run.rawErr)));
+    QVERIFY2(run.err.startsWith(QStringLiteral("mailsieve: -ERR red  [31mtext   ]0;owned  csi")), qPrintable(run.err));
+    QVERIFY2(run.err.endsWith(QStringLiteral(" end [?1049h\n")), qPrintable(run.err));
+    QCOMPARE(run.err.count(QLatin1Char('\n')), 1);
+}
+
+void TestConsoleCheck::typedOptionPrintsAsSpaces()
+{
+    ConsoleRig rig;
+    const Run run = rig.run({QStringLiteral("--check"), QStringLiteral("--bo\x1b]0;owned\x07gus\u009b")});
+    QCOMPARE(run.exitCode, 2);
+    QVERIFY2(terminalControls(run.rawErr).isEmpty(), qPrintable(terminalControls(run.rawErr)));
+    QVERIFY2(run.err.contains(QStringLiteral("bo ]0;owned gus ")), qPrintable(run.err));
+    QCOMPARE(run.err.count(QLatin1Char('\n')), 1);
 }
 
 void TestConsoleCheck::wrongOptionsAreUsageErrors_data()

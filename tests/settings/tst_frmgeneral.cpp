@@ -197,6 +197,80 @@ private slots:
         QCOMPARE(s.onDisk(SettingsStore::Server, QStringLiteral("Mailbox5")), QStringLiteral("five"));
     }
 
+    void okRefusesTextsThatCouldAddCommands_data()
+    {
+        QTest::addColumn<int>("column"); // 0 server, 1 user name, 2 password
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("server") << 0 << QStringLiteral("pop.three.example\r\nQUIT")
+                                << QStringLiteral("The server name of mailbox 3 must not contain line breaks, "
+                                                  "tabs, NUL or other control characters.");
+        QTest::newRow("user name") << 1 << QStringLiteral("three\nDELE 1")
+                                   << QStringLiteral("The user name of mailbox 3 must not contain line breaks, "
+                                                     "tabs, NUL or other control characters.");
+        QTest::newRow("password") << 2 << QStringLiteral("pw") + QChar(0) + QStringLiteral("3")
+                                  << QStringLiteral("The password of mailbox 3 must not contain line breaks or "
+                                                    "NUL characters.");
+    }
+
+    void okRefusesTextsThatCouldAddCommands()
+    {
+        QFETCH(int, column);
+        QFETCH(QString, text);
+        QFETCH(QString, message);
+        Setup s;
+        TfrmGeneral &w = s.make();
+        w.show();
+        QApplication::setActiveWindow(&w);
+        w.row(1).edServe->setText(QStringLiteral("pop.one.example"));
+        w.row(1).edMailbox->setText(QStringLiteral("one"));
+        w.row(1).edPasswd->setText(QStringLiteral("pw1"));
+        const std::array<QLineEdit *, 3> fields{w.row(3).edServe, w.row(3).edMailbox, w.row(3).edPasswd};
+        const QStringList clean{QStringLiteral("pop.three.example"), QStringLiteral("three"), QStringLiteral("pw3")};
+        for (int c = 0; c < 3; ++c)
+            fields[c]->setText(c == column ? text : clean[c]);
+        w.pages->setCurrentWidget(w.tsLogfile);
+
+        w.btOK->click();
+        QCOMPARE(s.prompts.textsOf(Kind::Error), QStringList{message});
+        QVERIFY(w.isVisible());
+        QCOMPARE(w.pages->currentWidget(), w.tsMailboxes);
+        QVERIFY(fields[column]->hasFocus());
+        QCOMPARE(s.onDisk(SettingsStore::Server, QStringLiteral("Server1")), QStringLiteral("<missing>"));
+        QCOMPARE(s.onDisk(SettingsStore::Server, QStringLiteral("Server3")), QStringLiteral("<missing>"));
+
+        // Corrected, the same window saves and closes.
+        s.prompts.clear();
+        fields[column]->setText(clean[column]);
+        w.btOK->click();
+        QVERIFY(s.prompts.textsOf(Kind::Error).isEmpty());
+        QVERIFY(!w.isVisible());
+        QCOMPARE(s.onDisk(SettingsStore::Server, QStringLiteral("Server3")), QStringLiteral("pop.three.example"));
+        QCOMPARE(s.onDisk(SettingsStore::Server, QStringLiteral("Mailbox3")), QStringLiteral("three"));
+    }
+
+    void firstRunRuleWaitsForAUserNameTheStoreAccepts()
+    {
+        Setup s;
+        const int rowsBefore = s.rules.HeaderRules.rowCount();
+        TfrmGeneral &w = s.make();
+        w.show();
+        w.row(1).edServe->setText(QStringLiteral("pop.me.example"));
+        w.row(1).edMailbox->setText(QStringLiteral("me\r\n"));
+        w.row(1).edPasswd->setText(QStringLiteral("secret"));
+        w.btOK->click();
+        QCOMPARE(s.prompts.textsOf(Kind::Error).size(), 1);
+        QCOMPARE(s.rules.HeaderRules.rowCount(), rowsBefore);
+        QCOMPARE(s.rulesSaved, 0);
+        QVERIFY(w.firstRun());
+
+        w.row(1).edMailbox->setText(QStringLiteral("me"));
+        w.btOK->click();
+        QCOMPARE(s.rules.HeaderRules.rowCount(), rowsBefore + 1);
+        QCOMPARE(s.rules.HeaderRules.cell(HeaderCol::Matches, 1), QStringLiteral("me - MailBox #1"));
+        QCOMPARE(s.rulesSaved, 1);
+    }
+
     void overDeletionWarningOnlyWhenKillIsNewlySwitchedOnInAutomaticMode()
     {
         Setup s;

@@ -64,6 +64,9 @@ private slots:
     void eachCheckNamesItsField_data();
     void eachCheckNamesItsField();
     void emptyRowsAreValid();
+    void textsThatCouldAddCommandsAreRefused_data();
+    void textsThatCouldAddCommandsAreRefused();
+    void passwordMayHoldOtherControlCharacters();
 
     // Writing.
     void writeFailuresAreReported();
@@ -297,13 +300,19 @@ void TestGeneralSettings::passwordWithAnyCharacterComesBackWhole_data()
 {
     QTest::addColumn<QString>("password");
     // Under mailbox 1 a first character equal to the key's high byte
-    // scrambles to a zero byte; the rest covers every other character.
+    // scrambles to a zero byte; the rest covers every other character a
+    // password may hold (CR and LF are refused before anything is saved).
     const QChar zeroMaker(passwordKey(1) >> 8);
-    for (int c = 1; c < 256; ++c)
-        QTest::addRow("char %d", c) << QString(zeroMaker) + QChar(c) + QStringLiteral("=\r\n[%]#") + QChar(c);
+    const auto allowed = [](int c) { return c != '\r' && c != '\n'; };
+    for (int c = 1; c < 256; ++c) {
+        if (allowed(c))
+            QTest::addRow("char %d", c) << QString(zeroMaker) + QChar(c) + QStringLiteral("=\t[%]#") + QChar(c);
+    }
     QString all;
-    for (int c = 1; c < 256; ++c)
-        all += QChar(c);
+    for (int c = 1; c < 256; ++c) {
+        if (allowed(c))
+            all += QChar(c);
+    }
     QTest::newRow("all characters") << zeroMaker + all;
 }
 
@@ -432,6 +441,80 @@ void TestGeneralSettings::emptyRowsAreValid()
     SettingsStore reread(storePath());
     QVERIFY(reread.contains(SettingsStore::Server, QStringLiteral("Passwd12")));
     QVERIFY(reread.value(SettingsStore::Server, QStringLiteral("Server12")).isEmpty());
+}
+
+void TestGeneralSettings::textsThatCouldAddCommandsAreRefused_data()
+{
+    QTest::addColumn<QString>("server");
+    QTest::addColumn<QString>("user");
+    QTest::addColumn<QString>("password");
+    QTest::addColumn<MailboxField>("field");
+    QTest::addColumn<QString>("message");
+    const QString serverMessage = QStringLiteral("The server name of mailbox 4 must not contain line breaks, tabs, "
+                                                 "NUL or other control characters.");
+    const QString userMessage = QStringLiteral("The user name of mailbox 4 must not contain line breaks, tabs, "
+                                               "NUL or other control characters.");
+    const QString passwordMessage = QStringLiteral("The password of mailbox 4 must not contain line breaks or NUL "
+                                                   "characters.");
+    const QString nul(QChar(0));
+    QTest::newRow("server LF") << "pop.example.com\nQUIT" << "me" << "pw" << MailboxField::Server << serverMessage;
+    QTest::newRow("server tab") << "pop\t.example.com" << "me" << "pw" << MailboxField::Server << serverMessage;
+    QTest::newRow("server without user") << "pop.example.com\r" << "" << "" << MailboxField::Server
+                                         << serverMessage;
+    QTest::newRow("user CR LF") << "pop.example.com" << "me\r\nDELE 1" << "pw" << MailboxField::UserName
+                                << userMessage;
+    QTest::newRow("user NUL") << "pop.example.com" << "me" + nul << "pw" << MailboxField::UserName << userMessage;
+    QTest::newRow("user ESC") << "pop.example.com" << "me\x1b[2J" << "pw" << MailboxField::UserName << userMessage;
+    QTest::newRow("user DEL") << "pop.example.com" << "me\x7f" << "pw" << MailboxField::UserName << userMessage;
+    QTest::newRow("user C1") << "pop.example.com" << QStringLiteral("me\u0085") << "pw" << MailboxField::UserName
+                             << userMessage;
+    QTest::newRow("both: server first") << "pop\n" << "me\n" << "pw\n" << MailboxField::Server << serverMessage;
+    QTest::newRow("password LF") << "pop.example.com" << "me" << "pw\nDELE 1" << MailboxField::Password
+                                 << passwordMessage;
+    QTest::newRow("password CR") << "pop.example.com" << "me" << "pw\r" << MailboxField::Password
+                                 << passwordMessage;
+    QTest::newRow("password NUL") << "pop.example.com" << "me" << nul + "pw" << MailboxField::Password
+                                  << passwordMessage;
+    QTest::newRow("password of an empty row") << "" << "" << "\n" << MailboxField::Password << passwordMessage;
+}
+
+void TestGeneralSettings::textsThatCouldAddCommandsAreRefused()
+{
+    QFETCH(QString, server);
+    QFETCH(QString, user);
+    QFETCH(QString, password);
+    QFETCH(MailboxField, field);
+    QFETCH(QString, message);
+    writeFile(storePath(), "[Server]\nWhich=1\nServer1=old1.example.com\nServer4=old4.example.com\n");
+    GeneralSettings settings;
+    settings.defaultMailbox = 2;
+    setMailbox(settings, 1, QStringLiteral("pop1.example.com"), QStringLiteral("one"), QStringLiteral("pw1"));
+    setMailbox(settings, 2, QStringLiteral("pop2.example.com"), QString(), QStringLiteral("pw2"));
+    setMailbox(settings, 4, server, user, password);
+
+    const QByteArray before = readFile(storePath());
+    SettingsStore store(storePath());
+    const ServerSaveResult result = settings.saveServerSettings(store);
+    QCOMPARE(result.mailbox, 4); // before mailbox 2's missing user name
+    QCOMPARE(result.field, field);
+    QCOMPARE(result.message, message);
+    QVERIFY(result.refused);
+    QVERIFY(result.validationFailed());
+    QVERIFY(!result.ok());
+    QCOMPARE(checkMailboxText(settings.mailboxes[3]).message, message);
+    // Nothing is written, not even the mailboxes before it.
+    QCOMPARE(readFile(storePath()), before);
+}
+
+void TestGeneralSettings::passwordMayHoldOtherControlCharacters()
+{
+    GeneralSettings settings;
+    const QString password = QStringLiteral("a\tb\x1b\x7f") + QChar(0x85);
+    setMailbox(settings, 1, QStringLiteral("pop.example.com"), QStringLiteral("me"), password);
+    QVERIFY(!checkMailboxText(settings.mailboxes[0]).refused);
+    SettingsStore store(storePath());
+    QVERIFY(settings.saveServerSettings(store).ok());
+    QCOMPARE(GetRemotePOPSettings(store, 1).password, password);
 }
 
 void TestGeneralSettings::writeFailuresAreReported()
