@@ -8,10 +8,15 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QProcess>
+#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
+#include <functional>
+#include <sys/resource.h>
 
 using namespace appfixture;
+
+Q_DECLARE_METATYPE(std::function<void(ScriptedPop3Server &)>)
 
 namespace {
 
@@ -67,7 +72,13 @@ struct ConsoleRig
         clock.start();
         while (process.state() != QProcess::NotRunning && clock.elapsed() < 60000)
             QTest::qWait(10);
-        result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -2;
+        if (process.state() != QProcess::NotRunning) {
+            process.kill(); // hung: reported as -3
+            process.waitForFinished(5000);
+            result.exitCode = -3;
+        } else {
+            result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -2;
+        }
         result.rawOut = process.readAllStandardOutput();
         result.rawErr = process.readAllStandardError();
         result.out = QString::fromUtf8(result.rawOut).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
@@ -125,6 +136,10 @@ private slots:
     void hostileHeadersPrintAsSpaces();
     void hostileServerLinePrintsAsSpaces();
     void typedOptionPrintsAsSpaces();
+    // A server that floods, lies or babbles ends the check by itself, in
+    // bounded memory, with a status and not a signal.
+    void hostileServerEndsTheCheckWithinBounds_data();
+    void hostileServerEndsTheCheckWithinBounds();
     void wrongOptionsAreUsageErrors_data();
     void wrongOptionsAreUsageErrors();
     void helpDescribesTheCheck();
@@ -278,6 +293,60 @@ void TestConsoleCheck::hostileServerLinePrintsAsSpaces()
     QVERIFY2(run.err.startsWith(QStringLiteral("mailsieve: -ERR red  [31mtext   ]0;owned  csi")), qPrintable(run.err));
     QVERIFY2(run.err.endsWith(QStringLiteral(" end [?1049h\n")), qPrintable(run.err));
     QCOMPARE(run.err.count(QLatin1Char('\n')), 1);
+}
+
+void TestConsoleCheck::hostileServerEndsTheCheckWithinBounds_data()
+{
+    using Script = std::function<void(ScriptedPop3Server &)>;
+    QTest::addColumn<Script>("script");
+    QTest::addColumn<QString>("error"); // empty: the check lists the mailbox
+    QTest::newRow("a billion messages claimed") << Script([](ScriptedPop3Server &server) {
+        server.failAt(QStringLiteral("STAT"), "+OK 1000000000 5000");
+    }) << QStringLiteral("mailsieve: -ERR no such message\n");
+    QTest::newRow("endless header block") << Script([](ScriptedPop3Server &server) {
+        server.endlessAt(QStringLiteral("TOP 1 1"), "+OK", "X-Spam: yes\r\n");
+    }) << QStringLiteral("mailsieve: The server sent a data block of more than 64 MiB\n");
+    QTest::newRow("three 50 MB header blocks") << Script([](ScriptedPop3Server &server) {
+        for (const char *top : {"TOP 1 1", "TOP 2 1", "TOP 3 1"})
+            server.endlessAt(QLatin1String(top), "+OK", "X-Padding: \x1b[31m\x07\r\n", 50'000'000, "\r\n.\r\n");
+    }) << QStringLiteral("");
+    QTest::newRow("endless capability list") << Script([](ScriptedPop3Server &server) {
+        server.endlessAt(QStringLiteral("CAPA"), "+OK", "X-\x1b]0;FEATURE\x07\r\n");
+    }) << QStringLiteral("mailsieve: The server sent a data block of more than 64 KiB\n");
+    QTest::newRow("10 MB status line") << Script([](ScriptedPop3Server &server) {
+        server.replyAt(QStringLiteral("STAT"), "+OK " + QByteArray(10'000'000, '\x1b') + "\r\n");
+    }) << QStringLiteral("mailsieve: Reply line too long\n");
+    QTest::newRow("random bytes") << Script([](ScriptedPop3Server &server) {
+        QRandomGenerator random(1207);
+        QByteArray noise(4096, Qt::Uninitialized);
+        for (char &c : noise)
+            c = char(random.bounded(256));
+        server.replyAndCloseAt(QStringLiteral("TOP 2 1"), "+OK\r\n" + noise);
+    }) << QStringLiteral("mailsieve: Connection closed by the server\n");
+}
+
+void TestConsoleCheck::hostileServerEndsTheCheckWithinBounds()
+{
+    QFETCH(std::function<void(ScriptedPop3Server &)>, script);
+    QFETCH(QString, error);
+    ConsoleRig rig;
+    rig.server.setMessages({messageText(1), messageText(2), messageText(3)});
+    script(rig.server);
+    const Run run = rig.run({QStringLiteral("--check"), QStringLiteral("--server"), rig.server.address(),
+                             QStringLiteral("--user"), rig.server.user(), QStringLiteral("--security"),
+                             QStringLiteral("None")},
+                            rig.server.password());
+    QCOMPARE(run.exitCode, error.isEmpty() ? 0 : 1);
+    QCOMPARE(run.err, error);
+    if (error.isEmpty())
+        QCOMPARE(run.out.size(), 4); // three rows and the totals
+    QVERIFY2(terminalControls(run.rawOut).isEmpty(), qPrintable(terminalControls(run.rawOut)));
+    QVERIFY2(terminalControls(run.rawErr).isEmpty(), qPrintable(terminalControls(run.rawErr)));
+    // The largest of every program run so far, this one included.
+    rusage usage{};
+    getrusage(RUSAGE_CHILDREN, &usage);
+    const qint64 peakBytes = qint64(usage.ru_maxrss) * 1024;
+    QVERIFY2(peakBytes < 300 * 1024 * 1024, qPrintable(QString::number(peakBytes)));
 }
 
 void TestConsoleCheck::typedOptionPrintsAsSpaces()
