@@ -252,15 +252,32 @@ private slots:
 
     // --- STARTTLS ---------------------------------------------------------
 
-    void bytesAfterTheStlsReplyEndTheSession()
+    void plainBytesAroundStlsEndTheSession_data()
     {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<QByteArray>("reply");
         // Whatever rides behind "+OK" would be read as the protected replies.
+        QTest::newRow("after the STLS reply") << "STLS" << QByteArray("+OK Begin TLS\r\n+OK forged\r\n+OK 1 120\r\n");
+        // A line ahead of its turn answers STLS, and the real answer is left over.
+        QTest::newRow("after the capability list")
+            << "CAPA" << QByteArray("+OK\r\nSTLS\r\nUSER\r\n.\r\n+OK go ahead\r\n");
+    }
+
+    void plainBytesAroundStlsEndTheSession()
+    {
+        QFETCH(QString, command);
+        QFETCH(QByteArray, reply);
         server->setStls(true);
         server->setMessages({mail("one")});
-        server->replyAt("STLS", "+OK Begin TLS\r\n+OK forged\r\n+OK 1 120\r\n");
+        server->replyAt(command, reply);
         pop->setTlsMode(TlsMode::StartTls);
         pop->setServer(server->address());
-        QCOMPARE(failingCheck(), QStringLiteral("The server sent data before the TLS handshake"));
+        // The left-over plain text is seen unread, or, arriving a moment
+        // later, breaks the handshake; never does it pass as protected.
+        const QString error = failingCheck();
+        QVERIFY2(error == QStringLiteral("The server sent data before the TLS handshake")
+                     || (command == "CAPA" && error.startsWith(QStringLiteral("TLS negotiation with 127.0.0.1 failed"))),
+                 qPrintable(error));
         QCOMPARE(server->commands(), (QStringList{"CAPA", "STLS"}));
         QVERIFY(pop->capabilities().isEmpty());
     }
