@@ -1,18 +1,21 @@
 #include "rules/listfiles.h"
 
+#include "mail/printabletext.h"
 #include "rules/textfile.h"
 
 #include <QDir>
 #include <QFileInfo>
+#include <QSet>
 
+#include <algorithm>
 #include <optional>
+#include <utility>
 
 namespace {
 
-// Far beyond any real rule table; guards against absurd sizes in a damaged file.
-constexpr int MaxColumns = 64;
-constexpr int MaxRows = 1'000'000;
 constexpr QChar EndOfFile(0x1A); // Ctrl-Z ends a text file
+// Offending text quoted in an error is cut to this many characters.
+constexpr qsizetype QuotedLength = 40;
 
 bool parseIndex(QStringView text, int &value)
 {
@@ -28,54 +31,96 @@ bool parseIndex(QStringView text, int &value)
 
 QString notAnInteger(QStringView text)
 {
-    return QStringLiteral("'%1' is not a valid integer value").arg(text);
+    const bool cut = text.size() > QuotedLength;
+    return QStringLiteral("'%1%2' is not a valid integer value")
+        .arg(printableText(text.left(QuotedLength).toString()), cut ? QStringLiteral("...") : QString());
 }
 
-// Fills table from the text of a list file; gives an error text, empty on success.
+struct CellLine
+{
+    int column;
+    int row;
+    QString text;
+};
+
+// Fills table (at its fixed width) from the text of a list file; gives an
+// error text, empty on success. The size on line 1 is only an upper bound,
+// since a damaged or hostile file can claim billions of rows in a few bytes:
+// the table grows only to the last row a stored cell names, and no further
+// than the file's distinct rule cells could fill, so memory follows the
+// file's real size. Empty cells and cells beyond the fixed width store
+// nothing. The writer keeps exactly the stored cells, so a saved table
+// loads the same again.
 QString parseListText(QStringView text, RuleList &table)
 {
     const qsizetype end = text.indexOf(EndOfFile);
     const QStringList lines = splitLines(end < 0 ? text : text.left(end));
+    // Without a size line the table keeps its current size.
+    int declaredColumns = table.columnCount();
+    int declaredRows = table.rowCount();
+    QList<CellLine> cells;
+    QSet<std::pair<int, int>> ruleCells;
+    int lastRow = -1;
+    qsizetype lastRowLine = 0;
+    const auto lineError = [](qsizetype n, const QString &what) {
+        return QStringLiteral("line %1: %2").arg(n + 1).arg(what);
+    };
     for (qsizetype n = 0; n < lines.size(); ++n) {
         const QStringView line = lines[n];
-        const auto failAt = [n](const QString &what) {
-            return QStringLiteral("line %1: %2").arg(n + 1).arg(what);
-        };
         if (line.isEmpty())
-            continue; // an empty first line keeps the table's size
+            continue;
         const qsizetype comma1 = line.indexOf(u',');
         const QStringView first = comma1 < 0 ? line : line.left(comma1);
-        int a = 0;
-        if (!parseIndex(first, a))
-            return failAt(notAnInteger(first));
+        int column = 0;
+        if (!parseIndex(first, column))
+            return lineError(n, notAnInteger(first));
         const QStringView rest = comma1 < 0 ? QStringView() : line.sliced(comma1 + 1);
         if (n == 0) {
             int rows = 0;
             if (!parseIndex(rest, rows))
-                return failAt(notAnInteger(rest));
-            if (a < 1 || a > MaxColumns || rows < 1 || rows > MaxRows)
-                return failAt(QStringLiteral("a table of %1 columns and %2 rows is not possible")
-                                  .arg(a)
-                                  .arg(rows));
-            table.setColumnCount(a);
-            table.setRowCount(rows);
+                return lineError(n, notAnInteger(rest));
+            if (column < 1 || rows < 1)
+                return lineError(n, QStringLiteral("a table of %1 columns and %2 rows is not possible")
+                                        .arg(column)
+                                        .arg(rows));
+            declaredColumns = column;
+            declaredRows = rows;
+            table.setRowCount(std::min(rows, RuleList::EmptyRowCount));
             continue;
         }
         const qsizetype comma2 = rest.indexOf(u',');
         const QStringView second = comma2 < 0 ? QStringView() : rest.left(comma2);
         int row = 0;
         if (!parseIndex(second, row))
-            return failAt(notAnInteger(second));
-        if (a >= table.columnCount() || row >= table.rowCount())
-            return failAt(QStringLiteral("cell %1,%2 lies outside the table of %3 columns and %4 rows")
-                              .arg(a)
-                              .arg(row)
-                              .arg(table.columnCount())
-                              .arg(table.rowCount()));
-        QString cell = rest.sliced(comma2 + 1).toString();
+            return lineError(n, notAnInteger(second));
+        if (column >= declaredColumns || row >= declaredRows)
+            return lineError(n, QStringLiteral("cell %1,%2 lies outside the table of %3 columns and %4 rows")
+                                    .arg(column)
+                                    .arg(row)
+                                    .arg(declaredColumns)
+                                    .arg(declaredRows));
+        const QStringView cellText = rest.sliced(comma2 + 1);
+        if (column >= table.columnCount() || cellText.isEmpty())
+            continue;
+        QString cell = cellText.toString();
         cell.replace(u'\t', u'\r').replace(u'\b', u'\n');
-        table.setCell(a, row, cell);
+        if (row > 0)
+            ruleCells.insert({column, row});
+        if (row > lastRow) {
+            lastRow = row;
+            lastRowLine = n;
+        }
+        cells.append({column, row, cell});
     }
+    if (lastRow >= table.rowCount()) {
+        if (lastRow > ruleCells.size())
+            return lineError(lastRowLine, QStringLiteral("row %1 lies beyond what the file's %2 rule cells fill")
+                                              .arg(lastRow)
+                                              .arg(ruleCells.size()));
+        table.setRowCount(lastRow + 1);
+    }
+    for (const CellLine &cell : std::as_const(cells))
+        table.setCell(cell.column, cell.row, cell.text);
     return {};
 }
 
@@ -233,8 +278,8 @@ bool loadRuleList(RuleList &table, const QString &path)
             table.setLoadError(QStringLiteral("%1, %2").arg(QDir::toNativeSeparators(path), error));
             return false;
         }
-        loaded.setColumnCount(loaded.layout().columns);
     }
+    loaded.setHeadings();
     setPicturesFromDel(loaded);
     table = loaded;
     return true;

@@ -19,8 +19,13 @@ QString ruleOptionsFileName();
 QByteArray serializeRuleList(const RuleList &table);
 
 // Replaces the table with the file's content. A missing file gives the
-// headings and one empty rule row. On failure the table keeps its previous
-// content and records the error (RuleList::loadError); returns success.
+// headings and one empty rule row. The size on line 1 is believed only as
+// far as the cell lines back it: rows up to the last one a cell names (at
+// least the headings and one rule row; a row beyond what the file's rule
+// cells could fill is an error), columns up to the table's fixed width. Row
+// 0 always holds the table's headings. On failure the table keeps its
+// previous content and records the error (RuleList::loadError); returns
+// success.
 bool loadRuleList(RuleList &table, const QString &path);
 // Writes the table; on failure the file keeps its previous content.
 bool saveRuleList(const RuleList &table, const QString &path, QString &error);

@@ -44,7 +44,7 @@ RuleList::RuleList(RuleTable table)
     : table_(table)
 {
     setColumnCount(layout().columns);
-    setRowCount(2);
+    setRowCount(EmptyRowCount);
     setHeadings();
 }
 

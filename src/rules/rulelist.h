@@ -39,6 +39,7 @@ class RuleList
 public:
     // A fresh table: the headings and one empty rule row.
     explicit RuleList(RuleTable table);
+    static constexpr int EmptyRowCount = 2;
 
     RuleTable table() const { return table_; }
     const RuleTableLayout &layout() const { return layoutOf(table_); }

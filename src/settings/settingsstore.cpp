@@ -107,6 +107,7 @@ QString SettingsStore::defaultFilePath()
 bool SettingsStore::load()
 {
     m_sections.clear();
+    m_sectionIndex.clear();
     m_problems.clear();
     m_error.clear();
     m_unreadable = false;
@@ -214,27 +215,30 @@ QByteArray SettingsStore::serialized() const
     return out;
 }
 
+const SettingsStore::Section *SettingsStore::findSection(const QString &name) const
+{
+    const auto at = m_sectionIndex.constFind(nameKey(name));
+    return at == m_sectionIndex.cend() ? nullptr : &m_sections[*at];
+}
+
 const SettingsStore::Entry *SettingsStore::find(const QString &section, const QString &name) const
 {
-    for (const Section &s : m_sections) {
-        if (s.name.compare(section, Qt::CaseInsensitive) != 0)
-            continue;
-        for (const Entry &entry : s.entries) {
-            if (entry.name.compare(name, Qt::CaseInsensitive) == 0)
-                return &entry;
-        }
-    }
-    return nullptr;
+    const Section *s = findSection(section);
+    if (!s)
+        return nullptr;
+    const auto at = s->entryIndex.constFind(nameKey(name));
+    return at == s->entryIndex.cend() ? nullptr : &s->entries[*at];
 }
 
 SettingsStore::Section &SettingsStore::sectionFor(const QString &name)
 {
-    for (Section &s : m_sections) {
-        if (s.name.compare(name, Qt::CaseInsensitive) == 0)
-            return s;
+    const QString key = nameKey(name);
+    auto at = m_sectionIndex.constFind(key);
+    if (at == m_sectionIndex.cend()) {
+        at = m_sectionIndex.insert(key, m_sections.size());
+        m_sections.append(Section{name, {}, {}});
     }
-    m_sections.append(Section{name, {}});
-    return m_sections.last();
+    return m_sections[*at];
 }
 
 bool SettingsStore::contains(const QString &section, const QString &name) const
@@ -263,12 +267,13 @@ bool SettingsStore::boolValue(const QString &section, const QString &name, bool 
 void SettingsStore::setValue(const QString &section, const QString &name, const QString &value)
 {
     Section &s = sectionFor(section);
-    for (Entry &entry : s.entries) {
-        if (entry.name.compare(name, Qt::CaseInsensitive) == 0) {
-            entry = Entry{name, value};
-            return;
-        }
+    const QString key = nameKey(name);
+    const auto at = s.entryIndex.constFind(key);
+    if (at != s.entryIndex.cend()) {
+        s.entries[*at] = Entry{name, value};
+        return;
     }
+    s.entryIndex.insert(key, s.entries.size());
     s.entries.append(Entry{name, value});
 }
 

@@ -34,6 +34,7 @@
 // a crash or a full disk leaves the previous file whole, and it is readable
 // and writable by its owner only.
 
+#include <QHash>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -83,18 +84,24 @@ private:
         QString name;
         QString value;
     };
+    // Names are looked up through an index by their case-folded form, so a
+    // load is one look-up per line, not a search of everything read so far.
     struct Section
     {
         QString name;
         QList<Entry> entries;
+        QHash<QString, qsizetype> entryIndex;
     };
 
+    static QString nameKey(const QString &name) { return name.toCaseFolded(); }
     const Entry *find(const QString &section, const QString &name) const;
+    const Section *findSection(const QString &name) const;
     Section &sectionFor(const QString &name);
     void parse(const QByteArray &text);
 
     QString m_filePath;
     QList<Section> m_sections;
+    QHash<QString, qsizetype> m_sectionIndex;
     QString m_error;
     QStringList m_problems;
     bool m_unreadable = false;

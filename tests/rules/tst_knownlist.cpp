@@ -99,6 +99,22 @@ private slots:
         QCOMPARE(list.entries(), QStringList({"a@x.com", "b.com", "c.com", "d.com"}));
     }
 
+    void loadTakesAnyBytes()
+    {
+        // Not UTF-8 (read as Windows-1252), a zero byte, a 1 MB line and many duplicates.
+        QTemporaryDir dir;
+        QByteArray bytes = QByteArrayLiteral("\xff\x00odd\rok.com\n") + QByteArray(1 << 20, 'a') + "@x.com\r\n";
+        for (int i = 0; i < 10000; ++i)
+            bytes += "dup.com\r\n";
+        writeBytes(dir.filePath("known.lst"), bytes);
+        KnownSpammerList list(QLocale::c());
+        QVERIFY(list.LoadUpKnownList(dir.path()).ok);
+        QCOMPARE(list.count(), 10003);
+        QVERIFY(list.findKnown(QStringLiteral("OK.com")) >= 0);
+        QVERIFY(list.findKnown(QString(80, u'a')) >= 0);
+        QVERIFY(list.findKnown(QStringLiteral("\u00ff") + QChar(0) + QStringLiteral("odd")) >= 0);
+    }
+
     void loadWithoutAFileLeavesTheListEmpty()
     {
         QTemporaryDir dir;

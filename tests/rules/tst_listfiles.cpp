@@ -126,6 +126,103 @@ private slots:
         QCOMPARE(table.cell(3, 3), QStringLiteral("x"));
     }
 
+    void wellFormedFilesComeBackByteForByte_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::newRow("subject, documented") << "subj.lst" << ElevenLines;
+        QTest::newRow("exception, interior empty row")
+            << "except.lst"
+            << QByteArray("5,4\r\n0,0,What\r\n1,0,Condition\r\n2,0,Matches\r\n3,0,Case?\r\n4,0,Hits\r\n"
+                          "0,1,Subject\r\n1,1,Contains\r\n2,1,a, b\r\n3,1,No\r\n"
+                          "0,3,E-mail address\r\n2,3,x@y.org\r\n4,3,7\r\n");
+        QTest::newRow("sender, only the empty rule row")
+            << "from.lst" << QByteArray("6,2\r\n1,0,What\r\n2,0,Condition\r\n3,0,Matches\r\n4,0,Del?\r\n5,0,Hits\r\n");
+        QByteArray large = "6,3001\r\n1,0,What\r\n2,0,Matches\r\n3,0,Case\r\n4,0,Del?\r\n5,0,Hits\r\n";
+        for (int r = 1; r <= 3000; ++r)
+            large += QStringLiteral("1,%1,Contains\r\n2,%1,word %1\r\n4,%1,Yes\r\n").arg(r).toUtf8();
+        QTest::newRow("header, 3000 rules") << "header.lst" << large;
+    }
+
+    void wellFormedFilesComeBackByteForByte()
+    {
+        QFETCH(QString, name);
+        QFETCH(QByteArray, bytes);
+        writeBytes(path(name), bytes);
+        RuleSet rules;
+        QVERIFY(readSettings(rules, dir.path()).ok());
+        QVERIFY(Savesettings(rules, dir.path()).ok());
+        QCOMPARE(readBytes(path(name)), bytes);
+    }
+
+    // A declared size is believed only as far as the file's lines back it:
+    // rows up to the last one a stored cell names (at least the headings and
+    // one rule row), columns up to the table's fixed width.
+    void declaredSizeIsCutToWhatTheLinesHold_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<int>("rows");
+        QTest::addColumn<QString>("lastCell"); // column 2 of the last row
+        QTest::newRow("a million rows, no cells") << QByteArray("64,1000000\r\n") << 2 << QString();
+        QTest::newRow("largest size, one rule") << QByteArray("2147483647,2147483647\r\n2,1,kept\r\n") << 2 << "kept";
+        QTest::newRow("cells up to row 3, row 2 empty")
+            << QByteArray("6,1000000\r\n2,3,last\r\n1,3,Contains\r\n2,1,first\r\n") << 4 << "last";
+        QTest::newRow("empty and cut cells name no row")
+            << QByteArray("8,9\r\n2,1,kept\r\n1,5,\r\n7,6,gone\r\n") << 2 << "kept";
+        QTest::newRow("huge column dropped")
+            << QByteArray("2000000000,2\r\n1999999999,1,gone\r\n2,1,kept\r\n") << 2 << "kept";
+        QTest::newRow("fewer rows than the lines") << QByteArray("6,1\r\n2,0,heading\r\n") << 1 << "Matches";
+    }
+
+    void declaredSizeIsCutToWhatTheLinesHold()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(int, rows);
+        QFETCH(QString, lastCell);
+        writeBytes(path("subj.lst"), bytes);
+        RuleSet rules;
+        QVERIFY(readSettings(rules, dir.path()).ok());
+        const RuleList &table = rules.SubjectRules;
+        QCOMPARE(table.columnCount(), 6);
+        QCOMPARE(table.rowCount(), rows);
+        QCOMPARE(table.cell(2, rows - 1), lastCell);
+
+        // The save writes the size that was believed, and the next start
+        // reads the same table again.
+        QVERIFY(Savesettings(rules, dir.path()).ok());
+        QVERIFY(readBytes(path("subj.lst")).startsWith(QStringLiteral("6,%1\r\n").arg(rows).toUtf8()));
+        RuleSet reloaded;
+        QVERIFY(readSettings(reloaded, dir.path()).ok());
+        QVERIFY(reloaded.SubjectRules == table);
+    }
+
+    void headingsAreRestoredAfterALoad_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::newRow("exception table of one column") << "except.lst" << QByteArray("1,2\r\n");
+        QTest::newRow("subject headings overwritten") << "subj.lst" << QByteArray("6,2\r\n0,0,x\r\n1,0,Hits\r\n");
+        QTest::newRow("header without heading lines") << "header.lst" << QByteArray("6,2\r\n1,1,Equals\r\n");
+        QTest::newRow("sender, empty first line") << "from.lst" << QByteArray("\r\n3,0,\r\n");
+    }
+
+    void headingsAreRestoredAfterALoad()
+    {
+        QFETCH(QString, name);
+        QFETCH(QByteArray, bytes);
+        writeBytes(path(name), bytes);
+        RuleSet rules;
+        for (RuleTable which : AllRuleTables)
+            rules.table(which).setCell(0, 0, "stale");
+        QVERIFY(readSettings(rules, dir.path()).ok());
+        for (RuleTable which : AllRuleTables) {
+            const RuleList &table = rules.table(which);
+            QCOMPARE(table.columnCount(), table.layout().columns);
+            for (int c = 0; c < table.columnCount(); ++c)
+                QCOMPARE(table.cell(c, 0), table.layout().headings[c]);
+        }
+    }
+
     void missingFileGivesHeadingsAndOneEmptyRow()
     {
         RuleList table(RuleTable::Subject);
@@ -173,8 +270,20 @@ private slots:
         QTest::newRow("one comma") << QByteArray("6,2\r\n1,1\r\n") << "line 2: '' is not a valid integer value";
         QTest::newRow("outside") << QByteArray("6,2\r\n1,2,a\r\n")
                                  << "line 2: cell 1,2 lies outside the table of 6 columns and 2 rows";
-        QTest::newRow("absurd size") << QByteArray("6,2000000000\r\n")
-                                     << "line 1: a table of 6 columns and 2000000000 rows is not possible";
+        QTest::newRow("no rows") << QByteArray("6,0\r\n") << "line 1: a table of 6 columns and 0 rows is not possible";
+        QTest::newRow("row beyond the rule cells") << QByteArray("6,2000000000\r\n1,1,a\r\n1,1999999999,b\r\n")
+                                                   << "line 3: row 1999999999 lies beyond what the file's 2 rule cells fill";
+        QTest::newRow("repeated lines fill one cell")
+            << QByteArray("6,2000000000\r\n1,1,a\r\n1,1,a\r\n1,1,a\r\n2,4,b\r\n1,3,c\r\n")
+            << "line 5: row 4 lies beyond what the file's 3 rule cells fill";
+        QTest::newRow("empty and cut cells fill nothing")
+            << QByteArray("9,9\r\n1,1,\r\n1,2,\r\n7,3,x\r\n8,3,y\r\n2,3,z\r\n")
+            << "line 6: row 3 lies beyond what the file's 1 rule cells fill";
+        QTest::newRow("long text cut")
+            << (QByteArray("6,2\r\n") + QByteArray(100000, '7') + "\x1b]0;x\a,1,a\r\n")
+            << "line 2: '" + QString(40, u'7') + "...' is not a valid integer value";
+        QTest::newRow("control characters") << QByteArray("6,2\r\n1,\x1b[2J,a\r\n")
+                                            << "line 2: ' [2J' is not a valid integer value";
     }
 
     void loadFailures()

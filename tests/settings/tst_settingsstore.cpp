@@ -1,6 +1,7 @@
 #include "settings/settingsstore.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -73,6 +74,10 @@ private slots:
     void readsCrLfLines();
     void badLinesLoseOnlyThemselves();
     void location();
+
+    // Size: every line is one look-up, so the work grows with the file.
+    void largeFilesLoadAndSaveUnchanged_data();
+    void largeFilesLoadAndSaveUnchanged();
 
     // Failures.
     void writeFailureIsReported();
@@ -312,6 +317,58 @@ void TestSettingsStore::location()
                  + QStringLiteral("/mailsieve/mailsieve.conf"));
     if (!saved.isNull())
         qputenv("MAILSIEVE_HOME", saved);
+}
+
+void TestSettingsStore::largeFilesLoadAndSaveUnchanged_data()
+{
+    QTest::addColumn<int>("sections");
+    QTest::addColumn<int>("valuesPerSection");
+    QTest::newRow("40000 values in one section") << 1 << 40000;
+    QTest::newRow("20000 sections") << 20000 << 2;
+}
+
+void TestSettingsStore::largeFilesLoadAndSaveUnchanged()
+{
+    QFETCH(int, sections);
+    QFETCH(int, valuesPerSection);
+    const auto sectionName = [](int s) { return QStringLiteral("Section%1").arg(s); };
+    const auto valueName = [](int v) { return QStringLiteral("Value%1").arg(v); };
+    const auto valueText = [](int s, int v) { return QStringLiteral("%1 = %2%").arg(s).arg(v); };
+    QByteArray content = "# Mailsieve settings. Special characters are written as %XX.\n";
+    for (int s = 0; s < sections; ++s) {
+        content += "[" + sectionName(s).toUtf8() + "]\n";
+        for (int v = 0; v < valuesPerSection; ++v)
+            content += valueName(v).toUtf8() + "=" + escapeSettingText(valueText(s, v)) + "\n";
+    }
+    writeFile(storePath(), content);
+
+    QElapsedTimer timer;
+    timer.start();
+    SettingsStore store(storePath());
+    const qint64 loadMs = timer.elapsed();
+    timer.restart();
+    QVERIFY(store.save());
+    const qint64 saveMs = timer.elapsed();
+    qInfo("%lld bytes: load %lld ms, save %lld ms", qint64(content.size()), loadMs, saveMs);
+    // About 0.1 s each; a search per line made the load take minutes.
+    QVERIFY2(loadMs < 10000 && saveMs < 10000, "far slower than one look-up per line");
+
+    QVERIFY(store.problems().isEmpty());
+    QCOMPARE(readFile(storePath()), content);
+    for (int s = 0; s < sections; ++s) {
+        const QString section = sectionName(s).toUpper();
+        for (int v = 0; v < valuesPerSection; ++v)
+            QCOMPARE(store.value(section, valueName(v).toLower()), valueText(s, v));
+    }
+    // Names that differ only in case still name one value: it is replaced
+    // in place, under the spelling of the last write.
+    const int last = sections - 1;
+    store.setValue(sectionName(last).toLower(), valueName(0).toUpper(), QStringLiteral("new"));
+    const QByteArray oldLine = valueName(0).toUtf8() + '=' + escapeSettingText(valueText(last, 0)) + '\n';
+    const QByteArray newLine = valueName(0).toUpper().toUtf8() + "=new\n";
+    QByteArray expected = content;
+    expected.replace(expected.lastIndexOf(oldLine), oldLine.size(), newLine);
+    QCOMPARE(store.serialized(), expected);
 }
 
 void TestSettingsStore::writeFailureIsReported()
