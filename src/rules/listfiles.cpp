@@ -4,6 +4,7 @@
 #include "rules/textfile.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QSet>
 
@@ -344,6 +345,30 @@ RuleFilesResult readSettings(RuleSet &rules, const QString &folder)
     return result;
 }
 
+namespace {
+
+// A list file that does not load is copied to "<name>.bad" before a save
+// replaces it, so what the user had is never lost, only set aside. False
+// when it could not be copied: the file must then not be written over.
+bool keepUnreadableFile(RuleTable which, const QString &path, QStringList &messages)
+{
+    RuleList probe(which);
+    if (!QFileInfo::exists(path) || loadRuleList(probe, path))
+        return true;
+    const QString bad = path + QStringLiteral(".bad");
+    QFile::remove(bad);
+    if (!QFile::copy(path, bad)) {
+        messages.append(QStringLiteral("%1 was not saved: it could not be loaded, and it could not be kept as %2")
+                            .arg(QDir::toNativeSeparators(path), QDir::toNativeSeparators(bad)));
+        return false;
+    }
+    messages.append(QStringLiteral("%1 could not be loaded; it was kept as %2 and replaced by the rules as edited")
+                        .arg(QDir::toNativeSeparators(path), QDir::toNativeSeparators(bad)));
+    return true;
+}
+
+} // namespace
+
 RuleFilesResult Savesettings(const RuleSet &rules, const QString &folder)
 {
     const QDir dir(folder);
@@ -356,7 +381,7 @@ RuleFilesResult Savesettings(const RuleSet &rules, const QString &folder)
             result.errors.append(
                 QStringLiteral("%1 was not saved because it could not be loaded: %2")
                     .arg(QDir::toNativeSeparators(path), table.loadError()));
-        else if (!saveRuleList(table, path, error))
+        else if (keepUnreadableFile(which, path, result.errors) && !saveRuleList(table, path, error))
             result.errors.append(error);
     }
     if (!saveRuleOptions(rules, dir.filePath(ruleOptionsFileName()), error))

@@ -49,5 +49,7 @@ struct RuleFilesResult
 RuleFilesResult readSettings(RuleSet &rules, const QString &folder);
 // Writes the four tables and the rule options. A table whose file failed to
 // load and that was neither loaded nor edited since is not written, so the
-// file is not replaced by what was read before the fault.
+// file is not replaced by what was read before the fault. A file that still
+// does not load when an edited table replaces it is first kept as
+// "<name>.bad" (the result says so).
 RuleFilesResult Savesettings(const RuleSet &rules, const QString &folder);

@@ -328,9 +328,52 @@ private slots:
         QCOMPARE(readBytes(path("subj.lst")), damaged);
         QVERIFY(QFileInfo::exists(path("header.lst")));
 
-        rules.SubjectRules.setCell(SubjectCol::What, 1, "Equals"); // the user edits the table again
-        QVERIFY(Savesettings(rules, dir.path()).ok());
+        // The user edits the table: it replaces the file, which is set aside
+        // first, and only the first time.
+        rules.SubjectRules.setCell(SubjectCol::What, 1, "Equals");
+        result = Savesettings(rules, dir.path());
+        QCOMPARE(result.errors, QStringList{QDir::toNativeSeparators(path("subj.lst"))
+                                            + " could not be loaded; it was kept as "
+                                            + QDir::toNativeSeparators(path("subj.lst.bad"))
+                                            + " and replaced by the rules as edited"});
+        QCOMPARE(readBytes(path("subj.lst.bad")), damaged);
         QVERIFY(readBytes(path("subj.lst")).contains("1,1,Equals"));
+        rules.SubjectRules.setCell(SubjectCol::What, 1, "Contains");
+        QVERIFY(Savesettings(rules, dir.path()).ok());
+        QCOMPARE(readBytes(path("subj.lst.bad")), damaged);
+    }
+
+    void anUnreadableFileThatCannotBeSetAsideIsNotSavedOver()
+    {
+        const QByteArray damaged = "6,2\r\nbroken\r\n";
+        writeBytes(path("subj.lst"), damaged);
+        QDir(dir.path()).mkpath("subj.lst.bad/inside"); // a folder no copy can replace
+        RuleSet rules;
+        readSettings(rules, dir.path());
+        rules.SubjectRules.setCell(SubjectCol::What, 1, "Equals");
+        const RuleFilesResult result = Savesettings(rules, dir.path());
+        QCOMPARE(result.errors.size(), 1);
+        QVERIFY2(result.errors.first().contains("was not saved"), qPrintable(result.errors.first()));
+        QCOMPARE(readBytes(path("subj.lst")), damaged);
+    }
+
+    void cellsOfRowsAndColumnsWithManyDigitsLandInPlace()
+    {
+        // Row numbers with a 9 and of two and three digits, as a parser that
+        // reads one digit or stops at 9 would get them wrong.
+        QByteArray bytes = "6,120\r\n";
+        for (int row = 119; row >= 1; --row)
+            bytes += QStringLiteral("1,%1,Contains\r\n2,%1,row %1\r\n5,%1,%1\r\n").arg(row).toUtf8();
+        writeBytes(path("subj.lst"), bytes);
+        RuleSet rules;
+        QVERIFY(readSettings(rules, dir.path()).ok());
+        const RuleList &table = rules.SubjectRules;
+        QCOMPARE(table.rowCount(), 120);
+        for (const int row : {9, 10, 19, 90, 99, 119}) {
+            QCOMPARE(table.cell(2, row), QStringLiteral("row %1").arg(row));
+            QCOMPARE(table.cell(5, row), QString::number(row));
+        }
+        QCOMPARE(table.cell(3, 99), QString());
     }
 
     void aSuccessfulReloadClearsTheLoadError()
