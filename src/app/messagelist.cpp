@@ -58,7 +58,7 @@ MessageEntry MessageEntry::fromHeaders(const TmsHeaders &headers, qint64 size)
 {
     MessageEntry row;
     row.Subject = GetHeaderValue(headers, QStringLiteral("Subject"));
-    row.Sender = SplitAddress(GetHeaderValue(headers, QStringLiteral("From"))).Address;
+    row.Sender = senderAddress(headers);
     row.Size = QString::number(size);
     row.Date = dateColumnText(GetHeaderValue(headers, QStringLiteral("Date")));
     return row;

@@ -2,23 +2,13 @@
 
 #include <QStringDecoder>
 
-QString decodeUtf8OrLatin1(QByteArrayView bytes)
-{
-    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    QString text = utf8.decode(bytes);
-    if (!utf8.hasError())
-        return text;
-    return QString::fromLatin1(bytes);
-}
-
 namespace {
 
-QByteArray normalisedCharsetName(QByteArrayView charset)
+bool isValidUtf8(QByteArrayView bytes, QString *text)
 {
-    const qsizetype languageMark = charset.indexOf('*');
-    if (languageMark >= 0)
-        charset = charset.first(languageMark);
-    return charset.trimmed().toByteArray().toLower();
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    *text = utf8.decode(bytes);
+    return !utf8.hasError();
 }
 
 // Names whose 8-bit misuse is common enough that the UTF-8/Latin-1 guess
@@ -31,9 +21,25 @@ bool isUtf8Compatible(const QByteArray &name)
 
 } // namespace
 
+QString decodeUtf8OrLatin1(QByteArrayView bytes)
+{
+    QString text;
+    if (isValidUtf8(bytes, &text))
+        return text;
+    return QString::fromLatin1(bytes);
+}
+
+QByteArray mimeCharsetName(QByteArrayView charset)
+{
+    const qsizetype languageMark = charset.indexOf('*');
+    if (languageMark >= 0)
+        charset = charset.first(languageMark);
+    return charset.trimmed().toByteArray().toLower();
+}
+
 QString decodeCharset(QByteArrayView bytes, QByteArrayView charset)
 {
-    const QByteArray name = normalisedCharsetName(charset);
+    const QByteArray name = mimeCharsetName(charset);
     if (isUtf8Compatible(name))
         return decodeUtf8OrLatin1(bytes);
     if (name == "iso-8859-1" || name == "latin1")
@@ -42,6 +48,12 @@ QString decodeCharset(QByteArrayView bytes, QByteArrayView charset)
     // through ICU.
     QStringDecoder decoder(name.constData(), QStringDecoder::Flag::Stateless);
     if (!decoder.isValid())
-        return QString::fromLatin1(bytes);
-    return decoder.decode(bytes);
+        return decodeUtf8OrLatin1(bytes);
+    QString text = decoder.decode(bytes);
+    if (!decoder.hasError())
+        return text;
+    // A strict decoder's replacement characters are kept unless the bytes
+    // read whole as UTF-8.
+    QString utf8;
+    return isValidUtf8(bytes, &utf8) ? utf8 : text;
 }

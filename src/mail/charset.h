@@ -1,6 +1,7 @@
 #pragma once
 // Turning the bytes of a mail text into Unicode.
 
+#include <QByteArray>
 #include <QByteArrayView>
 #include <QString>
 
@@ -9,7 +10,13 @@
 // and breaks it, is read this way.
 QString decodeUtf8OrLatin1(QByteArrayView bytes);
 
-// The bytes read in the MIME charset `charset` (case-insensitive, an RFC 2231
-// language suffix such as "*en" ignored). An unknown charset is read as
-// Latin-1, so nothing is lost and nothing throws.
+// A MIME charset name as compared and looked up: lower case, trimmed,
+// without an RFC 2231 language suffix such as "*en".
+QByteArray mimeCharsetName(QByteArrayView charset);
+
+// The bytes read in the MIME charset `charset` (any case, a language suffix
+// ignored). A name no decoder knows, such as "unknown-8bit", and bytes the
+// named charset cannot read are taken as UTF-8 when they are valid UTF-8:
+// mail software writes such labels over UTF-8 text. Otherwise an unknown
+// name gives Latin-1, so nothing is lost and nothing throws.
 QString decodeCharset(QByteArrayView bytes, QByteArrayView charset);

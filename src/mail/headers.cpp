@@ -2,6 +2,7 @@
 
 #include "mail/charset.h"
 #include "mail/mimecodecs.h"
+#include "mail/printabletext.h"
 
 #include <algorithm>
 #include <optional>
@@ -89,11 +90,12 @@ bool isCharsetChar(QChar c)
 struct EncodedWord
 {
     qsizetype end = 0; // index just after the closing "?="
-    QString decoded;
+    QByteArray charset; // as mimeCharsetName gives it
+    QByteArray bytes;
 };
 
-// Reads the encoded word =?charset?X?text?= that starts at `start`. Nothing
-// when it is malformed or cannot be decoded: such a word stays as written.
+// Reads the encoded word =?charset?X?text?= that starts at `start` into its
+// bytes. Nothing when it is malformed: such a word stays as written.
 std::optional<EncodedWord> readEncodedWord(QStringView text, qsizetype start)
 {
     qsizetype i = start + 2;
@@ -129,26 +131,44 @@ std::optional<EncodedWord> readEncodedWord(QStringView text, qsizetype start)
                                           [](char c) { return c == '\r' || c == '\n'; });
         bytes.truncate(lineEnd - bytes.cbegin());
     }
-    return EncodedWord{textBegin + marker + 2, decodeCharset(bytes, charset.toLatin1())};
+    return EncodedWord{textBegin + marker + 2, mimeCharsetName(charset.toLatin1()), std::move(bytes)};
 }
 
-} // namespace
-
-QString decodeHeaderLine(QByteArrayView line)
+// The text of adjacent encoded words of one charset. Their bytes are read as
+// one sequence: senders cut a multi-byte character between two words. What
+// the bytes decode to may hold control characters, which become spaces.
+class EncodedRun
 {
-    return decodeUtf8OrLatin1(line);
-}
+public:
+    bool isOpen() const { return open_; }
+    bool continuesWith(const EncodedWord &word) const { return open_ && word.charset == charset_; }
 
-void CutAtBody(TmsHeaders &headers)
-{
-    const qsizetype blank = headers.indexOf(QString());
-    if (blank >= 0)
-        headers.erase(headers.begin() + blank, headers.end());
-}
+    void start(const EncodedWord &word)
+    {
+        charset_ = word.charset;
+        bytes_ = word.bytes;
+        open_ = true;
+    }
+    void add(const EncodedWord &word) { bytes_ += word.bytes; }
 
-QString GetHeaderValue(const TmsHeaders &headers, const QString &name)
+    // Appends the run's text to `out` and closes the run.
+    void closeInto(QString &out)
+    {
+        if (open_)
+            out += printableText(decodeCharset(bytes_, charset_));
+        open_ = false;
+    }
+
+private:
+    QByteArray charset_;
+    QByteArray bytes_;
+    bool open_ = false;
+};
+
+// The value of the first field called `name` as received: trimmed, folded
+// lines joined by one space, nothing decoded, not cut. Empty when absent.
+QString rawHeaderValue(const TmsHeaders &headers, QStringView fieldName)
 {
-    const QStringView fieldName = name.endsWith(u':') ? QStringView(name).chopped(1) : QStringView(name);
     for (qsizetype i = 0; i < headers.size(); ++i) {
         const QString &line = headers[i];
         if (line.size() <= fieldName.size() || line[fieldName.size()] != u':'
@@ -169,14 +189,130 @@ QString GetHeaderValue(const TmsHeaders &headers, const QString &name)
             value += u' ';
             value += part;
         }
-
-        // These two are machine values: returned whole and as written.
-        if (equalsIgnoringAsciiCase(fieldName, u"Content-Type")
-            || equalsIgnoringAsciiCase(fieldName, u"X-UIDL"))
-            return value;
-        return DecodeEncodedWords(value);
+        return value;
     }
     return {};
+}
+
+QStringView withoutColon(const QString &name)
+{
+    return name.endsWith(u':') ? QStringView(name).chopped(1) : QStringView(name);
+}
+
+// Whether a comment hides the characters inside it from a search. Inside
+// angle brackets "(" is ordinary text.
+enum class Comments { Hide, Show };
+
+// The index of the first `wanted` at or after `from` that lies outside the
+// RFC 5322 quoted strings ("...") and, when they hide, comments ((...),
+// nested); a backslash in either makes the next character text. One left
+// open runs to the end of the field. -1 when there is none.
+qsizetype findOutsideQuotes(QStringView text, QChar wanted, qsizetype from, Comments comments)
+{
+    bool quoted = false;
+    int commentDepth = 0;
+    for (qsizetype i = from; i < text.size(); ++i) {
+        const QChar c = text[i];
+        if ((quoted || commentDepth > 0) && c == u'\\') {
+            ++i; // the escaped character is text
+        } else if (quoted) {
+            quoted = c != u'"';
+        } else if (commentDepth > 0) {
+            if (c == u'(')
+                ++commentDepth;
+            else if (c == u')')
+                --commentDepth;
+        } else if (c == wanted) {
+            return i;
+        } else if (c == u'"') {
+            quoted = true;
+        } else if (c == u'(' && comments == Comments::Hide) {
+            commentDepth = 1;
+        }
+    }
+    return -1;
+}
+
+// Trimmed, then without one pair of double quotes around the whole text:
+// a quoted local part such as "John Smith"@example.com keeps its quotes.
+QString withoutEnclosingQuotes(QStringView text)
+{
+    text = trimmedView(text);
+    if (text.size() >= 2 && text.front() == u'"' && text.back() == u'"')
+        text = text.sliced(1, text.size() - 2);
+    return text.toString();
+}
+
+// SplitAddress before its parts are cut to the short-string length.
+TmsMailAddress splitAddressWhole(QStringView text)
+{
+    TmsMailAddress result;
+    // A "<" inside a quoted display name or a comment does not start the
+    // address: "<boss@bank.example>" <spammer@evil.example> is the spammer's.
+    const qsizetype open = findOutsideQuotes(text, u'<', 0, Comments::Hide);
+    if (open >= 0) {
+        const qsizetype close = findOutsideQuotes(text, u'>', open + 1, Comments::Show);
+        if (close > open) {
+            result.Address = withoutEnclosingQuotes(text.sliced(open + 1, close - open - 1));
+            QString name = text.first(open).toString();
+            name += text.sliced(close + 1);
+            result.Name = withoutEnclosingQuotes(name);
+        } else {
+            result.Name = withoutEnclosingQuotes(text);
+        }
+    } else if (const qsizetype paren = findOutsideQuotes(text, u'(', 0, Comments::Show); paren >= 0) {
+        result.Address = withoutEnclosingQuotes(text.first(paren));
+        // The comment runs to the closing ")" taken to be the last character
+        // (a whole character: both halves of a surrogate pair).
+        const bool lastIsPair = text.size() - paren > 2 && text.back().isLowSurrogate()
+            && text[text.size() - 2].isHighSurrogate();
+        const qsizetype commentLength = text.size() - paren - (lastIsPair ? 3 : 2);
+        if (commentLength > 0)
+            result.Name = withoutEnclosingQuotes(text.sliced(paren + 1, commentLength));
+    } else {
+        result.Address = text.toString();
+    }
+    return result;
+}
+
+} // namespace
+
+QString decodeHeaderLine(QByteArrayView line)
+{
+    return decodeUtf8OrLatin1(line);
+}
+
+void CutAtBody(TmsHeaders &headers)
+{
+    const qsizetype blank = headers.indexOf(QString());
+    if (blank >= 0)
+        headers.erase(headers.begin() + blank, headers.end());
+}
+
+QString GetHeaderValue(const TmsHeaders &headers, const QString &name)
+{
+    const QStringView fieldName = withoutColon(name);
+    const QString value = rawHeaderValue(headers, fieldName);
+    // These two are machine values: returned whole and as written.
+    if (equalsIgnoringAsciiCase(fieldName, u"Content-Type")
+        || equalsIgnoringAsciiCase(fieldName, u"X-UIDL"))
+        return value;
+    return DecodeEncodedWords(value);
+}
+
+TmsMailAddress headerAddress(const TmsHeaders &headers, const QString &name)
+{
+    // Split as received: encoded words never form an address (RFC 2047,
+    // section 5), so only the display name is decoded.
+    TmsMailAddress address = splitAddressWhole(rawHeaderValue(headers, withoutColon(name)));
+    address.Address = cutToShortString(std::move(address.Address));
+    address.Name = DecodeEncodedWords(address.Name);
+    return address;
+}
+
+QString senderAddress(const TmsHeaders &headers)
+{
+    return headerAddress(headers, QStringLiteral("From")).Address;
 }
 
 QString DecodeEncodedWords(const QString &text)
@@ -188,7 +324,7 @@ QString DecodeEncodedWords(const QString &text)
     QString result;
     result.reserve(text.size());
     qsizetype copiedUpTo = 0;
-    bool afterEncodedWord = false;
+    EncodedRun run;
     for (; start >= 0; start = text.indexOf(u"=?", start)) {
         std::optional<EncodedWord> word = readEncodedWord(text, start);
         if (!word) {
@@ -197,12 +333,18 @@ QString DecodeEncodedWords(const QString &text)
         }
         // RFC 2047: white space between two encoded words is not text.
         const QStringView between = QStringView(text).sliced(copiedUpTo, start - copiedUpTo);
-        if (!(afterEncodedWord && isBlankOnly(between)))
-            result += between;
-        result += word->decoded;
+        const bool adjacent = run.isOpen() && isBlankOnly(between);
+        if (adjacent && run.continuesWith(*word)) {
+            run.add(*word);
+        } else {
+            run.closeInto(result);
+            if (!adjacent)
+                result += between;
+            run.start(*word);
+        }
         copiedUpTo = start = word->end;
-        afterEncodedWord = true;
     }
+    run.closeInto(result);
     result += QStringView(text).sliced(copiedUpTo);
     return cutToShortString(std::move(result));
 }
@@ -219,28 +361,7 @@ QString StripQuotes(const QString &text)
 
 TmsMailAddress SplitAddress(const QString &text)
 {
-    TmsMailAddress result;
-    const qsizetype open = text.indexOf(u'<');
-    if (open >= 0) {
-        const qsizetype close = text.indexOf(u'>');
-        if (close > open) {
-            result.Address = StripQuotes(text.sliced(open + 1, close - open - 1));
-            result.Name = StripQuotes(QString(text).remove(open, close - open + 1));
-        } else {
-            result.Name = StripQuotes(text);
-        }
-    } else if (const qsizetype paren = text.indexOf(u'('); paren >= 0) {
-        result.Address = StripQuotes(text.first(paren));
-        // The comment runs to the closing ")" taken to be the last character
-        // (a whole character: both halves of a surrogate pair).
-        const bool lastIsPair = text.size() - paren > 2 && text.back().isLowSurrogate()
-            && text[text.size() - 2].isHighSurrogate();
-        const qsizetype commentLength = text.size() - paren - (lastIsPair ? 3 : 2);
-        if (commentLength > 0)
-            result.Name = StripQuotes(text.sliced(paren + 1, commentLength));
-    } else {
-        result.Address = text;
-    }
+    TmsMailAddress result = splitAddressWhole(text);
     result.Address = cutToShortString(std::move(result.Address));
     result.Name = cutToShortString(std::move(result.Name));
     return result;

@@ -38,18 +38,36 @@ void CutAtBody(TmsHeaders &headers);
 // a-z compared without case), trimmed, with its folded lines joined by one
 // space and its encoded words decoded, at most 255 characters. Content-Type
 // and X-UIDL come whole and undecoded. Empty when the field is absent.
+// Addresses come from headerAddress: split after decoding, an encoded word
+// could pass for one.
 QString GetHeaderValue(const TmsHeaders &headers, const QString &name);
 
 // Decodes RFC 2047 encoded words (B or Q, either case) into Unicode from
-// their charset; blanks between two adjacent encoded words go. A word that
-// cannot be decoded stays as written. The result is cut to 255 characters.
+// their charset; blanks between two adjacent encoded words go, and adjacent
+// words of one charset are read as one byte sequence. Control characters
+// that decoding yields become spaces. A word that cannot be decoded stays as
+// written. The result is cut to 255 characters.
 QString DecodeEncodedWords(const QString &text);
+
+// The address field `name` (with or without its ":") split as RFC 5322 reads
+// it. The split is made on the field as received, before any decoding: an
+// encoded word that decodes to "<someone@else>" is display text, never the
+// address. Only the Name is then decoded; both parts are at most 255
+// characters.
+TmsMailAddress headerAddress(const TmsHeaders &headers, const QString &name);
+
+// The sender's address: the Address of the From field. The message list,
+// the rules, the known list, the explanations and the log all read this one.
+QString senderAddress(const TmsHeaders &headers);
 
 // Trimmed (every character below 33 at either end), then without the runs of
 // double quotes at its start and at its end.
 QString StripQuotes(const QString &text);
 
-// "Name" <address>, address (Name), <address> or a bare address. Never fails.
+// "Name" <address>, address (Name), <address> or a bare address. A "<" or "("
+// inside a double-quoted string, and a "<" inside a comment, is text. Quotes
+// go only as one pair around a whole part, so <"John Smith"@example.com>
+// keeps them. Both parts are at most 255 characters. Never fails.
 TmsMailAddress SplitAddress(const QString &text);
 
 // Reads an RFC 5322 Date value, obsolete forms included. Never fails.

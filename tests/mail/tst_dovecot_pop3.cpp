@@ -85,7 +85,7 @@ private slots:
             QCOMPARE(item.Size, qint64(m.raw.size()));
             QCOMPARE(item.Headers, asHeaders(m.headerLines));
             QCOMPARE(subjectOf(item), m.expectedSubject);
-            QCOMPARE(SplitAddress(GetHeaderValue(item.Headers, QStringLiteral("From"))).Address, m.senderAddress);
+            QCOMPARE(senderAddress(item.Headers), m.senderAddress);
             QVERIFY(!item.DeleteMark && !item.RetrieveMark);
             total += item.Size;
         }

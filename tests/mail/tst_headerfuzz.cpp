@@ -27,6 +27,7 @@ const QStringList SeedLines = {
     "Subject: =?utf-8?q?=C3=A9t=C3=A9?=",
     "From: \"Jane Roe\" <jr@host.org>",
     "From: jr@host.org (Jane Roe)",
+    "From: \"<boss@bank.example>\" (via <b@y>) =?UTF-8?B?PGJvc3NAYmFuay5leGFtcGxlPg==?= <a@x>",
     "To: undisclosed-recipients:;",
     "Date: Sat, 05 Jun 1999 10:22:05 -0400 (EDT)",
     "Date: 5 Jun 99 10:22PM",
@@ -123,6 +124,14 @@ void checkShortString(const QString &text, const QString &input)
         QFAIL(qPrintable("bad short string for input: " + input.toUtf8().toPercentEncoding()));
 }
 
+// The text with every character below 33 removed: the blanks that
+// trimming and the joining of folded lines may change.
+QString withoutBlanks(QString text)
+{
+    text.removeIf([](QChar c) { return c.unicode() < 33; });
+    return text;
+}
+
 const QStringList FieldNames = {"Subject", "From:", "To", "Date", "Content-Type",
                                 "X-UIDL", "Received", "", ":"};
 
@@ -154,6 +163,15 @@ void TestHeaderFuzz::headerFunctionsSurviveMutatedBlocks()
             if (!date.dateTime.isValid())
                 QVERIFY(date.rest.isEmpty());
         }
+        // The sender address is text of the field as received, never what
+        // an encoded word decodes to.
+        const TmsMailAddress from = headerAddress(block, "From");
+        checkShortString(from.Address, block.join(u'\n'));
+        checkShortString(from.Name, block.join(u'\n'));
+        QCOMPARE(senderAddress(block), from.Address);
+        QVERIFY2(withoutBlanks(block.join(QString())).contains(withoutBlanks(from.Address)),
+                 qPrintable(block.join(u'\n').toUtf8().toPercentEncoding()));
+
         for (const QString &line : std::as_const(block)) {
             checkShortString(DecodeEncodedWords(line), line);
             const QString stripped = StripQuotes(line);
@@ -235,6 +253,7 @@ void TestHeaderFuzz::pathologicalLinesFinishQuickly()
             SplitAddress(value);
             ParseDate(value);
         }
+        headerAddress(block, "From");
         DecodeEncodedWords(line);
         ParseDate(line);
     }

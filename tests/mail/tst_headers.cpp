@@ -38,6 +38,14 @@ private slots:
     void underscoreOutsideQWordIsKept();
     void decodedTextIsNotDecodedAgain();
     void longEncodedValueIsCutAfterDecoding();
+    void characterCutBetweenWordsSurvives_data();
+    void characterCutBetweenWordsSurvives();
+    void wordsOfOtherCharsetsOrApartDecodeAlone_data();
+    void wordsOfOtherCharsetsOrApartDecodeAlone();
+    void unknownCharsetReadsUtf8ElseLatin1_data();
+    void unknownCharsetReadsUtf8ElseLatin1();
+    void controlCharactersFromDecodingBecomeSpaces_data();
+    void controlCharactersFromDecodingBecomeSpaces();
 
     // Quotes and addresses
     void stripQuotesTrimsThenDropsQuoteRuns_data();
@@ -45,6 +53,13 @@ private slots:
     void splitAddressForms_data();
     void splitAddressForms();
     void splitAddressCutsTo255();
+
+    // The sender address, split from the field as received
+    void senderAddressIgnoresDecodedText_data();
+    void senderAddressIgnoresDecodedText();
+    void headerAddressDecodesOnlyTheName();
+    void senderAddressSurvivesLongDisplayName();
+    void headerAddressReadsAnyAddressField();
 
     // Date field
     void parseDateReads_data();
@@ -182,7 +197,6 @@ void TestHeaders::encodedWordDecodes_data()
     QTest::newRow("Windows-1251") << "=?windows-1251?B?z/Do4uXy?=" << QStringLiteral(u"Привет");
     QTest::newRow("KOI8-R") << "=?koi8-r?Q?=F0=D2=C9=D7=C5=D4?=" << QStringLiteral(u"Привет");
     QTest::newRow("charset with language") << "=?utf-8*en?Q?Hi?=" << QStringLiteral("Hi");
-    QTest::newRow("unknown charset is Latin-1") << "=?x-nonsense?Q?=E9?=" << QStringLiteral(u"é");
     QTest::newRow("us-ascii holding 8-bit utf-8")
         << "=?us-ascii?Q?=C3=A9?=" << QStringLiteral(u"é");
     QTest::newRow("adjacent words lose the space between")
@@ -275,6 +289,129 @@ void TestHeaders::longEncodedValueIsCutAfterDecoding()
     QCOMPARE(longer, QString(255, u'z'));
 }
 
+namespace {
+
+// "Ваше" in UTF-8 is D0 92 D0 B0 D1 88 D0 B5.
+const QString Vashe = QStringLiteral(u"Ваше");
+
+QString bWord(const QByteArray &charset, const QByteArray &bytes)
+{
+    return QString::fromLatin1("=?" + charset + "?B?" + bytes.toBase64() + "?=");
+}
+
+} // namespace
+
+void TestHeaders::characterCutBetweenWordsSurvives_data()
+{
+    QTest::addColumn<QString>("value");
+    QTest::addColumn<QString>("decoded");
+
+    QTest::newRow("B words cut after a lead byte")
+        << bWord("UTF-8", "\xd0\x92\xd0") + " " + bWord("UTF-8", "\xb0\xd1\x88\xd0\xb5") << Vashe;
+    QTest::newRow("B words cut at every byte")
+        << bWord("utf-8", "\xd0") + bWord("utf-8", "\x92\xd0") + " " + bWord("utf-8", "\xb0\xd1")
+            + "\t" + bWord("utf-8", "\x88\xd0") + " " + bWord("utf-8", "\xb5")
+        << Vashe;
+    QTest::newRow("Q words") << "=?utf-8?Q?=D0=92=D0?= =?utf-8?Q?=B0=D1=88=D0=B5?=" << Vashe;
+    QTest::newRow("B word then Q word") << bWord("utf-8", "\xd0\x92\xd0") + " =?utf-8?Q?=B0=D1=88=D0=B5?="
+                                        << Vashe;
+    QTest::newRow("charset names differ in case and language")
+        << bWord("UTF-8", "\xd0\x92\xd0") + " " + bWord("utf-8*ru", "\xb0\xd1\x88\xd0\xb5") << Vashe;
+    QTest::newRow("text around the run stays")
+        << "Re: " + bWord("utf-8", "\xd0\x92\xd0") + " " + bWord("utf-8", "\xb0\xd1\x88\xd0\xb5") + " 42"
+        << "Re: " + Vashe + " 42";
+    QTest::newRow("four-byte character in two words")
+        << bWord("utf-8", "a\xf0\x9f") + " " + bWord("utf-8", "\x98\x80") << QStringLiteral(u"a\U0001F600");
+    QTest::newRow("two-byte charset cut between words")
+        << bWord("Shift_JIS", "\x82") + " " + bWord("Shift_JIS", "\xa0") << QStringLiteral(u"あ");
+}
+
+void TestHeaders::characterCutBetweenWordsSurvives()
+{
+    QFETCH(QString, value);
+    QFETCH(QString, decoded);
+    QCOMPARE(DecodeEncodedWords(value), decoded);
+    QCOMPARE(GetHeaderValue({"Subject: " + value}, "Subject"), decoded);
+
+    // The same words folded over two lines at the first blank, as long
+    // subjects arrive.
+    const qsizetype blank = value.indexOf(u' ');
+    const TmsHeaders folded{"Subject: " + value.left(blank), " " + value.mid(blank + 1)};
+    QCOMPARE(GetHeaderValue(folded, "Subject"), decoded);
+}
+
+void TestHeaders::wordsOfOtherCharsetsOrApartDecodeAlone_data()
+{
+    QTest::addColumn<QString>("value");
+    QTest::addColumn<QString>("decoded");
+
+    // Joined, C3 A9 would read as "é"; each word alone is its own text.
+    QTest::newRow("another charset") << "=?utf-8?Q?=C3?= =?iso-8859-1?Q?=A9?=" << QStringLiteral(u"Ã©");
+    QTest::newRow("ordinary text between") << "=?utf-8?Q?=C3?= x =?utf-8?Q?=A9?="
+                                           << QStringLiteral(u"Ã x ©");
+    QTest::newRow("malformed word between")
+        << "=?utf-8?Q?=C3?= =?utf-8?B?!?= =?utf-8?Q?=A9?=" << QStringLiteral(u"Ã =?utf-8?B?!?= ©");
+    QTest::newRow("whole characters in each word")
+        << "=?koi8-r?B?8NLJ?= =?utf-8?B?0LLQtdGC?=" << QStringLiteral(u"Привет");
+}
+
+void TestHeaders::wordsOfOtherCharsetsOrApartDecodeAlone()
+{
+    QFETCH(QString, value);
+    QFETCH(QString, decoded);
+    QCOMPARE(DecodeEncodedWords(value), decoded);
+}
+
+void TestHeaders::unknownCharsetReadsUtf8ElseLatin1_data()
+{
+    QTest::addColumn<QString>("value");
+    QTest::addColumn<QString>("decoded");
+
+    QTest::newRow("unknown-8bit holding UTF-8")
+        << "=?unknown-8bit?B?0JLQsNGI0LU=?= =?unknown-8bit?Q?_=C3=A9t=C3=A9?=" << Vashe + QStringLiteral(u" été");
+    QTest::newRow("unknown-8bit holding Latin-1") << "=?unknown-8bit?Q?Caf=E9?=" << QStringLiteral(u"Café");
+    QTest::newRow("made-up name holding UTF-8") << "=?x-nonsense?Q?=C3=A9?=" << QStringLiteral(u"é");
+    QTest::newRow("made-up name holding Latin-1") << "=?x-nonsense?Q?=E9?=" << QStringLiteral(u"é");
+    QTest::newRow("UTF-8 run cut between words of an unknown charset")
+        << bWord("unknown-8bit", "\xd0\x92\xd0") + " " + bWord("unknown-8bit", "\xb0\xd1\x88\xd0\xb5")
+        << Vashe;
+    QTest::newRow("UTF-8 that a declared charset cannot read")
+        << bWord("iso-2022-jp", "\xd0\x92\xd0\xb0\xd1\x88\xd0\xb5") << Vashe;
+}
+
+void TestHeaders::unknownCharsetReadsUtf8ElseLatin1()
+{
+    QFETCH(QString, value);
+    QFETCH(QString, decoded);
+    QCOMPARE(DecodeEncodedWords(value), decoded);
+}
+
+void TestHeaders::controlCharactersFromDecodingBecomeSpaces_data()
+{
+    QTest::addColumn<QString>("value");
+    QTest::addColumn<QString>("decoded");
+
+    QTest::newRow("NUL and escape sequence in a B word")
+        << bWord("utf-8", QByteArray("a\0b\x1b[2Jc", 8)) << QStringLiteral("a b [2Jc");
+    QTest::newRow("line break in a B word") << bWord("utf-8", "one\r\ntwo") << QStringLiteral("one  two");
+    QTest::newRow("tab, DEL in a Q word") << "=?utf-8?Q?a=09b=7Fc?=" << QStringLiteral("a b c");
+    QTest::newRow("C1 control from Latin-1") << "=?iso-8859-1?Q?a=85b=9Bc?=" << QStringLiteral("a b c");
+    QTest::newRow("C1 control of bytes that are not UTF-8")
+        << "=?unknown-8bit?Q?a=9Bb?=" << QStringLiteral("a b");
+    QTest::newRow("line and paragraph separators")
+        << "=?utf-8?Q?a=E2=80=A8b=E2=80=A9c?=" << QStringLiteral("a b c");
+    QTest::newRow("other characters stay") << "=?utf-8?Q?=C2=A0=E2=80=8B_=C3=A9?="
+                                           << QStringLiteral(u"\u00a0\u200b é");
+}
+
+void TestHeaders::controlCharactersFromDecodingBecomeSpaces()
+{
+    QFETCH(QString, value);
+    QFETCH(QString, decoded);
+    QCOMPARE(DecodeEncodedWords(value), decoded);
+    QCOMPARE(GetHeaderValue({"Subject: " + value}, "Subject"), decoded);
+}
+
 void TestHeaders::stripQuotesTrimsThenDropsQuoteRuns_data()
 {
     QTest::addColumn<QString>("text");
@@ -320,6 +457,37 @@ void TestHeaders::splitAddressForms_data()
         << QStringLiteral(u"jr@host.org (Jane\U0001F600") << "jr@host.org" << "Jane";
     QTest::newRow("group of one") << "Friends: Jane <j@x.org>;" << "j@x.org" << "Friends: Jane ;";
     QTest::newRow("empty group") << "undisclosed-recipients:;" << "undisclosed-recipients:;" << "";
+
+    // RFC 5322 reading: "<" starts the address only outside quoted strings
+    // and comments; quotes go only as a pair around a whole part.
+    QTest::newRow("quoted name that looks like an address")
+        << "\"<boss@bank.example>\" <spammer@evil.example>" << "spammer@evil.example"
+        << "<boss@bank.example>";
+    QTest::newRow("escaped quotes inside the quoted name")
+        << "\"a \\\"<boss@bank.example>\\\"\" <spammer@evil.example>" << "spammer@evil.example"
+        << "a \\\"<boss@bank.example>\\\"";
+    QTest::newRow("two bracket pairs, the second in a comment")
+        << "Joe <a@x> (via <b@y>)" << "a@x" << "Joe  (via <b@y>)";
+    QTest::newRow("comment with brackets before the address")
+        << "Joe (via <b@y>) <a@x>" << "a@x" << "Joe (via <b@y>)";
+    QTest::newRow("nested comment") << "(a (b) <c@d>) <e@f>" << "e@f" << "(a (b) <c@d>)";
+    QTest::newRow("quoted local part keeps its quotes")
+        << "<\"John Smith\"@example.com>" << "\"John Smith\"@example.com" << "";
+    QTest::newRow("> inside a quoted local part")
+        << "Jo <\"a>b\"@x.org>" << "\"a>b\"@x.org" << "Jo";
+    QTest::newRow("quoted name keeps its inner quote runs")
+        << "\"\"Jane\"\" <j@x.org>" << "j@x.org" << "\"Jane\"";
+    QTest::newRow("bare quoted local part") << "\"John Smith\"@example.com"
+                                            << "\"John Smith\"@example.com" << "";
+    QTest::newRow("comment holding brackets after a bare address")
+        << "jr@host.org (Jane <x@y>)" << "jr@host.org" << "Jane <x@y>";
+    QTest::newRow("parenthesis inside a quoted local part")
+        << "\"a(b\"@x.org (Jane)" << "\"a(b\"@x.org" << "Jane";
+    QTest::newRow("unclosed quote runs to the end")
+        << "\"<boss@bank.example> <spammer@evil.example>" << "\"<boss@bank.example> <spammer@evil.example>"
+        << "";
+    QTest::newRow("unclosed comment runs to the end")
+        << "Joe (via <b@y> <a@x>" << "Joe" << "via <b@y> <a@x";
 }
 
 void TestHeaders::splitAddressForms()
@@ -337,6 +505,81 @@ void TestHeaders::splitAddressCutsTo255()
     const TmsMailAddress split = SplitAddress(QString(300, u'n') + " <" + QString(300, u'a') + ">");
     QCOMPARE(split.Name.size(), 255);
     QCOMPARE(split.Address, QString(255, u'a'));
+}
+
+void TestHeaders::senderAddressIgnoresDecodedText_data()
+{
+    QTest::addColumn<TmsHeaders>("headers");
+    QTest::addColumn<QString>("address");
+
+    // "<boss@bank.example>" in Base64 and in Q form.
+    const QString bossB = QStringLiteral("=?UTF-8?B?PGJvc3NAYmFuay5leGFtcGxlPg==?=");
+    const QString bossQ = QStringLiteral("=?utf-8?Q?=3Cboss=40bank=2Eexample=3E?=");
+    QTest::newRow("B word before the address")
+        << TmsHeaders{"From: " + bossB + " <spammer@evil.example>"} << "spammer@evil.example";
+    QTest::newRow("Q word before the address")
+        << TmsHeaders{"From: " + bossQ + " <spammer@evil.example>"} << "spammer@evil.example";
+    QTest::newRow("word after the address")
+        << TmsHeaders{"From: <spammer@evil.example> " + bossB} << "spammer@evil.example";
+    QTest::newRow("encoded word alone is no address") << TmsHeaders{"From: " + bossB} << bossB;
+    QTest::newRow("quoted name that looks like an address")
+        << TmsHeaders{"From: \"<boss@bank.example>\" <spammer@evil.example>"} << "spammer@evil.example";
+    QTest::newRow("two bracket pairs") << TmsHeaders{"From: Joe <a@x> (via <b@y>)"} << "a@x";
+    QTest::newRow("folded between name and address")
+        << TmsHeaders{"From: " + bossB, "\t<spammer@evil.example>"} << "spammer@evil.example";
+    QTest::newRow("quoted local part") << TmsHeaders{"From: <\"John Smith\"@example.com>"}
+                                       << "\"John Smith\"@example.com";
+    QTest::newRow("field name in any case") << TmsHeaders{"fROM: Jane <j@x.org>"} << "j@x.org";
+    QTest::newRow("no From field") << TmsHeaders{"Sender: Jane <j@x.org>"} << "";
+    QTest::newRow("bounce with an empty address") << TmsHeaders{"From: MAILER-DAEMON <>"} << "";
+}
+
+void TestHeaders::senderAddressIgnoresDecodedText()
+{
+    QFETCH(TmsHeaders, headers);
+    QFETCH(QString, address);
+    QCOMPARE(senderAddress(headers), address);
+    QCOMPARE(headerAddress(headers, "From:").Address, address);
+}
+
+void TestHeaders::headerAddressDecodesOnlyTheName()
+{
+    const TmsMailAddress spoof = headerAddress(
+        {"From: =?UTF-8?B?PGJvc3NAYmFuay5leGFtcGxlPg==?= <spammer@evil.example>"}, "From");
+    QCOMPARE(spoof.Name, QStringLiteral("<boss@bank.example>"));
+
+    const TmsMailAddress foreign =
+        headerAddress({"From: \"=?utf-8?Q?J=C3=A9r=C3=B4me?=\" <j@x.org>"}, "From");
+    QCOMPARE(foreign.Name, QStringLiteral(u"Jérôme"));
+    QCOMPARE(foreign.Address, QStringLiteral("j@x.org"));
+
+    // An encoded word in the address part stays as written.
+    const TmsMailAddress inAddress = headerAddress({"From: <=?utf-8?Q?a?=@x.org>"}, "From");
+    QCOMPARE(inAddress.Address, QStringLiteral("=?utf-8?Q?a?=@x.org"));
+}
+
+void TestHeaders::senderAddressSurvivesLongDisplayName()
+{
+    // The name alone is longer than a header value may be: the address must
+    // still be found, and each part is cut on its own.
+    const QString name(300, u'n');
+    const TmsHeaders headers{"From: \"" + name + "\" <j@x.org>"};
+    QCOMPARE(senderAddress(headers), QStringLiteral("j@x.org"));
+    QCOMPARE(headerAddress(headers, "From").Name, name.left(255));
+
+    const QString encodedName = "=?utf-8?Q?" + QString(260, u'e') + "?=";
+    QCOMPARE(headerAddress({"From: " + encodedName + " <j@x.org>"}, "From").Name, QString(255, u'e'));
+
+    QCOMPARE(senderAddress({"From: <" + QString(300, u'a') + ">"}), QString(255, u'a'));
+}
+
+void TestHeaders::headerAddressReadsAnyAddressField()
+{
+    const TmsHeaders headers{"From: a@x", "To: =?utf-8?Q?=3Cboss=40bank=2Eexample=3E?= <me@home.org>",
+                             "Reply-To: <r@x>"};
+    QCOMPARE(headerAddress(headers, "To:").Address, QStringLiteral("me@home.org"));
+    QCOMPARE(headerAddress(headers, "reply-to").Address, QStringLiteral("r@x"));
+    QCOMPARE(headerAddress(headers, "Cc").Address, QString());
 }
 
 void TestHeaders::parseDateReads_data()
@@ -369,6 +612,10 @@ void TestHeaders::parseDateReads_data()
                                               << at(1999, 6, 5, 10, 22, 5) << "-0400";
     QTest::newRow("PM suffix") << "5 Jun 1999 10:22PM" << at(1999, 6, 5, 22, 22, 0) << "";
     QTest::newRow("12AM is midnight") << "5 Jun 1999 12:05AM" << at(1999, 6, 5, 0, 5, 0) << "";
+    QTest::newRow("12PM is noon") << "5 Jun 1999 12:05PM" << at(1999, 6, 5, 12, 5, 0) << "";
+    QTest::newRow("1AM") << "5 Jun 1999 1:05AM" << at(1999, 6, 5, 1, 5, 0) << "";
+    QTest::newRow("PM after a space is the rest") << "5 Jun 1999 12:05 PM" << at(1999, 6, 5, 12, 5, 0)
+                                                  << "PM";
     QTest::newRow("leap second") << "31 Dec 2016 23:59:60 +0000" << at(2016, 12, 31, 23, 59, 59)
                                  << "+0000";
     QTest::newRow("leap day") << "29 Feb 2024 01:02:03 +0000" << at(2024, 2, 29, 1, 2, 3) << "+0000";

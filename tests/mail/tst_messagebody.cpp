@@ -38,6 +38,7 @@ private slots:
     void quotedPrintableDecodedAsAWhole();
     void base64TextDecodedAndSplit();
     void charsetConvertedToUnicode();
+    void unknownCharsetReadsUtf8ElseLatin1();
     void nonTextPartIsAnAttachment();
     void namedTextPartIsAnAttachment();
     void uuencodeInMimeTextFallsBackToLinesAsTheyStand();
@@ -169,6 +170,15 @@ void TestMessageBody::charsetConvertedToUnicode()
 
     const QString undeclared = write("MIME-Version: 1.0\n\nutf-8 \xc3\xa9, latin-1 \xe9\n");
     QCOMPARE(ReadMessageBody(undeclared), (QStringList{QStringLiteral(u"utf-8 Ã©, latin-1 é")}));
+}
+
+void TestMessageBody::unknownCharsetReadsUtf8ElseLatin1()
+{
+    // Each line is judged alone: one line in Latin-1 does not spoil the rest.
+    const QString path = write("MIME-Version: 1.0\nContent-Type: text/plain; charset=unknown-8bit\n\n"
+                               "\xd0\x92\xd0\xb0\xd1\x88\xd0\xb5 \xc3\xa9t\xc3\xa9\n"
+                               "caf\xe9\n");
+    QCOMPARE(ReadMessageBody(path), (QStringList{QStringLiteral(u"Ваше été"), QStringLiteral(u"café")}));
 }
 
 void TestMessageBody::nonTextPartIsAnAttachment()
