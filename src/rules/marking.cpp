@@ -43,13 +43,13 @@ public:
     const QString &fromAddress()
     {
         if (!fromAddress_)
-            fromAddress_ = SplitAddress(GetHeaderValue(headers_, QStringLiteral("From:"))).Address;
+            fromAddress_ = senderAddress(headers_);
         return *fromAddress_;
     }
     const QString &toAddress()
     {
         if (!toAddress_)
-            toAddress_ = SplitAddress(to()).Address;
+            toAddress_ = headerAddress(headers_, QStringLiteral("To:")).Address;
         return *toAddress_;
     }
 
@@ -145,7 +145,7 @@ bool MarkingEngine::qIsInException(const QString &subject, const QString &sender
         // An empty address or domain would accept every sender.
         bool matched = false;
         if (what == RuleText::DomainName || what == RuleText::EmailAddress) {
-            matched = !pattern.isEmpty()
+            matched = !isEmptyPattern(pattern)
                       && (what == RuleText::DomainName ? textEndsWith(sender, pattern, false)
                                                        : textStartsWith(sender, pattern, false));
             if (matched)
@@ -264,7 +264,7 @@ bool MarkingEngine::qMarkThisHeader(int row, bool &del)
         if (what == RuleText::ToDoesNotContain) {
             // A row with an empty address would catch every message of its mailbox.
             const ToRule rule = parseToRule(pattern);
-            if (rule.mailbox && *rule.mailbox == source_.serverToIndex() && !isBlank(rule.address)) {
+            if (rule.mailbox && *rule.mailbox == source_.serverToIndex() && !isEmptyPattern(rule.address)) {
                 const QString &to = values.to();
                 if (!to.isEmpty() && !textContains(to, rule.address, false))
                     hit(QStringLiteral("Header \"%1\"").arg(to), what, rule.address);

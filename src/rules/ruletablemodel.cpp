@@ -1,11 +1,29 @@
 #include "rules/ruletablemodel.h"
 
 #include "rules/ruletexts.h"
+#include "rules/textmatch.h"
 
 #include <QBrush>
 #include <QFont>
 
 #include <algorithm>
+
+namespace {
+
+// The cell naming a row's operator: Condition in the sender and exception
+// tables (an address or domain exception row holds "Equals"), What otherwise.
+int operatorColumn(RuleTable table)
+{
+    switch (table) {
+    case RuleTable::Sender: return SenderCol::Condition;
+    case RuleTable::Exception: return ExceptCol::Condition;
+    case RuleTable::Subject:
+    case RuleTable::Header: break;
+    }
+    return SubjectCol::What;
+}
+
+} // namespace
 
 RuleTableModel::RuleTableModel(RuleList &table, QObject *parent)
     : QAbstractTableModel(parent)
@@ -44,6 +62,11 @@ int RuleTableModel::rowCount(const QModelIndex &parent) const
 int RuleTableModel::columnCount(const QModelIndex &parent) const
 {
     return parent.isValid() ? 0 : table_.columnCount();
+}
+
+bool RuleTableModel::isValidPattern(int row, const QString &text) const
+{
+    return !isEmptyPattern(text) || !operatorShowsPattern(table_.cell(operatorColumn(table_.table()), row));
 }
 
 bool RuleTableModel::isDeleteRow(int row) const
@@ -100,6 +123,8 @@ bool RuleTableModel::setData(const QModelIndex &index, const QVariant &value, in
         return false;
     const QString text = value.toString();
     if (index.column() == table_.layout().hitsColumn && !isValidHits(text))
+        return false;
+    if (index.column() == table_.layout().matchesColumn && !isValidPattern(ruleRow(index), text))
         return false;
     table_.setCell(index.column(), ruleRow(index), text);
     emit dataChanged(index.siblingAtColumn(0), index.siblingAtColumn(columnCount() - 1));

@@ -43,6 +43,9 @@ public:
 private:
     static int ruleRow(const QModelIndex &index) { return index.row() + 1; }
     bool isDeleteRow(int row) const;
+    // A typed Matches cell needs a visible character, as in the rule editors,
+    // unless the row's operator takes no pattern ("Is blank" ...).
+    bool isValidPattern(int row, const QString &text) const;
 
     RuleList &table_;
     QIcon checkMark_;

@@ -72,25 +72,32 @@ private:
     qsizetype nextLower_;
 };
 
-// The one text operator set the four tables share; known is false for an
-// operator text that is none of them. "Starts with" and "Ends with" hold
-// for every text when the pattern is empty, so such a row matches nothing.
+using TextTest = bool (*)(QStringView text, QStringView pattern, bool caseSensitive);
+
+// The one text operator set the four tables share, tried in this order;
+// nothing for an operator text that is none of them.
+TextTest textOperator(QStringView op)
+{
+    if (sameText(op, RuleText::Contains))
+        return textContains;
+    if (sameText(op, RuleText::ContainsWholeWord))
+        return WholeWordCheck;
+    if (sameText(op, RuleText::Equals))
+        return textEquals;
+    if (sameText(op, RuleText::EndsWith))
+        return textEndsWith;
+    if (sameText(op, RuleText::StartsWith))
+        return textStartsWith;
+    return nullptr;
+}
+
+// known is false for an operator text that names no text operator.
 bool matchTextOperator(QStringView text, QStringView op, QStringView pattern, bool caseSensitive,
                        bool &known)
 {
-    known = true;
-    if (sameText(op, RuleText::Contains))
-        return textContains(text, pattern, caseSensitive);
-    if (sameText(op, RuleText::ContainsWholeWord))
-        return WholeWordCheck(text, pattern, caseSensitive);
-    if (sameText(op, RuleText::Equals))
-        return textEquals(text, pattern, caseSensitive);
-    if (sameText(op, RuleText::EndsWith))
-        return !pattern.isEmpty() && textEndsWith(text, pattern, caseSensitive);
-    if (sameText(op, RuleText::StartsWith))
-        return !pattern.isEmpty() && textStartsWith(text, pattern, caseSensitive);
-    known = false;
-    return false;
+    const TextTest test = textOperator(op);
+    known = test != nullptr;
+    return known && !isEmptyPattern(pattern) && test(text, pattern, caseSensitive);
 }
 
 bool matchTextOperator(QStringView text, QStringView op, QStringView pattern, bool caseSensitive)
@@ -98,8 +105,6 @@ bool matchTextOperator(QStringView text, QStringView op, QStringView pattern, bo
     bool known;
     return matchTextOperator(text, op, pattern, caseSensitive, known);
 }
-
-bool isAllNumeric(QStringView text) { return countNumeric(text) == text.size(); }
 
 } // namespace
 
@@ -145,12 +150,28 @@ QString foldCase(QStringView text)
     return folded;
 }
 
-bool hasLowerCaseLetter(QStringView text)
+bool isUpperCaseText(QStringView text)
 {
-    for (QChar c : text)
-        if (c.unicode() >= u'a' && c.unicode() <= u'z')
-            return true;
-    return false;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        char32_t c = text[i].unicode();
+        if (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate()) {
+            c = QChar::surrogateToUcs4(text[i], text[i + 1]);
+            ++i;
+        }
+        if (QChar::isLetter(c) && QChar::category(c) != QChar::Letter_Uppercase)
+            return false;
+    }
+    return true;
+}
+
+bool isSpaceOrControl(QChar c)
+{
+    return c.unicode() <= u' ' || c.category() == QChar::Other_Control;
+}
+
+bool isEmptyPattern(QStringView pattern)
+{
+    return std::all_of(pattern.begin(), pattern.end(), isSpaceOrControl);
 }
 
 bool textEquals(QStringView text, QStringView pattern, bool caseSensitive)
@@ -224,8 +245,7 @@ bool matchSubject(QStringView subject, QStringView op, QStringView pattern, bool
     if (sameText(op, RuleText::IsBlank))
         return isBlank(subject);
     if (sameText(op, RuleText::IsUppercase)) // digits and underscores alone are not upper case
-        return !isBlank(subject) && countNumeric(subject) != subject.size()
-               && !hasLowerCaseLetter(subject);
+        return !isBlank(subject) && countNumeric(subject) != subject.size() && isUpperCaseText(subject);
     return false;
 }
 
@@ -243,11 +263,14 @@ bool matchSender(QStringView sender, QStringView what, QStringView op, QStringVi
     if (!domainRow)
         tested = senderUserPart(sender);
     if (sameText(op, RuleText::IsUppercase)) // digits alone count as upper case here
-        return !isBlank(tested) && !hasLowerCaseLetter(tested);
-    if (sameText(op, RuleText::AllNumeric))
-        return isAllNumeric(tested);
-    if (sameText(op, RuleText::HalfNumeric))
-        return countNumeric(tested) >= tested.size() / 2;
+        return !isBlank(tested) && isUpperCaseText(tested);
+    const bool allNumeric = sameText(op, RuleText::AllNumeric);
+    if (allNumeric || sameText(op, RuleText::HalfNumeric)) {
+        // A text without a numeric character is never numeric, or every bounce
+        // (an empty address) and every message without a From would pass.
+        const int numeric = countNumeric(tested);
+        return numeric > 0 && (allNumeric ? numeric == tested.size() : numeric >= tested.size() / 2);
+    }
     if (sameText(op, RuleText::FirstCharNumeric))
         return !tested.isEmpty() && isDigitChar(tested.front());
     return false;

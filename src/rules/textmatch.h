@@ -19,7 +19,17 @@ bool isWordSeparator(QChar c);
 
 QChar foldChar(QChar c);
 QString foldCase(QStringView text);
-bool hasLowerCaseLetter(QStringView text);
+// True when no letter of the text is lower case or belongs to a script
+// without letter case (Chinese, Arabic, ...); a text without letters is upper case.
+bool isUpperCaseText(QStringView text);
+
+// Spaces and control characters (TAB, CR, LF, backspace, DEL, C1 ...): what
+// trimming removes.
+bool isSpaceOrControl(QChar c);
+// A pattern without a visible character. A row holding one would match nearly
+// every text (every header line holds a space), so it matches nothing, and
+// the editors refuse it as they refuse an empty one.
+bool isEmptyPattern(QStringView pattern);
 
 // An empty pattern never occurs.
 bool textContains(QStringView text, QStringView pattern, bool caseSensitive);
@@ -38,8 +48,7 @@ QStringView senderDomain(QStringView address);
 QStringView senderUserPart(QStringView address);
 
 // One rule row's test. An operator text that names no operator matches
-// nothing; a "Starts with" or "Ends with" row with an empty pattern matches
-// nothing either, since it would otherwise catch every text.
+// nothing, and neither does a text operator with an empty pattern.
 bool matchSubject(QStringView subject, QStringView op, QStringView pattern, bool caseSensitive);
 bool matchSender(QStringView sender, QStringView what, QStringView op, QStringView pattern);
 bool matchHeaderLine(QStringView line, QStringView op, QStringView pattern, bool caseSensitive);

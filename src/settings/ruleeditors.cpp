@@ -79,10 +79,9 @@ QString trimmedText(const QString &text)
 {
     qsizetype begin = 0;
     qsizetype end = text.size();
-    const auto isTrimmed = [](QChar c) { return c.unicode() <= 0x20 || c.category() == QChar::Other_Control; };
-    while (begin < end && isTrimmed(text.at(begin)))
+    while (begin < end && isSpaceOrControl(text.at(begin)))
         ++begin;
-    while (end > begin && isTrimmed(text.at(end - 1)))
+    while (end > begin && isSpaceOrControl(text.at(end - 1)))
         --end;
     return text.mid(begin, end - begin);
 }
@@ -169,8 +168,7 @@ SubjectRule SubjectRule::fromRow(const RowCells &cells)
 
 std::optional<QString> SubjectRule::problem() const
 {
-    // Checked on the trimmed text: a pattern of only TABs would otherwise be stored empty.
-    if (operatorTakesPattern(operatorPos) && trimmedText(pattern).isEmpty())
+    if (operatorTakesPattern(operatorPos) && isEmptyPattern(pattern))
         return subjectPatternMissing;
     return std::nullopt;
 }
@@ -222,9 +220,10 @@ HeaderRule HeaderRule::fromRow(const RowCells &cells)
 
 std::optional<HeaderRule::Problem> HeaderRule::problem() const
 {
-    if (choice == HeaderChoice::MessageHeader && headerText.isEmpty())
+    if (choice == HeaderChoice::MessageHeader && isEmptyPattern(headerText))
         return Problem{QStringLiteral("The header text cannot be blank"), Field::HeaderText};
-    if (choice == HeaderChoice::ToDoesNotContain && toText.isEmpty())
+    // Only the address before " - MailBox #" is looked for in the To field.
+    if (choice == HeaderChoice::ToDoesNotContain && isEmptyPattern(textBefore(toText, RuleText::MailBoxMarker)))
         return Problem{QStringLiteral("The TO field cannot be blank"), Field::ToText};
     return std::nullopt;
 }
@@ -272,7 +271,7 @@ SenderRule SenderRule::fromRow(const RowCells &cells)
 
 std::optional<QString> SenderRule::problem() const
 {
-    if (operatorTakesPattern(operatorPos) && trimmedText(pattern).isEmpty())
+    if (operatorTakesPattern(operatorPos) && isEmptyPattern(pattern))
         return QStringLiteral("The Sender field cannot be left blank.");
     return std::nullopt;
 }
@@ -326,7 +325,7 @@ const QString &ExceptionRule::chosenText() const
 
 std::optional<QString> ExceptionRule::problem() const
 {
-    if (!chosenText().isEmpty())
+    if (!isEmptyPattern(chosenText()))
         return std::nullopt;
     switch (kind) {
     case ExceptionKind::Address:
@@ -463,7 +462,7 @@ int importRules(RuleList &table, const QStringList &lines, ImportKind kind)
 {
     int written = 0;
     for (const QString &line : lines) {
-        if (isBlank(line))
+        if (isEmptyPattern(line))
             continue;
         const int row = makeAppendTarget(table);
         RowCells cells = rowCells(table, row);

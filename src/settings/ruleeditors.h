@@ -169,7 +169,8 @@ int moveRuleDown(RuleList &table, int selectedRow);
 void DeleteDupsFromGrid(RuleList &table);
 
 enum class ImportKind { SubjectKeywords, ExceptionAddresses };
-// Adds one rule row per non-blank line; gives the number of rows written.
+// Adds one rule row per line that holds a visible character; gives the
+// number of rows written.
 int importRules(RuleList &table, const QStringList &lines, ImportKind kind);
 
 // ---- Mailbox lists -----------------------------------------------------------

@@ -87,6 +87,25 @@ private slots:
                             << QStringLiteral("Delete   :  Domain name Ends with \"bad.example\" "));
     }
 
+    void aCheckSenderRowKeepsItsMarkPastAMatchingQuestionRow()
+    {
+        setRules(rules.SenderRules, {{"", "Domain name", "Ends with", "bad.example", "Yes", "5"},
+                                     {"", "E-mail address", "Starts with", "promo", "No", "0"}});
+        MarkingEngine engine(rules, source);
+        source.rows = {Message{"Lunch?", "promo@bad.example", "1000", MarkState::Check}};
+        const QStringList lines = explainRow(engine, source, 0);
+        // Both rows speak, and the rules still give the check mark: no note on a hand mark.
+        QCOMPARE(lines.mid(3), QStringList({QStringLiteral("Delete   :  Domain name Ends with \"bad.example\" "),
+                                            QStringLiteral("Question :  E-mail address Starts with \"promo\" ")}));
+        QCOMPARE(source.rows[0].mark, MarkState::Check);
+
+        source.rows[0].mark = MarkState::None;
+        engine.setExplainMode(true);
+        engine.MarkForDeletion(0);
+        engine.setExplainMode(false);
+        QCOMPARE(source.rows[0].mark, MarkState::Check);
+    }
+
     void nothingMatchedGetsItsLine()
     {
         MarkingEngine engine(rules, source);

@@ -9,10 +9,10 @@ namespace {
 struct Message
 {
     QString subject;
-    QString sender;
+    QString sender = {};
     QString size = QStringLiteral("1000");
     MarkState mark = MarkState::None;
-    TmsHeaders headers;
+    TmsHeaders headers = {};
 };
 
 class FakeSource : public MarkingSource
@@ -121,6 +121,66 @@ private slots:
         QCOMPARE(markOne("free", "joe@spam.com"), MarkState::Check);
     }
 
+    void exceptionRowsWithABlankPatternAcceptNothing()
+    {
+        setRules(rules.ExceptionRules, {{"E-mail address", "Equals", " ", "No", "0"},
+                                        {"Domain name", "Equals", "\t", "No", "0"},
+                                        {"Subject", "Contains", " ", "No", "0"},
+                                        {"Subject", "Equals", " ", "No", "0"}});
+        setRules(rules.SubjectRules, {{"", "Contains", "free", "No", "Yes", "0"}});
+        QCOMPARE(markOne(" free stuff", " joe@spam.com\t"), MarkState::Check);
+        QCOMPARE(markOne(" ", " "), MarkState::None);
+        for (int r = 1; r <= 4; ++r)
+            QCOMPARE(hits(rules.ExceptionRules, r), QStringLiteral("0"));
+    }
+
+    // Rows that would mark nearly every message
+
+    void blankPatternRowsMarkNothing()
+    {
+        setRules(rules.SubjectRules, {{"", "Contains", " ", "No", "Yes", "0"},
+                                      {"", "Equals", "", "No", "Yes", "0"}});
+        setRules(rules.SenderRules, {{"", "E-mail address", "Contains", " ", "Yes", "0"},
+                                     {"", "Domain name", "Starts with", "\r\n", "Yes", "0"}});
+        setRules(rules.HeaderRules, {{"", "Contains", " ", "No", "Yes", "0"},
+                                     {"", "Starts with", "\t", "No", "Yes", "0"}});
+        Message message{"", "joe@example.org", "1000", MarkState::None,
+                        headersOf("Joe <joe@example.org>", "me@home.net")};
+        message.headers.insert(2, "\tby mx.home.net with ESMTP");
+        QCOMPARE(markOne(message), MarkState::None);
+        QCOMPARE(markOne("a b c", "a b@\r\nexample.org"), MarkState::None);
+        for (const RuleList *table : {&rules.SubjectRules, &rules.SenderRules, &rules.HeaderRules})
+            for (int r = 1; r < table->rowCount(); ++r)
+                QCOMPARE(hits(*table, r), QStringLiteral("0"));
+    }
+
+    void numericSenderRowsPassNoTextWithoutDigits()
+    {
+        setRules(rules.SenderRules, {{"", "E-mail address", "All numeric", "", "Yes", "0"},
+                                     {"", "E-mail address", "50% numeric", "", "Yes", "0"},
+                                     {"", "Domain name", "All numeric", "", "Yes", "0"}});
+        // A bounce ("MAILER-DAEMON <>") and a message without From have no address.
+        QCOMPARE(markOne("Undelivered Mail Returned to Sender", ""), MarkState::None);
+        QCOMPARE(markOne("hello", "@example.org"), MarkState::None);
+        QCOMPARE(markOne("hello", "joe@"), MarkState::None);
+        QCOMPARE(markOne("hello", "12345@example.org"), MarkState::Check);
+        QCOMPARE(hits(rules.SenderRules, 1), QStringLiteral("1"));
+        QCOMPARE(hits(rules.SenderRules, 2), QStringLiteral("0"));
+        QCOMPARE(hits(rules.SenderRules, 3), QStringLiteral("0"));
+    }
+
+    void upperCaseSubjectsOfOtherScripts()
+    {
+        setRules(rules.SubjectRules, {{"", "Is UPPERCASE", "", "", "Yes", "0"}});
+        QCOMPARE(markOne(QStringLiteral("\u0412\u0430\u0448\u0435 \u043f\u0438\u0441\u044c\u043c\u043e"), "a@b.c"),
+                 MarkState::None);
+        QCOMPARE(markOne(QStringLiteral("\u4f1a\u8bae\u901a\u77e5"), "a@b.c"), MarkState::None);
+        QCOMPARE(markOne(QStringLiteral("\u03a3\u03b7\u03bc\u03b5\u03af\u03c9\u03c3\u03b7"), "a@b.c"),
+                 MarkState::None);
+        QCOMPARE(markOne("!!! 100 %", "a@b.c"), MarkState::Check);
+        QCOMPARE(markOne(QStringLiteral("\u0421\u041a\u0418\u0414\u041a\u0418 90%"), "a@b.c"), MarkState::Check);
+    }
+
     // Precedence between the tests
 
     void questionSubjectThenCheckSender()
@@ -224,6 +284,25 @@ private slots:
         engine->MarkForDeletion(0);
         QCOMPARE(source.rows[0].mark, MarkState::Check);
         QCOMPARE(hits(rules.HeaderRules, 3), QStringLiteral("0"));
+    }
+
+    void aCheckHeaderRowThatDoesNotMatchLetsTheNextRowsBeTried()
+    {
+        setRules(rules.HeaderRules, {{"", "Contains", "nowhere-to-be-found", "No", "Yes", "0"},
+                                     {"", "Contains", "Floodgate", "No", "No", "0"},
+                                     {"", "Starts with", "Message-ID:", "No", "Yes", "0"},
+                                     {"", "Contains", "relay", "No", "Yes", "0"}});
+        QCOMPARE(markOne("hi", "a@b.c"), MarkState::Check);
+        QCOMPARE(hits(rules.HeaderRules, 1), QStringLiteral("0"));
+        QCOMPARE(hits(rules.HeaderRules, 2), QStringLiteral("1"));
+        QCOMPARE(hits(rules.HeaderRules, 3), QStringLiteral("1"));
+        QCOMPARE(hits(rules.HeaderRules, 4), QStringLiteral("0")); // after the matching check row
+
+        // With only the non-matching check row before it, a question row still counts.
+        setRules(rules.HeaderRules, {{"", "Contains", "nowhere-to-be-found", "No", "Yes", "0"},
+                                     {"", "Contains", "Floodgate", "No", "No", "0"}});
+        QCOMPARE(markOne("hi", "a@b.c"), MarkState::Question);
+        QCOMPARE(hits(rules.HeaderRules, 2), QStringLiteral("1"));
     }
 
     void aQuestionHeaderRowCountsEveryMatchingLine()

@@ -93,6 +93,47 @@ private slots:
         QCOMPARE(table.cell(SubjectCol::Hits, 1), accepted ? typed : QStringLiteral("5"));
     }
 
+    // A typed pattern of only blanks would mark nearly every message.
+    void typedPatternsNeedAVisibleCharacter_data()
+    {
+        QTest::addColumn<int>("table");
+        QTest::addColumn<QStringList>("cells");
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<bool>("accepted");
+        const QStringList subject{"", "Contains", "free", "No", "Yes", "0"};
+        const QStringList sender{"", "E-mail address", "Starts with", "promo", "Yes", "0"};
+        const QStringList address{"E-mail address", "Equals", "mum@home.example", "No", "0"};
+        const QStringList exceptSubject{"Subject", "Contains", "minutes", "No", "0"};
+        const auto add = [](const char *name, RuleTable table, const QStringList &cells, const QString &typed,
+                            bool accepted) { QTest::newRow(name) << int(table) << cells << typed << accepted; };
+        add("subject space", RuleTable::Subject, subject, " ", false);
+        add("subject empty", RuleTable::Subject, subject, "", false);
+        add("subject tab and CR LF", RuleTable::Subject, subject, "\t\r\n", false);
+        add("subject word", RuleTable::Subject, subject, " win ", true);
+        add("sender space", RuleTable::Sender, sender, " ", false);
+        add("sender word", RuleTable::Sender, sender, "sales", true);
+        add("exception address space", RuleTable::Exception, address, " ", false);
+        add("exception subject backspace", RuleTable::Exception, exceptSubject, "\b", false);
+        add("exception address", RuleTable::Exception, address, "dad@home.example", true);
+        // Operators without a pattern ignore the cell, so nothing is refused there.
+        add("subject is blank", RuleTable::Subject, {"", "Is blank", "", "", "Yes", "0"}, "", true);
+        add("sender all numeric", RuleTable::Sender, {"", "E-mail address", "All numeric", "", "Yes", "0"}, " ", true);
+    }
+
+    void typedPatternsNeedAVisibleCharacter()
+    {
+        QFETCH(int, table);
+        QFETCH(QStringList, cells);
+        QFETCH(QString, typed);
+        QFETCH(bool, accepted);
+        RuleList list(static_cast<RuleTable>(table));
+        setRow(list, 1, cells);
+        RuleTableModel model(list);
+        const int matches = list.layout().matchesColumn;
+        QCOMPARE(model.setData(model.index(0, matches), typed), accepted);
+        QCOMPARE(list.cell(matches, 1), accepted ? typed : cells.at(matches));
+    }
+
     void editsReachTheTableAndClearALoadError()
     {
         RuleList table(RuleTable::Subject);

@@ -17,6 +17,63 @@ private slots:
         QVERIFY(!isBlank(u" x "));
     }
 
+    void emptyPatterns_data()
+    {
+        QTest::addColumn<QString>("pattern");
+        QTest::addColumn<bool>("empty");
+        QTest::newRow("empty") << "" << true;
+        QTest::newRow("one space") << " " << true;
+        QTest::newRow("blanks") << " \r\n\b" << true;
+        QTest::newRow("tab") << "\t" << true;
+        QTest::newRow("DEL and C1") << "\x7f\u0085" << true;
+        QTest::newRow("letter among blanks") << " x " << false;
+        QTest::newRow("no-break space is visible") << "\u00a0" << false;
+    }
+
+    void emptyPatterns()
+    {
+        QFETCH(QString, pattern);
+        QFETCH(bool, empty);
+        QCOMPARE(isEmptyPattern(pattern), empty);
+    }
+
+    // A rule whose pattern is only blanks would mark nearly every message.
+    void rowsWithoutAVisiblePatternMatchNothing_data()
+    {
+        QTest::addColumn<QString>("op");
+        QTest::addColumn<QString>("pattern");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("contains space") << "Contains" << " " << "Received: from relay";
+        QTest::newRow("contains tab") << "Contains" << "\t" << "\tby relay";
+        QTest::newRow("contains CR LF") << "Contains" << "\r\n" << "a\r\nb";
+        QTest::newRow("equals space") << "Equals" << " " << " ";
+        QTest::newRow("equals empty") << "Equals" << "" << "";
+        QTest::newRow("starts with space") << "Starts with" << " " << " indented";
+        QTest::newRow("ends with space") << "Ends with" << "  " << "trailing  ";
+        QTest::newRow("starts with empty") << "Starts with" << "" << "x";
+        QTest::newRow("ends with empty") << "Ends with" << "" << "x";
+    }
+
+    void rowsWithoutAVisiblePatternMatchNothing()
+    {
+        QFETCH(QString, op);
+        QFETCH(QString, pattern);
+        QFETCH(QString, text);
+        QVERIFY(!matchSubject(text, op, pattern, false));
+        QVERIFY(!matchSubject(text, op, pattern, true));
+        QVERIFY(!matchSender(text, QStringLiteral("E-mail address"), op, pattern));
+        QVERIFY(!matchSender(text, QStringLiteral("Domain name"), op, pattern));
+        QVERIFY(!matchHeaderLine(text, op, pattern, false));
+        QVERIFY(!matchExceptSubject(text, op, pattern, false));
+    }
+
+    void blanksInsideAVisiblePatternCount()
+    {
+        QVERIFY(matchSubject(u"Re: free money", u"Contains", u" free ", false));
+        QVERIFY(!matchSubject(u"Re: freemoney", u"Contains", u" free ", false));
+        QVERIFY(matchHeaderLine(u"X-Mailer: Floodgate 6", u"Ends with", u" 6", true));
+    }
+
     void numericCounting()
     {
         QCOMPARE(countNumeric(u"a1_2b"), 3);
@@ -108,12 +165,22 @@ private slots:
         QTest::newRow("empty not uppercase") << "" << "Is UPPERCASE" << "" << false << false;
         QTest::newRow("no letters but symbols") << "!!! 100 %" << "Is UPPERCASE" << "" << false << true;
         QTest::newRow("lower letter") << "WIN big" << "Is UPPERCASE" << "" << false << false;
+        QTest::newRow("accented capitals") << "CAF\u00c9 GRATUIT" << "Is UPPERCASE" << "" << false << true;
+        QTest::newRow("accented lower letter") << "CAF\u00e9" << "Is UPPERCASE" << "" << false << false;
+        QTest::newRow("Cyrillic capitals") << "\u0412\u0410\u0428 \u0421\u0427\u0401\u0422!" << "Is UPPERCASE" << "" << false << true;
+        QTest::newRow("Cyrillic lower case") << "\u0412\u0430\u0448\u0435 \u043f\u0438\u0441\u044c\u043c\u043e" << "Is UPPERCASE" << "" << false << false;
+        QTest::newRow("Greek capitals") << "\u039a\u0391\u039b\u0397" << "Is UPPERCASE" << "" << false << true;
+        QTest::newRow("Greek lower case") << "\u03ba\u03b1\u03bb\u03ae" << "Is UPPERCASE" << "" << false << false;
+        QTest::newRow("Chinese has no case") << "\u514d\u8d39 100" << "Is UPPERCASE" << "" << false << false;
+        QTest::newRow("capitals and Chinese") << "FREE \u514d\u8d39" << "Is UPPERCASE" << "" << false << false;
+        QTest::newRow("lower letter beyond 16 bits") << "WIN \U0001d41a" << "Is UPPERCASE" << "" << false << false;
+        QTest::newRow("capital beyond 16 bits") << "WIN \U0001d400" << "Is UPPERCASE" << "" << false << true;
         QTest::newRow("blank") << " \r\n" << "Is blank" << "" << false << true;
         QTest::newRow("tab not blank") << "\t" << "Is blank" << "" << false << false;
         QTest::newRow("contains") << "Cheap pills" << "Contains" << "PILL" << false << true;
         QTest::newRow("contains case") << "Cheap pills" << "Contains" << "PILL" << true << false;
         QTest::newRow("whole word") << "Re: FREE money" << "Contains (whole word)" << "free" << false << true;
-        QTest::newRow("equals empty") << "" << "Equals" << "" << false << true;
+        QTest::newRow("equals empty never") << "" << "Equals" << "" << false << false;
         QTest::newRow("equals empty vs text") << "x" << "Equals" << "" << false << false;
         QTest::newRow("starts") << "ADV: offer" << "Starts with" << "adv:" << false << true;
         QTest::newRow("ends") << "offer ADV" << "Ends with" << "adv" << false << true;
@@ -145,15 +212,25 @@ private slots:
         QTest::newRow("50% ab12") << "ab12@x.com" << "E-mail address" << "50% numeric" << "" << true;
         QTest::newRow("50% abc12") << "abc12@x.com" << "E-mail address" << "50% numeric" << "" << true;
         QTest::newRow("50% abcd1") << "abcd1@x.com" << "E-mail address" << "50% numeric" << "" << false;
-        QTest::newRow("50% one char") << "a@x.com" << "E-mail address" << "50% numeric" << "" << true;
+        QTest::newRow("50% one digit") << "1@x.com" << "E-mail address" << "50% numeric" << "" << true;
+        QTest::newRow("50% one letter") << "a@x.com" << "E-mail address" << "50% numeric" << "" << false;
+        QTest::newRow("50% empty user") << "@x.com" << "E-mail address" << "50% numeric" << "" << false;
+        QTest::newRow("50% no sender") << "" << "E-mail address" << "50% numeric" << "" << false;
+        QTest::newRow("50% empty domain") << "joe@" << "Domain name" << "50% numeric" << "" << false;
         QTest::newRow("first char digit") << "1abc@x.com" << "E-mail address" << "First char numeric" << "" << true;
         QTest::newRow("first char underscore") << "_abc@x.com" << "E-mail address" << "First char numeric" << "" << false;
         QTest::newRow("first char empty user") << "@x.com" << "E-mail address" << "First char numeric" << "" << false;
-        QTest::newRow("all numeric empty user") << "@x.com" << "E-mail address" << "All numeric" << "" << true;
+        QTest::newRow("all numeric empty user") << "@x.com" << "E-mail address" << "All numeric" << "" << false;
+        QTest::newRow("all numeric no sender") << "" << "E-mail address" << "All numeric" << "" << false;
+        QTest::newRow("all numeric empty domain") << "12@" << "Domain name" << "All numeric" << "" << false;
+        QTest::newRow("all numeric underscore") << "_@x.com" << "E-mail address" << "All numeric" << "" << true;
         QTest::newRow("digits are uppercase") << "12345@x.com" << "E-mail address" << "Is UPPERCASE" << "" << true;
         QTest::newRow("user uppercase") << "JOE@spam.com" << "E-mail address" << "Is UPPERCASE" << "" << true;
         QTest::newRow("domain lower") << "JOE@spam.com" << "Domain name" << "Is UPPERCASE" << "" << false;
         QTest::newRow("empty user not uppercase") << "@X.COM" << "E-mail address" << "Is UPPERCASE" << "" << false;
+        QTest::newRow("Cyrillic user capitals") << "\u0418\u0412\u0410\u041d@x.ru" << "E-mail address" << "Is UPPERCASE" << "" << true;
+        QTest::newRow("Cyrillic user lower case") << "\u0438\u0432\u0430\u043d@X.RU" << "E-mail address" << "Is UPPERCASE" << "" << false;
+        QTest::newRow("Chinese user") << "\u5f20\u4f1f@X.CN" << "E-mail address" << "Is UPPERCASE" << "" << false;
         QTest::newRow("domain equals folded") << "joe@Spam.Com" << "Domain name" << "Equals" << "SPAM.COM" << true;
         QTest::newRow("address ends with") << "joe@spam.com" << "E-mail address" << "Ends with" << ".COM" << true;
         QTest::newRow("no @ domain row whole") << "spamhost" << "Domain name" << "Equals" << "spamhost" << true;

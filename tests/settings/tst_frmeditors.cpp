@@ -80,7 +80,8 @@ private slots:
         dialog.edPattern->setEditText("   ");
         dialog.cbCase->setFocus();
         dialog.btOKClick();
-        QCOMPARE(prompts.textsOf(ScriptedPrompts::Kind::Error), QStringList{subjectPatternMissing});
+        QCOMPARE(prompts.textsOf(ScriptedPrompts::Kind::Error),
+                 QStringList{"Please enter the text to look for in the subject line."});
         QVERIFY(dialog.isVisible());
         QVERIFY(dialog.edPattern->hasFocus());
 
@@ -158,6 +159,15 @@ private slots:
         dialog.btOKClick();
         QCOMPARE(prompts.textsOf(ScriptedPrompts::Kind::Error), QStringList{"The header text cannot be blank"});
         QVERIFY(dialog.edHeader->hasFocus());
+
+        // A single blank is refused the same way: it would match nearly every header line.
+        prompts.asked.clear();
+        dialog.edHeader->setEditText(" ");
+        dialog.cbCase->setFocus();
+        dialog.btOKClick();
+        QCOMPARE(prompts.textsOf(ScriptedPrompts::Kind::Error), QStringList{"The header text cannot be blank"});
+        QVERIFY(dialog.edHeader->hasFocus());
+        QVERIFY(dialog.isVisible());
     }
 
     void headerEditorFilledFromToRows()
@@ -242,14 +252,23 @@ private slots:
         QCOMPARE(prompts.textsOf(ScriptedPrompts::Kind::Error), QStringList{"The domain line cannot be blank"});
         QVERIFY(dialog.edDomain->hasFocus());
 
-        // One blank is not empty, and it is stored as typed.
+        // One blank is refused as an empty field is.
         dialog.rbAddress->click();
         dialog.edAddress->setText(" ");
+        dialog.rbAddress->setFocus();
+        dialog.btOKClick();
+        QCOMPARE(prompts.textsOf(ScriptedPrompts::Kind::Error),
+                 QStringList({"The domain line cannot be blank", "The email line cannot be blank"}));
+        QVERIFY(dialog.edAddress->hasFocus());
+        QVERIFY(dialog.isVisible());
+
+        // Texts are stored as typed.
+        dialog.edAddress->setText(" joe@example.org");
         dialog.btOKClick();
         QCOMPARE(dialog.result(), int(QDialog::Accepted));
         RowCells cells;
         dialog.rule().writeTo(cells);
-        QCOMPARE(cells, RowCells({"E-mail address", "Equals", " ", "No", "0"}));
+        QCOMPARE(cells, RowCells({"E-mail address", "Equals", " joe@example.org", "No", "0"}));
     }
 
     void exceptionEditorFilledFromSubjectRow()

@@ -2,6 +2,8 @@
 
 #include "settings/ruleeditors.h"
 
+#include "rules/rulelist.h"
+
 #include <QtTest>
 
 using namespace ruleeditors;
@@ -65,9 +67,10 @@ private slots:
     void subjectPatternIsRequiredAndTrimmed()
     {
         SubjectRule rule;
-        for (const char *blank : {"", "   ", "\r\n", "\t\t"}) {
+        for (const char *blank : {"", "   ", "\r\n", "\t\t", "\b \x7f"}) {
             rule.pattern = blank;
-            QVERIFY2(rule.problem().has_value(), blank);
+            QCOMPARE(rule.problem().value_or(QString()),
+                     QString("Please enter the text to look for in the subject line."));
         }
         rule.pattern = "  free money \r\n";
         QVERIFY(!rule.problem());
@@ -100,10 +103,12 @@ private slots:
         rule.writeTo(cells);
         QCOMPARE(cells, row({"", "Contains", "X-1", "No", "Yes", "0"}));
 
-        rule.headerText.clear();
-        QVERIFY(rule.problem());
-        QCOMPARE(rule.problem()->message, QString("The header text cannot be blank"));
-        QCOMPARE(rule.problem()->field, HeaderRule::Field::HeaderText);
+        for (const char *blank : {"", " ", "\t", "\r\n"}) {
+            rule.headerText = blank;
+            QVERIFY2(rule.problem(), blank);
+            QCOMPARE(rule.problem()->message, QString("The header text cannot be blank"));
+            QCOMPARE(rule.problem()->field, HeaderRule::Field::HeaderText);
+        }
 
         // Stored as typed, blanks included.
         rule.headerText = " X-Mailer: Floodgate ";
@@ -141,9 +146,15 @@ private slots:
         rule.writeTo(cells);
         QCOMPARE(cells, row({"", "To does not contain", "me@example.org - MailBox #3", "No", "Yes", "0"}));
 
-        rule.toText.clear();
-        QCOMPARE(rule.problem()->message, QString("The TO field cannot be blank"));
-        QCOMPARE(rule.problem()->field, HeaderRule::Field::ToText);
+        // Only the address before " - MailBox #" is looked for, so it must be there.
+        for (const char *blank : {"", "  ", " - MailBox #7"}) {
+            rule.toText = blank;
+            QVERIFY2(rule.problem(), blank);
+            QCOMPARE(rule.problem()->message, QString("The TO field cannot be blank"));
+            QCOMPARE(rule.problem()->field, HeaderRule::Field::ToText);
+        }
+        rule.toText = " me@example.org ";
+        QVERIFY(!rule.problem());
     }
 
     void headerToRowFilled()
@@ -178,8 +189,10 @@ private slots:
     {
         SenderRule rule;
         rule.emailAddress = true;
-        rule.pattern = " \b";
-        QCOMPARE(rule.problem().value_or(QString()), QString("The Sender field cannot be left blank."));
+        for (const char *blank : {"", " \b", "\t"}) {
+            rule.pattern = blank;
+            QCOMPARE(rule.problem().value_or(QString()), QString("The Sender field cannot be left blank."));
+        }
         rule.pattern = "  casino ";
         rule.checkMark = false;
         RowCells cells;
@@ -206,13 +219,17 @@ private slots:
     {
         ExceptionRule rule; // a new dialog: the address line, subject operator Contains
         QCOMPARE(rule.problem().value_or(QString()), QString("The email line cannot be blank"));
-        rule.address = " "; // only an empty field is refused
+        rule.address = " "; // blanks alone would accept every sender ending in them
+        QCOMPARE(rule.problem().value_or(QString()), QString("The email line cannot be blank"));
+        rule.address = " joe@example.org "; // stored as typed
         QVERIFY(!rule.problem());
         RowCells cells;
         rule.writeTo(cells);
-        QCOMPARE(cells, row({"E-mail address", "Equals", " ", "No", "0"}));
+        QCOMPARE(cells, row({"E-mail address", "Equals", " joe@example.org ", "No", "0"}));
 
         rule.kind = ExceptionKind::Domain;
+        QCOMPARE(rule.problem().value_or(QString()), QString("The domain line cannot be blank"));
+        rule.domain = "\t";
         QCOMPARE(rule.problem().value_or(QString()), QString("The domain line cannot be blank"));
         rule.domain = "example.org";
         rule.caseSensitive = true; // stored for every kind of row
@@ -220,6 +237,8 @@ private slots:
         QCOMPARE(cells, row({"Domain name", "Equals", "example.org", "Yes", "0"}));
 
         rule.kind = ExceptionKind::Subject;
+        QCOMPARE(rule.problem().value_or(QString()), QString("The subject line cannot be blank"));
+        rule.subject = "  ";
         QCOMPARE(rule.problem().value_or(QString()), QString("The subject line cannot be blank"));
         rule.subject = "Invoice";
         rule.operatorPos = 3;
@@ -262,6 +281,19 @@ private slots:
         cells.clear();
         writeImportedAddress(" a@b.c, d@e.f ", cells);
         QCOMPARE(cells, row({"E-mail address", "Equals", "a@b.c, d@e.f", "No", ""}));
+    }
+
+    void importSkipsLinesWithoutAVisibleCharacter()
+    {
+        RuleList keywords(RuleTable::Subject);
+        QCOMPARE(importRules(keywords, {" free ", "\t", " \r", "", "win $"}, ImportKind::SubjectKeywords), 2);
+        QCOMPARE(keywords.rowCount(), 3);
+        QCOMPARE(rowCells(keywords, 1), row({"", "Contains (whole word)", "free", "No", "Yes", ""}));
+        QCOMPARE(rowCells(keywords, 2), row({"", "Contains (whole word)", "win $", "No", "Yes", ""}));
+
+        RuleList addresses(RuleTable::Exception);
+        QCOMPARE(importRules(addresses, {"\t\t", "mum@home.example"}, ImportKind::ExceptionAddresses), 1);
+        QCOMPARE(rowCells(addresses, 1), row({"E-mail address", "Equals", "mum@home.example", "No", ""}));
     }
 
     void mailboxEntries()
