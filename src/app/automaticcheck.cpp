@@ -17,7 +17,7 @@ AutomaticCheck::AutomaticCheck(CheckCycle &cycle, DeletionPass &deletion, Messag
 {
     CheckHooks &hooks = m_cycle.hooks();
     hooks.isTimerEnabled = [this] { return m_clock.isActive(); };
-    hooks.setTimerEnabled = [this](bool enabled) { m_clock.setActive(enabled); };
+    hooks.setTimerEnabled = [this](bool enabled) { setTimerActive(enabled); };
     hooks.stopAlarm = [this] { stopAlarm(); };
     m_clock.onTick = [this] { Timer1Timer(); };
 }
@@ -37,6 +37,14 @@ QString AutomaticCheck::countdownCaption(int minutes)
            + QStringLiteral(" minute%1").arg(minutes == 1 ? QString() : QStringLiteral("s"));
 }
 
+void AutomaticCheck::setTimerActive(bool active)
+{
+    // A tick while a check, a delete pass or a download talks to the server
+    // would start a check on the busy client. Whoever holds the server
+    // restores the timer once it is done.
+    m_clock.setActive(active && !m_cycle.isServerHeld());
+}
+
 void AutomaticCheck::stopAlarm()
 {
     m_alarm.playAlarmSound(false);
@@ -50,7 +58,7 @@ void AutomaticCheck::start(bool automatic, int minutes)
 
 void AutomaticCheck::UpdateAutomaticCaptions(bool automatic, int minutes)
 {
-    m_clock.setActive(automatic);
+    setTimerActive(automatic);
     m_view.showCaption(automatic ? countdownCaption(minutes) : Title);
     m_view.setAutomaticChecked(automatic);
     UpdateTrayIcons(automatic);
@@ -73,7 +81,7 @@ void AutomaticCheck::Timer1Timer()
     UpdateAutomaticCaptions(m_settings.automatic, m_settings.minutes);
     if (minutesLeft <= 0) {
         m_view.showCaption(CheckingCaption);
-        m_clock.setActive(false);
+        setTimerActive(false);
         // A failure was shown; the timer stays off until a command
         // re-arms it, and the next tick then checks at once.
         if (!runAutomaticPass())
@@ -81,7 +89,7 @@ void AutomaticCheck::Timer1Timer()
         minutesLeft = m_settings.minutes;
     }
     m_view.showCaption(countdownCaption(minutesLeft));
-    m_clock.setActive(true);
+    setTimerActive(true);
 }
 
 bool AutomaticCheck::runAutomaticPass()
@@ -144,7 +152,7 @@ void AutomaticCheck::EnableAutomatic1Click(bool enable)
 void AutomaticCheck::btGeneralClick(const std::function<void()> &showModal)
 {
     stopAlarm();
-    m_clock.setActive(false);
+    setTimerActive(false);
     showModal();
     UpdateAutomaticCaptions(m_settings.automatic, m_settings.minutes);
     m_cycle.currentMailbox = m_settings.defaultMailbox;
@@ -155,9 +163,9 @@ void AutomaticCheck::btSpamSetupClick(const std::function<void()> &showModal)
 {
     stopAlarm();
     const bool wasActive = m_clock.isActive();
-    m_clock.setActive(false);
+    setTimerActive(false);
     showModal();
-    m_clock.setActive(wasActive);
+    setTimerActive(wasActive);
 }
 
 void AutomaticCheck::Show1Click()
@@ -165,5 +173,5 @@ void AutomaticCheck::Show1Click()
     m_view.showMainWindow();
     m_cycle.btListClick();
     if (m_settings.automatic)
-        m_clock.setActive(true);
+        setTimerActive(true);
 }

@@ -76,6 +76,8 @@ private:
     bool cleanMailboxes();
     bool checkForMail();
     bool mailboxConfigured(int n) const;
+    // Timer1 on or off; never on while the server is held.
+    void setTimerActive(bool active);
     void stopAlarm();
 
     CheckCycle &m_cycle;

@@ -47,6 +47,10 @@ void CheckCycle::btListClick()
 
 bool CheckCycle::checkMailbox(int n)
 {
+    // Loading another mailbox would change the login under the running
+    // operation.
+    if (isServerHeld())
+        return false;
     int mailbox = n;
     loadMailbox(mailbox);
     stopAlarm();
@@ -72,11 +76,7 @@ bool CheckCycle::checkMailbox(int n)
     if (m_view.isMainWindowVisible())
         m_view.showProgress(m_client.userName(), m_client.server());
     checking = true;
-    m_view.setTrayMenuEnabled(false);
-
-    const bool listed = runHeaderPass();
-    m_view.setTrayMenuEnabled(true);
-    if (!listed)
+    if (!runHeaderPass())
         return false;
 
     finishCheck(timerWasEnabled);
@@ -114,6 +114,7 @@ bool CheckCycle::unattended() const
 
 bool CheckCycle::runHeaderPass()
 {
+    const ServerHold hold(*this);
     try {
         m_client.UpdateInfo();
     } catch (const EMailsieveError &e) {
@@ -173,6 +174,18 @@ void CheckCycle::setBusyLook(bool busy)
     m_busy = busy;
     const QString idle = startInTray ? QStringLiteral("Hide") : QStringLiteral("Goodbye");
     m_view.setExitLook(busy ? kCancelCaption : idle, busy);
+}
+
+CheckCycle::ServerHold::ServerHold(CheckCycle &cycle) : m_cycle(cycle)
+{
+    if (m_cycle.m_serverHolds++ == 0)
+        m_cycle.m_view.setTrayMenuEnabled(false);
+}
+
+CheckCycle::ServerHold::~ServerHold()
+{
+    if (--m_cycle.m_serverHolds == 0)
+        m_cycle.m_view.setTrayMenuEnabled(true);
 }
 
 void CheckCycle::loadMailbox(int n)

@@ -116,6 +116,23 @@ public:
     bool isBusy() const { return m_busy; }
     void setBusyLook(bool busy);
 
+    // One conversation with the server at a time. A check, a delete pass or
+    // a body download holds the server while it talks to it; meanwhile the
+    // tray menu is off, and the commands that would start another
+    // operation, empty the list or arm the timer do nothing.
+    class ServerHold
+    {
+    public:
+        explicit ServerHold(CheckCycle &cycle);
+        ~ServerHold();
+        ServerHold(const ServerHold &) = delete;
+        ServerHold &operator=(const ServerHold &) = delete;
+
+    private:
+        CheckCycle &m_cycle;
+    };
+    bool isServerHeld() const { return m_serverHolds > 0; }
+
     // Loads mailbox n into the client (GetRemotePOPSettings): login,
     // security and trusted certificate.
     void loadMailbox(int n);
@@ -153,4 +170,5 @@ private:
     CheckHooks m_hooks;
     int m_loadedMailbox = 0; // the mailbox whose login the client holds
     bool m_busy = false;
+    int m_serverHolds = 0;
 };

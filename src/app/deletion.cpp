@@ -44,7 +44,9 @@ bool DeletionPass::btDeleteClick()
 
 bool DeletionPass::DeleteMessages()
 {
-    if (m_deleting)
+    // A second pass, or one started while a check or a download talks to
+    // the server, returns at once.
+    if (m_deleting || m_cycle.isServerHeld())
         return true;
     m_deleting = true;
     const int total = m_list.count();
@@ -60,17 +62,36 @@ bool DeletionPass::DeleteMessages()
         m_deleting = false;
         return true;
     }
-
-    flagMarkedRows();
-    m_view.disableAllButtons();
-    m_cycle.setBusyLook(true);
-    if (!processMarks()) {
-        // The rows keep their marks for another try; the window stays busy
-        // until the user presses Cancel.
+    // Nothing goes to the server unless its deletions can be recorded.
+    if (const QString failure = m_log.OpenLogFile(); !failure.isEmpty()) {
+        m_view.showError(failure);
         m_deleting = false;
         return false;
     }
-    const int deleted = recordDeletions();
+
+    const std::optional<bool> launch = passOnServer(total, marked);
+    m_deleting = false;
+    if (!launch)
+        return false;
+    if (*launch)
+        btLaunchClick();
+    return true;
+}
+
+std::optional<bool> DeletionPass::passOnServer(int total, int marked)
+{
+    const CheckCycle::ServerHold hold(m_cycle);
+    const QMap<int, MessageEntry> flagged = flagMarkedRows();
+    m_view.disableAllButtons();
+    m_cycle.setBusyLook(true);
+    const bool processed = processMarks();
+    const int deleted = processed ? recordDeletions(flagged) : 0;
+    m_log.CloseLogFile();
+    if (!processed) {
+        // The rows keep their marks for another try; the window stays busy
+        // until the user presses Cancel.
+        return std::nullopt;
+    }
     m_settings.addToSpamCount(deleted);
     if (m_hooks.saveGeneralSettings)
         m_hooks.saveGeneralSettings();
@@ -79,27 +100,26 @@ bool DeletionPass::DeleteMessages()
     // Mail left to read goes to the mail program instead of a new listing;
     // after a refused deletion the user sees the mailbox again.
     const bool launch = !unattended() && m_settings.launchAfterDelete && total > marked && deleted == marked;
-    if (!launch && !listAgain()) {
-        m_deleting = false;
-        return false;
-    }
+    if (!launch && !listAgain())
+        return std::nullopt;
     finishPass(deleted);
-    m_deleting = false;
-    if (launch)
-        btLaunchClick();
-    return true;
+    return launch;
 }
 
-void DeletionPass::flagMarkedRows()
+QMap<int, MessageEntry> DeletionPass::flagMarkedRows()
 {
     // Every item is set afresh: marks taken off after an earlier failed
     // pass must not delete anything now.
+    QMap<int, MessageEntry> flagged;
     TmsRemoteInfo &info = m_client.Info();
     for (int i = 0; i < info.Count(); ++i) {
         TmsRemoteInfoItem &item = info.Items(i);
         item.DeleteMark = i < m_list.count() && isMarkedForDeletion(m_list.mark(i));
         item.RetrieveMark = false;
+        if (item.DeleteMark)
+            flagged.insert(i, m_list.entry(i));
     }
+    return flagged;
 }
 
 bool DeletionPass::processMarks()
@@ -118,23 +138,19 @@ bool DeletionPass::processMarks()
     return true;
 }
 
-int DeletionPass::recordDeletions()
+int DeletionPass::recordDeletions(const QMap<int, MessageEntry> &flagged)
 {
     // Only a DELE the server accepted in a session it committed with QUIT
     // deleted anything; the records follow the server, not the intent.
     if (!m_client.committed())
         return 0;
-    int deleted = 0;
-    m_log.OpenLogFile();
-    const TmsRemoteInfo &info = m_client.Info();
-    for (int i = 0; i < info.Count() && i < m_list.count(); ++i) {
-        if (!info.Items(i).DeleteMark || !info.Items(i).Deleted)
-            continue;
-        m_log.deletedMessage(m_client.server(), m_client.userName(), m_list.entry(i));
-        ++deleted;
+    QList<MessageEntry> deleted;
+    for (auto row = flagged.cbegin(); row != flagged.cend(); ++row) {
+        if (m_client.Info().Items(row.key()).Deleted)
+            deleted << row.value();
     }
-    m_log.CloseLogFile();
-    return deleted;
+    m_log.deletedMessages(m_client.server(), m_client.userName(), deleted);
+    return static_cast<int>(deleted.size());
 }
 
 bool DeletionPass::listAgain()
@@ -175,6 +191,10 @@ void DeletionPass::btLaunchClick()
 
 void DeletionPass::launchMailProgram(const QString &program)
 {
+    // Emptying the list under a running operation would lose what it
+    // reports; the mail program can wait for it.
+    if (m_cycle.isServerHeld())
+        return;
     if (program.trimmed().isEmpty()) {
         m_view.showError(NoMailProgramText);
         return;

@@ -5,12 +5,18 @@
 // spam counter, and then the mailbox is listed again or the user's mail
 // program is started to fetch what is left. Also "Launch e-mail program".
 //
+// No deletion goes unrecorded: when the log cannot be opened nothing is
+// sent, and records the log cannot take are listed in the error box.
+//
 // A plain class like CheckCycle: the busy look, the status texts and the
 // fresh listing go through the same cycle and view.
 
 #include "app/checkcycle.h"
 
+#include <QMap>
+
 #include <functional>
+#include <optional>
 
 class DeletionLog;
 class Prompts;
@@ -59,15 +65,24 @@ public:
     // "Launch e-mail program".
     void btLaunchClick();
     // Starts the given mail program; on success the list is emptied, since
-    // the mail program fetches the messages.
+    // the mail program fetches the messages. Nothing while the server is
+    // held.
     void launchMailProgram(const QString &program);
 
 private:
     bool unattended() const;
-    void flagMarkedRows();
+    // Flagging, ProcessMarks, records, counter and the fresh listing, with
+    // the server held: whether the mail program is to start, or nothing
+    // after a failure that was reported.
+    std::optional<bool> passOnServer(int total, int marked);
+    // Flags the rows marked for deletion on the client and returns them as
+    // listed, by row: the records describe them whatever happens to the
+    // list meanwhile.
+    QMap<int, MessageEntry> flagMarkedRows();
     // ProcessMarks; false after reporting its failure.
     bool processMarks();
-    int recordDeletions();
+    // Writes a record of each flagged row the server deleted; their number.
+    int recordDeletions(const QMap<int, MessageEntry> &flagged);
     // The fresh listing after the pass; false after reporting its failure.
     bool listAgain();
     void finishPass(int deleted);

@@ -36,59 +36,77 @@ QString DeletionLog::stamp() const
     return dateTimeText(now());
 }
 
-void DeletionLog::OpenLogFile()
+QString DeletionLog::openFile()
+{
+    auto file = std::make_unique<QFile>(m_settings.logFile);
+    if (!file->open(QIODevice::WriteOnly | QIODevice::Append))
+        return file->errorString();
+    m_file = std::move(file);
+    return {};
+}
+
+QString DeletionLog::closeFile()
+{
+    m_file->close();
+    const QString reason = m_file->error() != QFileDevice::NoError ? m_file->errorString() : QString();
+    m_file.reset();
+    return reason;
+}
+
+QString DeletionLog::OpenLogFile()
 {
     if (m_file || isBlank(m_settings.logFile))
-        return;
-    auto file = std::make_unique<QFile>(m_settings.logFile);
-    if (!file->open(QIODevice::WriteOnly | QIODevice::Append)) {
-        fail(file->errorString());
-        return;
-    }
-    m_file = std::move(file);
+        return {};
+    const QString reason = openFile();
+    return reason.isEmpty() ? QString() : failureText(reason);
 }
 
 void DeletionLog::CloseLogFile()
 {
     if (!m_file)
         return;
-    m_file->close();
-    const bool failed = m_file->error() != QFileDevice::NoError;
-    const QString reason = m_file->errorString();
-    m_file.reset();
-    if (failed)
-        fail(reason);
+    const QString reason = closeFile();
+    if (!reason.isEmpty())
+        report(reason);
 }
 
-void DeletionLog::fail(const QString &reason)
+QString DeletionLog::failureText(const QString &reason) const
 {
-    m_file.reset();
+    return QStringLiteral("The log file %1 could not be written: %2")
+        .arg(QDir::toNativeSeparators(m_settings.logFile), reason);
+}
+
+void DeletionLog::report(const QString &reason, const QString &more)
+{
     if (onError)
-        onError(QStringLiteral("The log file %1 could not be written: %2")
-                    .arg(QDir::toNativeSeparators(m_settings.logFile), reason));
+        onError(failureText(reason) + more);
 }
 
-void DeletionLog::writeLines(const QStringList &lines)
+QString DeletionLog::append(const QStringList &lines)
 {
-    if (!m_file)
-        return;
+    if (isBlank(m_settings.logFile))
+        return {};
+    const bool inGroup = m_file != nullptr;
+    if (!inGroup) {
+        if (const QString reason = openFile(); !reason.isEmpty())
+            return reason;
+    }
     QByteArray bytes;
     for (const QString &line : lines)
         bytes += line.toLocal8Bit() + "\r\n";
-    // Flushed at once, so a full disk is reported with the line it lost.
-    if (m_file->write(bytes) != bytes.size() || !m_file->flush())
-        fail(m_file->errorString());
+    // Flushed at once, so a full disk is reported with the lines it lost.
+    if (m_file->write(bytes) != bytes.size() || !m_file->flush()) {
+        const QString reason = m_file->errorString();
+        m_file.reset();
+        return reason;
+    }
+    return inGroup ? QString() : closeFile();
 }
 
 void DeletionLog::writeEntry(const QStringList &lines)
 {
-    if (m_file) {
-        writeLines(lines);
-        return;
-    }
-    OpenLogFile();
-    writeLines(lines);
-    CloseLogFile();
+    if (const QString reason = append(lines); !reason.isEmpty())
+        report(reason);
 }
 
 void DeletionLog::mailCheck(int messageCount, const QString &userName, const QString &server)
@@ -117,11 +135,31 @@ void DeletionLog::automaticMode(bool enabled)
                     .arg(enabled ? QStringLiteral("enabled") : QStringLiteral("disabled"), stamp())});
 }
 
-void DeletionLog::deletedMessage(const QString &server, const QString &userName, const MessageEntry &row)
+QStringList DeletionLog::deletionRecord(const QString &server, const QString &userName,
+                                       const MessageEntry &row) const
 {
-    writeLines({QStringLiteral("DELETE SPAM on ") + stamp(),
-                QStringLiteral("   Server:  ") + oneLine(server) + QStringLiteral(" Mailbox: ") + oneLine(userName),
-                QStringLiteral("   Subject: ") + oneLine(row.Subject),
-                QStringLiteral("   Sender:  ") + oneLine(row.Sender),
-                QStringLiteral("   Size:    ") + oneLine(row.Size) + QStringLiteral("  Date: ") + oneLine(row.Date)});
+    return {QStringLiteral("DELETE SPAM on ") + stamp(),
+            QStringLiteral("   Server:  ") + oneLine(server) + QStringLiteral(" Mailbox: ") + oneLine(userName),
+            QStringLiteral("   Subject: ") + oneLine(row.Subject),
+            QStringLiteral("   Sender:  ") + oneLine(row.Sender),
+            QStringLiteral("   Size:    ") + oneLine(row.Size) + QStringLiteral("  Date: ") + oneLine(row.Date)};
+}
+
+void DeletionLog::deletedMessages(const QString &server, const QString &userName, const QList<MessageEntry> &rows)
+{
+    if (rows.isEmpty())
+        return;
+    QStringList lines;
+    for (const MessageEntry &row : rows)
+        lines << deletionRecord(server, userName, row);
+    const QString reason = append(lines);
+    if (reason.isEmpty())
+        return;
+    // The server has committed these deletions; the box is their only record.
+    QStringList deleted;
+    for (const MessageEntry &row : rows)
+        deleted << QStringLiteral("Sender: %1  Subject: %2  Date: %3")
+                       .arg(oneLine(row.Sender), oneLine(row.Subject), oneLine(row.Date));
+    report(reason,
+           QStringLiteral("\n\nThese messages were deleted from the server:\n") + deleted.join(QLatin1Char('\n')));
 }

@@ -24,12 +24,15 @@ public:
     // The current time; tests put a fixed one here.
     std::function<QDateTime()> now = [] { return QDateTime::currentDateTime(); };
     // A file that cannot be opened or written: the message names the file
-    // and the system's reason. Logging never stops the command it serves.
+    // and the system's reason. Logging never stops the command it serves,
+    // except the delete pass, which needs the file (OpenLogFile).
     std::function<void(const QString &message)> onError;
 
     // Opens the file named by the "Logfile" setting for appending, creating
     // it when missing. Does nothing when already open or the name is blank.
-    void OpenLogFile();
+    // Empty when it is open or nothing is to be written; else the message
+    // naming the file and the system's reason, for the caller to report.
+    QString OpenLogFile();
     void CloseLogFile();
     bool logOpen() const { return m_file != nullptr; }
 
@@ -38,8 +41,10 @@ public:
     void error(const QString &text, const QString &userName, const QString &server) override;
     void canceled(const QString &userName, const QString &server) override;
     void automaticMode(bool enabled);
-    // The five-line record of one deleted message; only while the log is open.
-    void deletedMessage(const QString &server, const QString &userName, const MessageEntry &row);
+    // The five-line record of each deleted message, into the open log (or
+    // opened for them). When they cannot be written the report lists
+    // sender, subject and date of every one: no deletion goes unrecorded.
+    void deletedMessages(const QString &server, const QString &userName, const QList<MessageEntry> &rows);
 
     // How many error reports reached the log so far, written or not (a
     // blank log name writes none): lets a command tell whether a failure
@@ -54,11 +59,20 @@ public:
     static QString oneLine(QString text);
 
 private:
-    // Writes the lines into the open file, or opens it for them and closes
-    // it again.
+    // Appends the lines to the open file, or opens it for them and closes
+    // it again. The system's reason when that failed (the file is then
+    // closed), else empty; nothing is written under a blank name.
+    QString append(const QStringList &lines);
+    // One entry of lines; a failure is reported.
     void writeEntry(const QStringList &lines);
-    void writeLines(const QStringList &lines);
-    void fail(const QString &reason);
+    // Each returns the system's reason of a failure, else empty.
+    QString openFile();
+    QString closeFile();
+    // The file and the reason; onError gets it with what else the user
+    // must know.
+    QString failureText(const QString &reason) const;
+    void report(const QString &reason, const QString &more = {});
+    QStringList deletionRecord(const QString &server, const QString &userName, const MessageEntry &row) const;
     QString stamp() const;
 
     const GeneralSettings &m_settings;

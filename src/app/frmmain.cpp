@@ -102,7 +102,6 @@ TfrmMain::TfrmMain(ProgramCore &core, Prompts &prompts, QWidget *parent)
     m_cycle = std::make_unique<CheckCycle>(core.client, core.list, core.settings, *this, hooks);
 
     connect(m_btList, &QToolButton::clicked, this, &TfrmMain::btListClick);
-    connect(m_btAbout, &QAction::triggered, this, [this] { m_prompts.information(kAbout); });
     connect(m_btExit, &QToolButton::clicked, this, [this] { btExitClick(false); });
     connect(&core.list, &QAbstractItemModel::modelReset, this, &TfrmMain::updateListPicture);
     connect(&core.list, &QAbstractItemModel::rowsInserted, this, &TfrmMain::updateListPicture);

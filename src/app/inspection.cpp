@@ -2,11 +2,12 @@
 
 #include "app/checkcycle.h"
 #include "app/programcore.h"
+#include "app/savedmessage.h"
 #include "mail/mailerrors.h"
-#include "mail/messagebody.h"
 #include "settings/prompts.h"
 
 #include <QFile>
+#include <QScopedValueRollback>
 
 MessageInspection::MessageInspection(const InspectionLinks &links) : m_links(links)
 {
@@ -50,8 +51,8 @@ void MessageInspection::ViewMessages1Click()
     if (!row)
         return;
     // One client, one conversation: a check, a delete pass or another
-    // download holds it.
-    if (m_downloading || m_links.cycle.isBusy() || m_links.cycle.checking) {
+    // download holds it, or a failed one waits for Cancel.
+    if (m_links.cycle.isServerHeld() || m_links.cycle.isBusy() || m_links.cycle.checking) {
         m_links.prompts.information(BusyText);
         return;
     }
@@ -71,7 +72,7 @@ void MessageInspection::ViewMessages1Click()
         m_links.prompts.error(NotRetrievedText);
         return;
     }
-    m_links.showViewer(TfrmViewHeader::Mode::Body, ReadMessageBody(messagePath(*row)));
+    m_links.showViewer(TfrmViewHeader::Mode::Body, savedMessageBody(messagePath(*row)));
 }
 
 QString MessageInspection::sizeQuestion(const QString &size)
@@ -105,23 +106,18 @@ bool MessageInspection::download(int row)
     client.setMessageDirectory(m_links.core.folder);
 
     view.disableAllButtons();
-    // The tray menu could start a check on the busy client.
-    view.setTrayMenuEnabled(false);
     view.showProgress(client.userName(), client.server());
-    m_downloading = true;
+    const CheckCycle::ServerHold hold(m_links.cycle);
+    const QScopedValueRollback<bool> downloading(m_downloading, true);
     try {
         client.ProcessMarks();
     } catch (const EMailsieveError &e) {
-        m_downloading = false;
-        view.setTrayMenuEnabled(true);
         clearClientMarks();
         // Status text and log line came with OnError; the progress window
         // stays until "Click to cancel".
         view.showError(e.message());
         return false;
     }
-    m_downloading = false;
-    view.setTrayMenuEnabled(true);
     view.hideProgress();
     view.enableAllButtons();
     clearClientMarks();

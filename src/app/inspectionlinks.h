@@ -47,7 +47,8 @@ inline const QString MoreThanOneText = QStringLiteral(
 // The commands that open a window or talk to the server stop the alarm and
 // the automatic timer for their run; the timer comes back in automatic mode
 // unless a running check or delete pass will restore it itself, or the
-// command failed and the window waits for Cancel.
+// command failed and the window waits for Cancel. (While a check, a delete
+// pass or a download holds the server, the timer refuses to start anyway.)
 class CommandPause
 {
 public:

@@ -2,6 +2,7 @@
 
 #include "app/frmmain.h"
 #include "app/programcore.h"
+#include "settings/prompts.h"
 
 #include <QAction>
 #include <QEvent>
@@ -34,6 +35,7 @@ InspectionCommands::InspectionCommands(TfrmMain &window, ProgramCore &core, Prom
     connect(window.btResetAll(), &QToolButton::clicked, this, [this] { m_marks.ResetButtonClick(); });
     connect(window.btRemark(), &QToolButton::clicked, this, [this] { m_marks.btRemarkClick(); });
     connect(window.btHelp(), &QAction::triggered, this, &InspectionCommands::btHelpClick);
+    connect(window.btAbout(), &QAction::triggered, this, &InspectionCommands::btAboutClick);
 }
 
 InspectionCommands::~InspectionCommands()
@@ -65,6 +67,12 @@ void InspectionCommands::btHelpClick()
 {
     CommandPause pause(m_links);
     m_help.show();
+}
+
+void InspectionCommands::btAboutClick()
+{
+    CommandPause pause(m_links);
+    m_links.prompts.information(TfrmMain::kAbout);
 }
 
 QList<int> InspectionCommands::selectedRows() const

@@ -1,8 +1,9 @@
 #pragma once
-// The inspection, marking, explanation, quick-add and help commands put on
-// the main window: the list's popup menu PopupMenu1, the "Mark messages",
-// "Reset all marks", "Auto-mark messages" and "Help" buttons, a double
-// click on a row, and a click or key in the list silencing the alarm.
+// The inspection, marking, explanation, quick-add, help and about commands
+// put on the main window: the list's popup menu PopupMenu1, the "Mark
+// messages", "Reset all marks", "Auto-mark messages", "Help" and "About"
+// buttons, a double click on a row, and a click or key in the list
+// silencing the alarm.
 
 #include "app/explain.h"
 #include "app/help.h"
@@ -33,6 +34,8 @@ public:
 
     // "Help" of the main window and of the tray: the help page's top.
     void btHelpClick();
+    // "About" of the main window and of the tray: what the program is.
+    void btAboutClick();
     // The settings windows' Help buttons: their topic.
     void showHelp(int topic) { m_help.show(topic); }
 

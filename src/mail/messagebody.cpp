@@ -305,8 +305,13 @@ QStringList ReadMessageBody(const QString &path)
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return errorBody(QStringLiteral("Cannot open file %1").arg(path));
+    return MessageBodyLines(file.readAll());
+}
+
+QStringList MessageBodyLines(const QByteArray &message)
+{
     try {
-        return MessageBodyReader(splitLines(file.readAll())).read();
+        return MessageBodyReader(splitLines(message)).read();
     } catch (const BodyParseError &error) {
         return errorBody(error.text);
     }

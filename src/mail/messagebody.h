@@ -11,3 +11,5 @@
 // file that cannot be read or parsed gives a three-line error body instead:
 // this never throws.
 QStringList ReadMessageBody(const QString &path);
+// The same for a message already in memory.
+QStringList MessageBodyLines(const QByteArray &message);

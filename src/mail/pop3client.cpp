@@ -85,6 +85,25 @@ void guarded(Operation operation, Abandon abandon)
     }
 }
 
+// Claims the client for one operation. A second one would clear Info under
+// the first, or commit the first one's deletions with its own QUIT.
+class OperationClaim
+{
+public:
+    explicit OperationClaim(bool &running) : m_running(running)
+    {
+        if (m_running)
+            throw ESocketError(TmsRemotePOP::OperationRunningText);
+        m_running = true;
+    }
+    ~OperationClaim() { m_running = false; }
+    OperationClaim(const OperationClaim &) = delete;
+    OperationClaim &operator=(const OperationClaim &) = delete;
+
+private:
+    bool &m_running;
+};
+
 } // namespace
 
 TmsCustomPOP::TmsCustomPOP(QObject *parent) : TmsMailBase(parent)
@@ -332,6 +351,7 @@ void TmsRemotePOP::ClearMarks(int i)
 
 void TmsRemotePOP::UpdateInfo()
 {
+    const OperationClaim claim(m_operationRunning);
     guarded(
         [this] {
             ConnectIfNeeded();
@@ -361,6 +381,7 @@ void TmsRemotePOP::UpdateInfo()
 
 void TmsRemotePOP::ProcessMarks()
 {
+    const OperationClaim claim(m_operationRunning);
     m_committed = false;
     m_deleteAccepted.clear();
     for (int i = 0; i < m_info.Count(); ++i)

@@ -172,6 +172,13 @@ public:
     QString messageDirectory() const { return m_messageDirectory; }
     void setMessageDirectory(const QString &directory);
 
+    // One operation at a time: UpdateInfo or ProcessMarks started while one
+    // of them runs (from its event handlers, or by a command served during
+    // its waits) fails with this ESocketError before it changes or sends
+    // anything, and the running one goes on undisturbed.
+    static inline const QString OperationRunningText =
+        QStringLiteral("Another operation is still running on this mailbox");
+
     // Lists every waiting message into Info, then quits.
     void UpdateInfo();
     void MarkForDelete(int i) { m_info.Items(i).DeleteMark = true; }
@@ -214,5 +221,6 @@ private:
     TmsRemoteInfo m_info;
     QString m_messageDirectory;
     bool m_committed = false;
+    bool m_operationRunning = false;
     std::vector<int> m_deleteAccepted; // items whose DELE the server accepted in this pass
 };

@@ -15,6 +15,7 @@
 #include "support/scriptedpop3server.h"
 #include "support/scriptedprompts.h"
 
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
@@ -43,6 +44,7 @@ struct Rig
     std::unique_ptr<CheckCycle> cycle;
     std::unique_ptr<DeletionPass> deletion;
     QStringList logErrors;
+    QStringList launched; // mail programs started
 
     Rig()
     {
@@ -74,7 +76,10 @@ struct Rig
         cycle = std::make_unique<CheckCycle>(core->client, core->list, core->settings, view, hooks);
         DeletionHooks deletionHooks;
         deletionHooks.saveGeneralSettings = [this] { return core->settings.SaveSettings(core->store); };
-        deletionHooks.startProgram = startMailProgram;
+        deletionHooks.startProgram = [this](const QString &program) {
+            launched << program;
+            return startMailProgram(program);
+        };
         deletion = std::make_unique<DeletionPass>(*cycle, core->client, core->list, core->settings, view,
                                                   *log, &prompts, deletionHooks);
         prompts.yesNoAnswers << true;
@@ -179,7 +184,11 @@ private slots:
     void connectionLostBeforeQuitClaimsNothing();
     void refusedDeleIsNeitherLoggedNorCounted();
     void changedMailboxDeletesNothing();
-    void unwritableLogStillDeletes();
+    void clearedMarkAfterAFailedPassIsNotDeleted();
+    void refusedDeleWithLaunchSetListsAgain();
+    void logThatCannotBeOpenedSendsNothing();
+    void blankLogNameStillDeletes();
+    void fullDiskAfterTheCommitListsEveryDeletedMessage();
     void secondPassDuringAPassIsRefused();
     void launchWithoutMailProgramSaysSo();
     void deletesFromADovecotMailbox();
@@ -389,18 +398,126 @@ void TestDeletion::changedMailboxDeletesNothing()
     QCOMPARE(rig.storedCount(), QStringLiteral("0"));
 }
 
-void TestDeletion::unwritableLogStillDeletes()
+void TestDeletion::clearedMarkAfterAFailedPassIsNotDeleted()
+{
+    Rig rig;
+    rig.server.setMessages(mailbox(20));
+    rig.start();
+    QVERIFY(rig.cycle->checkMailbox(1));
+    rig.server.closeAt(QStringLiteral("QUIT"));
+    QVERIFY(!rig.deletion->btDeleteClick());
+    QCOMPARE(rig.server.messages().size(), 20);
+    rig.cycle->cancel(true);
+
+    // The user takes the check mark off message 4, which the failed pass
+    // had flagged on the client, and deletes again.
+    QCOMPARE(rig.core->list.entry(3).Subject, subjectOf(4));
+    rig.core->list.setMark(3, MarkState::None);
+    rig.server.clearDialogue();
+    rig.prompts.yesNoAnswers << true;
+    QVERIFY(rig.deletion->btDeleteClick());
+
+    QList<int> deleted = spamNumbers();
+    deleted.removeOne(4);
+    QCOMPARE(numbersIn(rig.server.messages()), allBut(deleted));
+    QVERIFY(!rig.server.commands().contains(QStringLiteral("DELE 4")));
+    QCOMPARE(records(rig.logText()).size(), 5);
+    QCOMPARE(rig.storedCount(), QStringLiteral("5"));
+}
+
+void TestDeletion::refusedDeleWithLaunchSetListsAgain()
 {
     Rig rig;
     rig.server.setMessages(mailbox(8));
-    rig.start([&](GeneralSettings &s) { s.logFile = rig.home.filePath(QStringLiteral("no/such/folder/log.txt")); });
+    rig.start([&](GeneralSettings &s) {
+        s.launchAfterDelete = true;
+        s.mailProgram = QStringLiteral("/nonexistent/mailer");
+    });
     QVERIFY(rig.cycle->checkMailbox(1));
-    rig.logErrors.clear();
+    const int connections = rig.server.connectionCount();
+    rig.server.failAt(QStringLiteral("DELE 8"), "-ERR message is locked");
+
+    QVERIFY(rig.deletion->btDeleteClick());
+
+    // Message 8 is still there: the user sees the mailbox again instead of
+    // the mail program fetching it.
+    QCOMPARE(numbersIn(rig.server.messages()), (QList<int>{1, 2, 3, 5, 7, 8}));
+    QVERIFY(rig.launched.isEmpty());
+    QCOMPARE(rig.server.connectionCount(), connections + 2);
+    QCOMPARE(rig.core->list.count(), 6);
+    QCOMPARE(rig.core->list.entry(5).Subject, subjectOf(8));
+    QCOMPARE(rig.view.statusTexts.last(), QStringLiteral("There were 2 messages deleted"));
+    QVERIFY(rig.view.errors.isEmpty());
+}
+
+void TestDeletion::logThatCannotBeOpenedSendsNothing()
+{
+    Rig rig;
+    rig.server.setMessages(mailbox(8));
+    const QString unopenable = rig.home.filePath(QStringLiteral("no/such/folder/log.txt"));
+    rig.start();
+    QVERIFY(rig.cycle->checkMailbox(1));
+    const QList<MarkState> before = rig.marks();
+    const int connections = rig.server.connectionCount();
+    rig.core->settings.logFile = unopenable;
+
+    QVERIFY(!rig.deletion->btDeleteClick());
+
+    const QString openFailure = QStringLiteral("The log file %1 could not be written: No such file or directory");
+    QCOMPARE(rig.view.errors, QStringList{openFailure.arg(QDir::toNativeSeparators(unopenable))});
+    QVERIFY(rig.logErrors.isEmpty());
+    QCOMPARE(rig.server.connectionCount(), connections);
+    QCOMPARE(rig.server.messages().size(), 8);
+    QCOMPARE(rig.marks(), before);
+    QCOMPARE(rig.storedCount(), QStringLiteral("0"));
+    // The window never went busy, and a later pass can run.
+    QVERIFY(!rig.view.busy);
+    QVERIFY(rig.view.buttonsEnabled);
+    QVERIFY(!rig.deletion->deleting());
+    rig.core->settings.logFile = rig.logPath();
+    rig.prompts.yesNoAnswers << true;
     QVERIFY(rig.deletion->btDeleteClick());
     QCOMPARE(numbersIn(rig.server.messages()), (QList<int>{1, 2, 3, 5, 7}));
-    QVERIFY(!rig.logErrors.isEmpty());
-    QVERIFY(rig.logErrors.first().contains(QStringLiteral("log.txt")));
+}
+
+void TestDeletion::blankLogNameStillDeletes()
+{
+    Rig rig;
+    rig.server.setMessages(mailbox(8));
+    rig.start([](GeneralSettings &s) { s.logFile = QStringLiteral("  "); });
+    QVERIFY(rig.cycle->checkMailbox(1));
+    QVERIFY(rig.deletion->btDeleteClick());
+    QCOMPARE(numbersIn(rig.server.messages()), (QList<int>{1, 2, 3, 5, 7}));
+    QCOMPARE(rig.view.statusTexts.last(), QStringLiteral("There were 3 messages deleted"));
+    QVERIFY(rig.view.errors.isEmpty());
+    QVERIFY(rig.logErrors.isEmpty());
+    QVERIFY(!QFile::exists(rig.logPath()));
+}
+
+void TestDeletion::fullDiskAfterTheCommitListsEveryDeletedMessage()
+{
+    if (!QFile::exists(QStringLiteral("/dev/full")))
+        QSKIP("needs /dev/full");
+    Rig rig;
+    rig.server.setMessages(mailbox(8));
+    // The log opens, and then the disk is full.
+    rig.start([](GeneralSettings &s) { s.logFile = QStringLiteral("/dev/full"); });
+    QVERIFY(rig.cycle->checkMailbox(1));
+    rig.logErrors.clear();
+
+    QVERIFY(rig.deletion->btDeleteClick());
+
+    QCOMPARE(numbersIn(rig.server.messages()), (QList<int>{1, 2, 3, 5, 7}));
+    QStringList deleted;
+    for (int i : {4, 6, 8})
+        deleted << QStringLiteral("Sender: %1  Subject: %2  Date: %3").arg(senderOf(i), subjectOf(i), dateColumnOf(i));
+    QCOMPARE(rig.logErrors, QStringList{QStringLiteral("The log file /dev/full could not be written: No space left "
+                                                       "on device\n\nThese messages were deleted from the server:\n")
+                                        + deleted.join(QLatin1Char('\n'))});
+    // What the server did still counts, and the mailbox is listed again.
     QCOMPARE(rig.storedCount(), QStringLiteral("3"));
+    QCOMPARE(rig.core->list.count(), 5);
+    QVERIFY(rig.view.errors.isEmpty());
 }
 
 void TestDeletion::secondPassDuringAPassIsRefused()

@@ -98,7 +98,6 @@ private slots:
     void emptyMailboxWithExitOptionClosesTheProgram();
     void chooserIsNotOfferedForOneMailbox();
     void goodbyeClosesAndHideHides();
-    void aboutTellsWhatTheProgramIs();
     void untrustedCertificateIsAskedAboutAndKept();
     void unattendedCheckAsksNoCertificateQuestion();
 };
@@ -306,16 +305,6 @@ void TestFrmMain::goodbyeClosesAndHideHides()
         QTest::mouseClick(w.btExit(), Qt::LeftButton);
         QVERIFY(!w.isVisible());
     }
-}
-
-void TestFrmMain::aboutTellsWhatTheProgramIs()
-{
-    WindowRig rig;
-    rig.start();
-    rig.window->btAbout()->trigger();
-    const QStringList shown = rig.prompts.textsOf(ScriptedPrompts::Kind::Information);
-    QCOMPARE(shown.size(), 1);
-    QVERIFY(shown[0].startsWith(QStringLiteral("Mailsieve 1.0")));
 }
 
 // A mailbox served over implicit TLS with a certificate no authority signed.

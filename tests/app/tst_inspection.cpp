@@ -90,6 +90,7 @@ private slots:
     void bodyOfExactly50000BytesNeedsNoQuestion();
     void bodyOf50001BytesAsksFirst();
     void alternativeMessageShowsTheDecodedTextPart();
+    void bodyShowsTheMessageAsItsSenderWroteIt();
     void twoSelectedRowsShowTheUpperRowsBody();
     void leftoverDeleteFlagsAreNotActedOn();
     void failedDownloadShowsNoStaleBodyAndCancelReturnsToIdle();
@@ -224,6 +225,25 @@ void TestInspection::alternativeMessageShowsTheDecodedTextPart()
     rig.commands->inspection().ViewMessages1Click();
     QCOMPARE(rig.viewers.size(), 1);
     checkAlternativeBody(rig.viewers[0].lines);
+}
+
+void TestInspection::bodyShowsTheMessageAsItsSenderWroteIt()
+{
+    InspectionRig rig;
+    rig.start({MessageBuilder::assemble({"From: a@example.org", "Subject: dots"}, {".hidden", ".", "end"})});
+    rig.check();
+    rig.select({0});
+    rig.commands->inspection().ViewMessages1Click();
+
+    QCOMPARE(rig.viewers.size(), 1);
+    QCOMPARE(rig.viewers[0].lines,
+             (QStringList{QStringLiteral(".hidden"), QStringLiteral("."), QStringLiteral("end")}));
+    // The saved file is the data block as it came over the wire.
+    QFile saved(rig.commands->inspection().messagePath(0));
+    QVERIFY(saved.open(QIODevice::ReadOnly));
+    const QByteArray received = saved.readAll();
+    QVERIFY(received.contains("\r\n..hidden\r\n..\r\nend\r\n"));
+    QVERIFY(received.endsWith("end\r\n.\r\n"));
 }
 
 void TestInspection::twoSelectedRowsShowTheUpperRowsBody()

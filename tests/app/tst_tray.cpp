@@ -3,14 +3,7 @@
 // list and the menu, the delete button, and a start "in the tray" that
 // must still show the window.
 
-#include "app/appfixture.h"
-#include "app/automaticcheckdesktop.h"
-#include "app/programcore.h"
-#include "settings/frmgeneral.h"
-#include "settings/frmoptionsmain.h"
-#include "support/handclock.h"
-#include "support/scriptedpop3server.h"
-#include "support/scriptedprompts.h"
+#include "app/desktoprig.h"
 
 #include <QAction>
 #include <QLabel>
@@ -22,74 +15,9 @@
 #include <QTreeView>
 
 using namespace appfixture;
+using namespace desktoprig;
 
 namespace {
-
-
-class FakePlayer : public AlarmPlayer
-{
-public:
-    QStringList *events;
-    explicit FakePlayer(QStringList *events) : events(events) {}
-    void play(const QString &, bool) override { *events << QStringLiteral("play"); }
-    void stop() override { *events << QStringLiteral("stop"); }
-};
-
-struct DesktopRig
-{
-    QTemporaryDir home;
-    ScriptedPop3Server server;
-    std::unique_ptr<ProgramCore> core;
-    ScriptedPrompts prompts;
-    std::unique_ptr<TfrmMain> main;
-    std::unique_ptr<TfrmOptionsMain> spam;
-    std::unique_ptr<TfrmGeneral> general;
-    std::unique_ptr<AutomaticCheckDesktop> desktop;
-    HandClock *clock = nullptr;
-    QStringList sounds;
-
-    DesktopRig()
-    {
-        qputenv("MAILSIEVE_HOME", home.path().toUtf8());
-        server.listen();
-    }
-
-    void start(const std::function<void(GeneralSettings &)> &edit = {})
-    {
-        storeSettings([&](GeneralSettings &s) {
-            storeMailbox(s, 1, server.address(), server.user(), server.password());
-            s.logFile = home.filePath(QStringLiteral("logfile.txt"));
-            s.alarmFile = home.filePath(QStringLiteral("logfile.txt")); // any existing file
-            s.launchAfterDelete = false;
-            if (edit)
-                edit(s);
-        });
-        storeRules(home.path());
-        core = std::make_unique<ProgramCore>(home.path());
-        QCOMPARE(core->load(), QStringList());
-        main = std::make_unique<TfrmMain>(*core, prompts);
-        spam = std::make_unique<TfrmOptionsMain>(core->rules, home.path(), core->settings, prompts, main.get());
-        general = std::make_unique<TfrmGeneral>(TfrmGeneral::Links{core->settings, core->store, prompts, home.path()},
-                                                main.get());
-        AutomaticDevices devices;
-        devices.player = std::make_unique<FakePlayer>(&sounds);
-        auto handClock = std::make_unique<HandClock>();
-        clock = handClock.get();
-        devices.clock = std::move(handClock);
-        desktop = std::make_unique<AutomaticCheckDesktop>(*core, *main, *general, *spam, prompts, std::move(devices));
-        const StartupSettings startup = readStartupSettings(core->store);
-        main->FormCreate(startup);
-        desktop->FormCreate(startup);
-    }
-
-    ~DesktopRig()
-    {
-        desktop.reset();
-        general.reset();
-        spam.reset();
-        main.reset();
-    }
-};
 
 QStringList menuTexts(const QMenu *menu)
 {

@@ -257,6 +257,67 @@ private slots:
         QVERIFY(pop->Info().Items(0).DeleteMark); // marks stay
     }
 
+    // --- One operation at a time ----------------------------------------
+
+    void operationsStartedDuringACheckAreRefusedAndSendNothing()
+    {
+        server->setMessages({mail("one"), mail("two"), mail("three")});
+        QStringList refusals;
+        pop->OnNextInfoUpdated = [&](int num) {
+            if (num != 0)
+                return;
+            refusals << failure<ESocketError>([this] { pop->UpdateInfo(); });
+            pop->MarkForDelete(0);
+            refusals << failure<ESocketError>([this] { pop->ProcessMarks(); });
+            pop->ClearMarks(0);
+        };
+        const QStringList expectedLogin = login(*server, 3);
+        QStringList expected = expectedLogin;
+        for (int number = 1; number <= 3; ++number)
+            expected += topExchange(*server, number);
+        pop->UpdateInfo();
+
+        QCOMPARE(refusals, QStringList(2, TmsRemotePOP::OperationRunningText));
+        // The running check went on in its one session and ended with QUIT.
+        QCOMPARE(server->dialogue(), expected + quit);
+        QCOMPARE(server->connectionCount(), 1);
+        QCOMPARE(pop->Info().Count(), 3);
+        QCOMPARE(server->messages().size(), 3);
+    }
+
+    void checkStartedDuringADeletePassIsRefusedAndThePassCommits()
+    {
+        listThree();
+        pop->MarkForDelete(1);
+        QString refusal;
+        pop->OnDeleting = [&](int) { refusal = failure<ESocketError>([this] { pop->UpdateInfo(); }); };
+        const QList<QByteArray> before = server->messages();
+        pop->ProcessMarks();
+
+        QCOMPARE(refusal, TmsRemotePOP::OperationRunningText);
+        QCOMPARE(server->commands(), (QStringList{"CAPA", "USER user", "PASS secret", "STAT", "LIST 2", "TOP 2 1",
+                                                  "DELE 2", "QUIT"}));
+        // Info was not cleared under the pass: its outcome is still there.
+        QCOMPARE(pop->Info().Count(), 3);
+        QVERIFY(pop->committed());
+        QVERIFY(pop->Info().Items(1).Deleted);
+        QCOMPARE(server->messages(), (QList<QByteArray>{before[0], before[2]}));
+
+        // Once the pass is over, the client takes the next operation.
+        pop->OnDeleting = nullptr;
+        pop->UpdateInfo();
+        QCOMPARE(pop->Info().Count(), 2);
+    }
+
+    void failedOperationReleasesTheClient()
+    {
+        server->failAt("PASS", "-ERR invalid password");
+        QCOMPARE(failure<EServerError>([this] { pop->UpdateInfo(); }), QStringLiteral("-ERR invalid password"));
+        server->setMessages({mail("one")});
+        pop->UpdateInfo();
+        QCOMPARE(pop->Info().Count(), 1);
+    }
+
     void processMarksWithoutMarksStillLogsInAndQuits()
     {
         listThree();
