@@ -319,7 +319,8 @@ private slots:
         writeBytes(path("subj.lst"), damaged);
         RuleSet rules;
         readSettings(rules, dir.path());
-        QVERIFY(!rules.SubjectRules.loadError().isEmpty());
+        QCOMPARE(rules.SubjectRules.loadError(),
+                 QDir::toNativeSeparators(path("subj.lst")) + ", line 4: 'x' is not a valid integer value");
 
         rules.SubjectRules.bumpHits(1); // a marking run is no edit
         RuleFilesResult result = Savesettings(rules, dir.path());
@@ -381,7 +382,8 @@ private slots:
         writeBytes(path("subj.lst"), "bad\r\n");
         RuleSet rules;
         readSettings(rules, dir.path());
-        QVERIFY(!rules.SubjectRules.loadError().isEmpty());
+        QCOMPARE(rules.SubjectRules.loadError(),
+                 QDir::toNativeSeparators(path("subj.lst")) + ", line 1: 'bad' is not a valid integer value");
         writeBytes(path("subj.lst"), ElevenLines);
         QVERIFY(readSettings(rules, dir.path()).ok());
         QVERIFY(rules.SubjectRules.loadError().isEmpty());

@@ -525,11 +525,11 @@ void TestGeneralSettings::writeFailuresAreReported()
     GeneralSettings settings;
     setMailbox(settings, 1, QStringLiteral("pop.example.com"), QStringLiteral("me"), QStringLiteral("pw"));
     QVERIFY(!settings.SaveSettings(store));
-    QVERIFY(!store.errorString().isEmpty());
+    QCOMPARE(store.errorString(), QStringLiteral("Cannot create the folder ") + parent);
     const ServerSaveResult result = settings.saveServerSettings(store);
     QVERIFY(!result.ok());
     QVERIFY(!result.validationFailed());
-    QVERIFY(!result.writeError.isEmpty());
+    QCOMPARE(result.writeError, QStringLiteral("Cannot create the folder ") + parent);
     QVERIFY(!saveAutomatic(store, true));
     QVERIFY(!savePoints(store, 3));
 }

@@ -406,7 +406,8 @@ void TestSettingsStore::fullDiskKeepsTheOldFile()
     std::signal(SIGXFSZ, previousHandler);
 
     QVERIFY(!saved_ok);
-    QVERIFY(!store.errorString().isEmpty());
+    QVERIFY2(store.errorString().startsWith(QStringLiteral("Cannot write settings file ") + storePath() + ": "),
+             qPrintable(store.errorString()));
     QCOMPARE(readFile(storePath()), before);
     // No temporary file is left behind.
     QCOMPARE(QDir(m_dir.path()).entryList({QStringLiteral("mailsieve.conf*")}, QDir::Files | QDir::Hidden),
@@ -420,9 +421,11 @@ void TestSettingsStore::unreadableFileIsNotReplaced()
     QVERIFY(QDir().mkpath(path + QStringLiteral("/inside")));
     SettingsStore store(path);
     QVERIFY(!store.load());
-    QVERIFY(!store.errorString().isEmpty());
+    QVERIFY2(store.errorString().startsWith(QStringLiteral("Cannot read settings file ") + path + ": "),
+             qPrintable(store.errorString()));
     store.setValue(SettingsStore::General, QStringLiteral("Minutes"), QStringLiteral("5"));
     QVERIFY(!store.save());
+    QCOMPARE(store.errorString(), QStringLiteral("Settings file %1 was not readable; not replacing it").arg(path));
     QVERIFY(QFileInfo(path + QStringLiteral("/inside")).isDir());
 }
 
