@@ -58,9 +58,7 @@ private slots:
         server = new ScriptedPop3Server(this);
         QVERIFY(server->listen());
         socket = new TmsRemotePOP(this);
-        socket->setServer(server->address());
-        socket->setUserName("user");
-        socket->setPassword("secret");
+        server->logIn(*socket);
         socket->setTimeOut(10);
         errors.clear();
         events.clear();

@@ -85,9 +85,7 @@ private slots:
         server = new ScriptedPop3Server(this);
         QVERIFY(server->listen());
         pop = new TmsRemotePOP(this);
-        pop->setServer(server->address());
-        pop->setUserName("user");
-        pop->setPassword("secret");
+        server->logIn(*pop);
         pop->setTimeOut(2);
     }
 

@@ -69,9 +69,7 @@ public:
         server.setMessages(mailbox(messages));
         server.setCapabilities({"TOP", "USER", "UIDL", "PIPELINING"});
         server.listen();
-        pop.setServer(server.address());
-        pop.setUserName("user");
-        pop.setPassword("secret");
+        server.logIn(pop);
         pop.setTimeOut(10);
         pop.setPipeliningAllowed(pipelined);
         pop.OnUpdatingInfo = [this] { outcome.events << "UpdatingInfo"; };

@@ -86,9 +86,7 @@ private slots:
         server->setMessages({mail("one"), mail("two")});
         QVERIFY(server->listen());
         pop = new TmsRemotePOP(this);
-        pop->setServer(server->address());
-        pop->setUserName("user");
-        pop->setPassword("secret");
+        server->logIn(*pop);
         pop->setTimeOut(10);
         errors.clear();
         asked.clear();

@@ -1,5 +1,7 @@
 #include "support/scriptedpop3server.h"
 
+#include "mail/pop3client.h"
+
 #include <QFile>
 #include <QPointer>
 #include <QProcess>
@@ -151,6 +153,13 @@ void ScriptedPop3Server::stopListening()
 QString ScriptedPop3Server::address() const
 {
     return QStringLiteral("127.0.0.1:%1").arg(m_port);
+}
+
+void ScriptedPop3Server::logIn(TmsCustomPOP &client) const
+{
+    client.setServer(address());
+    client.setUserName(m_user);
+    client.setPassword(m_password);
 }
 
 void ScriptedPop3Server::failAt(const QString &command, const QByteArray &statusLine, int occurrence)

@@ -61,6 +61,7 @@
 #include <map>
 
 class QTcpServer;
+class TmsCustomPOP;
 class QTcpSocket;
 
 // A certificate and its private key, made by the openssl tool for one test
@@ -126,6 +127,8 @@ public:
     quint16 port() const { return m_port; }
     // "127.0.0.1:<port>", ready for a client's server setting.
     QString address() const;
+    // Points the client at this mailbox: server, user name, password.
+    void logIn(TmsCustomPOP &client) const;
 
     // --- Scripting -------------------------------------------------------
     // Answer the command with this status line (CR LF added) instead of the
