@@ -213,7 +213,7 @@ private slots:
     {
         QVERIFY(!firstPopAccount("user_pref(\"mail.server.server1.type\", \"imap\");\n"
                                  "user_pref(\"mail.server.server1.hostname\", \"imap.x\");\n"));
-        QVERIFY(!firstPopAccount(QByteArray("\x00\xff garbage (((", 16)));
+        QVERIFY(!firstPopAccount(QByteArrayLiteral("\x00\xff garbage (((")));
         const auto plain = firstPopAccount("user_pref(\"mail.server.server1.type\", \"pop3\");\n"
                                            "user_pref(\"mail.server.server1.hostname\", \"pop.x\");\n"
                                            "user_pref(\"mail.server.server1.port\", 110);\n");
