@@ -9,6 +9,27 @@
 
 #include <QScopedValueRollback>
 
+namespace {
+
+QString countOf(int count, const QString &noun)
+{
+    return QStringLiteral("%1 %2%3").arg(count).arg(noun, count == 1 ? QString() : QStringLiteral("s"));
+}
+
+} // namespace
+
+QString AutomaticFindings::text() const
+{
+    QStringList parts;
+    if (spamDeleted && spam > 0)
+        parts << countOf(spam, QStringLiteral("spam message")) + QStringLiteral(" deleted");
+    if (waiting > 0 || !spamDeleted)
+        parts << countOf(waiting, QStringLiteral("message")) + QStringLiteral(" waiting");
+    if (!spamDeleted && spam > 0)
+        parts << QStringLiteral("%1 marked as spam").arg(spam);
+    return parts.join(QStringLiteral(", "));
+}
+
 AutomaticCheck::AutomaticCheck(CheckCycle &cycle, DeletionPass &deletion, MessageListModel &list,
                                GeneralSettings &settings, SettingsStore &store, TickSource &clock,
                                Alarm &alarm, DeletionLog &log, AutomaticView &view)
@@ -117,12 +138,27 @@ bool AutomaticCheck::cleanMailboxes()
     } else {
         mailboxes << m_cycle.currentMailbox;
     }
+    AutomaticFindings findings{.spamDeleted = true};
     for (int n : mailboxes) {
-        if (!m_cycle.checkMailbox(n) || !m_deletion.btDeleteClick())
+        if (!m_cycle.checkMailbox(n))
             return false;
+        const bool anyMarked = m_list.markedCount() > 0;
+        if (!m_deletion.btDeleteClick())
+            return false;
+        // The delete pass lists the mailbox again: what is left is waiting.
+        if (anyMarked)
+            findings.spam += m_deletion.lastDeleted();
+        findings.waiting += m_list.count();
     }
     m_cycle.loadMailbox(m_settings.defaultMailbox);
+    reportFindings(findings);
     return true;
+}
+
+void AutomaticCheck::reportFindings(const AutomaticFindings &findings)
+{
+    if (!findings.isEmpty() && onMailFound)
+        onMailFound(findings);
 }
 
 bool AutomaticCheck::checkForMail()
@@ -133,6 +169,7 @@ bool AutomaticCheck::checkForMail()
         m_view.showMainWindow();
         if (m_settings.alarm)
             m_alarm.playAlarmSound(true);
+        reportFindings({.waiting = m_list.count(), .spam = m_list.markedCount()});
     }
     return true;
 }

@@ -35,6 +35,20 @@ public:
     virtual void showError(const QString &text) = 0;
 };
 
+// What one automatic pass found, for a desktop notice: the messages left
+// waiting and the spam marked (or, with automatic deletion, deleted).
+struct AutomaticFindings
+{
+    int waiting = 0;
+    int spam = 0;
+    bool spamDeleted = false;
+
+    bool isEmpty() const { return waiting == 0 && spam == 0; }
+    // "3 messages waiting, 1 marked as spam"; "2 spam messages deleted,
+    // 1 message waiting".
+    QString text() const;
+};
+
 class AutomaticCheck
 {
 public:
@@ -54,6 +68,8 @@ public:
     static QString countdownCaption(int minutes);
 
     int minutesLeft = 10;
+    // Called after a pass that found mail or spam, beside the alarm.
+    std::function<void(const AutomaticFindings &)> onMailFound;
 
     // Start-up: the stored minutes and mode, the captions and the timer.
     void start(bool automatic, int minutes);
@@ -74,6 +90,7 @@ private:
     // an error that was shown.
     bool runAutomaticPass();
     bool cleanMailboxes();
+    void reportFindings(const AutomaticFindings &findings);
     bool checkForMail();
     bool mailboxConfigured(int n) const;
     // Timer1 on or off; never on while the server is held.

@@ -1,12 +1,16 @@
 #include "app/automaticcheckdesktop.h"
 
+#include "app/autostart.h"
+
 #include "app/deletionshell.h"
+#include "app/logfileviewer.h"
 #include "app/programcore.h"
 #include "settings/frmgeneral.h"
 #include "settings/prompts.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QCoreApplication>
 #include <QEvent>
 #include <QToolButton>
 #include <QTreeView>
@@ -22,6 +26,8 @@ AutomaticCheckDesktop::AutomaticCheckDesktop(ProgramCore &core, TfrmMain &main, 
                              [this] { automatic.UpdateAutomaticCaptions(m_core.settings.automatic,
                                                                         m_core.settings.minutes); }}),
       automatic(main.cycle(), deletion, core.list, core.settings, core.store, *this->devices.clock, alarm, log, tray),
+      notifier(this->devices.notificationBus,
+               [this](const QString &summary, const QString &body) { tray.showBalloon(summary, body); }),
       m_core(core),
       m_main(main)
 {
@@ -30,6 +36,7 @@ AutomaticCheckDesktop::AutomaticCheckDesktop(ProgramCore &core, TfrmMain &main, 
     linkMainWindow(general, spamSettings);
     linkGeneralSettings(general);
     linkTray(general);
+    linkNotifications();
 }
 
 AutomaticCheckDesktop::~AutomaticCheckDesktop()
@@ -57,8 +64,15 @@ void AutomaticCheckDesktop::linkGeneralSettings(TfrmGeneral &general)
 {
     general.playAlarmSound = [this](const QString &file, bool repeat) { devices.player->play(file, repeat); };
     general.stopAlarmSound = [this] { devices.player->stop(); };
-    general.openFile = openWithDesktop;
+    general.openFile = [&general](const QString &path) {
+        return LogFileViewer(openWithDesktop, &general).open(path);
+    };
     general.launchMailProgram = [this](const QString &program) { deletion.launchMailProgram(program); };
+    general.startsAtLogin = [] { return AutostartEntry(QCoreApplication::applicationFilePath()).isEnabled(); };
+    general.setStartAtLogin = [](bool on) {
+        AutostartEntry entry(QCoreApplication::applicationFilePath());
+        return entry.setEnabled(on) ? QString() : entry.errorString();
+    };
 }
 
 void AutomaticCheckDesktop::linkTray(TfrmGeneral &general)
@@ -73,6 +87,14 @@ void AutomaticCheckDesktop::linkTray(TfrmGeneral &general)
     connect(tray.DisableAutomatic1, &QAction::triggered, this, [this] { automatic.EnableAutomatic1Click(false); });
     connect(tray.Help1, &QAction::triggered, m_main.btHelp(), &QAction::trigger);
     connect(tray.About1, &QAction::triggered, m_main.btAbout(), &QAction::trigger);
+}
+
+void AutomaticCheckDesktop::linkNotifications()
+{
+    automatic.onMailFound = [this](const AutomaticFindings &findings) {
+        if (m_core.settings.notify)
+            notifier.notify(QStringLiteral("Mailsieve"), findings.text());
+    };
 }
 
 void AutomaticCheckDesktop::FormCreate(const StartupSettings &startup)

@@ -9,6 +9,7 @@
 #include "app/clock.h"
 #include "app/deletion.h"
 #include "app/deletionlog.h"
+#include "app/desktopnotifier.h"
 #include "app/tray.h"
 
 #include <QObject>
@@ -19,11 +20,13 @@ class QDialog;
 class TfrmGeneral;
 struct StartupSettings;
 
-// The sound and the minute tick; tests hand in their own.
+// The sound, the minute tick and the bus of the desktop notifications;
+// tests hand in their own.
 struct AutomaticDevices
 {
     std::unique_ptr<AlarmPlayer> player = std::make_unique<MediaAlarmPlayer>();
     std::unique_ptr<TickSource> clock = std::make_unique<MinuteClock>();
+    QDBusConnection notificationBus = QDBusConnection::sessionBus();
 };
 
 class AutomaticCheckDesktop : public QObject
@@ -46,6 +49,9 @@ public:
     TrayIcon tray;
     DeletionPass deletion;
     AutomaticCheck automatic;
+    // Mail found by an automatic pass, told to the desktop beside the alarm;
+    // the tray balloon stands in for a missing notification service.
+    DesktopNotifier notifier;
 
 protected:
     // A click or a released key in the message list stops the alarm.
@@ -55,6 +61,7 @@ private:
     void linkMainWindow(TfrmGeneral &general, QDialog &spamSettings);
     void linkGeneralSettings(TfrmGeneral &general);
     void linkTray(TfrmGeneral &general);
+    void linkNotifications();
 
     ProgramCore &m_core;
     TfrmMain &m_main;

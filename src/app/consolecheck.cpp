@@ -6,8 +6,10 @@
 #include "app/programfolder.h"
 
 #include "mail/printabletext.h"
+#include "settings/passwordvault.h"
 
 #include <QCommandLineParser>
+#include <QCoreApplication>
 
 namespace {
 
@@ -50,6 +52,14 @@ public:
     void print(const QStringList &fields) { m_out << consoleLine(fields) << '\n'; }
     void error(const QString &text) { m_err << consoleLine({QStringLiteral("mailsieve: ") + text}) << '\n'; }
     void warning(const QString &text) { error(QStringLiteral("warning: ") + text); }
+    // A wrong command line: the reason, then how the program is called.
+    void usageError(const QString &text)
+    {
+        error(text);
+        m_err << "usage: mailsieve [--check [--mailbox N | --server HOST[:PORT] --user NAME"
+                 " [--security CHOICE]] [--delete]]\n"
+                 "       mailsieve --help | --version\n";
+    }
     // Standard output first, so a later error line follows the rows.
     void flush() { m_out.flush(); }
 
@@ -62,7 +72,7 @@ void describeOptions(QCommandLineParser &parser)
 {
     parser.setApplicationDescription(QString::fromLatin1(
                                          "Mailsieve lists the messages waiting in a POP3 mailbox and marks the spam among them.\n"
-        "Without options it opens its window. With --check it checks one mailbox without a\n"
+        "Without arguments it opens its window. With --check it checks one mailbox without a\n"
         "window, using the stored settings and rules, and prints one line per message:\n"
         "  row<TAB>mark<TAB>size<TAB>sender<TAB>subject<TAB>date\n"
         "(row from 0; mark -1 none, 0 delete, 1 possible spam, 2 exception, 3 known spammer),\n"
@@ -73,6 +83,7 @@ void describeOptions(QCommandLineParser &parser)
         "With --delete the marked messages are then deleted without a question and logged,\n"
         "followed by the number deleted and the totals of the mailbox listed again."));
     parser.addHelpOption();
+    parser.addVersionOption();
     parser.addOption({QStringLiteral("check"), QStringLiteral("Check one mailbox without a window.")});
     parser.addOption({QStringLiteral("mailbox"),
                       QStringLiteral("The stored mailbox to check, 1 to 12 (default: the default mailbox)."),
@@ -95,6 +106,10 @@ std::optional<ConsoleRequest> readRequest(const QCommandLineParser &parser, QStr
 {
     ConsoleRequest request;
     request.deleteMarked = parser.isSet(QStringLiteral("delete"));
+    if (!parser.positionalArguments().isEmpty()) {
+        problem = QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().constFirst());
+        return std::nullopt;
+    }
     if (!parser.isSet(QStringLiteral("check"))) {
         problem = QStringLiteral("nothing to do: use --check or --help");
         return std::nullopt;
@@ -168,13 +183,7 @@ QString consoleRowLine(int index, const MessageEntry &row)
 
 bool wantsConsole(const QStringList &arguments)
 {
-    for (const QString &argument : arguments.mid(1)) {
-        if (argument == QLatin1String("--check") || argument == QLatin1String("--help")
-            || argument == QLatin1String("-h") || argument == QLatin1String("-?")
-            || argument == QLatin1String("--help-all"))
-            return true;
-    }
-    return false;
+    return arguments.size() > 1;
 }
 
 int runConsoleCheck(const QStringList &arguments, QTextStream &out, QTextStream &err)
@@ -183,23 +192,31 @@ int runConsoleCheck(const QStringList &arguments, QTextStream &out, QTextStream 
     QCommandLineParser parser;
     describeOptions(parser);
     if (!parser.parse(arguments)) {
-        console.error(parser.errorText()); // it quotes the unknown option as typed
+        console.usageError(parser.errorText()); // it quotes the unknown option as typed
         return 2;
     }
     if (parser.isSet(QStringLiteral("help"))) {
         out << parser.helpText();
         return 0;
     }
+    if (parser.isSet(QStringLiteral("version"))) {
+        out << QCoreApplication::applicationName() << ' ' << QCoreApplication::applicationVersion() << '\n';
+        return 0;
+    }
     QString problem;
     const std::optional<ConsoleRequest> request = readRequest(parser, problem);
     if (!request) {
-        console.error(problem);
+        console.usageError(problem);
         return 2;
     }
 
     const QString folder = programFolder();
     seedProgramFolder(folder, shippedDataFolders());
+    // A stored mailbox's password may be in the desktop keyring; without
+    // a session bus the vault answers at once and the file is used.
+    PasswordVault keyring;
     ProgramCore core(folder);
+    core.store.setPasswordVault(&keyring);
     for (const QString &warning : core.load())
         console.warning(warning);
 

@@ -40,10 +40,12 @@ private:
 // line and no header text can send the terminal an escape sequence.
 QString consoleRowLine(int index, const MessageEntry &row);
 
-// True when the arguments ask for the console (--check, --help); the window
-// is not started then.
+// True when there is any argument besides the program's name: the window
+// starts only without arguments, so --version needs no display and a
+// mistyped option is reported instead of opening the window.
 bool wantsConsole(const QStringList &arguments);
 
 // Runs the command line and returns the exit code: 0 after a completed
-// check, 1 when the check failed (the error text on err), 2 for a usage error.
+// check, --help or --version, 1 when the check failed (the error text on
+// err), 2 for a usage error (the reason and the usage on err).
 int runConsoleCheck(const QStringList &arguments, QTextStream &out, QTextStream &err);

@@ -1,10 +1,12 @@
 #include "app/frmmain.h"
 
+#include "app/commandbutton.h"
 #include "app/commandpictures.h"
 #include "app/frmretrieving.h"
 #include "app/programcore.h"
 #include "app/programfolder.h"
 #include "app/textline.h"
+#include "app/windowplacement.h"
 #include "mail/mailerrors.h"
 #include "settings/frmwhichmailbox.h"
 #include "settings/prompts.h"
@@ -17,8 +19,10 @@
 #include <QLabel>
 #include <QMenu>
 #include <QScreen>
+#include <QStackedWidget>
 #include <QStatusBar>
 #include <QStyle>
+#include <QStyleOptionViewItem>
 #include <QToolButton>
 #include <QTreeView>
 #include <QVBoxLayout>
@@ -30,13 +34,15 @@ QIcon standardIcon(QStyle::StandardPixmap which)
     return QApplication::style()->standardIcon(which);
 }
 
+// The list shows about this many rows at the first start.
+constexpr int kStartRows = 25;
+
 } // namespace
 
 TfrmMain::TfrmMain(ProgramCore &core, Prompts &prompts, QWidget *parent)
-    : QMainWindow(parent), m_core(core), m_prompts(prompts)
+    : QMainWindow(parent), m_core(core), m_prompts(prompts), m_placement(std::make_unique<WindowPlacement>(core.folder))
 {
     setWindowTitle(QStringLiteral("Mailsieve"));
-    resize(680, 420);
 
     auto *central = new QWidget(this);
     auto *layout = new QVBoxLayout(central);
@@ -64,6 +70,7 @@ TfrmMain::TfrmMain(ProgramCore &core, Prompts &prompts, QWidget *parent)
 
     m_panel0 = new QLabel(kHint, this);
     m_panel1 = new TextLine(QStringLiteral("Mailsieve - spam stays on the server"), this);
+    m_panel1->setAccessibleName(QStringLiteral("Status"));
     statusBar()->setObjectName(QStringLiteral("StatusBar1"));
     statusBar()->addWidget(m_panel0);
     statusBar()->addWidget(m_panel1, 1);
@@ -110,10 +117,14 @@ TfrmMain::TfrmMain(ProgramCore &core, Prompts &prompts, QWidget *parent)
     disableAllButtons();
     enableAllButtons();
     updateListPicture();
+    resize(startSize());
 }
 
 TfrmMain::~TfrmMain()
 {
+    // A window never shown (a start in the tray) has no place of the user's.
+    if (m_shownOnce)
+        m_placement->save(*this);
     // The client outlives the window; its events must not reach a dead cycle.
     m_core.client.OnOpen = nullptr;
     m_core.client.OnUpdatingInfo = nullptr;
@@ -129,13 +140,15 @@ TfrmMain::~TfrmMain()
 
 QWidget *TfrmMain::createHeaderStrip()
 {
+    // Set off from the list's frame by the palette's base colour, with its
+    // text colour for the labels: readable under light and dark themes.
     auto *strip = new QWidget(this);
+    strip->setObjectName(QStringLiteral("headerStrip"));
     strip->setAutoFillBackground(true);
-    QPalette palette = strip->palette();
-    palette.setColor(QPalette::Window, QColor(235, 240, 250));
-    strip->setPalette(palette);
+    strip->setBackgroundRole(QPalette::Base);
 
     m_lblTitle = new QLabel(QStringLiteral("Mailsieve"), strip);
+    m_lblTitle->setForegroundRole(QPalette::Text);
     QFont titleFont = m_lblTitle->font();
     titleFont.setPointSize(titleFont.pointSize() * 2);
     titleFont.setBold(true);
@@ -147,6 +160,7 @@ QWidget *TfrmMain::createHeaderStrip()
     rule->setFrameShadow(QFrame::Sunken);
 
     m_lblAd = new QLabel(kTagline, strip);
+    m_lblAd->setForegroundRole(QPalette::Text);
     QFont adFont = m_lblAd->font();
     adFont.setItalic(true);
     m_lblAd->setFont(adFont);
@@ -170,11 +184,22 @@ QWidget *TfrmMain::createHeaderStrip()
     m_btOptions->setMenu(options);
     m_btOptions->setPopupMode(QToolButton::InstantPopup);
 
+    // The five list buttons and the tagline take turns in one place that is
+    // always as wide as the wider of the two, so the window keeps its size
+    // when a check brings the buttons up.
+    auto *listButtons = new QWidget(strip);
+    auto *listButtonsLayout = new QHBoxLayout(listButtons);
+    listButtonsLayout->setContentsMargins(0, 0, 0, 0);
+    for (QToolButton *button : {m_btMark, m_btDelete, m_btRemark, m_btResetAll, m_btLaunch})
+        listButtonsLayout->addWidget(button);
+    listButtonsLayout->addStretch();
+    m_listButtonsOrTagline = new QStackedWidget(strip);
+    m_listButtonsOrTagline->addWidget(m_lblAd);
+    m_listButtonsOrTagline->addWidget(listButtons);
+
     auto *buttons = new QHBoxLayout;
-    for (QToolButton *button : {m_btList, m_btMark, m_btDelete, m_btRemark, m_btResetAll, m_btLaunch})
-        buttons->addWidget(button);
-    buttons->addWidget(m_lblAd, 1);
-    buttons->addStretch();
+    buttons->addWidget(m_btList);
+    buttons->addWidget(m_listButtonsOrTagline, 1);
     buttons->addWidget(m_btOptions);
     buttons->addWidget(m_btExit);
 
@@ -187,17 +212,39 @@ QWidget *TfrmMain::createHeaderStrip()
 
 QToolButton *TfrmMain::commandButton(const QString &caption, const QIcon &icon)
 {
-    auto *button = new QToolButton(this);
+    auto *button = new CommandButton(this);
     button->setText(caption);
     button->setIcon(icon);
     button->setIconSize(QSize(32, 32));
-    button->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
-    button->setAutoRaise(true);
     return button;
+}
+
+QSize TfrmMain::startSize() const
+{
+    // A row as the style sizes one with a line of text and a mark picture.
+    QStyleOptionViewItem row;
+    row.initFrom(m_listView);
+    row.features = QStyleOptionViewItem::HasDisplay | QStyleOptionViewItem::HasDecoration;
+    row.text = windowTitle();
+    row.decorationSize = QSize(16, 16);
+    const int rowHeight = style()->sizeFromContents(QStyle::CT_ItemViewItem, &row, QSize(), m_listView).height();
+    const int extraHeight = sizeHint().height() - m_listView->sizeHint().height();
+    const int listHeight = m_listView->header()->sizeHint().height() + kStartRows * rowHeight
+                           + 2 * m_listView->frameWidth();
+    int columnsWidth = 2 * m_listView->frameWidth() + style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+    for (int column = 0; column < MessageListModel::ColumnCount; ++column)
+        columnsWidth += MessageListModel::columnWidth(column);
+    QSize size(columnsWidth, extraHeight + listHeight);
+    if (const QScreen *place = screen())
+        size = size.boundedTo(place->availableSize());
+    return size.expandedTo(layout()->minimumSize());
 }
 
 void TfrmMain::FormCreate(const StartupSettings &startup)
 {
+    // The place of the last run, else the middle of the screen.
+    if (!m_placement->restore(*this) && screen())
+        move(screen()->availableGeometry().center() - rect().center());
     m_cycle->startInTray = startup.startInTray;
     m_cycle->currentMailbox = startup.defaultMailbox >= 1 && startup.defaultMailbox <= kMailboxCount
                                   ? startup.defaultMailbox
@@ -265,9 +312,7 @@ void TfrmMain::hideProgress()
 
 void TfrmMain::setListButtonsShown(bool shown)
 {
-    for (QToolButton *button : {m_btMark, m_btResetAll, m_btLaunch, m_btDelete, m_btRemark})
-        button->setVisible(shown);
-    m_lblAd->setVisible(!shown);
+    m_listButtonsOrTagline->setCurrentIndex(shown ? 1 : 0);
 }
 
 void TfrmMain::disableAllButtons()
@@ -329,6 +374,12 @@ void TfrmMain::hideToTray()
         m_tray->hideToTray();
     else
         hide();
+}
+
+void TfrmMain::showEvent(QShowEvent *event)
+{
+    m_shownOnce = true;
+    QMainWindow::showEvent(event);
 }
 
 void TfrmMain::closeEvent(QCloseEvent *event)

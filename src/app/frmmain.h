@@ -16,10 +16,12 @@ class ProgramCore;
 class Prompts;
 class QAction;
 class QLabel;
+class QStackedWidget;
 class QToolButton;
 class QTreeView;
 class TextLine;
 class TfrmRetrieving;
+class WindowPlacement;
 
 // The tray icon's part in a check; the tray owner implements it.
 class TrayControl
@@ -55,9 +57,11 @@ public:
     // Closes the log file before the program ends (the log owner sets it).
     std::function<void()> closeLogFile;
 
-    // The start-up step of the main window: removes downloaded messages
-    // left by an earlier run, loads the default mailbox into the client and
-    // shows the window unless the program starts in the tray.
+    // The start-up step of the main window: puts the window where it was
+    // at the end of the last run (at the first run in the middle of the
+    // screen), removes downloaded messages left by an earlier run, loads
+    // the default mailbox into the client and shows the window unless the
+    // program starts in the tray.
     void FormCreate(const StartupSettings &startup);
 
     // Commands.
@@ -100,7 +104,13 @@ public:
     void closeMainWindow() override;
     void hideToTray() override;
 
+    // The first start's size: the whole header strip and about 25 rows of
+    // the list, within the screen. Later starts take the size and place
+    // the window had when the program last ended.
+    QSize startSize() const;
+
 protected:
+    void showEvent(QShowEvent *event) override;
     // FormCloseQuery: a running operation is cancelled, an idle connection
     // ended with QUIT; closing is always allowed.
     void closeEvent(QCloseEvent *event) override;
@@ -131,6 +141,9 @@ private:
     QAction *m_btHelp = nullptr;
     QAction *m_exit1 = nullptr;
     QTreeView *m_listView = nullptr;
+    QStackedWidget *m_listButtonsOrTagline = nullptr;
+    std::unique_ptr<WindowPlacement> m_placement;
+    bool m_shownOnce = false;
     // "Check e-mail"'s pictures without and with rows, made once; the
     // button's picture is set only when the choice changes, not for every
     // row a check adds.

@@ -70,6 +70,8 @@ TfrmRetrieving::TfrmRetrieving(QWidget *parent)
     layout->addWidget(lblMsg);
     layout->addWidget(btCancel, 0, Qt::AlignHCenter);
     setMinimumWidth(360);
+    lblMsg->setAccessibleName(QStringLiteral("Progress"));
+    anMail->setAccessibleName(QStringLiteral("Messages on their way from the server"));
 
     connect(btCancel, &QPushButton::clicked, this, &TfrmRetrieving::cancelClicked);
 }

@@ -10,7 +10,7 @@
 TfrmViewHeader::TfrmViewHeader(Mode mode, QWidget *parent)
     : QDialog(parent), m_mode(mode)
 {
-    setWindowTitle(QStringLiteral("View Selected Headers"));
+    setWindowTitle(mode == Mode::LogFile ? QStringLiteral("View log file") : QStringLiteral("View Selected Headers"));
     resize(640, 460);
 
     m_lblTitle = new QLabel(titleOf(mode), this);
@@ -51,6 +51,8 @@ QString TfrmViewHeader::titleOf(Mode mode)
         return QStringLiteral("Reasons that e-mail is marked or not marked");
     case Mode::Body:
         return QStringLiteral("Contents of e-mail");
+    case Mode::LogFile:
+        return QStringLiteral("Contents of the log file");
     }
     return {};
 }

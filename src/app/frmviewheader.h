@@ -1,7 +1,8 @@
 #pragma once
 // The text viewer of the message list's commands: the header lines of the
 // selected messages, the reasons for a message's mark, or the body of one
-// message. Text only: nothing in it is rendered, fetched or run.
+// message; also the log file where the desktop has no program to open it.
+// Text only: nothing in it is rendered, fetched or run.
 
 #include <QDialog>
 #include <QStringList>
@@ -14,7 +15,7 @@ class TfrmViewHeader : public QDialog
 {
     Q_OBJECT
 public:
-    enum class Mode { Headers, Reasons, Body };
+    enum class Mode { Headers, Reasons, Body, LogFile };
 
     explicit TfrmViewHeader(Mode mode, QWidget *parent = nullptr);
 

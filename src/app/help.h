@@ -1,12 +1,17 @@
 #pragma once
 // The program's help: one HTML page shipped in the program's folder
-// ("help/mailsieve.html"), opened in the user's browser at a topic anchor.
-// Opening goes through HelpOpener so tests see the address without a browser.
+// ("help/mailsieve.html"), shown at a topic anchor in the program's own
+// help window, so it needs neither a browser nor a desktop that can start
+// one. Opening goes through HelpOpener so tests see the address without a
+// window.
 
+#include <QDialog>
 #include <QString>
 #include <QUrl>
 
 class Prompts;
+class QPushButton;
+class QTextBrowser;
 class TfrmGeneral;
 class TfrmOptionsMain;
 
@@ -18,11 +23,26 @@ public:
     virtual bool openUrl(const QUrl &url) = 0;
 };
 
-// QDesktopServices: the user's browser.
-class DesktopHelpOpener : public HelpOpener
+// The help window: the page with its contents list and links between its
+// topics, Back and Close. Shown modally, so it also answers over the
+// settings windows' own modal dialogs; links that leave the page go to the
+// desktop's browser.
+class HelpWindow : public QDialog, public HelpOpener
 {
+    Q_OBJECT
 public:
+    explicit HelpWindow(QWidget *parent = nullptr);
+
+    // Loads the page of url at its anchor; false when it cannot be read.
+    bool load(const QUrl &url);
+    // load, then shows the window until the user closes it.
     bool openUrl(const QUrl &url) override;
+
+    QTextBrowser *browser() const { return m_browser; }
+
+private:
+    QTextBrowser *m_browser;
+    QPushButton *m_back;
 };
 
 // The help page in folder; topic 0 is the page's top, any other number the

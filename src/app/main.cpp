@@ -1,6 +1,7 @@
 // Start-up of Mailsieve: the command-line check without a window, or the
 // desktop program with its single-instance guard and its windows.
 
+#include "app/appicon.h"
 #include "app/automaticcheckdesktop.h"
 #include "app/consolecheck.h"
 #include "app/frmmain.h"
@@ -12,6 +13,7 @@
 #include "app/singleinstance.h"
 #include "settings/frmgeneral.h"
 #include "settings/frmoptionsmain.h"
+#include "settings/passwordvault.h"
 #include "settings/prompts.h"
 #include "settings/ruleeditorwidgets.h"
 
@@ -22,7 +24,12 @@
 
 namespace {
 
-const QString kApplicationName = QStringLiteral("Mailsieve");
+// Name and version for --version, the settings paths and the desktop.
+void nameApplication()
+{
+    QCoreApplication::setApplicationName(QStringLiteral("Mailsieve"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(MAILSIEVE_VERSION));
+}
 
 QStringList argumentList(int argc, char *argv[])
 {
@@ -35,7 +42,7 @@ QStringList argumentList(int argc, char *argv[])
 int runConsole(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName(kApplicationName);
+    nameApplication();
     QTextStream out(stdout);
     QTextStream err(stderr);
     const int code = runConsoleCheck(QCoreApplication::arguments(), out, err);
@@ -47,7 +54,10 @@ int runConsole(int argc, char *argv[])
 int runWindow(int argc, char *argv[])
 {
     QApplication app(argc, argv);
-    QApplication::setApplicationName(kApplicationName);
+    nameApplication();
+    // The desktop matches the windows to the desktop entry (and its icon) by this name.
+    QGuiApplication::setDesktopFileName(applicationId());
+    QApplication::setWindowIcon(applicationIcon());
 
     const QString folder = programFolder();
     SingleInstance instance(folder);
@@ -57,7 +67,10 @@ int runWindow(int argc, char *argv[])
     QStringList problems = seedProgramFolder(folder, shippedDataFolders());
     for (QString &name : problems)
         name = QStringLiteral("Could not copy the shipped file %1 to %2").arg(name, folder);
+    // Mailbox passwords live in the desktop keyring when there is one.
+    PasswordVault keyring;
     ProgramCore core(folder);
+    core.store.setPasswordVault(&keyring);
     problems << core.load();
     const StartupSettings startup = readStartupSettings(core.store);
 
@@ -79,7 +92,7 @@ int runWindow(int argc, char *argv[])
     // Deletion and its log, automatic mode, the tray and the alarm.
     AutomaticCheckDesktop automation(core, frmMain, frmGeneral, frmOptionsMain, prompts);
     // Inspection, manual marks, explanations, quick-add, and the help page.
-    DesktopHelpOpener helpOpener;
+    HelpWindow helpOpener(&frmMain);
     InspectionCommands inspection(frmMain, core, prompts, helpOpener);
     attachHelp(inspection.help(), frmOptionsMain, frmGeneral);
     QObject::connect(&instance, &SingleInstance::activationRequested, &frmMain, [&frmMain] {

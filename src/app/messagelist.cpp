@@ -101,6 +101,16 @@ QVariant MessageListModel::data(const QModelIndex &index, int role) const
         if (index.column() == SubjectColumn && row.Mark != MarkState::None)
             return markPicture(row.Mark);
         break;
+    // A screen reader hears the mark with the subject, since it cannot see
+    // the picture.
+    case Qt::AccessibleTextRole:
+        if (index.column() == SubjectColumn && row.Mark != MarkState::None)
+            return markName(row.Mark) + QStringLiteral(": ") + row.Subject;
+        break;
+    case Qt::AccessibleDescriptionRole:
+        if (index.column() == SubjectColumn)
+            return markDescription(row.Mark);
+        break;
     case Qt::TextAlignmentRole:
         if (index.column() == SizeColumn)
             return QVariant::fromValue(Qt::AlignRight | Qt::AlignVCenter);
@@ -148,7 +158,7 @@ void MessageListModel::setMark(int row, MarkState mark)
         return;
     m_rows[row].Mark = mark;
     const QModelIndex cell = index(row, SubjectColumn);
-    emit dataChanged(cell, cell, {Qt::DecorationRole});
+    emit dataChanged(cell, cell, {Qt::DecorationRole, Qt::AccessibleTextRole, Qt::AccessibleDescriptionRole});
 }
 
 void MessageListModel::setAllMarks(MarkState mark)

@@ -33,6 +33,21 @@ bool copyMissing(const QFileInfo &source, const QString &target)
                                              | QFile::ReadGroup | QFile::ReadOther);
 }
 
+// Where shipped files are looked for: beside the executable under
+// buildName (a build folder), then under installedName in the data folder
+// of the prefix the executable runs from (an installation outside the XDG
+// data folders still finds its own files), then in the XDG data folders.
+QStringList shippedFolders(const QString &buildName, const QString &installedName)
+{
+    const QString programDir = QCoreApplication::applicationDirPath();
+    QStringList folders{programDir + QLatin1Char('/') + buildName,
+                        QDir::cleanPath(programDir + QStringLiteral("/" MAILSIEVE_DATA_FROM_BIN "/") + installedName)};
+    folders << QStandardPaths::locateAll(QStandardPaths::GenericDataLocation, installedName,
+                                         QStandardPaths::LocateDirectory);
+    folders.removeDuplicates();
+    return folders;
+}
+
 } // namespace
 
 QString programFolder()
@@ -52,8 +67,12 @@ QString programFile(const QString &name)
 
 QStringList shippedDataFolders()
 {
-    return {QCoreApplication::applicationDirPath() + QStringLiteral("/data"),
-            QStringLiteral("/usr/share/mailsieve")};
+    return shippedFolders(QStringLiteral("data"), QStringLiteral("mailsieve"));
+}
+
+QStringList shippedIconFolders()
+{
+    return shippedFolders(QStringLiteral("icons"), QStringLiteral("icons"));
 }
 
 QStringList seedProgramFolder(const QString &folder, const QStringList &sources)

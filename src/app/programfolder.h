@@ -13,9 +13,16 @@ QString programFolder();
 // The full name of a file in the program's folder.
 QString programFile(const QString &name);
 
-// Folders that may hold the shipped data, most specific first: the "data"
-// folder beside the executable, then /usr/share/mailsieve.
+// Folders that may hold the shipped data (known list, help, sounds), most
+// specific first: the "data" folder beside the executable (the build
+// folder), "share/mailsieve" of the prefix the executable is installed in,
+// then "mailsieve" in each XDG data folder ($XDG_DATA_HOME, $XDG_DATA_DIRS).
 QStringList shippedDataFolders();
+
+// Folders that may hold the program's icon theme tree ("hicolor/..."), in
+// the same order: "icons" beside the executable, "share/icons" of the
+// prefix, then "icons" in each XDG data folder.
+QStringList shippedIconFolders();
 
 // Copies each shipped file or folder (the icons and the demo mailbox stay
 // behind: they are the program's own, not the user's) into the program's

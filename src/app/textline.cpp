@@ -5,6 +5,7 @@
 TextLine::TextLine(const QString &text, QWidget *parent) : QWidget(parent), m_text(text)
 {
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    setAccessibleDescription(text);
 }
 
 void TextLine::setText(const QString &text)
@@ -12,6 +13,7 @@ void TextLine::setText(const QString &text)
     if (text == m_text)
         return;
     m_text = text;
+    setAccessibleDescription(text);
     update();
 }
 

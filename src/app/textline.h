@@ -3,7 +3,8 @@
 // check (the status panel, the progress window's message line). Unlike a
 // QLabel, a new text only repaints the line: it never asks the layout to
 // measure the window again, which for thousands of messages costs more than
-// reading them.
+// reading them. Screen readers find the text in its accessible description
+// (its owner gives the line an accessible name).
 
 #include <QWidget>
 

@@ -1,5 +1,8 @@
 #include "app/tray.h"
 
+#include "app/appicon.h"
+#include "app/desktopnotifier.h"
+
 #include <QAction>
 #include <QActionGroup>
 #include <QApplication>
@@ -87,7 +90,9 @@ void TrayIcon::buildMenu()
 
 QIcon TrayIcon::programIcon()
 {
-    return QIcon(envelope(Qt::white, false));
+    // The program's own icon when it is installed or shipped beside it.
+    const QIcon icon = applicationIcon();
+    return icon.isNull() ? QIcon(envelope(Qt::white, false)) : icon;
 }
 
 QIcon TrayIcon::animationFrame(int frame)
@@ -133,6 +138,14 @@ void TrayIcon::showMainWindow()
     m_main.setWindowState(m_main.windowState() & ~Qt::WindowMinimized);
     m_main.raise();
     m_main.activateWindow();
+}
+
+bool TrayIcon::showBalloon(const QString &title, const QString &text)
+{
+    if (!m_icon || !QSystemTrayIcon::supportsMessages())
+        return false;
+    m_icon->showMessage(title, text, programIcon(), DesktopNotifier::TimeoutMs);
+    return true;
 }
 
 void TrayIcon::showCaption(const QString &text)

@@ -60,6 +60,10 @@ public:
     void showMainWindow() override;
     void showError(const QString &text) override;
 
+    // A notice in a balloon from the icon, where the desktop shows them;
+    // false when there is no icon to show it from.
+    bool showBalloon(const QString &title, const QString &text);
+
     // The still picture and the two animation frames.
     static QIcon programIcon();
     static QIcon animationFrame(int frame);

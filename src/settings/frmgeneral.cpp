@@ -1,6 +1,7 @@
 #include "settings/frmgeneral.h"
 
 #include "mail/dialup.h"
+#include "settings/mailboxpasswords.h"
 #include "settings/mailimport.h"
 #include "settings/mailimportheaderrule.h"
 #include "settings/prompts.h"
@@ -209,9 +210,13 @@ QWidget *TfrmGeneral::buildMailboxesPage()
     scroll->setWidgetResizable(true);
     scroll->setFrameShape(QFrame::NoFrame);
 
+    lblPasswordPlace = new QLabel;
+    lblPasswordPlace->setWordWrap(true);
+
     auto *page = new QWidget;
     auto *layout = new QVBoxLayout(page);
     layout->addWidget(scroll, 1);
+    layout->addWidget(lblPasswordPlace);
     layout->addWidget(paragraph(QStringLiteral(
         "Enter the name of your POP server, your user name (mailbox) on that server and your "
         "password.  Your internet service provider supplies them.  The selected mailbox is the "
@@ -291,6 +296,8 @@ QWidget *TfrmGeneral::buildAutomaticPage()
     automatic->addLayout(interval);
     automatic->addWidget(cbKill);
     automatic->addWidget(cbKillAll);
+    cbNotify = new QCheckBox(QStringLiteral("Show a desktop &notification when an automatic check finds e-mail"));
+    automatic->addWidget(cbNotify);
     automatic->addWidget(panelSound);
     automatic->addStretch(1);
 
@@ -307,9 +314,11 @@ QWidget *TfrmGeneral::buildAutomaticPage()
 QWidget *TfrmGeneral::buildStartUpPage()
 {
     cbSysTray = new QCheckBox(QStringLiteral("Start Mailsieve up in the system tray?"));
+    cbStartAtLogin = new QCheckBox(QStringLiteral("Start Mailsieve when I log in"));
     auto *page = new QWidget;
     auto *layout = new QVBoxLayout(page);
     layout->addWidget(cbSysTray);
+    layout->addWidget(cbStartAtLogin);
     layout->addSpacing(8);
     layout->addWidget(paragraph(QStringLiteral(
         "With this option the main Mailsieve screen is not shown the next time Mailsieve starts: "
@@ -441,6 +450,9 @@ void TfrmGeneral::showGeneralSettings()
     cbRepeat->setChecked(s.repeatAlarm);
     lblCount->setText(s.spamCount);
     cbSysTray->setChecked(s.startInTray);
+    cbNotify->setChecked(s.notify);
+    cbStartAtLogin->setVisible(bool(startsAtLogin));
+    cbStartAtLogin->setChecked(startsAtLogin && startsAtLogin());
     cbConnection->setCurrentIndex(s.dialUpIndexWithin(cbConnection->count() - 1));
     updatePanels();
 }
@@ -477,6 +489,7 @@ void TfrmGeneral::takeGeneralSettings()
     s.dialUpIndex = cbConnection->currentIndex();
     s.spamCount = lblCount->text();
     s.startInTray = cbSysTray->isChecked();
+    s.notify = cbNotify->isChecked();
 }
 
 void TfrmGeneral::takeServerSettings()
@@ -526,6 +539,7 @@ void TfrmGeneral::prepareForShowing()
         m_settings.logFile = defaultLogFile();
     showGeneralSettings();
     showServerSettings();
+    lblPasswordPlace->setText(passwordPlaceText(passwordPlace(m_store)));
     m_killWhenShown = cbKill->isChecked();
     m_trayWhenShown = cbSysTray->isChecked();
     addFirstRunRule();
@@ -564,6 +578,10 @@ void TfrmGeneral::btOKClick()
     takeGeneralSettings();
     if (!SaveSettings())
         return;
+    if (startsAtLogin && setStartAtLogin && cbStartAtLogin->isChecked() != startsAtLogin()) {
+        if (const QString problem = setStartAtLogin(cbStartAtLogin->isChecked()); !problem.isEmpty())
+            m_prompts.error(problem);
+    }
 
     takeServerSettings();
     const ServerSaveResult result = m_settings.saveServerSettings(m_store);

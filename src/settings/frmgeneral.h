@@ -70,6 +70,10 @@ public:
     // Saves the rule tables and the rule settings file (the Spam settings
     // window's Savesettings); false when that failed.
     std::function<bool()> saveRules;
+    // Whether the program starts when the user logs in, and the switch for
+    // it (an error text, empty on success). The box is hidden without them.
+    std::function<bool()> startsAtLogin;
+    std::function<QString(bool on)> setStartAtLogin;
 
     static constexpr int helpTopic = 200;
     static constexpr int minMinutes = 2;
@@ -113,6 +117,8 @@ public:
     };
     std::array<MailboxRow, kMailboxCount> mailboxRows;
     MailboxRow &row(int mailbox) { return mailboxRows.at(mailbox - 1); }
+    // Where the passwords are kept: the desktop keyring or the settings file.
+    QLabel *lblPasswordPlace = nullptr;
 
     QComboBox *cbConnection = nullptr;
 
@@ -134,6 +140,8 @@ public:
     QPushButton *btTest = nullptr;
 
     QCheckBox *cbSysTray = nullptr;
+    QCheckBox *cbStartAtLogin = nullptr;
+    QCheckBox *cbNotify = nullptr;
 
     QLineEdit *edLogFile = nullptr;
     QPushButton *btBrowseLog = nullptr;

@@ -1,6 +1,6 @@
 #include "settings/generalsettings.h"
 
-#include "settings/scramble.h"
+#include "settings/mailboxpasswords.h"
 
 #include "mail/pop3client.h"
 
@@ -42,6 +42,7 @@ const BoolValue kBoolValues[] = {
     {QStringLiteral("Repeat"), &GeneralSettings::repeatAlarm},
     {QStringLiteral("SysTray"), &GeneralSettings::startInTray},
     {QStringLiteral("KillAll"), &GeneralSettings::killAll},
+    {QStringLiteral("Notify"), &GeneralSettings::notify},
 };
 
 QString mailboxValue(const char *name, int n)
@@ -80,20 +81,20 @@ MailboxConfig readMailbox(const SettingsStore &store, int n)
     mailbox.number = n;
     mailbox.server = store.value(SettingsStore::Server, mailboxValue("Server", n));
     mailbox.mailbox = store.value(SettingsStore::Server, mailboxValue("Mailbox", n));
-    mailbox.password = UnscramblePassword(store.value(SettingsStore::Server, mailboxValue("Passwd", n)),
-                                          passwordKey(n));
+    mailbox.password = readMailboxPassword(store, n, mailbox.server, mailbox.mailbox);
     mailbox.security = readSecurity(store, n);
     mailbox.fingerprint = store.value(SettingsStore::Server, mailboxValue("Fingerprint", n));
     return mailbox;
 }
 
-void writeMailbox(SettingsStore &store, const MailboxConfig &mailbox)
+void writeMailbox(SettingsStore &store, const MailboxConfig &mailbox, const MailboxTable &table)
 {
     const int n = mailbox.number;
+    const QString previousEntry = passwordEntryName(store.value(SettingsStore::Server, mailboxValue("Server", n)),
+                                                    store.value(SettingsStore::Server, mailboxValue("Mailbox", n)));
+    writeMailboxPassword(store, mailbox, previousEntry, table);
     store.setValue(SettingsStore::Server, mailboxValue("Server", n), mailbox.server);
     store.setValue(SettingsStore::Server, mailboxValue("Mailbox", n), mailbox.mailbox);
-    store.setValue(SettingsStore::Server, mailboxValue("Passwd", n),
-                   ScramblePassword(mailbox.password, passwordKey(n)));
     store.setValue(SettingsStore::Server, mailboxValue("Security", n), mailSecurityName(mailbox.security));
     store.setValue(SettingsStore::Server, mailboxValue("Fingerprint", n), mailbox.fingerprint);
 }
@@ -190,7 +191,7 @@ ServerSaveResult GeneralSettings::saveServerSettings(SettingsStore &store) const
     store.setInt(SettingsStore::Server, Which, isMailboxNumber(defaultMailbox) ? defaultMailbox : 1);
     ServerSaveResult result;
     for (const MailboxConfig &mailbox : mailboxes) {
-        writeMailbox(store, mailbox);
+        writeMailbox(store, mailbox, mailboxes);
         result = checkMailbox(mailbox);
         if (result.validationFailed())
             break;

@@ -7,7 +7,8 @@
 // Minutes, Launch, Exit, Alarm, Repeat, RAS, Count, SysTray, KillAll (and
 // Points, the About window's own value).
 // Section "Server": Which, and for each mailbox n = 1..12: Server<n>,
-// Mailbox<n>, Passwd<n> (scrambled under passwordKey(n)), Security<n>,
+// Mailbox<n>, Passwd<n> (scrambled under passwordKey(n); only while no
+// desktop keyring holds the password, see mailboxpasswords.h), Security<n>,
 // Fingerprint<n>.
 
 #include "settings/settingsstore.h"
@@ -35,7 +36,7 @@ struct MailboxConfig
     int number = 0; // 1..12
     QString server;
     QString mailbox; // user name on the server
-    QString password; // plain; scrambled only in the store
+    QString password; // plain; in the keyring or scrambled in the store
     MailSecurity security = MailSecurity::SslTls;
     QString fingerprint; // SHA-256 of a certificate the user trusts, hex; empty for none
 
@@ -82,6 +83,7 @@ public:
     QString spamCount = QStringLiteral("0"); // decimal text
     bool startInTray = false;
     bool killAll = true; // automatic deletion checks every configured mailbox
+    bool notify = true;  // an automatic check that finds mail also notifies the desktop
 
     // Section "Server".
     int defaultMailbox = 1; // 1..12
@@ -124,7 +126,8 @@ ServerSaveResult checkMailbox(const MailboxConfig &mailbox);
 ServerSaveResult checkMailboxText(const MailboxConfig &mailbox);
 
 // Server, user name and password of mailbox n, read straight from the store
-// (the password unscrambled). Empty for a missing value or n outside 1..12.
+// (the password from the keyring or unscrambled). Empty for a missing value
+// or n outside 1..12.
 struct MailboxLogin
 {
     QString server;

@@ -187,7 +187,7 @@ bool SettingsStore::save()
     };
     if (!file.open(QIODevice::WriteOnly))
         return fail(file.errorString());
-    // The passwords are only scrambled, so nobody else may read the file.
+    // Passwords kept here are only scrambled, so nobody else may read the file.
     if (!file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner))
         return fail(file.errorString());
     // A full disk can show up as a short write without an error.
@@ -275,6 +275,21 @@ void SettingsStore::setValue(const QString &section, const QString &name, const 
     }
     s.entryIndex.insert(key, s.entries.size());
     s.entries.append(Entry{name, value});
+}
+
+void SettingsStore::remove(const QString &section, const QString &name)
+{
+    const auto sectionAt = m_sectionIndex.constFind(nameKey(section));
+    if (sectionAt == m_sectionIndex.cend())
+        return;
+    Section &s = m_sections[*sectionAt];
+    const auto at = s.entryIndex.constFind(nameKey(name));
+    if (at == s.entryIndex.cend())
+        return;
+    s.entries.removeAt(*at);
+    s.entryIndex.clear();
+    for (qsizetype i = 0; i < s.entries.size(); ++i)
+        s.entryIndex.insert(nameKey(s.entries[i].name), i);
 }
 
 void SettingsStore::setInt(const QString &section, const QString &name, int value)

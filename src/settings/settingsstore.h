@@ -33,11 +33,17 @@
 // "0x"), booleans as "1" and "0". The file is written through QSaveFile, so
 // a crash or a full disk leaves the previous file whole, and it is readable
 // and writable by its owner only.
+//
+// Mailbox passwords go to the desktop keyring when the store is given one
+// (setPasswordVault) and it answers; only without one are they kept in the
+// file, scrambled (see mailboxpasswords.h).
 
 #include <QHash>
 #include <QList>
 #include <QString>
 #include <QStringList>
+
+class PasswordVault;
 
 class SettingsStore
 {
@@ -74,6 +80,13 @@ public:
     void setValue(const QString &section, const QString &name, const QString &value);
     void setInt(const QString &section, const QString &name, int value);
     void setBool(const QString &section, const QString &name, bool value);
+    // Drops the value; a missing one is no error.
+    void remove(const QString &section, const QString &name);
+
+    // Where this file's mailbox passwords are kept instead of in the file;
+    // null (the default) keeps them in the file. Not owned.
+    void setPasswordVault(PasswordVault *vault) { m_passwordVault = vault; }
+    PasswordVault *passwordVault() const { return m_passwordVault; }
 
     // The file's text for the current values; what save() writes.
     QByteArray serialized() const;
@@ -100,6 +113,7 @@ private:
     void parse(const QByteArray &text);
 
     QString m_filePath;
+    PasswordVault *m_passwordVault = nullptr;
     QList<Section> m_sections;
     QHash<QString, qsizetype> m_sectionIndex;
     QString m_error;

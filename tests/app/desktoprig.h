@@ -57,6 +57,9 @@ struct DesktopRig
     QStringList sounds;
     QStringList openedFiles;
     QStringList viewerTitles;
+    // Where desktop notifications go; by default no bus, so the user's
+    // desktop never sees a test's notices.
+    QDBusConnection notificationBus{QStringLiteral("mailsieve-tests-no-bus")};
 
     DesktopRig()
     {
@@ -86,6 +89,7 @@ struct DesktopRig
         auto handClock = std::make_unique<HandClock>();
         clock = handClock.get();
         devices.clock = std::move(handClock);
+        devices.notificationBus = notificationBus;
         desktop = std::make_unique<AutomaticCheckDesktop>(*core, *main, *general, *spam, prompts, std::move(devices));
         general->openFile = [this](const QString &path) {
             openedFiles << path;

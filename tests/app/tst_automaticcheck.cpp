@@ -166,6 +166,13 @@ private slots:
     void switchingOffAndOnRestartsTheCountdown();
     void settingsCommandsHoldTheTimer();
     void manualModeHasNoTimer();
+
+    // The desktop notice beside the alarm.
+    void findingsText_data();
+    void findingsText();
+    void mailFoundIsAnnounced();
+    void emptyMailboxIsNotAnnounced();
+    void cleaningAnnouncesTheDeletedSpam();
 };
 
 void TestAutomaticCheck::captionSaysMinuteForOneOnly()
@@ -423,6 +430,77 @@ void TestAutomaticCheck::manualModeHasNoTimer()
     QCOMPARE(rig.view.caption(), QStringLiteral("Mailsieve"));
     QVERIFY(!rig.view.animated);
     QVERIFY(!rig.view.automaticChecked);
+}
+
+void TestAutomaticCheck::findingsText_data()
+{
+    QTest::addColumn<int>("waiting");
+    QTest::addColumn<int>("spam");
+    QTest::addColumn<bool>("deleted");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("one waiting") << 1 << 0 << false << QStringLiteral("1 message waiting");
+    QTest::newRow("some spam") << 3 << 1 << false << QStringLiteral("3 messages waiting, 1 marked as spam");
+    QTest::newRow("deleted, rest waiting") << 1 << 2 << true << QStringLiteral("2 spam messages deleted, 1 message waiting");
+    QTest::newRow("deleted, none left") << 0 << 1 << true << QStringLiteral("1 spam message deleted");
+    QTest::newRow("nothing to delete") << 4 << 0 << true << QStringLiteral("4 messages waiting");
+}
+
+void TestAutomaticCheck::findingsText()
+{
+    QFETCH(int, waiting);
+    QFETCH(int, spam);
+    QFETCH(bool, deleted);
+    QFETCH(QString, text);
+    QCOMPARE((AutomaticFindings{waiting, spam, deleted}.text()), text);
+}
+
+void TestAutomaticCheck::mailFoundIsAnnounced()
+{
+    Rig rig;
+    rig.servers[0].setMessages(mailbox(8)); // spam: 4, 6 and 8
+    rig.start([](GeneralSettings &s) { s.minutes = 1; });
+    QList<AutomaticFindings> announced;
+    rig.automatic->onMailFound = [&announced](const AutomaticFindings &found) { announced << found; };
+    rig.clock.tick();
+    QCOMPARE(announced.size(), 1);
+    QCOMPARE(announced.first().waiting, 8);
+    QCOMPARE(announced.first().spam, rig.core->list.markedCount());
+    QVERIFY(announced.first().spam > 0);
+    QVERIFY(!announced.first().spamDeleted);
+    // Beside the alarm, not instead of it.
+    QCOMPARE(rig.player.events.last(), QStringLiteral("play chime.wav looping"));
+}
+
+void TestAutomaticCheck::emptyMailboxIsNotAnnounced()
+{
+    Rig rig;
+    rig.start([](GeneralSettings &s) { s.minutes = 1; });
+    int announced = 0;
+    rig.automatic->onMailFound = [&announced](const AutomaticFindings &) { ++announced; };
+    rig.clock.tick();
+    QCOMPARE(rig.servers[0].connectionCount(), 1);
+    QCOMPARE(announced, 0);
+}
+
+void TestAutomaticCheck::cleaningAnnouncesTheDeletedSpam()
+{
+    Rig rig;
+    for (ScriptedPop3Server &server : rig.servers)
+        server.setMessages(mailbox(8)); // spam: 4, 6 and 8
+    rig.start([](GeneralSettings &s) {
+        s.minutes = 1;
+        s.deleteWithoutConfirmation = true;
+    });
+    QList<AutomaticFindings> announced;
+    rig.automatic->onMailFound = [&announced](const AutomaticFindings &found) { announced << found; };
+    rig.clock.tick();
+    QVERIFY2(rig.view.errors.isEmpty(), qPrintable(rig.view.errors.join(QLatin1Char('\n'))));
+    // One notice for the whole round of three mailboxes.
+    QCOMPARE(announced.size(), 1);
+    QCOMPARE(announced.first().spam, 9);
+    QCOMPARE(announced.first().waiting, 15);
+    QVERIFY(announced.first().spamDeleted);
+    QCOMPARE(announced.first().text(), QStringLiteral("9 spam messages deleted, 15 messages waiting"));
 }
 
 QTEST_MAIN(TestAutomaticCheck)

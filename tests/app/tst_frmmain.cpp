@@ -3,6 +3,7 @@
 // errors, Cancel and the "Exit" option leave it.
 
 #include "app/appfixture.h"
+#include "app/commandbutton.h"
 #include "app/frmmain.h"
 #include "app/frmretrieving.h"
 #include "app/programcore.h"
@@ -11,7 +12,11 @@
 #include "support/scriptedpop3server.h"
 #include "support/scriptedprompts.h"
 
+#include <QAccessible>
 #include <QAction>
+#include <QFileInfo>
+#include <QHeaderView>
+#include <QStatusBar>
 #include <QLabel>
 #include <QPushButton>
 #include <QApplication>
@@ -100,6 +105,14 @@ private slots:
     void goodbyeClosesAndHideHides();
     void untrustedCertificateIsAskedAboutAndKept();
     void unattendedCheckAsksNoCertificateQuestion();
+
+    // Size, place and access.
+    void captionsAreSetOnTwoLines_data();
+    void captionsAreSetOnTwoLines();
+    void windowKeepsItsSizeWhenTheListButtonsAppear();
+    void startsShowingAboutTwentyFiveRows();
+    void sizeAndPlaceComeBackAtTheNextStart();
+    void screenReadersHearTheMarksAndTheStatus();
 };
 
 void TestFrmMain::startsIdleWithTheTagline()
@@ -364,6 +377,142 @@ void TestFrmMain::unattendedCheckAsksNoCertificateQuestion()
     QVERIFY(rig.prompts.asked.isEmpty());
     QCOMPARE(rig.window->ListView1()->model()->rowCount(), 0);
     QVERIFY(SettingsStore().value(SettingsStore::Server, QStringLiteral("Fingerprint1")).isEmpty());
+}
+
+void TestFrmMain::captionsAreSetOnTwoLines_data()
+{
+    QTest::addColumn<QString>("caption");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("three words") << QStringLiteral("Delete marked messages") << QStringLiteral("Delete marked\nmessages");
+    QTest::newRow("two words") << QStringLiteral("Check e-mail") << QStringLiteral("Check\ne-mail");
+    QTest::newRow("nearest the middle") << QStringLiteral("Settings and more") << QStringLiteral("Settings\nand more");
+    QTest::newRow("one word") << QStringLiteral("Goodbye") << QStringLiteral("Goodbye");
+}
+
+void TestFrmMain::captionsAreSetOnTwoLines()
+{
+    QFETCH(QString, caption);
+    QFETCH(QString, shown);
+    QCOMPARE(CommandButton::twoLineCaption(caption), shown);
+
+    // The button keeps its caption whole (screen readers read it) and is
+    // no wider than its longer line needs.
+    CommandButton button;
+    button.setText(caption);
+    button.setIconSize(QSize(32, 32));
+    QCOMPARE(button.text(), caption);
+    QToolButton oneLine;
+    oneLine.setText(caption);
+    oneLine.setIconSize(QSize(32, 32));
+    oneLine.setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    if (shown.contains(QLatin1Char('\n'))) {
+        QVERIFY(button.sizeHint().width() < oneLine.sizeHint().width());
+        QVERIFY(button.sizeHint().height() > oneLine.sizeHint().height());
+    }
+    const QSize longerLine = button.fontMetrics().size(Qt::TextShowMnemonic, shown);
+    QVERIFY(button.sizeHint().width() >= longerLine.width());
+}
+
+void TestFrmMain::windowKeepsItsSizeWhenTheListButtonsAppear()
+{
+    WindowRig rig;
+    rig.server.setMessages(mailbox(3));
+    rig.start();
+    TfrmMain &w = *rig.window;
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    const QSize before = w.size();
+
+    w.btListClick();
+    QVERIFY(rig.listButtonsShown());
+    QCoreApplication::processEvents();
+    QCOMPARE(w.size(), before);
+    // The buttons fit the window they appeared in.
+    for (QToolButton *button : {w.btMark(), w.btDelete(), w.btRemark(), w.btResetAll(), w.btLaunch(), w.btExit()}) {
+        const QRect box(button->mapTo(&w, QPoint(0, 0)), button->size());
+        QVERIFY2(w.rect().contains(box), qPrintable(button->text()));
+    }
+}
+
+void TestFrmMain::startsShowingAboutTwentyFiveRows()
+{
+    WindowRig rig;
+    rig.server.setMessages(mailbox(60));
+    rig.start();
+    TfrmMain &w = *rig.window;
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    w.btListClick();
+    QCOMPARE(w.ListView1()->model()->rowCount(), 60);
+
+    // Rows with a mark picture, the taller kind.
+    rig.core->list.setAllMarks(MarkState::Question);
+    QTreeView *list = w.ListView1();
+    list->doItemsLayout();
+    int whole = 0;
+    for (int row = 0; row < 60; ++row) {
+        if (list->viewport()->rect().contains(list->visualRect(list->model()->index(row, 0))))
+            ++whole;
+    }
+    QVERIFY2(whole >= 22 && whole <= 28, qPrintable(QString::number(whole)));
+}
+
+void TestFrmMain::sizeAndPlaceComeBackAtTheNextStart()
+{
+    WindowRig rig;
+    rig.start();
+    QVERIFY(QTest::qWaitForWindowExposed(rig.window.get()));
+    // The first start is in the middle of the screen.
+    const QPoint middle = rig.window->screen()->availableGeometry().center();
+    // (The window frame may shift the inside by a few pixels.)
+    QVERIFY((rig.window->geometry().center() - middle).manhattanLength() <= 8);
+    const QSize chosen = rig.window->size() + QSize(57, 43);
+    rig.window->resize(chosen);
+    rig.window->move(31, 29);
+    const QRect place = rig.window->geometry();
+    rig.window.reset();
+    QVERIFY(QFileInfo::exists(rig.home.filePath(QStringLiteral("window.conf"))));
+
+    TfrmMain again(*rig.core, rig.prompts);
+    QVERIFY(again.size() != chosen);
+    again.FormCreate(readStartupSettings(rig.core->store));
+    QVERIFY(QTest::qWaitForWindowExposed(&again));
+    QCOMPARE(again.geometry(), place);
+}
+
+void TestFrmMain::screenReadersHearTheMarksAndTheStatus()
+{
+    WindowRig rig;
+    rig.server.setMessages(mailbox(2));
+    rig.start();
+    TfrmMain &w = *rig.window;
+    w.btListClick();
+    rig.core->list.setMark(0, MarkState::KnownSpammer);
+    rig.core->list.setMark(1, MarkState::None);
+
+    QAccessibleInterface *list = QAccessible::queryAccessibleInterface(w.ListView1());
+    QVERIFY(list && list->tableInterface());
+    // Row 0 of the table interface is the header row's cells' row below.
+    QAccessibleInterface *marked = list->tableInterface()->cellAt(0, 0);
+    QVERIFY(marked);
+    QCOMPARE(marked->text(QAccessible::Name),
+             QStringLiteral("Known spammer: ") + rig.core->list.entry(0).Subject);
+    QVERIFY(marked->text(QAccessible::Description).contains(QStringLiteral("known spammer list")));
+    QAccessibleInterface *plain = list->tableInterface()->cellAt(1, 0);
+    QVERIFY(plain);
+    QCOMPARE(plain->text(QAccessible::Name), rig.core->list.entry(1).Subject);
+    QCOMPARE(plain->text(QAccessible::Description), QString());
+
+    // The status line: its name says what it is, its description what it says.
+    QWidget *status = nullptr;
+    for (QWidget *child : w.statusBar()->findChildren<QWidget *>()) {
+        if (child->accessibleName() == QStringLiteral("Status"))
+            status = child;
+    }
+    QVERIFY(status);
+    QAccessibleInterface *line = QAccessible::queryAccessibleInterface(status);
+    QVERIFY(line);
+    QCOMPARE(line->text(QAccessible::Description), w.statusPanel(1));
+    w.setStatusText(QStringLiteral("Connection closed"));
+    QCOMPARE(line->text(QAccessible::Description), QStringLiteral("Connection closed"));
 }
 
 QTEST_MAIN(TestFrmMain)

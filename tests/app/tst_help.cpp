@@ -10,6 +10,8 @@
 #include <QAction>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScrollBar>
+#include <QTextBrowser>
 
 using namespace appfixture;
 using namespace inspectionrig;
@@ -126,6 +128,75 @@ private slots:
         QVERIFY(!rig.commands->help().show(100));
         QCOMPARE(rig.helpOpener.opened.size(), 1);
         QCOMPARE(rig.prompts.textsOf(ScriptedPrompts::Kind::Error).size(), 2);
+    }
+
+    void helpWindowShowsThePageAtItsTopic()
+    {
+        HelpWindow window;
+        window.resize(600, 300);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QTextBrowser *page = window.browser();
+
+        QVERIFY(window.load(helpUrl(QStringLiteral(MAILSIEVE_DATA_DIR), 0)));
+        QCOMPARE(page->documentTitle(), QStringLiteral("Mailsieve help"));
+        QVERIFY(page->toPlainText().contains(QStringLiteral("General settings window")));
+        QCOMPARE(page->verticalScrollBar()->value(), 0);
+
+        // A topic is scrolled to; the General settings topic is near the end.
+        QVERIFY(window.load(helpUrl(QStringLiteral(MAILSIEVE_DATA_DIR), 200)));
+        QTRY_VERIFY(page->verticalScrollBar()->value() > page->verticalScrollBar()->maximum() / 2);
+        const int atTopic200 = page->verticalScrollBar()->value();
+        QVERIFY(window.load(helpUrl(QStringLiteral(MAILSIEVE_DATA_DIR), 100)));
+        QTRY_VERIFY(page->verticalScrollBar()->value() < atTopic200);
+        QVERIFY(page->verticalScrollBar()->value() > 0);
+    }
+
+    void helpWindowFollowsTheContentsAndGoesBack()
+    {
+        HelpWindow window;
+        window.resize(600, 300);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QTextBrowser *page = window.browser();
+        QVERIFY(window.load(helpUrl(QStringLiteral(MAILSIEVE_DATA_DIR), 0)));
+        QPushButton *back = nullptr;
+        for (QPushButton *button : window.findChildren<QPushButton *>()) {
+            if (button->text() == QStringLiteral("Back"))
+                back = button;
+        }
+        QVERIFY(back);
+        QVERIFY(!back->isEnabled());
+
+        page->setSource(QUrl(QStringLiteral("#log")));
+        QTRY_VERIFY(page->verticalScrollBar()->value() > 0);
+        QVERIFY(back->isEnabled());
+        back->click();
+        QTRY_COMPARE(page->verticalScrollBar()->value(), 0);
+    }
+
+    void helpWindowRefusesAMissingPage()
+    {
+        QTemporaryDir empty;
+        HelpWindow window;
+        QVERIFY(!window.load(helpUrl(empty.path(), 0)));
+        // Nor does the page shown before stand in for it.
+        QVERIFY(window.load(helpUrl(QStringLiteral(MAILSIEVE_DATA_DIR), 0)));
+        QVERIFY(!window.load(helpUrl(empty.path(), 0)));
+        QVERIFY(!window.openUrl(helpUrl(empty.path(), 100)));
+        QVERIFY(!window.isVisible());
+    }
+
+    void helpWindowKeepsTheLightPageReadableUnderADarkTheme()
+    {
+        QPalette dark;
+        dark.setColor(QPalette::Base, QColor(30, 30, 30));
+        dark.setColor(QPalette::Text, QColor(230, 230, 230));
+        dark.setColor(QPalette::Window, QColor(45, 45, 45));
+        HelpWindow window;
+        window.setPalette(dark);
+        // The page's own text is dark grey; its ground stays light.
+        QVERIFY(window.browser()->palette().color(QPalette::Base).lightness() > 200);
     }
 };
 

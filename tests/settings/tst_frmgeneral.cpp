@@ -296,6 +296,62 @@ private slots:
         QVERIFY(manual.prompts.textsOf(Kind::Warning).isEmpty());
     }
 
+    void notificationSwitchIsStoredAsNotify()
+    {
+        Setup s;
+        TfrmGeneral &w = s.make();
+        w.show();
+        QVERIFY(w.cbNotify->isChecked()); // on by default
+        w.cbNotify->click();
+        w.btOK->click();
+        QCOMPARE(s.onDisk(SettingsStore::General, QStringLiteral("Notify")), QStringLiteral("0"));
+        QVERIFY(!s.settings.notify);
+    }
+
+    void startAtLoginIsSwitchedOnlyWhenChangedAndAccepted()
+    {
+        Setup s;
+        TfrmGeneral &w = s.make();
+        w.show();
+        QVERIFY(w.cbStartAtLogin->isHidden()); // nothing to switch without the hooks
+        w.btCancel->click();
+
+        bool enabled = false;
+        QList<bool> switched;
+        QString problem;
+        w.startsAtLogin = [&] { return enabled; };
+        w.setStartAtLogin = [&](bool on) {
+            switched << on;
+            if (problem.isEmpty())
+                enabled = on;
+            return problem;
+        };
+        w.show();
+        QVERIFY(!w.cbStartAtLogin->isHidden());
+        QVERIFY(!w.cbStartAtLogin->isChecked());
+        w.btOK->click();
+        QVERIFY(switched.isEmpty());
+
+        w.show();
+        w.cbStartAtLogin->click();
+        w.btCancel->click();
+        QVERIFY(switched.isEmpty());
+
+        w.show();
+        w.cbStartAtLogin->click();
+        w.btOK->click();
+        QCOMPARE(switched, QList<bool>{true});
+        QVERIFY(enabled);
+
+        problem = QStringLiteral("Cannot write the autostart entry");
+        w.show();
+        QVERIFY(w.cbStartAtLogin->isChecked());
+        w.cbStartAtLogin->click();
+        w.btOK->click();
+        QCOMPARE(switched, (QList<bool>{true, false}));
+        QCOMPARE(s.prompts.textsOf(Kind::Error), QStringList{problem});
+    }
+
     void restartMessageOnlyWhenTheTrayOptionChangedAndIsAccepted()
     {
         Setup s;

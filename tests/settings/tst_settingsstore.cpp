@@ -61,6 +61,7 @@ private slots:
     // Names.
     void namesIgnoreLetterCase();
     void rewritingInOtherCaseKeepsOneValue();
+    void removingAValueKeepsTheOthersFindable();
 
     // Typed reading.
     void readsIntegers_data();
@@ -179,6 +180,23 @@ void TestSettingsStore::rewritingInOtherCaseKeepsOneValue()
     QCOMPARE(file.count("[General]"), 1);
     QVERIFY(file.contains("AlarmFile=/new.wav\n"));
     QVERIFY(!file.toLower().contains("old"));
+}
+
+void TestSettingsStore::removingAValueKeepsTheOthersFindable()
+{
+    writeFile(storePath(), "[Server]\nServer1=a\nPasswd1=x\nMailbox1=b\nPasswd2=y\n");
+    SettingsStore store(storePath());
+    store.remove(QStringLiteral("server"), QStringLiteral("PASSWD1"));
+    store.remove(SettingsStore::Server, QStringLiteral("Passwd9")); // missing: nothing happens
+    store.remove(QStringLiteral("NoSection"), QStringLiteral("Passwd2"));
+    QVERIFY(!store.contains(SettingsStore::Server, QStringLiteral("Passwd1")));
+    // The values after the removed one moved up and are still found by name.
+    QCOMPARE(store.value(SettingsStore::Server, QStringLiteral("Mailbox1")), QStringLiteral("b"));
+    QCOMPARE(store.value(SettingsStore::Server, QStringLiteral("passwd2")), QStringLiteral("y"));
+    store.setValue(SettingsStore::Server, QStringLiteral("Mailbox1"), QStringLiteral("c"));
+    QVERIFY(store.save());
+    QCOMPARE(readFile(storePath()).mid(readFile(storePath()).indexOf("[Server]")),
+             QByteArray("[Server]\nServer1=a\nMailbox1=c\nPasswd2=y\n"));
 }
 
 void TestSettingsStore::readsIntegers_data()

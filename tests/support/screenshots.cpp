@@ -26,10 +26,14 @@ void save(QWidget &window, const QString &name)
     verifyInside(window);
     const QPixmap picture = window.grab();
     QVERIFY(!picture.isNull());
+    // A scaled screen gets pictures of its own pixels, not blown-up ones.
+    const qreal ratio = window.devicePixelRatioF();
+    QCOMPARE(picture.size(), (QSizeF(window.size()) * ratio).toSize());
     const QString target = qEnvironmentVariable("MAILSIEVE_SCREENSHOT_DIR");
     if (!target.isEmpty()) {
         QDir().mkpath(target);
-        QVERIFY(picture.save(QDir(target).filePath(name + QStringLiteral(".png"))));
+        const QString scale = ratio == 1 ? QString() : QStringLiteral("@%1x").arg(ratio);
+        QVERIFY(picture.save(QDir(target).filePath(name + scale + QStringLiteral(".png"))));
     }
 }
 

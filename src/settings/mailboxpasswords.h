@@ -1,0 +1,38 @@
+#pragma once
+// Where a mailbox's password is kept.
+//
+// With a desktop keyring that answers (SettingsStore::passwordVault), the
+// password of a configured mailbox is an entry of the keyring named after
+// its account, "<user name>@<server in lower case>" under the service
+// "Mailsieve", and the settings file holds no "Passwd<n>" value. The
+// account, not the mailbox number, names the entry: a second settings file
+// (another MAILSIEVE_HOME, the demo) that lists the same account shares its
+// password, and one for another account cannot overwrite it.
+//
+// Without a keyring, or when it refuses an entry, the password stays in the
+// settings file as "Passwd<n>", scrambled under passwordKey(n). A scrambled
+// value in the file is read first: it is either older than the keyring (and
+// then moves there at the next save) or was written while the keyring did
+// not answer, and so newer than any entry there.
+
+#include "settings/generalsettings.h"
+
+// The keyring entry of an account; empty when server or user name is empty.
+QString passwordEntryName(const QString &server, const QString &user);
+
+// Mailbox n's password, for the server and user name stored with it.
+QString readMailboxPassword(const SettingsStore &store, int n, const QString &server, const QString &user);
+
+// Keeps the mailbox's password: in the keyring, removing "Passwd<n>" from
+// the store, or else scrambled in the store. An empty password removes
+// "Passwd<n>" and leaves the keyring as it is. previousEntry is the entry of
+// the account the mailbox named before this save: when the mailbox and the
+// rest of table no longer name it, it is removed from the keyring.
+void writeMailboxPassword(SettingsStore &store, const MailboxConfig &mailbox, const QString &previousEntry,
+                          const MailboxTable &table);
+
+enum class PasswordPlace { Keyring, SettingsFile };
+// Where a save would put the passwords now: asks the keyring whether it answers.
+PasswordPlace passwordPlace(const SettingsStore &store);
+// The General settings window's line about it.
+QString passwordPlaceText(PasswordPlace place);
