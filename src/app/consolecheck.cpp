@@ -6,7 +6,6 @@
 #include "app/programfolder.h"
 
 #include "mail/printabletext.h"
-#include "settings/passwordvault.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -212,11 +211,8 @@ int runConsoleCheck(const QStringList &arguments, QTextStream &out, QTextStream 
 
     const QString folder = programFolder();
     seedProgramFolder(folder, shippedDataFolders());
-    // A stored mailbox's password may be in the desktop keyring; without
-    // a session bus the vault answers at once and the file is used.
-    PasswordVault keyring;
     ProgramCore core(folder);
-    core.store.setPasswordVault(&keyring);
+    core.useDesktopKeyring();
     for (const QString &warning : core.load())
         console.warning(warning);
 

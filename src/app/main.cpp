@@ -13,7 +13,6 @@
 #include "app/singleinstance.h"
 #include "settings/frmgeneral.h"
 #include "settings/frmoptionsmain.h"
-#include "settings/passwordvault.h"
 #include "settings/prompts.h"
 #include "settings/ruleeditorwidgets.h"
 
@@ -67,10 +66,8 @@ int runWindow(int argc, char *argv[])
     QStringList problems = seedProgramFolder(folder, shippedDataFolders());
     for (QString &name : problems)
         name = QStringLiteral("Could not copy the shipped file %1 to %2").arg(name, folder);
-    // Mailbox passwords live in the desktop keyring when there is one.
-    PasswordVault keyring;
     ProgramCore core(folder);
-    core.store.setPasswordVault(&keyring);
+    core.useDesktopKeyring();
     problems << core.load();
     const StartupSettings startup = readStartupSettings(core.store);
 

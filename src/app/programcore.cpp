@@ -28,6 +28,12 @@ QStringList ProgramCore::load()
     return problems;
 }
 
+void ProgramCore::useDesktopKeyring()
+{
+    keyring = std::make_unique<PasswordVault>();
+    store.setPasswordVault(keyring.get());
+}
+
 void ProgramCore::useStoredDialUpEntry()
 {
     if (settings.dialUpIndex < 1)

@@ -14,9 +14,11 @@
 #include "rules/marking.h"
 #include "rules/rulelist.h"
 #include "settings/generalsettings.h"
+#include "settings/passwordvault.h"
 #include "settings/settingsstore.h"
 
 #include <QStringList>
+#include <memory>
 
 class ProgramCore
 {
@@ -41,8 +43,16 @@ public:
     // (also one from the command line) dials it first.
     void useStoredDialUpEntry();
 
+    // Mailbox passwords go to the desktop keyring when there is one; call
+    // before load(). Not done by default: a test's settings must never
+    // reach a developer's real keyring. Without a session bus the keyring
+    // answers at once and the settings file is used.
+    void useDesktopKeyring();
+
     const QString folder;
     const QString iniPath;
+    // Declared before the store, which refers to it.
+    std::unique_ptr<PasswordVault> keyring;
     SettingsStore store;
     GeneralSettings settings;
     RuleSet rules;
