@@ -26,11 +26,6 @@ QString DeletionLog::dateTimeText(const QDateTime &when)
            + locale.toString(when.time(), QLocale::ShortFormat);
 }
 
-QString DeletionLog::oneLine(QString text)
-{
-    return printableText(std::move(text));
-}
-
 QString DeletionLog::stamp() const
 {
     return dateTimeText(now());
@@ -113,20 +108,20 @@ void DeletionLog::mailCheck(int messageCount, const QString &userName, const QSt
 {
     writeEntry({QStringLiteral("MAIL CHECK %1 msg(s) for \"%2\" on server %3 at %4")
                     .arg(messageCount)
-                    .arg(oneLine(userName), oneLine(server), stamp())});
+                    .arg(printableText(userName), printableText(server), stamp())});
 }
 
 void DeletionLog::error(const QString &text, const QString &userName, const QString &server)
 {
     ++m_errorReports;
     writeEntry({QStringLiteral("ERROR %1 FOR %2 ON %3 AT %4")
-                    .arg(oneLine(text), oneLine(userName), oneLine(server), stamp())});
+                    .arg(printableText(text), printableText(userName), printableText(server), stamp())});
 }
 
 void DeletionLog::canceled(const QString &userName, const QString &server)
 {
     writeEntry({QStringLiteral("OPERATION CANCELED FOR %1 ON %2 AT %3")
-                    .arg(oneLine(userName), oneLine(server), stamp())});
+                    .arg(printableText(userName), printableText(server), stamp())});
 }
 
 void DeletionLog::automaticMode(bool enabled)
@@ -139,10 +134,12 @@ QStringList DeletionLog::deletionRecord(const QString &server, const QString &us
                                        const MessageEntry &row) const
 {
     return {QStringLiteral("DELETE SPAM on ") + stamp(),
-            QStringLiteral("   Server:  ") + oneLine(server) + QStringLiteral(" Mailbox: ") + oneLine(userName),
-            QStringLiteral("   Subject: ") + oneLine(row.Subject),
-            QStringLiteral("   Sender:  ") + oneLine(row.Sender),
-            QStringLiteral("   Size:    ") + oneLine(row.Size) + QStringLiteral("  Date: ") + oneLine(row.Date)};
+            QStringLiteral("   Server:  ") + printableText(server) + QStringLiteral(" Mailbox: ")
+                + printableText(userName),
+            QStringLiteral("   Subject: ") + printableText(row.Subject),
+            QStringLiteral("   Sender:  ") + printableText(row.Sender),
+            QStringLiteral("   Size:    ") + printableText(row.Size) + QStringLiteral("  Date: ")
+                + printableText(row.Date)};
 }
 
 void DeletionLog::deletedMessages(const QString &server, const QString &userName, const QList<MessageEntry> &rows)
@@ -159,7 +156,7 @@ void DeletionLog::deletedMessages(const QString &server, const QString &userName
     QStringList deleted;
     for (const MessageEntry &row : rows)
         deleted << QStringLiteral("Sender: %1  Subject: %2  Date: %3")
-                       .arg(oneLine(row.Sender), oneLine(row.Subject), oneLine(row.Date));
+                       .arg(printableText(row.Sender), printableText(row.Subject), printableText(row.Date));
     report(reason,
            QStringLiteral("\n\nThese messages were deleted from the server:\n") + deleted.join(QLatin1Char('\n')));
 }

@@ -54,9 +54,6 @@ public:
     // "ddd ddddd t": short day name, short date and short time of the
     // user's locale.
     static QString dateTimeText(const QDateTime &when);
-    // Control characters (line breaks among them) become spaces, so text
-    // taken from a message cannot start a line of its own.
-    static QString oneLine(QString text);
 
 private:
     // Appends the lines to the open file, or opens it for them and closes
