@@ -97,7 +97,7 @@ QStringList seedProgramFolder(const QString &folder, const QStringList &sources)
 
 void removeDownloadedMessages(const QString &folder)
 {
-    static const QRegularExpression pattern(QStringLiteral("^msg_\\d+\\.eml$"));
+    static const QRegularExpression pattern(QRegularExpression::anchoredPattern(QStringLiteral("msg_\\d+\\.eml")));
     const QStringList names = QDir(folder).entryList({QStringLiteral("msg_*.eml")}, QDir::Files);
     for (const QString &name : names) {
         if (pattern.match(name).hasMatch())

@@ -1,6 +1,6 @@
 #pragma once
 // The exceptions that leave the mail protocol components. Every kind derives
-// directly from EMailsieveError, so a caller can catch them all at once and
+// from EMailsieveError, so a caller can catch them all at once and
 // still tell them apart by type.
 
 #include <QByteArray>
@@ -91,4 +91,25 @@ class EMailboxChangedError : public EMailsieveError
 {
 public:
     EMailboxChangedError();
+};
+
+// The server refused the credentials (password, APOP digest or access token).
+// The text names the user and server and quotes the server's line.
+class ELoginRefusedError : public EServerError
+{
+public:
+    using EServerError::EServerError;
+};
+
+// An OAuth 2.0 mailbox has no usable grant (none stored, expired or revoked):
+// only an interactive sign-in can help, never an unattended check.
+class ESignInNeededError : public EMailsieveError
+{
+public:
+    // "Sign in again to <account>"
+    explicit ESignInNeededError(const QString &account, const QString &reason = QString());
+    QString account() const { return m_account; }
+
+private:
+    QString m_account;
 };

@@ -1,5 +1,7 @@
 #include "mail/pop3client.h"
 
+#include "mail/apop.h"
+#include "mail/localnetwork.h"
 #include "mail/mailerrors.h"
 #include "mail/printabletext.h"
 
@@ -31,13 +33,28 @@ TmsHeaders splitLines(QByteArray data)
     return lines;
 }
 
-// A reply quoted in an error text: printable, and short enough to read.
-QString quoted(const QString &reply)
+// A reply shown in an error text: printable, and short enough to read.
+QString shortened(const QString &reply)
 {
     constexpr qsizetype MaxQuoted = 200;
     const QString text = printableText(reply);
-    return QLatin1Char('"') + (text.size() > MaxQuoted ? text.left(MaxQuoted) + QStringLiteral("...") : text)
-           + QLatin1Char('"');
+    return text.size() > MaxQuoted ? text.left(MaxQuoted) + QStringLiteral("...") : text;
+}
+
+QString quoted(const QString &reply)
+{
+    return QLatin1Char('"') + shortened(reply) + QLatin1Char('"');
+}
+
+// A SASL challenge ("+ " and base64, or a bare "+"), which "+OK" is not.
+bool isChallenge(const QString &reply)
+{
+    return reply == QLatin1String("+") || reply.startsWith(QLatin1String("+ "));
+}
+
+QByteArray challengeData(const QString &reply)
+{
+    return reply.mid(2).trimmed().toLatin1();
 }
 
 [[noreturn]] void invalidReply(const QString &command, const QString &reply)
@@ -138,8 +155,15 @@ void TmsCustomPOP::CheckProperties()
 {
     if (m_userName.isEmpty())
         raiseSocketErrorText(QStringLiteral("UserName property is required"));
-    if (m_password.isEmpty())
+    if (m_authMethod == AuthMethod::OAuth2) {
+        if (!accessTokenSource)
+            raiseSocketErrorText(QStringLiteral("AccessTokenSource property is required"));
+        // The OAuth messages separate their fields with ^A.
+        if (printableText(m_userName) != m_userName)
+            raiseSocketErrorText(QStringLiteral("The user name must not contain control characters"));
+    } else if (m_password.isEmpty()) {
         raiseSocketErrorText(QStringLiteral("Password property is required"));
+    }
     const std::pair<QString, QString> fields[] = {{QStringLiteral("server name"), m_server},
                                                   {QStringLiteral("user name"), m_userName},
                                                   {QStringLiteral("password"), m_password}};
@@ -176,15 +200,17 @@ void TmsCustomPOP::command(const QString &line)
 void TmsCustomPOP::Login()
 {
     ResetState();
-    m_capabilities.clear();
+    clearCapabilities();
     m_replyReaders.clear();
+    const QString token = m_authMethod == AuthMethod::OAuth2 ? freshAccessToken() : QString();
     Connect();
     requireOk();
+    const QString greeting = lastReply();
     ReadCapabilities();
     if (tlsMode() == TlsMode::StartTls)
         upgradeToTls();
-    command(QStringLiteral("USER ") + m_userName);
-    command(QStringLiteral("PASS ") + m_password);
+    requestUtf8();
+    authenticate(greeting, token);
     ReadStat();
 }
 
@@ -195,25 +221,206 @@ void TmsCustomPOP::upgradeToTls()
                                      "Choose SSL/TLS or None for this mailbox.")
                           .arg(hostPart()));
     command(QStringLiteral("STLS"));
-    m_capabilities.clear();
+    clearCapabilities();
     StartTls();
     // What the server said before the handshake may have been forged.
     ReadCapabilities();
 }
 
-void TmsCustomPOP::ReadCapabilities()
+void TmsCustomPOP::clearCapabilities()
 {
     m_capabilities.clear();
+    m_saslMechanisms.clear();
+    m_capaAnswered = false;
+}
+
+void TmsCustomPOP::ReadCapabilities()
+{
+    clearCapabilities();
     SendCommand(QStringLiteral("CAPA"));
     if (ReadReply() != 1)
         return; // a server from before CAPA: one command at a time
+    m_capaAnswered = true;
     QByteArray data;
     ReceiveData(data, -1, MaxCapabilities, MaxCapabilities);
     for (const QByteArray &line : data.split('\n')) {
-        const QByteArray name = line.trimmed().split(' ').value(0).toUpper();
-        if (!name.isEmpty() && name != ".")
-            m_capabilities << QString::fromLatin1(name);
+        const QList<QByteArray> words = line.simplified().toUpper().split(' ');
+        const QByteArray &name = words.first();
+        if (name.isEmpty() || name == ".")
+            continue;
+        m_capabilities << QString::fromLatin1(name);
+        if (name == "SASL") {
+            for (const QByteArray &mechanism : words.mid(1))
+                m_saslMechanisms << QString::fromLatin1(mechanism);
+        }
     }
+}
+
+void TmsCustomPOP::requestUtf8()
+{
+    // RFC 6856 allows UTF8 only before the sign-in; headers then arrive as
+    // UTF-8 also from servers that would otherwise hide such messages.
+    if (!hasCapability(QStringLiteral("UTF8")))
+        return;
+    SendCommand(QStringLiteral("UTF8"));
+    ReadReply();
+}
+
+QString TmsCustomPOP::serverAddress() const
+{
+    return hostPart() + QLatin1Char(':') + QString::number(remotePort());
+}
+
+bool TmsCustomPOP::serverOnLocalNetwork() const
+{
+    return isOnLocalNetwork(remoteAddress());
+}
+
+QString TmsCustomPOP::freshAccessToken()
+{
+    const QString token = accessTokenSource ? accessTokenSource() : QString();
+    if (token.isEmpty())
+        raiseSocketErrorText(QStringLiteral("No access token for %1 at %2. Sign in to this mailbox again.")
+                                 .arg(printableText(m_userName), serverAddress()));
+    if (!isBearerToken(token))
+        raiseSocketErrorText(QStringLiteral("The access token for %1 at %2 is not valid. Sign in to this mailbox again.")
+                                 .arg(printableText(m_userName), serverAddress()));
+    return token;
+}
+
+void TmsCustomPOP::authenticate(const QString &greeting, const QString &token)
+{
+    switch (m_authMethod) {
+    case AuthMethod::UserPass:
+        signInWithPassword();
+        return;
+    case AuthMethod::SaslPlain:
+        signInWithSaslPlain();
+        return;
+    case AuthMethod::Apop:
+        signInWithApop(greeting);
+        return;
+    case AuthMethod::OAuth2:
+        signInWithAccessToken(token);
+        return;
+    }
+}
+
+void TmsCustomPOP::signInWithPassword()
+{
+    requirePrivateChannel(QStringLiteral("password"));
+    // Some servers refuse the user name already; that is the same refusal.
+    SendCommand(QStringLiteral("USER ") + m_userName);
+    ReadReply();
+    requireAccepted(QStringLiteral("the password"));
+    SendCommand(QStringLiteral("PASS ") + m_password);
+    ReadReply();
+    requireAccepted(QStringLiteral("the password"));
+}
+
+void TmsCustomPOP::signInWithSaslPlain()
+{
+    requirePrivateChannel(QStringLiteral("password"));
+    chooseSaslMechanism({QStringLiteral("PLAIN")}, QStringLiteral("SASL PLAIN"));
+    runSasl(saslPlain(m_userName, m_password));
+    requireAccepted(QStringLiteral("the password"));
+}
+
+void TmsCustomPOP::signInWithApop(const QString &greeting)
+{
+    const QString timestamp = apopTimestamp(greeting);
+    if (timestamp.isEmpty())
+        raiseSocketErrorText(QStringLiteral("The server at %1 does not offer APOP: its greeting carries no timestamp. "
+                                            "Choose another sign-in for this mailbox.")
+                                 .arg(serverAddress()));
+    SendCommand(QStringLiteral("APOP ") + m_userName + QLatin1Char(' ')
+                + QString::fromLatin1(apopDigest(timestamp, m_password)));
+    ReadReply();
+    requireAccepted(QStringLiteral("the password"));
+}
+
+void TmsCustomPOP::signInWithAccessToken(const QString &token)
+{
+    requirePrivateChannel(QStringLiteral("access token"));
+    const QString name = chooseSaslMechanism({QStringLiteral("OAUTHBEARER"), QStringLiteral("XOAUTH2")},
+                                             QStringLiteral("OAuth 2.0 sign-in (SASL OAUTHBEARER or XOAUTH2)"));
+    const SaslMechanism mechanism = name == QLatin1String("OAUTHBEARER")
+                                        ? saslOAuthBearer(m_userName, hostPart(), remotePort(), token)
+                                        : saslXOAuth2(m_userName, token);
+    const QString status = runSasl(mechanism);
+    requireAccepted(QStringLiteral("the access token"), status);
+}
+
+void TmsCustomPOP::requirePrivateChannel(const QString &secret)
+{
+    if (isEncrypted() || (tlsMode() == TlsMode::None && serverOnLocalNetwork()))
+        return;
+    raiseTlsError(QStringLiteral("The %1 for %2 at %3 would go out in plain text: the server is not on this "
+                                 "computer or the local network. Choose SSL/TLS or STARTTLS for this mailbox.")
+                      .arg(secret, printableText(m_userName), serverAddress()));
+}
+
+QString TmsCustomPOP::chooseSaslMechanism(const QStringList &mechanisms, const QString &signIn)
+{
+    if (!m_capaAnswered)
+        return mechanisms.last();
+    for (const QString &mechanism : mechanisms) {
+        if (m_saslMechanisms.contains(mechanism))
+            return mechanism;
+    }
+    raiseSocketErrorText(QStringLiteral("The server at %1 does not offer %2. Choose another sign-in for this mailbox.")
+                             .arg(serverAddress(), signIn));
+}
+
+QString TmsCustomPOP::runSasl(const SaslMechanism &mechanism)
+{
+    const QString command = QStringLiteral("AUTH ") + mechanism.name;
+    const QString response = QString::fromLatin1(mechanism.response.toBase64());
+    const QString withResponse = command + QLatin1Char(' ') + response;
+    if (withResponse.size() + 2 <= MaxPop3CommandLine) {
+        SendCommand(withResponse);
+    } else {
+        // Too long for one command line: the response follows the server's
+        // empty challenge on a line of its own.
+        SendCommand(command);
+        ReadReply();
+        if (!isChallenge(lastReply()))
+            return {};
+        if (!challengeData(lastReply()).isEmpty())
+            cancelSasl(mechanism.name, lastReply());
+        SendCommand(response);
+    }
+    ReadReply();
+    if (!isChallenge(lastReply()))
+        return {};
+    // After a client-first message only an error report may come back; it
+    // is answered as the mechanism says, and the server then fails.
+    if (!mechanism.errorChallengeAnswer)
+        cancelSasl(mechanism.name, lastReply());
+    const QString status = oauthErrorStatus(challengeData(lastReply()));
+    SendCommand(QString::fromLatin1(mechanism.errorChallengeAnswer->toBase64()));
+    ReadReply();
+    if (isChallenge(lastReply()))
+        cancelSasl(mechanism.name, lastReply());
+    return status;
+}
+
+void TmsCustomPOP::cancelSasl(const QString &mechanism, const QString &challenge)
+{
+    SendCommand(QStringLiteral("*"));
+    ReadReply();
+    invalidReply(QStringLiteral("AUTH ") + mechanism, challenge);
+}
+
+void TmsCustomPOP::requireAccepted(const QString &what, const QString &status) const
+{
+    if (ReplyCode(lastReply()) == 1)
+        return;
+    QString text = QStringLiteral("The server refused %1 for %2 at %3: %4")
+                       .arg(what, printableText(m_userName), serverAddress(), shortened(lastReply()));
+    if (!status.isEmpty())
+        text += QStringLiteral(" (status: %1)").arg(status);
+    throw ELoginRefusedError(text);
 }
 
 int TmsCustomPOP::window() const

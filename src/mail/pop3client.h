@@ -13,6 +13,13 @@
 // block keeps at most MaxHeaderBlock bytes, and memory follows what the
 // server really sends, never the message count it claims.
 //
+// Signing in: USER and PASS, SASL PLAIN, APOP or an OAuth 2.0 access token
+// (AUTH OAUTHBEARER, else XOAUTH2). A password or token goes out only under
+// TLS, or in plain text to a server on this computer or the local network
+// when the mailbox asks for no TLS; a refusal is an ELoginRefusedError that
+// names the user and server. A server that lists UTF8 is asked for it before
+// the sign-in (RFC 6856), and a refusal of it changes nothing.
+//
 // After the greeting (and again after STLS) the client asks for the
 // server's capabilities (CAPA, RFC 2449). When they include PIPELINING,
 // the passes send their commands ahead of the replies, up to a window, and
@@ -22,6 +29,7 @@
 
 #include "mail/agsocket.h"
 #include "mail/headers.h"
+#include "mail/sasl.h"
 
 #include <QByteArray>
 #include <QString>
@@ -66,6 +74,14 @@ public:
     void setUserName(const QString &name) { m_userName = name; }
     QString password() const { return m_password; }
     void setPassword(const QString &password) { m_password = password; }
+    // How Login proves who the user is: USER and PASS, SASL PLAIN, APOP, or
+    // an OAuth 2.0 access token (SASL OAUTHBEARER or XOAUTH2).
+    enum class AuthMethod { UserPass, SaslPlain, Apop, OAuth2 };
+    AuthMethod authMethod() const { return m_authMethod; }
+    void setAuthMethod(AuthMethod method) { m_authMethod = method; }
+    // For OAuth2: asked at each login for a fresh access token, which then
+    // stands in for the password; may throw an EMailsieveError.
+    std::function<QString()> accessTokenSource;
     // From the last STAT reply; -1 until one was read.
     int MessageCount() const { return m_messageCount; }
     qint64 MailboxSize() const { return m_mailboxSize; }
@@ -73,6 +89,8 @@ public:
     // session; empty when the server does not know CAPA.
     QStringList capabilities() const { return m_capabilities; }
     bool hasCapability(const QString &name) const;
+    // The mechanisms of the SASL capability (upper case); empty without one.
+    QStringList saslMechanisms() const { return m_saslMechanisms; }
     // Whether a server's PIPELINING is used (it is unless switched off).
     bool pipeliningAllowed() const { return m_pipeliningAllowed; }
     void setPipeliningAllowed(bool allowed) { m_pipeliningAllowed = allowed; }
@@ -97,7 +115,8 @@ public:
 
     // Receives the data block of RETR for item index and keeps it.
     virtual void SaveMessage(int index, qint64 expected) = 0;
-    // UserName and Password must be set; no value may break a command line.
+    // UserName and Password (for OAuth2 accessTokenSource) must be set; no
+    // value may break a command line.
     virtual void CheckProperties();
     // CR, LF or NUL in a value sent in a command would end that line early
     // and start a command of its own.
@@ -142,18 +161,57 @@ protected:
     // Disconnect it fails when an event handler cancelled the session
     // meanwhile: nothing of it was committed then.
     void quitSession();
+    // Whether the server connected to is this computer or on the local
+    // network (isOnLocalNetwork of the address connected to).
+    virtual bool serverOnLocalNetwork() const;
 
 private:
     // STLS, the handshake and CAPA again; the password never goes out in
     // plain text when the server offers no STLS.
     void upgradeToTls();
     int window() const;
+    // "host:port" of the connection, for the texts that name the server.
+    QString serverAddress() const;
+    void clearCapabilities();
+    // UTF8 when listed; the server's answer does not matter.
+    void requestUtf8();
+    // From accessTokenSource, before the session starts: the server does not
+    // wait while a token is fetched, and a lost grant costs no connection.
+    QString freshAccessToken();
+    // The sign-in by authMethod; token only for OAuth2.
+    void authenticate(const QString &greeting, const QString &token);
+    void signInWithPassword();
+    void signInWithSaslPlain();
+    void signInWithApop(const QString &greeting);
+    void signInWithAccessToken(const QString &token);
+    // ETlsError, before anything is sent, when secret would cross the
+    // network in plain text (see serverOnLocalNetwork).
+    void requirePrivateChannel(const QString &secret);
+    // The mechanisms run from the most preferred to the most widely known.
+    // When CAPA answered, the first one its SASL capability lists is
+    // chosen, and none listed fails before anything is sent; without CAPA
+    // the last one is tried. signIn names them in the error.
+    QString chooseSaslMechanism(const QStringList &mechanisms, const QString &signIn);
+    // AUTH with mechanism, its response on the AUTH line when that fits
+    // (RFC 5034 4), else after the server's empty challenge. Returns the
+    // status of an error challenge, which was answered, or an empty text;
+    // lastReply() is then the server's final reply.
+    QString runSasl(const SaslMechanism &mechanism);
+    // Answers an unexpected challenge with "*" (RFC 5034), reads the
+    // server's reply and fails.
+    [[noreturn]] void cancelSasl(const QString &mechanism, const QString &challenge);
+    // Unless lastReply() is positive, ELoginRefusedError: "The server
+    // refused <what> for <user> at <host:port>: <reply> (status: <status>)".
+    void requireAccepted(const QString &what, const QString &status = QString()) const;
 
     QString m_userName;
     QString m_password;
+    AuthMethod m_authMethod = AuthMethod::UserPass;
     int m_messageCount = -1;
     qint64 m_mailboxSize = -1;
     QStringList m_capabilities;
+    QStringList m_saslMechanisms;
+    bool m_capaAnswered = false;
     bool m_pipeliningAllowed = true;
     std::deque<std::function<void()>> m_replyReaders; // of commands sent, oldest first
 };

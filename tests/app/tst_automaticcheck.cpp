@@ -329,7 +329,8 @@ void TestAutomaticCheck::failingCheckOutsideTheTrayStopsTheTimer()
     rig.servers[0].failAt(QStringLiteral("PASS"), "-ERR invalid password");
     rig.start([](GeneralSettings &s) { s.minutes = 1; });
     rig.clock.tick();
-    QCOMPARE(rig.view.errors, QStringList{QStringLiteral("-ERR invalid password")});
+    QCOMPARE(rig.view.errors, QStringList{"The server refused the password for user at " + rig.servers[0].address()
+                                          + ": -ERR invalid password"});
     QVERIFY(!rig.clock.isActive());
     QCOMPARE(rig.view.caption(), AutomaticCheck::CheckingCaption);
     QCOMPARE(rig.automatic->minutesLeft, 0);

@@ -250,7 +250,9 @@ void TestFrmMain::refusedPasswordShowsTheServerLineAndStaysBusy()
 
     w.btListClick();
     QCOMPARE(rig.prompts.textsOf(ScriptedPrompts::Kind::Error),
-             QStringList{QStringLiteral("-ERR [AUTH] Authentication failed.")});
+             QStringList{QStringLiteral("The server refused the password for user at %1: "
+                                        "-ERR [AUTH] Authentication failed.")
+                             .arg(rig.server.address())});
     QCOMPARE(w.ListView1()->model()->rowCount(), 0);
     QVERIFY(!w.btList()->isEnabled());
     QVERIFY(!w.btOptions()->isEnabled());

@@ -212,8 +212,10 @@ private slots:
         try {
             pop.UpdateInfo();
             QFAIL("a wrong password was accepted");
-        } catch (const EServerError &error) {
-            QCOMPARE(error.message(), QStringLiteral("-ERR [AUTH] Authentication failed."));
+        } catch (const ELoginRefusedError &error) {
+            QCOMPARE(error.message(), QStringLiteral("The server refused the password for %1 at %2: "
+                                                     "-ERR [AUTH] Authentication failed.")
+                                          .arg(server.userName(), server.server()));
         }
         QVERIFY(!updating);
         QCOMPARE(pop.Info().Count(), 0);

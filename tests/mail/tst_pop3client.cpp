@@ -180,7 +180,8 @@ private slots:
     void wrongPasswordEndsBeforeTheListAndDropsTheSession()
     {
         server->failAt("PASS", "-ERR invalid password");
-        QCOMPARE(failure<EServerError>([this] { pop->UpdateInfo(); }), QStringLiteral("-ERR invalid password"));
+        QCOMPARE(failure<ELoginRefusedError>([this] { pop->UpdateInfo(); }),
+                 "The server refused the password for user at " + server->address() + ": -ERR invalid password");
         QCOMPARE(log.events, (QStringList{"Open", "Closing", "Closed"}));
         QVERIFY(!pop->Connected());
         QVERIFY(!server->commands().contains("QUIT"));
@@ -310,7 +311,8 @@ private slots:
     void failedOperationReleasesTheClient()
     {
         server->failAt("PASS", "-ERR invalid password");
-        QCOMPARE(failure<EServerError>([this] { pop->UpdateInfo(); }), QStringLiteral("-ERR invalid password"));
+        QCOMPARE(failure<ELoginRefusedError>([this] { pop->UpdateInfo(); }),
+                 "The server refused the password for user at " + server->address() + ": -ERR invalid password");
         server->setMessages({mail("one")});
         pop->UpdateInfo();
         QCOMPARE(pop->Info().Count(), 1);

@@ -2,6 +2,7 @@
 
 #include "mail/pop3client.h"
 
+#include <QCryptographicHash>
 #include <QFile>
 #include <QPointer>
 #include <QProcess>
@@ -404,6 +405,8 @@ ScriptedPop3Server::Answer ScriptedPop3Server::answer(QTcpSocket *socket, const 
     if (line == Greeting)
         return {m_greeting};
     Session &session = m_sessions[socket];
+    if (!session.saslMechanism.isEmpty())
+        return saslAnswer(session, line);
     QStringList args = line.split(QLatin1Char(' '), Qt::SkipEmptyParts);
     const QString verb = args.isEmpty() ? QString() : args.takeFirst().toUpper();
 
@@ -432,12 +435,103 @@ ScriptedPop3Server::Answer ScriptedPop3Server::answer(QTcpSocket *socket, const 
             session.userGiven = false;
             return {"-ERR invalid password"};
         }
-        session.loggedIn = true;
-        session.snapshot = m_mailbox;
-        session.deleted = QList<bool>(m_mailbox.size(), false);
-        return {"+OK logged in"};
+        return loggedIn(session);
+    }
+    if (verb == QLatin1String("AUTH"))
+        return authAnswer(session, args);
+    if (verb == QLatin1String("APOP"))
+        return apopAnswer(session, args);
+    if (verb == QLatin1String("UTF8")) {
+        const bool listed = std::any_of(m_capabilities.begin(), m_capabilities.end(), [](const QString &capability) {
+            return capability.section(QLatin1Char(' '), 0, 0) == QLatin1String("UTF8");
+        });
+        return {listed ? "+OK UTF8 enabled" : "-ERR unknown command"};
     }
     return {"-ERR log in first"};
+}
+
+ScriptedPop3Server::Answer ScriptedPop3Server::loggedIn(Session &session)
+{
+    session.loggedIn = true;
+    session.snapshot = m_mailbox;
+    session.deleted = QList<bool>(m_mailbox.size(), false);
+    return {"+OK logged in"};
+}
+
+ScriptedPop3Server::Answer ScriptedPop3Server::authAnswer(Session &session, const QStringList &args)
+{
+    const QString mechanism = args.value(0).toUpper();
+    const QStringList known = {QStringLiteral("PLAIN"), QStringLiteral("XOAUTH2"), QStringLiteral("OAUTHBEARER")};
+    if (!known.contains(mechanism) || args.size() > 2)
+        return {"-ERR unsupported authentication mechanism"};
+    if (args.size() == 1) {
+        session.saslMechanism = mechanism;
+        return {"+ "};
+    }
+    const auto response = QByteArray::fromBase64Encoding(args[1].toLatin1(), QByteArray::AbortOnBase64DecodingErrors);
+    if (!response)
+        return {"-ERR invalid base64"};
+    return saslVerdict(session, mechanism, *response);
+}
+
+ScriptedPop3Server::Answer ScriptedPop3Server::saslAnswer(Session &session, const QString &line)
+{
+    const QString mechanism = std::exchange(session.saslMechanism, QString());
+    if (line == QLatin1String("*")) {
+        session.saslFailed = false;
+        return {"-ERR authentication cancelled"};
+    }
+    if (std::exchange(session.saslFailed, false)) {
+        // RFC 7628 3.2.3 for OAUTHBEARER (^A), an empty line for XOAUTH2.
+        const bool proper = line == (mechanism == QLatin1String("OAUTHBEARER") ? QLatin1String("AQ==") : QLatin1String(""));
+        return {proper ? "-ERR [AUTH] Authentication failed" : "-ERR bad answer to the error challenge"};
+    }
+    const auto response = QByteArray::fromBase64Encoding(line.toLatin1(), QByteArray::AbortOnBase64DecodingErrors);
+    if (!response)
+        return {"-ERR invalid base64"};
+    return saslVerdict(session, mechanism, *response);
+}
+
+ScriptedPop3Server::Answer ScriptedPop3Server::saslVerdict(Session &session, const QString &mechanism,
+                                                           const QByteArray &response)
+{
+    const QByteArray user = m_user.toUtf8();
+    const QByteArray bearer = "auth=Bearer " + m_accessToken.toUtf8() + "\x01\x01";
+    if (mechanism == QLatin1String("PLAIN")) {
+        const QList<QByteArray> parts = response.split('\0');
+        if (parts.size() == 3 && (parts[0].isEmpty() || parts[0] == user) && parts[1] == user
+            && parts[2] == m_password.toUtf8())
+            return loggedIn(session);
+        return {"-ERR [AUTH] Authentication failed"};
+    }
+    QByteArray expected;
+    QByteArray errorJson;
+    if (mechanism == QLatin1String("OAUTHBEARER")) {
+        expected = "n,a=" + user + ",\x01host=127.0.0.1\x01port=" + QByteArray::number(m_port) + "\x01" + bearer;
+        errorJson = R"({"status":"invalid_token","scope":"mail"})";
+    } else {
+        expected = "user=" + user + "\x01" + bearer;
+        errorJson = R"({"status":"401","schemes":"Bearer","scope":"https://mail.google.com/"})";
+    }
+    if (!m_accessToken.isEmpty() && response == expected)
+        return loggedIn(session);
+    session.saslMechanism = mechanism;
+    session.saslFailed = true;
+    return {"+ " + errorJson.toBase64()};
+}
+
+ScriptedPop3Server::Answer ScriptedPop3Server::apopAnswer(Session &session, const QStringList &args)
+{
+    const qsizetype open = m_greeting.indexOf('<');
+    const qsizetype close = m_greeting.indexOf('>', open);
+    if (open < 0 || close < 0)
+        return {"-ERR APOP not available"};
+    const QByteArray digest = QCryptographicHash::hash(m_greeting.mid(open, close - open + 1) + m_password.toUtf8(),
+                                                       QCryptographicHash::Md5)
+                                  .toHex();
+    if (args.size() != 2 || args[0] != m_user || args[1].toLatin1() != digest)
+        return {"-ERR [AUTH] authentication failed"};
+    return loggedIn(session);
 }
 
 ScriptedPop3Server::Answer ScriptedPop3Server::capaAnswer(const Session &session) const

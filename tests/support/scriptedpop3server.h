@@ -6,6 +6,12 @@
 // It serves a mailbox of raw messages with the usual POP3 semantics:
 //  - USER/PASS against one user name and password; a wrong one gets
 //    "-ERR invalid password" and the client must send USER again;
+//  - AUTH PLAIN, XOAUTH2 and OAUTHBEARER (RFC 5034, 4616, 7628), with or
+//    without an initial response ("+ " asks for it), whatever CAPA lists; a
+//    wrong token gets the mechanism's error challenge, and after the
+//    client's answer to it "-ERR [AUTH] Authentication failed"; "*" cancels;
+//  - APOP against the timestamp of the greeting, when it has one;
+//  - UTF8 before login when the capabilities list it;
 //  - STAT, LIST [n], TOP n k, RETR n, DELE n, RSET, NOOP, UIDL [n], QUIT;
 //  - message numbers are fixed for a session (the mailbox is snapshot at
 //    login); DELE only marks; the marked messages are removed when the client
@@ -96,6 +102,9 @@ public:
     void setCredentials(const QString &user, const QString &password);
     QString user() const { return m_user; }
     QString password() const { return m_password; }
+    // The one OAuth 2.0 access token XOAUTH2 and OAUTHBEARER accept; none
+    // when empty.
+    void setAccessToken(const QString &token) { m_accessToken = token; }
     void setGreeting(const QByteArray &line) { m_greeting = line; }
     void setMessages(const QList<QByteArray> &messages);
     void addMessage(const QByteArray &message);
@@ -224,6 +233,8 @@ private:
         QList<bool> deleted;
         QStringList queued; // received, not yet answered
         bool held = false;  // a delayed or stalled answer blocks the later ones
+        QString saslMechanism; // the AUTH waiting for the client's next line
+        bool saslFailed = false; // its error challenge was sent
     };
     // The normal answer: a status line and, for a multi-line answer, its
     // dot-stuffed data block ending in ".\r\n".
@@ -253,6 +264,12 @@ private:
     void perform(QTcpSocket *socket, const QString &line, const Rule *rule);
     Answer answer(QTcpSocket *socket, const QString &line);
     Answer transactionAnswer(Session &session, const QString &verb, const QStringList &args);
+    Answer authAnswer(Session &session, const QStringList &args);
+    // The client's line in a running AUTH exchange.
+    Answer saslAnswer(Session &session, const QString &line);
+    Answer saslVerdict(Session &session, const QString &mechanism, const QByteArray &response);
+    Answer apopAnswer(Session &session, const QStringList &args);
+    Answer loggedIn(Session &session);
     const Stored *message(const Session &session, const QString &arg, QByteArray &error) const;
     void send(QTcpSocket *socket, const QByteArray &bytes, int chunk = 0, int pauseMs = 0);
     void queue(QTcpSocket *socket, Piece piece);
@@ -279,6 +296,7 @@ private:
     int m_maxCommandsAhead = 0;
     QString m_user = QStringLiteral("user");
     QString m_password = QStringLiteral("secret");
+    QString m_accessToken;
     QByteArray m_greeting = "+OK POP3 server ready";
     QList<Stored> m_mailbox;
     quint64 m_nextId = 1;
