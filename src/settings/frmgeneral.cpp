@@ -1,6 +1,7 @@
 #include "settings/frmgeneral.h"
 
 #include "mail/dialup.h"
+#include "settings/frmoauth.h"
 #include "settings/mailboxpasswords.h"
 #include "settings/mailimport.h"
 #include "settings/mailimportheaderrule.h"
@@ -135,7 +136,7 @@ TfrmGeneral::TfrmGeneral(const Links &links, QWidget *parent)
     layout->addWidget(pages, 1);
     layout->addWidget(buttons);
     setMinimumSize(640, 500);
-    resize(720, 560);
+    resize(880, 560);
 
     // Creation, in this order: focus colouring, the general settings, the
     // connection list and the dial-up entry in use, the mailboxes.
@@ -174,7 +175,8 @@ QWidget *TfrmGeneral::buildMailboxesPage()
 {
     auto *grid = new QGridLayout;
     const QStringList headings = {QString(), QStringLiteral("POP Server"), QStringLiteral("User Name/Mailbox"),
-                                  QStringLiteral("Password"), QStringLiteral("Security")};
+                                  QStringLiteral("Password"), QStringLiteral("Security"),
+                                  QStringLiteral("Sign-in")};
     for (int column = 1; column < headings.size(); ++column)
         grid->addWidget(new QLabel(headings[column]), 0, column);
 
@@ -192,11 +194,25 @@ QWidget *TfrmGeneral::buildMailboxesPage()
         for (MailSecurity security : {MailSecurity::SslTls, MailSecurity::StartTls, MailSecurity::None})
             r.cbSecurity->addItem(mailSecurityName(security), QVariant::fromValue(int(security)));
         r.cbSecurity->setToolTip(QStringLiteral("How the connection to the server is protected"));
+        r.cbSignIn = new QComboBox;
+        for (SignInMethod method : {SignInMethod::Password, SignInMethod::SaslPlain, SignInMethod::Apop,
+                                    SignInMethod::OAuthGoogle, SignInMethod::OAuthMicrosoft, SignInMethod::OAuthOther})
+            r.cbSignIn->addItem(signInMethodName(method), QVariant::fromValue(int(method)));
+        r.cbSignIn->setToolTip(QStringLiteral("How Mailsieve proves to the server who you are"));
+        r.btOAuth = new QPushButton(QStringLiteral("OAuth..."));
+        r.btOAuth->setToolTip(QStringLiteral("Client ID and sign-in for OAuth 2.0"));
+        connect(r.cbSecurity, &QComboBox::activated, this, [this, n] { securityChosen(n); });
+        connect(r.cbSignIn, &QComboBox::activated, this, [this, n] { signInChosen(n); });
+        connect(r.cbSignIn, &QComboBox::currentIndexChanged, this, [this, n] { updateSignInControls(n); });
+        connect(r.btOAuth, &QPushButton::clicked, this, [this, n] { btOAuthClick(n); });
         grid->addWidget(r.rbDefault, n, 0);
         grid->addWidget(r.edServe, n, 1);
         grid->addWidget(r.edMailbox, n, 2);
         grid->addWidget(r.edPasswd, n, 3);
         grid->addWidget(r.cbSecurity, n, 4);
+        grid->addWidget(r.cbSignIn, n, 5);
+        grid->addWidget(r.btOAuth, n, 6);
+        updateSignInControls(n);
     }
     row(1).rbDefault->setChecked(true);
     grid->setColumnStretch(1, 3);
@@ -468,6 +484,9 @@ void TfrmGeneral::showServerSettings()
         r.edMailbox->setText(mailbox.mailbox);
         r.edPasswd->setText(mailbox.password);
         r.cbSecurity->setCurrentIndex(r.cbSecurity->findData(int(mailbox.security)));
+        r.cbSignIn->setCurrentIndex(r.cbSignIn->findData(int(mailbox.signIn)));
+        r.oauth = mailbox.oauth;
+        updateSignInControls(mailbox.number);
     }
 }
 
@@ -495,15 +514,37 @@ void TfrmGeneral::takeGeneralSettings()
 void TfrmGeneral::takeServerSettings()
 {
     for (int n = 1; n <= kMailboxCount; ++n) {
-        const MailboxRow &r = row(n);
-        MailboxConfig &mailbox = m_settings.mailboxes[n - 1];
-        mailbox.server = r.edServe->text();
-        mailbox.mailbox = r.edMailbox->text();
-        mailbox.password = r.edPasswd->text();
-        mailbox.security = MailSecurity(r.cbSecurity->currentData().toInt());
-        if (r.rbDefault->isChecked())
+        m_settings.mailboxes[n - 1] = rowMailbox(n);
+        if (row(n).rbDefault->isChecked())
             m_settings.defaultMailbox = n;
     }
+}
+
+// The row as a mailbox entry; the trusted certificate is not shown, so it
+// is the one the settings hold.
+MailboxConfig TfrmGeneral::rowMailbox(int mailbox) const
+{
+    const MailboxRow &r = mailboxRows.at(mailbox - 1);
+    MailboxConfig config = m_settings.mailboxes[mailbox - 1];
+    config.server = r.edServe->text();
+    config.mailbox = r.edMailbox->text();
+    config.password = r.edPasswd->text();
+    config.security = MailSecurity(r.cbSecurity->currentData().toInt());
+    config.signIn = SignInMethod(r.cbSignIn->currentData().toInt());
+    config.oauth = r.oauth;
+    return config;
+}
+
+// A token stands in for the password: the field is off and empty, and the
+// OAuth values are reachable.
+void TfrmGeneral::updateSignInControls(int mailbox)
+{
+    MailboxRow &r = row(mailbox);
+    const bool token = isOAuth(SignInMethod(r.cbSignIn->currentData().toInt()));
+    if (token)
+        r.edPasswd->clear();
+    r.edPasswd->setEnabled(!token);
+    r.btOAuth->setEnabled(token);
 }
 
 void TfrmGeneral::updatePanels()
@@ -602,9 +643,26 @@ void TfrmGeneral::focusMailboxField(int mailbox, MailboxField field)
 {
     pages->setCurrentWidget(tsMailboxes);
     MailboxRow &r = row(mailbox);
-    QLineEdit *target = field == MailboxField::Server     ? r.edServe
-                      : field == MailboxField::UserName   ? r.edMailbox
-                                                          : r.edPasswd;
+    QWidget *target = nullptr;
+    switch (field) {
+    case MailboxField::Server:
+        target = r.edServe;
+        break;
+    case MailboxField::UserName:
+        target = r.edMailbox;
+        break;
+    case MailboxField::None:
+    case MailboxField::Password:
+        target = r.edPasswd;
+        break;
+    case MailboxField::ClientId:
+    case MailboxField::ClientSecret:
+    case MailboxField::AuthorizationUrl:
+    case MailboxField::TokenUrl:
+    case MailboxField::Scope:
+        target = r.btOAuth; // the values are in its dialog
+        break;
+    }
     target->setFocus(Qt::OtherFocusReason);
 }
 
@@ -688,4 +746,52 @@ void TfrmGeneral::btBrowseMailerClick()
                                                   QStringLiteral("All files (*);;Program files (*.exe)"));
     if (!chosen.isEmpty())
         edMailer->setText(chosen);
+}
+
+// ---- Sign-in -------------------------------------------------------------------------
+
+void TfrmGeneral::signInChosen(int mailbox)
+{
+    MailboxRow &r = row(mailbox);
+    // A provider's POP3 server is its documented one, always over TLS.
+    if (const std::optional<OAuthProvider> provider = oauthProvider(SignInMethod(r.cbSignIn->currentData().toInt()))) {
+        r.edServe->setText(provider->server);
+        r.cbSecurity->setCurrentIndex(r.cbSecurity->findData(int(MailSecurity::SslTls)));
+    }
+    warnOfPlainText(mailbox);
+}
+
+void TfrmGeneral::securityChosen(int mailbox)
+{
+    warnOfPlainText(mailbox);
+}
+
+// Only a warning: the POP3 client itself refuses to send a password in
+// plain text to a server beyond this computer and the local network.
+void TfrmGeneral::warnOfPlainText(int mailbox)
+{
+    if (sendsPasswordInPlainText(rowMailbox(mailbox)))
+        m_prompts.warning(PlainTextWarning.arg(mailbox));
+}
+
+void TfrmGeneral::btOAuthClick(int mailbox)
+{
+    const MailboxConfig config = rowMailbox(mailbox);
+    TfrmOAuth dialog(mailbox, config.signIn, config.oauth, this);
+    if (signIn) {
+        dialog.signIn = [this, config](const OAuthClientConfig &oauth) {
+            MailboxConfig signingIn = config;
+            signingIn.oauth = oauth;
+            // What the sign-in cannot do without, said as the OK would say it.
+            if (const ServerSaveResult problem = checkMailboxText(signingIn); problem.validationFailed())
+                return problem.message;
+            if (!signingIn.isConfigured())
+                return QStringLiteral("Mailbox %1 needs a server and a user name first.").arg(signingIn.number);
+            if (const ServerSaveResult problem = checkMailbox(signingIn); problem.validationFailed())
+                return problem.message;
+            return signIn(mailboxLogin(signingIn));
+        };
+    }
+    if (dialog.exec() == QDialog::Accepted)
+        row(mailbox).oauth = dialog.config();
 }

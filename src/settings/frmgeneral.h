@@ -74,6 +74,10 @@ public:
     // it (an error text, empty on success). The box is hidden without them.
     std::function<bool()> startsAtLogin;
     std::function<QString(bool on)> setStartAtLogin;
+    // The OAuth 2.0 sign-in of a mailbox as its row stands (not yet
+    // stored): an error text, empty on success. The OAuth dialog offers
+    // "Sign in" only when this is assigned.
+    std::function<QString(const MailboxLogin &login)> signIn;
 
     static constexpr int helpTopic = 200;
     static constexpr int minMinutes = 2;
@@ -87,6 +91,9 @@ public:
     static inline const QString ViewLogFailed = QStringLiteral("Unable to open log file. ");
     static inline const QString ClearLogQuestion = QStringLiteral("Really clear out log file?");
     static inline const QString ResetCounterQuestion = QStringLiteral("Really reset spam counter?");
+    static inline const QString PlainTextWarning = QStringLiteral(
+        "Mailbox %1: the password will go out in plain text.  Choose None only for a server on this "
+        "computer or your local network.");
 
     // Saves the "General" section from the live settings (the deletion run
     // calls it after raising the counter); reports a failed write.
@@ -114,6 +121,9 @@ public:
         QLineEdit *edMailbox = nullptr;
         QLineEdit *edPasswd = nullptr;
         QComboBox *cbSecurity = nullptr;
+        QComboBox *cbSignIn = nullptr;
+        QPushButton *btOAuth = nullptr; // the OAuth 2.0 values; enabled for those methods
+        OAuthClientConfig oauth; // as the OAuth dialog left them, kept on OK
     };
     std::array<MailboxRow, kMailboxCount> mailboxRows;
     MailboxRow &row(int mailbox) { return mailboxRows.at(mailbox - 1); }
@@ -172,6 +182,11 @@ public:
     void btBrowseSoundClick();
     void btBrowseLogClick();
     void btBrowseMailerClick();
+    // The user picked a sign-in method or a security choice in a row.
+    void signInChosen(int mailbox);
+    void securityChosen(int mailbox);
+    // "OAuth..." of a row: its dialog, modal.
+    void btOAuthClick(int mailbox);
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -194,6 +209,9 @@ private:
     void prepareForShowing();
     void addFirstRunRule();
     void focusMailboxField(int mailbox, MailboxField field);
+    MailboxConfig rowMailbox(int mailbox) const;
+    void updateSignInControls(int mailbox);
+    void warnOfPlainText(int mailbox);
 
     GeneralSettings &m_settings;
     SettingsStore &m_store;

@@ -75,28 +75,116 @@ MailSecurity readSecurity(const SettingsStore &store, int n)
     return stored ? MailSecurity::None : MailSecurity::SslTls;
 }
 
+// A missing or unreadable choice is the USER/PASS sign-in that every
+// mailbox used before there was a choice.
+SignInMethod readSignIn(const SettingsStore &store, int n)
+{
+    return signInMethodFromName(store.value(SettingsStore::Server, mailboxValue("Auth", n)))
+        .value_or(SignInMethod::Password);
+}
+
+// The OAuth 2.0 values of a mailbox: each is kept only for the methods that
+// use it, and all but the client secret must be set for those.
+struct OAuthValue
+{
+    const char *name;
+    QString OAuthClientConfig::*field;
+    MailboxField mailboxField;
+    const char *label;
+    bool otherOnly; // a provider's own for Google and Microsoft
+    bool required;
+};
+const OAuthValue kOAuthValues[] = {
+    {"OAuthClient", &OAuthClientConfig::clientId, MailboxField::ClientId, "client ID", false, true},
+    {"OAuthSecret", &OAuthClientConfig::clientSecret, MailboxField::ClientSecret, "client secret", false, false},
+    {"OAuthAuthorize", &OAuthClientConfig::authorizationUrl, MailboxField::AuthorizationUrl, "authorization URL",
+     true, true},
+    {"OAuthToken", &OAuthClientConfig::tokenUrl, MailboxField::TokenUrl, "token URL", true, true},
+    {"OAuthScope", &OAuthClientConfig::scope, MailboxField::Scope, "scope", true, true},
+};
+
+bool keepsOAuthValue(const OAuthValue &value, SignInMethod method)
+{
+    return isOAuth(method) && (!value.otherOnly || method == SignInMethod::OAuthOther);
+}
+
+bool isEndpoint(const OAuthValue &value)
+{
+    return value.mailboxField == MailboxField::AuthorizationUrl || value.mailboxField == MailboxField::TokenUrl;
+}
+
 MailboxConfig readMailbox(const SettingsStore &store, int n)
 {
     MailboxConfig mailbox;
     mailbox.number = n;
     mailbox.server = store.value(SettingsStore::Server, mailboxValue("Server", n));
     mailbox.mailbox = store.value(SettingsStore::Server, mailboxValue("Mailbox", n));
-    mailbox.password = readMailboxPassword(store, n, mailbox.server, mailbox.mailbox);
     mailbox.security = readSecurity(store, n);
     mailbox.fingerprint = store.value(SettingsStore::Server, mailboxValue("Fingerprint", n));
+    mailbox.signIn = readSignIn(store, n);
+    // A mailbox that signs in with a token has no password to look up.
+    if (!isOAuth(mailbox.signIn))
+        mailbox.password = readMailboxPassword(store, n, mailbox.server, mailbox.mailbox);
+    for (const OAuthValue &v : kOAuthValues) {
+        if (keepsOAuthValue(v, mailbox.signIn))
+            mailbox.oauth.*v.field = store.value(SettingsStore::Server, mailboxValue(v.name, n));
+    }
     return mailbox;
 }
 
 void writeMailbox(SettingsStore &store, const MailboxConfig &mailbox, const MailboxTable &table)
 {
     const int n = mailbox.number;
-    const QString previousEntry = passwordEntryName(store.value(SettingsStore::Server, mailboxValue("Server", n)),
-                                                    store.value(SettingsStore::Server, mailboxValue("Mailbox", n)));
-    writeMailboxPassword(store, mailbox, previousEntry, table);
+    // What the store held before: the secrets kept for it may have to go.
+    MailboxConfig previous;
+    previous.number = n;
+    previous.server = store.value(SettingsStore::Server, mailboxValue("Server", n));
+    previous.mailbox = store.value(SettingsStore::Server, mailboxValue("Mailbox", n));
+    previous.signIn = readSignIn(store, n);
+    writeMailboxPassword(store, mailbox, passwordEntryName(previous.server, previous.mailbox), table);
+    forgetStaleRefreshToken(store, mailbox, previous, table);
     store.setValue(SettingsStore::Server, mailboxValue("Server", n), mailbox.server);
     store.setValue(SettingsStore::Server, mailboxValue("Mailbox", n), mailbox.mailbox);
     store.setValue(SettingsStore::Server, mailboxValue("Security", n), mailSecurityName(mailbox.security));
     store.setValue(SettingsStore::Server, mailboxValue("Fingerprint", n), mailbox.fingerprint);
+    store.setValue(SettingsStore::Server, mailboxValue("Auth", n), signInMethodName(mailbox.signIn));
+    for (const OAuthValue &v : kOAuthValues) {
+        if (keepsOAuthValue(v, mailbox.signIn))
+            store.setValue(SettingsStore::Server, mailboxValue(v.name, n), mailbox.oauth.*v.field);
+        else
+            store.remove(SettingsStore::Server, mailboxValue(v.name, n));
+    }
+}
+
+ServerSaveResult failedCheck(int n, MailboxField field, const QString &message)
+{
+    ServerSaveResult result;
+    result.mailbox = n;
+    result.field = field;
+    result.message = message;
+    return result;
+}
+
+// The first OAuth 2.0 value the configured mailbox lacks or cannot use.
+ServerSaveResult checkOAuthValues(const MailboxConfig &mailbox)
+{
+    const int n = mailbox.number;
+    for (const OAuthValue &v : kOAuthValues) {
+        if (!keepsOAuthValue(v, mailbox.signIn))
+            continue;
+        const QString text = mailbox.oauth.*v.field;
+        const QString label = QLatin1String(v.label);
+        if (v.required && text.trimmed().isEmpty()) {
+            return failedCheck(n, v.mailboxField,
+                               QStringLiteral("Mailbox %1 - there is no OAuth %2 set").arg(n).arg(label));
+        }
+        if (isEndpoint(v) && !isAcceptableOAuthEndpoint(text)) {
+            return failedCheck(n, v.mailboxField,
+                               QStringLiteral("Mailbox %1 - the OAuth %2 must start with https:// "
+                                              "(http:// only for a server on this computer)").arg(n).arg(label));
+        }
+    }
+    return {};
 }
 
 // The counter as a number; text that is not one counts as 0.
@@ -213,46 +301,55 @@ int GeneralSettings::dialUpIndexWithin(int entryCount) const
 
 ServerSaveResult checkMailbox(const MailboxConfig &mailbox)
 {
-    ServerSaveResult result;
     const int n = mailbox.number;
     if (!mailbox.server.isEmpty() && mailbox.mailbox.isEmpty()) {
-        result.field = MailboxField::UserName;
-        result.message = QStringLiteral("Mailbox %1 has a server %2 but no mailbox").arg(n).arg(mailbox.server);
-    } else if (mailbox.server.isEmpty() && !mailbox.mailbox.isEmpty()) {
-        result.field = MailboxField::Server;
-        result.message = QStringLiteral("Mailbox %1 %2 has a blank server").arg(n).arg(mailbox.mailbox);
-    } else if (mailbox.isConfigured() && mailbox.password.isEmpty()) {
-        result.field = MailboxField::Password;
-        result.message = QStringLiteral("Mailbox %1 - there is no password set").arg(n);
-    } else {
-        return result;
+        return failedCheck(n, MailboxField::UserName,
+                           QStringLiteral("Mailbox %1 has a server %2 but no mailbox").arg(n).arg(mailbox.server));
     }
-    result.mailbox = n;
-    return result;
+    if (mailbox.server.isEmpty() && !mailbox.mailbox.isEmpty()) {
+        return failedCheck(n, MailboxField::Server,
+                           QStringLiteral("Mailbox %1 %2 has a blank server").arg(n).arg(mailbox.mailbox));
+    }
+    if (!mailbox.isConfigured())
+        return {};
+    if (isOAuth(mailbox.signIn))
+        return checkOAuthValues(mailbox);
+    if (mailbox.password.isEmpty())
+        return failedCheck(n, MailboxField::Password, QStringLiteral("Mailbox %1 - there is no password set").arg(n));
+    return {};
 }
 
 ServerSaveResult checkMailboxText(const MailboxConfig &mailbox)
 {
-    ServerSaveResult result;
     const int n = mailbox.number;
-    if (hasControlCharacter(mailbox.server)) {
-        result.field = MailboxField::Server;
-        result.message = QStringLiteral("The server name of mailbox %1 must not contain line breaks, tabs, "
-                                        "NUL or other control characters.").arg(n);
-    } else if (hasControlCharacter(mailbox.mailbox)) {
-        result.field = MailboxField::UserName;
-        result.message = QStringLiteral("The user name of mailbox %1 must not contain line breaks, tabs, "
-                                        "NUL or other control characters.").arg(n);
-    } else if (TmsCustomPOP::breaksCommandLine(mailbox.password)) {
-        result.field = MailboxField::Password;
-        result.message = QStringLiteral("The password of mailbox %1 must not contain line breaks or NUL "
-                                        "characters.").arg(n);
-    } else {
+    auto refused = [n](MailboxField field, const QString &message) {
+        ServerSaveResult result = failedCheck(n, field, message);
+        result.refused = true;
         return result;
+    };
+    auto controlCharacters = [n](const QString &what) {
+        return QStringLiteral("The %1 of mailbox %2 must not contain line breaks, tabs, NUL or other control "
+                              "characters.").arg(what).arg(n);
+    };
+    if (hasControlCharacter(mailbox.server))
+        return refused(MailboxField::Server, controlCharacters(QStringLiteral("server name")));
+    if (hasControlCharacter(mailbox.mailbox))
+        return refused(MailboxField::UserName, controlCharacters(QStringLiteral("user name")));
+    if (TmsCustomPOP::breaksCommandLine(mailbox.password)) {
+        return refused(MailboxField::Password,
+                       QStringLiteral("The password of mailbox %1 must not contain line breaks or NUL "
+                                      "characters.").arg(n));
     }
-    result.mailbox = n;
-    result.refused = true;
-    return result;
+    for (const OAuthValue &v : kOAuthValues) {
+        if (keepsOAuthValue(v, mailbox.signIn) && hasControlCharacter(mailbox.oauth.*v.field))
+            return refused(v.mailboxField, controlCharacters(QStringLiteral("OAuth ") + QLatin1String(v.label)));
+    }
+    return {};
+}
+
+bool sendsPasswordInPlainText(const MailboxConfig &mailbox)
+{
+    return mailbox.security == MailSecurity::None && sendsPassword(mailbox.signIn);
 }
 
 MailboxLogin GetRemotePOPSettings(SettingsStore &store, int n)
@@ -260,8 +357,21 @@ MailboxLogin GetRemotePOPSettings(SettingsStore &store, int n)
     if (!isMailboxNumber(n))
         return {};
     store.load();
-    const MailboxConfig mailbox = readMailbox(store, n);
-    return {mailbox.server, mailbox.mailbox, mailbox.password, mailbox.security, mailbox.fingerprint};
+    return mailboxLogin(readMailbox(store, n));
+}
+
+MailboxLogin mailboxLogin(const MailboxConfig &mailbox)
+{
+    MailboxLogin login;
+    login.number = mailbox.number;
+    login.server = mailbox.server;
+    login.user = mailbox.mailbox;
+    login.password = isOAuth(mailbox.signIn) ? QString() : mailbox.password;
+    login.security = mailbox.security;
+    login.fingerprint = mailbox.fingerprint;
+    login.signIn = mailbox.signIn;
+    login.oauth = effectiveOAuthConfig(mailbox.signIn, mailbox.oauth);
+    return login;
 }
 
 MailboxLogin GetRemotePOPSettings(SettingsStore &store, int n, TmsRemotePOP &client)
@@ -278,6 +388,7 @@ void applyMailboxLogin(const MailboxLogin &login, TmsRemotePOP &client)
     client.setPassword(login.password);
     client.setTlsMode(tlsModeFor(login.security));
     client.setTrustedFingerprint(login.fingerprint);
+    client.setAuthMethod(authMethodFor(login.signIn));
 }
 
 TlsMode tlsModeFor(MailSecurity security)

@@ -9,11 +9,14 @@
 // Section "Server": Which, and for each mailbox n = 1..12: Server<n>,
 // Mailbox<n>, Passwd<n> (scrambled under passwordKey(n); only while no
 // desktop keyring holds the password, see mailboxpasswords.h), Security<n>,
-// Fingerprint<n>.
+// Fingerprint<n>, Auth<n> (the sign-in method), and for the OAuth 2.0
+// methods OAuthClient<n> and OAuthSecret<n>, for "OAuth 2.0 (other)" also
+// OAuthAuthorize<n>, OAuthToken<n> and OAuthScope<n>.
 
 #include "settings/settingsstore.h"
 
 #include "mail/tlssecurity.h"
+#include "settings/signinmethod.h"
 
 #include <QString>
 
@@ -39,6 +42,8 @@ struct MailboxConfig
     QString password; // plain; in the keyring or scrambled in the store
     MailSecurity security = MailSecurity::SslTls;
     QString fingerprint; // SHA-256 of a certificate the user trusts, hex; empty for none
+    SignInMethod signIn = SignInMethod::Password;
+    OAuthClientConfig oauth; // as stored; effectiveOAuthConfig gives what is used
 
     // The mailbox is in use when both its server and its user name are set.
     bool isConfigured() const { return !server.isEmpty() && !mailbox.isEmpty(); }
@@ -47,7 +52,17 @@ struct MailboxConfig
 using MailboxTable = std::array<MailboxConfig, kMailboxCount>;
 
 // The fields of a mailbox table entry that a save check can point at.
-enum class MailboxField { None, Server, UserName, Password };
+enum class MailboxField {
+    None,
+    Server,
+    UserName,
+    Password,
+    ClientId,
+    ClientSecret,
+    AuthorizationUrl,
+    TokenUrl,
+    Scope
+};
 
 struct ServerSaveResult
 {
@@ -116,30 +131,40 @@ public:
 
 // The first problem of one mailbox entry, in the order a user fixes them:
 // a server without a user name, a user name without a server, a configured
-// mailbox without a password.
+// mailbox without a password, or for OAuth 2.0 without a client ID (and for
+// "OAuth 2.0 (other)" without usable endpoints or a scope).
 ServerSaveResult checkMailbox(const MailboxConfig &mailbox);
 
-// A server name, user name or password of the entry that could end or
-// split a POP3 command line: a server or user name with a control
+// A text of the entry that could end or split a POP3 command line or an
+// OAuth request: a server or user name or an OAuth value with a control
 // character, a password with CR, LF or NUL. Such a text was pasted or
 // planted, not typed, and sent as it is it would add commands of its own.
 ServerSaveResult checkMailboxText(const MailboxConfig &mailbox);
 
-// Server, user name and password of mailbox n, read straight from the store
-// (the password from the keyring or unscrambled). Empty for a missing value
-// or n outside 1..12.
+// The mailbox would send its password itself over a connection without TLS.
+bool sendsPasswordInPlainText(const MailboxConfig &mailbox);
+
+// What signing in to mailbox n needs, read straight from the store (the
+// password from the keyring or unscrambled; none for OAuth 2.0). Empty for a
+// missing value or n outside 1..12.
 struct MailboxLogin
 {
+    int number = 0; // 1..12; 0 for a mailbox that is not stored
     QString server;
     QString user;
     QString password;
     MailSecurity security = MailSecurity::SslTls;
     QString fingerprint;
+    SignInMethod signIn = SignInMethod::Password;
+    OAuthClientConfig oauth; // effective: a provider's endpoints already filled in
 };
 MailboxLogin GetRemotePOPSettings(SettingsStore &store, int n);
+// The same for a mailbox entry as it is, stored or not.
+MailboxLogin mailboxLogin(const MailboxConfig &mailbox);
 // The same, loaded into the POP3 client (applyMailboxLogin).
 MailboxLogin GetRemotePOPSettings(SettingsStore &store, int n, TmsRemotePOP &client);
-// Server, UserName, Password, the TLS mode and the trusted certificate.
+// Server, UserName, Password, the TLS mode, the trusted certificate and
+// the sign-in method (the access tokens come from the program's own source).
 void applyMailboxLogin(const MailboxLogin &login, TmsRemotePOP &client);
 // The client's TLS mode for a security choice.
 TlsMode tlsModeFor(MailSecurity security);

@@ -13,10 +13,11 @@ QString passwordValueName(int n)
     return QStringLiteral("Passwd%1").arg(n);
 }
 
-bool namesAccount(const MailboxTable &table, const QString &entry)
+// Some mailbox of the table signs in to the account with its password.
+bool needsPassword(const MailboxTable &table, const QString &entry)
 {
     return std::any_of(table.begin(), table.end(), [&](const MailboxConfig &mailbox) {
-        return passwordEntryName(mailbox.server, mailbox.mailbox) == entry;
+        return !isOAuth(mailbox.signIn) && passwordEntryName(mailbox.server, mailbox.mailbox) == entry;
     });
 }
 
@@ -24,15 +25,49 @@ bool namesAccount(const MailboxTable &table, const QString &entry)
 // leaves the account's entry alone: the window may show it empty because
 // the keyring did not answer when it was read, and a configured mailbox
 // without a password is refused anyway.
-bool keepInKeyring(PasswordVault &vault, const MailboxConfig &mailbox)
+bool keepInKeyring(PasswordVault &vault, const QString &entry, const QString &password)
 {
-    if (mailbox.password.isEmpty())
+    if (password.isEmpty())
         return true;
-    const QString entry = passwordEntryName(mailbox.server, mailbox.mailbox);
-    return !entry.isEmpty() && vault.write(entry, mailbox.password);
+    return !entry.isEmpty() && vault.write(entry, password);
+}
+
+// Some mailbox of the table signs in to the account with OAuth 2.0.
+bool needsRefreshToken(const MailboxTable &table, const QString &entry)
+{
+    return std::any_of(table.begin(), table.end(), [&](const MailboxConfig &mailbox) {
+        return isOAuth(mailbox.signIn) && refreshTokenEntryName(mailbox.server, mailbox.mailbox) == entry;
+    });
 }
 
 } // namespace
+
+QString refreshTokenEntryName(const QString &server, const QString &user)
+{
+    const QString account = passwordEntryName(server, user);
+    return account.isEmpty() ? QString() : QStringLiteral("oauth2:") + account;
+}
+
+QString refreshTokenValueName(int n)
+{
+    return QStringLiteral("Token%1").arg(n);
+}
+
+void forgetStaleRefreshToken(SettingsStore &store, const MailboxConfig &mailbox, const MailboxConfig &previous,
+                             const MailboxTable &table)
+{
+    // Only a mailbox stored with OAuth 2.0 can have a token kept: the others
+    // cost no keyring call.
+    if (!isOAuth(previous.signIn))
+        return;
+    const QString entry = refreshTokenEntryName(previous.server, previous.mailbox);
+    if (isOAuth(mailbox.signIn) && refreshTokenEntryName(mailbox.server, mailbox.mailbox) == entry)
+        return;
+    store.remove(SettingsStore::Server, refreshTokenValueName(mailbox.number));
+    PasswordVault *vault = store.passwordVault();
+    if (vault && !entry.isEmpty() && !needsRefreshToken(table, entry))
+        vault->remove(entry);
+}
 
 QString passwordEntryName(const QString &server, const QString &user)
 {
@@ -56,13 +91,17 @@ void writeMailboxPassword(SettingsStore &store, const MailboxConfig &mailbox, co
                           const MailboxTable &table)
 {
     const int n = mailbox.number;
+    // A mailbox that signs in with a token keeps no password, not even one
+    // typed before the switch; its account's entry goes below once no
+    // mailbox signs in to it with the password.
+    const QString password = isOAuth(mailbox.signIn) ? QString() : mailbox.password;
     PasswordVault *vault = store.passwordVault();
-    if (!vault || !keepInKeyring(*vault, mailbox)) {
-        store.setValue(SettingsStore::Server, passwordValueName(n), ScramblePassword(mailbox.password, passwordKey(n)));
+    if (!vault || !keepInKeyring(*vault, passwordEntryName(mailbox.server, mailbox.mailbox), password)) {
+        store.setValue(SettingsStore::Server, passwordValueName(n), ScramblePassword(password, passwordKey(n)));
         return;
     }
     store.remove(SettingsStore::Server, passwordValueName(n));
-    if (!previousEntry.isEmpty() && !namesAccount(table, previousEntry))
+    if (!previousEntry.isEmpty() && !needsPassword(table, previousEntry))
         vault->remove(previousEntry);
 }
 

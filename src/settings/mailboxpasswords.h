@@ -26,10 +26,25 @@ QString readMailboxPassword(const SettingsStore &store, int n, const QString &se
 // Keeps the mailbox's password: in the keyring, removing "Passwd<n>" from
 // the store, or else scrambled in the store. An empty password removes
 // "Passwd<n>" and leaves the keyring as it is. previousEntry is the entry of
-// the account the mailbox named before this save: when the mailbox and the
-// rest of table no longer name it, it is removed from the keyring.
+// the account the mailbox named before this save: when no mailbox of the
+// table signs in to it with a password any more, it is removed from the
+// keyring. A mailbox that signs in with OAuth 2.0 needs and keeps no
+// password, so its account's entry goes the same way.
 void writeMailboxPassword(SettingsStore &store, const MailboxConfig &mailbox, const QString &previousEntry,
                           const MailboxTable &table);
+
+// The OAuth 2.0 refresh token of an account is kept like a password: the
+// keyring entry "oauth2:<user name>@<server>" (empty when server or user name
+// is empty), else the scrambled value "Token<n>" of the mailbox.
+QString refreshTokenEntryName(const QString &server, const QString &user);
+QString refreshTokenValueName(int n);
+
+// A mailbox saved with another account or sign-in than stored before
+// (previous) no longer needs the refresh token kept for it: "Token<n>" goes,
+// and so does the keyring entry of the previous account once no mailbox of
+// the table signs in to it with OAuth 2.0.
+void forgetStaleRefreshToken(SettingsStore &store, const MailboxConfig &mailbox, const MailboxConfig &previous,
+                             const MailboxTable &table);
 
 enum class PasswordPlace { Keyring, SettingsFile };
 // Where a save would put the passwords now: asks the keyring whether it answers.

@@ -7,6 +7,7 @@
 #include "rules/rulelist.h"
 #include "rules/ruletexts.h"
 #include "settings/frmgeneral.h"
+#include "settings/frmoauth.h"
 #include "settings/mailimport.h"
 #include "support/scriptedprompts.h"
 
@@ -101,6 +102,39 @@ QStringList controlValues(TfrmGeneral &w)
         values << combo->currentText();
     values << QString::number(w.seMinutes->value()) << w.lblCount->text();
     return values;
+}
+
+// Picks an entry of a row's combo box as the user would.
+void choose(QComboBox *combo, const QString &text)
+{
+    const int index = combo->findText(text);
+    QVERIFY2(index >= 0, qPrintable(text));
+    combo->setCurrentIndex(index);
+    emit combo->activated(index);
+}
+
+// Opens the row's OAuth dialog and hands it to use while it is shown; what
+// use leaves open is cancelled.
+void withOAuthDialog(TfrmGeneral &w, int n, const std::function<void(TfrmOAuth &)> &use)
+{
+    bool shown = false;
+    QTimer::singleShot(0, &w, [&] {
+        auto *dialog = w.findChild<TfrmOAuth *>();
+        if (!dialog)
+            return;
+        shown = dialog->isVisible();
+        use(*dialog);
+        if (dialog->isVisible())
+            dialog->reject();
+    });
+    w.row(n).btOAuth->click();
+    QVERIFY(shown);
+}
+
+void fillMailbox(TfrmGeneral &w, int n, const QString &server, const QString &user)
+{
+    w.row(n).edServe->setText(server);
+    w.row(n).edMailbox->setText(user);
 }
 
 } // namespace
@@ -678,6 +712,201 @@ private slots:
         QCOMPARE(s.onDisk(SettingsStore::General, QStringLiteral("KillAll")), QStringLiteral("0"));
         QCOMPARE(s.settings.defaultMailbox, 4);
         QCOMPARE(s.settings.mailboxes[3].security, MailSecurity::None);
+    }
+
+    // ---- Sign-in ----
+
+    void signInColumnStandsBesideSecurity()
+    {
+        Setup s;
+        s.stored(SettingsStore::Server, QStringLiteral("Server3"), QStringLiteral("pop.gmail.com:995"));
+        s.stored(SettingsStore::Server, QStringLiteral("Mailbox3"), QStringLiteral("ann@gmail.com"));
+        s.stored(SettingsStore::Server, QStringLiteral("Auth3"), QStringLiteral("OAuth 2.0 (Google)"));
+        TfrmGeneral &w = s.make();
+        w.show();
+        const QStringList methods = {QStringLiteral("Password"), QStringLiteral("Password (SASL PLAIN)"),
+                                     QStringLiteral("APOP"), QStringLiteral("OAuth 2.0 (Google)"),
+                                     QStringLiteral("OAuth 2.0 (Microsoft)"), QStringLiteral("OAuth 2.0 (other)")};
+        for (int n = 1; n <= kMailboxCount; ++n) {
+            auto &r = w.row(n);
+            QStringList shown;
+            for (int i = 0; i < r.cbSignIn->count(); ++i)
+                shown << r.cbSignIn->itemText(i);
+            QCOMPARE(shown, methods);
+            QVERIFY(r.cbSignIn->x() > r.cbSecurity->x());
+            QVERIFY(r.btOAuth->x() > r.cbSignIn->x());
+            const bool google = n == 3;
+            QCOMPARE(r.cbSignIn->currentText(), google ? methods[3] : methods[0]);
+            QCOMPARE(r.btOAuth->isEnabled(), google);
+            QCOMPARE(r.edPasswd->isEnabled(), !google);
+        }
+    }
+
+    void pickingAProviderFillsServerAndSecurityAndDropsThePassword()
+    {
+        Setup s;
+        TfrmGeneral &w = s.make();
+        w.show();
+        auto &r = w.row(2);
+        fillMailbox(w, 2, QStringLiteral("pop.old.example"), QStringLiteral("ann@outlook.com"));
+        r.edPasswd->setText(QStringLiteral("old password"));
+        choose(r.cbSecurity, QStringLiteral("STARTTLS"));
+
+        choose(r.cbSignIn, QStringLiteral("OAuth 2.0 (Microsoft)"));
+        QCOMPARE(r.edServe->text(), QStringLiteral("outlook.office365.com:995"));
+        QCOMPARE(r.cbSecurity->currentText(), QStringLiteral("SSL/TLS"));
+        QVERIFY(r.edPasswd->text().isEmpty());
+        QVERIFY(!r.edPasswd->isEnabled());
+        QVERIFY(r.btOAuth->isEnabled());
+
+        choose(r.cbSignIn, QStringLiteral("OAuth 2.0 (Google)"));
+        QCOMPARE(r.edServe->text(), QStringLiteral("pop.gmail.com:995"));
+
+        // Other methods leave the server as it is.
+        r.edServe->setText(QStringLiteral("pop.mine.example"));
+        choose(r.cbSignIn, QStringLiteral("OAuth 2.0 (other)"));
+        QCOMPARE(r.edServe->text(), QStringLiteral("pop.mine.example"));
+        choose(r.cbSignIn, QStringLiteral("APOP"));
+        QCOMPARE(r.edServe->text(), QStringLiteral("pop.mine.example"));
+        QVERIFY(r.edPasswd->isEnabled());
+        QVERIFY(!r.btOAuth->isEnabled());
+        QVERIFY(s.prompts.asked.isEmpty());
+    }
+
+    void noneWithAPasswordMethodWarns()
+    {
+        Setup s;
+        s.stored(SettingsStore::Server, QStringLiteral("Server4"), QStringLiteral("192.168.1.2"));
+        s.stored(SettingsStore::Server, QStringLiteral("Mailbox4"), QStringLiteral("me"));
+        s.stored(SettingsStore::Server, QStringLiteral("Security4"), QStringLiteral("None"));
+        TfrmGeneral &w = s.make();
+        w.show();
+        QVERIFY(s.prompts.asked.isEmpty()); // what is stored is not picked
+
+        auto &r = w.row(3);
+        const QString warning = TfrmGeneral::PlainTextWarning.arg(3);
+        QVERIFY(warning.startsWith(QStringLiteral("Mailbox 3: the password will go out in plain text.")));
+        choose(r.cbSecurity, QStringLiteral("None"));
+        QCOMPARE(s.prompts.textsOf(Kind::Warning), QStringList{warning});
+        choose(r.cbSignIn, QStringLiteral("APOP"));
+        choose(r.cbSecurity, QStringLiteral("None"));
+        QCOMPARE(s.prompts.asked.size(), 1); // a digest is no password
+        choose(r.cbSignIn, QStringLiteral("Password (SASL PLAIN)"));
+        QCOMPARE(s.prompts.textsOf(Kind::Warning), (QStringList{warning, warning}));
+        choose(r.cbSecurity, QStringLiteral("STARTTLS"));
+        choose(r.cbSignIn, QStringLiteral("Password"));
+        QCOMPARE(s.prompts.asked.size(), 2);
+    }
+
+    void oauthDialogValuesAreStoredOnOk()
+    {
+        Setup s;
+        TfrmGeneral &w = s.make();
+        w.show();
+        fillMailbox(w, 5, QStringLiteral("127.0.0.1:1995"), QStringLiteral("ann"));
+        w.row(5).edPasswd->setText(QStringLiteral("typed first"));
+        choose(w.row(5).cbSecurity, QStringLiteral("None"));
+        choose(w.row(5).cbSignIn, QStringLiteral("OAuth 2.0 (other)"));
+        withOAuthDialog(w, 5, [](TfrmOAuth &d) {
+            QVERIFY(!d.edAuthorizationUrl->isReadOnly() && !d.edTokenUrl->isReadOnly() && !d.edScope->isReadOnly());
+            QVERIFY(d.edAuthorizationUrl->text().isEmpty());
+            d.edClientId->setText(QStringLiteral(" mailsieve-test "));
+            d.edAuthorizationUrl->setText(QStringLiteral("http://127.0.0.1:8123/authorize"));
+            d.edTokenUrl->setText(QStringLiteral("http://127.0.0.1:8123/token"));
+            d.edScope->setText(QStringLiteral("pop3"));
+            d.btOK->click();
+        });
+        // Cancel keeps what the row had.
+        withOAuthDialog(w, 5, [](TfrmOAuth &d) {
+            QCOMPARE(d.edClientId->text(), QStringLiteral("mailsieve-test"));
+            d.edScope->setText(QStringLiteral("changed"));
+            d.btCancel->click();
+        });
+        w.btOK->click();
+        QVERIFY2(s.prompts.textsOf(Kind::Error).isEmpty(), qPrintable(s.prompts.textsOf(Kind::Error).join(u'\n')));
+        QCOMPARE(w.result(), int(QDialog::Accepted));
+        QCOMPARE(s.onDisk(SettingsStore::Server, QStringLiteral("Auth5")), QStringLiteral("OAuth 2.0 (other)"));
+        QCOMPARE(s.onDisk(SettingsStore::Server, QStringLiteral("OAuthClient5")), QStringLiteral("mailsieve-test"));
+        QCOMPARE(s.onDisk(SettingsStore::Server, QStringLiteral("OAuthSecret5")), QString());
+        QCOMPARE(s.onDisk(SettingsStore::Server, QStringLiteral("OAuthAuthorize5")),
+                 QStringLiteral("http://127.0.0.1:8123/authorize"));
+        QCOMPARE(s.onDisk(SettingsStore::Server, QStringLiteral("OAuthToken5")), QStringLiteral("http://127.0.0.1:8123/token"));
+        QCOMPARE(s.onDisk(SettingsStore::Server, QStringLiteral("OAuthScope5")), QStringLiteral("pop3"));
+        QVERIFY(s.onDisk(SettingsStore::Server, QStringLiteral("Passwd5")).isEmpty());
+        QCOMPARE(GetRemotePOPSettings(s.store, 5).oauth.scope, QStringLiteral("pop3"));
+    }
+
+    void providerDialogShowsItsOwnEndpoints()
+    {
+        Setup s;
+        TfrmGeneral &w = s.make();
+        w.show();
+        choose(w.row(1).cbSignIn, QStringLiteral("OAuth 2.0 (Google)"));
+        withOAuthDialog(w, 1, [](TfrmOAuth &d) {
+            const OAuthProvider google = *oauthProvider(SignInMethod::OAuthGoogle);
+            QCOMPARE(d.edAuthorizationUrl->text(), google.authorizationUrl);
+            QCOMPARE(d.edTokenUrl->text(), google.tokenUrl);
+            QCOMPARE(d.edScope->text(), QStringLiteral("https://mail.google.com/"));
+            QVERIFY(d.edAuthorizationUrl->isReadOnly() && d.edTokenUrl->isReadOnly() && d.edScope->isReadOnly());
+            QVERIFY(!d.edClientId->isReadOnly());
+            QVERIFY(d.lblRegistration->text().contains(google.registrationHelp));
+            QVERIFY(d.lblRegistration->openExternalLinks());
+            QVERIFY(d.btSignIn->isHidden()); // no sign-in without the program's hook
+        });
+    }
+
+    void signInGetsTheRowsEffectiveLogin()
+    {
+        Setup s;
+        TfrmGeneral &w = s.make();
+        QList<MailboxLogin> logins;
+        QString answer;
+        w.signIn = [&](const MailboxLogin &login) {
+            logins << login;
+            return answer;
+        };
+        w.show();
+        fillMailbox(w, 6, QString(), QStringLiteral("ann@gmail.com"));
+        choose(w.row(6).cbSignIn, QStringLiteral("OAuth 2.0 (Google)"));
+        withOAuthDialog(w, 6, [&](TfrmOAuth &d) {
+            QVERIFY(!d.btSignIn->isHidden());
+            d.btSignIn->click(); // no client ID yet: said, not tried
+            QCOMPARE(d.lblResult->text(), QStringLiteral("Mailbox 6 - there is no OAuth client ID set"));
+            d.edClientId->setText(QStringLiteral("id-6"));
+            d.btSignIn->click();
+            QCOMPARE(d.lblResult->text(), QStringLiteral("Signed in."));
+            answer = QStringLiteral("The provider refused\nthe code");
+            d.btSignIn->click();
+            QCOMPARE(d.lblResult->text(), QStringLiteral("The provider refused the code"));
+        });
+        QCOMPARE(logins.size(), 2);
+        const MailboxLogin &login = logins.first();
+        QCOMPARE(login.number, 6);
+        QCOMPARE(login.server, QStringLiteral("pop.gmail.com:995"));
+        QCOMPARE(login.user, QStringLiteral("ann@gmail.com"));
+        QCOMPARE(login.security, MailSecurity::SslTls);
+        QCOMPARE(login.signIn, SignInMethod::OAuthGoogle);
+        QCOMPARE(login.oauth.clientId, QStringLiteral("id-6"));
+        QCOMPARE(login.oauth.tokenUrl, oauthProvider(SignInMethod::OAuthGoogle)->tokenUrl);
+        QVERIFY(login.password.isEmpty());
+        // The dialog was cancelled: the row keeps no client ID, and nothing was stored.
+        QCOMPARE(s.onDisk(SettingsStore::Server, QStringLiteral("Auth6")), QStringLiteral("<missing>"));
+    }
+
+    void okWithoutAClientIdPointsAtTheOAuthButton()
+    {
+        Setup s;
+        TfrmGeneral &w = s.make();
+        w.show();
+        QApplication::setActiveWindow(&w);
+        fillMailbox(w, 7, QString(), QStringLiteral("ann@outlook.com"));
+        choose(w.row(7).cbSignIn, QStringLiteral("OAuth 2.0 (Microsoft)"));
+        w.pages->setCurrentWidget(w.tsLogfile);
+        w.btOK->click();
+        QCOMPARE(s.prompts.textsOf(Kind::Error), QStringList{QStringLiteral("Mailbox 7 - there is no OAuth client ID set")});
+        QVERIFY(w.isVisible());
+        QCOMPARE(w.pages->currentWidget(), w.tsMailboxes);
+        QVERIFY(w.row(7).btOAuth->hasFocus());
     }
 };
 

@@ -1,0 +1,21 @@
+#pragma once
+// Proof Key for Code Exchange (RFC 7636) with the S256 method: the sign-in
+// sends the challenge with the authorization request and the verifier with
+// the code exchange, so an authorization code caught on its way back through
+// the browser is of no use to anyone else.
+
+#include <QByteArray>
+#include <QByteArrayView>
+
+struct PkcePair
+{
+    QByteArray verifier;
+    QByteArray challenge;
+
+    // A new random verifier (43 characters from 32 random bytes, the
+    // RFC's recommendation) and its challenge.
+    static PkcePair generate();
+};
+
+// BASE64URL(SHA-256(verifier)), without padding.
+QByteArray pkceChallenge(QByteArrayView verifier);
