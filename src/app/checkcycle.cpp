@@ -117,6 +117,18 @@ bool CheckCycle::runHeaderPass()
     const ServerHold hold(*this);
     try {
         m_client.UpdateInfo();
+    } catch (const ESignInNeededError &e) {
+        // Only the user can sign in again; an unattended check leaves it
+        // to the next check by hand.
+        if (m_hooks.journal)
+            m_hooks.journal->error(e.message(), m_client.userName(), m_client.server());
+        if (unattended())
+            return true;
+        if (m_hooks.offerSignIn)
+            m_hooks.offerSignIn(m_loadedMailbox, e.message());
+        else
+            m_view.showError(e.message());
+        return false;
     } catch (const EMailsieveError &e) {
         // Unattended in the tray nobody is there to read a box: the check
         // goes on with what it listed and the next interval tries again.
@@ -192,6 +204,9 @@ void CheckCycle::loadMailbox(int n)
 {
     const MailboxLogin login = m_hooks.loadMailbox ? m_hooks.loadMailbox(n) : MailboxLogin{};
     applyMailboxLogin(login, m_client);
+    m_client.accessTokenSource = nullptr;
+    if (isOAuth(login.signIn) && m_hooks.accessToken)
+        m_client.accessTokenSource = [source = m_hooks.accessToken, login] { return source(login); };
     m_loadedMailbox = n;
 }
 

@@ -84,6 +84,14 @@ struct CheckHooks
     // user trusts it (and it was stored). Empty: refused, and the check
     // fails with the certificate's details.
     std::function<bool(int n, const TlsFailure &failure)> trustCertificate;
+    // A fresh OAuth 2.0 access token for the mailbox, asked at each login
+    // of a mailbox that signs in with one (AccessTokens::fresh). It never
+    // opens a browser; a grant that is gone throws ESignInNeededError.
+    std::function<QString(const MailboxLogin &login)> accessToken;
+    // A check by hand found that mailbox n must be signed in again; the
+    // hook offers the sign-in (the message says which mailbox). Empty: the
+    // message is shown as an error.
+    std::function<void(int n, const QString &message)> offerSignIn;
     CheckJournal *journal = nullptr;
 };
 

@@ -9,6 +9,8 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QProcess>
+#include <QUrl>
 
 namespace {
 
@@ -57,6 +59,7 @@ public:
         error(text);
         m_err << "usage: mailsieve [--check [--mailbox N | --server HOST[:PORT] --user NAME"
                  " [--security CHOICE]] [--delete]]\n"
+                 "       mailsieve --sign-in N\n"
                  "       mailsieve --help | --version\n";
     }
     // Standard output first, so a later error line follows the rows.
@@ -80,7 +83,10 @@ void describeOptions(QCommandLineParser &parser)
         "that is not stored; the password comes from the environment variable ")
                                      + kPasswordVariable + QStringLiteral(".\n"
         "With --delete the marked messages are then deleted without a question and logged,\n"
-        "followed by the number deleted and the totals of the mailbox listed again."));
+        "followed by the number deleted and the totals of the mailbox listed again.\n"
+        "With --sign-in N it signs stored mailbox N in with OAuth 2.0: it prints the address of\n"
+        "the provider's sign-in page (and opens it in the desktop's browser when there is one),\n"
+        "waits for the sign-in and keeps the grant for later checks."));
     parser.addHelpOption();
     parser.addVersionOption();
     parser.addOption({QStringLiteral("check"), QStringLiteral("Check one mailbox without a window.")});
@@ -98,6 +104,16 @@ void describeOptions(QCommandLineParser &parser)
                       QStringLiteral("CHOICE")});
     parser.addOption({QStringLiteral("delete"),
                       QStringLiteral("Delete the marked messages after the check, without a question.")});
+    parser.addOption({QStringLiteral("sign-in"),
+                      QStringLiteral("Sign stored mailbox N in with OAuth 2.0 in a browser."), QStringLiteral("N")});
+}
+
+// The number of a stored mailbox given as an option's value; 0 when it is not one.
+int mailboxNumber(const QString &value)
+{
+    bool ok = false;
+    const int number = value.toInt(&ok);
+    return ok && number >= 1 && number <= kMailboxCount ? number : 0;
 }
 
 // The request the options make, or the usage error.
@@ -124,9 +140,8 @@ std::optional<ConsoleRequest> readRequest(const QCommandLineParser &parser, QStr
             problem = QStringLiteral("--mailbox cannot be combined with --server");
             return std::nullopt;
         }
-        bool ok = false;
-        request.mailbox = parser.value(QStringLiteral("mailbox")).toInt(&ok);
-        if (!ok || request.mailbox < 1 || request.mailbox > kMailboxCount) {
+        request.mailbox = mailboxNumber(parser.value(QStringLiteral("mailbox")));
+        if (request.mailbox == 0) {
             problem = QStringLiteral("--mailbox takes a number from 1 to %1").arg(kMailboxCount);
             return std::nullopt;
         }
@@ -173,6 +188,62 @@ int deleteMarked(ProgramCore &core, CheckCycle &cycle, ConsoleCheckView &view, D
     return 0;
 }
 
+// The desktop's browser, when there is a desktop to show it on.
+bool openDesktopBrowser(const QUrl &url)
+{
+    if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
+        return false;
+    return QProcess::startDetached(QStringLiteral("xdg-open"), {url.toString(QUrl::FullyEncoded)});
+}
+
+// --sign-in N: the browser sign-in of a stored OAuth 2.0 mailbox.
+int signIn(const QCommandLineParser &parser, ConsoleOutput &console)
+{
+    const QStringList others = {QStringLiteral("check"), QStringLiteral("mailbox"), QStringLiteral("server"),
+                                QStringLiteral("user"), QStringLiteral("security"), QStringLiteral("delete")};
+    for (const QString &other : others) {
+        if (parser.isSet(other)) {
+            console.usageError(QStringLiteral("--sign-in cannot be combined with --%1").arg(other));
+            return 2;
+        }
+    }
+    const int mailbox = mailboxNumber(parser.value(QStringLiteral("sign-in")));
+    if (mailbox == 0) {
+        console.usageError(QStringLiteral("--sign-in takes a number from 1 to %1").arg(kMailboxCount));
+        return 2;
+    }
+    const QString folder = programFolder();
+    seedProgramFolder(folder, shippedDataFolders());
+    ProgramCore core(folder);
+    core.useDesktopKeyring();
+    for (const QString &warning : core.load())
+        console.warning(warning);
+    const MailboxLogin login = GetRemotePOPSettings(core.store, mailbox);
+    if (login.server.isEmpty() || login.user.isEmpty()) {
+        console.error(QStringLiteral("mailbox %1 is not set up").arg(mailbox));
+        return 1;
+    }
+    if (!isOAuth(login.signIn)) {
+        console.error(QStringLiteral("mailbox %1 signs in with \"%2\", not OAuth 2.0")
+                          .arg(QString::number(mailbox), signInMethodName(login.signIn)));
+        return 1;
+    }
+    const SignInResult result = core.signIn(login, [&console](const QUrl &url) {
+        console.print({QStringLiteral("To sign in, open this address in a browser:")});
+        console.print({url.toString(QUrl::FullyEncoded)});
+        console.flush();
+        openDesktopBrowser(url);
+        return true;
+    });
+    if (!result.ok) {
+        console.error(result.error);
+        return 1;
+    }
+    console.print({QStringLiteral("Signed in to mailbox %1 (%2 at %3)").arg(QString::number(mailbox), login.user,
+                                                                            login.server)});
+    return 0;
+}
+
 } // namespace
 
 QString consoleRowLine(int index, const MessageEntry &row)
@@ -202,6 +273,8 @@ int runConsoleCheck(const QStringList &arguments, QTextStream &out, QTextStream 
         out << QCoreApplication::applicationName() << ' ' << QCoreApplication::applicationVersion() << '\n';
         return 0;
     }
+    if (parser.isSet(QStringLiteral("sign-in")))
+        return signIn(parser, console);
     QString problem;
     const std::optional<ConsoleRequest> request = readRequest(parser, problem);
     if (!request) {
@@ -225,6 +298,10 @@ int runConsoleCheck(const QStringList &arguments, QTextStream &out, QTextStream 
     hooks.saveRules = [&] { saveErrors = core.saveRules(); };
     if (request->adHoc)
         hooks.loadMailbox = [login = request->login](int) { return login; };
+    // No browser is opened for a check: the user signs in on purpose.
+    hooks.offerSignIn = [&view](int n, const QString &message) {
+        view.showError(message + QStringLiteral(": run mailsieve --sign-in %1").arg(n));
+    };
     CheckCycle cycle(core.client, core.list, core.settings, view, hooks);
     // Nobody is in the tray to swallow errors for: every failure is reported.
     cycle.startInTray = false;

@@ -106,6 +106,16 @@ TfrmMain::TfrmMain(ProgramCore &core, Prompts &prompts, QWidget *parent)
             m_prompts.error(QStringLiteral("The trusted certificate could not be stored: ") + m_core.store.errorString());
         return true;
     };
+    hooks.offerSignIn = [this](int n, const QString &message) {
+        if (!m_prompts.askYesNo(message + QStringLiteral("\n\nSign in now? Your browser opens the provider's "
+                                                         "sign-in page.")))
+            return;
+        const SignInResult result = m_core.signIn(GetRemotePOPSettings(m_core.store, n));
+        if (result.ok)
+            m_prompts.information(QStringLiteral("Signed in to mailbox %1. Check it again.").arg(n));
+        else
+            m_prompts.error(result.error);
+    };
     m_cycle = std::make_unique<CheckCycle>(core.client, core.list, core.settings, *this, hooks);
 
     connect(m_btList, &QToolButton::clicked, this, &TfrmMain::btListClick);

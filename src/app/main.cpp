@@ -86,6 +86,7 @@ int runWindow(int argc, char *argv[])
     // Its destruction at the end of the run writes the General settings once more.
     TfrmGeneral frmGeneral(generalLinks, &frmMain);
     frmGeneral.saveRules = [&frmOptionsMain] { return frmOptionsMain.Savesettings(); };
+    frmGeneral.signIn = [&core](const MailboxLogin &login) { return core.signIn(login).error; };
     // Deletion and its log, automatic mode, the tray and the alarm.
     AutomaticCheckDesktop automation(core, frmMain, frmGeneral, frmOptionsMain, prompts);
     // Inspection, manual marks, explanations, quick-add, and the help page.

@@ -49,10 +49,19 @@ QStringList ProgramCore::saveRules()
     return Savesettings(rules, folder).errors;
 }
 
+SignInResult ProgramCore::signIn(const MailboxLogin &login, std::function<bool(const QUrl &)> openBrowser)
+{
+    OAuthSignIn flow(store);
+    if (openBrowser)
+        flow.openBrowser = std::move(openBrowser);
+    return flow.run(login);
+}
+
 CheckHooks ProgramCore::checkHooks()
 {
     CheckHooks hooks;
     hooks.loadMailbox = [this](int n) { return GetRemotePOPSettings(store, n); };
+    hooks.accessToken = [this](const MailboxLogin &login) { return accessTokens.fresh(login); };
     hooks.markForDeletion = [this](int index) { marking.MarkForDeletion(index); };
     return hooks;
 }

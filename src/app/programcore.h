@@ -16,6 +16,8 @@
 #include "settings/generalsettings.h"
 #include "settings/passwordvault.h"
 #include "settings/settingsstore.h"
+#include "signin/accesstokens.h"
+#include "signin/oauthsignin.h"
 
 #include <QStringList>
 #include <memory>
@@ -43,6 +45,11 @@ public:
     // (also one from the command line) dials it first.
     void useStoredDialUpEntry();
 
+    // The browser sign-in of an OAuth 2.0 mailbox; its refresh token is kept
+    // for the later checks. openBrowser shows the provider's page (the
+    // desktop's browser when empty).
+    SignInResult signIn(const MailboxLogin &login, std::function<bool(const QUrl &)> openBrowser = {});
+
     // Mailbox passwords go to the desktop keyring when there is one; call
     // before load(). Not done by default: a test's settings must never
     // reach a developer's real keyring. Without a session bus the keyring
@@ -54,6 +61,8 @@ public:
     // Declared before the store, which refers to it.
     std::unique_ptr<PasswordVault> keyring;
     SettingsStore store;
+    // Fresh access tokens for the mailboxes that sign in with OAuth 2.0.
+    AccessTokens accessTokens{store};
     GeneralSettings settings;
     RuleSet rules;
     // The dial-up line the client brings up before it connects; declared

@@ -5,6 +5,7 @@
 #include "app/appfixture.h"
 #include "app/checkcycle.h"
 #include "app/programcore.h"
+#include "mail/mailerrors.h"
 #include "support/dovecotserver.h"
 #include "support/recordingcheckview.h"
 #include "support/scriptedpop3server.h"
@@ -104,6 +105,7 @@ private slots:
     void chooserAnswerBecomesTheCurrentMailbox();
     void refusedPasswordLeavesTheWindowBusyUntilCancel();
     void trayAutomaticModeSwallowsTheFailure();
+    void lostGrantOffersTheSignInOnlyToAUser();
     void cancelDuringTheHeaderPassEmptiesTheList();
     void emptyMailboxWithExitOptionLeaves_data();
     void emptyMailboxWithExitOptionLeaves();
@@ -304,7 +306,8 @@ void TestCheckCycle::refusedPasswordLeavesTheWindowBusyUntilCancel()
     rig.rulesSaved = 0;
 
     QVERIFY(!rig.cycle->checkMailbox(1));
-    QCOMPARE(rig.view.errors, QStringList{QStringLiteral("-ERR invalid password")});
+    QCOMPARE(rig.view.errors, QStringList{"The server refused the password for user at " + rig.server.address()
+                                          + ": -ERR invalid password"});
     QCOMPARE(rig.core->list.count(), 0);
     QVERIFY(rig.cycle->checking);
     QVERIFY(rig.cycle->isBusy());
@@ -342,6 +345,41 @@ void TestCheckCycle::trayAutomaticModeSwallowsTheFailure()
     QCOMPARE(rig.view.exitCaption, QStringLiteral("Hide"));
     QCOMPARE(rig.journal.lines.last(), QStringLiteral("MAIL CHECK 0 user ") + rig.address());
     QCOMPARE(rig.view.statusTexts.last(), QStringLiteral("Message Total: 0 Number Marked: 0"));
+}
+
+void TestCheckCycle::lostGrantOffersTheSignInOnlyToAUser()
+{
+    for (const bool unattended : {false, true}) {
+        Rig rig;
+        rig.server.setMessages(mailbox(2));
+        rig.start([&](GeneralSettings &s) {
+            s.automatic = unattended;
+            s.mailboxes[0].password.clear();
+            s.mailboxes[0].signIn = SignInMethod::OAuthOther;
+            s.mailboxes[0].oauth = {QStringLiteral("https://id.example/auth"), QStringLiteral("https://id.example/token"),
+                                    QStringLiteral("pop"), QStringLiteral("client")};
+        });
+        rig.cycle->startInTray = unattended;
+        QList<MailboxLogin> asked;
+        rig.cycle->hooks().accessToken = [&asked](const MailboxLogin &login) -> QString {
+            asked << login;
+            throw ESignInNeededError(login.user + QStringLiteral(" at ") + login.server);
+        };
+        QStringList offers;
+        rig.cycle->hooks().offerSignIn = [&offers](int n, const QString &message) {
+            offers << QString::number(n) + QLatin1Char(' ') + message;
+        };
+
+        const bool finished = rig.cycle->checkMailbox(1);
+        QCOMPARE(asked.size(), 1);
+        QCOMPARE(asked[0].oauth.tokenUrl, QStringLiteral("https://id.example/token"));
+        QCOMPARE(rig.server.connectionCount(), 0);
+        const QString text = QStringLiteral("Sign in again to user at ") + rig.address();
+        QVERIFY(rig.journal.lines.contains(QStringLiteral("ERROR %1 user %2").arg(text, rig.address())));
+        QVERIFY(rig.view.errors.isEmpty());
+        QCOMPARE(finished, unattended);
+        QCOMPARE(offers, unattended ? QStringList() : QStringList{QStringLiteral("1 ") + text});
+    }
 }
 
 void TestCheckCycle::cancelDuringTheHeaderPassEmptiesTheList()

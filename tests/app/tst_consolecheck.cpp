@@ -247,7 +247,8 @@ void TestConsoleCheck::refusedPasswordFailsWithTheServerLine()
     const Run run = rig.run({QStringLiteral("--check")});
     QCOMPARE(run.exitCode, 1);
     QVERIFY(run.out.isEmpty());
-    QCOMPARE(run.err, QStringLiteral("mailsieve: -ERR invalid password\n"));
+    QCOMPARE(run.err, "mailsieve: The server refused the password for user at " + rig.server.address()
+                          + ": -ERR invalid password\n");
 }
 
 void TestConsoleCheck::hostileHeadersPrintAsSpaces()
@@ -290,7 +291,9 @@ void TestConsoleCheck::hostileServerLinePrintsAsSpaces()
     QCOMPARE(run.exitCode, 1);
     QVERIFY(run.rawOut.isEmpty());
     QVERIFY2(terminalControls(run.rawErr).isEmpty(), qPrintable(terminalControls(run.rawErr)));
-    QVERIFY2(run.err.startsWith(QStringLiteral("mailsieve: -ERR red  [31mtext   ]0;owned  csi")), qPrintable(run.err));
+    QVERIFY2(run.err.startsWith("mailsieve: The server refused the password for user at " + rig.server.address()
+                                + ": -ERR red  [31mtext   ]0;owned  csi"),
+             qPrintable(run.err));
     QVERIFY2(run.err.endsWith(QStringLiteral(" end [?1049h\n")), qPrintable(run.err));
     QCOMPARE(run.err.count(QLatin1Char('\n')), 1);
 }
@@ -355,9 +358,9 @@ void TestConsoleCheck::typedOptionPrintsAsSpaces()
     const Run run = rig.run({QStringLiteral("--check"), QStringLiteral("--bo\x1b]0;owned\x07gus\u009b")});
     QCOMPARE(run.exitCode, 2);
     QVERIFY2(terminalControls(run.rawErr).isEmpty(), qPrintable(terminalControls(run.rawErr)));
-    // One error line whatever the option holds, then the two usage lines.
+    // One error line whatever the option holds, then the usage lines.
     const QStringList lines = run.err.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    QCOMPARE(lines.size(), 3);
+    QCOMPARE(lines.size(), 4);
     QVERIFY2(lines[0].contains(QStringLiteral("bo ]0;owned gus ")), qPrintable(run.err));
     QVERIFY2(lines[1].startsWith(QStringLiteral("usage: ")), qPrintable(run.err));
 }
@@ -373,6 +376,9 @@ void TestConsoleCheck::wrongOptionsAreUsageErrors_data()
     QTest::newRow("unknown option alone") << QStringList{QStringLiteral("--bogus")};
     QTest::newRow("stray argument") << QStringList{QStringLiteral("--check"), QStringLiteral("inbox")};
     QTest::newRow("delete without check") << QStringList{QStringLiteral("--delete")};
+    QTest::newRow("sign-in 13") << QStringList{QStringLiteral("--sign-in"), QStringLiteral("13")};
+    QTest::newRow("sign-in with check")
+        << QStringList{QStringLiteral("--sign-in"), QStringLiteral("1"), QStringLiteral("--check")};
 }
 
 void TestConsoleCheck::wrongOptionsAreUsageErrors()

@@ -76,6 +76,9 @@ bool writeFile(const QString &fileName, const QByteArray &contents)
     return file.open(QIODevice::WriteOnly) && file.write(contents) == contents.size() && file.commit();
 }
 
+// The SASL mechanisms whose secret is an OAuth 2.0 access token.
+const QStringList tokenMechanisms{QStringLiteral("xoauth2"), QStringLiteral("oauthbearer")};
+
 } // namespace
 
 DovecotServer::DovecotServer()
@@ -125,6 +128,18 @@ void DovecotServer::setTlsIdentity(const QByteArray &certificatePem, const QByte
 {
     m_tls = writeFile(path(QStringLiteral("tls-cert.pem")), certificatePem)
         && writeFile(path(QStringLiteral("tls-key.pem")), keyPem);
+}
+
+void DovecotServer::setAuthMechanisms(const QStringList &mechanisms)
+{
+    m_authMechanisms.clear();
+    for (const QString &mechanism : mechanisms)
+        m_authMechanisms << mechanism.toLower();
+}
+
+void DovecotServer::setOAuth2Introspection(const QUrl &introspectionUrl)
+{
+    m_introspectionUrl = introspectionUrl;
 }
 
 void DovecotServer::addMessage(const QByteArray &raw)
@@ -229,9 +244,11 @@ log_path = @DIR@/dovecot.log
 protocols = pop3
 listen = 127.0.0.1
 @SSL@
-auth_mechanisms = plain
+auth_mechanisms = @MECHANISMS@
 disable_plaintext_auth = no
 auth_failure_delay = 0
+# Says in the log why a login failed.
+auth_verbose = yes
 default_internal_user = @USER@
 default_internal_group = @GROUP@
 default_login_user = @USER@
@@ -240,11 +257,7 @@ first_valid_gid = 1
 mail_location = maildir:@DIR@/mail/Maildir
 mail_fsync = never
 pop3_uidl_format = %08Xu%08Xv
-passdb {
-  driver = passwd-file
-  args = scheme=PLAIN username_format=%u @DIR@/passwd
-}
-userdb {
+@PASSDB@userdb {
   driver = passwd-file
   args = username_format=%u @DIR@/passwd
 }
@@ -268,6 +281,8 @@ service pop3-login {
   }
 }
 )")
+                               .replace(QLatin1String("@PASSDB@"), passdbConfig())
+                               .replace(QLatin1String("@MECHANISMS@"), m_authMechanisms.join(QLatin1Char(' ')))
                                .replace(QLatin1String("@DIR@"), m_dir.path())
                                .replace(QLatin1String("@USER@"), account.user)
                                .replace(QLatin1String("@GROUP@"), account.group)
@@ -282,6 +297,54 @@ service pop3-login {
                                               : QStringLiteral("ssl = no"));
     if (!writeFile(path(QStringLiteral("dovecot.conf")), config.toUtf8()))
         return fail(QStringLiteral("cannot write the Dovecot configuration"));
+    return m_introspectionUrl.isEmpty() || writeOAuth2Config();
+}
+
+QString DovecotServer::passdbConfig() const
+{
+    // With tokens, each secret goes to one database only: a password never
+    // reaches the introspection endpoint, a token is never compared with
+    // the password. "none" leaves the passwd file the lookups that check no
+    // secret.
+    QString passwordFilter;
+    QString tokenPassdb;
+    if (!m_introspectionUrl.isEmpty()) {
+        QStringList passwordMechanisms = m_authMechanisms;
+        passwordMechanisms.removeIf([](const QString &mechanism) { return tokenMechanisms.contains(mechanism); });
+        passwordFilter = QStringLiteral("  mechanisms = %1\n")
+                             .arg(passwordMechanisms.isEmpty() ? QStringLiteral("none")
+                                                               : passwordMechanisms.join(QLatin1Char(' ')));
+        tokenPassdb = QStringLiteral(R"(passdb {
+  driver = oauth2
+  mechanisms = %1
+  args = @DIR@/oauth2.conf
+}
+)")
+                          .arg(tokenMechanisms.join(QLatin1Char(' ')));
+    }
+    return QStringLiteral(R"(passdb {
+  driver = passwd-file
+  args = scheme=PLAIN username_format=%u @DIR@/passwd
+%1}
+)")
+               .arg(passwordFilter)
+        + tokenPassdb;
+}
+
+bool DovecotServer::writeOAuth2Config()
+{
+    // RFC 7662 token introspection. The bounded timeout keeps a silent
+    // endpoint from holding a login (and its test) for long.
+    const QString config = QStringLiteral(R"(introspection_url = %1
+introspection_mode = post
+username_attribute = username
+active_attribute = active
+active_value = true
+timeout_msecs = 5000
+)")
+                               .arg(m_introspectionUrl.toString(QUrl::FullyEncoded));
+    if (!writeFile(path(QStringLiteral("oauth2.conf")), config.toUtf8()))
+        return fail(QStringLiteral("cannot write the OAuth 2.0 passdb configuration"));
     return true;
 }
 
@@ -310,16 +373,21 @@ bool DovecotServer::waitForGreeting(int timeoutMs)
     while (!deadline.hasExpired()) {
         if (m_process->waitForFinished(50) || m_process->state() == QProcess::NotRunning)
             return fail(QStringLiteral("Dovecot ended at start-up (exit code %1)").arg(m_process->exitCode()));
-        QTcpSocket probe;
-        probe.connectToHost(QHostAddress::LocalHost, m_port);
-        if (probe.waitForConnected(500)) {
-            while (!probe.canReadLine() && probe.waitForReadyRead(1000)) {
-            }
-            if (probe.readLine().startsWith("+OK"))
-                return true;
-        }
+        if (greeting().startsWith("+OK"))
+            return true;
     }
     return fail(QStringLiteral("Dovecot did not greet on port %1").arg(m_port));
+}
+
+QByteArray DovecotServer::greeting() const
+{
+    QTcpSocket probe;
+    probe.connectToHost(QHostAddress::LocalHost, m_port);
+    if (!probe.waitForConnected(500))
+        return {};
+    while (!probe.canReadLine() && probe.waitForReadyRead(1000)) {
+    }
+    return probe.readLine().trimmed();
 }
 
 bool DovecotServer::start()

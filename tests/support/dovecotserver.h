@@ -12,6 +12,7 @@
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <QUrl>
 
 #include <memory>
 
@@ -47,6 +48,18 @@ public:
     quint16 tlsPort() const { return m_tlsPort; }
     QString tlsServer() const; // "127.0.0.1:<POP3S port>"
 
+    // Sign-in, set before start(). The SASL mechanisms the server offers, in
+    // Dovecot's names ("plain", "apop", "xoauth2", "oauthbearer", ...);
+    // "plain" only by default. USER and PASS need "plain", and the greeting
+    // carries an APOP timestamp only when "apop" is among them. The passwd
+    // file keeps the password in plain text, which APOP needs.
+    void setAuthMechanisms(const QStringList &mechanisms);
+    // XOAUTH2 and OAUTHBEARER tokens are checked by POSTing "token=..." to
+    // this URL; the JSON answer must say "active": true and give the login
+    // name as "username". Passwords are still checked against the passwd
+    // file only, and tokens only here.
+    void setOAuth2Introspection(const QUrl &introspectionUrl);
+
     // Starts the server and waits until it greets; false with errorString() on failure.
     bool start();
     void stop();
@@ -58,6 +71,9 @@ public:
     QString password() const { return QStringLiteral("s3cret pass"); }
     // Points pop at this mailbox (plain POP3): server, user name, password.
     void logIn(TmsRemotePOP &pop) const;
+    // The first line the server sends a new connection, without its line
+    // end; empty when none comes.
+    QByteArray greeting() const;
     QString errorString() const { return m_error; }
     QString logText() const;
 
@@ -66,6 +82,8 @@ private:
     QStringList messageFileNames() const;
     bool prepareFiles();
     bool writeConfig();
+    bool writeOAuth2Config();
+    QString passdbConfig() const;
     bool launch();
     bool waitForGreeting(int timeoutMs);
     void handOverMaildir() const;
@@ -76,6 +94,8 @@ private:
     quint16 m_port = 0;
     quint16 m_tlsPort = 0;
     bool m_tls = false;
+    QStringList m_authMechanisms{QStringLiteral("plain")};
+    QUrl m_introspectionUrl;
     int m_nextFile = 0;
     QString m_error;
 };
