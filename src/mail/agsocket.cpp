@@ -269,12 +269,21 @@ void TagSocket::SendCommands(const QStringList &lines)
 
 int TagSocket::ReadReply()
 {
+    ReadRawLine();
+    return ReplyCode(m_lastReply);
+}
+
+QByteArray TagSocket::ReadRawLine(bool startsReply)
+{
     if (Canceled)
         raiseCanceled();
     if (!m_socket)
         RaiseSocketError(SocketError::NotConnected);
     m_lastReply.clear();
-    m_replyTime.start();
+    if (startsReply || !m_replyTime.isValid())
+        m_replyTime.start();
+    else
+        checkReplyTime(); // lines already buffered never wait, so a flood is timed here
     // The line is taken from the socket's buffer, so whatever follows it
     // (the data block of TOP or RETR) stays there for ReceiveData.
     while (!m_socket->canReadLine()) {
@@ -291,7 +300,35 @@ int TagSocket::ReadReply()
     while (line.endsWith('\n') || line.endsWith('\r'))
         line.chop(1);
     m_lastReply = decodeHeaderLine(line);
-    return ReplyCode(m_lastReply);
+    return line;
+}
+
+void TagSocket::ReceiveExactly(qint64 size, const std::function<void(const QByteArray &)> &take)
+{
+    if (Canceled)
+        raiseCanceled();
+    if (!m_socket)
+        RaiseSocketError(SocketError::NotConnected);
+    if (!m_replyTime.isValid())
+        m_replyTime.start();
+    qint64 received = 0;
+    while (received < size) {
+        const QByteArray bytes = m_socket->read(std::min(DataChunkSize, size - received));
+        if (!bytes.isEmpty()) {
+            if (OnProgress)
+                OnProgress(percentOf(received, size), received);
+            if (Canceled) // the progress handler may cancel
+                raiseCanceled();
+            checkReplyTime();
+            received += bytes.size();
+            take(bytes);
+            continue;
+        }
+        if (PeerClosed)
+            RaiseSocketError(SocketError::ClosedByServer);
+        waitForReadable();
+        raiseWaitOutcome();
+    }
 }
 
 void TagSocket::ReceiveData(QByteArray &stream, qint64 expected, qint64 keep, qint64 most)

@@ -106,6 +106,14 @@ public:
     // Reads one line into lastReply() and returns ReplyCode of it. The
     // reply's time starts here; a data block read next shares it.
     int ReadReply();
+    // The next line as received, without its line end, also kept decoded
+    // in lastReply(). startsReply starts the reply's time as ReadReply
+    // does; otherwise the line shares the time of the reply before it, so
+    // a protocol whose reply runs over many lines (IMAP) times them as one.
+    QByteArray ReadRawLine(bool startsReply = true);
+    // Exactly size bytes (an IMAP literal), handed to take chunk by chunk
+    // as they arrive; within the current reply's time.
+    void ReceiveExactly(qint64 size, const std::function<void(const QByteArray &)> &take);
     // Appends the bytes of a data block, up to and including its final "."
     // line, exactly as received. expected < 1 means the size is unknown.
     // Only the first `keep` bytes are kept (the rest is read and dropped);

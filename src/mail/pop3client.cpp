@@ -1,49 +1,17 @@
 #include "mail/pop3client.h"
 
 #include "mail/apop.h"
-#include "mail/localnetwork.h"
 #include "mail/mailerrors.h"
 #include "mail/printabletext.h"
 
-#include <QSaveFile>
 #include <limits>
 #include <new>
 
 namespace {
 
-// The lines of a TOP reply's data block, split at CR LF, a lone CR or a lone
-// LF. A NUL byte reads as a space: it must not hide the lines after it from
-// the rules. A final line break adds no empty line.
-TmsHeaders splitLines(QByteArray data)
-{
-    data.replace('\0', ' ');
-    TmsHeaders lines;
-    qsizetype start = 0;
-    for (qsizetype pos = 0; pos < data.size(); ++pos) {
-        const char c = data[pos];
-        if (c != '\r' && c != '\n')
-            continue;
-        lines.append(decodeHeaderLine(QByteArrayView(data).sliced(start, pos - start)));
-        if (c == '\r' && pos + 1 < data.size() && data[pos + 1] == '\n')
-            ++pos;
-        start = pos + 1;
-    }
-    if (start < data.size())
-        lines.append(decodeHeaderLine(QByteArrayView(data).sliced(start)));
-    return lines;
-}
-
-// A reply shown in an error text: printable, and short enough to read.
-QString shortened(const QString &reply)
-{
-    constexpr qsizetype MaxQuoted = 200;
-    const QString text = printableText(reply);
-    return text.size() > MaxQuoted ? text.left(MaxQuoted) + QStringLiteral("...") : text;
-}
-
 QString quoted(const QString &reply)
 {
-    return QLatin1Char('"') + shortened(reply) + QLatin1Char('"');
+    return QLatin1Char('"') + RemoteMailbox::shortenedReply(reply) + QLatin1Char('"');
 }
 
 // A SASL challenge ("+ " and base64, or a bare "+"), which "+OK" is not.
@@ -80,50 +48,9 @@ qint64 octetCount(const QString &word)
     return ok ? value : -1;
 }
 
-// Runs one operation of the client; whatever ends it, the session is dropped
-// without QUIT and the caller gets an EMailsieveError.
-template <typename Operation, typename Abandon>
-void guarded(Operation operation, Abandon abandon)
-{
-    try {
-        operation();
-    } catch (const EMailsieveError &) {
-        abandon();
-        throw;
-    } catch (const std::bad_alloc &) {
-        abandon();
-        throw EInternalError(QStringLiteral("The operation ran out of memory and was stopped"));
-    } catch (const std::exception &e) {
-        abandon();
-        throw EInternalError(QStringLiteral("The operation failed: %1").arg(printableText(QString::fromLocal8Bit(e.what()))));
-    } catch (...) {
-        abandon();
-        throw EInternalError(QStringLiteral("The operation failed for an unknown reason"));
-    }
-}
-
-// Claims the client for one operation. A second one would clear Info under
-// the first, or commit the first one's deletions with its own QUIT.
-class OperationClaim
-{
-public:
-    explicit OperationClaim(bool &running) : m_running(running)
-    {
-        if (m_running)
-            throw ESocketError(TmsRemotePOP::OperationRunningText);
-        m_running = true;
-    }
-    ~OperationClaim() { m_running = false; }
-    OperationClaim(const OperationClaim &) = delete;
-    OperationClaim &operator=(const OperationClaim &) = delete;
-
-private:
-    bool &m_running;
-};
-
 } // namespace
 
-TmsCustomPOP::TmsCustomPOP(QObject *parent) : TmsMailBase(parent)
+TmsCustomPOP::TmsCustomPOP(QObject *parent) : RemoteMailbox(parent)
 {
     setServiceName(QStringLiteral("pop3"));
     setDefaultPort(110);
@@ -151,33 +78,6 @@ int TmsCustomPOP::ReplyCode(const QString &line) const
     return 0;
 }
 
-void TmsCustomPOP::CheckProperties()
-{
-    if (m_userName.isEmpty())
-        raiseSocketErrorText(QStringLiteral("UserName property is required"));
-    if (m_authMethod == AuthMethod::OAuth2) {
-        if (!accessTokenSource)
-            raiseSocketErrorText(QStringLiteral("AccessTokenSource property is required"));
-        // The OAuth messages separate their fields with ^A.
-        if (printableText(m_userName) != m_userName)
-            raiseSocketErrorText(QStringLiteral("The user name must not contain control characters"));
-    } else if (m_password.isEmpty()) {
-        raiseSocketErrorText(QStringLiteral("Password property is required"));
-    }
-    const std::pair<QString, QString> fields[] = {{QStringLiteral("server name"), m_server},
-                                                  {QStringLiteral("user name"), m_userName},
-                                                  {QStringLiteral("password"), m_password}};
-    for (const auto &[field, value] : fields) {
-        if (breaksCommandLine(value))
-            raiseSocketErrorText(QStringLiteral("The %1 must not contain line breaks or NUL characters").arg(field));
-    }
-}
-
-bool TmsCustomPOP::breaksCommandLine(const QString &text)
-{
-    return text.contains(QLatin1Char('\r')) || text.contains(QLatin1Char('\n')) || text.contains(QChar(0));
-}
-
 void TmsCustomPOP::Open()
 {
     CheckProperties();
@@ -202,7 +102,7 @@ void TmsCustomPOP::Login()
     ResetState();
     clearCapabilities();
     m_replyReaders.clear();
-    const QString token = m_authMethod == AuthMethod::OAuth2 ? freshAccessToken() : QString();
+    const QString token = authMethod() == AuthMethod::OAuth2 ? freshAccessToken() : QString();
     Connect();
     requireOk();
     const QString greeting = lastReply();
@@ -266,31 +166,9 @@ void TmsCustomPOP::requestUtf8()
     ReadReply();
 }
 
-QString TmsCustomPOP::serverAddress() const
-{
-    return hostPart() + QLatin1Char(':') + QString::number(remotePort());
-}
-
-bool TmsCustomPOP::serverOnLocalNetwork() const
-{
-    return isOnLocalNetwork(remoteAddress());
-}
-
-QString TmsCustomPOP::freshAccessToken()
-{
-    const QString token = accessTokenSource ? accessTokenSource() : QString();
-    if (token.isEmpty())
-        raiseSocketErrorText(QStringLiteral("No access token for %1 at %2. Sign in to this mailbox again.")
-                                 .arg(printableText(m_userName), serverAddress()));
-    if (!isBearerToken(token))
-        raiseSocketErrorText(QStringLiteral("The access token for %1 at %2 is not valid. Sign in to this mailbox again.")
-                                 .arg(printableText(m_userName), serverAddress()));
-    return token;
-}
-
 void TmsCustomPOP::authenticate(const QString &greeting, const QString &token)
 {
-    switch (m_authMethod) {
+    switch (authMethod()) {
     case AuthMethod::UserPass:
         signInWithPassword();
         return;
@@ -310,10 +188,10 @@ void TmsCustomPOP::signInWithPassword()
 {
     requirePrivateChannel(QStringLiteral("password"));
     // Some servers refuse the user name already; that is the same refusal.
-    SendCommand(QStringLiteral("USER ") + m_userName);
+    SendCommand(QStringLiteral("USER ") + userName());
     ReadReply();
     requireAccepted(QStringLiteral("the password"));
-    SendCommand(QStringLiteral("PASS ") + m_password);
+    SendCommand(QStringLiteral("PASS ") + password());
     ReadReply();
     requireAccepted(QStringLiteral("the password"));
 }
@@ -322,7 +200,7 @@ void TmsCustomPOP::signInWithSaslPlain()
 {
     requirePrivateChannel(QStringLiteral("password"));
     chooseSaslMechanism({QStringLiteral("PLAIN")}, QStringLiteral("SASL PLAIN"));
-    runSasl(saslPlain(m_userName, m_password));
+    runSasl(saslPlain(userName(), password()));
     requireAccepted(QStringLiteral("the password"));
 }
 
@@ -333,8 +211,8 @@ void TmsCustomPOP::signInWithApop(const QString &greeting)
         raiseSocketErrorText(QStringLiteral("The server at %1 does not offer APOP: its greeting carries no timestamp. "
                                             "Choose another sign-in for this mailbox.")
                                  .arg(serverAddress()));
-    SendCommand(QStringLiteral("APOP ") + m_userName + QLatin1Char(' ')
-                + QString::fromLatin1(apopDigest(timestamp, m_password)));
+    SendCommand(QStringLiteral("APOP ") + userName() + QLatin1Char(' ')
+                + QString::fromLatin1(apopDigest(timestamp, password())));
     ReadReply();
     requireAccepted(QStringLiteral("the password"));
 }
@@ -345,19 +223,10 @@ void TmsCustomPOP::signInWithAccessToken(const QString &token)
     const QString name = chooseSaslMechanism({QStringLiteral("OAUTHBEARER"), QStringLiteral("XOAUTH2")},
                                              QStringLiteral("OAuth 2.0 sign-in (SASL OAUTHBEARER or XOAUTH2)"));
     const SaslMechanism mechanism = name == QLatin1String("OAUTHBEARER")
-                                        ? saslOAuthBearer(m_userName, hostPart(), remotePort(), token)
-                                        : saslXOAuth2(m_userName, token);
+                                        ? saslOAuthBearer(userName(), hostPart(), remotePort(), token)
+                                        : saslXOAuth2(userName(), token);
     const QString status = runSasl(mechanism);
     requireAccepted(QStringLiteral("the access token"), status);
-}
-
-void TmsCustomPOP::requirePrivateChannel(const QString &secret)
-{
-    if (isEncrypted() || (tlsMode() == TlsMode::None && serverOnLocalNetwork()))
-        return;
-    raiseTlsError(QStringLiteral("The %1 for %2 at %3 would go out in plain text: the server is not on this "
-                                 "computer or the local network. Choose SSL/TLS or STARTTLS for this mailbox.")
-                      .arg(secret, printableText(m_userName), serverAddress()));
 }
 
 QString TmsCustomPOP::chooseSaslMechanism(const QStringList &mechanisms, const QString &signIn)
@@ -414,13 +283,8 @@ void TmsCustomPOP::cancelSasl(const QString &mechanism, const QString &challenge
 
 void TmsCustomPOP::requireAccepted(const QString &what, const QString &status) const
 {
-    if (ReplyCode(lastReply()) == 1)
-        return;
-    QString text = QStringLiteral("The server refused %1 for %2 at %3: %4")
-                       .arg(what, printableText(m_userName), serverAddress(), shortened(lastReply()));
-    if (!status.isEmpty())
-        text += QStringLiteral(" (status: %1)").arg(status);
-    throw ELoginRefusedError(text);
+    if (ReplyCode(lastReply()) != 1)
+        refuseSignIn(what, lastReply(), status);
 }
 
 int TmsCustomPOP::window() const
@@ -472,8 +336,7 @@ void TmsCustomPOP::appendFetch(std::deque<PipelinedCommand> &commands, int i,
                             requireOk();
                             QByteArray data;
                             ReceiveData(data, -1, MaxHeaderBlock, MaxHeaderBlockRead);
-                            item->Headers = splitLines(std::move(data));
-                            CutAtBody(item->Headers);
+                            item->Headers = headerBlockLines(std::move(data));
                             done();
                         }});
 }
@@ -481,19 +344,6 @@ void TmsCustomPOP::appendFetch(std::deque<PipelinedCommand> &commands, int i,
 void TmsCustomPOP::Logout()
 {
     command(QStringLiteral("QUIT"));
-}
-
-void TmsCustomPOP::Disconnect()
-{
-    if (!Connected())
-        return;
-    try {
-        Logout();
-    } catch (...) {
-        abandonSession();
-        throw;
-    }
-    Close();
 }
 
 void TmsCustomPOP::quitSession()
@@ -525,7 +375,7 @@ void TmsCustomPOP::ReadStat()
     const qint64 size = octetCount(words.value(1));
     if (count < 0 || size < 0 || count > std::numeric_limits<int>::max())
         invalidReply(QStringLiteral("STAT"), lastReply());
-    m_messageCount = static_cast<int>(count);
+    setMessageCount(static_cast<int>(count));
     m_mailboxSize = size;
 }
 
@@ -542,29 +392,15 @@ TmsRemotePOP::TmsRemotePOP(QObject *parent) : TmsCustomPOP(parent)
 {
 }
 
-void TmsRemotePOP::setMessageDirectory(const QString &directory)
-{
-    m_messageDirectory = directory;
-    if (!directory.isEmpty() && !directory.endsWith(QLatin1Char('/')))
-        m_messageDirectory += QLatin1Char('/');
-}
-
-void TmsRemotePOP::ClearMarks(int i)
-{
-    TmsRemoteInfoItem &item = m_info.Items(i);
-    item.DeleteMark = false;
-    item.RetrieveMark = false;
-}
-
 void TmsRemotePOP::UpdateInfo()
 {
-    const OperationClaim claim(m_operationRunning);
+    const OperationClaim claim(*this);
     guarded(
         [this] {
             ConnectIfNeeded();
             if (OnUpdatingInfo)
                 OnUpdatingInfo();
-            m_info.Clear();
+            Info().Clear();
             // The commands are made as the window takes them: the count is
             // the server's claim, and only its replies back it.
             int next = 0;
@@ -573,27 +409,26 @@ void TmsRemotePOP::UpdateInfo()
                     return false;
                 auto item = std::make_shared<TmsRemoteInfoItem>();
                 appendFetch(commands, next++, item, [this, item] {
-                    m_info.Add(std::move(*item));
+                    Info().Add(std::move(*item));
                     if (OnNextInfoUpdated)
-                        OnNextInfoUpdated(m_info.Count() - 1);
+                        OnNextInfoUpdated(Info().Count() - 1);
                 });
                 return true;
             });
             quitSession();
-        },
-        [this] { abandonSession(); });
+        });
     if (OnInfoUpdated)
         OnInfoUpdated();
 }
 
 void TmsRemotePOP::ProcessMarks()
 {
-    const OperationClaim claim(m_operationRunning);
-    m_committed = false;
+    const OperationClaim claim(*this);
+    setCommitted(false);
     m_deleteAccepted.clear();
-    for (int i = 0; i < m_info.Count(); ++i)
-        m_info.Items(i).Deleted = false;
-    if (m_info.Count() == 0)
+    for (int i = 0; i < Info().Count(); ++i)
+        Info().Items(i).Deleted = false;
+    if (Info().Count() == 0)
         return;
     // Without QUIT the server rolls back every DELE of this session.
     guarded(
@@ -603,13 +438,13 @@ void TmsRemotePOP::ProcessMarks()
                 OnTransferringData();
             int next = 0;
             exchange([this, &next](std::deque<PipelinedCommand> &commands) {
-                for (; next < m_info.Count() && commands.empty(); ++next) {
+                for (; next < Info().Count() && commands.empty(); ++next) {
                     const int i = next;
-                    if (m_info.Items(i).RetrieveMark) {
+                    if (Info().Items(i).RetrieveMark) {
                         RecheckMessage(commands, i, [] {});
                         RetrieveMessage(commands, i);
                     }
-                    if (m_info.Items(i).DeleteMark) {
+                    if (Info().Items(i).DeleteMark) {
                         // DELE goes out only once the message proved to be the one listed.
                         RecheckMessage(commands, i, [this, i] { DeleteMessage(i); });
                     }
@@ -619,18 +454,17 @@ void TmsRemotePOP::ProcessMarks()
             if (OnDataTransfered)
                 OnDataTransfered();
             quitSession();
-        },
-        [this] { abandonSession(); });
-    m_committed = true;
+        });
+    setCommitted(true);
     for (const int i : m_deleteAccepted)
-        m_info.Items(i).Deleted = true;
+        Info().Items(i).Deleted = true;
 }
 
 void TmsRemotePOP::RecheckMessage(std::deque<PipelinedCommand> &commands, int i, std::function<void()> checked)
 {
     auto current = std::make_shared<TmsRemoteInfoItem>();
     appendFetch(commands, i, current, [this, i, current, checked = std::move(checked)] {
-        const TmsRemoteInfoItem &listed = m_info.Items(i);
+        const TmsRemoteInfoItem &listed = Info().Items(i);
         if (current->Size != listed.Size || current->Headers != listed.Headers)
             throw EMailboxChangedError();
         checked();
@@ -668,23 +502,5 @@ void TmsRemotePOP::DeleteMessage(int i)
 
 void TmsRemotePOP::SaveMessage(int index, qint64 expected)
 {
-    if (OnUserMessageSave) {
-        QByteArray contents;
-        ReceiveData(contents, expected);
-        OnUserMessageSave(index, contents);
-        return;
-    }
-    // Straight into the file: a message may be far larger than memory
-    // should hold, and a failed download leaves no file behind.
-    const QString path = m_messageDirectory + QStringLiteral("msg_%1.eml").arg(index);
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        throw EFileError(QStringLiteral("Cannot write %1: %2").arg(path, file.errorString()));
-    try {
-        ReceiveData(file, expected);
-    } catch (const EFileError &) {
-        throw EFileError(QStringLiteral("Cannot write %1: %2").arg(path, file.errorString()));
-    }
-    if (!file.commit())
-        throw EFileError(QStringLiteral("Cannot write %1: %2").arg(path, file.errorString()));
+    saveRetrievedMessage(index, [this, expected](QIODevice &device) { ReceiveData(device, expected); });
 }

@@ -1,0 +1,733 @@
+#include "mail/imapclient.h"
+
+#include "mail/imapfoldername.h"
+#include "mail/mailerrors.h"
+#include "mail/printabletext.h"
+
+#include <QIODevice>
+#include <QSet>
+#include <algorithm>
+#include <limits>
+#include <map>
+#include <utility>
+
+namespace {
+
+constexpr qint64 MaxUid = std::numeric_limits<quint32>::max();
+
+QString quotedLine(const QByteArray &line)
+{
+    return QLatin1Char('"') + RemoteMailbox::shortenedReply(QString::fromUtf8(line)) + QLatin1Char('"');
+}
+
+// A quoted string (RFC 3501 9: quoted-specials escaped) of 7-bit text.
+QString quotedString(const QString &text)
+{
+    QString quoted = text;
+    quoted.replace(QLatin1Char('\\'), QLatin1String("\\\\")).replace(QLatin1Char('"'), QLatin1String("\\\""));
+    return QLatin1Char('"') + quoted + QLatin1Char('"');
+}
+
+QString quotedFolder(const QByteArray &wireName)
+{
+    return quotedString(QString::fromLatin1(wireName));
+}
+
+// The verb of a command text, for error texts: never its arguments, which
+// may hold a password.
+QString verbOf(const QString &command)
+{
+    return command.section(QLatin1Char(' '), 0, command.startsWith(QLatin1String("UID ")) ? 1 : 0);
+}
+
+bool sameFolder(const QByteArray &a, const QByteArray &b)
+{
+    // INBOX is the one name without letter case (RFC 3501 5.1).
+    if (a.compare("INBOX", Qt::CaseInsensitive) == 0)
+        return b.compare("INBOX", Qt::CaseInsensitive) == 0;
+    return a == b;
+}
+
+// The FETCH data of a response, null for any other response.
+const ImapValue *fetchData(const ImapResponse &response)
+{
+    if (response.name != "FETCH" || response.values.empty() || !response.values.front().isList())
+        return nullptr;
+    return &response.values.front();
+}
+
+qint64 fetchedUid(const ImapResponse &response, const ImapValue &data)
+{
+    const ImapValue *uid = data.valueAfter("UID");
+    if (!uid)
+        return -1;
+    const qint64 value = uid->number();
+    if (value <= 0 || value > MaxUid)
+        throw EProtocolError(QStringLiteral("The server sent an invalid UID: %1").arg(quotedLine(response.line)));
+    return value;
+}
+
+} // namespace
+
+// Lines and literals straight from the socket. A line starts a reply's
+// time only when the client says so (a command sent, a new row in), so a
+// server that sends untagged noise and nothing else runs out of time.
+class ImapClient::SocketInput : public ImapInput
+{
+public:
+    explicit SocketInput(ImapClient &client) : m_client(client) {}
+
+    QByteArray readLine() override { return m_client.ReadRawLine(std::exchange(m_client.m_replyStarts, false)); }
+    void readLiteral(qint64 size, const std::function<void(const QByteArray &)> &take) override
+    {
+        m_client.ReceiveExactly(size, take);
+    }
+
+private:
+    ImapClient &m_client;
+};
+
+ImapClient::ImapClient(QObject *parent) : RemoteMailbox(parent)
+{
+    setServiceName(QStringLiteral("imap"));
+    setDefaultPort(143);
+}
+
+void ImapClient::setTlsMode(TlsMode mode)
+{
+    TmsMailBase::setTlsMode(mode);
+    const bool implicit = mode == TlsMode::Implicit;
+    setServiceName(implicit ? QStringLiteral("imaps") : QStringLiteral("imap"));
+    setDefaultPort(implicit ? 993 : 143);
+}
+
+bool ImapClient::hasCapability(const QString &name) const
+{
+    return m_capabilities.contains(name.toUpper());
+}
+
+void ImapClient::CheckProperties()
+{
+    if (authMethod() == AuthMethod::Apop)
+        raiseSocketErrorText(QStringLiteral("APOP is a POP3 sign-in; choose another for this IMAP mailbox"));
+    RemoteMailbox::CheckProperties();
+    if (m_folder.isEmpty())
+        raiseSocketErrorText(QStringLiteral("The folder to check is required"));
+    for (const QString &name : {m_folder, m_junkFolder}) {
+        if (breaksCommandLine(name))
+            raiseSocketErrorText(QStringLiteral("The folder name must not contain line breaks or NUL characters"));
+    }
+}
+
+void ImapClient::Open()
+{
+    CheckProperties();
+    ResetState();
+    TmsMailBase::Open();
+}
+
+// --- The exchange ------------------------------------------------------
+
+ImapResponse ImapClient::nextResponse(const Command *command)
+{
+    SocketInput input(*this);
+    ImapResponseReader reader(input);
+    if (command)
+        reader.literalTarget = command->literalTarget;
+    return reader.next();
+}
+
+ImapResponse ImapClient::exchange(const Command &command)
+{
+    const QByteArray tag = "a" + QByteArray::number(m_nextTag++);
+    SendCommand(QString::fromLatin1(tag) + QLatin1Char(' ') + command.text);
+    m_replyStarts = true;
+    qsizetype continued = 0;
+    for (;;) {
+        const ImapResponse response = nextResponse(&command);
+        switch (response.kind) {
+        case ImapResponse::Kind::Untagged:
+            note(response);
+            if (command.untagged)
+                command.untagged(response);
+            break;
+        case ImapResponse::Kind::Continuation:
+            if (continued < command.continued.size())
+                SendCommand(command.continued.at(continued++));
+            else if (command.answerChallenge)
+                SendCommand(command.answerChallenge(response));
+            else
+                throw EProtocolError(QStringLiteral("The server asked for more of %1, which was complete: %2")
+                                         .arg(verbOf(command.text), quotedLine(response.line)));
+            m_replyStarts = true;
+            break;
+        case ImapResponse::Kind::Tagged:
+            if (response.tag != tag)
+                throw EProtocolError(QStringLiteral("The server answered a command it was not sent: %1")
+                                         .arg(quotedLine(response.line)));
+            if (response.code == "CAPABILITY")
+                noteCapabilities(response.codeArguments);
+            return response;
+        }
+    }
+}
+
+ImapResponse ImapClient::run(const Command &command)
+{
+    const ImapResponse response = exchange(command);
+    if (response.name == "OK")
+        return response;
+    if (response.name == "NO")
+        throw EServerError(
+            QStringLiteral("The server refused %1: %2").arg(verbOf(command.text), quotedLine(response.line)));
+    throw EProtocolError(
+        QStringLiteral("The server did not accept %1: %2").arg(verbOf(command.text), quotedLine(response.line)));
+}
+
+void ImapClient::note(const ImapResponse &response)
+{
+    if (response.name == "CAPABILITY")
+        noteCapabilities(response.values);
+    else if (response.code == "CAPABILITY")
+        noteCapabilities(response.codeArguments);
+    else if (response.name == "EXISTS")
+        m_exists = response.number;
+    else if (response.code == "UIDVALIDITY" && !response.codeArguments.empty())
+        m_folderUidValidity = response.codeArguments.front().number();
+}
+
+void ImapClient::noteCapabilities(const std::vector<ImapValue> &names)
+{
+    if (names.size() > MaxCapabilities)
+        throw EProtocolError(QStringLiteral("The server listed more than %1 capabilities").arg(MaxCapabilities));
+    m_capabilities.clear();
+    for (const ImapValue &name : names) {
+        if (name.isAtom())
+            m_capabilities << QString::fromLatin1(name.text.toUpper());
+    }
+}
+
+// --- Signing in --------------------------------------------------------
+
+void ImapClient::Login()
+{
+    ResetState();
+    m_capabilities.clear();
+    m_nextTag = 1;
+    m_exists = -1;
+    m_folderUidValidity = -1;
+    m_preauthenticated = false;
+    const QString token = authMethod() == AuthMethod::OAuth2 ? freshAccessToken() : QString();
+    Connect();
+    readGreeting();
+    if (tlsMode() == TlsMode::StartTls)
+        upgradeToTls();
+    if (m_capabilities.isEmpty())
+        askCapabilities();
+    if (m_preauthenticated)
+        return;
+    // Capabilities may grow with the sign-in (RFC 3501 6.2.3).
+    if (authenticate(token).code != "CAPABILITY")
+        askCapabilities();
+}
+
+void ImapClient::readGreeting()
+{
+    m_replyStarts = true;
+    const ImapResponse greeting = nextResponse();
+    if (greeting.kind != ImapResponse::Kind::Untagged || !greeting.isStatus())
+        throw EProtocolError(QStringLiteral("The server's greeting is not valid: %1").arg(quotedLine(greeting.line)));
+    if (greeting.name == "BYE")
+        throw EServerError(QStringLiteral("The server at %1 turned the connection away: %2")
+                               .arg(serverAddress(), quotedLine(greeting.line)));
+    if (greeting.name != "OK" && greeting.name != "PREAUTH")
+        throw EProtocolError(QStringLiteral("The server's greeting is not valid: %1").arg(quotedLine(greeting.line)));
+    m_preauthenticated = greeting.name == "PREAUTH";
+    note(greeting);
+}
+
+void ImapClient::askCapabilities()
+{
+    m_capabilities.clear();
+    run({QStringLiteral("CAPABILITY")});
+}
+
+void ImapClient::upgradeToTls()
+{
+    if (m_preauthenticated)
+        raiseTlsError(QStringLiteral("The server %1 signed in before STARTTLS, so the session cannot be protected. "
+                                     "Choose SSL/TLS for this mailbox.")
+                          .arg(hostPart()));
+    if (m_capabilities.isEmpty())
+        askCapabilities();
+    if (!hasCapability(QStringLiteral("STARTTLS")))
+        raiseTlsError(QStringLiteral("The server %1 does not offer STARTTLS, so the password was not sent. "
+                                     "Choose SSL/TLS or None for this mailbox.")
+                          .arg(hostPart()));
+    run({QStringLiteral("STARTTLS")});
+    // What the server said before the handshake may have been forged.
+    m_capabilities.clear();
+    StartTls();
+    askCapabilities();
+}
+
+ImapResponse ImapClient::authenticate(const QString &token)
+{
+    switch (authMethod()) {
+    case AuthMethod::UserPass:
+        return signInWithLogin();
+    case AuthMethod::SaslPlain:
+        requirePrivateChannel(QStringLiteral("password"));
+        chooseSaslMechanism({QStringLiteral("PLAIN")}, QStringLiteral("SASL PLAIN"));
+        return signInWithSasl(saslPlain(userName(), password()), QStringLiteral("the password"));
+    case AuthMethod::OAuth2: {
+        requirePrivateChannel(QStringLiteral("access token"));
+        const QString name = chooseSaslMechanism({QStringLiteral("OAUTHBEARER"), QStringLiteral("XOAUTH2")},
+                                                 QStringLiteral("OAuth 2.0 sign-in (SASL OAUTHBEARER or XOAUTH2)"));
+        const SaslMechanism mechanism = name == QLatin1String("OAUTHBEARER")
+                                            ? saslOAuthBearer(userName(), hostPart(), remotePort(), token)
+                                            : saslXOAuth2(userName(), token);
+        return signInWithSasl(mechanism, QStringLiteral("the access token"));
+    }
+    case AuthMethod::Apop:
+        break; // refused by CheckProperties
+    }
+    raiseSocketErrorText(QStringLiteral("APOP is a POP3 sign-in; choose another for this IMAP mailbox"));
+}
+
+ImapResponse ImapClient::signInWithLogin()
+{
+    requirePrivateChannel(QStringLiteral("password"));
+    if (hasCapability(QStringLiteral("LOGINDISABLED")))
+        raiseSocketErrorText(QStringLiteral("The server at %1 does not accept LOGIN (LOGINDISABLED), so the password "
+                                            "was not sent. Choose SSL/TLS or STARTTLS, or the sign-in \"Password "
+                                            "(SASL PLAIN)\", for this mailbox.")
+                                 .arg(serverAddress()));
+    QStringList lines{QStringLiteral("LOGIN ")};
+    appendString(lines, userName());
+    lines.last() += QLatin1Char(' ');
+    appendString(lines, password());
+    const ImapResponse response = exchange({lines.first(), lines.mid(1)});
+    if (response.name != "OK")
+        refuseSignIn(QStringLiteral("the password"), QString::fromUtf8(response.line));
+    return response;
+}
+
+void ImapClient::appendString(QStringList &lines, const QString &value)
+{
+    const bool quotable = std::all_of(value.cbegin(), value.cend(), [](QChar c) {
+        return c.unicode() > 0 && c.unicode() < 0x80 && c != QLatin1Char('\r') && c != QLatin1Char('\n');
+    });
+    if (quotable) {
+        lines.last() += quotedString(value);
+        return;
+    }
+    // Eight-bit text travels as a literal: its octets are counted, and the
+    // server asks for them with a continuation request.
+    lines.last() += QStringLiteral("{%1}").arg(value.toUtf8().size());
+    lines << value;
+}
+
+QString ImapClient::chooseSaslMechanism(const QStringList &mechanisms, const QString &signIn)
+{
+    for (const QString &mechanism : mechanisms) {
+        if (hasCapability(QStringLiteral("AUTH=") + mechanism))
+            return mechanism;
+    }
+    raiseSocketErrorText(QStringLiteral("The server at %1 does not offer %2. Choose another sign-in for this mailbox.")
+                             .arg(serverAddress(), signIn));
+}
+
+ImapResponse ImapClient::signInWithSasl(const SaslMechanism &mechanism, const QString &what)
+{
+    const QString response = QString::fromLatin1(mechanism.response.toBase64());
+    Command command{QStringLiteral("AUTHENTICATE ") + mechanism.name};
+    // RFC 4959: the response on the command line saves a round trip.
+    if (hasCapability(QStringLiteral("SASL-IR")))
+        command.text += QLatin1Char(' ') + response;
+    else
+        command.continued << response;
+    // After a client-first message only an error report may come back; it
+    // is answered as the mechanism says, and the server then fails.
+    QString status;
+    bool answered = false;
+    bool cancelled = false;
+    command.answerChallenge = [&](const ImapResponse &challenge) {
+        if (mechanism.errorChallengeAnswer && !answered) {
+            answered = true;
+            status = oauthErrorStatus(challenge.text.trimmed());
+            return QString::fromLatin1(mechanism.errorChallengeAnswer->toBase64());
+        }
+        cancelled = true;
+        return QStringLiteral("*");
+    };
+    const ImapResponse result = exchange(command);
+    if (cancelled)
+        throw EProtocolError(QStringLiteral("The server's reply to AUTHENTICATE %1 is not valid: %2")
+                                 .arg(mechanism.name, quotedLine(result.line)));
+    if (result.name != "OK")
+        refuseSignIn(what, QString::fromUtf8(result.line), status);
+    return result;
+}
+
+void ImapClient::Logout()
+{
+    // The server says BYE and then confirms; BYE is enough, as some close
+    // the connection right after it.
+    SendCommand(QStringLiteral("a%1 LOGOUT").arg(m_nextTag++));
+    m_replyStarts = true;
+    for (;;) {
+        const ImapResponse response = nextResponse();
+        if (response.kind == ImapResponse::Kind::Tagged || response.name == "BYE")
+            return;
+    }
+}
+
+void ImapClient::endSession()
+{
+    try {
+        Logout();
+    } catch (const EMailsieveError &) {
+        // Nothing waits for LOGOUT: what the session did is done.
+    }
+    abandonSession();
+}
+
+void ImapClient::abandonSession()
+{
+    if (Connected())
+        Close();
+}
+
+void ImapClient::ConnectIfNeeded()
+{
+    if (Connected())
+        return;
+    Open();
+    Login();
+}
+
+// --- Listing -------------------------------------------------------------
+
+ImapResponse ImapClient::openFolder(bool readOnly)
+{
+    m_exists = -1;
+    m_folderUidValidity = -1;
+    const QString verb = readOnly ? QStringLiteral("EXAMINE ") : QStringLiteral("SELECT ");
+    const ImapResponse response = run({verb + quotedFolder(encodeFolderName(m_folder))});
+    // Without UIDVALIDITY no UID can be trusted to name the same message later.
+    if (m_folderUidValidity <= 0 || m_folderUidValidity > MaxUid)
+        throw EProtocolError(QStringLiteral("The server gave no valid UIDVALIDITY for the folder %1")
+                                 .arg(printableText(m_folder)));
+    if (m_exists < 0 || m_exists > std::numeric_limits<int>::max())
+        throw EProtocolError(QStringLiteral("The server gave no valid message count for the folder %1")
+                                 .arg(printableText(m_folder)));
+    return response;
+}
+
+void ImapClient::UpdateInfo()
+{
+    const OperationClaim claim(*this);
+    guarded([this] {
+        ConnectIfNeeded();
+        if (OnUpdatingInfo)
+            OnUpdatingInfo();
+        Info().Clear();
+        openFolder(true);
+        m_uidValidity = static_cast<quint32>(m_folderUidValidity);
+        setMessageCount(static_cast<int>(m_exists));
+        if (m_exists > 0)
+            fetchRows();
+        endSession();
+    });
+    if (OnInfoUpdated)
+        OnInfoUpdated();
+}
+
+void ImapClient::fetchRows()
+{
+    QSet<qint64> listed;
+    Command command{QStringLiteral("UID FETCH 1:* (UID RFC822.SIZE BODY.PEEK[HEADER])")};
+    command.literalTarget = [](const QByteArray &label, qint64) {
+        if (label == "BODY[HEADER]")
+            return ImapLiteralTarget{MaxHeaderBlock, MaxHeaderBlockRead};
+        return ImapLiteralTarget{ImapResponseReader::DefaultLiteralKeep, ImapResponseReader::DefaultLiteralMost};
+    };
+    command.untagged = [this, &listed](const ImapResponse &response) {
+        const ImapValue *data = fetchData(response);
+        if (!data)
+            return;
+        const ImapValue *size = data->valueAfter("RFC822.SIZE");
+        const ImapValue *header = data->valueAfter("BODY[HEADER]");
+        // Flag changes and the like come as FETCH responses of their own.
+        if (!header)
+            return;
+        const qint64 uid = fetchedUid(response, *data);
+        if (uid < 0 || !size || size->number() < 0)
+            throw EProtocolError(QStringLiteral("The server sent a header block without its UID or size: %1")
+                                     .arg(quotedLine(response.line)));
+        if (listed.contains(uid))
+            return;
+        if (Info().Count() >= m_exists)
+            throw EProtocolError(
+                QStringLiteral("The server sent more messages than the folder holds (%1)").arg(m_exists));
+        listed.insert(uid);
+        TmsRemoteInfoItem item;
+        item.Uid = static_cast<quint32>(uid);
+        item.Size = size->number();
+        item.Headers = headerBlockLines(header->stringValue());
+        Info().Add(std::move(item));
+        m_replyStarts = true; // a new row is progress
+        if (OnNextInfoUpdated)
+            OnNextInfoUpdated(Info().Count() - 1);
+    };
+    run(command);
+}
+
+// --- Retrieving and removing ------------------------------------------------
+
+void ImapClient::ProcessMarks()
+{
+    const OperationClaim claim(*this);
+    setCommitted(false);
+    for (int i = 0; i < Info().Count(); ++i) {
+        Info().Items(i).Deleted = false;
+        Info().Items(i).MovedTo.clear();
+    }
+    if (Info().Count() == 0)
+        return;
+    guarded([this] {
+        std::vector<int> marked;
+        std::vector<int> doomed;
+        for (int i = 0; i < Info().Count(); ++i) {
+            const TmsRemoteInfoItem &item = Info().Items(i);
+            if (item.RetrieveMark || item.DeleteMark)
+                marked.push_back(i);
+            if (item.DeleteMark)
+                doomed.push_back(i);
+        }
+        ConnectIfNeeded();
+        if (OnTransferringData)
+            OnTransferringData();
+        // SELECT would clear \Recent; only a removal needs the folder writable.
+        const ImapResponse selected = openFolder(doomed.empty());
+        if (m_folderUidValidity != m_uidValidity)
+            throw EMailboxChangedError();
+        if (!doomed.empty())
+            prepareRemoval(selected);
+        if (!marked.empty())
+            recheckMarked(marked);
+        for (const int i : marked) {
+            if (Info().Items(i).RetrieveMark)
+                retrieve(i);
+        }
+        if (!doomed.empty())
+            remove(doomed);
+        setCommitted(true);
+        if (OnDataTransfered)
+            OnDataTransfered();
+        endSession();
+    });
+}
+
+void ImapClient::recheckMarked(const std::vector<int> &marked)
+{
+    std::map<qint64, qint64> wanted; // UID -> size now, -1 until the server names it
+    for (const int i : marked)
+        wanted[Info().Items(i).Uid] = -1;
+    Command command{QStringLiteral("UID FETCH ") + uidSet(marked) + QStringLiteral(" (UID RFC822.SIZE)")};
+    command.untagged = [this, &wanted](const ImapResponse &response) {
+        const ImapValue *data = fetchData(response);
+        const ImapValue *size = data ? data->valueAfter("RFC822.SIZE") : nullptr;
+        if (!size)
+            return;
+        const auto found = wanted.find(fetchedUid(response, *data));
+        if (found == wanted.end() || found->second >= 0)
+            return;
+        found->second = size->number();
+        m_replyStarts = true;
+    };
+    run(command);
+    for (const int i : marked) {
+        const TmsRemoteInfoItem &item = Info().Items(i);
+        if (wanted.at(item.Uid) != item.Size)
+            throw EMailboxChangedError();
+    }
+}
+
+void ImapClient::retrieve(int index)
+{
+    if (OnRetrieving)
+        OnRetrieving(index);
+    const qint64 uid = Info().Items(index).Uid;
+    saveRetrievedMessage(index, [this, uid](QIODevice &device) {
+        bool streamed = false; // the body's literal went to the device
+        bool received = false;
+        Command command{QStringLiteral("UID FETCH %1 (UID BODY.PEEK[])").arg(uid)};
+        command.literalTarget = [&device, &streamed, &received](const QByteArray &label, qint64) {
+            if (label == "BODY[]" && !received && !streamed) {
+                streamed = true;
+                return ImapLiteralTarget{0, TagSocket::Unlimited, &device};
+            }
+            return ImapLiteralTarget{ImapResponseReader::DefaultLiteralKeep, ImapResponseReader::DefaultLiteralMost};
+        };
+        command.untagged = [uid, &device, &streamed, &received](const ImapResponse &response) {
+            const ImapValue *data = fetchData(response);
+            const ImapValue *body = data ? data->valueAfter("BODY[]") : nullptr;
+            if (!body || received)
+                return;
+            if (fetchedUid(response, *data) != uid)
+                throw EProtocolError(QStringLiteral("The server sent another message than UID %1: %2")
+                                         .arg(uid)
+                                         .arg(quotedLine(response.line)));
+            // A small body may come as a quoted string instead of a literal.
+            if (!streamed && device.write(body->stringValue()) != body->stringValue().size())
+                throw EFileError(QStringLiteral("Cannot write the message: %1").arg(device.errorString()));
+            received = true;
+        };
+        run(command);
+        if (!received)
+            throw EMailboxChangedError();
+    });
+    if (OnRetrieved)
+        OnRetrieved(index);
+}
+
+void ImapClient::prepareRemoval(const ImapResponse &selected)
+{
+    if (selected.code == "READ-ONLY")
+        raiseSocketErrorText(QStringLiteral("The folder %1 at %2 is read-only, so no message was removed.")
+                                 .arg(printableText(m_folder), serverAddress()));
+    const bool uidExpunge = hasCapability(QStringLiteral("UIDPLUS"));
+    if (m_removal == Removal::Delete) {
+        if (!uidExpunge)
+            raiseSocketErrorText(QStringLiteral("The server at %1 cannot delete single messages: it does not offer "
+                                                "UIDPLUS, and a plain EXPUNGE would also remove messages other "
+                                                "programs marked as deleted. Nothing was removed.")
+                                     .arg(serverAddress()));
+        return;
+    }
+    if (!uidExpunge && !hasCapability(QStringLiteral("MOVE")))
+        raiseSocketErrorText(QStringLiteral("The server at %1 cannot move single messages: it offers neither MOVE "
+                                            "nor UIDPLUS, and a plain EXPUNGE would also remove messages other "
+                                            "programs marked as deleted. Nothing was removed.")
+                                 .arg(serverAddress()));
+    m_junkWire = m_junkFolder.isEmpty() ? findJunkFolder() : encodeFolderName(m_junkFolder);
+    m_junkFolderUsed = decodeFolderName(m_junkWire);
+    if (sameFolder(m_junkWire, encodeFolderName(m_folder)))
+        raiseSocketErrorText(QStringLiteral("Spam would be moved to %1, the folder being cleaned. Choose another "
+                                            "folder for spam in this mailbox.")
+                                 .arg(printableText(m_junkFolderUsed)));
+}
+
+QByteArray ImapClient::findJunkFolder()
+{
+    // RFC 6154 names the special use in the LIST attributes; RETURN asks
+    // for it where the extended LIST is known.
+    const bool extended =
+        hasCapability(QStringLiteral("SPECIAL-USE")) && hasCapability(QStringLiteral("LIST-EXTENDED"));
+    QByteArray flagged;
+    QByteArray named;
+    qsizetype namedDepth = 0;
+    int folders = 0;
+    Command command{QStringLiteral("LIST \"\" \"*\"")};
+    if (extended)
+        command.text += QStringLiteral(" RETURN (SPECIAL-USE)");
+    command.untagged = [&](const ImapResponse &response) {
+        if (response.name != "LIST" || response.values.size() < 3 || !response.values[0].isList())
+            return;
+        if (++folders > MaxFolders)
+            throw EProtocolError(QStringLiteral("The server listed more than %1 folders").arg(MaxFolders));
+        const std::vector<ImapValue> &attributes = response.values[0].items;
+        const auto has = [&attributes](const QByteArray &name) {
+            return std::any_of(attributes.cbegin(), attributes.cend(),
+                               [&name](const ImapValue &attribute) { return attribute.isAtom(name); });
+        };
+        if (has("\\Noselect") || has("\\NonExistent"))
+            return;
+        const QByteArray name = response.values[2].stringValue();
+        if (name.isEmpty())
+            return;
+        if (has("\\Junk") && flagged.isEmpty())
+            flagged = name;
+        const QByteArray delimiter = response.values[1].stringValue();
+        const QByteArray last = delimiter.isEmpty() ? name : name.mid(name.lastIndexOf(delimiter) + delimiter.size());
+        const qsizetype depth = delimiter.isEmpty() ? 0 : name.count(delimiter);
+        const QString leaf = decodeFolderName(last);
+        const bool junkName = leaf.compare(QLatin1String("Junk"), Qt::CaseInsensitive) == 0
+                              || leaf.compare(QLatin1String("Spam"), Qt::CaseInsensitive) == 0;
+        if (junkName && (named.isEmpty() || depth < namedDepth)) {
+            named = name;
+            namedDepth = depth;
+        }
+    };
+    run(command);
+    if (!flagged.isEmpty())
+        return flagged;
+    if (!named.isEmpty())
+        return named;
+    raiseSocketErrorText(QStringLiteral("No junk folder was found at %1: none is marked for junk mail and none is "
+                                        "named Junk or Spam. Choose the folder spam is moved to for this mailbox.")
+                             .arg(serverAddress()));
+}
+
+void ImapClient::remove(const std::vector<int> &indexes)
+{
+    for (const int i : indexes) {
+        if (OnDeleting)
+            OnDeleting(i);
+    }
+    const QString uids = uidSet(indexes);
+    const bool moving = m_removal == Removal::MoveToFolder;
+    if (!moving) {
+        expungeUids(uids);
+    } else if (hasCapability(QStringLiteral("MOVE"))) {
+        run({QStringLiteral("UID MOVE ") + uids + QLatin1Char(' ') + quotedFolder(m_junkWire)});
+    } else {
+        run({QStringLiteral("UID COPY ") + uids + QLatin1Char(' ') + quotedFolder(m_junkWire)});
+        expungeUids(uids);
+    }
+    // Accepted: the server has removed them, whatever happens next.
+    setCommitted(true);
+    for (const int i : indexes) {
+        Info().Items(i).Deleted = true;
+        if (moving)
+            Info().Items(i).MovedTo = m_junkFolderUsed;
+    }
+}
+
+void ImapClient::expungeUids(const QString &uids)
+{
+    run({QStringLiteral("UID STORE ") + uids + QStringLiteral(" +FLAGS.SILENT (\\Deleted)")});
+    try {
+        run({QStringLiteral("UID EXPUNGE ") + uids});
+    } catch (const EMailsieveError &) {
+        // Left flagged, the messages would vanish at another program's EXPUNGE.
+        if (Connected()) {
+            try {
+                exchange({QStringLiteral("UID STORE ") + uids + QStringLiteral(" -FLAGS.SILENT (\\Deleted)")});
+            } catch (const EMailsieveError &) {
+            }
+        }
+        throw;
+    }
+}
+
+QString ImapClient::uidSet(const std::vector<int> &indexes) const
+{
+    std::vector<quint32> uids;
+    for (const int i : indexes)
+        uids.push_back(Info().Items(i).Uid);
+    std::sort(uids.begin(), uids.end());
+    uids.erase(std::unique(uids.begin(), uids.end()), uids.end());
+    // Ranges only of consecutive UIDs, all of them listed and marked.
+    QStringList parts;
+    for (std::size_t i = 0; i < uids.size();) {
+        std::size_t end = i;
+        while (end + 1 < uids.size() && uids[end + 1] == uids[end] + 1)
+            ++end;
+        parts << (end == i ? QString::number(uids[i]) : QStringLiteral("%1:%2").arg(uids[i]).arg(uids[end]));
+        i = end + 1;
+    }
+    return parts.join(QLatin1Char(','));
+}

@@ -1,0 +1,169 @@
+#pragma once
+// The IMAP client (IMAP4rev1, RFC 3501; servers announcing IMAP4rev2, RFC
+// 9051, serve what it uses the same way): lists one folder's messages with
+// their UID, size and header block, and in a later session retrieves the
+// retrieve-marked ones and removes the delete-marked ones, by moving them to
+// the junk folder or by deleting them.
+//
+// Listing never changes the folder: it is opened with EXAMINE (read-only)
+// and the headers come with BODY.PEEK, so \Seen is never set. A message is
+// known by its UID within the folder's UIDVALIDITY: removal proceeds only
+// when the folder has the UIDVALIDITY of the listing and every marked UID is
+// still there with its listed size; otherwise EMailboxChangedError and
+// nothing is removed. Removal names exactly the marked UIDs (UID MOVE, or
+// UID COPY, UID STORE \Deleted and UID EXPUNGE); a plain EXPUNGE, which would
+// also remove what another program flagged \Deleted, is never sent, so a
+// server without UIDPLUS (and without MOVE, for moving) is refused before
+// anything changes.
+//
+// Signing in and the plain-text rule are those of the POP3 client: LOGIN
+// (refused under LOGINDISABLED), AUTHENTICATE PLAIN, or an OAuth 2.0 access
+// token with AUTHENTICATE OAUTHBEARER, else XOAUTH2 (the initial response on
+// the command line when the server lists SASL-IR, else after its "+"). With
+// STARTTLS nothing the server said before the handshake is kept.
+//
+// The server is not trusted: a response line holds at most 64 KiB outside
+// its literals, a header block keeps MaxHeaderBlock bytes and fails past
+// MaxHeaderBlockRead, a message body streams into its file, there are never
+// more rows than the folder's EXISTS, and a response or a run of untagged
+// responses that brings nothing new takes at most the transport's reply time.
+
+#include "mail/imapparser.h"
+#include "mail/remotemailbox.h"
+#include "mail/sasl.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+#include <functional>
+#include <vector>
+
+class ImapClient : public RemoteMailbox
+{
+    Q_OBJECT
+public:
+    explicit ImapClient(QObject *parent = nullptr);
+
+    // What ProcessMarks does with the delete-marked messages.
+    enum class Removal { MoveToFolder, Delete };
+
+    // The folder listed and cleaned; "INBOX" unless set.
+    QString folder() const { return m_folder; }
+    void setFolder(const QString &folder) { m_folder = folder; }
+    Removal removal() const { return m_removal; }
+    void setRemoval(Removal removal) { m_removal = removal; }
+    // Where MoveToFolder puts spam; empty: the folder with the \Junk special
+    // use (RFC 6154), else one named "Junk" or "Spam".
+    QString junkFolder() const { return m_junkFolder; }
+    void setJunkFolder(const QString &folder) { m_junkFolder = folder; }
+    // The folder the last ProcessMarks moved messages to (or would have).
+    QString junkFolderUsed() const { return m_junkFolderUsed; }
+    // The UIDVALIDITY of the folder at the last listing; 0 before one.
+    quint32 uidValidity() const { return m_uidValidity; }
+
+    // The capability names (upper case, "AUTH=PLAIN" included) of the
+    // current session.
+    QStringList capabilities() const { return m_capabilities; }
+    bool hasCapability(const QString &name) const;
+    bool idleSupported() const { return hasCapability(QStringLiteral("IDLE")); }
+
+    // Header text kept of one message; the rest of its literal is read and
+    // dropped, up to MaxHeaderBlockRead, beyond which the pass fails.
+    static constexpr qint64 MaxHeaderBlock = 256 * 1024;
+    static constexpr qint64 MaxHeaderBlockRead = 64 * 1024 * 1024;
+    // No real server lists that many capabilities or folders.
+    static constexpr int MaxCapabilities = 1000;
+    static constexpr int MaxFolders = 100000;
+
+    // Also the port: IMAPS (993) for implicit TLS, IMAP (143) otherwise.
+    void setTlsMode(TlsMode mode) override;
+    // Besides the sign-in values: no APOP, and a folder name that fits in a
+    // command.
+    void CheckProperties() override;
+    void Open() override;
+    // Greeting, CAPABILITY, STARTTLS when asked for, the sign-in.
+    void Login() override;
+    void Logout() override;
+
+    // EXAMINE, then UID FETCH 1:* (UID RFC822.SIZE BODY.PEEK[HEADER]) into
+    // Info in server order, then LOGOUT.
+    void UpdateInfo() override;
+    // SELECT, the recheck of every marked UID, BODY.PEEK[] for the
+    // retrieve-marked ones, the removal of the delete-marked ones, LOGOUT.
+    void ProcessMarks() override;
+
+protected:
+    void abandonSession() override;
+
+private:
+    // One command: its text after the tag, the lines that follow it one per
+    // continuation request (the data of its literals, a SASL response), what
+    // answers any further continuation request, and what sees each untagged
+    // response after the client noted what concerns the session.
+    struct Command
+    {
+        QString text;
+        QStringList continued = {};
+        std::function<QString(const ImapResponse &)> answerChallenge = {};
+        std::function<void(const ImapResponse &)> untagged = {};
+        // Where its literals go; the reader's defaults when unset.
+        std::function<ImapLiteralTarget(const QByteArray &label, qint64 size)> literalTarget = {};
+    };
+
+    class SocketInput;
+
+    // Sends the command and reads until its tagged response, which it returns.
+    ImapResponse exchange(const Command &command);
+    // The same, and NO becomes EServerError, BAD EProtocolError.
+    ImapResponse run(const Command &command);
+    ImapResponse nextResponse(const Command *command = nullptr);
+    // What every untagged response may tell about the session.
+    void note(const ImapResponse &response);
+    void noteCapabilities(const std::vector<ImapValue> &names);
+    void readGreeting();
+    void askCapabilities();
+    void upgradeToTls();
+    // The sign-in by authMethod; returns the server's tagged OK.
+    ImapResponse authenticate(const QString &token);
+    ImapResponse signInWithLogin();
+    ImapResponse signInWithSasl(const SaslMechanism &mechanism, const QString &what);
+    QString chooseSaslMechanism(const QStringList &mechanisms, const QString &signIn);
+    // The command text of value as a quoted string, or as a literal (the
+    // marker ends line, the data starts the next) when it holds more than
+    // a quoted string may.
+    static void appendString(QStringList &lines, const QString &value);
+    void ConnectIfNeeded();
+    // EXAMINE or SELECT the folder; its UIDVALIDITY and EXISTS are read.
+    // Returns the tagged OK.
+    ImapResponse openFolder(bool readOnly);
+    void fetchRows();
+    // Every marked item is still in the folder with its listed size.
+    void recheckMarked(const std::vector<int> &marked);
+    void retrieve(int index);
+    // Before anything changes: the removal is possible, and where it goes.
+    void prepareRemoval(const ImapResponse &selected);
+    // The wire name of the \Junk folder, else of one named Junk or Spam.
+    QByteArray findJunkFolder();
+    void remove(const std::vector<int> &indexes);
+    // UID STORE \Deleted and UID EXPUNGE of exactly these UIDs; the flags
+    // are taken back when the expunge fails.
+    void expungeUids(const QString &uids);
+    QString uidSet(const std::vector<int> &indexes) const;
+    // LOGOUT and close; the work of the session is done by then, so a
+    // failing LOGOUT only drops the connection.
+    void endSession();
+
+    QString m_folder = QStringLiteral("INBOX");
+    Removal m_removal = Removal::MoveToFolder;
+    QString m_junkFolder;
+    QString m_junkFolderUsed;
+    QByteArray m_junkWire; // m_junkFolderUsed as the server names it
+    quint32 m_uidValidity = 0;
+
+    QStringList m_capabilities;
+    int m_nextTag = 1;
+    bool m_replyStarts = true;  // the next line read starts a reply's time
+    qint64 m_exists = -1;       // of the folder open in this session
+    qint64 m_folderUidValidity = -1;
+    bool m_preauthenticated = false;
+};

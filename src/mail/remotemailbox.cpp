@@ -1,0 +1,199 @@
+#include "mail/remotemailbox.h"
+
+#include "mail/localnetwork.h"
+#include "mail/mailerrors.h"
+#include "mail/printabletext.h"
+#include "mail/sasl.h"
+
+#include <QBuffer>
+#include <QSaveFile>
+#include <new>
+
+RemoteMailbox::RemoteMailbox(QObject *parent) : TmsMailBase(parent)
+{
+}
+
+void RemoteMailbox::ClearMarks(int i)
+{
+    TmsRemoteInfoItem &item = m_info.Items(i);
+    item.DeleteMark = false;
+    item.RetrieveMark = false;
+}
+
+void RemoteMailbox::setMessageDirectory(const QString &directory)
+{
+    m_messageDirectory = directory;
+    if (!directory.isEmpty() && !directory.endsWith(QLatin1Char('/')))
+        m_messageDirectory += QLatin1Char('/');
+}
+
+void RemoteMailbox::Disconnect()
+{
+    if (!Connected())
+        return;
+    try {
+        Logout();
+    } catch (...) {
+        abandonSession();
+        throw;
+    }
+    Close();
+}
+
+QString RemoteMailbox::messageFilePath(int index) const
+{
+    return m_messageDirectory + QStringLiteral("msg_%1.eml").arg(index);
+}
+
+// A second operation would clear Info under the first, or commit the first
+// one's removals with its own end of session.
+RemoteMailbox::OperationClaim::OperationClaim(RemoteMailbox &mailbox) : m_mailbox(mailbox)
+{
+    if (m_mailbox.m_operationRunning)
+        throw ESocketError(OperationRunningText);
+    m_mailbox.m_operationRunning = true;
+}
+
+RemoteMailbox::OperationClaim::~OperationClaim()
+{
+    m_mailbox.m_operationRunning = false;
+}
+
+void RemoteMailbox::guarded(const std::function<void()> &operation)
+{
+    try {
+        operation();
+    } catch (const EMailsieveError &) {
+        abandonSession();
+        throw;
+    } catch (const std::bad_alloc &) {
+        abandonSession();
+        throw EInternalError(QStringLiteral("The operation ran out of memory and was stopped"));
+    } catch (const std::exception &e) {
+        abandonSession();
+        throw EInternalError(QStringLiteral("The operation failed: %1").arg(printableText(QString::fromLocal8Bit(e.what()))));
+    } catch (...) {
+        abandonSession();
+        throw EInternalError(QStringLiteral("The operation failed for an unknown reason"));
+    }
+}
+
+void RemoteMailbox::CheckProperties()
+{
+    if (userName().isEmpty())
+        raiseSocketErrorText(QStringLiteral("UserName property is required"));
+    if (authMethod() == AuthMethod::OAuth2) {
+        if (!accessTokenSource)
+            raiseSocketErrorText(QStringLiteral("AccessTokenSource property is required"));
+        // The OAuth messages separate their fields with ^A.
+        if (printableText(userName()) != userName())
+            raiseSocketErrorText(QStringLiteral("The user name must not contain control characters"));
+    } else if (password().isEmpty()) {
+        raiseSocketErrorText(QStringLiteral("Password property is required"));
+    }
+    const std::pair<QString, QString> fields[] = {{QStringLiteral("server name"), m_server},
+                                                  {QStringLiteral("user name"), userName()},
+                                                  {QStringLiteral("password"), password()}};
+    for (const auto &[field, value] : fields) {
+        if (breaksCommandLine(value))
+            raiseSocketErrorText(QStringLiteral("The %1 must not contain line breaks or NUL characters").arg(field));
+    }
+}
+
+bool RemoteMailbox::breaksCommandLine(const QString &text)
+{
+    return text.contains(QLatin1Char('\r')) || text.contains(QLatin1Char('\n')) || text.contains(QChar(0));
+}
+
+QString RemoteMailbox::shortenedReply(const QString &reply)
+{
+    constexpr qsizetype MaxQuoted = 200;
+    const QString text = printableText(reply);
+    return text.size() > MaxQuoted ? text.left(MaxQuoted) + QStringLiteral("...") : text;
+}
+
+void RemoteMailbox::saveRetrievedMessage(int index, const std::function<void(QIODevice &)> &receive)
+{
+    if (OnUserMessageSave) {
+        QByteArray contents;
+        QBuffer buffer(&contents);
+        buffer.open(QIODevice::WriteOnly);
+        receive(buffer);
+        buffer.close();
+        OnUserMessageSave(index, contents);
+        return;
+    }
+    // Straight into the file: a message may be far larger than memory
+    // should hold, and a failed download leaves no file behind.
+    const QString path = messageFilePath(index);
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        throw EFileError(QStringLiteral("Cannot write %1: %2").arg(path, file.errorString()));
+    try {
+        receive(file);
+    } catch (const EFileError &) {
+        throw EFileError(QStringLiteral("Cannot write %1: %2").arg(path, file.errorString()));
+    }
+    if (!file.commit())
+        throw EFileError(QStringLiteral("Cannot write %1: %2").arg(path, file.errorString()));
+}
+
+TmsHeaders RemoteMailbox::headerBlockLines(QByteArray block)
+{
+    block.replace('\0', ' ');
+    TmsHeaders lines;
+    qsizetype start = 0;
+    for (qsizetype pos = 0; pos < block.size(); ++pos) {
+        const char c = block[pos];
+        if (c != '\r' && c != '\n')
+            continue;
+        lines.append(decodeHeaderLine(QByteArrayView(block).sliced(start, pos - start)));
+        if (c == '\r' && pos + 1 < block.size() && block[pos + 1] == '\n')
+            ++pos;
+        start = pos + 1;
+    }
+    if (start < block.size())
+        lines.append(decodeHeaderLine(QByteArrayView(block).sliced(start)));
+    CutAtBody(lines);
+    return lines;
+}
+
+QString RemoteMailbox::serverAddress() const
+{
+    return hostPart() + QLatin1Char(':') + QString::number(remotePort());
+}
+
+bool RemoteMailbox::serverOnLocalNetwork() const
+{
+    return isOnLocalNetwork(remoteAddress());
+}
+
+void RemoteMailbox::requirePrivateChannel(const QString &secret)
+{
+    if (isEncrypted() || (tlsMode() == TlsMode::None && serverOnLocalNetwork()))
+        return;
+    raiseTlsError(QStringLiteral("The %1 for %2 at %3 would go out in plain text: the server is not on this "
+                                 "computer or the local network. Choose SSL/TLS or STARTTLS for this mailbox.")
+                      .arg(secret, printableText(userName()), serverAddress()));
+}
+
+QString RemoteMailbox::freshAccessToken()
+{
+    const QString token = accessTokenSource ? accessTokenSource() : QString();
+    if (token.isEmpty())
+        raiseSocketErrorText(QStringLiteral("No access token for %1 at %2. Sign in to this mailbox again.")
+                                 .arg(printableText(userName()), serverAddress()));
+    if (!isBearerToken(token))
+        raiseSocketErrorText(QStringLiteral("The access token for %1 at %2 is not valid. Sign in to this mailbox again.")
+                                 .arg(printableText(userName()), serverAddress()));
+    return token;
+}
+
+void RemoteMailbox::refuseSignIn(const QString &what, const QString &reply, const QString &status) const
+{
+    QString text = QStringLiteral("The server refused %1 for %2 at %3: %4")
+                       .arg(what, printableText(userName()), serverAddress(), shortenedReply(reply));
+    if (!status.isEmpty())
+        text += QStringLiteral(" (status: %1)").arg(status);
+    throw ELoginRefusedError(text);
+}

@@ -1,0 +1,187 @@
+#pragma once
+// What the check, the rules and the window see of a mailbox on a server,
+// whatever protocol serves it: the rows of the waiting messages (size and
+// header block each), their marks, one pass that retrieves and removes the
+// marked ones, and the events of both. The POP3 client and the IMAP client
+// implement it over the same transport.
+//
+// One operation at a time: UpdateInfo or ProcessMarks started while one of
+// them runs fails with OperationRunningText before it sends anything. Every
+// failure drops the session without committing anything of it, and leaves
+// as an EMailsieveError.
+
+#include "mail/agsocket.h"
+#include "mail/headers.h"
+
+#include <QString>
+#include <functional>
+#include <vector>
+
+struct TmsRemoteInfoItem
+{
+    bool DeleteMark = false;
+    bool RetrieveMark = false;
+    qint64 Size = 0;    // octets, from the reply to LIST or RFC822.SIZE
+    TmsHeaders Headers; // raw header lines, cut at the first empty line
+    // IMAP: the message's UID in the folder listed (0 for POP3).
+    quint32 Uid = 0;
+    // The last ProcessMarks removed this message and the server committed
+    // it (POP3: its DELE was accepted and the pass ended with a QUIT the
+    // server accepted).
+    bool Deleted = false;
+    // IMAP: the folder the last ProcessMarks moved it to instead; empty when
+    // it was deleted, or not removed.
+    QString MovedTo;
+};
+
+// Index i describes the i-th message (from 0) of the session that listed it.
+class TmsRemoteInfo
+{
+public:
+    int Count() const { return static_cast<int>(m_items.size()); }
+    TmsRemoteInfoItem &Items(int i) { return m_items.at(i); }
+    const TmsRemoteInfoItem &Items(int i) const { return m_items.at(i); }
+    void Add(TmsRemoteInfoItem item) { m_items.push_back(std::move(item)); }
+    void Clear() { m_items.clear(); }
+
+private:
+    std::vector<TmsRemoteInfoItem> m_items;
+};
+
+class RemoteMailbox : public TmsMailBase
+{
+    Q_OBJECT
+public:
+    explicit RemoteMailbox(QObject *parent = nullptr);
+
+    QString userName() const { return m_userName; }
+    void setUserName(const QString &name) { m_userName = name; }
+    QString password() const { return m_password; }
+    void setPassword(const QString &password) { m_password = password; }
+    // How Login proves who the user is: the password (USER and PASS, or
+    // IMAP LOGIN), SASL PLAIN, APOP (POP3 only), or an OAuth 2.0 access
+    // token (SASL OAUTHBEARER or XOAUTH2).
+    enum class AuthMethod { UserPass, SaslPlain, Apop, OAuth2 };
+    AuthMethod authMethod() const { return m_authMethod; }
+    void setAuthMethod(AuthMethod method) { m_authMethod = method; }
+    // For OAuth2: asked at each login for a fresh access token, which then
+    // stands in for the password; may throw an EMailsieveError.
+    std::function<QString()> accessTokenSource;
+
+    // The number of waiting messages the server last named (POP3 STAT, IMAP
+    // EXISTS); -1 until one was read.
+    int MessageCount() const { return m_messageCount; }
+
+    TmsRemoteInfo &Info() { return m_info; }
+    const TmsRemoteInfo &Info() const { return m_info; }
+    void MarkForDelete(int i) { m_info.Items(i).DeleteMark = true; }
+    void MarkForRetrieve(int i) { m_info.Items(i).RetrieveMark = true; }
+    void ClearMarks(int i);
+
+    // Retrieved messages go here as "msg_" + index + ".eml"; a non-empty
+    // value always ends in "/".
+    QString messageDirectory() const { return m_messageDirectory; }
+    void setMessageDirectory(const QString &directory);
+
+    static inline const QString OperationRunningText =
+        QStringLiteral("Another operation is still running on this mailbox");
+
+    // UserName and Password (for OAuth2 accessTokenSource) must be set; no
+    // value may break a command line.
+    virtual void CheckProperties();
+    // CR, LF or NUL in a value sent in a command would end that line early
+    // and start a command of its own.
+    static bool breaksCommandLine(const QString &text);
+    // A server's reply shown in an error text: printable, and short enough
+    // to read.
+    static QString shortenedReply(const QString &reply);
+
+    // Lists every waiting message into Info (OnNextInfoUpdated after each),
+    // then ends the session.
+    virtual void UpdateInfo() = 0;
+    // In a session of its own retrieves every retrieve-marked and removes
+    // every delete-marked message, each only once it proved to be the
+    // message listed; else EMailboxChangedError and nothing is removed.
+    virtual void ProcessMarks() = 0;
+    // The last ProcessMarks was committed by the server: the items with
+    // Deleted set are gone from the mailbox (or moved, see MovedTo).
+    bool committed() const { return m_committed; }
+    // Ends the session (Logout) and closes when a socket is open; a refused
+    // end of session still closes.
+    void Disconnect();
+
+    // Events, each called only when assigned; num is the 0-based item index.
+    std::function<void()> OnUpdatingInfo;
+    std::function<void(int num)> OnNextInfoUpdated;
+    std::function<void()> OnInfoUpdated;
+    std::function<void()> OnTransferringData;
+    std::function<void(int num)> OnRetrieving;
+    std::function<void(int num)> OnRetrieved;
+    std::function<void(int num)> OnDeleting;
+    std::function<void()> OnDataTransfered;
+    // A retrieved message goes here instead of its file when assigned.
+    std::function<void(int num, const QByteArray &contents)> OnUserMessageSave;
+
+protected:
+    // Claims the mailbox for one operation (OperationRunningText when it is
+    // taken) until the claim goes out of scope.
+    class OperationClaim
+    {
+    public:
+        explicit OperationClaim(RemoteMailbox &mailbox);
+        ~OperationClaim();
+        OperationClaim(const OperationClaim &) = delete;
+        OperationClaim &operator=(const OperationClaim &) = delete;
+
+    private:
+        RemoteMailbox &m_mailbox;
+    };
+
+    // Runs the body of an operation; whatever ends it early, abandonSession
+    // runs and the caller gets an EMailsieveError (memory running out and
+    // other exceptions become EInternalError).
+    void guarded(const std::function<void()> &operation);
+    // Drops the connection without ending the session properly, so the
+    // server commits nothing of it.
+    virtual void abandonSession() = 0;
+
+    void setMessageCount(int count) { m_messageCount = count; }
+    void setCommitted(bool committed) { m_committed = committed; }
+    // The file a retrieved message of item index goes to.
+    QString messageFilePath(int index) const;
+    // Retrieved message index: receive writes it to the device it is given,
+    // which is OnUserMessageSave's buffer when that is assigned, else the
+    // message's file, streamed, which appears only once the whole message
+    // is in (EFileError naming the file otherwise).
+    void saveRetrievedMessage(int index, const std::function<void(QIODevice &)> &receive);
+    // The lines of a header block as a server sent it, split at CR LF, a
+    // lone CR or a lone LF, and cut at the first empty line. A NUL byte
+    // reads as a space: it must not hide the lines after it from the rules.
+    static TmsHeaders headerBlockLines(QByteArray block);
+
+    // Signing in.
+    // "host:port" of the connection, for the texts that name the server.
+    QString serverAddress() const;
+    // Whether the server connected to is this computer or on the local
+    // network (isOnLocalNetwork of the address connected to).
+    virtual bool serverOnLocalNetwork() const;
+    // ETlsError, before anything is sent, when secret would cross the
+    // network in plain text (see serverOnLocalNetwork).
+    void requirePrivateChannel(const QString &secret);
+    // From accessTokenSource, before the session starts: the server does not
+    // wait while a token is fetched, and a lost grant costs no connection.
+    QString freshAccessToken();
+    // ELoginRefusedError: "The server refused <what> for <user> at
+    // <host:port>: <reply> (status: <status>)".
+    [[noreturn]] void refuseSignIn(const QString &what, const QString &reply, const QString &status = QString()) const;
+
+private:
+    QString m_userName;
+    QString m_password;
+    AuthMethod m_authMethod = AuthMethod::UserPass;
+    int m_messageCount = -1;
+    TmsRemoteInfo m_info;
+    QString m_messageDirectory;
+    bool m_committed = false;
+    bool m_operationRunning = false;
+};
