@@ -136,7 +136,7 @@ TfrmGeneral::TfrmGeneral(const Links &links, QWidget *parent)
     layout->addWidget(pages, 1);
     layout->addWidget(buttons);
     setMinimumSize(640, 500);
-    resize(880, 560);
+    resize(1000, 560);
 
     // Creation, in this order: focus colouring, the general settings, the
     // connection list and the dial-up entry in use, the mailboxes.
@@ -174,9 +174,9 @@ QString TfrmGeneral::defaultLogFile() const
 QWidget *TfrmGeneral::buildMailboxesPage()
 {
     auto *grid = new QGridLayout;
-    const QStringList headings = {QString(), QStringLiteral("POP Server"), QStringLiteral("User Name/Mailbox"),
-                                  QStringLiteral("Password"), QStringLiteral("Security"),
-                                  QStringLiteral("Sign-in")};
+    const QStringList headings = {QString(), QStringLiteral("Server"), QStringLiteral("User Name/Mailbox"),
+                                  QStringLiteral("Password"), QStringLiteral("Protocol"),
+                                  QStringLiteral("Security"), QStringLiteral("Sign-in")};
     for (int column = 1; column < headings.size(); ++column)
         grid->addWidget(new QLabel(headings[column]), 0, column);
 
@@ -190,6 +190,10 @@ QWidget *TfrmGeneral::buildMailboxesPage()
         r.edPasswd = new QLineEdit;
         r.edPasswd->setEchoMode(QLineEdit::Password);
         r.edPasswd->setStyleSheet(QStringLiteral("lineedit-password-character: 42")); // "*"
+        r.cbProtocol = new QComboBox;
+        for (MailProtocol protocol : {MailProtocol::Pop3, MailProtocol::Imap})
+            r.cbProtocol->addItem(mailProtocolName(protocol), QVariant::fromValue(int(protocol)));
+        r.cbProtocol->setToolTip(QStringLiteral("How Mailsieve talks to the server"));
         r.cbSecurity = new QComboBox;
         for (MailSecurity security : {MailSecurity::SslTls, MailSecurity::StartTls, MailSecurity::None})
             r.cbSecurity->addItem(mailSecurityName(security), QVariant::fromValue(int(security)));
@@ -201,18 +205,25 @@ QWidget *TfrmGeneral::buildMailboxesPage()
         r.cbSignIn->setToolTip(QStringLiteral("How Mailsieve proves to the server who you are"));
         r.btOAuth = new QPushButton(QStringLiteral("OAuth..."));
         r.btOAuth->setToolTip(QStringLiteral("Client ID and sign-in for OAuth 2.0"));
+        r.btImap = new QPushButton(QStringLiteral("IMAP..."));
+        r.btImap->setToolTip(QStringLiteral("The folder to check and what removing spam does"));
         connect(r.cbSecurity, &QComboBox::activated, this, [this, n] { securityChosen(n); });
         connect(r.cbSignIn, &QComboBox::activated, this, [this, n] { signInChosen(n); });
         connect(r.cbSignIn, &QComboBox::currentIndexChanged, this, [this, n] { updateSignInControls(n); });
         connect(r.btOAuth, &QPushButton::clicked, this, [this, n] { btOAuthClick(n); });
+        connect(r.cbProtocol, &QComboBox::currentIndexChanged, this, [this, n] { updateProtocolControls(n); });
+        connect(r.btImap, &QPushButton::clicked, this, [this, n] { btImapClick(n); });
         grid->addWidget(r.rbDefault, n, 0);
         grid->addWidget(r.edServe, n, 1);
         grid->addWidget(r.edMailbox, n, 2);
         grid->addWidget(r.edPasswd, n, 3);
-        grid->addWidget(r.cbSecurity, n, 4);
-        grid->addWidget(r.cbSignIn, n, 5);
-        grid->addWidget(r.btOAuth, n, 6);
+        grid->addWidget(r.cbProtocol, n, 4);
+        grid->addWidget(r.cbSecurity, n, 5);
+        grid->addWidget(r.cbSignIn, n, 6);
+        grid->addWidget(r.btOAuth, n, 7);
+        grid->addWidget(r.btImap, n, 8);
         updateSignInControls(n);
+        updateProtocolControls(n);
     }
     row(1).rbDefault->setChecked(true);
     grid->setColumnStretch(1, 3);
@@ -234,7 +245,7 @@ QWidget *TfrmGeneral::buildMailboxesPage()
     layout->addWidget(scroll, 1);
     layout->addWidget(lblPasswordPlace);
     layout->addWidget(paragraph(QStringLiteral(
-        "Enter the name of your POP server, your user name (mailbox) on that server and your "
+        "Enter the name of your POP or IMAP server, your user name (mailbox) on that server and your "
         "password.  Your internet service provider supplies them.  The selected mailbox is the "
         "default one.")));
     return page;
@@ -483,9 +494,11 @@ void TfrmGeneral::showServerSettings()
         r.edServe->setText(mailbox.server);
         r.edMailbox->setText(mailbox.mailbox);
         r.edPasswd->setText(mailbox.password);
+        r.cbProtocol->setCurrentIndex(r.cbProtocol->findData(int(mailbox.protocol)));
         r.cbSecurity->setCurrentIndex(r.cbSecurity->findData(int(mailbox.security)));
         r.cbSignIn->setCurrentIndex(r.cbSignIn->findData(int(mailbox.signIn)));
         r.oauth = mailbox.oauth;
+        r.imap = ImapOptions::of(mailbox);
         updateSignInControls(mailbox.number);
     }
 }
@@ -532,6 +545,8 @@ MailboxConfig TfrmGeneral::rowMailbox(int mailbox) const
     config.security = MailSecurity(r.cbSecurity->currentData().toInt());
     config.signIn = SignInMethod(r.cbSignIn->currentData().toInt());
     config.oauth = r.oauth;
+    config.protocol = MailProtocol(r.cbProtocol->currentData().toInt());
+    r.imap.applyTo(config);
     return config;
 }
 
@@ -545,6 +560,12 @@ void TfrmGeneral::updateSignInControls(int mailbox)
         r.edPasswd->clear();
     r.edPasswd->setEnabled(!token);
     r.btOAuth->setEnabled(token);
+}
+
+void TfrmGeneral::updateProtocolControls(int mailbox)
+{
+    MailboxRow &r = row(mailbox);
+    r.btImap->setEnabled(MailProtocol(r.cbProtocol->currentData().toInt()) == MailProtocol::Imap);
 }
 
 void TfrmGeneral::updatePanels()
@@ -662,6 +683,13 @@ void TfrmGeneral::focusMailboxField(int mailbox, MailboxField field)
     case MailboxField::Scope:
         target = r.btOAuth; // the values are in its dialog
         break;
+    case MailboxField::SignIn:
+        target = r.cbSignIn;
+        break;
+    case MailboxField::Folder:
+    case MailboxField::JunkFolder:
+        target = r.btImap;
+        break;
     }
     target->setFocus(Qt::OtherFocusReason);
 }
@@ -756,6 +784,7 @@ void TfrmGeneral::signInChosen(int mailbox)
     // A provider's POP3 server is its documented one, always over TLS.
     if (const std::optional<OAuthProvider> provider = oauthProvider(SignInMethod(r.cbSignIn->currentData().toInt()))) {
         r.edServe->setText(provider->server);
+        r.cbProtocol->setCurrentIndex(r.cbProtocol->findData(int(MailProtocol::Pop3)));
         r.cbSecurity->setCurrentIndex(r.cbSecurity->findData(int(MailSecurity::SslTls)));
     }
     warnOfPlainText(mailbox);
@@ -794,4 +823,11 @@ void TfrmGeneral::btOAuthClick(int mailbox)
     }
     if (dialog.exec() == QDialog::Accepted)
         row(mailbox).oauth = dialog.config();
+}
+
+void TfrmGeneral::btImapClick(int mailbox)
+{
+    TfrmImapOptions dialog(mailbox, row(mailbox).imap, this);
+    if (dialog.exec() == QDialog::Accepted)
+        row(mailbox).imap = dialog.options();
 }

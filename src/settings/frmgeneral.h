@@ -11,6 +11,7 @@
 // On first use it fills mailbox 1 and the mail program from other mail
 // programs and adds a header rule that protects mailbox 1's own address.
 
+#include "settings/frmimapoptions.h"
 #include "settings/generalsettings.h"
 
 #include <QDialog>
@@ -120,10 +121,13 @@ public:
         QLineEdit *edServe = nullptr;
         QLineEdit *edMailbox = nullptr;
         QLineEdit *edPasswd = nullptr;
+        QComboBox *cbProtocol = nullptr;
         QComboBox *cbSecurity = nullptr;
         QComboBox *cbSignIn = nullptr;
         QPushButton *btOAuth = nullptr; // the OAuth 2.0 values; enabled for those methods
+        QPushButton *btImap = nullptr;  // the IMAP options; enabled for an IMAP mailbox
         OAuthClientConfig oauth; // as the OAuth dialog left them, kept on OK
+        ImapOptions imap;        // as the IMAP dialog left them, kept on OK
     };
     std::array<MailboxRow, kMailboxCount> mailboxRows;
     MailboxRow &row(int mailbox) { return mailboxRows.at(mailbox - 1); }
@@ -187,6 +191,8 @@ public:
     void securityChosen(int mailbox);
     // "OAuth..." of a row: its dialog, modal.
     void btOAuthClick(int mailbox);
+    // "IMAP..." of a row: its dialog, modal.
+    void btImapClick(int mailbox);
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -211,6 +217,7 @@ private:
     void focusMailboxField(int mailbox, MailboxField field);
     MailboxConfig rowMailbox(int mailbox) const;
     void updateSignInControls(int mailbox);
+    void updateProtocolControls(int mailbox);
     void warnOfPlainText(int mailbox);
 
     GeneralSettings &m_settings;

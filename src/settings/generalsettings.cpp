@@ -3,8 +3,10 @@
 #include "settings/mailboxpasswords.h"
 
 #include "mail/pop3client.h"
+#include "mail/remotemailbox.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -44,6 +46,40 @@ const BoolValue kBoolValues[] = {
     {QStringLiteral("KillAll"), &GeneralSettings::killAll},
     {QStringLiteral("Notify"), &GeneralSettings::notify},
 };
+
+// The stored texts of a choice, matched in any letter case when read.
+template <typename Choice>
+struct ChoiceName
+{
+    Choice choice;
+    const char *name;
+};
+
+const ChoiceName<MailSecurity> kSecurityNames[] = {
+    {MailSecurity::SslTls, "SSL/TLS"}, {MailSecurity::StartTls, "STARTTLS"}, {MailSecurity::None, "None"}};
+const ChoiceName<MailProtocol> kProtocolNames[] = {{MailProtocol::Pop3, "POP3"}, {MailProtocol::Imap, "IMAP"}};
+const ChoiceName<SpamRemoval> kRemovalNames[] = {{SpamRemoval::MoveToFolder, "Move to folder"},
+                                                  {SpamRemoval::Delete, "Delete"}};
+
+template <typename Choice, std::size_t N>
+QString choiceName(const ChoiceName<Choice> (&names)[N], Choice choice)
+{
+    for (const ChoiceName<Choice> &entry : names) {
+        if (entry.choice == choice)
+            return QString::fromLatin1(entry.name);
+    }
+    return QString::fromLatin1(names[0].name);
+}
+
+template <typename Choice, std::size_t N>
+std::optional<Choice> choiceFromName(const ChoiceName<Choice> (&names)[N], const QString &name)
+{
+    for (const ChoiceName<Choice> &entry : names) {
+        if (name.trimmed().compare(QLatin1String(entry.name), Qt::CaseInsensitive) == 0)
+            return entry.choice;
+    }
+    return std::nullopt;
+}
 
 QString mailboxValue(const char *name, int n)
 {
@@ -108,6 +144,42 @@ bool keepsOAuthValue(const OAuthValue &value, SignInMethod method)
     return isOAuth(method) && (!value.otherOnly || method == SignInMethod::OAuthOther);
 }
 
+// A missing or unreadable protocol is POP3, which every mailbox used before
+// there was a choice.
+MailProtocol readProtocol(const SettingsStore &store, int n)
+{
+    return mailProtocolFromName(store.value(SettingsStore::Server, mailboxValue("Protocol", n)))
+        .value_or(MailProtocol::Pop3);
+}
+
+// The IMAP options, kept only for an IMAP mailbox. An unreadable removal
+// choice moves rather than destroys.
+void readImapOptions(const SettingsStore &store, MailboxConfig &mailbox)
+{
+    const int n = mailbox.number;
+    mailbox.folder = imapFolderOrInbox(store.value(SettingsStore::Server, mailboxValue("Folder", n)));
+    mailbox.removal = spamRemovalFromName(store.value(SettingsStore::Server, mailboxValue("Remove", n)))
+                          .value_or(SpamRemoval::MoveToFolder);
+    mailbox.junkFolder = store.value(SettingsStore::Server, mailboxValue("JunkFolder", n));
+}
+
+void writeImapOptions(SettingsStore &store, const MailboxConfig &mailbox)
+{
+    const int n = mailbox.number;
+    const bool imap = mailbox.protocol == MailProtocol::Imap;
+    const std::pair<const char *, QString> values[] = {
+        {"Folder", imapFolderOrInbox(mailbox.folder)},
+        {"Remove", spamRemovalName(mailbox.removal)},
+        {"JunkFolder", mailbox.junkFolder},
+    };
+    for (const auto &[name, text] : values) {
+        if (imap)
+            store.setValue(SettingsStore::Server, mailboxValue(name, n), text);
+        else
+            store.remove(SettingsStore::Server, mailboxValue(name, n));
+    }
+}
+
 bool isEndpoint(const OAuthValue &value)
 {
     return value.mailboxField == MailboxField::AuthorizationUrl || value.mailboxField == MailboxField::TokenUrl;
@@ -122,6 +194,9 @@ MailboxConfig readMailbox(const SettingsStore &store, int n)
     mailbox.security = readSecurity(store, n);
     mailbox.fingerprint = store.value(SettingsStore::Server, mailboxValue("Fingerprint", n));
     mailbox.signIn = readSignIn(store, n);
+    mailbox.protocol = readProtocol(store, n);
+    if (mailbox.protocol == MailProtocol::Imap)
+        readImapOptions(store, mailbox);
     // A mailbox that signs in with a token has no password to look up.
     if (!isOAuth(mailbox.signIn))
         mailbox.password = readMailboxPassword(store, n, mailbox.server, mailbox.mailbox);
@@ -148,6 +223,8 @@ void writeMailbox(SettingsStore &store, const MailboxConfig &mailbox, const Mail
     store.setValue(SettingsStore::Server, mailboxValue("Security", n), mailSecurityName(mailbox.security));
     store.setValue(SettingsStore::Server, mailboxValue("Fingerprint", n), mailbox.fingerprint);
     store.setValue(SettingsStore::Server, mailboxValue("Auth", n), signInMethodName(mailbox.signIn));
+    store.setValue(SettingsStore::Server, mailboxValue("Protocol", n), mailProtocolName(mailbox.protocol));
+    writeImapOptions(store, mailbox);
     for (const OAuthValue &v : kOAuthValues) {
         if (keepsOAuthValue(v, mailbox.signIn))
             store.setValue(SettingsStore::Server, mailboxValue(v.name, n), mailbox.oauth.*v.field);
@@ -187,6 +264,27 @@ ServerSaveResult checkOAuthValues(const MailboxConfig &mailbox)
     return {};
 }
 
+// What only an IMAP mailbox can get wrong: a sign-in of POP3's own, and
+// spam moved into the very folder it was found in.
+ServerSaveResult checkImapOptions(const MailboxConfig &mailbox)
+{
+    const int n = mailbox.number;
+    if (mailbox.protocol != MailProtocol::Imap)
+        return {};
+    if (mailbox.signIn == SignInMethod::Apop) {
+        return failedCheck(n, MailboxField::SignIn,
+                           QStringLiteral("Mailbox %1 - APOP is a POP3 sign-in; choose another for an IMAP "
+                                          "mailbox").arg(n));
+    }
+    if (mailbox.removal == SpamRemoval::MoveToFolder && !mailbox.junkFolder.isEmpty()
+        && isSameImapFolder(mailbox.junkFolder, imapFolderOrInbox(mailbox.folder))) {
+        return failedCheck(n, MailboxField::JunkFolder,
+                           QStringLiteral("Mailbox %1 - spam cannot be moved to %2, the folder being "
+                                          "checked; choose another folder").arg(n).arg(mailbox.junkFolder));
+    }
+    return {};
+}
+
 // The counter as a number; text that is not one counts as 0.
 qint64 spamCountValue(const QString &text)
 {
@@ -206,24 +304,45 @@ bool hasControlCharacter(const QString &text)
 
 QString mailSecurityName(MailSecurity security)
 {
-    switch (security) {
-    case MailSecurity::SslTls:
-        return QStringLiteral("SSL/TLS");
-    case MailSecurity::StartTls:
-        return QStringLiteral("STARTTLS");
-    case MailSecurity::None:
-        break;
-    }
-    return QStringLiteral("None");
+    return choiceName(kSecurityNames, security);
 }
 
 std::optional<MailSecurity> mailSecurityFromName(const QString &name)
 {
-    for (const MailSecurity security : {MailSecurity::SslTls, MailSecurity::StartTls, MailSecurity::None}) {
-        if (name.trimmed().compare(mailSecurityName(security), Qt::CaseInsensitive) == 0)
-            return security;
-    }
-    return std::nullopt;
+    return choiceFromName(kSecurityNames, name);
+}
+
+QString mailProtocolName(MailProtocol protocol)
+{
+    return choiceName(kProtocolNames, protocol);
+}
+
+std::optional<MailProtocol> mailProtocolFromName(const QString &name)
+{
+    return choiceFromName(kProtocolNames, name);
+}
+
+QString spamRemovalName(SpamRemoval removal)
+{
+    return choiceName(kRemovalNames, removal);
+}
+
+std::optional<SpamRemoval> spamRemovalFromName(const QString &name)
+{
+    return choiceFromName(kRemovalNames, name);
+}
+
+QString imapFolderOrInbox(const QString &folder)
+{
+    return folder.trimmed().isEmpty() ? QStringLiteral("INBOX") : folder;
+}
+
+bool isSameImapFolder(const QString &a, const QString &b)
+{
+    const QString inbox = QStringLiteral("INBOX");
+    if (a.compare(inbox, Qt::CaseInsensitive) == 0)
+        return b.compare(inbox, Qt::CaseInsensitive) == 0;
+    return a == b;
 }
 
 GeneralSettings::GeneralSettings()
@@ -312,6 +431,8 @@ ServerSaveResult checkMailbox(const MailboxConfig &mailbox)
     }
     if (!mailbox.isConfigured())
         return {};
+    if (ServerSaveResult imap = checkImapOptions(mailbox); imap.validationFailed())
+        return imap;
     if (isOAuth(mailbox.signIn))
         return checkOAuthValues(mailbox);
     if (mailbox.password.isEmpty())
@@ -344,6 +465,12 @@ ServerSaveResult checkMailboxText(const MailboxConfig &mailbox)
         if (keepsOAuthValue(v, mailbox.signIn) && hasControlCharacter(mailbox.oauth.*v.field))
             return refused(v.mailboxField, controlCharacters(QStringLiteral("OAuth ") + QLatin1String(v.label)));
     }
+    if (mailbox.protocol == MailProtocol::Imap) {
+        if (hasControlCharacter(mailbox.folder))
+            return refused(MailboxField::Folder, controlCharacters(QStringLiteral("IMAP folder")));
+        if (hasControlCharacter(mailbox.junkFolder))
+            return refused(MailboxField::JunkFolder, controlCharacters(QStringLiteral("spam folder")));
+    }
     return {};
 }
 
@@ -371,17 +498,21 @@ MailboxLogin mailboxLogin(const MailboxConfig &mailbox)
     login.fingerprint = mailbox.fingerprint;
     login.signIn = mailbox.signIn;
     login.oauth = effectiveOAuthConfig(mailbox.signIn, mailbox.oauth);
+    login.protocol = mailbox.protocol;
+    login.folder = imapFolderOrInbox(mailbox.folder);
+    login.removal = mailbox.removal;
+    login.junkFolder = mailbox.junkFolder;
     return login;
 }
 
-MailboxLogin GetRemotePOPSettings(SettingsStore &store, int n, TmsRemotePOP &client)
+MailboxLogin GetRemotePOPSettings(SettingsStore &store, int n, RemoteMailbox &client)
 {
     const MailboxLogin login = GetRemotePOPSettings(store, n);
     applyMailboxLogin(login, client);
     return login;
 }
 
-void applyMailboxLogin(const MailboxLogin &login, TmsRemotePOP &client)
+void applyMailboxLogin(const MailboxLogin &login, RemoteMailbox &client)
 {
     client.setServer(login.server);
     client.setUserName(login.user);

@@ -11,7 +11,8 @@
 // desktop keyring holds the password, see mailboxpasswords.h), Security<n>,
 // Fingerprint<n>, Auth<n> (the sign-in method), and for the OAuth 2.0
 // methods OAuthClient<n> and OAuthSecret<n>, for "OAuth 2.0 (other)" also
-// OAuthAuthorize<n>, OAuthToken<n> and OAuthScope<n>.
+// OAuthAuthorize<n>, OAuthToken<n> and OAuthScope<n>; Protocol<n>, and for
+// an IMAP mailbox Folder<n>, Remove<n> and JunkFolder<n>.
 
 #include "settings/settingsstore.h"
 
@@ -23,7 +24,7 @@
 #include <array>
 #include <optional>
 
-class TmsRemotePOP;
+class RemoteMailbox;
 
 constexpr int kMailboxCount = 12;
 
@@ -33,6 +34,22 @@ enum class MailSecurity { SslTls, StartTls, None };
 QString mailSecurityName(MailSecurity security);
 // The stored text, any letter case; nothing for an unknown text.
 std::optional<MailSecurity> mailSecurityFromName(const QString &name);
+
+// The protocol a mailbox is checked with: "POP3" (also for a missing
+// value) or "IMAP".
+enum class MailProtocol { Pop3, Imap };
+QString mailProtocolName(MailProtocol protocol);
+std::optional<MailProtocol> mailProtocolFromName(const QString &name);
+// What removing spam does on an IMAP server: "Move to folder" or "Delete".
+enum class SpamRemoval { MoveToFolder, Delete };
+QString spamRemovalName(SpamRemoval removal);
+std::optional<SpamRemoval> spamRemovalFromName(const QString &name);
+
+// The folder an IMAP mailbox checks: INBOX when none is named.
+QString imapFolderOrInbox(const QString &folder);
+// Whether two names mean the same IMAP folder: INBOX in any letter case is
+// the one inbox, every other name is compared exactly.
+bool isSameImapFolder(const QString &a, const QString &b);
 
 struct MailboxConfig
 {
@@ -44,6 +61,13 @@ struct MailboxConfig
     QString fingerprint; // SHA-256 of a certificate the user trusts, hex; empty for none
     SignInMethod signIn = SignInMethod::Password;
     OAuthClientConfig oauth; // as stored; effectiveOAuthConfig gives what is used
+    // IMAP only: the folder checked, what removing spam does there, and the
+    // folder spam is moved to (empty: the server's Junk folder, found by
+    // its special use or its name).
+    MailProtocol protocol = MailProtocol::Pop3;
+    QString folder = QStringLiteral("INBOX");
+    SpamRemoval removal = SpamRemoval::MoveToFolder;
+    QString junkFolder;
 
     // The mailbox is in use when both its server and its user name are set.
     bool isConfigured() const { return !server.isEmpty() && !mailbox.isEmpty(); }
@@ -61,7 +85,10 @@ enum class MailboxField {
     ClientSecret,
     AuthorizationUrl,
     TokenUrl,
-    Scope
+    Scope,
+    SignIn,
+    Folder,
+    JunkFolder
 };
 
 struct ServerSaveResult
@@ -130,14 +157,15 @@ public:
 };
 
 // The first problem of one mailbox entry, in the order a user fixes them:
-// a server without a user name, a user name without a server, a configured
-// mailbox without a password, or for OAuth 2.0 without a client ID (and for
-// "OAuth 2.0 (other)" without usable endpoints or a scope).
+// a server without a user name, a user name without a server, an IMAP
+// mailbox that signs in with APOP or moves spam to the folder it checks, a
+// configured mailbox without a password, or for OAuth 2.0 without a client
+// ID (and for "OAuth 2.0 (other)" without usable endpoints or a scope).
 ServerSaveResult checkMailbox(const MailboxConfig &mailbox);
 
-// A text of the entry that could end or split a POP3 command line or an
-// OAuth request: a server or user name or an OAuth value with a control
-// character, a password with CR, LF or NUL. Such a text was pasted or
+// A text of the entry that could end or split a command line or an OAuth
+// request: a server or user name, an OAuth value or an IMAP folder name
+// with a control character, a password with CR, LF or NUL. Such a text was pasted or
 // planted, not typed, and sent as it is it would add commands of its own.
 ServerSaveResult checkMailboxText(const MailboxConfig &mailbox);
 
@@ -157,15 +185,20 @@ struct MailboxLogin
     QString fingerprint;
     SignInMethod signIn = SignInMethod::Password;
     OAuthClientConfig oauth; // effective: a provider's endpoints already filled in
+    MailProtocol protocol = MailProtocol::Pop3;
+    QString folder = QStringLiteral("INBOX");
+    SpamRemoval removal = SpamRemoval::MoveToFolder;
+    QString junkFolder;
 };
 MailboxLogin GetRemotePOPSettings(SettingsStore &store, int n);
 // The same for a mailbox entry as it is, stored or not.
 MailboxLogin mailboxLogin(const MailboxConfig &mailbox);
-// The same, loaded into the POP3 client (applyMailboxLogin).
-MailboxLogin GetRemotePOPSettings(SettingsStore &store, int n, TmsRemotePOP &client);
+// The same, loaded into the client (applyMailboxLogin).
+MailboxLogin GetRemotePOPSettings(SettingsStore &store, int n, RemoteMailbox &client);
 // Server, UserName, Password, the TLS mode, the trusted certificate and
 // the sign-in method (the access tokens come from the program's own source).
-void applyMailboxLogin(const MailboxLogin &login, TmsRemotePOP &client);
+// The IMAP folder options are the IMAP client's own; its caller sets them.
+void applyMailboxLogin(const MailboxLogin &login, RemoteMailbox &client);
 // The client's TLS mode for a security choice.
 TlsMode tlsModeFor(MailSecurity security);
 

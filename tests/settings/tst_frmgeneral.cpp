@@ -7,6 +7,7 @@
 #include "rules/rulelist.h"
 #include "rules/ruletexts.h"
 #include "settings/frmgeneral.h"
+#include "settings/frmimapoptions.h"
 #include "settings/frmoauth.h"
 #include "settings/mailimport.h"
 #include "support/scriptedprompts.h"
@@ -128,6 +129,23 @@ void withOAuthDialog(TfrmGeneral &w, int n, const std::function<void(TfrmOAuth &
             dialog->reject();
     });
     w.row(n).btOAuth->click();
+    QVERIFY(shown);
+}
+
+// The same for the row's IMAP dialog.
+void withImapDialog(TfrmGeneral &w, int n, const std::function<void(TfrmImapOptions &)> &use)
+{
+    bool shown = false;
+    QTimer::singleShot(0, &w, [&] {
+        auto *dialog = w.findChild<TfrmImapOptions *>();
+        if (!dialog)
+            return;
+        shown = dialog->isVisible();
+        use(*dialog);
+        if (dialog->isVisible())
+            dialog->reject();
+    });
+    w.row(n).btImap->click();
     QVERIFY(shown);
 }
 
@@ -907,6 +925,122 @@ private slots:
         QVERIFY(w.isVisible());
         QCOMPARE(w.pages->currentWidget(), w.tsMailboxes);
         QVERIFY(w.row(7).btOAuth->hasFocus());
+    }
+
+    // ---- Protocol and IMAP options ----
+
+    void protocolColumnStandsBeforeSecurity()
+    {
+        Setup s;
+        s.stored(SettingsStore::Server, QStringLiteral("Server2"), QStringLiteral("imap.example.org"));
+        s.stored(SettingsStore::Server, QStringLiteral("Mailbox2"), QStringLiteral("ann"));
+        s.stored(SettingsStore::Server, QStringLiteral("Protocol2"), QStringLiteral("IMAP"));
+        TfrmGeneral &w = s.make();
+        w.show();
+        for (int n = 1; n <= kMailboxCount; ++n) {
+            auto &r = w.row(n);
+            QCOMPARE(r.cbProtocol->count(), 2);
+            QCOMPARE(r.cbProtocol->itemText(0), QStringLiteral("POP3"));
+            QCOMPARE(r.cbProtocol->itemText(1), QStringLiteral("IMAP"));
+            QVERIFY(r.cbProtocol->x() > r.edPasswd->x() && r.cbProtocol->x() < r.cbSecurity->x());
+            QVERIFY(r.btImap->x() > r.btOAuth->x());
+            QCOMPARE(r.cbProtocol->currentText(), n == 2 ? QStringLiteral("IMAP") : QStringLiteral("POP3"));
+            QCOMPARE(r.btImap->isEnabled(), n == 2);
+        }
+        choose(w.row(3).cbProtocol, QStringLiteral("IMAP"));
+        QVERIFY(w.row(3).btImap->isEnabled());
+        choose(w.row(2).cbProtocol, QStringLiteral("POP3"));
+        QVERIFY(!w.row(2).btImap->isEnabled());
+
+        // Cancel shows the stored choices again.
+        w.reject();
+        QCOMPARE(w.row(2).cbProtocol->currentText(), QStringLiteral("IMAP"));
+        QCOMPARE(w.row(3).cbProtocol->currentText(), QStringLiteral("POP3"));
+    }
+
+    void imapDialogValuesAreStoredOnOk()
+    {
+        Setup s;
+        TfrmGeneral &w = s.make();
+        w.show();
+        fillMailbox(w, 4, QStringLiteral("imap.example.org"), QStringLiteral("ann"));
+        w.row(4).edPasswd->setText(QStringLiteral("pw"));
+        choose(w.row(4).cbProtocol, QStringLiteral("IMAP"));
+        withImapDialog(w, 4, [](TfrmImapOptions &d) {
+            QCOMPARE(d.windowTitle(), QStringLiteral("Mailbox 4: IMAP"));
+            QCOMPARE(d.edFolder->text(), QStringLiteral("INBOX"));
+            QVERIFY(d.rbMoveToFolder->isChecked());
+            QVERIFY(d.edJunkFolder->text().isEmpty());
+            QCOMPARE(d.edJunkFolder->placeholderText(), QStringLiteral("the server's Junk folder"));
+            d.edFolder->setText(QStringLiteral(" Lists/Qt "));
+            d.edJunkFolder->setText(QStringLiteral("Spam"));
+            d.btOK->click();
+        });
+        // Cancel keeps what the row had.
+        withImapDialog(w, 4, [](TfrmImapOptions &d) {
+            QCOMPARE(d.edFolder->text(), QStringLiteral("Lists/Qt"));
+            QCOMPARE(d.edJunkFolder->text(), QStringLiteral("Spam"));
+            d.rbDelete->click();
+            QVERIFY(!d.edJunkFolder->isEnabled());
+            d.edFolder->clear();
+            d.btCancel->click();
+        });
+        w.btOK->click();
+        QVERIFY2(s.prompts.textsOf(Kind::Error).isEmpty(), qPrintable(s.prompts.textsOf(Kind::Error).join(u'\n')));
+        QCOMPARE(w.result(), int(QDialog::Accepted));
+        QCOMPARE(s.onDisk(SettingsStore::Server, QStringLiteral("Protocol4")), QStringLiteral("IMAP"));
+        QCOMPARE(s.onDisk(SettingsStore::Server, QStringLiteral("Folder4")), QStringLiteral("Lists/Qt"));
+        QCOMPARE(s.onDisk(SettingsStore::Server, QStringLiteral("Remove4")), QStringLiteral("Move to folder"));
+        QCOMPARE(s.onDisk(SettingsStore::Server, QStringLiteral("JunkFolder4")), QStringLiteral("Spam"));
+        QCOMPARE(s.onDisk(SettingsStore::Server, QStringLiteral("Protocol5")), QStringLiteral("POP3"));
+        QCOMPARE(GetRemotePOPSettings(s.store, 4).junkFolder, QStringLiteral("Spam"));
+    }
+
+    void okPointsAtWhatAnImapMailboxGetsWrong()
+    {
+        Setup s;
+        TfrmGeneral &w = s.make();
+        w.show();
+        QApplication::setActiveWindow(&w);
+        auto &r = w.row(3);
+        fillMailbox(w, 3, QStringLiteral("imap.example.org"), QStringLiteral("ann"));
+        r.edPasswd->setText(QStringLiteral("pw"));
+        choose(r.cbSignIn, QStringLiteral("APOP"));
+        choose(r.cbProtocol, QStringLiteral("IMAP"));
+        w.pages->setCurrentWidget(w.tsLogfile);
+        w.btOK->click();
+        QCOMPARE(s.prompts.textsOf(Kind::Error),
+                 QStringList{QStringLiteral("Mailbox 3 - APOP is a POP3 sign-in; choose another for an IMAP mailbox")});
+        QVERIFY(w.isVisible());
+        QCOMPARE(w.pages->currentWidget(), w.tsMailboxes);
+        QVERIFY(r.cbSignIn->hasFocus());
+
+        s.prompts.clear();
+        choose(r.cbSignIn, QStringLiteral("Password"));
+        withImapDialog(w, 3, [](TfrmImapOptions &d) {
+            d.edJunkFolder->setText(QStringLiteral("inbox"));
+            d.btOK->click();
+        });
+        QApplication::setActiveWindow(&w); // the closed dialog does not hand it back offscreen
+        w.btOK->click();
+        QCOMPARE(s.prompts.textsOf(Kind::Error),
+                 QStringList{QStringLiteral("Mailbox 3 - spam cannot be moved to inbox, the folder being checked; "
+                                            "choose another folder")});
+        QVERIFY(w.isVisible());
+        QVERIFY(r.btImap->hasFocus());
+    }
+
+    void pickingAProviderChecksItsPopServer()
+    {
+        Setup s;
+        TfrmGeneral &w = s.make();
+        w.show();
+        auto &r = w.row(2);
+        choose(r.cbProtocol, QStringLiteral("IMAP"));
+        choose(r.cbSignIn, QStringLiteral("OAuth 2.0 (Google)"));
+        QCOMPARE(r.edServe->text(), QStringLiteral("pop.gmail.com:995"));
+        QCOMPARE(r.cbProtocol->currentText(), QStringLiteral("POP3"));
+        QVERIFY(!r.btImap->isEnabled());
     }
 };
 
