@@ -30,6 +30,14 @@ std::optional<int> intOption(const QStringList &args, const QString &name)
     return value > 0 ? value : 0;
 }
 
+std::optional<QString> textOption(const QStringList &args, const QString &name)
+{
+    const qsizetype at = args.indexOf(name);
+    if (at < 0)
+        return std::nullopt;
+    return args.value(at + 1);
+}
+
 double median(QList<double> values)
 {
     if (values.isEmpty())

@@ -19,6 +19,10 @@ double peakMemoryMiB();
 // option is absent. A present option without a positive number gives 0.
 std::optional<int> intOption(const QStringList &args, const QString &name);
 
+// The text after option name in args ("--protocol imap"); nullopt when the
+// option is absent, an empty text when nothing follows it.
+std::optional<QString> textOption(const QStringList &args, const QString &name);
+
 // The middle value of a set of measurements (the mean of the middle two for
 // an even count); 0 for an empty set.
 double median(QList<double> values);

@@ -26,7 +26,8 @@ int main(int argc, char *argv[])
     if (needsWidgets)
         return runWindowCheckBench(options);
 
-    QTextStream(stderr) << "usage: mailsieve-bench header-pass [--messages N] [--peer-poplib]\n"
+    QTextStream(stderr) << "usage: mailsieve-bench header-pass [--messages N] [--runs N] [--rtt-ms MS]\n"
+                           "           [--peer-poplib] [--peer-mpop] | --protocol imap [--peer-imaplib]\n"
                            "       mailsieve-bench rules [options]\n"
                            "       mailsieve-bench window-check [--messages N]\n";
     return 2;

@@ -84,9 +84,9 @@ int runWindowCheckBench(const QStringList &args)
         // The client alone: a second client with the same login and no
         // window behind its events.
         TmsRemotePOP client;
-        client.setServer(core.client.server());
-        client.setUserName(core.client.userName());
-        client.setPassword(core.client.password());
+        client.setServer(core.client().server());
+        client.setUserName(core.client().userName());
+        client.setPassword(core.client().password());
         client.UpdateInfo(); // warm-up: Dovecot builds its index
         for (int run = 0; run < TimedRuns; ++run) {
             clientRates << count / secondsOf([&] { client.UpdateInfo(); });

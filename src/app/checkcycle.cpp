@@ -1,7 +1,7 @@
 #include "app/checkcycle.h"
 
 #include "mail/mailerrors.h"
-#include "mail/pop3client.h"
+#include "app/mailboxclients.h"
 
 namespace {
 
@@ -14,30 +14,54 @@ bool isBlankText(const QString &text)
 
 } // namespace
 
-CheckCycle::CheckCycle(TmsRemotePOP &client, MessageListModel &list,
+CheckCycle::CheckCycle(MailboxClients &clients, MessageListModel &list,
                        const GeneralSettings &settings, CheckView &view, CheckHooks hooks)
-    : m_client(client), m_list(list), m_settings(settings), m_view(view), m_hooks(std::move(hooks))
+    : m_clients(clients), m_list(list), m_settings(settings), m_view(view), m_hooks(std::move(hooks))
 {
     attachClientEvents();
 }
 
+CheckCycle::~CheckCycle()
+{
+    for (RemoteMailbox *client : m_clients.all()) {
+        client->OnOpen = nullptr;
+        client->OnUpdatingInfo = nullptr;
+        client->OnNextInfoUpdated = nullptr;
+        client->OnInfoUpdated = nullptr;
+        client->OnTransferringData = nullptr;
+        client->OnDataTransfered = nullptr;
+        client->OnClosing = nullptr;
+        client->OnClosed = nullptr;
+        client->OnCancel = nullptr;
+        client->OnError = nullptr;
+        client->OnCertificateUntrusted = nullptr;
+    }
+}
+
 void CheckCycle::attachClientEvents()
 {
-    m_client.OnOpen = [this] { msRemotePOP1Open(); };
-    m_client.OnUpdatingInfo = [this] { msRemotePOP1UpdatingInfo(); };
-    m_client.OnNextInfoUpdated = [this](int num) { msRemotePOP1NextInfoUpdated(num); };
-    m_client.OnInfoUpdated = [this] { msRemotePOP1InfoUpdated(); };
-    m_client.OnTransferringData = [this] { msRemotePOP1TransferringData(); };
-    m_client.OnDataTransfered = [this] { msRemotePOP1DataTransfered(); };
-    m_client.OnClosing = [this] { msRemotePOP1Closing(); };
-    m_client.OnClosed = [this] { msRemotePOP1Closed(); };
-    m_client.OnCancel = [this] { msRemotePOP1Cancel(); };
-    m_client.OnError = [this](QString &msg) { msRemotePOP1Error(msg); };
-    // Nobody is there to answer the question in an unattended check: the
-    // certificate is refused, and the next check by hand asks.
-    m_client.OnCertificateUntrusted = [this](const TlsFailure &failure) {
-        return !unattended() && m_hooks.trustCertificate && m_hooks.trustCertificate(m_loadedMailbox, failure);
-    };
+    for (RemoteMailbox *client : m_clients.all()) {
+        client->OnOpen = [this] { msRemotePOP1Open(); };
+        client->OnUpdatingInfo = [this] { msRemotePOP1UpdatingInfo(); };
+        client->OnNextInfoUpdated = [this](int num) { msRemotePOP1NextInfoUpdated(num); };
+        client->OnInfoUpdated = [this] { msRemotePOP1InfoUpdated(); };
+        client->OnTransferringData = [this] { msRemotePOP1TransferringData(); };
+        client->OnDataTransfered = [this] { msRemotePOP1DataTransfered(); };
+        client->OnClosing = [this] { msRemotePOP1Closing(); };
+        client->OnClosed = [this] { msRemotePOP1Closed(); };
+        client->OnCancel = [this] { msRemotePOP1Cancel(); };
+        client->OnError = [this](QString &msg) { msRemotePOP1Error(msg); };
+        // Nobody is there to answer the question in an unattended check: the
+        // certificate is refused, and the next check by hand asks.
+        client->OnCertificateUntrusted = [this](const TlsFailure &failure) {
+            return !unattended() && m_hooks.trustCertificate && m_hooks.trustCertificate(m_loadedMailbox, failure);
+        };
+    }
+}
+
+RemoteMailbox &CheckCycle::client()
+{
+    return m_clients.current();
 }
 
 void CheckCycle::btListClick()
@@ -74,7 +98,7 @@ bool CheckCycle::checkMailbox(int n)
     setBusyLook(true);
     m_view.disableAllButtons();
     if (m_view.isMainWindowVisible())
-        m_view.showProgress(m_client.userName(), m_client.server());
+        m_view.showProgress(client().userName(), client().server());
     checking = true;
     if (!runHeaderPass())
         return false;
@@ -86,9 +110,9 @@ bool CheckCycle::checkMailbox(int n)
 bool CheckCycle::mailboxSettingsMissing()
 {
     QString problem;
-    if (isBlankText(m_client.userName()))
+    if (isBlankText(client().userName()))
         problem = QStringLiteral("You need to enter your e-mail username in the settings.");
-    else if (isBlankText(m_client.server()))
+    else if (isBlankText(client().server()))
         problem = QStringLiteral("You need to enter the name of your mail server in the settings.");
     if (problem.isEmpty())
         return false;
@@ -116,12 +140,12 @@ bool CheckCycle::runHeaderPass()
 {
     const ServerHold hold(*this);
     try {
-        m_client.UpdateInfo();
+        client().UpdateInfo();
     } catch (const ESignInNeededError &e) {
         // Only the user can sign in again; an unattended check leaves it
         // to the next check by hand.
         if (m_hooks.journal)
-            m_hooks.journal->error(e.message(), m_client.userName(), m_client.server());
+            m_hooks.journal->error(e.message(), client().userName(), client().server());
         if (unattended())
             return true;
         if (m_hooks.offerSignIn)
@@ -152,7 +176,7 @@ void CheckCycle::finishCheck(bool timerWasEnabled)
         m_hooks.setTimerEnabled(timerWasEnabled);
 
     if (m_hooks.journal)
-        m_hooks.journal->mailCheck(m_list.count(), m_client.userName(), m_client.server());
+        m_hooks.journal->mailCheck(m_list.count(), client().userName(), client().server());
 
     if (m_list.count() == 0 && !m_settings.automatic && m_settings.exitWhenEmpty) {
         if (startInTray)
@@ -168,7 +192,7 @@ void CheckCycle::finishCheck(bool timerWasEnabled)
 void CheckCycle::cancel(bool clearChecking)
 {
     stopAlarm();
-    m_client.Cancel();
+    client().Cancel();
     if (checking)
         m_list.clear();
     if (clearChecking)
@@ -203,10 +227,11 @@ CheckCycle::ServerHold::~ServerHold()
 void CheckCycle::loadMailbox(int n)
 {
     const MailboxLogin login = m_hooks.loadMailbox ? m_hooks.loadMailbox(n) : MailboxLogin{};
-    applyMailboxLogin(login, m_client);
-    m_client.accessTokenSource = nullptr;
+    m_clients.load(login);
+    RemoteMailbox &client = m_clients.current();
+    client.accessTokenSource = nullptr;
     if (isOAuth(login.signIn) && m_hooks.accessToken)
-        m_client.accessTokenSource = [source = m_hooks.accessToken, login] { return source(login); };
+        client.accessTokenSource = [source = m_hooks.accessToken, login] { return source(login); };
     m_loadedMailbox = n;
 }
 
@@ -236,7 +261,7 @@ void CheckCycle::markRows(int index)
 void CheckCycle::msRemotePOP1Open()
 {
     m_view.setStatusText(QStringLiteral("Opening connection for %1 on %2")
-                             .arg(m_client.userName(), m_client.server()));
+                             .arg(client().userName(), client().server()));
 }
 
 void CheckCycle::msRemotePOP1UpdatingInfo()
@@ -246,10 +271,10 @@ void CheckCycle::msRemotePOP1UpdatingInfo()
 
 void CheckCycle::msRemotePOP1NextInfoUpdated(int num)
 {
-    const TmsRemoteInfoItem &item = m_client.Info().Items(num);
+    const TmsRemoteInfoItem &item = client().Info().Items(num);
     m_list.addRow(MessageEntry::fromHeaders(item.Headers, item.Size));
     const QString number = QString::number(num + 1);
-    const QString total = QString::number(m_client.MessageCount());
+    const QString total = QString::number(client().MessageCount());
     m_view.setStatusText(QStringLiteral("Getting message ") + number + QStringLiteral(" of ") + total
                          + QStringLiteral(" total waiting messages"));
     markRows(m_list.count() - 1);
@@ -258,8 +283,8 @@ void CheckCycle::msRemotePOP1NextInfoUpdated(int num)
 
 void CheckCycle::msRemotePOP1InfoUpdated()
 {
-    m_view.setStatusText(QString::number(m_client.Info().Count()) + QStringLiteral(" msg(s) for ")
-                         + m_client.userName() + QStringLiteral(" on ") + m_client.server());
+    m_view.setStatusText(QString::number(client().Info().Count()) + QStringLiteral(" msg(s) for ")
+                         + client().userName() + QStringLiteral(" on ") + client().server());
     markRows(-1);
     m_view.enableAllButtons();
     m_view.hideProgress();
@@ -292,7 +317,7 @@ void CheckCycle::msRemotePOP1Cancel()
     m_view.showCanceledTrayIcon();
     m_view.updateListPicture();
     if (m_hooks.journal)
-        m_hooks.journal->canceled(m_client.userName(), m_client.server());
+        m_hooks.journal->canceled(client().userName(), client().server());
 }
 
 void CheckCycle::msRemotePOP1Error(const QString &msg)
@@ -300,5 +325,5 @@ void CheckCycle::msRemotePOP1Error(const QString &msg)
     m_view.setStatusText(msg);
     m_view.updateListPicture();
     if (m_hooks.journal)
-        m_hooks.journal->error(msg, m_client.userName(), m_client.server());
+        m_hooks.journal->error(msg, client().userName(), client().server());
 }

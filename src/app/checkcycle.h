@@ -12,7 +12,8 @@
 #include <functional>
 #include <optional>
 
-class TmsRemotePOP;
+class MailboxClients;
+class RemoteMailbox;
 
 // What a check shows. TfrmMain implements it with widgets; the command-line
 // check with standard output.
@@ -98,8 +99,10 @@ struct CheckHooks
 class CheckCycle
 {
 public:
-    CheckCycle(TmsRemotePOP &client, MessageListModel &list, const GeneralSettings &settings,
+    CheckCycle(MailboxClients &clients, MessageListModel &list, const GeneralSettings &settings,
                CheckView &view, CheckHooks hooks = {});
+    // The clients outlive the cycle: their events are let go.
+    ~CheckCycle();
     CheckCycle(const CheckCycle &) = delete;
     CheckCycle &operator=(const CheckCycle &) = delete;
 
@@ -109,6 +112,8 @@ public:
     bool checking = false;   // a header pass runs
 
     CheckHooks &hooks() { return m_hooks; }
+    // The client of the loaded mailbox.
+    RemoteMailbox &client();
 
     // "Check e-mail": checks currentMailbox.
     void btListClick();
@@ -171,7 +176,7 @@ private:
     void stopAlarm();
     void markRows(int index);
 
-    TmsRemotePOP &m_client;
+    MailboxClients &m_clients;
     MessageListModel &m_list;
     const GeneralSettings &m_settings;
     CheckView &m_view;

@@ -58,7 +58,7 @@ public:
     {
         error(text);
         m_err << "usage: mailsieve [--check [--mailbox N | --server HOST[:PORT] --user NAME"
-                 " [--security CHOICE]] [--delete]]\n"
+                 " [--security CHOICE] [--protocol pop3|imap] [--folder F]] [--delete]]\n"
                  "       mailsieve --sign-in N\n"
                  "       mailsieve --help | --version\n";
     }
@@ -73,7 +73,7 @@ private:
 void describeOptions(QCommandLineParser &parser)
 {
     parser.setApplicationDescription(QString::fromLatin1(
-                                         "Mailsieve lists the messages waiting in a POP3 mailbox and marks the spam among them.\n"
+                                         "Mailsieve lists the messages waiting in a POP3 or IMAP mailbox and marks the spam among them.\n"
         "Without arguments it opens its window. With --check it checks one mailbox without a\n"
         "window, using the stored settings and rules, and prints one line per message:\n"
         "  row<TAB>mark<TAB>size<TAB>sender<TAB>subject<TAB>date\n"
@@ -102,6 +102,13 @@ void describeOptions(QCommandLineParser &parser)
                       QStringLiteral("How to protect the connection to --server: SSL/TLS (the default), "
                                      "STARTTLS or None."),
                       QStringLiteral("CHOICE")});
+    parser.addOption({QStringLiteral("protocol"),
+                      QStringLiteral("The protocol --server speaks: pop3 (the default) or imap."),
+                      QStringLiteral("pop3|imap")});
+    parser.addOption({QStringLiteral("folder"),
+                      QStringLiteral("The IMAP folder to check on --server (default INBOX); spam is moved to the "
+                                     "server's Junk folder."),
+                      QStringLiteral("F")});
     parser.addOption({QStringLiteral("delete"),
                       QStringLiteral("Delete the marked messages after the check, without a question.")});
     parser.addOption({QStringLiteral("sign-in"),
@@ -159,9 +166,28 @@ std::optional<ConsoleRequest> readRequest(const QCommandLineParser &parser, QStr
             }
             request.login.security = *security;
         }
-    } else if (parser.isSet(QStringLiteral("security"))) {
-        problem = QStringLiteral("--security goes with --server; a stored mailbox has its own");
-        return std::nullopt;
+        if (parser.isSet(QStringLiteral("protocol"))) {
+            const std::optional<MailProtocol> protocol = mailProtocolFromName(parser.value(QStringLiteral("protocol")));
+            if (!protocol) {
+                problem = QStringLiteral("--protocol takes pop3 or imap");
+                return std::nullopt;
+            }
+            request.login.protocol = *protocol;
+        }
+        if (parser.isSet(QStringLiteral("folder"))) {
+            if (request.login.protocol != MailProtocol::Imap) {
+                problem = QStringLiteral("--folder goes with --protocol imap");
+                return std::nullopt;
+            }
+            request.login.folder = imapFolderOrInbox(parser.value(QStringLiteral("folder")));
+        }
+    } else {
+        for (const QString &option : {QStringLiteral("security"), QStringLiteral("protocol"), QStringLiteral("folder")}) {
+            if (parser.isSet(option)) {
+                problem = QStringLiteral("--%1 goes with --server; a stored mailbox has its own").arg(option);
+                return std::nullopt;
+            }
+        }
     }
     return request;
 }
@@ -178,7 +204,7 @@ int deleteMarked(ProgramCore &core, CheckCycle &cycle, ConsoleCheckView &view, D
         console.error(QStringLiteral("the spam counter was not stored: ") + core.store.errorString());
         return false;
     };
-    DeletionPass deletion(cycle, core.client, core.list, core.settings, view, log, nullptr, hooks);
+    DeletionPass deletion(cycle, core.clients, core.list, core.settings, view, log, nullptr, hooks);
     if (!deletion.DeleteMessages()) {
         console.error(view.errorText());
         return 1;
@@ -199,8 +225,9 @@ bool openDesktopBrowser(const QUrl &url)
 // --sign-in N: the browser sign-in of a stored OAuth 2.0 mailbox.
 int signIn(const QCommandLineParser &parser, ConsoleOutput &console)
 {
-    const QStringList others = {QStringLiteral("check"), QStringLiteral("mailbox"), QStringLiteral("server"),
-                                QStringLiteral("user"), QStringLiteral("security"), QStringLiteral("delete")};
+    const QStringList others = {QStringLiteral("check"),    QStringLiteral("mailbox"),  QStringLiteral("server"),
+                                QStringLiteral("user"),     QStringLiteral("security"), QStringLiteral("protocol"),
+                                QStringLiteral("folder"),   QStringLiteral("delete")};
     for (const QString &other : others) {
         if (parser.isSet(other)) {
             console.usageError(QStringLiteral("--sign-in cannot be combined with --%1").arg(other));
@@ -302,7 +329,7 @@ int runConsoleCheck(const QStringList &arguments, QTextStream &out, QTextStream 
     hooks.offerSignIn = [&view](int n, const QString &message) {
         view.showError(message + QStringLiteral(": run mailsieve --sign-in %1").arg(n));
     };
-    CheckCycle cycle(core.client, core.list, core.settings, view, hooks);
+    CheckCycle cycle(core.clients, core.list, core.settings, view, hooks);
     // Nobody is in the tray to swallow errors for: every failure is reported.
     cycle.startInTray = false;
     const int mailbox = request->mailbox ? request->mailbox : core.settings.defaultMailbox;

@@ -2,21 +2,23 @@
 
 #include "app/deletionlog.h"
 #include "mail/mailerrors.h"
-#include "mail/pop3client.h"
+#include "app/mailboxclients.h"
 #include "settings/prompts.h"
 
-DeletionPass::DeletionPass(CheckCycle &cycle, TmsRemotePOP &client, MessageListModel &list,
+DeletionPass::DeletionPass(CheckCycle &cycle, MailboxClients &clients, MessageListModel &list,
                            GeneralSettings &settings, CheckView &view, DeletionLog &log,
                            Prompts *prompts, DeletionHooks hooks)
-    : m_cycle(cycle), m_client(client), m_list(list), m_settings(settings), m_view(view),
+    : m_cycle(cycle), m_clients(clients), m_list(list), m_settings(settings), m_view(view),
       m_log(log), m_prompts(prompts), m_hooks(std::move(hooks))
 {
-    m_client.OnDeleting = [this](int num) { msRemotePOP1Deleting(num); };
+    for (RemoteMailbox *client : m_clients.all())
+        client->OnDeleting = [this](int num) { msRemotePOP1Deleting(num); };
 }
 
 DeletionPass::~DeletionPass()
 {
-    m_client.OnDeleting = nullptr;
+    for (RemoteMailbox *client : m_clients.all())
+        client->OnDeleting = nullptr;
 }
 
 bool DeletionPass::unattended() const
@@ -111,7 +113,7 @@ QMap<int, MessageEntry> DeletionPass::flagMarkedRows()
     // Every item is set afresh: marks taken off after an earlier failed
     // pass must not delete anything now.
     QMap<int, MessageEntry> flagged;
-    TmsRemoteInfo &info = m_client.Info();
+    TmsRemoteInfo &info = m_clients.current().Info();
     for (int i = 0; i < info.Count(); ++i) {
         TmsRemoteInfoItem &item = info.Items(i);
         item.DeleteMark = i < m_list.count() && isMarkedForDeletion(m_list.mark(i));
@@ -126,12 +128,12 @@ bool DeletionPass::processMarks()
 {
     const int reportedBefore = m_log.errorReports();
     try {
-        m_client.ProcessMarks();
+        m_clients.current().ProcessMarks();
     } catch (const EMailsieveError &e) {
         // Socket failures were logged through OnError already; a refused
         // command or a changed mailbox is logged here.
         if (m_log.errorReports() == reportedBefore)
-            m_log.error(e.message(), m_client.userName(), m_client.server());
+            m_log.error(e.message(), m_clients.current().userName(), m_clients.current().server());
         m_view.showError(e.message());
         return false;
     }
@@ -140,23 +142,29 @@ bool DeletionPass::processMarks()
 
 int DeletionPass::recordDeletions(const QMap<int, MessageEntry> &flagged)
 {
-    // Only a DELE the server accepted in a session it committed with QUIT
-    // deleted anything; the records follow the server, not the intent.
-    if (!m_client.committed())
+    // Only what the server committed was removed (POP3: a DELE it accepted
+    // in a session it ended with QUIT); the records follow the server, not
+    // the intent.
+    const RemoteMailbox &client = m_clients.current();
+    if (!client.committed())
         return 0;
     QList<MessageEntry> deleted;
+    QStringList movedTo;
     for (auto row = flagged.cbegin(); row != flagged.cend(); ++row) {
-        if (m_client.Info().Items(row.key()).Deleted)
+        const TmsRemoteInfoItem &item = client.Info().Items(row.key());
+        if (item.Deleted) {
             deleted << row.value();
+            movedTo << item.MovedTo;
+        }
     }
-    m_log.deletedMessages(m_client.server(), m_client.userName(), deleted);
+    m_log.deletedMessages(client.server(), client.userName(), deleted, movedTo);
     return static_cast<int>(deleted.size());
 }
 
 bool DeletionPass::listAgain()
 {
     try {
-        m_client.UpdateInfo();
+        m_clients.current().UpdateInfo();
     } catch (const EMailsieveError &e) {
         m_view.showError(e.message());
         return false;

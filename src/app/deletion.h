@@ -38,7 +38,7 @@ class DeletionPass
 public:
     // prompts asks the confirmation; without one (the command line) the
     // pass runs unattended, as in automatic mode.
-    DeletionPass(CheckCycle &cycle, TmsRemotePOP &client, MessageListModel &list,
+    DeletionPass(CheckCycle &cycle, MailboxClients &clients, MessageListModel &list,
                  GeneralSettings &settings, CheckView &view, DeletionLog &log,
                  Prompts *prompts, DeletionHooks hooks = {});
     ~DeletionPass();
@@ -89,7 +89,7 @@ private:
     void setTimerEnabled(bool enabled);
 
     CheckCycle &m_cycle;
-    TmsRemotePOP &m_client;
+    MailboxClients &m_clients;
     MessageListModel &m_list;
     GeneralSettings &m_settings;
     CheckView &m_view;

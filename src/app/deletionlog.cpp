@@ -131,32 +131,40 @@ void DeletionLog::automaticMode(bool enabled)
 }
 
 QStringList DeletionLog::deletionRecord(const QString &server, const QString &userName,
-                                       const MessageEntry &row) const
+                                       const MessageEntry &row, const QString &movedTo) const
 {
-    return {QStringLiteral("DELETE SPAM on ") + stamp(),
+    QStringList record{QStringLiteral("DELETE SPAM on ") + stamp(),
             QStringLiteral("   Server:  ") + printableText(server) + QStringLiteral(" Mailbox: ")
                 + printableText(userName),
             QStringLiteral("   Subject: ") + printableText(row.Subject),
             QStringLiteral("   Sender:  ") + printableText(row.Sender),
             QStringLiteral("   Size:    ") + printableText(row.Size) + QStringLiteral("  Date: ")
                 + printableText(row.Date)};
+    if (!movedTo.isEmpty())
+        record << QStringLiteral("   Moved to: ") + printableText(movedTo);
+    return record;
 }
 
-void DeletionLog::deletedMessages(const QString &server, const QString &userName, const QList<MessageEntry> &rows)
+void DeletionLog::deletedMessages(const QString &server, const QString &userName, const QList<MessageEntry> &rows,
+                                  const QStringList &movedTo)
 {
     if (rows.isEmpty())
         return;
     QStringList lines;
-    for (const MessageEntry &row : rows)
-        lines << deletionRecord(server, userName, row);
+    for (qsizetype i = 0; i < rows.size(); ++i)
+        lines << deletionRecord(server, userName, rows[i], movedTo.value(i));
     const QString reason = append(lines);
     if (reason.isEmpty())
         return;
     // The server has committed these deletions; the box is their only record.
     QStringList deleted;
-    for (const MessageEntry &row : rows)
+    for (qsizetype i = 0; i < rows.size(); ++i) {
+        const MessageEntry &row = rows[i];
         deleted << QStringLiteral("Sender: %1  Subject: %2  Date: %3")
                        .arg(printableText(row.Sender), printableText(row.Subject), printableText(row.Date));
+        if (!movedTo.value(i).isEmpty())
+            deleted.last() += QStringLiteral("  (moved to %1)").arg(printableText(movedTo.value(i)));
+    }
     report(reason,
            QStringLiteral("\n\nThese messages were deleted from the server:\n") + deleted.join(QLatin1Char('\n')));
 }

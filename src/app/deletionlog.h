@@ -42,9 +42,12 @@ public:
     void canceled(const QString &userName, const QString &server) override;
     void automaticMode(bool enabled);
     // The five-line record of each deleted message, into the open log (or
-    // opened for them). When they cannot be written the report lists
-    // sender, subject and date of every one: no deletion goes unrecorded.
-    void deletedMessages(const QString &server, const QString &userName, const QList<MessageEntry> &rows);
+    // opened for them); a message an IMAP server moved to a folder instead
+    // (movedTo, by row; empty for a deleted one) gets a sixth line naming
+    // the folder. When they cannot be written the report lists sender,
+    // subject and date of every one: no deletion goes unrecorded.
+    void deletedMessages(const QString &server, const QString &userName, const QList<MessageEntry> &rows,
+                         const QStringList &movedTo = {});
 
     // How many error reports reached the log so far, written or not (a
     // blank log name writes none): lets a command tell whether a failure
@@ -69,7 +72,8 @@ private:
     // must know.
     QString failureText(const QString &reason) const;
     void report(const QString &reason, const QString &more = {});
-    QStringList deletionRecord(const QString &server, const QString &userName, const MessageEntry &row) const;
+    QStringList deletionRecord(const QString &server, const QString &userName, const MessageEntry &row,
+                               const QString &movedTo) const;
     QString stamp() const;
 
     const GeneralSettings &m_settings;

@@ -116,7 +116,7 @@ TfrmMain::TfrmMain(ProgramCore &core, Prompts &prompts, QWidget *parent)
         else
             m_prompts.error(result.error);
     };
-    m_cycle = std::make_unique<CheckCycle>(core.client, core.list, core.settings, *this, hooks);
+    m_cycle = std::make_unique<CheckCycle>(core.clients, core.list, core.settings, *this, hooks);
 
     connect(m_btList, &QToolButton::clicked, this, &TfrmMain::btListClick);
     connect(m_btExit, &QToolButton::clicked, this, [this] { btExitClick(false); });
@@ -135,17 +135,6 @@ TfrmMain::~TfrmMain()
     // A window never shown (a start in the tray) has no place of the user's.
     if (m_shownOnce)
         m_placement->save(*this);
-    // The client outlives the window; its events must not reach a dead cycle.
-    m_core.client.OnOpen = nullptr;
-    m_core.client.OnUpdatingInfo = nullptr;
-    m_core.client.OnNextInfoUpdated = nullptr;
-    m_core.client.OnInfoUpdated = nullptr;
-    m_core.client.OnTransferringData = nullptr;
-    m_core.client.OnDataTransfered = nullptr;
-    m_core.client.OnClosing = nullptr;
-    m_core.client.OnClosed = nullptr;
-    m_core.client.OnCancel = nullptr;
-    m_core.client.OnError = nullptr;
 }
 
 QWidget *TfrmMain::createHeaderStrip()
@@ -398,9 +387,9 @@ void TfrmMain::closeEvent(QCloseEvent *event)
     // it; that operation is cancelled instead and drops its connection.
     if (m_cycle->isBusy()) {
         m_cycle->cancel(true);
-    } else if (m_core.client.Connected()) {
+    } else if (m_core.client().Connected()) {
         try {
-            m_core.client.Disconnect();
+            m_core.client().Disconnect();
         } catch (const EMailsieveError &) {
             // The connection is gone either way; leaving must not fail.
         }

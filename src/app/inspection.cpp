@@ -11,15 +11,18 @@
 
 MessageInspection::MessageInspection(const InspectionLinks &links) : m_links(links)
 {
-    TmsRemotePOP &client = links.core.client;
-    client.OnRetrieving = [this](int num) { msRemotePOP1Retrieving(num); };
-    client.OnRetrieved = [this](int num) { msRemotePOP1Retrieved(num); };
+    for (RemoteMailbox *client : links.core.clients.all()) {
+        client->OnRetrieving = [this](int num) { msRemotePOP1Retrieving(num); };
+        client->OnRetrieved = [this](int num) { msRemotePOP1Retrieved(num); };
+    }
 }
 
 MessageInspection::~MessageInspection()
 {
-    m_links.core.client.OnRetrieving = nullptr;
-    m_links.core.client.OnRetrieved = nullptr;
+    for (RemoteMailbox *client : m_links.core.clients.all()) {
+        client->OnRetrieving = nullptr;
+        client->OnRetrieved = nullptr;
+    }
 }
 
 void MessageInspection::ViewHeader1Click()
@@ -32,7 +35,7 @@ void MessageInspection::ViewHeader1Click()
 QStringList MessageInspection::headersText(const QList<int> &rows) const
 {
     const MessageListModel &list = m_links.core.list;
-    const TmsRemoteInfo &info = m_links.core.client.Info();
+    const TmsRemoteInfo &info = m_links.core.client().Info();
     QStringList lines;
     for (int row : rows) {
         const MessageEntry &entry = list.entry(row);
@@ -56,7 +59,7 @@ void MessageInspection::ViewMessages1Click()
         m_links.prompts.information(BusyText);
         return;
     }
-    if (*row >= m_links.core.client.Info().Count()) {
+    if (*row >= m_links.core.client().Info().Count()) {
         m_links.prompts.error(OutOfStepText);
         return;
     }
@@ -94,7 +97,7 @@ QString MessageInspection::messagePath(int row) const
 
 bool MessageInspection::download(int row)
 {
-    TmsRemotePOP &client = m_links.core.client;
+    RemoteMailbox &client = m_links.core.client();
     CheckView &view = m_links.view;
     // Delete flags left by a delete pass that was cut short must not turn
     // this download into a deletion; a file of an earlier run must not pass
@@ -126,7 +129,7 @@ bool MessageInspection::download(int row)
 
 void MessageInspection::clearClientMarks()
 {
-    TmsRemotePOP &client = m_links.core.client;
+    RemoteMailbox &client = m_links.core.client();
     for (int i = 0; i < client.Info().Count(); ++i)
         client.ClearMarks(i);
 }

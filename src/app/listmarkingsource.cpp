@@ -1,10 +1,10 @@
 #include "app/listmarkingsource.h"
 
-#include "mail/pop3client.h"
+#include "mail/remotemailbox.h"
 
-ListMarkingSource::ListMarkingSource(MessageListModel &list, const TmsRemotePOP &client,
+ListMarkingSource::ListMarkingSource(MessageListModel &list, std::function<const RemoteMailbox &()> client,
                                      const MailboxTable &mailboxes)
-    : m_list(list), m_client(client), m_mailboxes(mailboxes)
+    : m_list(list), m_client(std::move(client)), m_mailboxes(mailboxes)
 {
 }
 
@@ -17,11 +17,11 @@ void ListMarkingSource::setMark(int row, MarkState mark) { m_list.setMark(row, m
 
 TmsHeaders ListMarkingSource::headerLines(int row) const
 {
-    const TmsRemoteInfo &info = m_client.Info();
+    const TmsRemoteInfo &info = m_client().Info();
     return row >= 0 && row < info.Count() ? info.Items(row).Headers : TmsHeaders();
 }
 
 int ListMarkingSource::serverToIndex() const
 {
-    return ::serverToIndex(m_mailboxes, m_client.server(), m_client.userName());
+    return ::serverToIndex(m_mailboxes, m_client().server(), m_client().userName());
 }

@@ -1,18 +1,22 @@
 #pragma once
 // The message list as the rule engine reads it: the rows' texts and marks
-// from the list, each row's header lines from the POP3 client's info item of
-// the same index, and the mailbox being checked from the mailbox table.
+// from the list, each row's header lines from the mailbox client's info
+// item of the same index, and the mailbox being checked from the mailbox
+// table.
 
 #include "app/messagelist.h"
 #include "rules/marking.h"
 #include "settings/generalsettings.h"
 
-class TmsRemotePOP;
+#include <functional>
+
+class RemoteMailbox;
 
 class ListMarkingSource : public MarkingSource
 {
 public:
-    ListMarkingSource(MessageListModel &list, const TmsRemotePOP &client,
+    // client gives the client of the mailbox being checked.
+    ListMarkingSource(MessageListModel &list, std::function<const RemoteMailbox &()> client,
                       const MailboxTable &mailboxes);
 
     int rowCount() const override;
@@ -27,6 +31,6 @@ public:
 
 private:
     MessageListModel &m_list;
-    const TmsRemotePOP &m_client;
+    std::function<const RemoteMailbox &()> m_client;
     const MailboxTable &m_mailboxes;
 };

@@ -8,10 +8,11 @@
 ProgramCore::ProgramCore(const QString &folder)
     : folder(folder),
       iniPath(QDir(folder).filePath(ruleOptionsFileName())),
-      markingSource(list, client, settings.mailboxes),
+      markingSource(list, [this]() -> const RemoteMailbox & { return clients.current(); }, settings.mailboxes),
       marking(rules, markingSource)
 {
-    client.setRAS(&ras);
+    for (RemoteMailbox *client : clients.all())
+        client->setRAS(&ras);
 }
 
 QStringList ProgramCore::load()

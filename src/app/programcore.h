@@ -10,7 +10,7 @@
 #include "mail/dialup.h"
 #include "mail/dialupnetworkmanager.h"
 #include "mail/dialupprocess.h"
-#include "mail/pop3client.h"
+#include "app/mailboxclients.h"
 #include "rules/marking.h"
 #include "rules/rulelist.h"
 #include "settings/generalsettings.h"
@@ -70,7 +70,9 @@ public:
     ProcessRunner dialUpRunner;
     NetworkManagerDialUp dialUpBackend{dialUpRunner};
     TagRas ras{dialUpBackend};
-    TmsRemotePOP client;
+    MailboxClients clients;
+    // The client of the loaded mailbox.
+    RemoteMailbox &client() { return clients.current(); }
     MessageListModel list;
     ListMarkingSource markingSource;
     MarkingEngine marking;

@@ -106,7 +106,7 @@ struct Rig
         log = std::make_unique<DeletionLog>(core->settings);
         CheckHooks hooks = core->checkHooks();
         hooks.journal = log.get();
-        cycle = std::make_unique<CheckCycle>(core->client, core->list, core->settings, view, hooks);
+        cycle = std::make_unique<CheckCycle>(core->clients, core->list, core->settings, view, hooks);
         cycle->startInTray = startInTray;
         cycle->currentMailbox = core->settings.defaultMailbox;
         DeletionHooks deletionHooks;
@@ -114,7 +114,7 @@ struct Rig
         deletionHooks.updateAutomaticCaptions = [this] {
             automatic->UpdateAutomaticCaptions(core->settings.automatic, core->settings.minutes);
         };
-        deletion = std::make_unique<DeletionPass>(*cycle, core->client, core->list, core->settings, view,
+        deletion = std::make_unique<DeletionPass>(*cycle, core->clients, core->list, core->settings, view,
                                                   *log, &prompts, deletionHooks);
         automatic = std::make_unique<AutomaticCheck>(*cycle, *deletion, core->list, core->settings,
                                                      core->store, clock, *alarm, *log, view);
@@ -284,7 +284,7 @@ void TestAutomaticCheck::killCleansEveryConfiguredMailboxInOrder()
         QCOMPARE(server.messages().size(), 5);
     QCOMPARE(rig.core->settings.spamCount, QStringLiteral("9"));
     // The default mailbox is loaded again; no alarm, no window.
-    QCOMPARE(rig.core->client.server(), rig.servers[1].address());
+    QCOMPARE(rig.core->client().server(), rig.servers[1].address());
     QVERIFY(rig.player.events.filter(QStringLiteral("play")).isEmpty());
     QCOMPARE(rig.view.mainWindowShown, 0);
     QCOMPARE(rig.view.caption(), countdown(1));

@@ -78,7 +78,7 @@ struct Rig
         };
         hooks.isTimerEnabled = [this] { return timer; };
         hooks.setTimerEnabled = [this](bool on) { timer = on; };
-        cycle = std::make_unique<CheckCycle>(core->client, core->list, core->settings, view, hooks);
+        cycle = std::make_unique<CheckCycle>(core->clients, core->list, core->settings, view, hooks);
         QObject::connect(&core->list, &QAbstractItemModel::rowsInserted, [this] { timerDuringCheck << timer; });
     }
 

@@ -73,14 +73,14 @@ struct Rig
         log->onError = [this](const QString &message) { logErrors << message; };
         CheckHooks hooks = core->checkHooks();
         hooks.journal = log.get();
-        cycle = std::make_unique<CheckCycle>(core->client, core->list, core->settings, view, hooks);
+        cycle = std::make_unique<CheckCycle>(core->clients, core->list, core->settings, view, hooks);
         DeletionHooks deletionHooks;
         deletionHooks.saveGeneralSettings = [this] { return core->settings.SaveSettings(core->store); };
         deletionHooks.startProgram = [this](const QString &program) {
             launched << program;
             return startMailProgram(program);
         };
-        deletion = std::make_unique<DeletionPass>(*cycle, core->client, core->list, core->settings, view,
+        deletion = std::make_unique<DeletionPass>(*cycle, core->clients, core->list, core->settings, view,
                                                   *log, &prompts, deletionHooks);
         prompts.yesNoAnswers << true;
     }
@@ -193,6 +193,7 @@ private slots:
     void launchWithoutMailProgramSaysSo();
     void deletesFromADovecotMailbox();
     void commandLineDeletesFromDovecot();
+    void commandLineMovesImapSpamToJunk();
 };
 
 void TestDeletion::deletesTheMarkedRowsAndRecordsEach()
@@ -527,7 +528,7 @@ void TestDeletion::secondPassDuringAPassIsRefused()
     rig.start();
     QVERIFY(rig.cycle->checkMailbox(1));
     int nested = 0;
-    rig.core->client.OnDeleting = [&](int num) {
+    rig.core->client().OnDeleting = [&](int num) {
         rig.deletion->msRemotePOP1Deleting(num);
         ++nested;
         QVERIFY(rig.deletion->DeleteMessages()); // returns at once
@@ -601,6 +602,41 @@ void TestDeletion::commandLineDeletesFromDovecot()
     QCOMPARE(records(rig.logText()).size(), 3);
     QCOMPARE(rig.logLines(QStringLiteral("MAIL CHECK 10 msg(s)")).size(), 1);
     QCOMPARE(rig.storedCount(), QStringLiteral("3"));
+}
+
+void TestDeletion::commandLineMovesImapSpamToJunk()
+{
+    if (!DovecotServer::imapAvailable() && !DovecotServer::required())
+        QSKIP("Dovecot's IMAP server is not installed");
+    DovecotServer dovecot;
+    dovecot.addMessages(mailbox(10));
+    MS_START_DOVECOT(dovecot);
+    Rig rig;
+    rig.start();
+    QString outText;
+    QString errText;
+    QTextStream out(&outText);
+    QTextStream err(&errText);
+    qputenv("MAILSIEVE_PASSWORD", dovecot.password().toUtf8());
+    const int code = runConsoleCheck({QStringLiteral("mailsieve"), QStringLiteral("--check"), QStringLiteral("--server"),
+                                      dovecot.imapServer(), QStringLiteral("--user"), dovecot.userName(),
+                                      QStringLiteral("--security"), QStringLiteral("None"), QStringLiteral("--protocol"),
+                                      QStringLiteral("imap"), QStringLiteral("--delete")},
+                                     out, err);
+    qunsetenv("MAILSIEVE_PASSWORD");
+    out.flush();
+    err.flush();
+    QVERIFY2(code == 0, qPrintable(errText));
+    const QStringList lines = outText.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 10 + 3);
+    QCOMPARE(lines[11], QStringLiteral("There were 3 messages deleted"));
+    QCOMPARE(lines[12], QStringLiteral("Message Total: 7 Number Marked: 0"));
+    QCOMPARE(numbersIn(dovecot.storedMessages()), (QList<int>{1, 2, 3, 5, 7, 9, 10}));
+    QCOMPARE(numbersIn(dovecot.storedMessages(QStringLiteral("Junk"))), (QList<int>{4, 6, 8}));
+    // Each record names the folder its message went to.
+    const QStringList logLines = rig.logText().split(QStringLiteral("\r\n"));
+    QCOMPARE(logLines.filter(QStringLiteral("DELETE SPAM")).size(), 3);
+    QCOMPARE(logLines.filter(QStringLiteral("   Moved to: Junk")).size(), 3);
 }
 
 QTEST_MAIN(TestDeletion)

@@ -260,8 +260,8 @@ void TestInspection::twoSelectedRowsShowTheUpperRowsBody()
     QCOMPARE(rig.viewers.size(), 1);
     QVERIFY(rig.viewers[0].lines.contains(QStringLiteral("body line of message 2")));
     QCOMPARE(rig.server.commands().filter(QStringLiteral("RETR")), QStringList{QStringLiteral("RETR 2")});
-    for (int i = 0; i < rig.core->client.Info().Count(); ++i)
-        QVERIFY(!rig.core->client.Info().Items(i).RetrieveMark);
+    for (int i = 0; i < rig.core->client().Info().Count(); ++i)
+        QVERIFY(!rig.core->client().Info().Items(i).RetrieveMark);
 }
 
 void TestInspection::leftoverDeleteFlagsAreNotActedOn()
@@ -270,8 +270,8 @@ void TestInspection::leftoverDeleteFlagsAreNotActedOn()
     rig.start(mailbox(3));
     rig.check();
     // As a delete pass cut short leaves them.
-    rig.core->client.MarkForDelete(0);
-    rig.core->client.MarkForDelete(2);
+    rig.core->client().MarkForDelete(0);
+    rig.core->client().MarkForDelete(2);
     rig.select({1});
     rig.commands->inspection().ViewMessages1Click();
 
@@ -279,8 +279,8 @@ void TestInspection::leftoverDeleteFlagsAreNotActedOn()
     QVERIFY(rig.server.commands().filter(QStringLiteral("DELE")).isEmpty());
     QCOMPARE(rig.server.messages().size(), 3);
     for (int i = 0; i < 3; ++i) {
-        QVERIFY(!rig.core->client.Info().Items(i).DeleteMark);
-        QVERIFY(!rig.core->client.Info().Items(i).RetrieveMark);
+        QVERIFY(!rig.core->client().Info().Items(i).DeleteMark);
+        QVERIFY(!rig.core->client().Info().Items(i).RetrieveMark);
     }
 }
 
@@ -345,7 +345,7 @@ void TestInspection::trayMenuIsOffWhileDownloading()
     rig.window->setTray(&tray);
     rig.select({0});
     bool offDuringRetrieval = false;
-    rig.core->client.OnRetrieving = [&](int num) {
+    rig.core->client().OnRetrieving = [&](int num) {
         offDuringRetrieval = tray.menuStates == QList<bool>{false};
         rig.commands->inspection().msRemotePOP1Retrieving(num);
     };
@@ -376,16 +376,16 @@ void TestInspection::closingDuringADownloadCancelsIt()
              QStringList{QStringLiteral("Operation has been canceled")});
     QCOMPARE(rig.server.commands().last(), QStringLiteral("RETR 1"));
     QVERIFY(rig.viewers.isEmpty());
-    QVERIFY(!rig.core->client.Connected());
+    QVERIFY(!rig.core->client().Connected());
 }
 
 void TestInspection::retrievalEventsWriteTheStatus()
 {
     InspectionRig rig;
     rig.start(mailbox(2));
-    rig.core->client.OnRetrieving(1);
+    rig.core->client().OnRetrieving(1);
     QCOMPARE(rig.window->statusPanel(1), QStringLiteral("Retrieving 2"));
-    rig.core->client.OnRetrieved(1);
+    rig.core->client().OnRetrieved(1);
     QCOMPARE(rig.window->statusPanel(1), QStringLiteral("Message 2 retrieved"));
 }
 

@@ -108,7 +108,7 @@ private slots:
         pop.setTimeOut(20);
         MessageListModel list;
         const MailboxTable mailboxes{};
-        ListMarkingSource source(list, pop, mailboxes);
+        ListMarkingSource source(list, [&pop]() -> const RemoteMailbox & { return pop; }, mailboxes);
         MarkingEngine engine(rules, source);
         // As a check does: one row per announced message, marked at once.
         pop.OnNextInfoUpdated = [&](int num) {

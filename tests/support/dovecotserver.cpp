@@ -1,6 +1,7 @@
 #include "support/dovecotserver.h"
 
 #include "mail/pop3client.h"
+#include "mail/remotemailbox.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
@@ -13,6 +14,8 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 
+#include <vector>
+
 #include <grp.h>
 #include <pwd.h>
 #include <unistd.h>
@@ -23,14 +26,19 @@
 
 namespace {
 
+// A program of Dovecot's, also where a PATH without the sbin folders misses it.
+QString dovecotProgram(const QString &name)
+{
+    QString found = QStandardPaths::findExecutable(name);
+    if (found.isEmpty())
+        found = QStandardPaths::findExecutable(name, {QStringLiteral("/usr/sbin"), QStringLiteral("/usr/local/sbin"),
+                                                      QStringLiteral("/sbin")});
+    return found;
+}
+
 QString dovecotBinary()
 {
-    QString found = QStandardPaths::findExecutable(QStringLiteral("dovecot"));
-    if (found.isEmpty())
-        found = QStandardPaths::findExecutable(QStringLiteral("dovecot"),
-                                               {QStringLiteral("/usr/sbin"), QStringLiteral("/usr/local/sbin"),
-                                                QStringLiteral("/sbin")});
-    return found;
+    return dovecotProgram(QStringLiteral("dovecot"));
 }
 
 // The account the server's own processes and the mailbox run as. Dovecot
@@ -62,18 +70,34 @@ ServerAccount serverAccount()
     return account;
 }
 
-quint16 freePort()
+// Count distinct ports that were free a moment ago; none when there are not enough.
+QList<quint16> freePorts(int count)
 {
-    QTcpServer probe;
-    if (!probe.listen(QHostAddress::LocalHost, 0))
-        return 0;
-    return probe.serverPort();
+    // Held open together, so that no two probes get the same port.
+    std::vector<std::unique_ptr<QTcpServer>> probes;
+    QList<quint16> ports;
+    for (int i = 0; i < count; ++i) {
+        probes.push_back(std::make_unique<QTcpServer>());
+        if (!probes.back()->listen(QHostAddress::LocalHost, 0))
+            return {};
+        ports << probes.back()->serverPort();
+    }
+    return ports;
 }
 
 bool writeFile(const QString &fileName, const QByteArray &contents)
 {
     QSaveFile file(fileName);
     return file.open(QIODevice::WriteOnly) && file.write(contents) == contents.size() && file.commit();
+}
+
+// Dovecot's IMAP server, where Debian and most builds put it.
+QString imapBinary()
+{
+    for (const char *candidate : {"/usr/lib/dovecot/imap", "/usr/libexec/dovecot/imap"})
+        if (QFileInfo(QString::fromLatin1(candidate)).isExecutable())
+            return QString::fromLatin1(candidate);
+    return {};
 }
 
 // The SASL mechanisms whose secret is an OAuth 2.0 access token.
@@ -104,6 +128,11 @@ bool DovecotServer::available()
     return !dovecotBinary().isEmpty();
 }
 
+bool DovecotServer::imapAvailable()
+{
+    return available() && !imapBinary().isEmpty();
+}
+
 bool DovecotServer::required()
 {
     return qEnvironmentVariable("MAILSIEVE_REQUIRE_DOVECOT") == QLatin1String("1");
@@ -122,6 +151,16 @@ QString DovecotServer::server() const
 QString DovecotServer::tlsServer() const
 {
     return QStringLiteral("127.0.0.1:%1").arg(m_tlsPort);
+}
+
+QString DovecotServer::imapServer() const
+{
+    return QStringLiteral("127.0.0.1:%1").arg(m_imapPort);
+}
+
+QString DovecotServer::imapsServer() const
+{
+    return QStringLiteral("127.0.0.1:%1").arg(m_imapsPort);
 }
 
 void DovecotServer::setTlsIdentity(const QByteArray &certificatePem, const QByteArray &keyPem)
@@ -160,11 +199,19 @@ void DovecotServer::addMessages(const QList<QByteArray> &raws)
         addMessage(raw);
 }
 
-QStringList DovecotServer::messageFileNames() const
+QString DovecotServer::maildir(const QString &folder) const
+{
+    // Maildir++: every folder but INBOX is a dot-folder inside INBOX's.
+    const QString inbox = path(QStringLiteral("mail/Maildir"));
+    return folder.compare(QLatin1String("INBOX"), Qt::CaseInsensitive) == 0 ? inbox
+                                                                          : inbox + QStringLiteral("/.") + folder;
+}
+
+QStringList DovecotServer::messageFileNames(const QString &folder) const
 {
     QStringList names;
-    for (const char *sub : {"mail/Maildir/new", "mail/Maildir/cur"}) {
-        const QDir dir(path(QString::fromLatin1(sub)));
+    for (const char *sub : {"/new", "/cur"}) {
+        const QDir dir(maildir(folder) + QString::fromLatin1(sub));
         for (const QString &name : dir.entryList(QDir::Files))
             names << dir.filePath(name);
     }
@@ -182,17 +229,61 @@ bool DovecotServer::removeMessage(int index)
 
 QList<QByteArray> DovecotServer::storedMessages() const
 {
+    return storedMessages(QStringLiteral("INBOX"));
+}
+
+int DovecotServer::storedMessageCount() const
+{
+    return int(messageFileNames().size());
+}
+
+QList<QByteArray> DovecotServer::storedMessages(const QString &folder) const
+{
     QList<QByteArray> messages;
-    for (const QString &name : messageFileNames()) {
+    for (const QString &name : messageFileNames(folder)) {
         QFile file(name);
         messages << (file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray());
     }
     return messages;
 }
 
-int DovecotServer::storedMessageCount() const
+QList<bool> DovecotServer::seenFlags(const QString &folder) const
 {
-    return int(messageFileNames().size());
+    QList<bool> seen;
+    for (const QString &name : messageFileNames(folder)) {
+        const QString fileName = QFileInfo(name).fileName();
+        const qsizetype info = fileName.lastIndexOf(QLatin1String(":2,"));
+        seen << (info >= 0 && fileName.mid(info + 3).contains(QLatin1Char('S')));
+    }
+    return seen;
+}
+
+std::optional<QByteArray> DovecotServer::doveadm(const QStringList &arguments) const
+{
+    QProcess tool;
+    tool.start(dovecotProgram(QStringLiteral("doveadm")),
+               QStringList{QStringLiteral("-c"), path(QStringLiteral("dovecot.conf"))} + arguments);
+    if (!tool.waitForFinished(15000) || tool.exitStatus() != QProcess::NormalExit || tool.exitCode() != 0)
+        return std::nullopt;
+    return tool.readAllStandardOutput();
+}
+
+quint32 DovecotServer::uidValidity(const QString &folder) const
+{
+    const auto output = doveadm({QStringLiteral("-f"), QStringLiteral("flow"), QStringLiteral("mailbox"),
+                                 QStringLiteral("status"), QStringLiteral("-u"), userName(),
+                                 QStringLiteral("uidvalidity"), folder});
+    if (!output)
+        return 0;
+    // "uidvalidity=1700000000"
+    return output->trimmed().split('=').value(1).toUInt();
+}
+
+bool DovecotServer::setUidValidity(quint32 uidValidity, const QString &folder)
+{
+    return doveadm({QStringLiteral("mailbox"), QStringLiteral("update"), QStringLiteral("-u"), userName(),
+                    QStringLiteral("--uid-validity"), QString::number(uidValidity), folder})
+        .has_value();
 }
 
 void DovecotServer::handOverMaildir() const
@@ -234,6 +325,29 @@ bool DovecotServer::writeConfig()
     if (!writeFile(path(QStringLiteral("passwd")), passwdLine.toUtf8()))
         return fail(QStringLiteral("cannot write the passwd file"));
 
+    // INBOX and a Junk folder marked for spam; a short check interval so
+    // that IDLE reports a delivery at once even without inotify.
+    const QString imapConfig = QStringLiteral(R"(namespace inbox {
+  inbox = yes
+  mailbox Junk {
+    special_use = \Junk
+    auto = create
+  }
+}
+mailbox_idle_check_interval = 1 secs
+service imap-login {
+  chroot =
+  inet_listener imap {
+    address = 127.0.0.1
+    port = @IMAPPORT@
+  }
+  inet_listener imaps {
+    address = 127.0.0.1
+    port = @IMAPSPORT@
+@LISTENERSSL@
+  }
+}
+)");
     // No chroot and no privileged users: the same file works for root
     // (processes drop to "nobody") and for an ordinary user.
     QString config = QStringLiteral(R"(# Private server for Mailsieve tests
@@ -241,7 +355,7 @@ instance_name = mailsieve-test
 base_dir = @DIR@/run
 state_dir = @DIR@/state
 log_path = @DIR@/dovecot.log
-protocols = pop3
+protocols = @PROTOCOLS@
 listen = 127.0.0.1
 @SSL@
 auth_mechanisms = @MECHANISMS@
@@ -257,7 +371,7 @@ first_valid_gid = 1
 mail_location = maildir:@DIR@/mail/Maildir
 mail_fsync = never
 pop3_uidl_format = %08Xu%08Xv
-@PASSDB@userdb {
+@IMAP@@PASSDB@userdb {
   driver = passwd-file
   args = username_format=%u @DIR@/passwd
 }
@@ -281,6 +395,11 @@ service pop3-login {
   }
 }
 )")
+                               .replace(QLatin1String("@PROTOCOLS@"),
+                                        m_imapPort ? QStringLiteral("pop3 imap") : QStringLiteral("pop3"))
+                               .replace(QLatin1String("@IMAP@"), m_imapPort ? imapConfig : QString())
+                               .replace(QLatin1String("@IMAPPORT@"), QString::number(m_imapPort))
+                               .replace(QLatin1String("@IMAPSPORT@"), QString::number(m_imapsPort))
                                .replace(QLatin1String("@PASSDB@"), passdbConfig())
                                .replace(QLatin1String("@MECHANISMS@"), m_authMechanisms.join(QLatin1Char(' ')))
                                .replace(QLatin1String("@DIR@"), m_dir.path())
@@ -373,7 +492,7 @@ bool DovecotServer::waitForGreeting(int timeoutMs)
     while (!deadline.hasExpired()) {
         if (m_process->waitForFinished(50) || m_process->state() == QProcess::NotRunning)
             return fail(QStringLiteral("Dovecot ended at start-up (exit code %1)").arg(m_process->exitCode()));
-        if (greeting().startsWith("+OK"))
+        if (greeting().startsWith("+OK") && (m_imapPort == 0 || imapGreeting().startsWith("* OK")))
             return true;
     }
     return fail(QStringLiteral("Dovecot did not greet on port %1").arg(m_port));
@@ -381,8 +500,18 @@ bool DovecotServer::waitForGreeting(int timeoutMs)
 
 QByteArray DovecotServer::greeting() const
 {
+    return greetingOn(m_port);
+}
+
+QByteArray DovecotServer::imapGreeting() const
+{
+    return greetingOn(m_imapPort);
+}
+
+QByteArray DovecotServer::greetingOn(quint16 port) const
+{
     QTcpSocket probe;
-    probe.connectToHost(QHostAddress::LocalHost, m_port);
+    probe.connectToHost(QHostAddress::LocalHost, port);
     if (!probe.waitForConnected(500))
         return {};
     while (!probe.canReadLine() && probe.waitForReadyRead(1000)) {
@@ -401,11 +530,16 @@ bool DovecotServer::start()
 
     handOverMaildir();
     // Another program may take the probed port before Dovecot binds it: try a few.
+    const bool imap = imapAvailable();
     for (int attempt = 0; attempt < 3; ++attempt) {
-        m_port = freePort();
-        m_tlsPort = m_tls ? freePort() : 0;
-        if (m_port == 0 || (m_tls && (m_tlsPort == 0 || m_tlsPort == m_port)))
+        const QList<quint16> ports = freePorts(1 + (m_tls ? 1 : 0) + (imap ? 1 : 0) + (m_tls && imap ? 1 : 0));
+        if (ports.isEmpty())
             return fail(QStringLiteral("no free port on 127.0.0.1"));
+        qsizetype next = 0;
+        m_port = ports[next++];
+        m_tlsPort = m_tls ? ports[next++] : 0;
+        m_imapPort = imap ? ports[next++] : 0;
+        m_imapsPort = m_tls && imap ? ports[next++] : 0;
         if (!writeConfig())
             return false;
         if (launch())
@@ -452,4 +586,11 @@ void DovecotServer::logIn(TmsRemotePOP &pop) const
     pop.setServer(server());
     pop.setUserName(userName());
     pop.setPassword(password());
+}
+
+void DovecotServer::logInImap(RemoteMailbox &client) const
+{
+    client.setServer(imapServer());
+    client.setUserName(userName());
+    client.setPassword(password());
 }

@@ -4,6 +4,11 @@
 // folder, listening on a free 127.0.0.1 port, stopped by the destructor at
 // the latest. Nothing of the system's Dovecot service is used.
 //
+// When Dovecot's IMAP server is installed (Debian package dovecot-imapd) it
+// also speaks IMAP on a port of its own, over the same maildir: INBOX is
+// what POP3 serves, and a folder "Junk" with the \Junk special use
+// (RFC 6154) is created at the first login.
+//
 // Messages may be put into the maildir before start() and between sessions;
 // mailbox order is the order in which they were added.
 
@@ -15,7 +20,9 @@
 #include <QUrl>
 
 #include <memory>
+#include <optional>
 
+class RemoteMailbox;
 class TmsRemotePOP;
 
 class QProcess;
@@ -30,6 +37,8 @@ public:
 
     // The dovecot binary is installed.
     static bool available();
+    // So is its IMAP server.
+    static bool imapAvailable();
     // MAILSIEVE_REQUIRE_DOVECOT=1: a missing or failing server is a test failure.
     static bool required();
 
@@ -40,13 +49,30 @@ public:
     // Raw contents of the messages now in the maildir, in mailbox order.
     QList<QByteArray> storedMessages() const;
     int storedMessageCount() const;
+    // The same for an IMAP folder ("INBOX" is the maildir above).
+    QList<QByteArray> storedMessages(const QString &folder) const;
+    // Whether each message of the folder carries the \Seen flag (maildir
+    // info ":2,...S"), in mailbox order.
+    QList<bool> seenFlags(const QString &folder = QStringLiteral("INBOX")) const;
+    // The folder's UIDVALIDITY as the server keeps it, through doveadm; 0
+    // when it cannot be read. The server must be running.
+    quint32 uidValidity(const QString &folder = QStringLiteral("INBOX")) const;
+    // Gives the folder a new UIDVALIDITY, as a server does when it had to
+    // rebuild its UID list: UIDs a client kept from before mean nothing now.
+    bool setUidValidity(quint32 uidValidity, const QString &folder = QStringLiteral("INBOX"));
 
     // TLS, set before start(): with a certificate and key (PEM), the POP3
-    // port offers STLS and a second port speaks POP3S; without, neither.
+    // port offers STLS and a second port speaks POP3S, and the IMAP port
+    // offers STARTTLS beside an IMAPS port; without, none of them.
     void setTlsIdentity(const QByteArray &certificatePem, const QByteArray &keyPem);
     // The POP3S port, 0 without TLS.
     quint16 tlsPort() const { return m_tlsPort; }
     QString tlsServer() const; // "127.0.0.1:<POP3S port>"
+    // The IMAP port, 0 without IMAP; the IMAPS port, 0 without TLS or IMAP.
+    quint16 imapPort() const { return m_imapPort; }
+    QString imapServer() const; // "127.0.0.1:<IMAP port>"
+    quint16 imapsPort() const { return m_imapsPort; }
+    QString imapsServer() const; // "127.0.0.1:<IMAPS port>"
 
     // Sign-in, set before start(). The SASL mechanisms the server offers, in
     // Dovecot's names ("plain", "apop", "xoauth2", "oauthbearer", ...);
@@ -71,15 +97,23 @@ public:
     QString password() const { return QStringLiteral("s3cret pass"); }
     // Points pop at this mailbox (plain POP3): server, user name, password.
     void logIn(TmsRemotePOP &pop) const;
+    // The same for an IMAP client (plain IMAP).
+    void logInImap(RemoteMailbox &client) const;
     // The first line the server sends a new connection, without its line
     // end; empty when none comes.
     QByteArray greeting() const;
+    QByteArray imapGreeting() const;
     QString errorString() const { return m_error; }
     QString logText() const;
 
 private:
     QString path(const QString &relative) const;
-    QStringList messageFileNames() const;
+    QString maildir(const QString &folder) const;
+    QStringList messageFileNames(const QString &folder = QStringLiteral("INBOX")) const;
+    QByteArray greetingOn(quint16 port) const;
+    // Runs doveadm on this server's configuration for the test user; its
+    // standard output, or nothing when it fails.
+    std::optional<QByteArray> doveadm(const QStringList &arguments) const;
     bool prepareFiles();
     bool writeConfig();
     bool writeOAuth2Config();
@@ -93,6 +127,8 @@ private:
     std::unique_ptr<QProcess> m_process;
     quint16 m_port = 0;
     quint16 m_tlsPort = 0;
+    quint16 m_imapPort = 0;
+    quint16 m_imapsPort = 0;
     bool m_tls = false;
     QStringList m_authMechanisms{QStringLiteral("plain")};
     QUrl m_introspectionUrl;
