@@ -123,6 +123,24 @@ int mailboxNumber(const QString &value)
     return ok && number >= 1 && number <= kMailboxCount ? number : 0;
 }
 
+// The option's value read by fromName into choice when it is set; false with
+// the usage problem for a value it does not know.
+template <typename Choice>
+bool readChoice(const QCommandLineParser &parser, const QString &option,
+                std::optional<Choice> (*fromName)(const QString &), Choice &choice, const QString &choices,
+                QString &problem)
+{
+    if (!parser.isSet(option))
+        return true;
+    const std::optional<Choice> value = fromName(parser.value(option));
+    if (!value) {
+        problem = QStringLiteral("--%1 takes %2").arg(option, choices);
+        return false;
+    }
+    choice = *value;
+    return true;
+}
+
 // The request the options make, or the usage error.
 std::optional<ConsoleRequest> readRequest(const QCommandLineParser &parser, QString &problem)
 {
@@ -158,22 +176,11 @@ std::optional<ConsoleRequest> readRequest(const QCommandLineParser &parser, QStr
         request.login.server = parser.value(QStringLiteral("server"));
         request.login.user = parser.value(QStringLiteral("user"));
         request.login.password = qEnvironmentVariable(qPrintable(kPasswordVariable));
-        if (parser.isSet(QStringLiteral("security"))) {
-            const std::optional<MailSecurity> security = mailSecurityFromName(parser.value(QStringLiteral("security")));
-            if (!security) {
-                problem = QStringLiteral("--security takes SSL/TLS, STARTTLS or None");
-                return std::nullopt;
-            }
-            request.login.security = *security;
-        }
-        if (parser.isSet(QStringLiteral("protocol"))) {
-            const std::optional<MailProtocol> protocol = mailProtocolFromName(parser.value(QStringLiteral("protocol")));
-            if (!protocol) {
-                problem = QStringLiteral("--protocol takes pop3 or imap");
-                return std::nullopt;
-            }
-            request.login.protocol = *protocol;
-        }
+        if (!readChoice(parser, QStringLiteral("security"), mailSecurityFromName, request.login.security,
+                        QStringLiteral("SSL/TLS, STARTTLS or None"), problem)
+            || !readChoice(parser, QStringLiteral("protocol"), mailProtocolFromName, request.login.protocol,
+                           QStringLiteral("pop3 or imap"), problem))
+            return std::nullopt;
         if (parser.isSet(QStringLiteral("folder"))) {
             if (request.login.protocol != MailProtocol::Imap) {
                 problem = QStringLiteral("--folder goes with --protocol imap");

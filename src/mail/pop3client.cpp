@@ -50,18 +50,9 @@ qint64 octetCount(const QString &word)
 
 } // namespace
 
-TmsCustomPOP::TmsCustomPOP(QObject *parent) : RemoteMailbox(parent)
+TmsCustomPOP::TmsCustomPOP(QObject *parent)
+    : RemoteMailbox({QStringLiteral("pop3"), 110, QStringLiteral("pop3s"), 995}, parent)
 {
-    setServiceName(QStringLiteral("pop3"));
-    setDefaultPort(110);
-}
-
-void TmsCustomPOP::setTlsMode(TlsMode mode)
-{
-    TmsMailBase::setTlsMode(mode);
-    const bool implicit = mode == TlsMode::Implicit;
-    setServiceName(implicit ? QStringLiteral("pop3s") : QStringLiteral("pop3"));
-    setDefaultPort(implicit ? 995 : 110);
 }
 
 bool TmsCustomPOP::hasCapability(const QString &name) const

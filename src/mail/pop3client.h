@@ -64,8 +64,6 @@ public:
     // No real server lists that many capabilities.
     static constexpr qint64 MaxCapabilities = 64 * 1024;
 
-    // Also the port: POP3S (995) for implicit TLS, POP3 (110) otherwise.
-    void setTlsMode(TlsMode mode) override;
     // "+" gives 1, "-" gives -1, anything else 0.
     int ReplyCode(const QString &line) const override;
     void Open() override;

@@ -9,8 +9,17 @@
 #include <QSaveFile>
 #include <new>
 
-RemoteMailbox::RemoteMailbox(QObject *parent) : TmsMailBase(parent)
+RemoteMailbox::RemoteMailbox(const Service &service, QObject *parent) : TmsMailBase(parent), m_service(service)
 {
+    setTlsMode(tlsMode());
+}
+
+void RemoteMailbox::setTlsMode(TlsMode mode)
+{
+    TmsMailBase::setTlsMode(mode);
+    const bool implicit = mode == TlsMode::Implicit;
+    setServiceName(implicit ? m_service.tlsName : m_service.name);
+    setDefaultPort(implicit ? m_service.tlsPort : m_service.port);
 }
 
 void RemoteMailbox::ClearMarks(int i)

@@ -52,7 +52,19 @@ class RemoteMailbox : public TmsMailBase
 {
     Q_OBJECT
 public:
-    explicit RemoteMailbox(QObject *parent = nullptr);
+    // A protocol's service names and ports, plain (or STARTTLS) and with
+    // implicit TLS.
+    struct Service
+    {
+        QString name;
+        quint16 port;
+        QString tlsName;
+        quint16 tlsPort;
+    };
+    RemoteMailbox(const Service &service, QObject *parent = nullptr);
+
+    // Also the service and port, by whether TLS starts at once.
+    void setTlsMode(TlsMode mode) override;
 
     QString userName() const { return m_userName; }
     void setUserName(const QString &name) { m_userName = name; }
@@ -176,6 +188,7 @@ protected:
     [[noreturn]] void refuseSignIn(const QString &what, const QString &reply, const QString &status = QString()) const;
 
 private:
+    const Service m_service;
     QString m_userName;
     QString m_password;
     AuthMethod m_authMethod = AuthMethod::UserPass;

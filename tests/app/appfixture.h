@@ -134,4 +134,15 @@ inline MarkState markOf(int i)
     return MarkState::None;
 }
 
+// The fixture numbers of the messages in a mailbox, from their Message-IDs.
+inline QList<int> numbersIn(const QList<QByteArray> &messages)
+{
+    QList<int> numbers;
+    for (const QByteArray &message : messages) {
+        const int at = message.indexOf("Message-ID: <") + 13;
+        numbers << message.mid(at, message.indexOf('@', at) - at).toInt();
+    }
+    return numbers;
+}
+
 } // namespace appfixture

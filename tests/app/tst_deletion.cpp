@@ -146,16 +146,6 @@ QList<int> spamNumbers()
     return numbers; // 4, 6, 8, 12, 16, 20
 }
 
-// The fixture numbers of the messages in a mailbox, from their Message-IDs.
-QList<int> numbersIn(const QList<QByteArray> &messages)
-{
-    QList<int> numbers;
-    for (const QByteArray &message : messages) {
-        const int at = message.indexOf("Message-ID: <") + 13;
-        numbers << message.mid(at, message.indexOf('@', at) - at).toInt();
-    }
-    return numbers;
-}
 
 QList<int> allBut(const QList<int> &deleted, int count = 20)
 {

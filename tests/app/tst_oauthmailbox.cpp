@@ -22,16 +22,6 @@ using namespace appfixture;
 
 namespace {
 
-QList<int> numbersIn(const QList<QByteArray> &messages)
-{
-    QList<int> numbers;
-    for (const QByteArray &message : messages) {
-        const int at = message.indexOf("Message-ID: <") + 13;
-        numbers << message.mid(at, message.indexOf('@', at) - at).toInt();
-    }
-    return numbers;
-}
-
 struct Console
 {
     int code = -1;
