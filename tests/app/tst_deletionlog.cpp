@@ -5,6 +5,7 @@
 #include "app/deletionlog.h"
 #include "app/messagelist.h"
 #include "settings/generalsettings.h"
+#include "support/testfiles.h"
 
 #include <QFile>
 #include <QLocale>
@@ -31,8 +32,7 @@ struct LogRig
 
     QByteArray contents() const
     {
-        QFile file(settings.logFile);
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+        return readFile(settings.logFile);
     }
 };
 
@@ -112,10 +112,7 @@ void TestDeletionLog::everyLineLayout()
 void TestDeletionLog::appendsToWhatIsThere()
 {
     LogRig rig;
-    QFile file(rig.settings.logFile);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write("earlier line\r\n");
-    file.close();
+    QVERIFY(writeFile(rig.settings.logFile, "earlier line\r\n"));
     rig.log.automaticMode(true);
     QCOMPARE(rig.contents(), QByteArray("earlier line\r\nAutomatic mode enabled at Tue 3/5/24 2:07 PM\r\n"));
 }

@@ -8,6 +8,7 @@
 #include "app/logfileviewer.h"
 #include "app/singleinstance.h"
 #include "app/windowplacement.h"
+#include "support/testfiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -19,18 +20,6 @@
 #include <QWidget>
 
 namespace {
-
-QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
 
 // The value of key in a desktop entry's text.
 QString entryValue(const QString &text, const QString &key)
@@ -114,7 +103,7 @@ void TestDesktopManners::autostartEntryIsWrittenAndRemoved()
 
     QVERIFY2(entry.setEnabled(true), qPrintable(entry.errorString()));
     QVERIFY(entry.isEnabled());
-    const QString text = QString::fromUtf8(readAll(config.filePath(QStringLiteral("autostart/") + AutostartEntry::FileName)));
+    const QString text = QString::fromUtf8(readFile(config.filePath(QStringLiteral("autostart/") + AutostartEntry::FileName)));
     QVERIFY(text.startsWith(QStringLiteral("[Desktop Entry]\n")));
     QCOMPARE(entryValue(text, QStringLiteral("Type")), QStringLiteral("Application"));
     QCOMPARE(entryValue(text, QStringLiteral("Name")), QStringLiteral("Mailsieve"));
@@ -144,7 +133,7 @@ void TestDesktopManners::autostartEntrySwitchedOffByTheDesktopCountsAsOff()
     QTemporaryDir config;
     AutostartEntry entry(QStringLiteral("/usr/bin/mailsieve"), config.path());
     QVERIFY(entry.setEnabled(true));
-    const QByteArray written = readAll(entry.filePath());
+    const QByteArray written = readFile(entry.filePath());
     for (const QByteArray &off : {QByteArray("Hidden=true\n"), QByteArray("X-GNOME-Autostart-enabled=false\n")}) {
         QVERIFY(writeFile(entry.filePath(), QByteArray(written).replace("X-GNOME-Autostart-enabled=true\n", off)));
         QVERIFY2(!entry.isEnabled(), off.constData());
@@ -208,7 +197,7 @@ void TestDesktopManners::windowPlaceIsStoredAndRestored()
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     QVERIFY(placement.save(window));
-    QVERIFY(readAll(placement.filePath()).startsWith("Geometry="));
+    QVERIFY(readFile(placement.filePath()).startsWith("Geometry="));
 
     QWidget later;
     QVERIFY(placement.restore(later));

@@ -5,6 +5,7 @@
 #include "app/messagelist.h"
 #include "app/programfolder.h"
 #include "app/singleinstance.h"
+#include "support/testfiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -14,18 +15,11 @@
 
 namespace {
 
-void writeFile(const QString &path, const QByteArray &bytes)
+// Writes the file, making the folders it needs.
+void placeFile(const QString &path, const QByteArray &bytes)
 {
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(bytes);
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    QVERIFY(QDir().mkpath(QFileInfo(path).path()));
+    QVERIFY(writeFile(path, bytes));
 }
 
 } // namespace
@@ -58,14 +52,14 @@ void TestProgramStartup::folderComesFromTheEnvironment()
 void TestProgramStartup::seedingCopiesOnlyWhatIsMissing()
 {
     QTemporaryDir shipped, system, home;
-    writeFile(shipped.filePath(QStringLiteral("known.lst")), "shipped@spam.example\r\n");
-    writeFile(shipped.filePath(QStringLiteral("harptune.wav")), "RIFF");
-    writeFile(shipped.filePath(QStringLiteral("help/index.html")), "<h1>Help</h1>");
-    writeFile(shipped.filePath(QStringLiteral("icons/check.png")), "png");
-    writeFile(system.filePath(QStringLiteral("known.lst")), "older@spam.example\r\n");
-    writeFile(system.filePath(QStringLiteral("mailsieve.hlp")), "help");
+    placeFile(shipped.filePath(QStringLiteral("known.lst")), "shipped@spam.example\r\n");
+    placeFile(shipped.filePath(QStringLiteral("harptune.wav")), "RIFF");
+    placeFile(shipped.filePath(QStringLiteral("help/index.html")), "<h1>Help</h1>");
+    placeFile(shipped.filePath(QStringLiteral("icons/check.png")), "png");
+    placeFile(system.filePath(QStringLiteral("known.lst")), "older@spam.example\r\n");
+    placeFile(system.filePath(QStringLiteral("mailsieve.hlp")), "help");
     // The user's own list is never replaced.
-    writeFile(home.filePath(QStringLiteral("known.lst")), "mine@spam.example\r\n");
+    placeFile(home.filePath(QStringLiteral("known.lst")), "mine@spam.example\r\n");
 
     QCOMPARE(seedProgramFolder(home.path(), {shipped.path(), system.path()}), QStringList());
     QCOMPARE(readFile(home.filePath(QStringLiteral("known.lst"))), QByteArray("mine@spam.example\r\n"));
@@ -87,7 +81,7 @@ void TestProgramStartup::removesEveryDownloadedMessageAndNothingElse()
     const QStringList kept = {QStringLiteral("msg_.eml"), QStringLiteral("msg_1.eml.bak"), QStringLiteral("msg_x1.eml"),
                               QStringLiteral("known.lst")};
     for (const QString &name : gone + kept)
-        writeFile(home.filePath(name), "x");
+        placeFile(home.filePath(name), "x");
 
     removeDownloadedMessages(home.path());
     for (const QString &name : gone)

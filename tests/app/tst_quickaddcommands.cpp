@@ -4,6 +4,7 @@
 
 #include "app/frmmarkfordeletion.h"
 #include "app/inspectionrig.h"
+#include "support/testfiles.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -165,10 +166,7 @@ private slots:
         rig.start({plainMessage("", "Cheap viagra"), plainMessage("x@other.example", "Hello")});
         rig.check();
         QCOMPARE(rig.core->list.entry(0).Sender, QString());
-        const QByteArray before = [&] {
-            QFile file(rig.home.path() + QStringLiteral("/except.lst"));
-            return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-        }();
+        const QByteArray before = readFile(rig.home.path() + QStringLiteral("/except.lst"));
 
         rig.select({0});
         rig.commands->quickAdd().AddtoExceptions1Click();
@@ -176,8 +174,7 @@ private slots:
                  QStringList{QuickAddCommands::NoSenderText});
         QVERIFY(rig.core->rules.ExceptionRules.cell(ExceptCol::What, 1).isEmpty());
         QCOMPARE(rig.core->list.mark(0), MarkState::Check);
-        QFile file(rig.home.path() + QStringLiteral("/except.lst"));
-        QCOMPARE(file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray(), before);
+        QCOMPARE(readFile(rig.home.path() + QStringLiteral("/except.lst")), before);
 
         rig.select({0, 1});
         rig.commands->quickAdd().AddtoExceptions1Click();

@@ -35,13 +35,9 @@ class OAuthMailbox
 public:
     OAuthMailbox(const TestOAuthProvider &provider, const DovecotServer &server)
         : m_store(m_dir.filePath(QStringLiteral("mailsieve.conf")))
+        , m_login(provider.login(1, server.server(), server.userName()))
     {
-        m_login.number = 1;
-        m_login.server = server.server();
-        m_login.user = server.userName();
         m_login.security = MailSecurity::None;
-        m_login.signIn = SignInMethod::OAuthOther;
-        m_login.oauth = provider.clientConfig();
     }
 
     SignInResult signIn()

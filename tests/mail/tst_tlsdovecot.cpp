@@ -8,7 +8,7 @@
 #include "mail/tlssecurity.h"
 #include "support/dovecotserver.h"
 #include "support/messagebuilder.h"
-#include "support/scriptedpop3server.h"
+#include "support/scriptedserver.h" // TestCertificate
 
 #include <QTest>
 

@@ -1,25 +1,9 @@
 #include "rules/knownlist.h"
+#include "support/testfiles.h"
 
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
-
-namespace {
-
-QByteArray readBytes(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-void writeBytes(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(bytes);
-}
-
-} // namespace
 
 class TestKnownList : public QObject
 {
@@ -92,7 +76,7 @@ private slots:
     void loadReadsEveryLineEndAndSkipsEmptyLines()
     {
         QTemporaryDir dir;
-        writeBytes(dir.filePath("known.lst"), "b.com\r\n\r\na@x.com\nc.com\r \r\nd.com\r\n\r\n");
+        QVERIFY(writeFile(dir.filePath("known.lst"), "b.com\r\n\r\na@x.com\nc.com\r \r\nd.com\r\n\r\n"));
         KnownSpammerList list(QLocale::c());
         list.add("stale.com");
         QVERIFY(list.LoadUpKnownList(dir.path()).ok);
@@ -106,7 +90,7 @@ private slots:
         QByteArray bytes = QByteArrayLiteral("\xff\x00odd\rok.com\n") + QByteArray(1 << 20, 'a') + "@x.com\r\n";
         for (int i = 0; i < 10000; ++i)
             bytes += "dup.com\r\n";
-        writeBytes(dir.filePath("known.lst"), bytes);
+        QVERIFY(writeFile(dir.filePath("known.lst"), bytes));
         KnownSpammerList list(QLocale::c());
         QVERIFY(list.LoadUpKnownList(dir.path()).ok);
         QCOMPARE(list.count(), 10003);
@@ -136,14 +120,14 @@ private slots:
     void saveFromTheEditor()
     {
         QTemporaryDir dir;
-        writeBytes(dir.filePath("known.lst"), "old.com\r\n");
+        QVERIFY(writeFile(dir.filePath("known.lst"), "old.com\r\n"));
         KnownSpammerList list(QLocale::c());
         const QString text = "\nzz.com\n12345@x.com\n1_2@x.com\n@x.com\nSpam.com\nSPAM.com\nspam.com\n\n"
                              "a1@x.com\nlast.com";
         const KnownListResult result = list.saveFromEditorText(text, dir.path());
         QVERIFY2(result.ok, qPrintable(result.error));
         QCOMPARE(list.entries(), QStringList({"a1@x.com", "last.com", "Spam.com", "zz.com"}));
-        QCOMPARE(readBytes(dir.filePath("known.lst")), QByteArray("a1@x.com\r\nlast.com\r\nSpam.com\r\nzz.com\r\n"));
+        QCOMPARE(readFile(dir.filePath("known.lst")), QByteArray("a1@x.com\r\nlast.com\r\nSpam.com\r\nzz.com\r\n"));
 
         QVERIFY(list.saveFromEditorText("x.com\ny.com\n", dir.path()).ok);
         QCOMPARE(list.entries(), QStringList({"x.com", "y.com"}));

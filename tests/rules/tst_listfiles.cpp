@@ -1,5 +1,6 @@
 #include "rules/listfiles.h"
 #include "rules/ruletexts.h"
+#include "support/testfiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -8,19 +9,6 @@
 #include <QTest>
 
 namespace {
-
-QByteArray readBytes(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-void writeBytes(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(bytes);
-}
 
 void setRow(RuleList &table, int row, const QStringList &cells)
 {
@@ -58,7 +46,7 @@ private slots:
 
     void readsTheDocumentedLayout()
     {
-        writeBytes(path("subj.lst"), ElevenLines);
+        QVERIFY(writeFile(path("subj.lst"), ElevenLines));
         RuleList table(RuleTable::Subject);
         QVERIFY(loadRuleList(table, path("subj.lst")));
         QCOMPARE(table.rowCount(), 2);
@@ -77,7 +65,7 @@ private slots:
         setRow(table, 4, {"", "Ends with", QString::fromUtf8("caf\xc3\xa9 \xe2\x82\xac"), "No", "Yes", "0"});
         QString error;
         QVERIFY(saveRuleList(table, path("header.lst"), error));
-        QVERIFY(!readBytes(path("header.lst")).contains("\n2,2"));
+        QVERIFY(!readFile(path("header.lst")).contains("\n2,2"));
 
         RuleList loaded(RuleTable::Header);
         QVERIFY(loadRuleList(loaded, path("header.lst")));
@@ -101,7 +89,7 @@ private slots:
 
     void readsWindows1252Files()
     {
-        writeBytes(path("subj.lst"), "6,2\r\n2,1,caf\xe9 \x80\r\n");
+        QVERIFY(writeFile(path("subj.lst"), "6,2\r\n2,1,caf\xe9 \x80\r\n"));
         RuleList table(RuleTable::Subject);
         QVERIFY(loadRuleList(table, path("subj.lst")));
         QCOMPARE(table.cell(2, 1), QString::fromUtf8("caf\xc3\xa9 \xe2\x82\xac"));
@@ -109,7 +97,7 @@ private slots:
 
     void extraColumnsAreCutAndCtrlZEndsTheFile()
     {
-        writeBytes(path("except.lst"), "8,2\r\n7,1,gone\r\n2,1,kept\r\n\x1a" "9,9,garbage\r\n");
+        QVERIFY(writeFile(path("except.lst"), "8,2\r\n7,1,gone\r\n2,1,kept\r\n\x1a" "9,9,garbage\r\n"));
         RuleList table(RuleTable::Exception);
         QVERIFY(loadRuleList(table, path("except.lst")));
         QCOMPARE(table.columnCount(), 5);
@@ -118,7 +106,7 @@ private slots:
 
     void emptyFirstLineKeepsTheTableSize()
     {
-        writeBytes(path("from.lst"), "\r\n3,3,x\r\n");
+        QVERIFY(writeFile(path("from.lst"), "\r\n3,3,x\r\n"));
         RuleList table(RuleTable::Sender);
         table.setRowCount(4);
         QVERIFY(loadRuleList(table, path("from.lst")));
@@ -148,11 +136,11 @@ private slots:
     {
         QFETCH(QString, name);
         QFETCH(QByteArray, bytes);
-        writeBytes(path(name), bytes);
+        QVERIFY(writeFile(path(name), bytes));
         RuleSet rules;
         QVERIFY(readSettings(rules, dir.path()).ok());
         QVERIFY(Savesettings(rules, dir.path()).ok());
-        QCOMPARE(readBytes(path(name)), bytes);
+        QCOMPARE(readFile(path(name)), bytes);
     }
 
     // A declared size is believed only as far as the file's lines back it:
@@ -179,7 +167,7 @@ private slots:
         QFETCH(QByteArray, bytes);
         QFETCH(int, rows);
         QFETCH(QString, lastCell);
-        writeBytes(path("subj.lst"), bytes);
+        QVERIFY(writeFile(path("subj.lst"), bytes));
         RuleSet rules;
         QVERIFY(readSettings(rules, dir.path()).ok());
         const RuleList &table = rules.SubjectRules;
@@ -190,7 +178,7 @@ private slots:
         // The save writes the size that was believed, and the next start
         // reads the same table again.
         QVERIFY(Savesettings(rules, dir.path()).ok());
-        QVERIFY(readBytes(path("subj.lst")).startsWith(QStringLiteral("6,%1\r\n").arg(rows).toUtf8()));
+        QVERIFY(readFile(path("subj.lst")).startsWith(QStringLiteral("6,%1\r\n").arg(rows).toUtf8()));
         RuleSet reloaded;
         QVERIFY(readSettings(reloaded, dir.path()).ok());
         QVERIFY(reloaded.SubjectRules == table);
@@ -210,7 +198,7 @@ private slots:
     {
         QFETCH(QString, name);
         QFETCH(QByteArray, bytes);
-        writeBytes(path(name), bytes);
+        QVERIFY(writeFile(path(name), bytes));
         RuleSet rules;
         for (RuleTable which : AllRuleTables)
             rules.table(which).setCell(0, 0, "stale");
@@ -236,7 +224,7 @@ private slots:
 
     void reloadDropsCellsTheFileDoesNotName()
     {
-        writeBytes(path("subj.lst"), ElevenLines);
+        QVERIFY(writeFile(path("subj.lst"), ElevenLines));
         RuleList table(RuleTable::Subject);
         QVERIFY(loadRuleList(table, path("subj.lst")));
         table.setCell(SubjectCol::Case, 1, QString());
@@ -249,7 +237,7 @@ private slots:
 
     void emptyLinesAndLfOnlyLineEndsAreRead()
     {
-        writeBytes(path("subj.lst"), "6,2\n1,1,Contains\n\n2,1,free\r\n\r\n");
+        QVERIFY(writeFile(path("subj.lst"), "6,2\n1,1,Contains\n\n2,1,free\r\n\r\n"));
         RuleList table(RuleTable::Subject);
         QVERIFY(loadRuleList(table, path("subj.lst")));
         QVERIFY(table.loadError().isEmpty());
@@ -290,7 +278,7 @@ private slots:
     {
         QFETCH(QByteArray, bytes);
         QFETCH(QString, message);
-        writeBytes(path("subj.lst"), bytes);
+        QVERIFY(writeFile(path("subj.lst"), bytes));
         RuleList table(RuleTable::Subject);
         table.setCell(SubjectCol::What, 1, "Contains");
         const RuleList before = table;
@@ -302,9 +290,9 @@ private slots:
 
     void aFailedTableDoesNotStopTheOthers()
     {
-        writeBytes(path("subj.lst"), "garbage\r\n");
-        writeBytes(path("from.lst"), "6,2\r\n1,1,Domain name\r\n");
-        writeBytes(path("mailsieve.ini"), "[Known]\r\nQMonitor=1\r\n");
+        QVERIFY(writeFile(path("subj.lst"), "garbage\r\n"));
+        QVERIFY(writeFile(path("from.lst"), "6,2\r\n1,1,Domain name\r\n"));
+        QVERIFY(writeFile(path("mailsieve.ini"), "[Known]\r\nQMonitor=1\r\n"));
         RuleSet rules;
         const RuleFilesResult result = readSettings(rules, dir.path());
         QCOMPARE(result.errors.size(), 1);
@@ -316,7 +304,7 @@ private slots:
     void aTableThatFailedToLoadIsNotSaved()
     {
         const QByteArray damaged = "6,3\r\n1,1,Contains\r\n2,1,free\r\n1,x,Equals\r\n2,2,precious\r\n";
-        writeBytes(path("subj.lst"), damaged);
+        QVERIFY(writeFile(path("subj.lst"), damaged));
         RuleSet rules;
         readSettings(rules, dir.path());
         QCOMPARE(rules.SubjectRules.loadError(),
@@ -326,7 +314,7 @@ private slots:
         RuleFilesResult result = Savesettings(rules, dir.path());
         QCOMPARE(result.errors.size(), 1);
         QVERIFY(result.errors.first().contains("not saved"));
-        QCOMPARE(readBytes(path("subj.lst")), damaged);
+        QCOMPARE(readFile(path("subj.lst")), damaged);
         QVERIFY(QFileInfo::exists(path("header.lst")));
 
         // The user edits the table: it replaces the file, which is set aside
@@ -337,17 +325,17 @@ private slots:
                                             + " could not be loaded; it was kept as "
                                             + QDir::toNativeSeparators(path("subj.lst.bad"))
                                             + " and replaced by the rules as edited"});
-        QCOMPARE(readBytes(path("subj.lst.bad")), damaged);
-        QVERIFY(readBytes(path("subj.lst")).contains("1,1,Equals"));
+        QCOMPARE(readFile(path("subj.lst.bad")), damaged);
+        QVERIFY(readFile(path("subj.lst")).contains("1,1,Equals"));
         rules.SubjectRules.setCell(SubjectCol::What, 1, "Contains");
         QVERIFY(Savesettings(rules, dir.path()).ok());
-        QCOMPARE(readBytes(path("subj.lst.bad")), damaged);
+        QCOMPARE(readFile(path("subj.lst.bad")), damaged);
     }
 
     void anUnreadableFileThatCannotBeSetAsideIsNotSavedOver()
     {
         const QByteArray damaged = "6,2\r\nbroken\r\n";
-        writeBytes(path("subj.lst"), damaged);
+        QVERIFY(writeFile(path("subj.lst"), damaged));
         QDir(dir.path()).mkpath("subj.lst.bad/inside"); // a folder no copy can replace
         RuleSet rules;
         readSettings(rules, dir.path());
@@ -355,7 +343,7 @@ private slots:
         const RuleFilesResult result = Savesettings(rules, dir.path());
         QCOMPARE(result.errors.size(), 1);
         QVERIFY2(result.errors.first().contains("was not saved"), qPrintable(result.errors.first()));
-        QCOMPARE(readBytes(path("subj.lst")), damaged);
+        QCOMPARE(readFile(path("subj.lst")), damaged);
     }
 
     void cellsOfRowsAndColumnsWithManyDigitsLandInPlace()
@@ -365,7 +353,7 @@ private slots:
         QByteArray bytes = "6,120\r\n";
         for (int row = 119; row >= 1; --row)
             bytes += QStringLiteral("1,%1,Contains\r\n2,%1,row %1\r\n5,%1,%1\r\n").arg(row).toUtf8();
-        writeBytes(path("subj.lst"), bytes);
+        QVERIFY(writeFile(path("subj.lst"), bytes));
         RuleSet rules;
         QVERIFY(readSettings(rules, dir.path()).ok());
         const RuleList &table = rules.SubjectRules;
@@ -379,26 +367,26 @@ private slots:
 
     void aSuccessfulReloadClearsTheLoadError()
     {
-        writeBytes(path("subj.lst"), "bad\r\n");
+        QVERIFY(writeFile(path("subj.lst"), "bad\r\n"));
         RuleSet rules;
         readSettings(rules, dir.path());
         QCOMPARE(rules.SubjectRules.loadError(),
                  QDir::toNativeSeparators(path("subj.lst")) + ", line 1: 'bad' is not a valid integer value");
-        writeBytes(path("subj.lst"), ElevenLines);
+        QVERIFY(writeFile(path("subj.lst"), ElevenLines));
         QVERIFY(readSettings(rules, dir.path()).ok());
         QVERIFY(rules.SubjectRules.loadError().isEmpty());
     }
 
     void aFailedWriteKeepsThePreviousFile()
     {
-        writeBytes(path("subj.lst"), ElevenLines);
+        QVERIFY(writeFile(path("subj.lst"), ElevenLines));
         QDir(dir.path()).mkdir("header.lst"); // a folder where the file should be
         RuleSet rules;
         rules.SubjectRules.setCell(SubjectCol::What, 1, "Equals");
         const RuleFilesResult result = Savesettings(rules, dir.path());
         QCOMPARE(result.errors.size(), 1);
         QVERIFY(result.errors.first().contains("header.lst"));
-        QVERIFY(readBytes(path("subj.lst")).contains("1,1,Equals"));
+        QVERIFY(readFile(path("subj.lst")).contains("1,1,Equals"));
         QVERIFY(QFileInfo(path("header.lst")).isDir());
     }
 
@@ -406,7 +394,7 @@ private slots:
 
     void optionsDefaultWhenMissingOrUnreadable()
     {
-        writeBytes(path("mailsieve.ini"), "[Smaller]\r\nQSmaller=yes\r\nNum=0x10\r\n[Larger]\r\nnum = 300 \r\nCheck=0\r\n");
+        QVERIFY(writeFile(path("mailsieve.ini"), "[Smaller]\r\nQSmaller=yes\r\nNum=0x10\r\n[Larger]\r\nnum = 300 \r\nCheck=0\r\n"));
         RuleSet rules;
         QString error;
         QVERIFY(readRuleOptions(rules, path("mailsieve.ini"), error));
@@ -425,13 +413,13 @@ private slots:
         rules.knownListEnabled = true;
         QString error;
         QVERIFY(saveRuleOptions(rules, path("mailsieve.ini"), error));
-        QCOMPARE(readBytes(path("mailsieve.ini")),
+        QCOMPARE(readFile(path("mailsieve.ini")),
                  QByteArray("[Smaller]\r\nQSmaller=1\r\nNum=100\r\nCheck=0\r\n[Larger]\r\nQLarger=1\r\n"
                             "Num=5000000000\r\nCheck=1\r\n[Known]\r\nQMonitor=1\r\n"));
 
-        writeBytes(path("mailsieve.ini"), "; note\r\n[known]\r\nOther=7\r\n\r\n[Extra]\r\nA=1\r\n");
+        QVERIFY(writeFile(path("mailsieve.ini"), "; note\r\n[known]\r\nOther=7\r\n\r\n[Extra]\r\nA=1\r\n"));
         QVERIFY(saveRuleOptions(rules, path("mailsieve.ini"), error));
-        const QByteArray text = readBytes(path("mailsieve.ini"));
+        const QByteArray text = readFile(path("mailsieve.ini"));
         QVERIFY(text.startsWith("; note\r\n[known]\r\nOther=7\r\nQMonitor=1\r\n\r\n[Extra]\r\nA=1\r\n"));
         RuleSet reread;
         QVERIFY(readRuleOptions(reread, path("mailsieve.ini"), error));

@@ -114,13 +114,14 @@ void choose(QComboBox *combo, const QString &text)
     emit combo->activated(index);
 }
 
-// Opens the row's OAuth dialog and hands it to use while it is shown; what
-// use leaves open is cancelled.
-void withOAuthDialog(TfrmGeneral &w, int n, const std::function<void(TfrmOAuth &)> &use)
+// Clicks opener, which shows a Dialog of w, and hands the dialog to use
+// while it is shown; what use leaves open is cancelled.
+template <class Dialog>
+void withDialog(TfrmGeneral &w, QAbstractButton *opener, const std::function<void(Dialog &)> &use)
 {
     bool shown = false;
     QTimer::singleShot(0, &w, [&] {
-        auto *dialog = w.findChild<TfrmOAuth *>();
+        auto *dialog = w.findChild<Dialog *>();
         if (!dialog)
             return;
         shown = dialog->isVisible();
@@ -128,25 +129,18 @@ void withOAuthDialog(TfrmGeneral &w, int n, const std::function<void(TfrmOAuth &
         if (dialog->isVisible())
             dialog->reject();
     });
-    w.row(n).btOAuth->click();
+    opener->click();
     QVERIFY(shown);
 }
 
-// The same for the row's IMAP dialog.
+void withOAuthDialog(TfrmGeneral &w, int n, const std::function<void(TfrmOAuth &)> &use)
+{
+    withDialog(w, w.row(n).btOAuth, use);
+}
+
 void withImapDialog(TfrmGeneral &w, int n, const std::function<void(TfrmImapOptions &)> &use)
 {
-    bool shown = false;
-    QTimer::singleShot(0, &w, [&] {
-        auto *dialog = w.findChild<TfrmImapOptions *>();
-        if (!dialog)
-            return;
-        shown = dialog->isVisible();
-        use(*dialog);
-        if (dialog->isVisible())
-            dialog->reject();
-    });
-    w.row(n).btImap->click();
-    QVERIFY(shown);
+    withDialog(w, w.row(n).btImap, use);
 }
 
 void fillMailbox(TfrmGeneral &w, int n, const QString &server, const QString &user)

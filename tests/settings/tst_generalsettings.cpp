@@ -2,25 +2,13 @@
 #include "settings/scramble.h"
 
 #include "mail/pop3client.h"
+#include "support/testfiles.h"
 
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 
 namespace {
-
-void writeFile(const QString &path, const QByteArray &content)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(content);
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 void setMailbox(GeneralSettings &settings, int n, const QString &server, const QString &user,
                 const QString &password)
@@ -211,8 +199,8 @@ void TestGeneralSettings::roundTripsEveryValue()
 
 void TestGeneralSettings::readsValueNamesInAnyCase()
 {
-    writeFile(storePath(), "[GENERAL]\nAlarmfile=/x.wav\nsystray=1\nKILLALL=0\n"
-                           "[server]\nwhich=4\nSERVER4=pop.example.com\n");
+    QVERIFY(writeFile(storePath(), "[GENERAL]\nAlarmfile=/x.wav\nsystray=1\nKILLALL=0\n"
+                                   "[server]\nwhich=4\nSERVER4=pop.example.com\n"));
     SettingsStore store(storePath());
     GeneralSettings settings;
     settings.ReadSettings(store);
@@ -232,7 +220,7 @@ void TestGeneralSettings::readsValueNamesInAnyCase()
 
 void TestGeneralSettings::readsHexAndFallsBackOnBadNumbers()
 {
-    writeFile(storePath(), "[General]\nMinutes=0x1E\nAutomatic=0x1\nAsk=maybe\nRAS=0X2\n");
+    QVERIFY(writeFile(storePath(), "[General]\nMinutes=0x1E\nAutomatic=0x1\nAsk=maybe\nRAS=0X2\n"));
     SettingsStore store(storePath());
     GeneralSettings settings;
     settings.ReadSettings(store);
@@ -241,12 +229,12 @@ void TestGeneralSettings::readsHexAndFallsBackOnBadNumbers()
     QCOMPARE(settings.askBeforeDelete, true); // the default of "Ask"
     QCOMPARE(settings.dialUpIndex, 2);
 
-    writeFile(storePath(), "[General]\nMinutes=ten\nCount=lots\n");
+    QVERIFY(writeFile(storePath(), "[General]\nMinutes=ten\nCount=lots\n"));
     settings.ReadSettings(store);
     QCOMPARE(settings.minutes, 10);
     QCOMPARE(settings.spamCount, QStringLiteral("0"));
 
-    writeFile(storePath(), "[General]\nCount=0x10\n");
+    QVERIFY(writeFile(storePath(), "[General]\nCount=0x10\n"));
     settings.ReadSettings(store);
     QCOMPARE(settings.spamCount, QStringLiteral("16"));
 }
@@ -254,7 +242,7 @@ void TestGeneralSettings::readsHexAndFallsBackOnBadNumbers()
 void TestGeneralSettings::outOfRangeValuesReadSafely()
 {
     // Minutes outside 2..600 are kept: the window decides how to show them.
-    writeFile(storePath(), "[General]\nMinutes=1000\nRAS=-3\n");
+    QVERIFY(writeFile(storePath(), "[General]\nMinutes=1000\nRAS=-3\n"));
     SettingsStore store(storePath());
     GeneralSettings settings;
     settings.ReadSettings(store);
@@ -275,7 +263,7 @@ void TestGeneralSettings::defaultMailboxOutsideTheTableReadsAsOne_data()
 void TestGeneralSettings::defaultMailboxOutsideTheTableReadsAsOne()
 {
     QFETCH(QByteArray, which);
-    writeFile(storePath(), "[Server]\nWhich=" + which + "\n");
+    QVERIFY(writeFile(storePath(), "[Server]\nWhich=" + which + "\n"));
     SettingsStore store(storePath());
     GeneralSettings settings;
     settings.defaultMailbox = 7;
@@ -347,7 +335,7 @@ void TestGeneralSettings::savingTwiceWritesTheSameFile()
 
 void TestGeneralSettings::securityOfOlderMailboxesReadsAsNone()
 {
-    writeFile(storePath(), "[Server]\nServer1=pop.example.com\nMailbox1=me\nMailbox2=only-user\n");
+    QVERIFY(writeFile(storePath(), "[Server]\nServer1=pop.example.com\nMailbox1=me\nMailbox2=only-user\n"));
     SettingsStore store(storePath());
     GeneralSettings settings;
     settings.readServerSettings(store);
@@ -359,8 +347,8 @@ void TestGeneralSettings::securityOfOlderMailboxesReadsAsNone()
 
 void TestGeneralSettings::unknownSecurityTextReadsAsSslTls()
 {
-    writeFile(storePath(), "[Server]\nServer1=pop.example.com\nSecurity1=TLS please\n"
-                           "Server2=pop.example.com\nSecurity2=starttls\n");
+    QVERIFY(writeFile(storePath(), "[Server]\nServer1=pop.example.com\nSecurity1=TLS please\n"
+                                   "Server2=pop.example.com\nSecurity2=starttls\n"));
     SettingsStore store(storePath());
     GeneralSettings settings;
     settings.readServerSettings(store);
@@ -370,7 +358,7 @@ void TestGeneralSettings::unknownSecurityTextReadsAsSslTls()
 
 void TestGeneralSettings::validationStopsAtTheFirstBadMailbox()
 {
-    writeFile(storePath(), "[Server]\nServer3=old3.example.com\nServer5=old5.example.com\n");
+    QVERIFY(writeFile(storePath(), "[Server]\nServer3=old3.example.com\nServer5=old5.example.com\n"));
     GeneralSettings settings;
     settings.defaultMailbox = 2;
     setMailbox(settings, 1, QStringLiteral("pop1.example.com"), QStringLiteral("one"), QStringLiteral("pw1"));
@@ -485,7 +473,7 @@ void TestGeneralSettings::textsThatCouldAddCommandsAreRefused()
     QFETCH(QString, password);
     QFETCH(MailboxField, field);
     QFETCH(QString, message);
-    writeFile(storePath(), "[Server]\nWhich=1\nServer1=old1.example.com\nServer4=old4.example.com\n");
+    QVERIFY(writeFile(storePath(), "[Server]\nWhich=1\nServer1=old1.example.com\nServer4=old4.example.com\n"));
     GeneralSettings settings;
     settings.defaultMailbox = 2;
     setMailbox(settings, 1, QStringLiteral("pop1.example.com"), QStringLiteral("one"), QStringLiteral("pw1"));
@@ -520,7 +508,7 @@ void TestGeneralSettings::passwordMayHoldOtherControlCharacters()
 void TestGeneralSettings::writeFailuresAreReported()
 {
     const QString parent = m_dir.filePath(QStringLiteral("plainfile"));
-    writeFile(parent, "x");
+    QVERIFY(writeFile(parent, "x"));
     SettingsStore store(parent + QStringLiteral("/mailsieve.conf"));
     GeneralSettings settings;
     setMailbox(settings, 1, QStringLiteral("pop.example.com"), QStringLiteral("me"), QStringLiteral("pw"));

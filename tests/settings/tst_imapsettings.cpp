@@ -3,25 +3,13 @@
 // save keeps and drops, the checks before saving, and what a login carries.
 
 #include "settings/generalsettings.h"
+#include "support/testfiles.h"
 
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 
 namespace {
-
-void writeFile(const QString &path, const QByteArray &content)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(content);
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 MailboxConfig imapMailbox(int n)
 {
@@ -85,10 +73,10 @@ void TestImapSettings::namesReadBackInAnyCase()
 
 void TestImapSettings::missingOrUnknownValuesReadAsTheSafeOnes()
 {
-    writeFile(storePath(), "[Server]\nServer1=pop.example.org\nMailbox1=ann\nFolder1=Spam\nRemove1=Delete\n"
-                           "Server2=mail.example.org\nMailbox2=bob\nProtocol2=SMTP\n"
-                           "Server3=imap.example.org\nMailbox3=cy\nProtocol3=imap\n"
-                           "Server4=imap.example.org\nMailbox4=di\nProtocol4=IMAP\nFolder4=\nRemove4=Shred\n");
+    QVERIFY(writeFile(storePath(), "[Server]\nServer1=pop.example.org\nMailbox1=ann\nFolder1=Spam\nRemove1=Delete\n"
+                                   "Server2=mail.example.org\nMailbox2=bob\nProtocol2=SMTP\n"
+                                   "Server3=imap.example.org\nMailbox3=cy\nProtocol3=imap\n"
+                                   "Server4=imap.example.org\nMailbox4=di\nProtocol4=IMAP\nFolder4=\nRemove4=Shred\n"));
     SettingsStore store(storePath());
     GeneralSettings settings;
     QVERIFY(settings.readServerSettings(store));

@@ -8,6 +8,7 @@
 #include "settings/scramble.h"
 #include "support/scriptedprompts.h"
 #include "support/secretservice.h"
+#include "support/testfiles.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -46,8 +47,7 @@ struct Run
 
 QByteArray fileBytes(const QString &folder)
 {
-    QFile file(folder + QStringLiteral("/mailsieve.conf"));
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    return readFile(folder + QStringLiteral("/mailsieve.conf"));
 }
 
 // The file holds neither mailbox n's password nor its scrambled form, nor

@@ -1,4 +1,5 @@
 #include "settings/settingsstore.h"
+#include "support/testfiles.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -19,19 +20,6 @@ QString allCharactersUpTo255()
     for (int c = 0; c < 256; ++c)
         text += QChar(c);
     return text;
-}
-
-void writeFile(const QString &path, const QByteArray &content)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(content);
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 mode_t fileMode(const QString &path)
@@ -164,7 +152,7 @@ void TestSettingsStore::savingTwiceWritesTheSameBytes()
 
 void TestSettingsStore::namesIgnoreLetterCase()
 {
-    writeFile(storePath(), "[general]\nAlarmfile=/a.wav\n");
+    QVERIFY(writeFile(storePath(), "[general]\nAlarmfile=/a.wav\n"));
     SettingsStore store(storePath());
     QVERIFY(store.contains(SettingsStore::General, QStringLiteral("AlarmFile")));
     QCOMPARE(store.value(SettingsStore::General, QStringLiteral("ALARMFILE")), QStringLiteral("/a.wav"));
@@ -172,7 +160,7 @@ void TestSettingsStore::namesIgnoreLetterCase()
 
 void TestSettingsStore::rewritingInOtherCaseKeepsOneValue()
 {
-    writeFile(storePath(), "[General]\nAlarmfile=/old.wav\n");
+    QVERIFY(writeFile(storePath(), "[General]\nAlarmfile=/old.wav\n"));
     SettingsStore store(storePath());
     store.setValue(QStringLiteral("GENERAL"), QStringLiteral("AlarmFile"), QStringLiteral("/new.wav"));
     QVERIFY(store.save());
@@ -184,7 +172,7 @@ void TestSettingsStore::rewritingInOtherCaseKeepsOneValue()
 
 void TestSettingsStore::removingAValueKeepsTheOthersFindable()
 {
-    writeFile(storePath(), "[Server]\nServer1=a\nPasswd1=x\nMailbox1=b\nPasswd2=y\n");
+    QVERIFY(writeFile(storePath(), "[Server]\nServer1=a\nPasswd1=x\nMailbox1=b\nPasswd2=y\n"));
     SettingsStore store(storePath());
     store.remove(QStringLiteral("server"), QStringLiteral("PASSWD1"));
     store.remove(SettingsStore::Server, QStringLiteral("Passwd9")); // missing: nothing happens
@@ -234,7 +222,7 @@ void TestSettingsStore::readsIntegers()
 
 void TestSettingsStore::readsBooleans()
 {
-    writeFile(storePath(), "[General]\nA=1\nB=0\nC=0x2\nD=junk\n");
+    QVERIFY(writeFile(storePath(), "[General]\nA=1\nB=0\nC=0x2\nD=junk\n"));
     SettingsStore store(storePath());
     QCOMPARE(store.boolValue(SettingsStore::General, QStringLiteral("A"), false), true);
     QCOMPARE(store.boolValue(SettingsStore::General, QStringLiteral("B"), true), false);
@@ -283,7 +271,7 @@ void TestSettingsStore::createsTheMissingFolder()
 
 void TestSettingsStore::readsCrLfLines()
 {
-    writeFile(storePath(), "[General]\r\nLogfile=C:\\log.txt\r\n\r\n[Server]\r\nWhich=2\r\n");
+    QVERIFY(writeFile(storePath(), "[General]\r\nLogfile=C:\\log.txt\r\n\r\n[Server]\r\nWhich=2\r\n"));
     SettingsStore store(storePath());
     QVERIFY(store.problems().isEmpty());
     QCOMPARE(store.value(SettingsStore::General, QStringLiteral("Logfile")), QStringLiteral("C:\\log.txt"));
@@ -292,23 +280,23 @@ void TestSettingsStore::readsCrLfLines()
 
 void TestSettingsStore::badLinesLoseOnlyThemselves()
 {
-    writeFile(storePath(),
-              "Orphan=before any section\n"
-              "[General]\n"
-              "Logfile=/var/log/ms.txt\n"
-              "this line has no equals sign\n"
-              "Mailer=bad %G1 escape\n"
-              "Count=truncated %4\n"
-              "=no name\n"
-              "Minutes=20\n"
-              "# a comment\n"
-              "   \n"
-              "\xff\xfe binary=\x01\x02\n"
-              "[Unclosed\n"
-              "Server1=section unknown\n"
-              "[ ]\n"
-              "[Server]\n"
-              "Which=3\n");
+    QVERIFY(writeFile(storePath(),
+                      "Orphan=before any section\n"
+                      "[General]\n"
+                      "Logfile=/var/log/ms.txt\n"
+                      "this line has no equals sign\n"
+                      "Mailer=bad %G1 escape\n"
+                      "Count=truncated %4\n"
+                      "=no name\n"
+                      "Minutes=20\n"
+                      "# a comment\n"
+                      "   \n"
+                      "\xff\xfe binary=\x01\x02\n"
+                      "[Unclosed\n"
+                      "Server1=section unknown\n"
+                      "[ ]\n"
+                      "[Server]\n"
+                      "Which=3\n"));
     SettingsStore store(storePath());
     QCOMPARE(store.problems().size(), 8);
     QVERIFY(store.problems().first().startsWith(QStringLiteral("line 1:")));
@@ -358,7 +346,7 @@ void TestSettingsStore::largeFilesLoadAndSaveUnchanged()
         for (int v = 0; v < valuesPerSection; ++v)
             content += valueName(v).toUtf8() + "=" + escapeSettingText(valueText(s, v)) + "\n";
     }
-    writeFile(storePath(), content);
+    QVERIFY(writeFile(storePath(), content));
 
     QElapsedTimer timer;
     timer.start();
@@ -393,7 +381,7 @@ void TestSettingsStore::writeFailureIsReported()
 {
     // Permissions do not stop root, so the parent "folder" is a regular file.
     const QString parent = m_dir.filePath(QStringLiteral("plainfile"));
-    writeFile(parent, "not a folder");
+    QVERIFY(writeFile(parent, "not a folder"));
     const QString path = parent + QStringLiteral("/mailsieve.conf");
     SettingsStore store(path);
     store.setValue(SettingsStore::General, QStringLiteral("Minutes"), QStringLiteral("5"));

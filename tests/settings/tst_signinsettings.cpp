@@ -7,6 +7,7 @@
 #include "settings/passwordvault.h"
 #include "settings/signinmethod.h"
 #include "support/secretservice.h"
+#include "support/testfiles.h"
 
 #include "mail/pop3client.h"
 
@@ -17,19 +18,6 @@
 namespace {
 
 const QString Other = QStringLiteral("OAuth 2.0 (other)");
-
-void writeFile(const QString &path, const QByteArray &content)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(content);
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 OAuthClientConfig typedValues(const QString &tag)
 {
@@ -157,9 +145,9 @@ void TestSignInSettings::plainTextWarningOnlyForPasswordsWithoutTls()
 
 void TestSignInSettings::missingOrUnknownAuthReadsAsPassword()
 {
-    writeFile(storePath(), "[Server]\nServer1=pop.example.org\nMailbox1=ann\n"
-                           "Server2=pop.example.org\nMailbox2=bob\nAuth2=Kerberos\n"
-                           "Server3=pop.example.org\nMailbox3=cy\nAuth3=apop\n");
+    QVERIFY(writeFile(storePath(), "[Server]\nServer1=pop.example.org\nMailbox1=ann\n"
+                                   "Server2=pop.example.org\nMailbox2=bob\nAuth2=Kerberos\n"
+                                   "Server3=pop.example.org\nMailbox3=cy\nAuth3=apop\n"));
     SettingsStore store(storePath());
     GeneralSettings settings;
     QVERIFY(settings.readServerSettings(store));
@@ -243,7 +231,7 @@ void TestSignInSettings::oauthMailboxKeepsNoPassword()
     QVERIFY(GetRemotePOPSettings(reread, 2).password.isEmpty());
 
     // A password stored while the mailbox used one is not read for a token sign-in.
-    writeFile(storePath(), readFile(storePath()).replace("Passwd2=", "Passwd2=x"));
+    QVERIFY(writeFile(storePath(), readFile(storePath()).replace("Passwd2=", "Passwd2=x")));
     SettingsStore planted(storePath());
     QVERIFY(GetRemotePOPSettings(planted, 2).password.isEmpty());
 }

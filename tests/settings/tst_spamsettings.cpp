@@ -11,6 +11,7 @@
 #include "settings/frmoptionssubject.h"
 #include "settings/generalsettings.h"
 #include "support/scriptedprompts.h"
+#include "support/testfiles.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -52,12 +53,6 @@ QStringList subjectPatterns(const RuleList &table)
     for (int row = 1; row < table.rowCount(); ++row)
         patterns << table.cell(SubjectCol::Matches, row);
     return patterns;
-}
-
-QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 } // namespace
@@ -370,7 +365,7 @@ private slots:
             return true;
         };
         window->printClick(RuleTable::Subject);
-        const QByteArray bytes = readAll(pdf);
+        const QByteArray bytes = readFile(pdf);
         QVERIFY(bytes.startsWith("%PDF"));
         const qsizetype pages = QString::fromLatin1(bytes).count(QRegularExpression("/Type\\s*/Page(?!s)"));
         QVERIFY2(pages >= 4, qPrintable(QString::number(pages)));
@@ -487,7 +482,7 @@ private slots:
         window->memoKnown->setPlainText("zeta.example\nalpha.example\n12345@spam.example\nmid.example\n");
         window->btKnownSaveClick();
         QVERIFY(window->memoKnown->isReadOnly() && !window->btKnownSave->isEnabled());
-        QCOMPARE(readAll(dir->filePath("known.lst")), QByteArray("alpha.example\r\nmid.example\r\nzeta.example\r\n"));
+        QCOMPARE(readFile(dir->filePath("known.lst")), QByteArray("alpha.example\r\nmid.example\r\nzeta.example\r\n"));
         QCOMPARE(window->lblKnownCount->text(), QString("3"));
         QCOMPARE(rules->knownList.count(), 3);
 
@@ -495,7 +490,7 @@ private slots:
         window->btKnownEditClick();
         window->memoKnown->setPlainText("only.example\n");
         window->btOKClick();
-        QCOMPARE(readAll(dir->filePath("known.lst")), QByteArray("only.example\r\n"));
+        QCOMPARE(readFile(dir->filePath("known.lst")), QByteArray("only.example\r\n"));
     }
 };
 

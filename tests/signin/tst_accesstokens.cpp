@@ -15,6 +15,7 @@
 #include "support/oauthprovider.h"
 #include "support/secretservice.h"
 #include "support/testbrowser.h"
+#include "support/testfiles.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -115,13 +116,7 @@ void TestAccessTokens::cleanup()
 
 MailboxLogin TestAccessTokens::login() const
 {
-    MailboxLogin mailbox;
-    mailbox.number = 2;
-    mailbox.server = QStringLiteral("127.0.0.1:1110");
-    mailbox.user = QStringLiteral("alice@example.org");
-    mailbox.signIn = SignInMethod::OAuthOther;
-    mailbox.oauth = m_provider->clientConfig();
-    return mailbox;
+    return m_provider->login(2, QStringLiteral("127.0.0.1:1110"), QStringLiteral("alice@example.org"));
 }
 
 SettingsStore &TestAccessTokens::store(bool withKeyring)
@@ -134,8 +129,7 @@ SettingsStore &TestAccessTokens::store(bool withKeyring)
 
 QByteArray TestAccessTokens::settingsFile() const
 {
-    QFile file(m_dir->filePath(QStringLiteral("mailsieve.conf")));
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    return readFile(m_dir->filePath(QStringLiteral("mailsieve.conf")));
 }
 
 void TestAccessTokens::signInKeepsRefreshTokenInKeyringOnly()

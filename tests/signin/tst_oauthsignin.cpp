@@ -10,6 +10,7 @@
 #include "signin/refreshtokens.h"
 #include "support/oauthprovider.h"
 #include "support/testbrowser.h"
+#include "support/testfiles.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -87,13 +88,7 @@ void TestOAuthSignIn::cleanup()
 
 MailboxLogin TestOAuthSignIn::login() const
 {
-    MailboxLogin mailbox;
-    mailbox.number = 3;
-    mailbox.server = QStringLiteral("127.0.0.1:1110");
-    mailbox.user = QStringLiteral("alice");
-    mailbox.signIn = SignInMethod::OAuthOther;
-    mailbox.oauth = m_provider->clientConfig();
-    return mailbox;
+    return m_provider->login(3, QStringLiteral("127.0.0.1:1110"), QStringLiteral("alice"));
 }
 
 SignInResult TestOAuthSignIn::runSignIn(const MailboxLogin &mailbox, int timeoutMs)
@@ -105,8 +100,7 @@ SignInResult TestOAuthSignIn::runSignIn(const MailboxLogin &mailbox, int timeout
 
 QByteArray TestOAuthSignIn::settingsFile() const
 {
-    QFile file(m_store->filePath());
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    return readFile(m_store->filePath());
 }
 
 void TestOAuthSignIn::pkceChallengeIsRfc7636S256()

@@ -88,6 +88,17 @@ OAuthClientConfig TestOAuthProvider::clientConfig() const
     return {authorizationUrl().toString(), tokenUrl().toString(), scope, clientId, clientSecret};
 }
 
+MailboxLogin TestOAuthProvider::login(int number, const QString &server, const QString &user) const
+{
+    MailboxLogin mailbox;
+    mailbox.number = number;
+    mailbox.server = server;
+    mailbox.user = user;
+    mailbox.signIn = SignInMethod::OAuthOther;
+    mailbox.oauth = clientConfig();
+    return mailbox;
+}
+
 void TestOAuthProvider::onNewConnection()
 {
     while (QTcpSocket *socket = m_server.nextPendingConnection()) {

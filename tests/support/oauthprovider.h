@@ -20,6 +20,7 @@
 // wrong code, verifier or refresh token, 401 invalid_client for a wrong
 // client. lastRefusal() says why, for a test's failure message.
 
+#include "settings/generalsettings.h"
 #include "settings/signinmethod.h"
 
 #include <QByteArray>
@@ -50,6 +51,9 @@ public:
     // The endpoints with clientId, clientSecret and scope: what a mailbox
     // with "OAuth 2.0 (other)" pointing here signs in with.
     OAuthClientConfig clientConfig() const;
+    // Mailbox number at server for user, signing in here with "OAuth 2.0
+    // (other)".
+    MailboxLogin login(int number, const QString &server, const QString &user) const;
 
     // Knobs; set them before the request they are meant for.
     QString clientId = QStringLiteral("mailsieve-test-client");

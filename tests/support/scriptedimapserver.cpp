@@ -1,31 +1,11 @@
 #include "support/scriptedimapserver.h"
 
-#include <QPointer>
 #include <QRegularExpression>
-#include <QSslSocket>
-#include <QTcpServer>
-#include <QTimer>
+#include <QTcpSocket>
 
 #include <algorithm>
 
 namespace {
-
-// Hands out TLS-capable sockets that stay plain until told otherwise.
-class SslListener : public QTcpServer
-{
-public:
-    using QTcpServer::QTcpServer;
-
-protected:
-    void incomingConnection(qintptr descriptor) override
-    {
-        auto *socket = new QSslSocket(this);
-        if (socket->setSocketDescriptor(descriptor))
-            addPendingConnection(socket);
-        else
-            delete socket;
-    }
-};
 
 const QByteArray CrLf = "\r\n";
 const QString Seen = QStringLiteral("\\Seen");
@@ -67,10 +47,12 @@ QList<QByteArray> leadingList(const QList<QByteArray> &args, qsizetype *taken)
 } // namespace
 
 ScriptedImapServer::ScriptedImapServer(QObject *parent)
-    : QObject(parent)
-    , m_server(new SslListener(this))
+    : ScriptedServer("* OK IMAP4rev1 server ready",
+                     {QStringLiteral("IMAP4rev1"), QStringLiteral("AUTH=PLAIN"), QStringLiteral("SASL-IR"),
+                      QStringLiteral("UIDPLUS"), QStringLiteral("MOVE"), QStringLiteral("SPECIAL-USE"),
+                      QStringLiteral("IDLE")},
+                     parent)
 {
-    connect(m_server, &QTcpServer::newConnection, this, &ScriptedImapServer::onNewConnection);
     m_folders[Inbox].uidValidity = 1700000000;
     addFolder(QStringLiteral("Junk"), QStringLiteral("\\Junk"));
 }
@@ -81,12 +63,6 @@ ScriptedImapServer::~ScriptedImapServer()
 }
 
 // --- The mailbox ---------------------------------------------------------
-
-void ScriptedImapServer::setCredentials(const QString &user, const QString &password)
-{
-    m_user = user;
-    m_password = password;
-}
 
 void ScriptedImapServer::addFolder(const QString &name, const QString &specialUse)
 {
@@ -222,27 +198,7 @@ QByteArray ScriptedImapServer::quoted(const QString &text)
     return '"' + escaped + '"';
 }
 
-// --- Listening and scripting ---------------------------------------------
-
-bool ScriptedImapServer::listen(quint16 port)
-{
-    if (!m_server->listen(QHostAddress::LocalHost, port))
-        return false;
-    m_port = m_server->serverPort();
-    return true;
-}
-
-void ScriptedImapServer::stopListening()
-{
-    m_server->close();
-    while (!m_sessions.empty())
-        hangUp(m_sessions.begin()->first);
-}
-
-QString ScriptedImapServer::address() const
-{
-    return QStringLiteral("127.0.0.1:%1").arg(m_port);
-}
+// --- Scripting -----------------------------------------------------------
 
 void ScriptedImapServer::failAt(const QString &command, const QByteArray &response, int occurrence)
 {
@@ -281,21 +237,6 @@ void ScriptedImapServer::endlessLiteralAt(const QString &command, qint64 declare
     m_rules.last().declared = declaredBytes;
 }
 
-void ScriptedImapServer::setWriteSplit(int chunkBytes, int pauseMs)
-{
-    m_splitChunk = chunkBytes;
-    m_splitPauseMs = pauseMs;
-}
-
-QStringList ScriptedImapServer::commands() const
-{
-    QStringList lines;
-    for (const QString &entry : m_dialogue)
-        if (entry.startsWith(QLatin1String("C: ")))
-            lines << entry.mid(3);
-    return lines;
-}
-
 int ScriptedImapServer::idlingSessions() const
 {
     return int(std::count_if(m_sessions.begin(), m_sessions.end(),
@@ -324,25 +265,9 @@ const ScriptedImapServer::Rule *ScriptedImapServer::firingRule(const QString &na
 
 // --- Connections and commands --------------------------------------------
 
-void ScriptedImapServer::onNewConnection()
+void ScriptedImapServer::startSession(QTcpSocket *socket)
 {
-    while (QTcpSocket *socket = m_server->nextPendingConnection()) {
-        ++m_connectionCount;
-        m_sessions[socket] = Session();
-        connect(socket, &QIODevice::readyRead, this, [this, socket] { onReadyRead(socket); });
-        connect(socket, &QAbstractSocket::disconnected, this, [this, socket] {
-            m_sessions.erase(socket);
-            m_outputs.erase(socket);
-        });
-        connect(socket, &QIODevice::bytesWritten, this, [this, socket] { pump(socket); });
-        connect(socket, &QAbstractSocket::disconnected, socket, &QObject::deleteLater);
-        connect(static_cast<QSslSocket *>(socket), &QSslSocket::encrypted, this,
-                [this, socket] { onEncrypted(socket); });
-        if (m_implicitTls)
-            startTls(socket); // the greeting follows the handshake
-        else
-            greet(socket);
-    }
+    m_sessions[socket] = Session();
 }
 
 void ScriptedImapServer::greet(QTcpSocket *socket)
@@ -350,30 +275,34 @@ void ScriptedImapServer::greet(QTcpSocket *socket)
     perform(socket, {}, Greeting, {}, firingRule(Greeting));
 }
 
-void ScriptedImapServer::startTls(QTcpSocket *socket)
+bool ScriptedImapServer::markEncrypted(QTcpSocket *socket)
 {
-    auto *ssl = static_cast<QSslSocket *>(socket);
-    // Whatever the client sent in plain text after STARTTLS must not count
-    // as sent under TLS.
+    const auto found = m_sessions.find(socket);
+    if (found == m_sessions.end())
+        return false;
+    found->second.encrypted = true;
+    return true;
+}
+
+void ScriptedImapServer::discardInput(QTcpSocket *socket)
+{
     Session &session = m_sessions[socket];
     session.input.clear();
     session.command.clear();
     session.literalLeft = 0;
-    ssl->readAll();
-    ssl->setLocalCertificate(m_identity.certificate());
-    ssl->setPrivateKey(m_identity.key());
-    ssl->setPeerVerifyMode(QSslSocket::VerifyNone);
-    ssl->startServerEncryption();
 }
 
-void ScriptedImapServer::onEncrypted(QTcpSocket *socket)
+void ScriptedImapServer::forget(QTcpSocket *socket)
 {
-    if (!m_sessions.count(socket))
-        return;
-    ++m_tlsHandshakes;
-    m_sessions[socket].encrypted = true;
-    if (m_implicitTls)
-        greet(socket);
+    m_sessions.erase(socket);
+}
+
+QList<QTcpSocket *> ScriptedImapServer::sessionSockets() const
+{
+    QList<QTcpSocket *> sockets;
+    for (const auto &entry : m_sessions)
+        sockets << entry.first;
+    return sockets;
 }
 
 void ScriptedImapServer::onReadyRead(QTcpSocket *socket)
@@ -580,9 +509,7 @@ ScriptedImapServer::Answer ScriptedImapServer::continuation(Session &session, co
         return {{tag + " BAD Authentication aborted\r\n"}};
     }
     if (std::exchange(session.saslFailed, false)) {
-        // RFC 7628 3.2.3 for OAUTHBEARER (^A), an empty line for XOAUTH2.
-        const bool proper = line == (mechanism == QLatin1String("OAUTHBEARER") ? "AQ==" : "");
-        return {{tag + (proper ? " NO [AUTHENTICATIONFAILED] Authentication failed.\r\n"
+        return {{tag + (answersErrorChallenge(mechanism, line) ? " NO [AUTHENTICATIONFAILED] Authentication failed.\r\n"
                                : " BAD Bad answer to the error challenge\r\n")}};
     }
     const auto response = QByteArray::fromBase64Encoding(line, QByteArray::AbortOnBase64DecodingErrors);
@@ -595,8 +522,7 @@ ScriptedImapServer::Answer ScriptedImapServer::authenticate(Session &session, co
                                                             const QList<QByteArray> &args)
 {
     const QString mechanism = QString::fromLatin1(args.value(0)).toUpper();
-    const QStringList known = {QStringLiteral("PLAIN"), QStringLiteral("XOAUTH2"), QStringLiteral("OAUTHBEARER")};
-    if (!known.contains(mechanism) || args.size() > 2)
+    if (!isSaslMechanism(mechanism) || args.size() > 2)
         return {{tag + " NO Unsupported authentication mechanism\r\n"}};
     if (args.size() == 1) {
         session.saslMechanism = mechanism;
@@ -617,35 +543,16 @@ ScriptedImapServer::Answer ScriptedImapServer::authenticate(Session &session, co
 ScriptedImapServer::Answer ScriptedImapServer::saslVerdict(Session &session, const QByteArray &tag,
                                                            const QString &mechanism, const QByteArray &response)
 {
-    const Answer refused{{tag + " NO [AUTHENTICATIONFAILED] Authentication failed.\r\n"}};
-    const Answer accepted{{tag + " OK Logged in\r\n"}};
-    const QByteArray user = m_user.toUtf8();
-    if (mechanism == QLatin1String("PLAIN")) {
-        const QList<QByteArray> parts = response.split('\0');
-        if (parts.size() != 3 || (!parts[0].isEmpty() && parts[0] != user) || parts[1] != user
-            || parts[2] != m_password.toUtf8())
-            return refused;
+    if (saslAccepts(mechanism, response)) {
         session.loggedIn = true;
-        return accepted;
+        return {{tag + " OK Logged in\r\n"}};
     }
-    const QByteArray bearer = "auth=Bearer " + m_accessToken.toUtf8() + "\x01\x01";
-    QByteArray expected;
-    QByteArray errorJson;
-    if (mechanism == QLatin1String("OAUTHBEARER")) {
-        expected = "n,a=" + user + ",\x01host=127.0.0.1\x01port=" + QByteArray::number(m_port) + "\x01" + bearer;
-        errorJson = R"({"status":"invalid_token","scope":"mail"})";
-    } else {
-        expected = "user=" + user + "\x01" + bearer;
-        errorJson = R"({"status":"401","schemes":"Bearer","scope":"https://mail.google.com/"})";
-    }
-    if (!m_accessToken.isEmpty() && response == expected) {
-        session.loggedIn = true;
-        return accepted;
-    }
+    if (mechanism == QLatin1String("PLAIN"))
+        return {{tag + " NO [AUTHENTICATIONFAILED] Authentication failed.\r\n"}};
     session.saslMechanism = mechanism;
     session.pendingTag = tag;
     session.saslFailed = true;
-    return {{"+ " + errorJson.toBase64() + CrLf}};
+    return {{"+ " + saslErrorChallenge(mechanism) + CrLf}};
 }
 
 ScriptedImapServer::Answer ScriptedImapServer::select(Session &session, const QByteArray &tag, const QString &verb,
@@ -959,66 +866,4 @@ void ScriptedImapServer::send(QTcpSocket *socket, const Answer &answer, const QL
         m_dialogue << QStringLiteral("S: ") + QString::fromUtf8(end < 0 ? response : response.left(end));
         queue(socket, {.bytes = response});
     }
-}
-
-void ScriptedImapServer::queue(QTcpSocket *socket, Piece piece)
-{
-    m_outputs[socket].pieces.append(std::move(piece));
-    pump(socket);
-}
-
-void ScriptedImapServer::pump(QTcpSocket *socket)
-{
-    const auto found = m_outputs.find(socket);
-    if (found == m_outputs.end() || found->second.paused)
-        return;
-    Output &output = found->second;
-    // An endless literal is topped up as the client reads, not all at once.
-    constexpr qint64 InFlight = 256 * 1024;
-    while (!output.pieces.isEmpty()) {
-        Piece &piece = output.pieces.first();
-        if (piece.bytes.isEmpty() && piece.patternLeft != 0) {
-            if (socket->bytesToWrite() >= InFlight)
-                return;
-            const qint64 want = piece.patternLeft < 0 ? InFlight : std::min(InFlight, piece.patternLeft);
-            piece.bytes = piece.pattern.repeated(want / piece.pattern.size() + 1).left(want);
-            if (piece.patternLeft > 0)
-                piece.patternLeft -= piece.bytes.size();
-        }
-        if (piece.bytes.isEmpty()) {
-            output.pieces.removeFirst();
-            continue;
-        }
-        const qsizetype take = m_splitChunk > 0 ? std::min<qsizetype>(m_splitChunk, piece.bytes.size())
-                                                : piece.bytes.size();
-        socket->write(piece.bytes.left(take));
-        piece.bytes.remove(0, take);
-        if (m_splitChunk > 0 && m_splitPauseMs > 0) {
-            output.paused = true;
-            QPointer<QTcpSocket> guarded(socket);
-            QTimer::singleShot(m_splitPauseMs, this, [this, guarded] {
-                if (!guarded || !m_outputs.count(guarded.data()))
-                    return;
-                m_outputs[guarded.data()].paused = false;
-                pump(guarded.data());
-            });
-            return;
-        }
-    }
-    if (output.closeWhenSent) {
-        m_outputs.erase(found);
-        socket->disconnectFromHost(); // sends what is still buffered first
-    }
-}
-
-void ScriptedImapServer::hangUp(QTcpSocket *socket)
-{
-    m_sessions.erase(socket);
-    const auto found = m_outputs.find(socket);
-    if (found != m_outputs.end() && !found->second.pieces.isEmpty()) {
-        found->second.closeWhenSent = true; // after what is still queued
-        return;
-    }
-    m_outputs.erase(socket);
-    socket->disconnectFromHost();
 }

@@ -53,18 +53,10 @@
 // and per line the server sent ("S: * 1 FETCH (UID 4 BODY[HEADER] {310}";
 // literal data is not recorded), in order.
 
-#include "support/scriptedpop3server.h" // TestCertificate
+#include "support/scriptedserver.h"
 
-#include <QByteArray>
-#include <QList>
-#include <QObject>
-#include <QStringList>
-#include <map>
-
-class QTcpServer;
-class QTcpSocket;
-
-class ScriptedImapServer : public QObject
+// Listening, TLS, the user's secrets and the dialogue: see ScriptedServer.
+class ScriptedImapServer : public ScriptedServer
 {
     Q_OBJECT
 public:
@@ -76,13 +68,6 @@ public:
     ~ScriptedImapServer() override;
 
     // --- The mailbox ---------------------------------------------------
-    void setCredentials(const QString &user, const QString &password);
-    QString user() const { return m_user; }
-    QString password() const { return m_password; }
-    // The one OAuth 2.0 access token XOAUTH2 and OAUTHBEARER accept; none when empty.
-    void setAccessToken(const QString &token) { m_accessToken = token; }
-    // The whole greeting line, without its line end.
-    void setGreeting(const QByteArray &line) { m_greeting = line; }
     // A new, empty folder; specialUse such as "\\Junk" or empty.
     void addFolder(const QString &name, const QString &specialUse = {});
     void setMessages(const QList<QByteArray> &messages, const QString &folder = Inbox);
@@ -105,21 +90,8 @@ public:
     static qint64 wireSize(const QByteArray &message);
 
     // --- Capabilities and TLS --------------------------------------------
-    void setCapabilities(const QStringList &capabilities) { m_capabilities = capabilities; }
-    QStringList capabilities() const { return m_capabilities; }
-    void setTlsIdentity(const TestCertificate &identity) { m_identity = identity; }
-    // Every connection starts with the TLS handshake; the greeting follows it.
-    void setImplicitTls(bool on) { m_implicitTls = on; }
     // A plain session may upgrade with STARTTLS.
     void setStartTls(bool on) { m_startTls = on; }
-    int tlsHandshakes() const { return m_tlsHandshakes; }
-
-    // --- Listening -------------------------------------------------------
-    bool listen(quint16 port = 0);
-    // Refuses new connections and drops the open ones.
-    void stopListening();
-    quint16 port() const { return m_port; }
-    QString address() const; // "127.0.0.1:<port>"
 
     // --- Scripting -------------------------------------------------------
     // Answers the command with "<tag> " + response (CR LF added); the
@@ -142,14 +114,9 @@ public:
     void endlessLiteralAt(const QString &command, qint64 declaredBytes, int occurrence = 1);
     void clearScript() { m_rules.clear(); }
     // Every write goes out in pieces of chunkBytes with pauseMs between them.
-    void setWriteSplit(int chunkBytes, int pauseMs = 2);
+    void setWriteSplit(int chunkBytes, int pauseMs = 2) { splitWrites(chunkBytes, pauseMs); }
 
     // --- Observations ----------------------------------------------------
-    QStringList dialogue() const { return m_dialogue; }
-    // Only the client's command lines, without the "C: " prefix.
-    QStringList commands() const;
-    void clearDialogue() { m_dialogue.clear(); }
-    int connectionCount() const { return m_connectionCount; }
     int openSessions() const { return static_cast<int>(m_sessions.size()); }
     // Sessions in IDLE right now.
     int idlingSessions() const;
@@ -203,27 +170,17 @@ private:
         bool close = false;
         bool startTls = false;
     };
-    struct Piece
-    {
-        QByteArray bytes;
-        QByteArray pattern = {}; // repeated after bytes
-        qint64 patternLeft = 0;  // < 0: without end
-    };
-    // Bytes waiting to go out on one connection, oldest first.
-    struct Output
-    {
-        QList<Piece> pieces;
-        bool paused = false;
-        bool closeWhenSent = false;
-    };
 
     void addRule(const QString &command, Action action, const QByteArray &bytes, int occurrence);
     const Rule *firingRule(const QString &name);
-    void onNewConnection();
-    void onReadyRead(QTcpSocket *socket);
-    void onEncrypted(QTcpSocket *socket);
+    void startSession(QTcpSocket *socket) override;
+    void greet(QTcpSocket *socket) override;
+    void onReadyRead(QTcpSocket *socket) override;
+    bool markEncrypted(QTcpSocket *socket) override;
+    void discardInput(QTcpSocket *socket) override;
+    void forget(QTcpSocket *socket) override;
+    QList<QTcpSocket *> sessionSockets() const override;
     void handleCommand(QTcpSocket *socket, const QByteArray &command);
-    void greet(QTcpSocket *socket);
     void perform(QTcpSocket *socket, const QByteArray &tag, const QString &verb, const QList<QByteArray> &args,
                  const Rule *rule);
     Answer answer(QTcpSocket *socket, const QByteArray &tag, const QString &verb, const QList<QByteArray> &args);
@@ -250,36 +207,14 @@ private:
     Stored *stored(const QString &folderName, quint32 uid);
     void addFlag(Stored &message, const QString &flag);
     void send(QTcpSocket *socket, const Answer &answer, const QList<QByteArray> &noise = {});
-    void queue(QTcpSocket *socket, Piece piece);
-    void pump(QTcpSocket *socket);
-    void hangUp(QTcpSocket *socket);
-    void startTls(QTcpSocket *socket);
     static QList<QByteArray> tokens(const QByteArray &command);
     static QByteArray normalized(const QByteArray &message);
     static QString canonical(const QString &name);
     static QByteArray quoted(const QString &text);
 
-    QTcpServer *m_server;
-    quint16 m_port = 0;
-    QStringList m_capabilities = {QStringLiteral("IMAP4rev1"), QStringLiteral("AUTH=PLAIN"),
-                                  QStringLiteral("SASL-IR"),   QStringLiteral("UIDPLUS"),
-                                  QStringLiteral("MOVE"),      QStringLiteral("SPECIAL-USE"),
-                                  QStringLiteral("IDLE")};
-    TestCertificate m_identity;
-    bool m_implicitTls = false;
     bool m_startTls = false;
-    int m_tlsHandshakes = 0;
-    QString m_user = QStringLiteral("user");
-    QString m_password = QStringLiteral("secret");
-    QString m_accessToken;
-    QByteArray m_greeting = "* OK IMAP4rev1 server ready";
     std::map<QString, Folder> m_folders;
     int m_seenSettings = 0;
     QList<Rule> m_rules;
-    int m_splitChunk = 0;
-    int m_splitPauseMs = 0;
     std::map<QTcpSocket *, Session> m_sessions;
-    std::map<QTcpSocket *, Output> m_outputs;
-    QStringList m_dialogue;
-    int m_connectionCount = 0;
 };

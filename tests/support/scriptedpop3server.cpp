@@ -3,108 +3,17 @@
 #include "mail/pop3client.h"
 
 #include <QCryptographicHash>
-#include <QFile>
 #include <QPointer>
-#include <QProcess>
-#include <QSslConfiguration>
-#include <QSslSocket>
-#include <QTcpServer>
-#include <QTemporaryDir>
+#include <QTcpSocket>
 #include <QTimer>
 
-namespace {
-
-// Hands out TLS-capable sockets that stay plain until told otherwise.
-class SslListener : public QTcpServer
+ScriptedPop3Server::ScriptedPop3Server(QObject *parent)
+    : ScriptedServer("+OK POP3 server ready", {QStringLiteral("TOP"), QStringLiteral("UIDL"), QStringLiteral("USER")},
+                     parent)
 {
-public:
-    using QTcpServer::QTcpServer;
-
-protected:
-    void incomingConnection(qintptr descriptor) override
-    {
-        auto *socket = new QSslSocket(this);
-        if (socket->setSocketDescriptor(descriptor))
-            addPendingConnection(socket);
-        else
-            delete socket;
-    }
-};
-
-QByteArray readFile(const QString &name)
-{
-    QFile file(name);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-bool writeFile(const QString &name, const QByteArray &contents)
-{
-    QFile file(name);
-    return file.open(QIODevice::WriteOnly) && file.write(contents) == contents.size();
-}
-
-} // namespace
-
-TestCertificate TestCertificate::generate(const QString &commonName, const QStringList &altNames,
-                                          const TestCertificate *issuer, QString *error)
-{
-    const auto failed = [error](const QString &why) {
-        if (error)
-            *error = why;
-        return TestCertificate();
-    };
-    QTemporaryDir dir;
-    if (!dir.isValid())
-        return failed(QStringLiteral("cannot create a temporary folder"));
-    QStringList args{QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"),
-                     QStringLiteral("ec"), QStringLiteral("-pkeyopt"), QStringLiteral("ec_paramgen_curve:prime256v1"),
-                     QStringLiteral("-nodes"), QStringLiteral("-days"), QStringLiteral("2"),
-                     QStringLiteral("-keyout"), dir.filePath(QStringLiteral("key.pem")),
-                     QStringLiteral("-out"), dir.filePath(QStringLiteral("cert.pem")),
-                     QStringLiteral("-subj"), QStringLiteral("/CN=") + commonName};
-    if (!altNames.isEmpty())
-        args << QStringLiteral("-addext") << QStringLiteral("subjectAltName=") + altNames.join(QLatin1Char(','));
-    if (issuer) {
-        if (!writeFile(dir.filePath(QStringLiteral("ca.pem")), issuer->certificatePem)
-            || !writeFile(dir.filePath(QStringLiteral("ca.key")), issuer->keyPem))
-            return failed(QStringLiteral("cannot write the issuer's files"));
-        args << QStringLiteral("-addext") << QStringLiteral("basicConstraints=critical,CA:FALSE")
-             << QStringLiteral("-CA") << dir.filePath(QStringLiteral("ca.pem")) << QStringLiteral("-CAkey")
-             << dir.filePath(QStringLiteral("ca.key"));
-    }
-    QProcess openssl;
-    openssl.setProcessChannelMode(QProcess::MergedChannels);
-    openssl.start(QStringLiteral("openssl"), args);
-    if (!openssl.waitForFinished(30000) || openssl.exitStatus() != QProcess::NormalExit || openssl.exitCode() != 0)
-        return failed(QStringLiteral("openssl failed: ") + openssl.errorString() + QLatin1Char(' ')
-                      + QString::fromLocal8Bit(openssl.readAll()));
-    TestCertificate made{readFile(dir.filePath(QStringLiteral("cert.pem"))),
-                         readFile(dir.filePath(QStringLiteral("key.pem")))};
-    if (made.certificate().isNull() || made.key().isNull())
-        return failed(QStringLiteral("openssl made no usable certificate"));
-    return made;
-}
-
-ScriptedPop3Server::ScriptedPop3Server(QObject *parent) : QObject(parent), m_server(new SslListener(this))
-{
-    connect(m_server, &QTcpServer::newConnection, this, &ScriptedPop3Server::onNewConnection);
-}
-
-ScriptedPop3Server::~ScriptedPop3Server()
-{
-    // Sockets die with m_server after this body; keep their last signals
-    // from reaching a half-destroyed server.
-    for (QTcpSocket *socket : m_server->findChildren<QTcpSocket *>()) {
-        socket->disconnect(this);
-        socket->abort();
-    }
-}
-
-void ScriptedPop3Server::setCredentials(const QString &user, const QString &password)
-{
-    m_user = user;
-    m_password = password;
-}
+ScriptedPop3Server::~ScriptedPop3Server() = default;
 
 void ScriptedPop3Server::setMessages(const QList<QByteArray> &messages)
 {
@@ -134,26 +43,6 @@ QList<QByteArray> ScriptedPop3Server::messages() const
 qint64 ScriptedPop3Server::wireSize(const QByteArray &message)
 {
     return normalized(message).size();
-}
-
-bool ScriptedPop3Server::listen(quint16 port)
-{
-    if (!m_server->listen(QHostAddress::LocalHost, port))
-        return false;
-    m_port = m_server->serverPort();
-    return true;
-}
-
-void ScriptedPop3Server::stopListening()
-{
-    m_server->close();
-    while (!m_sessions.empty())
-        hangUp(m_sessions.begin()->first);
-}
-
-QString ScriptedPop3Server::address() const
-{
-    return QStringLiteral("127.0.0.1:%1").arg(m_port);
 }
 
 void ScriptedPop3Server::logIn(TmsCustomPOP &client) const
@@ -218,22 +107,6 @@ void ScriptedPop3Server::endlessAt(const QString &command, const QByteArray &sta
     rule.tail = tail;
 }
 
-void ScriptedPop3Server::setWriteSplit(int chunkBytes, int pauseMs)
-{
-    m_splitChunk = chunkBytes;
-    m_splitPauseMs = pauseMs;
-}
-
-QStringList ScriptedPop3Server::commands() const
-{
-    QStringList lines;
-    for (const QString &entry : m_dialogue) {
-        if (entry.startsWith(QLatin1String("C: ")))
-            lines.append(entry.mid(3));
-    }
-    return lines;
-}
-
 void ScriptedPop3Server::addRule(const QString &command, Action action, const QByteArray &bytes,
                                  int occurrence, int delayMs)
 {
@@ -253,48 +126,36 @@ const ScriptedPop3Server::Rule *ScriptedPop3Server::firingRule(const QString &li
     return firing;
 }
 
-void ScriptedPop3Server::onNewConnection()
+void ScriptedPop3Server::startSession(QTcpSocket *socket)
 {
-    while (QTcpSocket *socket = m_server->nextPendingConnection()) {
-        ++m_connectionCount;
-        m_sessions[socket] = Session();
-        connect(socket, &QIODevice::readyRead, this, [this, socket] { onReadyRead(socket); });
-        connect(socket, &QAbstractSocket::disconnected, this, [this, socket] {
-            forget(socket);
-            m_outputs.erase(socket);
-        });
-        connect(socket, &QIODevice::bytesWritten, this, [this, socket] { pump(socket); });
-        connect(socket, &QAbstractSocket::disconnected, socket, &QObject::deleteLater);
-        auto *ssl = static_cast<QSslSocket *>(socket);
-        connect(ssl, &QSslSocket::encrypted, this, [this, socket] { onEncrypted(socket); });
-        if (m_implicitTls)
-            startTls(socket); // the greeting follows the handshake
-        else
-            handleLine(socket, Greeting);
-    }
+    m_sessions[socket] = Session();
 }
 
-void ScriptedPop3Server::startTls(QTcpSocket *socket)
+void ScriptedPop3Server::greet(QTcpSocket *socket)
 {
-    auto *ssl = static_cast<QSslSocket *>(socket);
-    // Whatever the client sent in plain text after STLS must not count as
-    // sent under TLS.
+    handleLine(socket, Greeting);
+}
+
+bool ScriptedPop3Server::markEncrypted(QTcpSocket *socket)
+{
+    const auto found = m_sessions.find(socket);
+    if (found == m_sessions.end())
+        return false;
+    found->second.encrypted = true;
+    return true;
+}
+
+void ScriptedPop3Server::discardInput(QTcpSocket *socket)
+{
     m_sessions[socket].queued.clear();
-    ssl->readAll();
-    ssl->setLocalCertificate(m_identity.certificate());
-    ssl->setPrivateKey(m_identity.key());
-    ssl->setPeerVerifyMode(QSslSocket::VerifyNone);
-    ssl->startServerEncryption();
 }
 
-void ScriptedPop3Server::onEncrypted(QTcpSocket *socket)
+QList<QTcpSocket *> ScriptedPop3Server::sessionSockets() const
 {
-    if (!m_sessions.count(socket))
-        return;
-    ++m_tlsHandshakes;
-    m_sessions[socket].encrypted = true;
-    if (m_implicitTls)
-        handleLine(socket, Greeting);
+    QList<QTcpSocket *> sockets;
+    for (const auto &entry : m_sessions)
+        sockets << entry.first;
+    return sockets;
 }
 
 void ScriptedPop3Server::onReadyRead(QTcpSocket *socket)
@@ -461,8 +322,7 @@ ScriptedPop3Server::Answer ScriptedPop3Server::loggedIn(Session &session)
 ScriptedPop3Server::Answer ScriptedPop3Server::authAnswer(Session &session, const QStringList &args)
 {
     const QString mechanism = args.value(0).toUpper();
-    const QStringList known = {QStringLiteral("PLAIN"), QStringLiteral("XOAUTH2"), QStringLiteral("OAUTHBEARER")};
-    if (!known.contains(mechanism) || args.size() > 2)
+    if (!isSaslMechanism(mechanism) || args.size() > 2)
         return {"-ERR unsupported authentication mechanism"};
     if (args.size() == 1) {
         session.saslMechanism = mechanism;
@@ -481,11 +341,9 @@ ScriptedPop3Server::Answer ScriptedPop3Server::saslAnswer(Session &session, cons
         session.saslFailed = false;
         return {"-ERR authentication cancelled"};
     }
-    if (std::exchange(session.saslFailed, false)) {
-        // RFC 7628 3.2.3 for OAUTHBEARER (^A), an empty line for XOAUTH2.
-        const bool proper = line == (mechanism == QLatin1String("OAUTHBEARER") ? QLatin1String("AQ==") : QLatin1String(""));
-        return {proper ? "-ERR [AUTH] Authentication failed" : "-ERR bad answer to the error challenge"};
-    }
+    if (std::exchange(session.saslFailed, false))
+        return {answersErrorChallenge(mechanism, line.toUtf8()) ? "-ERR [AUTH] Authentication failed"
+                                                                : "-ERR bad answer to the error challenge"};
     const auto response = QByteArray::fromBase64Encoding(line.toLatin1(), QByteArray::AbortOnBase64DecodingErrors);
     if (!response)
         return {"-ERR invalid base64"};
@@ -495,29 +353,13 @@ ScriptedPop3Server::Answer ScriptedPop3Server::saslAnswer(Session &session, cons
 ScriptedPop3Server::Answer ScriptedPop3Server::saslVerdict(Session &session, const QString &mechanism,
                                                            const QByteArray &response)
 {
-    const QByteArray user = m_user.toUtf8();
-    const QByteArray bearer = "auth=Bearer " + m_accessToken.toUtf8() + "\x01\x01";
-    if (mechanism == QLatin1String("PLAIN")) {
-        const QList<QByteArray> parts = response.split('\0');
-        if (parts.size() == 3 && (parts[0].isEmpty() || parts[0] == user) && parts[1] == user
-            && parts[2] == m_password.toUtf8())
-            return loggedIn(session);
-        return {"-ERR [AUTH] Authentication failed"};
-    }
-    QByteArray expected;
-    QByteArray errorJson;
-    if (mechanism == QLatin1String("OAUTHBEARER")) {
-        expected = "n,a=" + user + ",\x01host=127.0.0.1\x01port=" + QByteArray::number(m_port) + "\x01" + bearer;
-        errorJson = R"({"status":"invalid_token","scope":"mail"})";
-    } else {
-        expected = "user=" + user + "\x01" + bearer;
-        errorJson = R"({"status":"401","schemes":"Bearer","scope":"https://mail.google.com/"})";
-    }
-    if (!m_accessToken.isEmpty() && response == expected)
+    if (saslAccepts(mechanism, response))
         return loggedIn(session);
+    if (mechanism == QLatin1String("PLAIN"))
+        return {"-ERR [AUTH] Authentication failed"};
     session.saslMechanism = mechanism;
     session.saslFailed = true;
-    return {"+ " + errorJson.toBase64()};
+    return {"+ " + saslErrorChallenge(mechanism)};
 }
 
 ScriptedPop3Server::Answer ScriptedPop3Server::apopAnswer(Session &session, const QStringList &args)
@@ -638,93 +480,6 @@ void ScriptedPop3Server::send(QTcpSocket *socket, const QByteArray &bytes, int c
         status.chop(1);
     m_dialogue.append(QStringLiteral("S: ") + QString::fromUtf8(status));
     queue(socket, {.bytes = bytes, .chunk = chunk, .pauseMs = pauseMs});
-}
-
-void ScriptedPop3Server::queue(QTcpSocket *socket, Piece piece)
-{
-    if (piece.chunk == 0 && m_splitChunk > 0) {
-        piece.chunk = m_splitChunk;
-        piece.pauseMs = m_splitPauseMs;
-    }
-    m_outputs[socket].pieces.append(std::move(piece));
-    pump(socket);
-}
-
-void ScriptedPop3Server::pump(QTcpSocket *socket)
-{
-    const auto found = m_outputs.find(socket);
-    if (found == m_outputs.end() || found->second.paused)
-        return;
-    Output &output = found->second;
-    // An endless answer is topped up as the client reads, not all at once.
-    constexpr qint64 InFlight = 256 * 1024;
-    while (!output.pieces.isEmpty()) {
-        Piece &piece = output.pieces.first();
-        if (piece.bytes.isEmpty() && piece.patternLeft != 0 && !piece.pattern.isEmpty()) {
-            if (socket->bytesToWrite() >= InFlight)
-                return;
-            const qint64 want = piece.patternLeft < 0 ? InFlight : std::min(InFlight, piece.patternLeft);
-            piece.bytes = piece.pattern.repeated(want / piece.pattern.size() + 1).left(want);
-            if (piece.patternLeft > 0)
-                piece.patternLeft -= piece.bytes.size();
-        }
-        if (piece.bytes.isEmpty()) {
-            output.pieces.removeFirst();
-            continue;
-        }
-        const qsizetype take = piece.chunk > 0 ? std::min<qsizetype>(piece.chunk, piece.bytes.size())
-                                               : piece.bytes.size();
-        const QByteArray bytes = piece.bytes.left(take);
-        piece.bytes.remove(0, take);
-        const int pauseMs = piece.chunk > 0 ? piece.pauseMs : 0;
-        if (!write(socket, bytes))
-            return;
-        if (pauseMs > 0) {
-            output.paused = true;
-            QPointer<QTcpSocket> guarded(socket);
-            QTimer::singleShot(pauseMs, this, [this, guarded] {
-                if (!guarded || !m_outputs.count(guarded.data()))
-                    return;
-                m_outputs[guarded.data()].paused = false;
-                pump(guarded.data());
-            });
-            return;
-        }
-    }
-    if (output.closeWhenSent) {
-        m_outputs.erase(found);
-        socket->disconnectFromHost(); // sends what is still buffered first
-    }
-}
-
-bool ScriptedPop3Server::write(QTcpSocket *socket, const QByteArray &bytes)
-{
-    Output &output = m_outputs[socket];
-    if (m_hangUpAfter < 0 || output.sent + bytes.size() < m_hangUpAfter) {
-        output.sent += bytes.size();
-        m_bytesSent += bytes.size();
-        socket->write(bytes);
-        return true;
-    }
-    const QByteArray last = bytes.left(m_hangUpAfter - output.sent);
-    m_bytesSent += last.size();
-    socket->write(last);
-    forget(socket);
-    m_outputs.erase(socket);
-    socket->disconnectFromHost();
-    return false;
-}
-
-void ScriptedPop3Server::hangUp(QTcpSocket *socket)
-{
-    forget(socket);
-    const auto found = m_outputs.find(socket);
-    if (found != m_outputs.end() && !found->second.pieces.isEmpty()) {
-        found->second.closeWhenSent = true; // after what is still queued
-        return;
-    }
-    m_outputs.erase(socket);
-    socket->disconnectFromHost(); // sends what is still buffered first
 }
 
 void ScriptedPop3Server::forget(QTcpSocket *socket)

@@ -57,38 +57,12 @@
 // data lines that follow a status line are not recorded. A status line cut
 // short by closeMidLineAt is recorded as far as it was sent.
 
-#include <QByteArray>
-#include <QHostAddress>
-#include <QList>
-#include <QObject>
-#include <QSslCertificate>
-#include <QSslKey>
-#include <QStringList>
-#include <map>
+#include "support/scriptedserver.h"
 
-class QTcpServer;
 class TmsCustomPOP;
-class QTcpSocket;
 
-// A certificate and its private key, made by the openssl tool for one test
-// run: self-signed, or signed by another TestCertificate acting as a CA.
-struct TestCertificate
-{
-    QByteArray certificatePem;
-    QByteArray keyPem;
-
-    bool isNull() const { return certificatePem.isEmpty(); }
-    QSslCertificate certificate() const { return QSslCertificate(certificatePem); }
-    QSslKey key() const { return QSslKey(keyPem, QSsl::Ec); }
-
-    // commonName becomes the subject's CN; altNames are subjectAltName
-    // entries such as "DNS:localhost" or "IP:127.0.0.1". A null result with
-    // *error set when openssl is missing or fails.
-    static TestCertificate generate(const QString &commonName, const QStringList &altNames = {},
-                                    const TestCertificate *issuer = nullptr, QString *error = nullptr);
-};
-
-class ScriptedPop3Server : public QObject
+// Listening, TLS, the user's secrets and the dialogue: see ScriptedServer.
+class ScriptedPop3Server : public ScriptedServer
 {
     Q_OBJECT
 public:
@@ -99,13 +73,6 @@ public:
     ~ScriptedPop3Server() override;
 
     // --- The mailbox ---------------------------------------------------
-    void setCredentials(const QString &user, const QString &password);
-    QString user() const { return m_user; }
-    QString password() const { return m_password; }
-    // The one OAuth 2.0 access token XOAUTH2 and OAUTHBEARER accept; none
-    // when empty.
-    void setAccessToken(const QString &token) { m_accessToken = token; }
-    void setGreeting(const QByteArray &line) { m_greeting = line; }
     void setMessages(const QList<QByteArray> &messages);
     void addMessage(const QByteArray &message);
     // Removes message number n (1-based, as a new session would number it),
@@ -117,25 +84,11 @@ public:
     static qint64 wireSize(const QByteArray &message);
 
     // --- Capabilities and TLS --------------------------------------------
-    void setCapabilities(const QStringList &capabilities) { m_capabilities = capabilities; }
-    QStringList capabilities() const { return m_capabilities; }
     void setCapaKnown(bool known) { m_capaKnown = known; }
-    void setTlsIdentity(const TestCertificate &identity) { m_identity = identity; }
-    // Every connection starts with the TLS handshake; the greeting follows it.
-    void setImplicitTls(bool on) { m_implicitTls = on; }
     // A plain session may upgrade with STLS.
     void setStls(bool on) { m_stls = on; }
-    int tlsHandshakes() const { return m_tlsHandshakes; }
 
-    // --- Listening -------------------------------------------------------
-    // Listens on 127.0.0.1 at an ephemeral port (or the given one).
-    bool listen(quint16 port = 0);
-    // Stops accepting connections, so connecting is refused; open sessions
-    // are dropped without committing anything.
-    void stopListening();
-    quint16 port() const { return m_port; }
-    // "127.0.0.1:<port>", ready for a client's server setting.
-    QString address() const;
+    // --- Clients ---------------------------------------------------------
     // Points the client at this mailbox: server, user name, password.
     void logIn(TmsCustomPOP &client) const;
 
@@ -169,19 +122,14 @@ public:
     // --- The wire ----------------------------------------------------------
     // Every write of every connection goes out in pieces of chunkBytes with
     // pauseMs between them, so the client reads a reply cut at those bytes.
-    void setWriteSplit(int chunkBytes, int pauseMs = 5);
+    void setWriteSplit(int chunkBytes, int pauseMs = 5) { splitWrites(chunkBytes, pauseMs); }
     // A connection is closed once the server has sent this many bytes on it
     // (negative: never), wherever in a line or block that is.
-    void setHangUpAfterBytes(qint64 bytes) { m_hangUpAfter = bytes; }
+    void setHangUpAfterBytes(qint64 bytes) { setByteBudget(bytes); }
 
     // --- Observations ----------------------------------------------------
-    QStringList dialogue() const { return m_dialogue; }
-    // Only the client's lines, without the "C: " prefix.
-    QStringList commands() const;
-    void clearDialogue() { m_dialogue.clear(); }
-    int connectionCount() const { return m_connectionCount; }
     // Bytes written to clients, over all connections.
-    qint64 bytesSent() const { return m_bytesSent; }
+    qint64 bytesSent() const { return sentBytes(); }
     // Sessions that ended with QUIT after login (their deletions committed).
     int committedSessions() const { return m_committedSessions; }
     int openSessions() const { return static_cast<int>(m_sessions.size()); }
@@ -207,22 +155,6 @@ private:
         QByteArray pattern = {}; // Endless
         qint64 total = -1;
         QByteArray tail = {};
-    };
-    // Bytes waiting to go out on one connection, oldest first.
-    struct Piece
-    {
-        QByteArray bytes;
-        int chunk = 0;       // bytes per write, 0 for all at once
-        int pauseMs = 0;     // between two writes
-        QByteArray pattern = {}; // repeated after bytes, for an endless answer
-        qint64 patternLeft = 0; // < 0: without end
-    };
-    struct Output
-    {
-        QList<Piece> pieces;
-        qint64 sent = 0;
-        bool paused = false;
-        bool closeWhenSent = false;
     };
     struct Session
     {
@@ -253,14 +185,17 @@ private:
     void addRule(const QString &command, Action action, const QByteArray &bytes, int occurrence,
                  int delayMs = 0);
     const Rule *firingRule(const QString &line);
-    void onNewConnection();
-    void onReadyRead(QTcpSocket *socket);
-    void onEncrypted(QTcpSocket *socket);
+    void startSession(QTcpSocket *socket) override;
+    void greet(QTcpSocket *socket) override;
+    void onReadyRead(QTcpSocket *socket) override;
+    bool markEncrypted(QTcpSocket *socket) override;
+    void discardInput(QTcpSocket *socket) override;
+    void forget(QTcpSocket *socket) override;
+    QList<QTcpSocket *> sessionSockets() const override;
     // Answers the queued commands in order until one is held back.
     void drain(QTcpSocket *socket);
     void handleLine(QTcpSocket *socket, const QString &line);
     Answer capaAnswer(const Session &session) const;
-    void startTls(QTcpSocket *socket);
     void perform(QTcpSocket *socket, const QString &line, const Rule *rule);
     Answer answer(QTcpSocket *socket, const QString &line);
     Answer transactionAnswer(Session &session, const QString &verb, const QStringList &args);
@@ -272,42 +207,16 @@ private:
     Answer loggedIn(Session &session);
     const Stored *message(const Session &session, const QString &arg, QByteArray &error) const;
     void send(QTcpSocket *socket, const QByteArray &bytes, int chunk = 0, int pauseMs = 0);
-    void queue(QTcpSocket *socket, Piece piece);
-    // Writes what may go out now; called again by a pause's end and as the
-    // socket drains.
-    void pump(QTcpSocket *socket);
-    // Writes bytes within the connection's byte budget; false once the
-    // budget is spent and the connection closed.
-    bool write(QTcpSocket *socket, const QByteArray &bytes);
-    void hangUp(QTcpSocket *socket);
-    void forget(QTcpSocket *socket);
     void commit(Session &session);
     static QByteArray normalized(const QByteArray &message);
     static QByteArray dotStuffed(const QByteArray &text);
 
-    QTcpServer *m_server;
-    quint16 m_port = 0;
-    QStringList m_capabilities = {QStringLiteral("TOP"), QStringLiteral("UIDL"), QStringLiteral("USER")};
     bool m_capaKnown = true;
-    TestCertificate m_identity;
-    bool m_implicitTls = false;
     bool m_stls = false;
-    int m_tlsHandshakes = 0;
     int m_maxCommandsAhead = 0;
-    QString m_user = QStringLiteral("user");
-    QString m_password = QStringLiteral("secret");
-    QString m_accessToken;
-    QByteArray m_greeting = "+OK POP3 server ready";
     QList<Stored> m_mailbox;
     quint64 m_nextId = 1;
     QList<Rule> m_rules;
     std::map<QTcpSocket *, Session> m_sessions;
-    std::map<QTcpSocket *, Output> m_outputs;
-    int m_splitChunk = 0;
-    int m_splitPauseMs = 0;
-    qint64 m_hangUpAfter = -1;
-    qint64 m_bytesSent = 0;
-    QStringList m_dialogue;
-    int m_connectionCount = 0;
     int m_committedSessions = 0;
 };
