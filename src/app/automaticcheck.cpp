@@ -32,10 +32,13 @@ QString AutomaticFindings::text() const
 
 AutomaticCheck::AutomaticCheck(CheckCycle &cycle, DeletionPass &deletion, MessageListModel &list,
                                GeneralSettings &settings, SettingsStore &store, TickSource &clock,
-                               Alarm &alarm, DeletionLog &log, AutomaticView &view)
+                               Alarm &alarm, DeletionLog &log, AutomaticView &view,
+                               std::unique_ptr<DelayTimer> retryTimer)
     : m_cycle(cycle), m_deletion(deletion), m_list(list), m_settings(settings), m_store(store),
-      m_clock(clock), m_alarm(alarm), m_log(log), m_view(view)
+      m_clock(clock), m_alarm(alarm), m_log(log), m_view(view),
+      m_retry(retryTimer ? std::move(retryTimer) : SystemDelayTimers().make())
 {
+    m_retry->onTimeout = [this] { newMailNoticed(); };
     CheckHooks &hooks = m_cycle.hooks();
     hooks.isTimerEnabled = [this] { return m_clock.isActive(); };
     hooks.setTimerEnabled = [this](bool enabled) { setTimerActive(enabled); };
@@ -75,6 +78,13 @@ void AutomaticCheck::start(bool automatic, int minutes)
 {
     minutesLeft = minutes;
     UpdateAutomaticCaptions(automatic, minutesLeft);
+    tellWatchedMailboxes();
+}
+
+void AutomaticCheck::tellWatchedMailboxes()
+{
+    if (watchMailboxes)
+        watchMailboxes(m_settings.automatic ? passMailboxes() : QList<int>());
 }
 
 void AutomaticCheck::UpdateAutomaticCaptions(bool automatic, int minutes)
@@ -100,15 +110,42 @@ void AutomaticCheck::Timer1Timer()
 
     --minutesLeft;
     UpdateAutomaticCaptions(m_settings.automatic, m_settings.minutes);
-    if (minutesLeft <= 0) {
-        m_view.showCaption(CheckingCaption);
-        setTimerActive(false);
-        // A failure was shown; the timer stays off until a command
-        // re-arms it, and the next tick then checks at once.
-        if (!runAutomaticPass())
-            return;
-        minutesLeft = m_settings.minutes;
+    if (minutesLeft <= 0 && !passNow())
+        return;
+    resumeCountdown();
+}
+
+void AutomaticCheck::newMailNoticed()
+{
+    if (!m_settings.automatic)
+        return;
+    // Whatever holds the timer holds the notice: a pass now would run
+    // inside that work, or on a busy client.
+    if (m_inTick || !m_clock.isActive() || m_cycle.isServerHeld()) {
+        m_retry->start(NoticeRetry);
+        return;
     }
+    const QScopedValueRollback<bool> inTick(m_inTick, true);
+    if (passNow())
+        resumeCountdown();
+}
+
+bool AutomaticCheck::passNow()
+{
+    // This pass answers every notice of new mail so far.
+    m_retry->stop();
+    m_view.showCaption(CheckingCaption);
+    setTimerActive(false);
+    // A failure was shown; the timer stays off until a command re-arms it,
+    // and the next tick then checks at once.
+    if (!runAutomaticPass())
+        return false;
+    minutesLeft = m_settings.minutes;
+    return true;
+}
+
+void AutomaticCheck::resumeCountdown()
+{
     m_view.showCaption(countdownCaption(minutesLeft));
     setTimerActive(true);
 }
@@ -127,19 +164,22 @@ bool AutomaticCheck::mailboxConfigured(int n) const
     return !login.server.isEmpty() && !login.user.isEmpty();
 }
 
+QList<int> AutomaticCheck::passMailboxes() const
+{
+    if (!m_settings.deleteWithoutConfirmation || !m_settings.killAll)
+        return {m_cycle.currentMailbox};
+    QList<int> mailboxes;
+    for (int n = 1; n <= kMailboxCount; ++n) {
+        if (mailboxConfigured(n))
+            mailboxes << n;
+    }
+    return mailboxes;
+}
+
 bool AutomaticCheck::cleanMailboxes()
 {
-    QList<int> mailboxes;
-    if (m_settings.killAll) {
-        for (int n = 1; n <= kMailboxCount; ++n) {
-            if (mailboxConfigured(n))
-                mailboxes << n;
-        }
-    } else {
-        mailboxes << m_cycle.currentMailbox;
-    }
     AutomaticFindings findings{.spamDeleted = true};
-    for (int n : mailboxes) {
+    for (int n : passMailboxes()) {
         if (!m_cycle.checkMailbox(n))
             return false;
         const bool anyMarked = m_list.markedCount() > 0;
@@ -184,6 +224,7 @@ void AutomaticCheck::EnableAutomatic1Click(bool enable)
     m_settings.automatic = enable;
     UpdateAutomaticCaptions(enable, m_settings.minutes);
     m_log.automaticMode(enable);
+    tellWatchedMailboxes();
 }
 
 void AutomaticCheck::btGeneralClick(const std::function<void()> &showModal)
@@ -194,6 +235,8 @@ void AutomaticCheck::btGeneralClick(const std::function<void()> &showModal)
     UpdateAutomaticCaptions(m_settings.automatic, m_settings.minutes);
     m_cycle.currentMailbox = m_settings.defaultMailbox;
     minutesLeft = m_settings.minutes;
+    // Mailboxes and the mode may have changed.
+    tellWatchedMailboxes();
 }
 
 void AutomaticCheck::btSpamSetupClick(const std::function<void()> &showModal)

@@ -3,12 +3,18 @@
 // check in the window caption, the title and the tray hint; when the count
 // runs out the default mailbox is checked and the alarm raised when mail is
 // waiting, or, with automatic deletion, the configured mailboxes are
-// checked and cleaned without a question. Also the commands that switch the
+// checked and cleaned without a question. New mail that a watch of the
+// server notices starts that pass at once. Also the commands that switch the
 // mode and the settings commands that hold the timer while they run.
 
+#include "app/delaytimer.h"
+
+#include <QList>
 #include <QString>
 
+#include <chrono>
 #include <functional>
+#include <memory>
 
 class Alarm;
 class CheckCycle;
@@ -56,10 +62,16 @@ public:
     static inline const QString CheckingCaption =
         QStringLiteral("Mailsieve - Now automatically checking e-mail");
 
+    // A notice of new mail that cannot start the pass yet is tried again
+    // this much later.
+    static constexpr std::chrono::milliseconds NoticeRetry = std::chrono::seconds(5);
+
     // Takes over the cycle's timer and alarm hooks: Timer1 is the clock.
+    // retryTimer times NoticeRetry; a QTimer when none is given.
     AutomaticCheck(CheckCycle &cycle, DeletionPass &deletion, MessageListModel &list,
                    GeneralSettings &settings, SettingsStore &store, TickSource &clock,
-                   Alarm &alarm, DeletionLog &log, AutomaticView &view);
+                   Alarm &alarm, DeletionLog &log, AutomaticView &view,
+                   std::unique_ptr<DelayTimer> retryTimer = {});
     ~AutomaticCheck();
     AutomaticCheck(const AutomaticCheck &) = delete;
     AutomaticCheck &operator=(const AutomaticCheck &) = delete;
@@ -70,6 +82,10 @@ public:
     int minutesLeft = 10;
     // Called after a pass that found mail or spam, beside the alarm.
     std::function<void(const AutomaticFindings &)> onMailFound;
+    // The mailboxes an automatic pass checks now (passMailboxes), or none
+    // when automatic mode is off; told at start, when the mode is switched
+    // and after the General settings, for a watch that notices new mail.
+    std::function<void(const QList<int> &mailboxes)> watchMailboxes;
 
     // Start-up: the stored minutes and mode, the captions and the timer.
     void start(bool automatic, int minutes);
@@ -84,8 +100,22 @@ public:
     void btSpamSetupClick(const std::function<void()> &showModal);
     // The tray's "Check e-mail for spam".
     void Show1Click();
+    // New mail on a server: the automatic pass runs now, as if the count
+    // ran out, or NoticeRetry later while the timer is held (a check, a
+    // delete pass, a download, a settings window or a pass runs).
+    void newMailNoticed();
+    // The mailboxes a pass checks: with automatic deletion and "all
+    // mailboxes" every configured one, else the current one.
+    QList<int> passMailboxes() const;
 
 private:
+    // The pass of a count run out, with its caption and the timer off;
+    // false when it stopped on an error that was shown. Then the count
+    // starts over.
+    bool passNow();
+    // The countdown caption and the timer running again.
+    void resumeCountdown();
+    void tellWatchedMailboxes();
     // The check (and cleaning) of one interval; false when it stopped on
     // an error that was shown.
     bool runAutomaticPass();
@@ -106,5 +136,6 @@ private:
     Alarm &m_alarm;
     DeletionLog &m_log;
     AutomaticView &m_view;
+    std::unique_ptr<DelayTimer> m_retry;
     bool m_inTick = false;
 };

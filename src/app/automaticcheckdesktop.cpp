@@ -15,6 +15,17 @@
 #include <QToolButton>
 #include <QTreeView>
 
+namespace {
+
+// The watch signs in as the check does.
+IdleWatchLinks idleWatchLinks(ProgramCore &core)
+{
+    const CheckHooks hooks = core.checkHooks();
+    return {hooks.loadMailbox, hooks.accessToken};
+}
+
+} // namespace
+
 AutomaticCheckDesktop::AutomaticCheckDesktop(ProgramCore &core, TfrmMain &main, TfrmGeneral &general,
                                              QDialog &spamSettings, Prompts &prompts, AutomaticDevices devices)
     : devices(std::move(devices)),
@@ -25,9 +36,11 @@ AutomaticCheckDesktop::AutomaticCheckDesktop(ProgramCore &core, TfrmMain &main, 
                DeletionHooks{[&general] { return general.SaveSettings(); }, startMailProgram,
                              [this] { automatic.UpdateAutomaticCaptions(m_core.settings.automatic,
                                                                         m_core.settings.minutes); }}),
-      automatic(main.cycle(), deletion, core.list, core.settings, core.store, *this->devices.clock, alarm, log, tray),
+      automatic(main.cycle(), deletion, core.list, core.settings, core.store, *this->devices.clock, alarm, log, tray,
+                this->devices.timers->make()),
       notifier(this->devices.notificationBus,
                [this](const QString &summary, const QString &body) { tray.showBalloon(summary, body); }),
+      idleWatch(idleWatchLinks(core), *this->devices.timers),
       m_core(core),
       m_main(main)
 {
@@ -37,10 +50,14 @@ AutomaticCheckDesktop::AutomaticCheckDesktop(ProgramCore &core, TfrmMain &main, 
     linkGeneralSettings(general);
     linkTray(general);
     linkNotifications();
+    linkIdleWatch();
 }
 
 AutomaticCheckDesktop::~AutomaticCheckDesktop()
 {
+    // At exit the watched servers hear DONE and LOGOUT.
+    automatic.watchMailboxes = nullptr;
+    idleWatch.stop();
     m_main.cycle().hooks().journal = nullptr;
     m_main.closeLogFile = nullptr;
     m_core.ras.OnStatusChange = nullptr;
@@ -95,6 +112,12 @@ void AutomaticCheckDesktop::linkNotifications()
         if (m_core.settings.notify)
             notifier.notify(QStringLiteral("Mailsieve"), findings.text());
     };
+}
+
+void AutomaticCheckDesktop::linkIdleWatch()
+{
+    automatic.watchMailboxes = [this](const QList<int> &mailboxes) { idleWatch.watch(mailboxes); };
+    idleWatch.onNewMail = [this](int) { automatic.newMailNoticed(); };
 }
 
 void AutomaticCheckDesktop::FormCreate(const StartupSettings &startup)

@@ -1,15 +1,17 @@
 #pragma once
-// The desktop side of deletion, the log, automatic mode, the tray and the
-// alarm: made once beside the main window and the settings windows, it
-// links their buttons, menus and hooks to the plain classes that do the
-// work.
+// The desktop side of deletion, the log, automatic mode (with its watch of
+// IMAP mailboxes for new mail), the tray and the alarm: made once beside the
+// main window and the settings windows, it links their buttons, menus and
+// hooks to the plain classes that do the work.
 
 #include "app/alarm.h"
 #include "app/automaticcheck.h"
 #include "app/clock.h"
 #include "app/deletion.h"
 #include "app/deletionlog.h"
+#include "app/delaytimer.h"
 #include "app/desktopnotifier.h"
+#include "app/idlewatch.h"
 #include "app/tray.h"
 
 #include <QObject>
@@ -20,12 +22,13 @@ class QDialog;
 class TfrmGeneral;
 struct StartupSettings;
 
-// The sound, the minute tick and the bus of the desktop notifications;
-// tests hand in their own.
+// The sound, the minute tick, the other timers of automatic mode and the
+// bus of the desktop notifications; tests hand in their own.
 struct AutomaticDevices
 {
     std::unique_ptr<AlarmPlayer> player = std::make_unique<MediaAlarmPlayer>();
     std::unique_ptr<TickSource> clock = std::make_unique<MinuteClock>();
+    std::unique_ptr<DelayTimers> timers = std::make_unique<SystemDelayTimers>();
     QDBusConnection notificationBus = QDBusConnection::sessionBus();
 };
 
@@ -52,6 +55,8 @@ public:
     // Mail found by an automatic pass, told to the desktop beside the alarm;
     // the tray balloon stands in for a missing notification service.
     DesktopNotifier notifier;
+    // The IMAP mailboxes automatic mode checks, watched while it is on.
+    IdleWatch idleWatch;
 
 protected:
     // A click or a released key in the message list stops the alarm.
@@ -62,6 +67,7 @@ private:
     void linkGeneralSettings(TfrmGeneral &general);
     void linkTray(TfrmGeneral &general);
     void linkNotifications();
+    void linkIdleWatch();
 
     ProgramCore &m_core;
     TfrmMain &m_main;

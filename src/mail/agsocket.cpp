@@ -267,6 +267,11 @@ void TagSocket::SendCommands(const QStringList &lines)
         RaiseSocketError(SocketError::ClosedByServer);
 }
 
+bool TagSocket::LineBuffered() const
+{
+    return m_socket && m_socket->canReadLine();
+}
+
 int TagSocket::ReadReply()
 {
     ReadRawLine();
@@ -546,6 +551,8 @@ void TagSocket::onConnected()
 void TagSocket::onReadyRead()
 {
     Readable = true;
+    if (OnInputPending)
+        OnInputPending();
 }
 
 void TagSocket::onBytesWritten()
@@ -557,6 +564,8 @@ void TagSocket::onBytesWritten()
 void TagSocket::onDisconnected()
 {
     PeerClosed = true;
+    if (OnInputPending)
+        OnInputPending();
 }
 
 void TagSocket::onErrorOccurred()
@@ -573,6 +582,8 @@ void TagSocket::onErrorOccurred()
     m_errorText = m_socket->errorString();
     ErrorCode = socketErrorNumber(error, m_errorText);
     ErrorPending = true;
+    if (OnInputPending)
+        OnInputPending();
 }
 
 void TagSocket::onEncrypted()

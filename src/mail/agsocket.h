@@ -125,6 +125,9 @@ public:
     // Fires OnError with the text of error n, closes the socket and throws
     // ESocketError; n = 0 does nothing.
     void RaiseSocketError(int n);
+    // A whole line waits in the socket's buffer: ReadRawLine takes it
+    // without waiting.
+    bool LineBuffered() const;
 
     // Events, each called only when assigned.
     std::function<void()> OnOpen;
@@ -140,6 +143,9 @@ public:
     // for the caller to store), false refuses it. The countdown is stopped
     // while it runs, so it may show a window and wait for the user.
     std::function<bool(const TlsFailure &failure)> OnCertificateUntrusted;
+    // Bytes arrived or the connection ended, also while no wait runs: a
+    // protocol that listens between its commands (IMAP IDLE) reads them then.
+    std::function<void()> OnInputPending;
 
     // Nearest whole percentage of part in total, halves to the even neighbour.
     static int percentOf(qint64 part, qint64 total);

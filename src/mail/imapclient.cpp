@@ -5,10 +5,12 @@
 #include "mail/printabletext.h"
 
 #include <QIODevice>
+#include <QScopedValueRollback>
 #include <QSet>
 #include <algorithm>
 #include <limits>
 #include <map>
+#include <optional>
 #include <utility>
 
 namespace {
@@ -87,18 +89,10 @@ private:
     ImapClient &m_client;
 };
 
-ImapClient::ImapClient(QObject *parent) : RemoteMailbox(parent)
+ImapClient::ImapClient(QObject *parent)
+    : RemoteMailbox({QStringLiteral("imap"), 143, QStringLiteral("imaps"), 993}, parent)
 {
-    setServiceName(QStringLiteral("imap"));
-    setDefaultPort(143);
-}
-
-void ImapClient::setTlsMode(TlsMode mode)
-{
-    TmsMailBase::setTlsMode(mode);
-    const bool implicit = mode == TlsMode::Implicit;
-    setServiceName(implicit ? QStringLiteral("imaps") : QStringLiteral("imap"));
-    setDefaultPort(implicit ? 993 : 143);
+    OnInputPending = [this] { readIdleInput(); };
 }
 
 bool ImapClient::hasCapability(const QString &name) const
@@ -139,9 +133,19 @@ ImapResponse ImapClient::nextResponse(const Command *command)
 
 ImapResponse ImapClient::exchange(const Command &command)
 {
+    return awaitTagged(sendTagged(command.text), command);
+}
+
+QByteArray ImapClient::sendTagged(const QString &text)
+{
     const QByteArray tag = "a" + QByteArray::number(m_nextTag++);
-    SendCommand(QString::fromLatin1(tag) + QLatin1Char(' ') + command.text);
+    SendCommand(QString::fromLatin1(tag) + QLatin1Char(' ') + text);
     m_replyStarts = true;
+    return tag;
+}
+
+ImapResponse ImapClient::awaitTagged(const QByteArray &tag, const Command &command)
+{
     qsizetype continued = 0;
     for (;;) {
         const ImapResponse response = nextResponse(&command);
@@ -152,6 +156,8 @@ ImapResponse ImapClient::exchange(const Command &command)
                 command.untagged(response);
             break;
         case ImapResponse::Kind::Continuation:
+            if (command.untilContinued)
+                return response;
             if (continued < command.continued.size())
                 SendCommand(command.continued.at(continued++));
             else if (command.answerChallenge)
@@ -174,7 +180,11 @@ ImapResponse ImapClient::exchange(const Command &command)
 
 ImapResponse ImapClient::run(const Command &command)
 {
-    const ImapResponse response = exchange(command);
+    return accepted(command, exchange(command));
+}
+
+ImapResponse ImapClient::accepted(const Command &command, const ImapResponse &response)
+{
     if (response.name == "OK")
         return response;
     if (response.name == "NO")
@@ -395,6 +405,8 @@ void ImapClient::endSession()
 
 void ImapClient::abandonSession()
 {
+    m_idling = false;
+    m_listening = false;
     if (Connected())
         Close();
 }
@@ -730,4 +742,156 @@ QString ImapClient::uidSet(const std::vector<int> &indexes) const
         i = end + 1;
     }
     return parts.join(QLatin1Char(','));
+}
+
+// --- Watching the folder -------------------------------------------------
+
+bool ImapClient::startIdle()
+{
+    const OperationClaim claim(*this);
+    bool offered = false;
+    guarded([this, &offered] {
+        Open();
+        Login();
+        if (!idleSupported()) {
+            endSession();
+            return;
+        }
+        openFolder(true);
+        m_watchedCount = m_exists;
+        m_newMail = false;
+        enterIdle();
+        offered = true;
+    });
+    return offered;
+}
+
+void ImapClient::renewIdle()
+{
+    const OperationClaim claim(*this);
+    guarded([this] {
+        if (!m_idling)
+            raiseSocketErrorText(QStringLiteral("The folder %1 is not being watched").arg(printableText(m_folder)));
+        leaveIdle();
+        enterIdle();
+    });
+}
+
+void ImapClient::stopIdle()
+{
+    std::optional<OperationClaim> claim;
+    try {
+        claim.emplace(*this);
+    } catch (const EMailsieveError &) {
+        // A call is still talking to the server: it ends at once.
+        Cancel();
+        return;
+    }
+    const bool idling = std::exchange(m_idling, false);
+    m_listening = false;
+    if (!Connected())
+        return;
+    const int timeOut = this->timeOut();
+    setTimeOut(std::min(timeOut, StopTimeOut));
+    try {
+        if (idling)
+            leaveIdle();
+        Logout();
+    } catch (const EMailsieveError &) {
+        // The watch is over either way.
+    }
+    setTimeOut(timeOut);
+    abandonSession();
+}
+
+void ImapClient::enterIdle()
+{
+    Command idle{QStringLiteral("IDLE")};
+    idle.untilContinued = true;
+    idle.untagged = [this](const ImapResponse &response) { noteWatched(response); };
+    m_idleTag = sendTagged(idle.text);
+    const ImapResponse response = awaitTagged(m_idleTag, idle);
+    if (response.kind != ImapResponse::Kind::Continuation) {
+        accepted(idle, response);
+        throw EProtocolError(QStringLiteral("The server ended IDLE at once: %1").arg(quotedLine(response.line)));
+    }
+    m_idling = true;
+    m_listening = true;
+    // Responses that came with the "+", and news from before it, raise no
+    // signal of their own.
+    if (LineBuffered() || m_newMail)
+        QMetaObject::invokeMethod(this, &ImapClient::readIdleInput, Qt::QueuedConnection);
+}
+
+void ImapClient::leaveIdle()
+{
+    m_listening = false;
+    Command idle{QStringLiteral("IDLE")};
+    idle.untagged = [this](const ImapResponse &response) { noteWatched(response); };
+    SendCommand(QStringLiteral("DONE"));
+    m_replyStarts = true;
+    accepted(idle, awaitTagged(m_idleTag, idle));
+}
+
+void ImapClient::noteWatched(const ImapResponse &response)
+{
+    // EXISTS names the folder's size; EXPUNGE takes one message off it.
+    if (response.name == "EXISTS" && response.number >= 0) {
+        if (response.number > m_watchedCount)
+            m_newMail = true;
+        m_watchedCount = response.number;
+    } else if (response.name == "EXPUNGE" && m_watchedCount > 0) {
+        --m_watchedCount;
+    }
+}
+
+void ImapClient::readIdleInput()
+{
+    if (!m_listening)
+        return;
+    QString ended;
+    {
+        // No call talks to the server while IDLE listens, so the claim is free.
+        const OperationClaim claim(*this);
+        const QScopedValueRollback reading(m_readingInput, true);
+        // A literal may still be on its way: input arriving while it is
+        // read belongs to this call.
+        m_listening = false;
+        ended = readWatchedResponses();
+    }
+    if (!ended.isEmpty())
+        return idleEnded(ended);
+    m_listening = true;
+    reportNewMail();
+}
+
+QString ImapClient::readWatchedResponses()
+{
+    try {
+        while (LineBuffered()) {
+            m_replyStarts = true;
+            const ImapResponse response = nextResponse();
+            if (response.kind != ImapResponse::Kind::Untagged || response.name == "BYE")
+                return QStringLiteral("The server ended the session: %1").arg(quotedLine(response.line));
+            noteWatched(response);
+        }
+        if (PeerClosed || ErrorPending || !Connected())
+            return QStringLiteral("The server closed the connection");
+    } catch (const EMailsieveError &error) {
+        return error.message();
+    }
+    return {};
+}
+
+void ImapClient::reportNewMail()
+{
+    if (std::exchange(m_newMail, false) && OnNewMail)
+        OnNewMail();
+}
+
+void ImapClient::idleEnded(const QString &reason)
+{
+    abandonSession();
+    if (OnIdleEnded)
+        OnIdleEnded(reason);
 }

@@ -75,8 +75,6 @@ public:
     static constexpr int MaxCapabilities = 1000;
     static constexpr int MaxFolders = 100000;
 
-    // Also the port: IMAPS (993) for implicit TLS, IMAP (143) otherwise.
-    void setTlsMode(TlsMode mode) override;
     // Besides the sign-in values: no APOP, and a folder name that fits in a
     // command.
     void CheckProperties() override;
@@ -91,6 +89,31 @@ public:
     // SELECT, the recheck of every marked UID, BODY.PEEK[] for the
     // retrieve-marked ones, the removal of the delete-marked ones, LOGOUT.
     void ProcessMarks() override;
+
+    // --- Watching the folder (IDLE, RFC 2177) ------------------------------
+    // A client that watches is used for nothing else: its session stays
+    // open between the calls, and what the server sends meanwhile is read as
+    // it arrives, without blocking.
+    //
+    // Signs in, EXAMINEs the folder and sends IDLE; returns true once the
+    // server accepted it. False, with the session ended by LOGOUT, when the
+    // server does not offer IDLE. Fails like UpdateInfo.
+    bool startIdle();
+    // DONE and IDLE again: servers may drop an IDLE that lasts 30 minutes.
+    // Fails like UpdateInfo.
+    void renewIdle();
+    // DONE, LOGOUT and close, each within StopTimeOut seconds; never throws.
+    void stopIdle();
+    bool isIdling() const { return m_idling; }
+    // What arrived while idling is being read; the rest of a literal may
+    // still be waited for.
+    bool isReadingInput() const { return m_readingInput; }
+    static constexpr int StopTimeOut = 5;
+    // While idling: the folder holds messages it did not hold before.
+    std::function<void()> OnNewMail;
+    // While idling: the server ended the session (BYE, a closed connection,
+    // an unreadable response); the client is closed by then.
+    std::function<void(const QString &reason)> OnIdleEnded;
 
 protected:
     void abandonSession() override;
@@ -108,6 +131,9 @@ private:
         std::function<void(const ImapResponse &)> untagged = {};
         // Where its literals go; the reader's defaults when unset.
         std::function<ImapLiteralTarget(const QByteArray &label, qint64 size)> literalTarget = {};
+        // IDLE: the first continuation request answers it, and the command
+        // stays open.
+        bool untilContinued = false;
     };
 
     class SocketInput;
@@ -116,6 +142,12 @@ private:
     ImapResponse exchange(const Command &command);
     // The same, and NO becomes EServerError, BAD EProtocolError.
     ImapResponse run(const Command &command);
+    // The command's tagged response when it is OK; NO and BAD as for run.
+    ImapResponse accepted(const Command &command, const ImapResponse &response);
+    // Sends the command text under a new tag, which it returns.
+    QByteArray sendTagged(const QString &text);
+    // Reads until the tagged response of the command sent under tag.
+    ImapResponse awaitTagged(const QByteArray &tag, const Command &command);
     ImapResponse nextResponse(const Command *command = nullptr);
     // What every untagged response may tell about the session.
     void note(const ImapResponse &response);
@@ -152,6 +184,18 @@ private:
     // LOGOUT and close; the work of the session is done by then, so a
     // failing LOGOUT only drops the connection.
     void endSession();
+    // IDLE sent, up to the server's "+"; DONE, up to IDLE's tagged OK.
+    void enterIdle();
+    void leaveIdle();
+    // What an untagged response says about the folder watched.
+    void noteWatched(const ImapResponse &response);
+    // The responses that arrived while idling, as far as whole lines are in.
+    void readIdleInput();
+    // Why the session ended while they were read; empty while it goes on.
+    QString readWatchedResponses();
+    void reportNewMail();
+    // The server's side ended the watch.
+    void idleEnded(const QString &reason);
 
     QString m_folder = QStringLiteral("INBOX");
     Removal m_removal = Removal::MoveToFolder;
@@ -166,4 +210,11 @@ private:
     qint64 m_exists = -1;       // of the folder open in this session
     qint64 m_folderUidValidity = -1;
     bool m_preauthenticated = false;
+
+    QByteArray m_idleTag;       // of the IDLE command running
+    bool m_idling = false;      // a watch is on: IDLE runs or is being renewed
+    bool m_listening = false;   // IDLE runs and no call reads the connection
+    qint64 m_watchedCount = 0;  // messages in the watched folder, as last reported
+    bool m_newMail = false;     // more of them than before, not yet reported
+    bool m_readingInput = false;
 };
