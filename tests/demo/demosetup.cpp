@@ -1,6 +1,7 @@
 // mailsieve-demo-setup: fills the program folder named by $MAILSIEVE_HOME
 // for scripts/demo: mailbox 1 on the demo server (password scrambled by the
-// settings store), manual checking, a log file, and a handful of sample rules
+// settings store; over IMAP its INBOX, with marked spam moved to the server's
+// Junk folder), manual checking, a log file, and a handful of sample rules
 // that catch the spam of the demo mailbox. Everything is written by the
 // program's own store and list-file classes, so the files are exactly what
 // Mailsieve itself writes.
@@ -79,13 +80,16 @@ int main(int argc, char *argv[])
                                         QStringLiteral("demo"));
     const QCommandLineOption passwordOption(QStringLiteral("password"), QStringLiteral("Password."),
                                             QStringLiteral("password"), QStringLiteral("demo"));
-    parser.addOptions({serverOption, userOption, passwordOption});
+    const QCommandLineOption protocolOption(QStringLiteral("protocol"), QStringLiteral("pop3 or imap."),
+                                            QStringLiteral("protocol"), QStringLiteral("pop3"));
+    parser.addOptions({serverOption, userOption, passwordOption, protocolOption});
     parser.process(app);
 
     const QString folder = qEnvironmentVariable("MAILSIEVE_HOME");
-    if (folder.isEmpty() || !parser.isSet(serverOption)) {
+    const std::optional<MailProtocol> protocol = mailProtocolFromName(parser.value(protocolOption));
+    if (folder.isEmpty() || !parser.isSet(serverOption) || !protocol) {
         err << "usage: MAILSIEVE_HOME=<folder> mailsieve-demo-setup --server <host:port> [--user <name>] "
-               "[--password <text>]"
+               "[--password <text>] [--protocol pop3|imap]"
             << Qt::endl;
         return 2;
     }
@@ -103,7 +107,11 @@ int main(int argc, char *argv[])
     mailbox.server = parser.value(serverOption);
     mailbox.mailbox = parser.value(userOption);
     mailbox.password = parser.value(passwordOption);
-    mailbox.security = MailSecurity::None; // the demo server speaks plain POP3 on 127.0.0.1
+    mailbox.security = MailSecurity::None; // the demo server speaks without TLS, on 127.0.0.1 only
+    // Over IMAP the defaults show the safety net: INBOX is checked, and
+    // "Delete marked messages" moves the spam to the folder the server marks
+    // \Junk, where it can still be looked at.
+    mailbox.protocol = *protocol;
     const ServerSaveResult saved = settings.saveServerSettings(store);
     if (!saved.ok() || !settings.SaveSettings(store)) {
         err << "cannot write the settings: " << saved.message << saved.writeError << store.errorString() << Qt::endl;
