@@ -180,10 +180,10 @@ void IdleWatch::watch(const QList<int> &mailboxes)
         }
         auto session = std::make_unique<IdleSession>(login, m_links, m_timers);
         // The check it leads to must not run inside the session's reading.
-        session->onNewMail = [this, n] {
-            QTimer::singleShot(0, this, [this, n] {
+        session->onNewMail = [this, mailbox = n] {
+            QTimer::singleShot(0, this, [this, mailbox] {
                 if (onNewMail)
-                    onNewMail(n);
+                    onNewMail(mailbox);
             });
         };
         session->start();

@@ -411,14 +411,6 @@ void ImapClient::abandonSession()
         Close();
 }
 
-void ImapClient::ConnectIfNeeded()
-{
-    if (Connected())
-        return;
-    Open();
-    Login();
-}
-
 // --- Listing -------------------------------------------------------------
 
 ImapResponse ImapClient::openFolder(bool readOnly)

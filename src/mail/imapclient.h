@@ -164,7 +164,6 @@ private:
     // marker ends line, the data starts the next) when it holds more than
     // a quoted string may.
     static void appendString(QStringList &lines, const QString &value);
-    void ConnectIfNeeded();
     // EXAMINE or SELECT the folder; its UIDVALIDITY and EXISTS are read.
     // Returns the tagged OK.
     ImapResponse openFolder(bool readOnly);

@@ -350,14 +350,6 @@ void TmsCustomPOP::abandonSession()
         Close();
 }
 
-void TmsCustomPOP::ConnectIfNeeded()
-{
-    if (Connected())
-        return;
-    Open();
-    Login();
-}
-
 void TmsCustomPOP::ReadStat()
 {
     command(QStringLiteral("STAT"));

@@ -84,7 +84,6 @@ protected:
     // Appends the next commands; false when there are none left.
     using CommandSource = std::function<bool(std::deque<PipelinedCommand> &)>;
 
-    void ConnectIfNeeded();
     void ReadStat();
     // CAPA; the list stays empty when the server refuses it.
     void ReadCapabilities();

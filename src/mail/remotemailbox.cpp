@@ -36,6 +36,14 @@ void RemoteMailbox::setMessageDirectory(const QString &directory)
         m_messageDirectory += QLatin1Char('/');
 }
 
+void RemoteMailbox::ConnectIfNeeded()
+{
+    if (Connected())
+        return;
+    Open();
+    Login();
+}
+
 void RemoteMailbox::Disconnect()
 {
     if (!Connected())

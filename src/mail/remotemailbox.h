@@ -157,6 +157,8 @@ protected:
     // server commits nothing of it.
     virtual void abandonSession() = 0;
 
+    // Open and Login unless a session is open already.
+    void ConnectIfNeeded();
     void setMessageCount(int count) { m_messageCount = count; }
     void setCommitted(bool committed) { m_committed = committed; }
     // The file a retrieved message of item index goes to.
