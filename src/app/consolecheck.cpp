@@ -12,6 +12,8 @@
 #include <QProcess>
 #include <QUrl>
 
+#include <memory>
+
 namespace {
 
 const QString kPasswordVariable = QStringLiteral("MAILSIEVE_PASSWORD");
@@ -221,6 +223,19 @@ int deleteMarked(ProgramCore &core, CheckCycle &cycle, ConsoleCheckView &view, D
     return 0;
 }
 
+// The program's folder and objects, loaded as the window loads them; what
+// could not be read is a warning.
+std::unique_ptr<ProgramCore> loadProgram(ConsoleOutput &console)
+{
+    const QString folder = programFolder();
+    seedProgramFolder(folder, shippedDataFolders());
+    auto core = std::make_unique<ProgramCore>(folder);
+    core->useDesktopKeyring();
+    for (const QString &warning : core->load())
+        console.warning(warning);
+    return core;
+}
+
 // The desktop's browser, when there is a desktop to show it on.
 bool openDesktopBrowser(const QUrl &url)
 {
@@ -246,12 +261,8 @@ int signIn(const QCommandLineParser &parser, ConsoleOutput &console)
         console.usageError(QStringLiteral("--sign-in takes a number from 1 to %1").arg(kMailboxCount));
         return 2;
     }
-    const QString folder = programFolder();
-    seedProgramFolder(folder, shippedDataFolders());
-    ProgramCore core(folder);
-    core.useDesktopKeyring();
-    for (const QString &warning : core.load())
-        console.warning(warning);
+    const std::unique_ptr<ProgramCore> program = loadProgram(console);
+    ProgramCore &core = *program;
     const MailboxLogin login = GetRemotePOPSettings(core.store, mailbox);
     if (login.server.isEmpty() || login.user.isEmpty()) {
         console.error(QStringLiteral("mailbox %1 is not set up").arg(mailbox));
@@ -316,12 +327,8 @@ int runConsoleCheck(const QStringList &arguments, QTextStream &out, QTextStream 
         return 2;
     }
 
-    const QString folder = programFolder();
-    seedProgramFolder(folder, shippedDataFolders());
-    ProgramCore core(folder);
-    core.useDesktopKeyring();
-    for (const QString &warning : core.load())
-        console.warning(warning);
+    const std::unique_ptr<ProgramCore> program = loadProgram(console);
+    ProgramCore &core = *program;
 
     ConsoleCheckView view;
     DeletionLog log(core.settings);

@@ -290,15 +290,8 @@ ImapResponse ImapClient::authenticate(const QString &token)
         requirePrivateChannel(QStringLiteral("password"));
         chooseSaslMechanism({QStringLiteral("PLAIN")}, QStringLiteral("SASL PLAIN"));
         return signInWithSasl(saslPlain(userName(), password()), QStringLiteral("the password"));
-    case AuthMethod::OAuth2: {
-        requirePrivateChannel(QStringLiteral("access token"));
-        const QString name = chooseSaslMechanism({QStringLiteral("OAUTHBEARER"), QStringLiteral("XOAUTH2")},
-                                                 QStringLiteral("OAuth 2.0 sign-in (SASL OAUTHBEARER or XOAUTH2)"));
-        const SaslMechanism mechanism = name == QLatin1String("OAUTHBEARER")
-                                            ? saslOAuthBearer(userName(), hostPart(), remotePort(), token)
-                                            : saslXOAuth2(userName(), token);
-        return signInWithSasl(mechanism, QStringLiteral("the access token"));
-    }
+    case AuthMethod::OAuth2:
+        return signInWithSasl(oauthMechanism(token), QStringLiteral("the access token"));
     case AuthMethod::Apop:
         break; // refused by CheckProperties
     }
@@ -338,14 +331,14 @@ void ImapClient::appendString(QStringList &lines, const QString &value)
     lines << value;
 }
 
-QString ImapClient::chooseSaslMechanism(const QStringList &mechanisms, const QString &signIn)
+std::optional<QStringList> ImapClient::offeredSaslMechanisms() const
 {
-    for (const QString &mechanism : mechanisms) {
-        if (hasCapability(QStringLiteral("AUTH=") + mechanism))
-            return mechanism;
+    QStringList offered;
+    for (const QString &capability : m_capabilities) {
+        if (capability.startsWith(QLatin1String("AUTH=")))
+            offered << capability.mid(5);
     }
-    raiseSocketErrorText(QStringLiteral("The server at %1 does not offer %2. Choose another sign-in for this mailbox.")
-                             .arg(serverAddress(), signIn));
+    return offered;
 }
 
 ImapResponse ImapClient::signInWithSasl(const SaslMechanism &mechanism, const QString &what)

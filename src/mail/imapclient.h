@@ -159,7 +159,8 @@ private:
     ImapResponse authenticate(const QString &token);
     ImapResponse signInWithLogin();
     ImapResponse signInWithSasl(const SaslMechanism &mechanism, const QString &what);
-    QString chooseSaslMechanism(const QStringList &mechanisms, const QString &signIn);
+    // The AUTH= capabilities; the capability list always says.
+    std::optional<QStringList> offeredSaslMechanisms() const override;
     // The command text of value as a quoted string, or as a literal (the
     // marker ends line, the data starts the next) when it holds more than
     // a quoted string may.

@@ -210,26 +210,8 @@ void TmsCustomPOP::signInWithApop(const QString &greeting)
 
 void TmsCustomPOP::signInWithAccessToken(const QString &token)
 {
-    requirePrivateChannel(QStringLiteral("access token"));
-    const QString name = chooseSaslMechanism({QStringLiteral("OAUTHBEARER"), QStringLiteral("XOAUTH2")},
-                                             QStringLiteral("OAuth 2.0 sign-in (SASL OAUTHBEARER or XOAUTH2)"));
-    const SaslMechanism mechanism = name == QLatin1String("OAUTHBEARER")
-                                        ? saslOAuthBearer(userName(), hostPart(), remotePort(), token)
-                                        : saslXOAuth2(userName(), token);
-    const QString status = runSasl(mechanism);
+    const QString status = runSasl(oauthMechanism(token));
     requireAccepted(QStringLiteral("the access token"), status);
-}
-
-QString TmsCustomPOP::chooseSaslMechanism(const QStringList &mechanisms, const QString &signIn)
-{
-    if (!m_capaAnswered)
-        return mechanisms.last();
-    for (const QString &mechanism : mechanisms) {
-        if (m_saslMechanisms.contains(mechanism))
-            return mechanism;
-    }
-    raiseSocketErrorText(QStringLiteral("The server at %1 does not offer %2. Choose another sign-in for this mailbox.")
-                             .arg(serverAddress(), signIn));
 }
 
 QString TmsCustomPOP::runSasl(const SaslMechanism &mechanism)
@@ -341,6 +323,13 @@ void TmsCustomPOP::quitSession()
 {
     Logout();
     Close();
+}
+
+std::optional<QStringList> TmsCustomPOP::offeredSaslMechanisms() const
+{
+    if (!m_capaAnswered)
+        return std::nullopt;
+    return m_saslMechanisms;
 }
 
 void TmsCustomPOP::abandonSession()

@@ -107,6 +107,8 @@ protected:
     qint64 listedSize(int number) const;
     // Drops the connection without QUIT, so nothing of the session is committed.
     void abandonSession() override;
+    // The SASL capability's list once CAPA answered; nothing without CAPA.
+    std::optional<QStringList> offeredSaslMechanisms() const override;
     // QUIT and close at the end of an operation's own session. Unlike
     // Disconnect it fails when an event handler cancelled the session
     // meanwhile: nothing of it was committed then.
@@ -126,11 +128,6 @@ private:
     void signInWithSaslPlain();
     void signInWithApop(const QString &greeting);
     void signInWithAccessToken(const QString &token);
-    // The mechanisms run from the most preferred to the most widely known.
-    // When CAPA answered, the first one its SASL capability lists is
-    // chosen, and none listed fails before anything is sent; without CAPA
-    // the last one is tried. signIn names them in the error.
-    QString chooseSaslMechanism(const QStringList &mechanisms, const QString &signIn);
     // AUTH with mechanism, its response on the AUTH line when that fits
     // (RFC 5034 4), else after the server's empty challenge. Returns the
     // status of an error challenge, which was answered, or an empty text;

@@ -214,3 +214,25 @@ void RemoteMailbox::refuseSignIn(const QString &what, const QString &reply, cons
         text += QStringLiteral(" (status: %1)").arg(status);
     throw ELoginRefusedError(text);
 }
+
+QString RemoteMailbox::chooseSaslMechanism(const QStringList &mechanisms, const QString &signIn)
+{
+    const std::optional<QStringList> offered = offeredSaslMechanisms();
+    if (!offered)
+        return mechanisms.last();
+    for (const QString &mechanism : mechanisms) {
+        if (offered->contains(mechanism))
+            return mechanism;
+    }
+    raiseSocketErrorText(QStringLiteral("The server at %1 does not offer %2. Choose another sign-in for this mailbox.")
+                             .arg(serverAddress(), signIn));
+}
+
+SaslMechanism RemoteMailbox::oauthMechanism(const QString &token)
+{
+    requirePrivateChannel(QStringLiteral("access token"));
+    const QString name = chooseSaslMechanism({QStringLiteral("OAUTHBEARER"), QStringLiteral("XOAUTH2")},
+                                             QStringLiteral("OAuth 2.0 sign-in (SASL OAUTHBEARER or XOAUTH2)"));
+    return name == QLatin1String("OAUTHBEARER") ? saslOAuthBearer(userName(), hostPart(), remotePort(), token)
+                                                : saslXOAuth2(userName(), token);
+}

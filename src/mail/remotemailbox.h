@@ -12,9 +12,11 @@
 
 #include "mail/agsocket.h"
 #include "mail/headers.h"
+#include "mail/sasl.h"
 
 #include <QString>
 #include <functional>
+#include <optional>
 #include <vector>
 
 struct TmsRemoteInfoItem
@@ -185,6 +187,17 @@ protected:
     // From accessTokenSource, before the session starts: the server does not
     // wait while a token is fetched, and a lost grant costs no connection.
     QString freshAccessToken();
+    // The SASL mechanisms the server offers for its sign-in command (upper
+    // case); nothing when it did not say which.
+    virtual std::optional<QStringList> offeredSaslMechanisms() const = 0;
+    // The mechanisms run from the most preferred to the most widely known:
+    // the first one offered is chosen, and none offered fails before
+    // anything is sent; when the server did not say, the last one is tried.
+    // signIn names them in the error.
+    QString chooseSaslMechanism(const QStringList &mechanisms, const QString &signIn);
+    // The first message of the OAuth 2.0 sign-in, OAUTHBEARER when offered
+    // else XOAUTH2, once the token may cross the connection.
+    SaslMechanism oauthMechanism(const QString &token);
     // ELoginRefusedError: "The server refused <what> for <user> at
     // <host:port>: <reply> (status: <status>)".
     [[noreturn]] void refuseSignIn(const QString &what, const QString &reply, const QString &status = QString()) const;
