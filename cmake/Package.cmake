@@ -4,13 +4,14 @@ set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME mailsieve)
 set(CPACK_PACKAGE_VENDOR "The Mailsieve developers")
 set(CPACK_PACKAGE_CONTACT "The Mailsieve developers <mailsieve@users.noreply.github.com>")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "spam filter that works on the POP3 server")
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "spam filter that works on the POP3 server
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "spam filter that works on the POP3 or IMAP server")
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "spam filter that works on the POP3 or IMAP server
  Mailsieve reads the size and the header lines of every message waiting in a
- POP3 mailbox, marks spam by subject, header, sender and exception rules, a
- known spammer list and size limits, and deletes the marked messages on the
- server before your mail program downloads anything. It can check
- automatically from the system tray, and on the command line without a window.")
+ POP3 or IMAP mailbox, marks spam by subject, header, sender and exception
+ rules, a known spammer list and size limits, and deletes the marked messages
+ on the server (on IMAP it moves them to the Junk folder) before your mail
+ program downloads anything. It can check automatically from the system tray,
+ and on the command line without a window.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

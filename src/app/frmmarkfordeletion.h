@@ -16,7 +16,8 @@ class TfrmMarkForDeletion : public QDialog
 {
     Q_OBJECT
 public:
-    // Rows 1 to 249 of the original grid: the messages beyond are not listed.
+    // The dialog's list holds 250 rows with its heading row: at most 249
+    // messages, the first ones selected; the others get no rules.
     static constexpr int MaxMessages = 249;
 
     struct Message

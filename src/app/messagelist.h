@@ -1,7 +1,7 @@
 #pragma once
 // The message list of the main window: one row per waiting message, in
 // server order. Row i is message number i + 1 on the server and info item i
-// of the POP3 client; the rows' texts are the only copy of Subject, Sender,
+// of the mailbox client (POP3 or IMAP); the rows' texts are the only copy of Subject, Sender,
 // Size and Date that the rules and the delete log read.
 
 #include "mail/headers.h"

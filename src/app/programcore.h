@@ -1,7 +1,7 @@
 #pragma once
 // The objects that live for the whole run, shared by the main window and the
 // command-line check: the settings store and the live general settings, the
-// rule set, the POP3 client, the message list and the marking decision over
+// rule set, the mailbox clients (POP3 and IMAP), the message list and the marking decision over
 // them.
 
 #include "app/checkcycle.h"
