@@ -142,12 +142,12 @@ bool MarkingEngine::qIsInException(const QString &subject, const QString &sender
         if (what.isEmpty())
             continue;
         const QString &pattern = table.cell(ExceptCol::Matches, r);
-        // An empty address or domain would accept every sender.
+        // Taken as written, as matchExceptSubject does: an exception can only
+        // keep a message.
         bool matched = false;
         if (what == RuleText::DomainName || what == RuleText::EmailAddress) {
-            matched = !isEmptyPattern(pattern)
-                      && (what == RuleText::DomainName ? textEndsWith(sender, pattern, false)
-                                                       : textStartsWith(sender, pattern, false));
+            matched = what == RuleText::DomainName ? textEndsWith(sender, pattern, false)
+                                                   : textStartsWith(sender, pattern, false);
             if (matched)
                 whyExcept(what, RuleText::Equals, pattern, false);
         } else {

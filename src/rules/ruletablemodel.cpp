@@ -10,17 +10,11 @@
 
 namespace {
 
-// The cell naming a row's operator: Condition in the sender and exception
-// tables (an address or domain exception row holds "Equals"), What otherwise.
+// The cell naming a row's operator: Condition in the sender table, What in
+// the subject and header tables.
 int operatorColumn(RuleTable table)
 {
-    switch (table) {
-    case RuleTable::Sender: return SenderCol::Condition;
-    case RuleTable::Exception: return ExceptCol::Condition;
-    case RuleTable::Subject:
-    case RuleTable::Header: break;
-    }
-    return SubjectCol::What;
+    return table == RuleTable::Sender ? SenderCol::Condition : SubjectCol::What;
 }
 
 } // namespace
@@ -66,6 +60,8 @@ int RuleTableModel::columnCount(const QModelIndex &parent) const
 
 bool RuleTableModel::isValidPattern(int row, const QString &text) const
 {
+    if (table_.table() == RuleTable::Exception)
+        return true;
     return !isEmptyPattern(text) || !operatorShowsPattern(table_.cell(operatorColumn(table_.table()), row));
 }
 

@@ -43,8 +43,10 @@ public:
 private:
     static int ruleRow(const QModelIndex &index) { return index.row() + 1; }
     bool isDeleteRow(int row) const;
-    // A typed Matches cell needs a visible character, as in the rule editors,
-    // unless the row's operator takes no pattern ("Is blank" ...).
+    // A typed Matches cell of a subject or sender rule needs a visible
+    // character, as in the rule editors, unless the row's operator takes no
+    // pattern ("Is blank" ...). An exception, which can only keep a message,
+    // takes any text.
     bool isValidPattern(int row, const QString &text) const;
 
     RuleList &table_;

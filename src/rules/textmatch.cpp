@@ -283,7 +283,10 @@ bool matchHeaderLine(QStringView line, QStringView op, QStringView pattern, bool
 
 bool matchExceptSubject(QStringView subject, QStringView op, QStringView pattern, bool caseSensitive)
 {
-    return matchTextOperator(subject, op, pattern, caseSensitive);
+    // An exception only ever keeps a message, so its pattern counts as
+    // written, blanks and all: refusing it could only add deletions.
+    const TextTest test = textOperator(op);
+    return test && test(subject, pattern, caseSensitive);
 }
 
 bool operatorShowsPattern(QStringView op)

@@ -26,9 +26,10 @@ bool isUpperCaseText(QStringView text);
 // Spaces and control characters (TAB, CR, LF, backspace, DEL, C1 ...): what
 // trimming removes.
 bool isSpaceOrControl(QChar c);
-// A pattern without a visible character. A row holding one would match nearly
-// every text (every header line holds a space), so it matches nothing, and
-// the editors refuse it as they refuse an empty one.
+// A pattern without a visible character. A subject, header or sender row
+// holding one would match nearly every text (every header line holds a
+// space), so it matches nothing, and the editors refuse it as they refuse an
+// empty one. Exception rows take their pattern as written.
 bool isEmptyPattern(QStringView pattern);
 
 // An empty pattern never occurs.
@@ -48,7 +49,8 @@ QStringView senderDomain(QStringView address);
 QStringView senderUserPart(QStringView address);
 
 // One rule row's test. An operator text that names no operator matches
-// nothing, and neither does a text operator with an empty pattern.
+// nothing, and neither does a text operator with an empty pattern, except
+// in an exception row.
 bool matchSubject(QStringView subject, QStringView op, QStringView pattern, bool caseSensitive);
 bool matchSender(QStringView sender, QStringView what, QStringView op, QStringView pattern);
 bool matchHeaderLine(QStringView line, QStringView op, QStringView pattern, bool caseSensitive);

@@ -325,7 +325,9 @@ const QString &ExceptionRule::chosenText() const
 
 std::optional<QString> ExceptionRule::problem() const
 {
-    if (!isEmptyPattern(chosenText()))
+    // Only an empty field is refused: an exception can only keep mail, so a
+    // field of blanks can never cause a deletion.
+    if (!chosenText().isEmpty())
         return std::nullopt;
     switch (kind) {
     case ExceptionKind::Address:

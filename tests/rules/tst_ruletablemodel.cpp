@@ -93,7 +93,8 @@ private slots:
         QCOMPARE(table.cell(SubjectCol::Hits, 1), accepted ? typed : QStringLiteral("5"));
     }
 
-    // A typed pattern of only blanks would mark nearly every message.
+    // A typed subject or sender pattern of only blanks would mark nearly
+    // every message.
     void typedPatternsNeedAVisibleCharacter_data()
     {
         QTest::addColumn<int>("table");
@@ -112,8 +113,10 @@ private slots:
         add("subject word", RuleTable::Subject, subject, " win ", true);
         add("sender space", RuleTable::Sender, sender, " ", false);
         add("sender word", RuleTable::Sender, sender, "sales", true);
-        add("exception address space", RuleTable::Exception, address, " ", false);
-        add("exception subject backspace", RuleTable::Exception, exceptSubject, "\b", false);
+        // An exception can only keep a message: it takes any text.
+        add("exception address space", RuleTable::Exception, address, " ", true);
+        add("exception subject backspace", RuleTable::Exception, exceptSubject, "\b", true);
+        add("exception address empty", RuleTable::Exception, address, "", true);
         add("exception address", RuleTable::Exception, address, "dad@home.example", true);
         // Operators without a pattern ignore the cell, so nothing is refused there.
         add("subject is blank", RuleTable::Subject, {"", "Is blank", "", "", "Yes", "0"}, "", true);
