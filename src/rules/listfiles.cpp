@@ -6,11 +6,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSet>
 
-#include <algorithm>
 #include <optional>
-#include <utility>
 
 namespace {
 
@@ -37,32 +34,17 @@ QString notAnInteger(QStringView text)
         .arg(printableText(text.left(QuotedLength).toString()), cut ? QStringLiteral("...") : QString());
 }
 
-struct CellLine
-{
-    int column;
-    int row;
-    QString text;
-};
-
-// Fills table (at its fixed width) from the text of a list file; gives an
-// error text, empty on success. The size on line 1 is only an upper bound,
-// since a damaged or hostile file can claim billions of rows in a few bytes:
-// the table grows only to the last row a stored cell names, and no further
-// than the file's distinct rule cells could fill, so memory follows the
-// file's real size. Empty cells and cells beyond the fixed width store
-// nothing. The writer keeps exactly the stored cells, so a saved table
-// loads the same again.
+// Fills a fresh table (at its fixed width) from the text of a list file;
+// gives an error text, empty on success, after which the table is half
+// filled and must be dropped. The table takes the size on line 1, so empty
+// rows, between the rules or after the last one, come back as they were
+// saved; cells beyond the fixed width are dropped.
 QString parseListText(QStringView text, RuleList &table)
 {
     const qsizetype end = text.indexOf(EndOfFile);
     const QStringList lines = splitLines(end < 0 ? text : text.left(end));
     // Without a size line the table keeps its current size.
     int declaredColumns = table.columnCount();
-    int declaredRows = table.rowCount();
-    QList<CellLine> cells;
-    QSet<std::pair<int, int>> ruleCells;
-    int lastRow = -1;
-    qsizetype lastRowLine = 0;
     const auto lineError = [](qsizetype n, const QString &what) {
         return QStringLiteral("line %1: %2").arg(n + 1).arg(what);
     };
@@ -84,9 +66,12 @@ QString parseListText(QStringView text, RuleList &table)
                 return lineError(n, QStringLiteral("a table of %1 columns and %2 rows is not possible")
                                         .arg(column)
                                         .arg(rows));
+            if (rows > MaxListFileRows)
+                return lineError(n, QStringLiteral("a table of %1 rows is more than the %2 a list file may hold")
+                                        .arg(rows)
+                                        .arg(MaxListFileRows));
             declaredColumns = column;
-            declaredRows = rows;
-            table.setRowCount(std::min(rows, RuleList::EmptyRowCount));
+            table.setRowCount(rows);
             continue;
         }
         const qsizetype comma2 = rest.indexOf(u',');
@@ -94,34 +79,16 @@ QString parseListText(QStringView text, RuleList &table)
         int row = 0;
         if (!parseIndex(second, row))
             return lineError(n, notAnInteger(second));
-        if (column >= declaredColumns || row >= declaredRows)
+        if (column >= declaredColumns || row >= table.rowCount())
             return lineError(n, QStringLiteral("cell %1,%2 lies outside the table of %3 columns and %4 rows")
                                     .arg(column)
                                     .arg(row)
                                     .arg(declaredColumns)
-                                    .arg(declaredRows));
-        const QStringView cellText = rest.sliced(comma2 + 1);
-        if (column >= table.columnCount() || cellText.isEmpty())
-            continue;
-        QString cell = cellText.toString();
+                                    .arg(table.rowCount()));
+        QString cell = rest.sliced(comma2 + 1).toString();
         cell.replace(u'\t', u'\r').replace(u'\b', u'\n');
-        if (row > 0)
-            ruleCells.insert({column, row});
-        if (row > lastRow) {
-            lastRow = row;
-            lastRowLine = n;
-        }
-        cells.append({column, row, cell});
+        table.setCell(column, row, cell); // a column beyond the fixed width is dropped
     }
-    if (lastRow >= table.rowCount()) {
-        if (lastRow > ruleCells.size())
-            return lineError(lastRowLine, QStringLiteral("row %1 lies beyond what the file's %2 rule cells fill")
-                                              .arg(lastRow)
-                                              .arg(ruleCells.size()));
-        table.setRowCount(lastRow + 1);
-    }
-    for (const CellLine &cell : std::as_const(cells))
-        table.setCell(cell.column, cell.row, cell.text);
     return {};
 }
 
@@ -147,7 +114,8 @@ public:
         const QString line = key + u'=' + value;
         const qsizetype at = findKey(section, key);
         if (at >= 0) {
-            lines_[at] = line;
+            if (this->value(section, key) != value) // a line that reads the same stays as it is
+                lines_[at] = line;
             return;
         }
         qsizetype header = findSection(section);
@@ -162,6 +130,8 @@ public:
                 last = i;
         lines_.insert(last + 1, line);
     }
+
+    bool operator==(const IniText &) const = default;
 
     QByteArray toBytes() const
     {
@@ -318,7 +288,8 @@ bool saveRuleOptions(const RuleSet &rules, const QString &path, QString &error)
     QByteArray bytes;
     if (QFileInfo::exists(path) && !readWholeFile(path, bytes, error))
         return false; // rewriting would lose what the file holds besides our keys
-    IniText ini(decodeFileText(bytes));
+    const IniText stored(decodeFileText(bytes));
+    IniText ini = stored;
     const SizeRules &size = rules.sizeRules;
     ini.setValue("Smaller", "QSmaller", boolText(size.smallerEnabled));
     ini.setValue("Smaller", "Num", QString::number(size.smallerLimit));
@@ -327,6 +298,8 @@ bool saveRuleOptions(const RuleSet &rules, const QString &path, QString &error)
     ini.setValue("Larger", "Num", QString::number(size.largerLimit));
     ini.setValue("Larger", "Check", boolText(size.largerCheck));
     ini.setValue("Known", "QMonitor", boolText(rules.knownListEnabled));
+    if (ini == stored)
+        return true; // the file holds these values already: it stays byte for byte
     return writeFileSafely(path, ini.toBytes(), error);
 }
 
@@ -347,14 +320,24 @@ RuleFilesResult readSettings(RuleSet &rules, const QString &folder)
 
 namespace {
 
+// What a table's file holds before a save.
+enum class StoredTable { Missing, Unreadable, Same, Different };
+
+StoredTable storedTable(const RuleList &table, const QString &path)
+{
+    if (!QFileInfo::exists(path))
+        return StoredTable::Missing;
+    RuleList stored(table.table());
+    if (!loadRuleList(stored, path))
+        return StoredTable::Unreadable;
+    return serializeRuleList(stored) == serializeRuleList(table) ? StoredTable::Same : StoredTable::Different;
+}
+
 // A list file that does not load is copied to "<name>.bad" before a save
 // replaces it, so what the user had is never lost, only set aside. False
 // when it could not be copied: the file must then not be written over.
-bool keepUnreadableFile(RuleTable which, const QString &path, QStringList &messages)
+bool keepUnreadableFile(const QString &path, QStringList &messages)
 {
-    RuleList probe(which);
-    if (!QFileInfo::exists(path) || loadRuleList(probe, path))
-        return true;
     const QString bad = path + QStringLiteral(".bad");
     QFile::remove(bad);
     if (!QFile::copy(path, bad)) {
@@ -367,23 +350,41 @@ bool keepUnreadableFile(RuleTable which, const QString &path, QStringList &messa
     return true;
 }
 
+// Writes one table unless its file already holds it: a file an earlier
+// version wrote, or one in another encoding, stays as it is until a rule
+// changes.
+void saveTable(const RuleList &table, const QString &path, QStringList &messages)
+{
+    if (!table.loadError().isEmpty()) {
+        messages.append(QStringLiteral("%1 was not saved because it could not be loaded: %2")
+                            .arg(QDir::toNativeSeparators(path), table.loadError()));
+        return;
+    }
+    switch (storedTable(table, path)) {
+    case StoredTable::Same:
+        return;
+    case StoredTable::Unreadable:
+        if (!keepUnreadableFile(path, messages))
+            return;
+        break;
+    case StoredTable::Missing:
+    case StoredTable::Different:
+        break;
+    }
+    QString error;
+    if (!saveRuleList(table, path, error))
+        messages.append(error);
+}
+
 } // namespace
 
 RuleFilesResult Savesettings(const RuleSet &rules, const QString &folder)
 {
     const QDir dir(folder);
     RuleFilesResult result;
+    for (RuleTable which : AllRuleTables)
+        saveTable(rules.table(which), dir.filePath(listFileName(which)), result.errors);
     QString error;
-    for (RuleTable which : AllRuleTables) {
-        const RuleList &table = rules.table(which);
-        const QString path = dir.filePath(listFileName(which));
-        if (!table.loadError().isEmpty())
-            result.errors.append(
-                QStringLiteral("%1 was not saved because it could not be loaded: %2")
-                    .arg(QDir::toNativeSeparators(path), table.loadError()));
-        else if (keepUnreadableFile(which, path, result.errors) && !saveRuleList(table, path, error))
-            result.errors.append(error);
-    }
     if (!saveRuleOptions(rules, dir.filePath(ruleOptionsFileName()), error))
         result.errors.append(error);
     return result;

@@ -1,4 +1,5 @@
 #include "rules/listfiles.h"
+#include "rules/marking.h"
 #include "rules/ruletexts.h"
 #include "support/testfiles.h"
 
@@ -18,6 +19,26 @@ void setRow(RuleList &table, int row, const QStringList &cells)
 
 const QByteArray ElevenLines = "6,2\r\n1,0,What\r\n2,0,Matches\r\n3,0,Case\r\n4,0,Del?\r\n5,0,Hits\r\n"
                                "1,1,Contains\r\n2,1,free\r\n3,1,No\r\n4,1,Yes\r\n5,1,12\r\n";
+
+// One listed message, as the marking decision reads it.
+class OneMessage : public MarkingSource
+{
+public:
+    OneMessage(const QString &subject, const QString &sender) : subject_(subject), sender_(sender) {}
+    int rowCount() const override { return 1; }
+    QString subject(int) const override { return subject_; }
+    QString sender(int) const override { return sender_; }
+    QString size(int) const override { return QStringLiteral("1000"); }
+    MarkState mark(int) const override { return mark_; }
+    void setMark(int, MarkState mark) override { mark_ = mark; }
+    TmsHeaders headerLines(int) const override { return {"From: " + sender_, "Subject: " + subject_}; }
+    int serverToIndex() const override { return 1; }
+
+private:
+    QString subject_;
+    QString sender_;
+    MarkState mark_ = MarkState::None;
+};
 
 } // namespace
 
@@ -130,6 +151,9 @@ private slots:
         for (int r = 1; r <= 3000; ++r)
             large += QStringLiteral("1,%1,Contains\r\n2,%1,word %1\r\n4,%1,Yes\r\n").arg(r).toUtf8();
         QTest::newRow("header, 3000 rules") << "header.lst" << large;
+        QTest::newRow("subject, empty last rows")
+            << "subj.lst" << QByteArray("6,4\r\n1,0,What\r\n2,0,Matches\r\n3,0,Case\r\n4,0,Del?\r\n5,0,Hits\r\n"
+                                        "1,1,Is blank\r\n4,1,No\r\n");
     }
 
     void wellFormedFilesComeBackByteForByte()
@@ -141,28 +165,112 @@ private slots:
         QVERIFY(readSettings(rules, dir.path()).ok());
         QVERIFY(Savesettings(rules, dir.path()).ok());
         QCOMPARE(readFile(path(name)), bytes);
+        for (RuleTable which : AllRuleTables)
+            if (listFileName(which) == name)
+                QCOMPARE(serializeRuleList(rules.table(which)), bytes);
     }
 
-    // A declared size is believed only as far as the file's lines back it:
-    // rows up to the last one a stored cell names (at least the headings and
-    // one rule row), columns up to the table's fixed width.
-    void declaredSizeIsCutToWhatTheLinesHold_data()
+    // A save that changes nothing leaves each file as it was, also one this
+    // program would write otherwise.
+    void anUnchangedSaveLeavesTheFileAsItWas_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::newRow("Windows-1252, no headings") << "subj.lst" << QByteArray("6,2\r\n2,1,caf\xe9\r\n");
+        QTest::newRow("LF line ends") << "from.lst" << QByteArray("6,3\n1,1,Domain name\n");
+        QTest::newRow("cells out of order") << "except.lst" << QByteArray("5,3\r\n2,2,b\r\n2,1,a\r\n");
+        QTest::newRow("more columns declared") << "header.lst" << QByteArray("8,2\r\n7,1,gone\r\n");
+        QTest::newRow("options with blanks and other keys")
+            << "mailsieve.ini"
+            << QByteArray("[Smaller]\r\nQSmaller = 0\r\nNum=5\r\nCheck=1\r\n[Larger]\r\nQLarger=0\r\nNum=20000\r\n"
+                          "Check=1\r\n; kept\r\n[Known]\r\nQMonitor=0\r\nOther=x");
+    }
+
+    void anUnchangedSaveLeavesTheFileAsItWas()
+    {
+        QFETCH(QString, name);
+        QFETCH(QByteArray, bytes);
+        QVERIFY(writeFile(path(name), bytes));
+        RuleSet rules;
+        QVERIFY(readSettings(rules, dir.path()).ok());
+        QVERIFY(Savesettings(rules, dir.path()).ok());
+        QCOMPARE(readFile(path(name)), bytes);
+    }
+
+    // What an earlier version left in the program folder: a sparse exception
+    // table (40 rows, an address on row 30 and a subject of one blank on
+    // row 35) and tables whose last rows are empty.
+    void anEarlierProgramFolderKeepsEveryException_data()
+    {
+        QTest::addColumn<QString>("subject");
+        QTest::addColumn<QString>("sender");
+        QTest::addColumn<MarkState>("mark");
+        QTest::addColumn<int>("exceptionRow");
+        QTest::newRow("address on row 30") << "free gift" << "Boss@work.example" << MarkState::Exception << 30;
+        QTest::newRow("blank subject on row 35") << "free offer" << "x@spam.example" << MarkState::Exception << 35;
+        QTest::newRow("no exception") << "free" << "x@spam.example" << MarkState::Check << -1;
+    }
+
+    void anEarlierProgramFolderKeepsEveryException()
+    {
+        QFETCH(QString, subject);
+        QFETCH(QString, sender);
+        QFETCH(MarkState, mark);
+        QFETCH(int, exceptionRow);
+        const QHash<QString, QByteArray> folder{
+            {"except.lst", "5,40\r\n0,0,What\r\n1,0,Condition\r\n2,0,Matches\r\n3,0,Case?\r\n4,0,Hits\r\n"
+                           "0,30,E-mail address\r\n1,30,Equals\r\n2,30,boss@work.example\r\n3,30,No\r\n4,30,2\r\n"
+                           "0,35,Subject\r\n1,35,Contains\r\n2,35, \r\n3,35,No\r\n4,35,0\r\n"},
+            {"subj.lst", "6,21\r\n1,0,What\r\n2,0,Matches\r\n3,0,Case\r\n4,0,Del?\r\n5,0,Hits\r\n"
+                         "1,1,Contains\r\n2,1,free\r\n3,1,No\r\n4,1,Yes\r\n5,1,0\r\n"},
+            {"from.lst", "6,3\r\n1,0,What\r\n2,0,Condition\r\n3,0,Matches\r\n4,0,Del?\r\n5,0,Hits\r\n"},
+            {"header.lst", "6,2\r\n1,0,What\r\n2,0,Matches\r\n3,0,Case\r\n4,0,Del?\r\n5,0,Hits\r\n"},
+            {"mailsieve.ini", "[Smaller]\r\nQSmaller=0\r\nNum=5\r\nCheck=1\r\n[Larger]\r\nQLarger=0\r\n"
+                              "Num=20000\r\nCheck=1\r\n[Known]\r\nQMonitor=0\r\n"}};
+        for (auto file = folder.begin(); file != folder.end(); ++file)
+            QVERIFY(writeFile(path(file.key()), file.value()));
+        RuleSet rules;
+        QVERIFY(readSettings(rules, dir.path()).ok());
+        QCOMPARE(rules.ExceptionRules.rowCount(), 40);
+        QCOMPARE(rules.SubjectRules.rowCount(), 21);
+        QVERIFY(Savesettings(rules, dir.path()).ok());
+        for (auto file = folder.begin(); file != folder.end(); ++file)
+            QCOMPARE(readFile(path(file.key())), file.value());
+
+        OneMessage message(subject, sender);
+        MarkingEngine(rules, message).MarkForDeletion(0);
+        QCOMPARE(message.mark(0), mark);
+        if (exceptionRow > 0)
+            QCOMPARE(rules.ExceptionRules.cell(ExceptCol::Hits, exceptionRow),
+                     QString::number(exceptionRow == 30 ? 3 : 1));
+        QVERIFY(Savesettings(rules, dir.path()).ok());
+        QVERIFY(readFile(path("except.lst")).startsWith("5,40\r\n"));
+        QVERIFY(readFile(path("subj.lst")).startsWith("6,21\r\n"));
+        RuleSet reloaded;
+        QVERIFY(readSettings(reloaded, dir.path()).ok());
+        QVERIFY(reloaded.ExceptionRules == rules.ExceptionRules);
+        QVERIFY(reloaded.SubjectRules == rules.SubjectRules);
+    }
+
+    // The table takes the size on line 1, empty rows included, up to the
+    // fixed limit; columns stop at the table's fixed width.
+    void declaredSizeIsKept_data()
     {
         QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<int>("rows");
         QTest::addColumn<QString>("lastCell"); // column 2 of the last row
-        QTest::newRow("a million rows, no cells") << QByteArray("64,1000000\r\n") << 2 << QString();
-        QTest::newRow("largest size, one rule") << QByteArray("2147483647,2147483647\r\n2,1,kept\r\n") << 2 << "kept";
+        QTest::newRow("the largest size, no cells")
+            << QStringLiteral("6,%1\r\n").arg(MaxListFileRows).toUtf8() << MaxListFileRows << QString();
         QTest::newRow("cells up to row 3, row 2 empty")
-            << QByteArray("6,1000000\r\n2,3,last\r\n1,3,Contains\r\n2,1,first\r\n") << 4 << "last";
-        QTest::newRow("empty and cut cells name no row")
-            << QByteArray("8,9\r\n2,1,kept\r\n1,5,\r\n7,6,gone\r\n") << 2 << "kept";
+            << QByteArray("6,5\r\n2,3,last\r\n1,3,Contains\r\n2,1,first\r\n") << 5 << QString();
+        QTest::newRow("empty and cut cells")
+            << QByteArray("8,9\r\n2,1,kept\r\n1,5,\r\n7,6,gone\r\n2,8,last\r\n") << 9 << "last";
         QTest::newRow("huge column dropped")
             << QByteArray("2000000000,2\r\n1999999999,1,gone\r\n2,1,kept\r\n") << 2 << "kept";
         QTest::newRow("fewer rows than the lines") << QByteArray("6,1\r\n2,0,heading\r\n") << 1 << "Matches";
     }
 
-    void declaredSizeIsCutToWhatTheLinesHold()
+    void declaredSizeIsKept()
     {
         QFETCH(QByteArray, bytes);
         QFETCH(int, rows);
@@ -175,8 +283,9 @@ private slots:
         QCOMPARE(table.rowCount(), rows);
         QCOMPARE(table.cell(2, rows - 1), lastCell);
 
-        // The save writes the size that was believed, and the next start
-        // reads the same table again.
+        // Written again, the table keeps the size it was read with, and the
+        // next start reads the same table.
+        QVERIFY(QFile::remove(path("subj.lst")));
         QVERIFY(Savesettings(rules, dir.path()).ok());
         QVERIFY(readFile(path("subj.lst")).startsWith(QStringLiteral("6,%1\r\n").arg(rows).toUtf8()));
         RuleSet reloaded;
@@ -259,14 +368,16 @@ private slots:
         QTest::newRow("outside") << QByteArray("6,2\r\n1,2,a\r\n")
                                  << "line 2: cell 1,2 lies outside the table of 6 columns and 2 rows";
         QTest::newRow("no rows") << QByteArray("6,0\r\n") << "line 1: a table of 6 columns and 0 rows is not possible";
-        QTest::newRow("row beyond the rule cells") << QByteArray("6,2000000000\r\n1,1,a\r\n1,1999999999,b\r\n")
-                                                   << "line 3: row 1999999999 lies beyond what the file's 2 rule cells fill";
-        QTest::newRow("repeated lines fill one cell")
-            << QByteArray("6,2000000000\r\n1,1,a\r\n1,1,a\r\n1,1,a\r\n2,4,b\r\n1,3,c\r\n")
-            << "line 5: row 4 lies beyond what the file's 3 rule cells fill";
-        QTest::newRow("empty and cut cells fill nothing")
-            << QByteArray("9,9\r\n1,1,\r\n1,2,\r\n7,3,x\r\n8,3,y\r\n2,3,z\r\n")
-            << "line 6: row 3 lies beyond what the file's 1 rule cells fill";
+        // A few bytes must not claim memory for millions of rows.
+        QTest::newRow("a million rows") << QByteArray("64,1000000\r\n1,1,a\r\n")
+                                        << "line 1: a table of 1000000 rows is more than the 100000 a list file may hold";
+        QTest::newRow("one row too many")
+            << QStringLiteral("6,%1\r\n").arg(MaxListFileRows + 1).toUtf8()
+            << QStringLiteral("line 1: a table of %1 rows is more than the %2 a list file may hold")
+                   .arg(MaxListFileRows + 1)
+                   .arg(MaxListFileRows);
+        QTest::newRow("largest integer") << QByteArray("2147483647,2147483647\r\n2,1,a\r\n")
+                                         << "line 1: a table of 2147483647 rows is more than the 100000 a list file may hold";
         QTest::newRow("long text cut")
             << (QByteArray("6,2\r\n") + QByteArray(100000, '7') + "\x1b]0;x\a,1,a\r\n")
             << "line 2: '" + QString(40, u'7') + "...' is not a valid integer value";
