@@ -4,6 +4,7 @@
 #include "app/deletionlog.h"
 #include "app/programcore.h"
 #include "app/programfolder.h"
+#include "app/toolkitoptions.h"
 
 #include "mail/printabletext.h"
 
@@ -115,6 +116,31 @@ void describeOptions(QCommandLineParser &parser)
                       QStringLiteral("Delete the marked messages after the check, without a question.")});
     parser.addOption({QStringLiteral("sign-in"),
                       QStringLiteral("Sign stored mailbox N in with OAuth 2.0 in a browser."), QStringLiteral("N")});
+}
+
+// The options of these names as they were typed: "-x" or "--x", without
+// any "=value".
+QStringList typedOptions(const QStringList &arguments, const QStringList &names)
+{
+    QStringList typed;
+    for (const QString &name : names) {
+        QString spelling = QStringLiteral("--") + name;
+        for (const QString &argument : arguments.mid(1)) {
+            const QString option = argument.section(QLatin1Char('='), 0, 0);
+            if (option == QLatin1Char('-') + name || option == spelling) {
+                spelling = option;
+                break;
+            }
+        }
+        typed << spelling;
+    }
+    return typed;
+}
+
+QString unknownOptionsText(const QStringList &typed)
+{
+    return (typed.size() == 1 ? QStringLiteral("Unknown option: ") : QStringLiteral("Unknown options: "))
+           + typed.join(QStringLiteral(", ")) + QLatin1Char('.');
 }
 
 // The number of a stored mailbox given as an option's value; 0 when it is not one.
@@ -298,16 +324,20 @@ QString consoleRowLine(int index, const MessageEntry &row)
 
 bool wantsConsole(const QStringList &arguments)
 {
-    return arguments.size() > 1;
+    return withoutToolkitOptions(arguments).size() > 1;
 }
 
-int runConsoleCheck(const QStringList &arguments, QTextStream &out, QTextStream &err)
+int runConsoleCheck(const QStringList &allArguments, QTextStream &out, QTextStream &err)
 {
     ConsoleOutput console(out, err);
+    const QStringList arguments = withoutToolkitOptions(allArguments);
     QCommandLineParser parser;
+    // "-bogus" is one option, not the letters b, o, g, u and s.
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     describeOptions(parser);
     if (!parser.parse(arguments)) {
-        console.usageError(parser.errorText()); // it quotes the unknown option as typed
+        const QStringList unknown = typedOptions(arguments, parser.unknownOptionNames());
+        console.usageError(unknown.isEmpty() ? parser.errorText() : unknownOptionsText(unknown));
         return 2;
     }
     if (parser.isSet(QStringLiteral("help"))) {

@@ -40,12 +40,14 @@ private:
 // line and no header text can send the terminal an escape sequence.
 QString consoleRowLine(int index, const MessageEntry &row);
 
-// True when there is any argument besides the program's name: the window
-// starts only without arguments, so --version needs no display and a
-// mistyped option is reported instead of opening the window.
+// True when there is any argument besides the program's name and the Qt
+// toolkit's own options: the window starts without them (also when a
+// session manager restarts it with -session), --version needs no display
+// and a mistyped option is reported instead of opening the window.
 bool wantsConsole(const QStringList &arguments);
 
 // Runs the command line and returns the exit code: 0 after a completed
 // check, --help or --version, 1 when the check failed (the error text on
-// err), 2 for a usage error (the reason and the usage on err).
+// err), 2 for a usage error (the reason and the usage on err). The
+// toolkit's options are left out.
 int runConsoleCheck(const QStringList &arguments, QTextStream &out, QTextStream &err);

@@ -142,6 +142,13 @@ private slots:
     void hostileServerEndsTheCheckWithinBounds();
     void wrongOptionsAreUsageErrors_data();
     void wrongOptionsAreUsageErrors();
+    // Qt's own options (a session manager's -session) leave the window be;
+    // an unknown option is named as it was typed.
+    void onlyOurOptionsSelectTheConsole_data();
+    void onlyOurOptionsSelectTheConsole();
+    void unknownOptionIsNamedAsTyped_data();
+    void unknownOptionIsNamedAsTyped();
+    void checkIgnoresToolkitOptions();
     void helpDescribesTheCheck();
 };
 
@@ -318,14 +325,14 @@ void TestConsoleCheck::hostileServerEndsTheCheckWithinBounds_data()
     }) << QStringLiteral("mailsieve: The server sent a data block of more than 64 KiB\n");
     QTest::newRow("10 MB status line") << Script([](ScriptedPop3Server &server) {
         server.replyAt(QStringLiteral("STAT"), "+OK " + QByteArray(10'000'000, '\x1b') + "\r\n");
-    }) << QStringLiteral("mailsieve: Reply line too long\n");
+    }) << QStringLiteral("mailsieve: Reply line too long (<server>)\n");
     QTest::newRow("random bytes") << Script([](ScriptedPop3Server &server) {
         QRandomGenerator random(1207);
         QByteArray noise(4096, Qt::Uninitialized);
         for (char &c : noise)
             c = char(random.bounded(256));
         server.replyAndCloseAt(QStringLiteral("TOP 2 1"), "+OK\r\n" + noise);
-    }) << QStringLiteral("mailsieve: Connection closed by the server\n");
+    }) << QStringLiteral("mailsieve: Connection closed by the server (<server>)\n");
 }
 
 void TestConsoleCheck::hostileServerEndsTheCheckWithinBounds()
@@ -340,7 +347,7 @@ void TestConsoleCheck::hostileServerEndsTheCheckWithinBounds()
                              QStringLiteral("None")},
                             rig.server.password());
     QCOMPARE(run.exitCode, error.isEmpty() ? 0 : 1);
-    QCOMPARE(run.err, error);
+    QCOMPARE(run.err, error.replace(QStringLiteral("<server>"), rig.server.address()));
     if (error.isEmpty())
         QCOMPARE(run.out.size(), 4); // three rows and the totals
     QVERIFY2(terminalControls(run.rawOut).isEmpty(), qPrintable(terminalControls(run.rawOut)));
@@ -391,6 +398,73 @@ void TestConsoleCheck::wrongOptionsAreUsageErrors()
     QVERIFY(run.err.startsWith(QStringLiteral("mailsieve: ")));
     QVERIFY2(run.err.contains(QStringLiteral("\nusage: mailsieve [--check")), qPrintable(run.err));
     QCOMPARE(rig.server.connectionCount(), 0);
+}
+
+void TestConsoleCheck::onlyOurOptionsSelectTheConsole_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<bool>("console");
+    QTest::newRow("none") << QStringList{} << false;
+    QTest::newRow("session restart") << QStringList{QStringLiteral("-session"), QStringLiteral("1234abcd_5678")} << false;
+    QTest::newRow("style") << QStringList{QStringLiteral("-style"), QStringLiteral("fusion")} << false;
+    QTest::newRow("platform") << QStringList{QStringLiteral("-platform"), QStringLiteral("xcb")} << false;
+    QTest::newRow("two dashes and =") << QStringList{QStringLiteral("--style=fusion"), QStringLiteral("-reverse")}
+                                      << false;
+    QTest::newRow("session without its value") << QStringList{QStringLiteral("-session")} << true;
+    QTest::newRow("check") << QStringList{QStringLiteral("--check")} << true;
+    QTest::newRow("check after a toolkit option")
+        << QStringList{QStringLiteral("-platform"), QStringLiteral("xcb"), QStringLiteral("--check")} << true;
+    QTest::newRow("unknown option") << QStringList{QStringLiteral("--bogus")} << true;
+    QTest::newRow("flag with a value") << QStringList{QStringLiteral("-reverse=1")} << true;
+}
+
+void TestConsoleCheck::onlyOurOptionsSelectTheConsole()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(bool, console);
+    QCOMPARE(wantsConsole(QStringList{QStringLiteral("mailsieve")} + arguments), console);
+}
+
+void TestConsoleCheck::unknownOptionIsNamedAsTyped_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("error");
+    QTest::newRow("two dashes") << QStringList{QStringLiteral("--bogus")}
+                                << QStringLiteral("mailsieve: Unknown option: --bogus.");
+    QTest::newRow("one dash") << QStringList{QStringLiteral("--check"), QStringLiteral("-session")}
+                              << QStringLiteral("mailsieve: Unknown option: -session.");
+    QTest::newRow("with a value") << QStringList{QStringLiteral("--check"), QStringLiteral("--bogus=1")}
+                                  << QStringLiteral("mailsieve: Unknown option: --bogus.");
+    QTest::newRow("several") << QStringList{QStringLiteral("-x"), QStringLiteral("--check"), QStringLiteral("--why")}
+                             << QStringLiteral("mailsieve: Unknown options: -x, --why.");
+}
+
+void TestConsoleCheck::unknownOptionIsNamedAsTyped()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, error);
+    QString outText;
+    QString errText;
+    QTextStream out(&outText);
+    QTextStream err(&errText);
+    QCOMPARE(runConsoleCheck(QStringList{QStringLiteral("mailsieve")} + arguments, out, err), 2);
+    err.flush();
+    QCOMPARE(errText.section(QLatin1Char('\n'), 0, 0), error);
+    QVERIFY(outText.isEmpty());
+}
+
+void TestConsoleCheck::checkIgnoresToolkitOptions()
+{
+    ConsoleRig rig;
+    rig.server.setMessages(mailbox(2));
+    storeSettings([&](GeneralSettings &s) {
+        storeMailbox(s, 1, rig.server.address(), rig.server.user(), rig.server.password());
+    });
+    const Run run = rig.run({QStringLiteral("-style"), QStringLiteral("fusion"), QStringLiteral("--check"),
+                             QStringLiteral("-platform"), QStringLiteral("offscreen")});
+    QCOMPARE(run.err, QString());
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(run.out.last(), QStringLiteral("Message Total: 2 Number Marked: 0"));
 }
 
 void TestConsoleCheck::helpDescribesTheCheck()
