@@ -117,7 +117,7 @@ void ImapClient::Open()
 {
     CheckProperties();
     ResetState();
-    TmsMailBase::Open();
+    RemoteMailbox::Open();
 }
 
 // --- The exchange ------------------------------------------------------

@@ -51,7 +51,7 @@ qint64 octetCount(const QString &word)
 } // namespace
 
 TmsCustomPOP::TmsCustomPOP(QObject *parent)
-    : RemoteMailbox({QStringLiteral("pop3"), 110, QStringLiteral("pop3s"), 995}, parent)
+    : RemoteMailbox({QStringLiteral("pop3"), 110, QStringLiteral("pop3s"), 995, true}, parent)
 {
 }
 
@@ -73,7 +73,7 @@ void TmsCustomPOP::Open()
 {
     CheckProperties();
     ResetState();
-    TmsMailBase::Open();
+    RemoteMailbox::Open();
 }
 
 void TmsCustomPOP::requireOk()

@@ -106,7 +106,8 @@ void RemoteMailbox::CheckProperties()
         if (printableText(userName()) != userName())
             raiseSocketErrorText(QStringLiteral("The user name must not contain control characters"));
     } else if (password().isEmpty()) {
-        raiseSocketErrorText(QStringLiteral("Password property is required"));
+        raiseSocketErrorText(m_missingPasswordText.isEmpty() ? QStringLiteral("Password property is required")
+                                                             : m_missingPasswordText);
     }
     const std::pair<QString, QString> fields[] = {{QStringLiteral("server name"), m_server},
                                                   {QStringLiteral("user name"), userName()},
@@ -185,13 +186,36 @@ bool RemoteMailbox::serverOnLocalNetwork() const
     return isOnLocalNetwork(remoteAddress());
 }
 
+void RemoteMailbox::Open()
+{
+    TmsMailBase::Open();
+    // With TLS the handshake, or STARTTLS before the sign-in, protects the
+    // secret; APOP sends only a digest of it.
+    if (tlsMode() != TlsMode::None || authMethod() == AuthMethod::Apop)
+        return;
+    requirePrivateChannel(authMethod() == AuthMethod::OAuth2 ? QStringLiteral("access token")
+                                                             : QStringLiteral("password"));
+}
+
 void RemoteMailbox::requirePrivateChannel(const QString &secret)
 {
-    if (isEncrypted() || (tlsMode() == TlsMode::None && serverOnLocalNetwork()))
+    // An access token opens the whole account for its lifetime: no choice
+    // of the user sends it in plain text.
+    const bool allowed = m_plainTextAllowed && authMethod() != AuthMethod::OAuth2;
+    if (isEncrypted() || (tlsMode() == TlsMode::None && (allowed || serverOnLocalNetwork())))
         return;
-    raiseTlsError(QStringLiteral("The %1 for %2 at %3 would go out in plain text: the server is not on this "
-                                 "computer or the local network. Choose SSL/TLS or STARTTLS for this mailbox.")
-                      .arg(secret, printableText(userName()), serverAddress()));
+    QString text = QStringLiteral("The %1 for %2 at %3 would go out in plain text: the server is not on this "
+                                  "computer or the local network. Choose SSL/TLS or STARTTLS for this mailbox.")
+                       .arg(secret, printableText(userName()), serverAddress());
+    if (authMethod() != AuthMethod::OAuth2) {
+        text += QStringLiteral(" If the server offers no encryption at all, tick \"Send my password without "
+                               "encryption\" for this mailbox in the General settings.");
+        // The greeting is not read yet: this is decided before connecting.
+        if (m_service.hasApop)
+            text += QStringLiteral(" If the server's greeting offers APOP, the sign-in \"APOP\" avoids sending "
+                                   "the password.");
+    }
+    raiseTlsError(text);
 }
 
 QString RemoteMailbox::freshAccessToken()

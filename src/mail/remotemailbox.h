@@ -62,6 +62,7 @@ public:
         quint16 port;
         QString tlsName;
         quint16 tlsPort;
+        bool hasApop = false; // the protocol has a sign-in that sends a digest, not the password
     };
     RemoteMailbox(const Service &service, QObject *parent = nullptr);
 
@@ -81,6 +82,15 @@ public:
     // For OAuth2: asked at each login for a fresh access token, which then
     // stands in for the password; may throw an EMailsieveError.
     std::function<QString()> accessTokenSource;
+    // The user allowed the password (not an access token) to go to this
+    // server without TLS although it is beyond this computer and the local
+    // network: a provider that offers no TLS at all.
+    bool plainTextAllowed() const { return m_plainTextAllowed; }
+    void setPlainTextAllowed(bool allowed) { m_plainTextAllowed = allowed; }
+    // What CheckProperties says of an empty password when the settings know
+    // why it is empty (a keyring this session cannot reach); empty for
+    // "Password property is required".
+    void setMissingPasswordText(const QString &text) { m_missingPasswordText = text; }
 
     // The number of waiting messages the server last named (POP3 STAT, IMAP
     // EXISTS); -1 until one was read.
@@ -103,6 +113,11 @@ public:
     // UserName and Password (for OAuth2 accessTokenSource) must be set; no
     // value may break a command line.
     virtual void CheckProperties();
+    // The transport's Open (dial-up, name resolution, socket), then, before
+    // anything connects, the refusal of a secret that would go in plain
+    // text to a server beyond the local network: such a server gets no byte
+    // at all.
+    void Open() override;
     // CR, LF or NUL in a value sent in a command would end that line early
     // and start a command of its own.
     static bool breaksCommandLine(const QString &text);
@@ -179,10 +194,12 @@ protected:
     // "host:port" of the connection, for the texts that name the server.
     QString serverAddress() const;
     // Whether the server connected to is this computer or on the local
-    // network (isOnLocalNetwork of the address connected to).
+    // network (isOnLocalNetwork of the address Open resolved, which is the
+    // one connected to).
     virtual bool serverOnLocalNetwork() const;
     // ETlsError, before anything is sent, when secret would cross the
-    // network in plain text (see serverOnLocalNetwork).
+    // network in plain text (see serverOnLocalNetwork) and, for a password,
+    // the user did not allow that (plainTextAllowed).
     void requirePrivateChannel(const QString &secret);
     // From accessTokenSource, before the session starts: the server does not
     // wait while a token is fetched, and a lost grant costs no connection.
@@ -206,6 +223,8 @@ private:
     const Service m_service;
     QString m_userName;
     QString m_password;
+    QString m_missingPasswordText;
+    bool m_plainTextAllowed = false;
     AuthMethod m_authMethod = AuthMethod::UserPass;
     int m_messageCount = -1;
     TmsRemoteInfo m_info;

@@ -11,6 +11,7 @@
 #include "support/failuretext.h"
 #include "support/scriptedpop3server.h"
 
+#include <QNetworkInterface>
 #include <QTest>
 
 namespace {
@@ -156,12 +157,20 @@ private slots:
         const std::pair<const char *, bool> cases[] = {
             {"127.0.0.1", true},      {"127.200.1.1", true},   {"10.1.2.3", true},      {"172.16.0.1", true},
             {"172.31.255.255", true}, {"172.32.0.1", false},   {"172.15.255.255", false}, {"192.168.1.20", true},
-            {"192.169.0.1", false},   {"169.254.10.10", true}, {"8.8.8.8", false},      {"100.64.0.1", false},
+            {"192.169.0.1", false},   {"169.254.10.10", true}, {"8.8.8.8", false},      {"100.64.0.1", true},
+            {"100.127.255.255", true}, {"100.63.255.255", false}, {"100.128.0.1", false}, {"::ffff:100.100.1.2", true},
             {"::1", true},            {"fe80::1", true},       {"fd12:3456::1", true},  {"fc00::1", true},
             {"2001:db8::1", false},   {"::ffff:10.0.0.1", true}, {"::ffff:8.8.8.8", false},
         };
         for (const auto &[address, local] : cases)
             QTest::newRow(address) << QString::fromLatin1(address) << local;
+        // An address of this computer's own interfaces besides loopback.
+        for (const QHostAddress &own : QNetworkInterface::allAddresses()) {
+            if (!own.isLoopback() && !own.isLinkLocal()) {
+                QTest::newRow("this computer") << own.toString() << true;
+                break;
+            }
+        }
     }
 
     void localNetworkCoversLoopbackAndPrivateRanges()
@@ -443,25 +452,65 @@ private slots:
     void plainTextSecretsStayOnTheLocalNetwork_data()
     {
         QTest::addColumn<int>("method");
+        QTest::addColumn<bool>("allowed");
         QTest::addColumn<QString>("secret");
-        QTest::newRow("USER/PASS") << int(AuthMethod::UserPass) << "password";
-        QTest::newRow("PLAIN") << int(AuthMethod::SaslPlain) << "password";
-        QTest::newRow("token") << int(AuthMethod::OAuth2) << "access token";
+        QTest::addColumn<QString>("wayOut");
+        const QString allow = " If the server offers no encryption at all, tick \"Send my password without "
+                              "encryption\" for this mailbox in the General settings. If the server's greeting "
+                              "offers APOP, the sign-in \"APOP\" avoids sending the password.";
+        QTest::newRow("USER/PASS") << int(AuthMethod::UserPass) << false << "password" << allow;
+        QTest::newRow("PLAIN") << int(AuthMethod::SaslPlain) << false << "password" << allow;
+        QTest::newRow("token") << int(AuthMethod::OAuth2) << false << "access token" << "";
+        QTest::newRow("token, password allowed") << int(AuthMethod::OAuth2) << true << "access token" << "";
     }
 
+    // Decided on the resolved address before connecting: the server never
+    // hears from the client.
     void plainTextSecretsStayOnTheLocalNetwork()
     {
         QFETCH(int, method);
+        QFETCH(bool, allowed);
         QFETCH(QString, secret);
+        QFETCH(QString, wayOut);
         usePop(new FarAwayPop);
-        server->setCapabilities({"SASL PLAIN XOAUTH2"});
         useToken("abc");
         pop->setAuthMethod(AuthMethod(method));
+        pop->setPlainTextAllowed(allowed);
         QCOMPARE(failure<ETlsError>([this] { pop->UpdateInfo(); }),
                  "The " + secret + " for user at " + where()
                      + " would go out in plain text: the server is not on this computer or the local network. "
-                       "Choose SSL/TLS or STARTTLS for this mailbox.");
-        QCOMPARE(server->commands(), QStringList{"CAPA"});
+                       "Choose SSL/TLS or STARTTLS for this mailbox." + wayOut);
+        QCOMPARE(server->connectionCount(), 0);
+        QVERIFY(!pop->Connected());
+    }
+
+    void passwordGoesInPlainTextOnlyWhereTheUserAllowedIt_data()
+    {
+        QTest::addColumn<int>("method");
+        QTest::newRow("USER/PASS") << int(AuthMethod::UserPass);
+        QTest::newRow("PLAIN") << int(AuthMethod::SaslPlain);
+    }
+
+    void passwordGoesInPlainTextOnlyWhereTheUserAllowedIt()
+    {
+        QFETCH(int, method);
+        usePop(new FarAwayPop);
+        server->setCapabilities({"SASL PLAIN"});
+        pop->setAuthMethod(AuthMethod(method));
+        pop->setPlainTextAllowed(true);
+        pop->UpdateInfo();
+        QCOMPARE(server->committedSessions(), 1);
+    }
+
+    void keyringTextStandsInForTheMissingPassword()
+    {
+        pop->setPassword(QString());
+        pop->setMissingPasswordText(QStringLiteral("Mailbox 2 (user at pop.example.org): its password is kept in "
+                                                   "the desktop keyring, which this session cannot reach."));
+        QCOMPARE(failure<ESocketError>([this] { pop->UpdateInfo(); }),
+                 QStringLiteral("Mailbox 2 (user at pop.example.org): its password is kept in the desktop keyring, "
+                                "which this session cannot reach."));
+        QCOMPARE(server->connectionCount(), 0);
     }
 
     void apopMayCrossAnyNetwork()
