@@ -4,11 +4,13 @@
 
 namespace {
 
-bool isValidUtf8(QByteArrayView bytes, QString *text)
+std::optional<QString> exactUtf8(QByteArrayView bytes)
 {
     QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    *text = utf8.decode(bytes);
-    return !utf8.hasError();
+    QString text = utf8.decode(bytes);
+    if (utf8.hasError())
+        return std::nullopt;
+    return text;
 }
 
 // Names whose 8-bit misuse is common enough that the UTF-8/Latin-1 guess
@@ -19,13 +21,28 @@ bool isUtf8Compatible(const QByteArray &name)
         || name == "ascii";
 }
 
+bool isLatin1(const QByteArray &name)
+{
+    return name == "iso-8859-1" || name == "latin1";
+}
+
+// Qt reaches the other charsets (ISO-8859-x, Windows-125x, KOI8, CJK ...)
+// through ICU. Invalid for the names read above and for names no decoder
+// knows. A fresh decoder for each text: one that has met an error keeps
+// reporting it.
+QStringDecoder systemDecoder(const QByteArray &name)
+{
+    if (isUtf8Compatible(name) || isLatin1(name))
+        return QStringDecoder();
+    return QStringDecoder(name.constData(), QStringDecoder::Flag::Stateless);
+}
+
 } // namespace
 
 QString decodeUtf8OrLatin1(QByteArrayView bytes)
 {
-    QString text;
-    if (isValidUtf8(bytes, &text))
-        return text;
+    if (std::optional<QString> text = exactUtf8(bytes))
+        return std::move(*text);
     return QString::fromLatin1(bytes);
 }
 
@@ -37,23 +54,26 @@ QByteArray mimeCharsetName(QByteArrayView charset)
     return charset.trimmed().toByteArray().toLower();
 }
 
-QString decodeCharset(QByteArrayView bytes, QByteArrayView charset)
+std::optional<QString> decodeCharsetExactly(QByteArrayView bytes, QByteArrayView charset)
 {
     const QByteArray name = mimeCharsetName(charset);
-    if (isUtf8Compatible(name))
-        return decodeUtf8OrLatin1(bytes);
-    if (name == "iso-8859-1" || name == "latin1")
+    if (isLatin1(name))
         return QString::fromLatin1(bytes);
-    // Qt reaches the other charsets (ISO-8859-x, Windows-125x, KOI8, CJK ...)
-    // through ICU.
-    QStringDecoder decoder(name.constData(), QStringDecoder::Flag::Stateless);
+    QStringDecoder decoder = systemDecoder(name);
     if (!decoder.isValid())
-        return decodeUtf8OrLatin1(bytes);
+        return exactUtf8(bytes);
     QString text = decoder.decode(bytes);
-    if (!decoder.hasError())
-        return text;
-    // A strict decoder's replacement characters are kept unless the bytes
-    // read whole as UTF-8.
-    QString utf8;
-    return isValidUtf8(bytes, &utf8) ? utf8 : text;
+    if (decoder.hasError())
+        return std::nullopt;
+    return text;
+}
+
+QString decodeCharset(QByteArrayView bytes, QByteArrayView charset)
+{
+    if (std::optional<QString> text = decodeCharsetExactly(bytes, charset))
+        return std::move(*text);
+    QStringDecoder decoder = systemDecoder(mimeCharsetName(charset));
+    if (decoder.isValid())
+        return decoder.decode(bytes);
+    return QString::fromLatin1(bytes);
 }

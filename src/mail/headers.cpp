@@ -134,35 +134,58 @@ std::optional<EncodedWord> readEncodedWord(QStringView text, qsizetype start)
     return EncodedWord{textBegin + marker + 2, mimeCharsetName(charset.toLatin1()), std::move(bytes)};
 }
 
-// The text of adjacent encoded words of one charset. Their bytes are read as
-// one sequence: senders cut a multi-byte character between two words. What
-// the bytes decode to may hold control characters, which become spaces.
+// At most this many adjacent words are read as one. A character is at most
+// four bytes in the charsets mail uses, so four words complete one even when
+// each holds a single byte; the margin covers cuts that follow one another.
+// The bound keeps a run of broken words cheap.
+constexpr qsizetype MaxJoinedWords = 8;
+
+// Adjacent encoded words of one charset. Each word is read on its own: a
+// word of a stateful charset such as ISO-2022-JP returns to ASCII at its
+// end, and the bytes of two such words need not read as one sequence. Only
+// a word that does not read alone, because the sender cut a multi-byte
+// character between it and the next, is read together with the words after
+// it. What the words decode to may hold control characters, which become
+// spaces.
 class EncodedRun
 {
 public:
-    bool isOpen() const { return open_; }
-    bool continuesWith(const EncodedWord &word) const { return open_ && word.charset == charset_; }
+    bool isOpen() const { return !words_.isEmpty(); }
+    bool continuesWith(const EncodedWord &word) const { return isOpen() && word.charset == charset_; }
 
-    void start(const EncodedWord &word)
+    void start(EncodedWord word)
     {
-        charset_ = word.charset;
-        bytes_ = word.bytes;
-        open_ = true;
+        charset_ = std::move(word.charset);
+        words_ = {std::move(word.bytes)};
     }
-    void add(const EncodedWord &word) { bytes_ += word.bytes; }
+    void add(EncodedWord word) { words_.append(std::move(word.bytes)); }
 
     // Appends the run's text to `out` and closes the run.
     void closeInto(QString &out)
     {
-        if (open_)
-            out += printableText(decodeCharset(bytes_, charset_));
-        open_ = false;
+        // Beyond the short-string length the text would be cut off anyway.
+        for (qsizetype first = 0; first < words_.size() && out.size() <= ShortStringLength;) {
+            QByteArray bytes = words_[first];
+            qsizetype end = first + 1;
+            std::optional<QString> text = decodeCharsetExactly(bytes, charset_);
+            for (; !text && end < words_.size() && end - first < MaxJoinedWords; ++end) {
+                bytes += words_[end];
+                text = decodeCharsetExactly(bytes, charset_);
+            }
+            if (!text) {
+                // No later word completes it: the word itself is broken.
+                end = first + 1;
+                text = decodeCharset(words_[first], charset_);
+            }
+            out += printableText(std::move(*text));
+            first = end;
+        }
+        words_.clear();
     }
 
 private:
     QByteArray charset_;
-    QByteArray bytes_;
-    bool open_ = false;
+    QList<QByteArray> words_;
 };
 
 // The value of the first field called `name` as received: trimmed, folded
@@ -334,15 +357,15 @@ QString DecodeEncodedWords(const QString &text)
         // RFC 2047: white space between two encoded words is not text.
         const QStringView between = QStringView(text).sliced(copiedUpTo, start - copiedUpTo);
         const bool adjacent = run.isOpen() && isBlankOnly(between);
+        copiedUpTo = start = word->end;
         if (adjacent && run.continuesWith(*word)) {
-            run.add(*word);
+            run.add(std::move(*word));
         } else {
             run.closeInto(result);
             if (!adjacent)
                 result += between;
-            run.start(*word);
+            run.start(std::move(*word));
         }
-        copiedUpTo = start = word->end;
     }
     run.closeInto(result);
     result += QStringView(text).sliced(copiedUpTo);

@@ -43,10 +43,12 @@ void CutAtBody(TmsHeaders &headers);
 QString GetHeaderValue(const TmsHeaders &headers, const QString &name);
 
 // Decodes RFC 2047 encoded words (B or Q, either case) into Unicode from
-// their charset; blanks between two adjacent encoded words go, and adjacent
-// words of one charset are read as one byte sequence. Control characters
-// that decoding yields become spaces. A word that cannot be decoded stays as
-// written. The result is cut to 255 characters.
+// their charset; blanks between two adjacent encoded words go. Each word is
+// read on its own; one that does not read alone, a character cut between it
+// and the next, is read together with the adjacent words of its charset
+// that follow. Control characters that decoding yields become spaces. A
+// word that cannot be decoded stays as written. The result is cut to 255
+// characters.
 QString DecodeEncodedWords(const QString &text);
 
 // The address field `name` (with or without its ":") split as RFC 5322 reads

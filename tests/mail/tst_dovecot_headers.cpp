@@ -1,7 +1,8 @@
 // Header fields as real mail writes them, read from a real Dovecot: forged
 // sender names, characters cut between encoded words and unknown charset
-// labels. The rows are made and marked as a check makes them, so the list
-// and the rules must both see the true sender and a readable Subject.
+// labels, Japanese subjects in ISO-2022-JP words. The rows are made and
+// marked as a check makes them, so the list and the rules must both see the
+// true sender and a readable Subject.
 
 #include "app/listmarkingsource.h"
 #include "app/messagelist.h"
@@ -55,6 +56,11 @@ QList<Sample> samples()
          QStringLiteral(u"été - café")},
         {"=?unknown-8bit?B?0JLQsNGI0LU=?= <news@shop.example>", "=?unknown-8bit?B?0JLQsNGI0LU=?=",
          "news@shop.example", QStringLiteral(u"Ваше")},
+        // As Japanese mailers write a subject: one ISO-2022-JP word per
+        // phrase, each back in ASCII at its end.
+        {"ads@deals.example", "Fwd: " + bWords("ISO-2022-JP", "\x1b$BL$>5Bz9-9p\"(\x1b(B ", 64) + "\r\n "
+             + bWords("ISO-2022-JP", "\x1b$B7c0B\x1b(B", 64) + "\r\n " + bWords("ISO-2022-JP", "\x1b$BHNGd\x1b(B", 64),
+         "ads@deals.example", QStringLiteral(u"Fwd: 未承諾広告※ 激安販売")},
     };
 }
 
@@ -96,9 +102,11 @@ private slots:
         MS_START_DOVECOT(server);
 
         // Mail from the bank is always accepted; the two spam domains are
-        // deleted; so is mail that claims to come from the recipient.
+        // deleted; so is mail that claims to come from the recipient, and
+        // unsolicited advertising by its Japanese label.
         RuleSet rules;
         setRules(rules.ExceptionRules, {{"Domain name", "Equals", "bank.example", "No", "0"}});
+        setRules(rules.SubjectRules, {{"", "Contains", QStringLiteral(u"未承諾広告"), "No", "Yes", "0"}});
         setRules(rules.SenderRules, {{"", "Domain name", "Equals", "evil.example", "Yes", "0"},
                                      {"", "Domain name", "Equals", "relay.example", "No", "0"}});
         setRules(rules.HeaderRules, {{"", "Sender", "equals To field", "No", "Yes", "0"}});
@@ -127,7 +135,7 @@ private slots:
         const QList<MarkState> marks{MarkState::Check, MarkState::Check,    MarkState::Check,
                                      MarkState::Check, MarkState::Check,    MarkState::None,
                                      MarkState::Question, MarkState::Exception, MarkState::Check,
-                                     MarkState::None};
+                                     MarkState::None,  MarkState::Check};
         for (int i = 0; i < mailbox.size(); ++i)
             QVERIFY2(list.mark(i) == marks[i], qPrintable(list.entry(i).Sender));
     }

@@ -236,6 +236,7 @@ void TestHeaderFuzz::pathologicalLinesFinishQuickly()
         "Subject: " + QString("=?utf-8?B?!!!!").repeated(15000) + "?=",
         "Subject: " + QString("=?").repeated(50000),
         "Subject: " + QString("=?utf-8?Q?a?= ").repeated(10000),
+        "Subject: " + QString("=?iso-2022-jp?B?GyQ=?= ").repeated(10000),
         "Date: " + QString("1 ").repeated(50000),
         "From: " + QString("<(\"").repeated(30000),
     };
