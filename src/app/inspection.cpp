@@ -65,6 +65,8 @@ void MessageInspection::ViewMessages1Click()
     }
     if (!sizeAccepted(*row))
         return;
+    // The file takes the form in which this protocol delivers a message.
+    const MailProtocol protocol = m_links.core.clients.protocol();
     if (!download(*row)) {
         // The window waits for "Click to cancel"; the timer stays off until
         // a command turns it on again.
@@ -75,7 +77,7 @@ void MessageInspection::ViewMessages1Click()
         m_links.prompts.error(NotRetrievedText);
         return;
     }
-    m_links.showViewer(TfrmViewHeader::Mode::Body, savedMessageBody(messagePath(*row)));
+    m_links.showViewer(TfrmViewHeader::Mode::Body, savedMessageBody(messagePath(*row), protocol));
 }
 
 QString MessageInspection::sizeQuestion(const QString &size)

@@ -23,6 +23,8 @@ public:
     RemoteMailbox &current() { return *m_current; }
     const RemoteMailbox &current() const { return *m_current; }
     std::array<RemoteMailbox *, 2> all() { return {&pop, &imap}; }
+    // The protocol current() speaks.
+    MailProtocol protocol() const { return m_current == &imap ? MailProtocol::Imap : MailProtocol::Pop3; }
 
     // Loads the mailbox into the client of its protocol, which becomes current.
     void load(const MailboxLogin &login);

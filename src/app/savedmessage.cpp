@@ -39,11 +39,12 @@ QByteArray unstuffedMessage(QByteArrayView received)
     return message;
 }
 
-QStringList savedMessageBody(const QString &path)
+QStringList savedMessageBody(const QString &path, MailProtocol protocol)
 {
     QFile saved(path);
     // The body reader names a file it cannot open in the text it returns.
     if (!saved.open(QIODevice::ReadOnly))
         return ReadMessageBody(path);
-    return MessageBodyLines(unstuffedMessage(saved.readAll()));
+    const QByteArray received = saved.readAll();
+    return MessageBodyLines(protocol == MailProtocol::Pop3 ? unstuffedMessage(received) : received);
 }

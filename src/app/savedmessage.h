@@ -1,8 +1,11 @@
 #pragma once
 // A downloaded message file ("msg_" n ".eml") holds the message exactly as
-// the server sent it: in the form of a POP3 data block, dot-stuffed and
-// ended by a "." line. What the user is shown is the message as its sender
-// wrote it.
+// the server sent it: from a POP3 server in the form of a data block,
+// dot-stuffed and ended by a "." line; from an IMAP server as the literal of
+// its body, which is the message itself. What the user is shown is the
+// message as its sender wrote it.
+
+#include "settings/generalsettings.h"
 
 #include <QByteArray>
 #include <QString>
@@ -13,6 +16,6 @@
 // server put before it. Line breaks stay as they are.
 QByteArray unstuffedMessage(QByteArrayView received);
 
-// The body text lines of the downloaded message in path, as "View body of
-// one message" shows them.
-QStringList savedMessageBody(const QString &path);
+// The body text lines of the message in path, downloaded over protocol, as
+// "View body of one message" shows them.
+QStringList savedMessageBody(const QString &path, MailProtocol protocol);
