@@ -18,6 +18,9 @@
 namespace {
 
 const QString kPasswordVariable = QStringLiteral("MAILSIEVE_PASSWORD");
+// --delete deleted the marked messages, and then the mailbox could not be
+// listed again.
+constexpr int kListingFailedStatus = 3;
 
 struct ConsoleRequest
 {
@@ -82,7 +85,8 @@ void describeOptions(QCommandLineParser &parser)
         "  row<TAB>mark<TAB>size<TAB>sender<TAB>subject<TAB>date\n"
         "(row from 0; mark -1 none, 0 delete, 1 possible spam, 2 exception, 3 known spammer),\n"
         "then the totals line. Exit status 0 after a check, 1 when it failed (the error on\n"
-        "standard error), 2 for wrong options. With --server and --user it checks a mailbox\n"
+        "standard error), 2 for wrong options, 3 when --delete deleted the marked messages\n"
+        "but the mailbox could not be listed again. With --server and --user it checks a mailbox\n"
         "that is not stored; the password comes from the environment variable ")
                                      + kPasswordVariable + QStringLiteral(".\n"
         "With --delete the marked messages are then deleted without a question and logged,\n"
@@ -228,9 +232,10 @@ std::optional<ConsoleRequest> readRequest(const QCommandLineParser &parser, QStr
 }
 
 // --delete: the delete pass as automatic mode runs it, then the number
-// deleted and the totals of the mailbox listed again.
+// deleted (as soon as the server committed the pass) and the totals of the
+// mailbox listed again.
 int deleteMarked(ProgramCore &core, CheckCycle &cycle, ConsoleCheckView &view, DeletionLog &log,
-                 ConsoleOutput &console)
+                 ConsoleOutput &console, DelayTimers *timers)
 {
     DeletionHooks hooks;
     hooks.saveGeneralSettings = [&] {
@@ -239,12 +244,18 @@ int deleteMarked(ProgramCore &core, CheckCycle &cycle, ConsoleCheckView &view, D
         console.error(QStringLiteral("the spam counter was not stored: ") + core.store.errorString());
         return false;
     };
+    bool committed = false;
+    hooks.committed = [&](int deleted) {
+        committed = true;
+        console.print({DeletionPass::deletedText(deleted)});
+        console.flush();
+    };
+    hooks.timers = timers;
     DeletionPass deletion(cycle, core.clients, core.list, core.settings, view, log, nullptr, hooks);
     if (!deletion.DeleteMessages()) {
         console.error(view.errorText());
-        return 1;
+        return committed ? kListingFailedStatus : 1;
     }
-    console.print({QStringLiteral("There were %1 messages deleted").arg(deletion.lastDeleted())});
     console.print({CheckCycle::totalCountText(core.list.count(), core.list.markedCount())});
     return 0;
 }
@@ -327,7 +338,7 @@ bool wantsConsole(const QStringList &arguments)
     return withoutToolkitOptions(arguments).size() > 1;
 }
 
-int runConsoleCheck(const QStringList &allArguments, QTextStream &out, QTextStream &err)
+int runConsoleCheck(const QStringList &allArguments, QTextStream &out, QTextStream &err, DelayTimers *timers)
 {
     ConsoleOutput console(out, err);
     const QStringList arguments = withoutToolkitOptions(allArguments);
@@ -392,5 +403,5 @@ int runConsoleCheck(const QStringList &allArguments, QTextStream &out, QTextStre
                       + saveErrors.join(QStringLiteral("; ")));
         return 1;
     }
-    return request->deleteMarked ? deleteMarked(core, cycle, view, log, console) : 0;
+    return request->deleteMarked ? deleteMarked(core, cycle, view, log, console, timers) : 0;
 }

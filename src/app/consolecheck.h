@@ -8,6 +8,8 @@
 #include <QStringList>
 #include <QTextStream>
 
+class DelayTimers;
+
 // The console's side of a check: no window, no tray; the error text is
 // kept for standard error.
 class ConsoleCheckView : public CheckView
@@ -48,6 +50,9 @@ bool wantsConsole(const QStringList &arguments);
 
 // Runs the command line and returns the exit code: 0 after a completed
 // check, --help or --version, 1 when the check failed (the error text on
-// err), 2 for a usage error (the reason and the usage on err). The
-// toolkit's options are left out.
-int runConsoleCheck(const QStringList &arguments, QTextStream &out, QTextStream &err);
+// err), 2 for a usage error (the reason and the usage on err), 3 when
+// --delete deleted the marked messages and then the mailbox could not be
+// listed again. The toolkit's options are left out. timers time the pause
+// before a refused listing is tried again (the event loop's when null).
+int runConsoleCheck(const QStringList &arguments, QTextStream &out, QTextStream &err,
+                    DelayTimers *timers = nullptr);

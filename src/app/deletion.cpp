@@ -1,9 +1,12 @@
 #include "app/deletion.h"
 
+#include "app/delaytimer.h"
 #include "app/deletionlog.h"
 #include "mail/mailerrors.h"
 #include "app/mailboxclients.h"
 #include "settings/prompts.h"
+
+#include <QEventLoop>
 
 DeletionPass::DeletionPass(CheckCycle &cycle, MailboxClients &clients, MessageListModel &list,
                            GeneralSettings &settings, CheckView &view, DeletionLog &log,
@@ -13,6 +16,16 @@ DeletionPass::DeletionPass(CheckCycle &cycle, MailboxClients &clients, MessageLi
 {
     for (RemoteMailbox *client : m_clients.all())
         client->OnDeleting = [this](int num) { msRemotePOP1Deleting(num); };
+}
+
+QString DeletionPass::deletedText(int deleted)
+{
+    return QStringLiteral("There were ") + QString::number(deleted) + QStringLiteral(" messages deleted");
+}
+
+QString DeletionPass::listingFailedText(int deleted, const QString &error)
+{
+    return deletedText(deleted) + QStringLiteral(", but the mailbox could not be listed again: ") + error;
 }
 
 DeletionPass::~DeletionPass()
@@ -97,14 +110,22 @@ std::optional<bool> DeletionPass::passOnServer(int total, int marked)
     m_settings.addToSpamCount(deleted);
     if (m_hooks.saveGeneralSettings)
         m_hooks.saveGeneralSettings();
+    // The deletions stand whatever happens next: they are reported first.
+    m_lastDeleted = deleted;
+    m_view.setStatusText(deletedText(deleted));
+    if (m_hooks.committed)
+        m_hooks.committed(deleted);
 
     m_list.clear();
     // Mail left to read goes to the mail program instead of a new listing;
     // after a refused deletion the user sees the mailbox again.
     const bool launch = !unattended() && m_settings.launchAfterDelete && total > marked && deleted == marked;
-    if (!launch && !listAgain())
-        return std::nullopt;
+    const std::optional<QString> listingFailure = launch ? std::nullopt : listAgain();
     finishPass(deleted);
+    if (listingFailure) {
+        m_view.showError(listingFailedText(deleted, *listingFailure));
+        return std::nullopt;
+    }
     return launch;
 }
 
@@ -126,18 +147,23 @@ QMap<int, MessageEntry> DeletionPass::flagMarkedRows()
 
 bool DeletionPass::processMarks()
 {
-    const int reportedBefore = m_log.errorReports();
+    const int reportsBefore = m_log.errorReports();
     try {
         m_clients.current().ProcessMarks();
     } catch (const EMailsieveError &e) {
-        // Socket failures were logged through OnError already; a refused
-        // command or a changed mailbox is logged here.
-        if (m_log.errorReports() == reportedBefore)
-            m_log.error(e.message(), m_clients.current().userName(), m_clients.current().server());
+        logFailure(e, reportsBefore);
         m_view.showError(e.message());
         return false;
     }
     return true;
+}
+
+void DeletionPass::logFailure(const EMailsieveError &e, int reportsBefore)
+{
+    // Socket failures were logged through OnError already; a refused
+    // command or a changed mailbox is logged here.
+    if (m_log.errorReports() == reportsBefore)
+        m_log.error(e.message(), m_clients.current().userName(), m_clients.current().server());
 }
 
 int DeletionPass::recordDeletions(const QMap<int, MessageEntry> &flagged)
@@ -161,24 +187,49 @@ int DeletionPass::recordDeletions(const QMap<int, MessageEntry> &flagged)
     return static_cast<int>(deleted.size());
 }
 
-bool DeletionPass::listAgain()
+std::optional<QString> DeletionPass::listAgain()
 {
-    try {
-        m_clients.current().UpdateInfo();
-    } catch (const EMailsieveError &e) {
-        m_view.showError(e.message());
-        return false;
+    const int reportsBefore = m_log.errorReports();
+    for (int attempt = 1;; ++attempt) {
+        try {
+            m_clients.current().UpdateInfo();
+            return std::nullopt;
+        } catch (const EMailsieveError &e) {
+            // A server that removes the deleted files only after its answer
+            // to QUIT may still miss them ("-ERR Can't open the message
+            // file - it's gone!"): a refusal is tried once more after a
+            // pause, from an empty list.
+            const bool refused = dynamic_cast<const EServerError *>(&e) != nullptr;
+            if (!refused || attempt == 2) {
+                logFailure(e, reportsBefore);
+                return e.message();
+            }
+        }
+        m_list.clear();
+        pause(RelistingPause);
     }
-    return true;
+}
+
+void DeletionPass::pause(std::chrono::milliseconds span)
+{
+    static SystemDelayTimers eventLoopTimers;
+    const std::unique_ptr<DelayTimer> timer = (m_hooks.timers ? *m_hooks.timers : eventLoopTimers).make();
+    QEventLoop loop;
+    bool over = false;
+    timer->onTimeout = [&] {
+        over = true;
+        loop.quit();
+    };
+    timer->start(span);
+    if (!over)
+        loop.exec();
 }
 
 void DeletionPass::finishPass(int deleted)
 {
-    m_lastDeleted = deleted;
     m_view.enableAllButtons();
     m_cycle.setBusyLook(false);
-    m_view.setStatusText(QStringLiteral("There were ") + QString::number(deleted)
-                         + QStringLiteral(" messages deleted"));
+    m_view.setStatusText(deletedText(deleted));
     m_view.updateListPicture();
 }
 

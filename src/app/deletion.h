@@ -15,10 +15,13 @@
 
 #include <QMap>
 
+#include <chrono>
 #include <functional>
 #include <optional>
 
+class DelayTimers;
 class DeletionLog;
+class EMailsieveError;
 class Prompts;
 
 struct DeletionHooks
@@ -31,6 +34,12 @@ struct DeletionHooks
     // UpdateAutomaticCaptions with the live mode and minutes (re-arms the
     // timer in automatic mode).
     std::function<void()> updateAutomaticCaptions;
+    // The pass was committed, recorded and counted, with this many
+    // deletions; called before the mailbox is listed again.
+    std::function<void(int deleted)> committed;
+    // The timer of the pause before a refused listing is tried again; the
+    // event loop's when null.
+    DelayTimers *timers = nullptr;
 };
 
 class DeletionPass
@@ -50,10 +59,18 @@ public:
     static inline const QString NoMailProgramText =
         QStringLiteral("Mail program not specified in the general settings. ");
     static inline const QString LaunchFailedText = QStringLiteral("Unable to launch mail program. ");
+    // Some servers remove the deleted messages only after answering QUIT, so
+    // a listing started at once may be refused; it is tried once more after
+    // this pause.
+    static constexpr std::chrono::milliseconds RelistingPause{1000};
+
+    static QString deletedText(int deleted);
+    // The listing after a committed pass failed: the deletions stand.
+    static QString listingFailedText(int deleted, const QString &error);
 
     // A pass runs; a second one started meanwhile returns at once.
     bool deleting() const { return m_deleting; }
-    // Messages the last completed pass deleted.
+    // Messages the last committed pass deleted.
     int lastDeleted() const { return m_lastDeleted; }
 
     // "Delete marked messages": false when the pass failed (the error box
@@ -81,10 +98,15 @@ private:
     QMap<int, MessageEntry> flagMarkedRows();
     // ProcessMarks; false after reporting its failure.
     bool processMarks();
+    // Logs a failure that the client's OnError did not log already.
+    void logFailure(const EMailsieveError &e, int reportsBefore);
     // Writes a record of each flagged row the server deleted; their number.
     int recordDeletions(const QMap<int, MessageEntry> &flagged);
-    // The fresh listing after the pass; false after reporting its failure.
-    bool listAgain();
+    // The fresh listing after the pass, a refused one tried once more; the
+    // error text when it failed (logged, not shown).
+    std::optional<QString> listAgain();
+    // Waits for the pause while the event loop runs.
+    void pause(std::chrono::milliseconds span);
     void finishPass(int deleted);
     void setTimerEnabled(bool enabled);
 

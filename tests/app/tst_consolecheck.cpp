@@ -4,6 +4,7 @@
 #include "app/appfixture.h"
 #include "app/consolecheck.h"
 #include "support/scriptedpop3server.h"
+#include "support/testfiles.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -150,6 +151,7 @@ private slots:
     void unknownOptionIsNamedAsTyped();
     void checkIgnoresToolkitOptions();
     void helpDescribesTheCheck();
+    void manPageListsEveryExitStatus();
 };
 
 void TestConsoleCheck::initTestCase()
@@ -475,6 +477,21 @@ void TestConsoleCheck::helpDescribesTheCheck()
     const QString text = run.out.join(QLatin1Char('\n'));
     for (const char *option : {"--check", "--mailbox", "--server", "--user", "MAILSIEVE_PASSWORD"})
         QVERIFY2(text.contains(QLatin1String(option)), option);
+}
+
+void TestConsoleCheck::manPageListsEveryExitStatus()
+{
+    const QString page = QString::fromUtf8(readFile(QStringLiteral(MAILSIEVE_DATA_DIR "/man/mailsieve.1")));
+    const QString section = page.section(QStringLiteral(".SH EXIT STATUS\n"), 1).section(QStringLiteral("\n.SH "), 0, 0);
+    QStringList listed;
+    const QStringList lines = section.split(QLatin1Char('\n'));
+    for (qsizetype i = 1; i < lines.size(); ++i) {
+        if (lines[i - 1] == QLatin1String(".TP"))
+            listed << lines[i];
+    }
+    // 0 done, 1 failed, 2 wrong options, 3 deleted but not listed again.
+    QCOMPARE(listed, (QStringList{QStringLiteral(".B 0"), QStringLiteral(".B 1"), QStringLiteral(".B 2"),
+                                  QStringLiteral(".B 3")}));
 }
 
 QTEST_GUILESS_MAIN(TestConsoleCheck)

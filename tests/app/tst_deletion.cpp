@@ -11,6 +11,7 @@
 #include "app/programcore.h"
 #include "mail/mailerrors.h"
 #include "support/dovecotserver.h"
+#include "support/handtimers.h"
 #include "support/recordingcheckview.h"
 #include "support/scriptedpop3server.h"
 #include "support/scriptedprompts.h"
@@ -19,12 +20,36 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 using namespace appfixture;
+
+// What the server does to the sessions after a check: each STAT starts one,
+// the delete pass's is the first and the listing's the second.
+using ListingScript = std::function<void(ScriptedPop3Server &)>;
+Q_DECLARE_METATYPE(ListingScript)
 
 namespace {
 
 const QDateTime kWhen(QDate(2024, 3, 5), QTime(14, 7, 30));
+// What a server that removes deleted files only after QUIT answers a
+// listing that starts at once.
+const QByteArray kGone = "-ERR Can't open the message file - it's gone!";
+
+// Runs out every pause a pass waits for, at once, from the event loop the
+// pass keeps running while it waits.
+struct PauseRunner
+{
+    QTimer poll;
+    explicit PauseRunner(HandTimers &timers)
+    {
+        QObject::connect(&poll, &QTimer::timeout, [&timers] {
+            if (timers.activeCount() > 0)
+                timers.advance(DeletionPass::RelistingPause);
+        });
+        poll.start(5);
+    }
+};
 const QString kStamp = QStringLiteral("Tue 3/5/24 2:07 PM");
 
 // The delete pass runs with the main window hidden.
@@ -43,6 +68,7 @@ struct Rig
     std::unique_ptr<DeletionLog> log;
     std::unique_ptr<CheckCycle> cycle;
     std::unique_ptr<DeletionPass> deletion;
+    HandTimers timers;
     QStringList logErrors;
     QStringList launched; // mail programs started
 
@@ -80,6 +106,7 @@ struct Rig
             launched << program;
             return startMailProgram(program);
         };
+        deletionHooks.timers = &timers;
         deletion = std::make_unique<DeletionPass>(*cycle, core->clients, core->list, core->settings, view,
                                                   *log, &prompts, deletionHooks);
         prompts.yesNoAnswers << true;
@@ -182,6 +209,13 @@ private slots:
     void secondPassDuringAPassIsRefused();
     void launchWithoutMailProgramSaysSo();
     void deletesFromADovecotMailbox();
+    // A listing refused right after a committed pass (the server had not
+    // removed the files yet) is tried once more; the deletions are
+    // reported whatever the listing does.
+    void committedPassIsReportedBeforeTheListing_data();
+    void committedPassIsReportedBeforeTheListing();
+    void commandLinePrintsTheDeletionsBeforeTheListing_data();
+    void commandLinePrintsTheDeletionsBeforeTheListing();
     void commandLineDeletesFromDovecot();
     void commandLineMovesImapSpamToJunk();
 };
@@ -563,6 +597,107 @@ void TestDeletion::deletesFromADovecotMailbox()
     QCOMPARE(records(rig.logText()), expected);
     QCOMPARE(rig.core->list.count(), 14);
     QCOMPARE(rig.storedCount(), QStringLiteral("6"));
+}
+
+void TestDeletion::committedPassIsReportedBeforeTheListing_data()
+{
+    QTest::addColumn<ListingScript>("script");
+    QTest::addColumn<int>("pauses");
+    QTest::addColumn<QString>("listingError"); // empty: listed again
+    QTest::newRow("refused once") << ListingScript([](ScriptedPop3Server &server) {
+        server.failAt(QStringLiteral("STAT"), kGone, 2);
+    }) << 1 << QString();
+    QTest::newRow("refused twice") << ListingScript([](ScriptedPop3Server &server) {
+        server.failAt(QStringLiteral("STAT"), kGone, 2);
+        server.failAt(QStringLiteral("STAT"), kGone, 3);
+    }) << 1 << QString::fromLatin1(kGone);
+    // Only a refusal means the server may not be done yet.
+    QTest::newRow("connection lost") << ListingScript([](ScriptedPop3Server &server) {
+        server.closeAt(QStringLiteral("STAT"), 2);
+    }) << 0 << QStringLiteral("closed");
+}
+
+void TestDeletion::committedPassIsReportedBeforeTheListing()
+{
+    QFETCH(ListingScript, script);
+    QFETCH(int, pauses);
+    QFETCH(QString, listingError);
+    Rig rig;
+    rig.server.setMessages(mailbox(20));
+    rig.start();
+    QVERIFY(rig.cycle->checkMailbox(1));
+    script(rig.server);
+    PauseRunner runner(rig.timers);
+
+    QCOMPARE(rig.deletion->btDeleteClick(), listingError.isEmpty());
+
+    QCOMPARE(rig.timers.now(), pauses * DeletionPass::RelistingPause);
+    QCOMPARE(numbersIn(rig.server.messages()), allBut(spamNumbers()));
+    QCOMPARE(records(rig.logText()).size(), 6);
+    QCOMPARE(rig.storedCount(), QStringLiteral("6"));
+    QCOMPARE(rig.deletion->lastDeleted(), 6);
+    const QString deleted = DeletionPass::deletedText(6);
+    const qsizetype reported = rig.view.statusTexts.indexOf(deleted);
+    QVERIFY(reported >= 0);
+    QVERIFY(reported < rig.view.statusTexts.lastIndexOf(QStringLiteral("Opening connection for user on ")
+                                                        + rig.server.address()));
+    QCOMPARE(rig.view.statusTexts.last(), deleted);
+    QVERIFY(!rig.view.busy);
+    if (listingError.isEmpty()) {
+        QVERIFY(rig.view.errors.isEmpty());
+        QCOMPARE(rig.core->list.count(), 14);
+        QVERIFY(rig.logLines(QStringLiteral("ERROR ")).isEmpty());
+        return;
+    }
+    QCOMPARE(rig.view.errors.size(), 1);
+    QVERIFY2(rig.view.errors[0].startsWith(DeletionPass::listingFailedText(6, QString())), qPrintable(rig.view.errors[0]));
+    QVERIFY2(rig.view.errors[0].contains(listingError, Qt::CaseInsensitive), qPrintable(rig.view.errors[0]));
+    QCOMPARE(rig.logLines(QStringLiteral("ERROR ")).size(), 1);
+    QCOMPARE(rig.core->list.count(), 0);
+}
+
+void TestDeletion::commandLinePrintsTheDeletionsBeforeTheListing_data()
+{
+    QTest::addColumn<int>("refusals");
+    QTest::addColumn<int>("status");
+    QTest::newRow("refused once") << 1 << 0;
+    QTest::newRow("refused twice") << 2 << 3;
+}
+
+void TestDeletion::commandLinePrintsTheDeletionsBeforeTheListing()
+{
+    QFETCH(int, refusals);
+    QFETCH(int, status);
+    Rig rig;
+    rig.server.setMessages(mailbox(10));
+    rig.start();
+    // The check's STAT, the pass's, then the listing's.
+    for (int i = 0; i < refusals; ++i)
+        rig.server.failAt(QStringLiteral("STAT"), kGone, 3 + i);
+    PauseRunner runner(rig.timers);
+    QString outText;
+    QString errText;
+    QTextStream out(&outText);
+    QTextStream err(&errText);
+    const int code = runConsoleCheck({QStringLiteral("mailsieve"), QStringLiteral("--check"),
+                                      QStringLiteral("--delete")},
+                                     out, err, &rig.timers);
+    out.flush();
+    err.flush();
+    QCOMPARE(code, status);
+    QCOMPARE(rig.timers.now(), DeletionPass::RelistingPause);
+    QCOMPARE(numbersIn(rig.server.messages()), (QList<int>{1, 2, 3, 5, 7, 9, 10}));
+    QCOMPARE(records(rig.logText()).size(), 3);
+    const QStringList lines = outText.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QCOMPARE(lines.value(11), QStringLiteral("There were 3 messages deleted"));
+    if (status == 0) {
+        QCOMPARE(errText, QString());
+        QCOMPARE(lines.mid(12), QStringList{QStringLiteral("Message Total: 7 Number Marked: 0")});
+    } else {
+        QCOMPARE(lines.size(), 12);
+        QCOMPARE(errText, QStringLiteral("mailsieve: ")
+                              + DeletionPass::listingFailedText(3, QString::fromLatin1(kGone)) + u'\n');
+    }
 }
 
 void TestDeletion::commandLineDeletesFromDovecot()
