@@ -1,16 +1,16 @@
 #include "signin/oauthsignin.h"
 
 #include "mail/printabletext.h"
+#include "signin/loopbackredirect.h"
+#include "signin/networkauthlog.h"
 #include "signin/pkce.h"
 #include "signin/refreshtokens.h"
 #include "signin/tokenendpoint.h"
 
 #include <QDesktopServices>
 #include <QEventLoop>
-#include <QHostAddress>
 #include <QNetworkReply>
 #include <QOAuth2AuthorizationCodeFlow>
-#include <QOAuthHttpServerReplyHandler>
 #include <QTimer>
 
 #include <optional>
@@ -18,6 +18,9 @@
 namespace {
 
 using Parameters = QMultiMap<QString, QVariant>;
+
+// How long the browser may take to be handed its page at the end.
+constexpr int kAnswerBrowserMs = 3000;
 
 SignInResult failure(const QString &error)
 {
@@ -37,8 +40,8 @@ QString noRefreshTokenText()
                           "Microsoft gives one only when the scope includes offline_access.");
 }
 
-// One run of the flow: the loopback listener, Qt's flow with PKCE added, and
-// the wait for the first of its ends.
+// One run of the flow: the loopback listener, Qt's flow with PKCE added, the
+// wait for the first of its ends, and the page that tells the browser.
 class SignInRun
 {
 public:
@@ -49,6 +52,8 @@ public:
 
     SignInResult exec(int timeoutMs, OAuthSignIn &owner);
     QString refreshToken() const { return m_flow.refreshToken(); }
+    // Shows the outcome to the browser that brought the redirect, if one did.
+    void answerBrowser(const SignInResult &result);
 
 private:
     void finish(const SignInResult &result);
@@ -56,11 +61,12 @@ private:
     void watchTokenReply(QNetworkReply *reply);
     void onRedirectError(const QString &error, const QString &description);
 
+    const QuietNetworkAuthLog m_quiet; // the user hears from the sign-in, not from Qt
     const MailboxLogin &m_login;
     const std::function<bool(const QUrl &)> &m_openBrowser;
     const PkcePair m_pkce;
     ProviderNetwork m_network;
-    QOAuthHttpServerReplyHandler m_handler{QHostAddress(QHostAddress::LocalHost), 0};
+    LoopbackReplyHandler m_handler;
     QOAuth2AuthorizationCodeFlow m_flow;
     QEventLoop m_loop;
     std::optional<SignInResult> m_result;
@@ -81,9 +87,9 @@ SignInResult SignInRun::exec(int timeoutMs, OAuthSignIn &owner)
     }
     if (!m_handler.isListening())
         return failure(QStringLiteral("The sign-in could not wait for the browser on 127.0.0.1."));
-    m_handler.setCallbackText(QStringLiteral("Mailsieve is signed in. You can close this page."));
 
     m_flow.setReplyHandler(&m_handler);
+    m_flow.setState(QString::fromLatin1(randomUrlToken(32)));
     m_flow.setAuthorizationUrl(QUrl(config.authorizationUrl));
     m_flow.setAccessTokenUrl(QUrl(config.tokenUrl));
     m_flow.setScope(config.scope);
@@ -94,10 +100,11 @@ SignInResult SignInRun::exec(int timeoutMs, OAuthSignIn &owner)
         [this](QAbstractOAuth::Stage stage, Parameters *parameters) { addPkce(stage, parameters); });
 
     QObject::connect(&m_flow, &QAbstractOAuth::authorizeWithBrowser, &m_loop, [this, account](const QUrl &url) {
+        m_handler.expectState(m_flow.state());
         if (!m_openBrowser(url))
             finish(failure(QStringLiteral("No web browser could be opened for the sign-in of %1.").arg(account)));
     });
-    QObject::connect(&m_flow, &QAbstractOAuth2::error, &m_loop,
+    QObject::connect(&m_handler, &LoopbackReplyHandler::refused, &m_loop,
                      [this](const QString &error, const QString &description) { onRedirectError(error, description); });
     QObject::connect(&m_network, &QNetworkAccessManager::finished, &m_loop,
                      [this](QNetworkReply *reply) { watchTokenReply(reply); });
@@ -127,6 +134,13 @@ void SignInRun::finish(const SignInResult &result)
         return;
     m_result = result;
     m_loop.quit();
+}
+
+void SignInRun::answerBrowser(const SignInResult &result)
+{
+    m_handler.answer(result.ok ? QStringLiteral("Mailsieve is signed in. You can close this page.")
+                               : QStringLiteral("Mailsieve is not signed in. %1").arg(result.error),
+                     kAnswerBrowserMs);
 }
 
 void SignInRun::addPkce(QAbstractOAuth::Stage stage, Parameters *parameters) const
@@ -177,13 +191,17 @@ OAuthSignIn::OAuthSignIn(SettingsStore &store, QObject *parent)
 SignInResult OAuthSignIn::run(const MailboxLogin &login, int timeoutMs)
 {
     SignInRun signIn(login, openBrowser);
-    const SignInResult result = signIn.exec(timeoutMs, *this);
-    if (!result.ok)
-        return result;
-    RefreshTokens tokens(m_store);
-    if (!tokens.write(login, signIn.refreshToken()))
-        return failure(QStringLiteral("The sign-in for %1 worked, but its refresh token could not be kept: %2.")
-                           .arg(oauthAccountText(login), tokens.errorString()));
+    const SignInResult result = [&] {
+        const SignInResult flowResult = signIn.exec(timeoutMs, *this);
+        if (!flowResult.ok)
+            return flowResult;
+        RefreshTokens tokens(m_store);
+        if (!tokens.write(login, signIn.refreshToken()))
+            return failure(QStringLiteral("The sign-in for %1 worked, but its refresh token could not be kept: %2.")
+                               .arg(oauthAccountText(login), tokens.errorString()));
+        return flowResult;
+    }();
+    signIn.answerBrowser(result);
     return result;
 }
 

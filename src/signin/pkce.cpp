@@ -3,8 +3,6 @@
 #include <QCryptographicHash>
 #include <QRandomGenerator>
 
-#include <array>
-
 namespace {
 
 constexpr auto kBase64Url = QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals;
@@ -13,14 +11,19 @@ constexpr auto kBase64Url = QByteArray::Base64UrlEncoding | QByteArray::OmitTrai
 
 PkcePair PkcePair::generate()
 {
-    std::array<quint32, 8> random;
-    QRandomGenerator::system()->fillRange(random.data(), random.size());
-    const QByteArray verifier =
-        QByteArray(reinterpret_cast<const char *>(random.data()), sizeof random).toBase64(kBase64Url);
+    const QByteArray verifier = randomUrlToken(32);
     return {verifier, pkceChallenge(verifier)};
 }
 
 QByteArray pkceChallenge(QByteArrayView verifier)
 {
     return QCryptographicHash::hash(verifier, QCryptographicHash::Sha256).toBase64(kBase64Url);
+}
+
+QByteArray randomUrlToken(int byteCount)
+{
+    QByteArray random(byteCount, Qt::Uninitialized);
+    for (char &byte : random)
+        byte = char(QRandomGenerator::system()->bounded(256));
+    return random.toBase64(kBase64Url);
 }

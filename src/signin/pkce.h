@@ -19,3 +19,8 @@ struct PkcePair
 
 // BASE64URL(SHA-256(verifier)), without padding.
 QByteArray pkceChallenge(QByteArrayView verifier);
+
+// byteCount bytes from the system's random source in base64url without
+// padding: the PKCE verifier, and the state that ties a redirect to its
+// authorization request (unguessable, RFC 6749 section 10.12).
+QByteArray randomUrlToken(int byteCount);

@@ -100,6 +100,8 @@ void TestOAuthMailbox::signsInChecksAndDeletesWithoutAPassword()
     QCOMPARE(signIn.out.last(),
              QStringLiteral("Signed in to mailbox 1 (%1 at %2)").arg(dovecot.userName(), dovecot.server()));
     QCOMPARE(provider.codeExchanges(), 1);
+    QTRY_COMPARE(browser.loopbackStatus(), 200); // read by this process once the program is done
+    QVERIFY2(browser.loopbackPage().contains(u"Mailsieve is signed in."), qPrintable(browser.loopbackPage()));
 
     // The grant is in the keyring; the settings file holds no secret at all.
     QFile conf(home.filePath(QStringLiteral("mailsieve.conf")));

@@ -1,10 +1,11 @@
 // The interactive OAuth 2.0 sign-in against the test provider, with the
-// test browser in the user's place: PKCE, the loopback redirect, the ways a
-// sign-in ends without a grant, and where the refresh token goes when no
-// keyring answers (the keyring itself: tst_accesstokens).
+// test browser in the user's place: PKCE, the loopback redirect and the page
+// it answers, the ways a sign-in ends without a grant, and where the refresh
+// token goes when no keyring answers (the keyring itself: tst_accesstokens).
 
 #include "settings/scramble.h"
 #include "settings/settingsstore.h"
+#include "signin/loopbackredirect.h"
 #include "signin/oauthsignin.h"
 #include "signin/pkce.h"
 #include "signin/refreshtokens.h"
@@ -15,6 +16,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QUrlQuery>
 #include <QtTest>
@@ -27,6 +29,42 @@ quint16 closedPort()
     QTcpServer server;
     server.listen(QHostAddress::LocalHost, 0);
     return server.serverPort();
+}
+
+// The messages logged while it lives, "category: text", passed on as well.
+class LogRecorder
+{
+public:
+    LogRecorder()
+    {
+        s_lines.clear();
+        s_previous = qInstallMessageHandler(&record);
+    }
+    ~LogRecorder() { qInstallMessageHandler(s_previous); }
+    Q_DISABLE_COPY_MOVE(LogRecorder)
+
+    // The lines of Qt's sign-in classes, which the user should never see.
+    static QStringList networkAuthLines() { return s_lines.filter(QStringLiteral("qt.networkauth")); }
+
+private:
+    static void record(QtMsgType type, const QMessageLogContext &context, const QString &text)
+    {
+        s_lines << QString::fromLatin1(context.category) + QStringLiteral(": ") + text;
+        s_previous(type, context, text);
+    }
+
+    static inline QtMessageHandler s_previous = nullptr;
+    static inline QStringList s_lines;
+};
+
+QString redirectUri(const QUrl &authorization)
+{
+    return QUrlQuery(authorization).queryItemValue(QStringLiteral("redirect_uri"), QUrl::FullyDecoded);
+}
+
+QString stateOf(const QUrl &authorization)
+{
+    return QUrlQuery(authorization).queryItemValue(QStringLiteral("state"), QUrl::FullyDecoded);
 }
 
 } // namespace
@@ -46,7 +84,11 @@ private slots:
     void authorizationRequestCarriesPkceAndLoopbackRedirect();
     void googleIsAskedForOfflineAccess();
     void wrongVerifierIsRefusedByTheProvider();
+    void deniedSignInSaysSo_data();
     void deniedSignInSaysSo();
+    void forgedRedirectIsIgnored_data();
+    void forgedRedirectIsIgnored();
+    void browserHasItsPageWhenSignInReturns();
     void grantWithoutRefreshTokenFails();
     void tokenEndpointDownFails();
     void waitEndsAtTimeOut();
@@ -61,6 +103,10 @@ private:
     SignInResult runSignIn(const MailboxLogin &mailbox, int timeoutMs = 10000);
     QByteArray settingsFile() const;
     QString storedToken(const MailboxLogin &mailbox) { return RefreshTokens(*m_store).read(mailbox); }
+    // Waits for the page the test browser is shown at the end of the sign-in.
+    void expectLoopbackPage(int status, const QString &text);
+
+    QStringList m_networkAuthLines; // what Qt's sign-in classes logged in runSignIn()
 
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<SettingsStore> m_store;
@@ -95,7 +141,17 @@ SignInResult TestOAuthSignIn::runSignIn(const MailboxLogin &mailbox, int timeout
 {
     OAuthSignIn signIn(*m_store);
     signIn.openBrowser = m_browser->opener();
-    return signIn.run(mailbox, timeoutMs);
+    const LogRecorder log;
+    const SignInResult result = signIn.run(mailbox, timeoutMs);
+    m_networkAuthLines = log.networkAuthLines();
+    return result;
+}
+
+void TestOAuthSignIn::expectLoopbackPage(int status, const QString &text)
+{
+    // The sign-in may end before this program's side of the browser has read the page.
+    QTRY_COMPARE(m_browser->loopbackStatus(), status);
+    QVERIFY2(m_browser->loopbackPage().contains(text.toHtmlEscaped()), qPrintable(m_browser->loopbackPage()));
 }
 
 QByteArray TestOAuthSignIn::settingsFile() const
@@ -130,9 +186,7 @@ void TestOAuthSignIn::signInKeepsRefreshTokenScrambledInSettings()
     QVERIFY(!token.isEmpty());
     QCOMPARE(storedToken(login()), token);
 
-    QCOMPARE(m_browser->loopbackStatus(), 200);
-    QVERIFY2(m_browser->loopbackPage().contains(u"Mailsieve is signed in. You can close this page."),
-             qPrintable(m_browser->loopbackPage()));
+    expectLoopbackPage(200, QStringLiteral("Mailsieve is signed in. You can close this page."));
     const QByteArray file = settingsFile();
     QVERIFY(!file.contains(token.toLatin1()));
     QVERIFY(file.contains(escapeSettingText(ScramblePassword(token, passwordKey(3)))));
@@ -150,7 +204,7 @@ void TestOAuthSignIn::authorizationRequestCarriesPkceAndLoopbackRedirect()
     QCOMPARE(query.queryItemValue(QStringLiteral("client_id")), m_provider->clientId);
     QCOMPARE(query.queryItemValue(QStringLiteral("response_type")), QStringLiteral("code"));
     QCOMPARE(query.queryItemValue(QStringLiteral("scope")), m_provider->scope);
-    QVERIFY(!query.queryItemValue(QStringLiteral("state")).isEmpty());
+    QCOMPARE(query.queryItemValue(QStringLiteral("state")).size(), 43); // 32 random bytes
     const QUrl redirect(query.queryItemValue(QStringLiteral("redirect_uri"), QUrl::FullyDecoded));
     QCOMPARE(redirect.scheme(), QStringLiteral("http"));
     QCOMPARE(redirect.host(), QStringLiteral("127.0.0.1"));
@@ -197,18 +251,85 @@ void TestOAuthSignIn::wrongVerifierIsRefusedByTheProvider()
                                .arg(m_provider->tokenUrl().port()));
     QCOMPARE(m_provider->codeExchanges(), 1);
     QVERIFY(storedToken(login()).isEmpty());
+    QCOMPARE(m_networkAuthLines, QStringList());
+    expectLoopbackPage(200, QStringLiteral("Mailsieve is not signed in. ") + result.error);
+}
+
+void TestOAuthSignIn::deniedSignInSaysSo_data()
+{
+    QTest::addColumn<QString>("description");
+    QTest::newRow("words") << QStringLiteral("The user said no");
+    QTest::newRow("signs and markup") << QStringLiteral("1+1 <b>refused</b> & 100%");
 }
 
 void TestOAuthSignIn::deniedSignInSaysSo()
 {
+    QFETCH(QString, description);
     m_provider->denyAuthorization = true;
+    m_provider->denialDescription = description;
     const SignInResult result = runSignIn(login());
     QVERIFY(!result.ok);
     QCOMPARE(result.error, QStringLiteral("The sign-in provider 127.0.0.1:%1 did not grant access to alice at "
-                                          "127.0.0.1:1110: access_denied (The user said no)")
-                               .arg(m_provider->tokenUrl().port()));
+                                          "127.0.0.1:1110: access_denied (%2)")
+                               .arg(QString::number(m_provider->tokenUrl().port()), description));
     QCOMPARE(m_provider->codeExchanges(), 0);
     QVERIFY(storedToken(login()).isEmpty());
+    QCOMPARE(m_networkAuthLines, QStringList());
+    expectLoopbackPage(200, QStringLiteral("Mailsieve is not signed in. ") + result.error);
+}
+
+void TestOAuthSignIn::forgedRedirectIsIgnored_data()
+{
+    QTest::addColumn<QString>("query"); // {state}: the sign-in's own
+    QTest::newRow("refusal, wrong state") << QStringLiteral("error=access_denied&state=guessed");
+    QTest::newRow("refusal, no state") << QStringLiteral("error=access_denied");
+    QTest::newRow("code, wrong state") << QStringLiteral("code=stolen&state=guessed");
+    QTest::newRow("right state, no code") << QStringLiteral("state={state}");
+}
+
+void TestOAuthSignIn::forgedRedirectIsIgnored()
+{
+    // Another page or program reaches the loopback port first; the user's
+    // browser comes once that has its answer.
+    QFETCH(QString, query);
+    TestBrowser intruder;
+    OAuthSignIn signIn(*m_store);
+    signIn.openBrowser = [&](const QUrl &url) {
+        QUrl forged(redirectUri(url));
+        forged.setQuery(QString(query).replace(QStringLiteral("{state}"), stateOf(url)));
+        connect(&intruder, &TestBrowser::loopbackAnswered, m_browser.get(), [this, url] { m_browser->open(url); });
+        intruder.visit(forged);
+        return true;
+    };
+    const SignInResult result = signIn.run(login(), 10000);
+    QVERIFY2(result.ok, qPrintable(result.error));
+    QCOMPARE(m_provider->codeExchanges(), 1);
+    QCOMPARE(intruder.loopbackStatus(), 400);
+    QVERIFY2(intruder.loopbackPage().contains(LoopbackReplyHandler::ignoredText()),
+             qPrintable(intruder.loopbackPage()));
+    expectLoopbackPage(200, QStringLiteral("Mailsieve is signed in."));
+}
+
+void TestOAuthSignIn::browserHasItsPageWhenSignInReturns()
+{
+    // "mailsieve --sign-in" ends right after the sign-in: the page must be
+    // on its way by then, with no event loop left to send it.
+    QTcpSocket browser;
+    OAuthSignIn signIn(*m_store);
+    signIn.openBrowser = [&](const QUrl &url) {
+        browser.connectToHost(QHostAddress::LocalHost, quint16(QUrl(redirectUri(url)).port()));
+        browser.write("GET /?error=access_denied&state="
+                      + QUrl::toPercentEncoding(stateOf(url)) + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+        return true;
+    };
+    const SignInResult result = signIn.run(login(), 10000);
+    QVERIFY2(result.error.endsWith(u": access_denied"), qPrintable(result.error));
+    QByteArray page = browser.readAll();
+    while (browser.waitForReadyRead(2000))
+        page += browser.readAll();
+    QVERIFY2(page.startsWith("HTTP/1.1 200 OK\r\n"), page.constData());
+    QVERIFY2(page.contains(QStringLiteral("Mailsieve is not signed in. %1").arg(result.error).toUtf8()),
+             page.constData());
 }
 
 void TestOAuthSignIn::grantWithoutRefreshTokenFails()
@@ -230,6 +351,7 @@ void TestOAuthSignIn::tokenEndpointDownFails()
     QVERIFY(!result.ok);
     const QString expected = QStringLiteral("The sign-in provider 127.0.0.1:%1 could not be reached: ").arg(port);
     QVERIFY2(result.error.startsWith(expected), qPrintable(result.error));
+    QCOMPARE(m_networkAuthLines, QStringList());
 }
 
 void TestOAuthSignIn::waitEndsAtTimeOut()

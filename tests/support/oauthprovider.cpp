@@ -46,6 +46,15 @@ QString field(const QUrlQuery &query, const QString &name)
     return query.queryItemValue(name, QUrl::FullyDecoded);
 }
 
+// The other way: name=value pairs with "+" for a space.
+QString formEncoded(const QList<std::pair<QString, QString>> &fields)
+{
+    QStringList pairs;
+    for (const auto &[name, value] : fields)
+        pairs << name + u'=' + QString::fromLatin1(QUrl::toPercentEncoding(value, " ").replace(' ', '+'));
+    return pairs.join(u'&');
+}
+
 } // namespace
 
 TestOAuthProvider::TestOAuthProvider(QObject *parent) : QObject(parent)
@@ -172,18 +181,18 @@ QByteArray TestOAuthProvider::authorize(const QUrlQuery &query)
         return httpAnswer(400, "Bad Request", "text/plain", problem.toUtf8());
     }
 
-    QUrlQuery back;
+    QList<std::pair<QString, QString>> back;
     if (denyAuthorization) {
-        back.addQueryItem(QStringLiteral("error"), QStringLiteral("access_denied"));
-        back.addQueryItem(QStringLiteral("error_description"), QStringLiteral("The user said no"));
+        back = {{QStringLiteral("error"), QStringLiteral("access_denied")},
+                {QStringLiteral("error_description"), denialDescription}};
     } else {
         const QString code = randomToken();
         m_codes.insert(code, {redirect.toString(), field(query, QStringLiteral("code_challenge"))});
-        back.addQueryItem(QStringLiteral("code"), code);
+        back = {{QStringLiteral("code"), code}};
     }
-    back.addQueryItem(QStringLiteral("state"), field(query, QStringLiteral("state")));
+    back.append({QStringLiteral("state"), field(query, QStringLiteral("state"))});
     QUrl location = redirect;
-    location.setQuery(back);
+    location.setQuery(formEncoded(back));
     return httpAnswer(302, "Found", "text/plain", {}, "Location: " + location.toEncoded() + "\r\n");
 }
 

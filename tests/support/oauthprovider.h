@@ -7,7 +7,8 @@
 //   GET  /authorize   checks client_id, response_type=code and a redirect_uri
 //                     on 127.0.0.1, records code_challenge (S256), and
 //                     answers 302 to redirect_uri?code=..&state=.. (or
-//                     error=access_denied when told to deny)
+//                     error=access_denied when told to deny), the query
+//                     form-encoded ("+" for a space) like real providers'
 //   POST /token       grant_type=authorization_code (code, redirect_uri and the
 //                     PKCE code_verifier checked) or refresh_token; answers
 //                     access_token, token_type, expires_in, scope and a
@@ -60,7 +61,8 @@ public:
     QString clientSecret; // required in token requests when set
     QString scope = QStringLiteral("pop");
     QString userName = QStringLiteral("user"); // what introspection reports
-    bool denyAuthorization = false; // redirect with error=access_denied
+    bool denyAuthorization = false; // redirect with error=access_denied and this description:
+    QString denialDescription = QStringLiteral("The user said no");
     bool issueRefreshTokens = true;
     bool rotateRefreshTokens = false; // each refresh gives a new one and retires the old
     bool stallTokenRequests = false; // accept a token request and never answer it

@@ -30,9 +30,13 @@ void TestBrowser::onAuthorizationAnswer(QNetworkReply *reply)
 {
     reply->deleteLater();
     const QUrl location = reply->header(QNetworkRequest::LocationHeader).toUrl();
-    if (location.isEmpty())
-        return;
-    QNetworkReply *loopback = get(reply->url().resolved(location));
+    if (!location.isEmpty())
+        visit(reply->url().resolved(location));
+}
+
+void TestBrowser::visit(const QUrl &url)
+{
+    QNetworkReply *loopback = get(url);
     connect(loopback, &QNetworkReply::finished, this, [this, loopback] { onLoopbackAnswer(loopback); });
 }
 
@@ -41,4 +45,5 @@ void TestBrowser::onLoopbackAnswer(QNetworkReply *reply)
     reply->deleteLater();
     m_loopbackStatus = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     m_loopbackPage = QString::fromUtf8(reply->readAll());
+    emit loopbackAnswered();
 }
