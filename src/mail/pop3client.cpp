@@ -344,18 +344,22 @@ void TmsCustomPOP::ReadStat()
     command(QStringLiteral("STAT"));
     const QStringList words = replyWords(lastReply());
     const qint64 count = octetCount(words.value(0));
-    const qint64 size = octetCount(words.value(1));
-    if (count < 0 || size < 0 || count > std::numeric_limits<int>::max())
+    if (count < 0 || count > std::numeric_limits<int>::max())
         invalidReply(QStringLiteral("STAT"), lastReply());
     setMessageCount(static_cast<int>(count));
-    m_mailboxSize = size;
+    // Nothing reads the mailbox's size, so a server that leaves it out or
+    // garbles it is still checked; the size is unknown then.
+    m_mailboxSize = octetCount(words.value(1));
 }
 
 qint64 TmsCustomPOP::listedSize(int number) const
 {
+    // "+OK n size"; some servers leave out the number and send the size
+    // alone, and that is read as the size.
     const QStringList words = replyWords(lastReply());
-    const qint64 size = octetCount(words.value(1));
-    if (words.value(0) != QString::number(number) || size < 0)
+    const bool numbered = words.size() > 1;
+    const qint64 size = octetCount(words.value(numbered ? 1 : 0));
+    if ((numbered && words.first() != QString::number(number)) || size < 0)
         invalidReply(QStringLiteral("LIST ") + QString::number(number), lastReply());
     return size;
 }

@@ -8,10 +8,10 @@
 // Whatever ends an operation early (a refused command, a broken reply, a
 // full disk, memory running out) leaves it as an EMailsieveError.
 //
-// The server is not trusted: STAT must give two numbers, LIST the number
-// asked for and a size (else EProtocolError, quoting the reply); a header
-// block keeps at most MaxHeaderBlock bytes, and memory follows what the
-// server really sends, never the message count it claims.
+// The server is not trusted: STAT must give a count, LIST a size, after the
+// number asked for when it names one (else EProtocolError, quoting the
+// reply); a header block keeps at most MaxHeaderBlock bytes, and memory
+// follows what the server really sends, never the message count it claims.
 //
 // Signing in: USER and PASS, SASL PLAIN, APOP or an OAuth 2.0 access token
 // (AUTH OAUTHBEARER, else XOAUTH2). A password or token goes out only under
@@ -44,7 +44,8 @@ class TmsCustomPOP : public RemoteMailbox
 public:
     explicit TmsCustomPOP(QObject *parent = nullptr);
 
-    // From the last STAT reply; -1 until one was read.
+    // From the last STAT reply; -1 until one was read, or when that reply
+    // gave no valid size.
     qint64 MailboxSize() const { return m_mailboxSize; }
     // The capability names (upper case, without arguments) of the current
     // session; empty when the server does not know CAPA.
@@ -102,8 +103,9 @@ protected:
     void requireOk();
     // Sends the command and requires a "+" reply, else EServerError.
     void command(const QString &line);
-    // The size the reply to "LIST number" gives; EProtocolError when the
-    // reply names another message or no valid size.
+    // The size the reply to "LIST number" gives, also when the reply holds
+    // the size alone; EProtocolError when it names another message or no
+    // valid size.
     qint64 listedSize(int number) const;
     // Drops the connection without QUIT, so nothing of the session is committed.
     void abandonSession() override;

@@ -134,7 +134,6 @@ private slots:
         QTest::newRow("STAT bare") << "STAT" << QByteArray("+OK") << stat + "\"+OK\"";
         QTest::newRow("STAT plus") << "STAT" << QByteArray("+") << stat + "\"+\"";
         QTest::newRow("STAT negative") << "STAT" << QByteArray("+OK -5 -10") << stat + "\"+OK -5 -10\"";
-        QTest::newRow("STAT no size") << "STAT" << QByteArray("+OK 3") << stat + "\"+OK 3\"";
         QTest::newRow("STAT text") << "STAT" << QByteArray("+OK lots 100") << stat + "\"+OK lots 100\"";
         QTest::newRow("STAT count beyond int") << "STAT" << QByteArray("+OK 4294967296 10")
                                                << stat + "\"+OK 4294967296 10\"";
@@ -143,7 +142,8 @@ private slots:
         QTest::newRow("LIST beyond 64 bits") << "LIST 1" << QByteArray("+OK 1 99999999999999999999")
                                              << list + "\"+OK 1 99999999999999999999\"";
         QTest::newRow("LIST other message") << "LIST 1" << QByteArray("+OK 2 120") << list + "\"+OK 2 120\"";
-        QTest::newRow("LIST no size") << "LIST 1" << QByteArray("+OK 1") << list + "\"+OK 1\"";
+        QTest::newRow("LIST bare") << "LIST 1" << QByteArray("+OK") << list + "\"+OK\"";
+        QTest::newRow("LIST size not a number") << "LIST 1" << QByteArray("+OK many") << list + "\"+OK many\"";
         QTest::newRow("LIST control characters")
             << "LIST 1" << QByteArray("+OK 1 \x1b]0;owned\x07") << list + "\"+OK 1  ]0;owned \"";
         QTest::newRow("LIST long reply") << "LIST 1" << "+OK 1 " + QByteArray(5000, 'x')
@@ -169,6 +169,50 @@ private slots:
         server->failAt("LIST 1", "+OK 1 80 octets");
         pop->UpdateInfo();
         QCOMPARE(pop->Info().Items(0).Size, qint64(80));
+    }
+
+    void statWithoutAUsableSizeStillCounts_data()
+    {
+        QTest::addColumn<QByteArray>("reply");
+        QTest::newRow("no size") << QByteArray("+OK 2");
+        QTest::newRow("size not a number") << QByteArray("+OK 2 lots");
+        QTest::newRow("negative size") << QByteArray("+OK 2 -80");
+    }
+
+    void statWithoutAUsableSizeStillCounts()
+    {
+        QFETCH(QByteArray, reply);
+        server->setMessages({mail("one"), mail("two")});
+        server->failAt("STAT", reply);
+        pop->UpdateInfo();
+        QCOMPARE(pop->Info().Count(), 2);
+        QCOMPARE(pop->MailboxSize(), qint64(-1));
+    }
+
+    void listWithTheSizeAloneIsChecked_data()
+    {
+        QTest::addColumn<bool>("pipelining");
+        QTest::newRow("pipelined") << true;
+        QTest::newRow("one at a time") << false;
+    }
+
+    void listWithTheSizeAloneIsChecked()
+    {
+        // "+OK 77": the size without the message number, in the check and
+        // in the delete pass.
+        QFETCH(bool, pipelining);
+        server->setCapabilities({"TOP", "USER", "PIPELINING"});
+        pop->setPipeliningAllowed(pipelining);
+        server->setMessages({mail("one"), mail("two")});
+        const qint64 size = ScriptedPop3Server::wireSize(mail("one"));
+        server->failAt("LIST 1", "+OK " + QByteArray::number(size), ScriptedPop3Server::Every);
+        pop->UpdateInfo();
+        QCOMPARE(pop->Info().Count(), 2);
+        QCOMPARE(pop->Info().Items(0).Size, size);
+        pop->MarkForDelete(0);
+        pop->ProcessMarks();
+        QVERIFY(pop->committed());
+        QCOMPARE(server->messages(), QList<QByteArray>{mail("two")});
     }
 
     // --- Endless and huge replies -----------------------------------------
