@@ -30,11 +30,6 @@ QString quotedString(const QString &text)
     return QLatin1Char('"') + quoted + QLatin1Char('"');
 }
 
-QString quotedFolder(const QByteArray &wireName)
-{
-    return quotedString(QString::fromLatin1(wireName));
-}
-
 // The verb of a command text, for error texts: never its arguments, which
 // may hold a password.
 QString verbOf(const QString &command)
@@ -67,6 +62,69 @@ qint64 fetchedUid(const ImapResponse &response, const ImapValue &data)
     if (value <= 0 || value > MaxUid)
         throw EProtocolError(QStringLiteral("The server sent an invalid UID: %1").arg(quotedLine(response.line)));
     return value;
+}
+
+// The UIDs as a set for a command: ranges only of consecutive UIDs.
+QString uidSetText(std::vector<quint32> uids)
+{
+    std::sort(uids.begin(), uids.end());
+    uids.erase(std::unique(uids.begin(), uids.end()), uids.end());
+    QStringList parts;
+    for (std::size_t i = 0; i < uids.size();) {
+        std::size_t end = i;
+        while (end + 1 < uids.size() && uids[end + 1] == uids[end] + 1)
+            ++end;
+        parts << (end == i ? QString::number(uids[i]) : QStringLiteral("%1:%2").arg(uids[i]).arg(uids[end]));
+        i = end + 1;
+    }
+    return parts.join(QLatin1Char(','));
+}
+
+// A UID as the server wrote it; 0 when the text is none.
+quint32 uidOf(const QByteArray &text)
+{
+    const bool digits = !text.isEmpty() && text.size() <= 10
+                        && std::all_of(text.cbegin(), text.cend(), [](char c) { return c >= '0' && c <= '9'; });
+    const qint64 value = digits ? text.toLongLong() : 0;
+    return value <= MaxUid ? static_cast<quint32>(value) : 0;
+}
+
+// The UIDs of a set the server sent ("5:6,9") when it names exactly count
+// of them; a set that names more is not expanded.
+std::optional<std::vector<quint32>> uidsInSet(const QByteArray &set, std::size_t count)
+{
+    std::vector<quint32> uids;
+    for (const QByteArray &part : set.split(',')) {
+        const QList<QByteArray> ends = part.split(':');
+        const quint32 first = ends.size() <= 2 ? uidOf(ends.first()) : 0;
+        const quint32 last = uidOf(ends.last());
+        if (first == 0 || last == 0)
+            return std::nullopt;
+        const auto [low, high] = std::minmax(first, last);
+        if (qint64(high) - low + 1 > qint64(count - uids.size()))
+            return std::nullopt;
+        for (qint64 uid = low; uid <= high; ++uid)
+            uids.push_back(static_cast<quint32>(uid));
+    }
+    if (uids.size() != count)
+        return std::nullopt;
+    return uids;
+}
+
+// error with note added to its text, of the same kind where a removal can
+// end with that kind.
+[[noreturn]] void throwWithNote(const EMailsieveError &error, const QString &note)
+{
+    const QString text = error.message() + QLatin1Char(' ') + note;
+    if (dynamic_cast<const EServerError *>(&error))
+        throw EServerError(text);
+    if (dynamic_cast<const EProtocolError *>(&error))
+        throw EProtocolError(text);
+    if (dynamic_cast<const ETimedOutError *>(&error))
+        throw ETimedOutError(text);
+    if (dynamic_cast<const ECanceledError *>(&error))
+        throw ECanceledError(text);
+    throw ESocketError(text);
 }
 
 } // namespace
@@ -406,19 +464,43 @@ void ImapClient::abandonSession()
 
 // --- Listing -------------------------------------------------------------
 
-ImapResponse ImapClient::openFolder(bool readOnly)
+QString ImapClient::folderArgument(const QByteArray &wire)
+{
+    const QString name = printableText(decodeFolderName(wire));
+    if (wire.contains('\r') || wire.contains('\n') || wire.contains('\0'))
+        raiseSocketErrorText(QStringLiteral("The server at %1 names the folder \"%2\" with a line break or NUL "
+                                            "character, which no command may carry. Choose another folder for "
+                                            "spam in this mailbox.")
+                                 .arg(serverAddress(), name));
+    const QString text = QString::fromUtf8(wire);
+    if (text.toUtf8() != wire)
+        raiseSocketErrorText(QStringLiteral("The server at %1 names the folder \"%2\" in bytes that are not UTF-8, "
+                                            "so it cannot be named back as it was. Choose another folder for spam "
+                                            "in this mailbox.")
+                                 .arg(serverAddress(), name));
+    return text;
+}
+
+ImapClient::Command ImapClient::folderCommand(const QString &text, const QByteArray &wire)
+{
+    QStringList lines{text + QLatin1Char(' ')};
+    appendString(lines, folderArgument(wire));
+    return {lines.first(), lines.mid(1)};
+}
+
+ImapResponse ImapClient::openFolder(const QByteArray &wire, bool readOnly)
 {
     m_exists = -1;
     m_folderUidValidity = -1;
-    const QString verb = readOnly ? QStringLiteral("EXAMINE ") : QStringLiteral("SELECT ");
-    const ImapResponse response = run({verb + quotedFolder(encodeFolderName(m_folder))});
+    const ImapResponse response =
+        run(folderCommand(readOnly ? QStringLiteral("EXAMINE") : QStringLiteral("SELECT"), wire));
     // Without UIDVALIDITY no UID can be trusted to name the same message later.
     if (m_folderUidValidity <= 0 || m_folderUidValidity > MaxUid)
         throw EProtocolError(QStringLiteral("The server gave no valid UIDVALIDITY for the folder %1")
-                                 .arg(printableText(m_folder)));
+                                 .arg(printableText(decodeFolderName(wire))));
     if (m_exists < 0 || m_exists > std::numeric_limits<int>::max())
         throw EProtocolError(QStringLiteral("The server gave no valid message count for the folder %1")
-                                 .arg(printableText(m_folder)));
+                                 .arg(printableText(decodeFolderName(wire))));
     return response;
 }
 
@@ -430,7 +512,7 @@ void ImapClient::UpdateInfo()
         if (OnUpdatingInfo)
             OnUpdatingInfo();
         Info().Clear();
-        openFolder(true);
+        openFolder(encodeFolderName(m_folder), true);
         m_uidValidity = static_cast<quint32>(m_folderUidValidity);
         setMessageCount(static_cast<int>(m_exists));
         if (m_exists > 0)
@@ -444,13 +526,16 @@ void ImapClient::UpdateInfo()
 void ImapClient::fetchRows()
 {
     QSet<qint64> listed;
+    // What arrives during the fetch is the next check's: the rows are
+    // bounded by the count the folder had when it was asked for.
+    const qint64 folderSize = m_exists;
     Command command{QStringLiteral("UID FETCH 1:* (UID RFC822.SIZE BODY.PEEK[HEADER])")};
     command.literalTarget = [](const QByteArray &label, qint64) {
         if (label == "BODY[HEADER]")
             return ImapLiteralTarget{MaxHeaderBlock, MaxHeaderBlockRead};
         return ImapLiteralTarget{ImapResponseReader::DefaultLiteralKeep, ImapResponseReader::DefaultLiteralMost};
     };
-    command.untagged = [this, &listed](const ImapResponse &response) {
+    command.untagged = [this, &listed, folderSize](const ImapResponse &response) {
         const ImapValue *data = fetchData(response);
         if (!data)
             return;
@@ -465,9 +550,10 @@ void ImapClient::fetchRows()
                                      .arg(quotedLine(response.line)));
         if (listed.contains(uid))
             return;
-        if (Info().Count() >= m_exists)
-            throw EProtocolError(
-                QStringLiteral("The server sent more messages than the folder holds (%1)").arg(m_exists));
+        if (Info().Count() >= folderSize)
+            throw EProtocolError(QStringLiteral("The server sent more messages than the folder held when they "
+                                                "were asked for (%1)")
+                                     .arg(folderSize));
         listed.insert(uid);
         TmsRemoteInfoItem item;
         item.Uid = static_cast<quint32>(uid);
@@ -507,7 +593,7 @@ void ImapClient::ProcessMarks()
         if (OnTransferringData)
             OnTransferringData();
         // SELECT would clear \Recent; only a removal needs the folder writable.
-        const ImapResponse selected = openFolder(doomed.empty());
+        const ImapResponse selected = openFolder(encodeFolderName(m_folder), doomed.empty());
         if (m_folderUidValidity != m_uidValidity)
             throw EMailboxChangedError();
         if (!doomed.empty())
@@ -611,6 +697,7 @@ void ImapClient::prepareRemoval(const ImapResponse &selected)
                                  .arg(serverAddress()));
     m_junkWire = m_junkFolder.isEmpty() ? findJunkFolder() : encodeFolderName(m_junkFolder);
     m_junkFolderUsed = decodeFolderName(m_junkWire);
+    folderArgument(m_junkWire); // a name no command can carry ends the pass here
     if (sameFolder(m_junkWire, encodeFolderName(m_folder)))
         raiseSocketErrorText(QStringLiteral("Spam would be moved to %1, the folder being cleaned. Choose another "
                                             "folder for spam in this mailbox.")
@@ -679,10 +766,18 @@ void ImapClient::remove(const std::vector<int> &indexes)
     if (!moving) {
         expungeUids(uids);
     } else if (hasCapability(QStringLiteral("MOVE"))) {
-        run({QStringLiteral("UID MOVE ") + uids + QLatin1Char(' ') + quotedFolder(m_junkWire)});
+        run(folderCommand(QStringLiteral("UID MOVE ") + uids, m_junkWire));
     } else {
-        run({QStringLiteral("UID COPY ") + uids + QLatin1Char(' ') + quotedFolder(m_junkWire)});
-        expungeUids(uids);
+        const ImapResponse copied = run(folderCommand(QStringLiteral("UID COPY ") + uids, m_junkWire));
+        try {
+            expungeUids(uids);
+        } catch (const EMailsieveError &error) {
+            // Left in the junk folder, the copies would pile up at every retry.
+            if (removedCopies(copied, indexes.size()))
+                throw;
+            throwWithNote(error, QStringLiteral("Copies of the messages were left in the folder %1.")
+                                     .arg(printableText(m_junkFolderUsed)));
+        }
     }
     // Accepted: the server has removed them, whatever happens next.
     setCommitted(true);
@@ -710,23 +805,32 @@ void ImapClient::expungeUids(const QString &uids)
     }
 }
 
+bool ImapClient::removedCopies(const ImapResponse &copied, std::size_t count)
+{
+    // RFC 4315: [COPYUID uidvalidity source-set copy-set].
+    if (copied.code != "COPYUID" || copied.codeArguments.size() != 3 || !Connected())
+        return false;
+    const std::optional<std::vector<quint32>> copies = uidsInSet(copied.codeArguments[2].stringValue(), count);
+    if (!copies)
+        return false;
+    try {
+        openFolder(m_junkWire, false);
+        // Another UIDVALIDITY: the UIDs name other messages now.
+        if (m_folderUidValidity != copied.codeArguments[0].number())
+            return false;
+        expungeUids(uidSetText(*copies));
+    } catch (const EMailsieveError &) {
+        return false;
+    }
+    return true;
+}
+
 QString ImapClient::uidSet(const std::vector<int> &indexes) const
 {
     std::vector<quint32> uids;
     for (const int i : indexes)
         uids.push_back(Info().Items(i).Uid);
-    std::sort(uids.begin(), uids.end());
-    uids.erase(std::unique(uids.begin(), uids.end()), uids.end());
-    // Ranges only of consecutive UIDs, all of them listed and marked.
-    QStringList parts;
-    for (std::size_t i = 0; i < uids.size();) {
-        std::size_t end = i;
-        while (end + 1 < uids.size() && uids[end + 1] == uids[end] + 1)
-            ++end;
-        parts << (end == i ? QString::number(uids[i]) : QStringLiteral("%1:%2").arg(uids[i]).arg(uids[end]));
-        i = end + 1;
-    }
-    return parts.join(QLatin1Char(','));
+    return uidSetText(std::move(uids));
 }
 
 // --- Watching the folder -------------------------------------------------
@@ -742,7 +846,7 @@ bool ImapClient::startIdle()
             endSession();
             return;
         }
-        openFolder(true);
+        openFolder(encodeFolderName(m_folder), true);
         m_watchedCount = m_exists;
         m_newMail = false;
         enterIdle();

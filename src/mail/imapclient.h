@@ -14,7 +14,9 @@
 // UID COPY, UID STORE \Deleted and UID EXPUNGE); a plain EXPUNGE, which would
 // also remove what another program flagged \Deleted, is never sent, so a
 // server without UIDPLUS (and without MOVE, for moving) is refused before
-// anything changes.
+// anything changes. When the originals of a COPY cannot be removed, the
+// copies are removed from the junk folder again by their COPYUID, or the
+// error says they were left there.
 //
 // Signing in and the plain-text rule are those of the POP3 client: LOGIN
 // (refused under LOGINDISABLED), AUTHENTICATE PLAIN, or an OAuth 2.0 access
@@ -25,8 +27,10 @@
 // The server is not trusted: a response line holds at most 64 KiB outside
 // its literals, a header block keeps MaxHeaderBlock bytes and fails past
 // MaxHeaderBlockRead, a message body streams into its file, there are never
-// more rows than the folder's EXISTS, and a response or a run of untagged
-// responses that brings nothing new takes at most the transport's reply time.
+// more rows than the folder's EXISTS when the rows were asked for, and a
+// response or a run of untagged responses that brings nothing new takes at
+// most the transport's reply time. A folder the server lists goes back into
+// a command byte for byte, never as text that could end the command line.
 
 #include "mail/imapparser.h"
 #include "mail/remotemailbox.h"
@@ -165,9 +169,17 @@ private:
     // marker ends line, the data starts the next) when it holds more than
     // a quoted string may.
     static void appendString(QStringList &lines, const QString &value);
+    // A folder's name as text whose UTF-8 is exactly the bytes the server
+    // names it by. A name with CR, LF or NUL would end the command early and
+    // start one of its own, and bytes that are not UTF-8 cannot be sent back
+    // as they came: both are refused.
+    QString folderArgument(const QByteArray &wire);
+    // text, a blank and the folder as the server names it: a quoted string,
+    // or a literal when the name holds 8-bit text.
+    Command folderCommand(const QString &text, const QByteArray &wire);
     // EXAMINE or SELECT the folder; its UIDVALIDITY and EXISTS are read.
     // Returns the tagged OK.
-    ImapResponse openFolder(bool readOnly);
+    ImapResponse openFolder(const QByteArray &wire, bool readOnly);
     void fetchRows();
     // Every marked item is still in the folder with its listed size.
     void recheckMarked(const std::vector<int> &marked);
@@ -180,6 +192,10 @@ private:
     // UID STORE \Deleted and UID EXPUNGE of exactly these UIDs; the flags
     // are taken back when the expunge fails.
     void expungeUids(const QString &uids);
+    // After the originals could not be removed: the count copies that COPY
+    // made (its COPYUID) are removed from the junk folder again, which is
+    // then the folder selected. False when that cannot be done.
+    bool removedCopies(const ImapResponse &copied, std::size_t count);
     QString uidSet(const std::vector<int> &indexes) const;
     // LOGOUT and close; the work of the session is done by then, so a
     // failing LOGOUT only drops the connection.
@@ -201,7 +217,7 @@ private:
     Removal m_removal = Removal::MoveToFolder;
     QString m_junkFolder;
     QString m_junkFolderUsed;
-    QByteArray m_junkWire; // m_junkFolderUsed as the server names it
+    QByteArray m_junkWire; // the junk folder as the server names it, byte for byte
     quint32 m_uidValidity = 0;
 
     QStringList m_capabilities;

@@ -1,5 +1,8 @@
 #include "mail/imapfoldername.h"
 
+#include <QStringDecoder>
+#include <utility>
+
 namespace {
 
 bool standsForItself(char16_t c)
@@ -15,6 +18,14 @@ QByteArray modifiedBase64(const QString &run)
         utf16.append(char(c.unicode() & 0xff));
     }
     return utf16.toBase64(QByteArray::OmitTrailingEquals).replace('/', ',');
+}
+
+// Bytes that stand for themselves.
+QString plainText(const QByteArray &bytes)
+{
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString text = utf8(bytes);
+    return utf8.hasError() ? QString::fromLatin1(bytes) : text;
 }
 
 } // namespace
@@ -45,27 +56,29 @@ QByteArray encodeFolderName(const QString &name)
 QString decodeFolderName(const QByteArray &wire)
 {
     QString name;
+    QByteArray plain; // the run of bytes standing for themselves so far
     qsizetype i = 0;
     while (i < wire.size()) {
         const qsizetype end = wire.indexOf('-', i);
         if (wire.at(i) != '&' || end < 0) {
-            name += QLatin1Char(wire.at(i++));
+            plain += wire.at(i++);
             continue;
         }
         if (end == i + 1) {
-            name += QLatin1Char('&');
+            plain += '&';
             i = end + 1;
             continue;
         }
         QByteArray encoded = wire.mid(i + 1, end - i - 1).replace(',', '/');
         const auto decoded = QByteArray::fromBase64Encoding(encoded, QByteArray::AbortOnBase64DecodingErrors);
         if (!decoded || decoded.decoded.size() % 2 != 0) {
-            name += QLatin1Char(wire.at(i++));
+            plain += wire.at(i++);
             continue;
         }
+        name += plainText(std::exchange(plain, {}));
         for (qsizetype k = 0; k < decoded.decoded.size(); k += 2)
             name += QChar(char16_t((uchar(decoded.decoded.at(k)) << 8) | uchar(decoded.decoded.at(k + 1))));
         i = end + 1;
     }
-    return name;
+    return name + plainText(plain);
 }

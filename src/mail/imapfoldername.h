@@ -7,6 +7,9 @@
 #include <QString>
 
 QByteArray encodeFolderName(const QString &name);
-// The name a server sent; a run that is not valid modified UTF-7 stays as
-// the bytes were (read as Latin-1), so no name is lost.
+// The name a server sent, for showing and matching only: a command names
+// a listed folder by the very bytes the server sent. A run that is not valid
+// modified UTF-7 stays as the bytes were, read as UTF-8 where they are (a
+// server that does not encode its names), else as Latin-1, so no name is
+// lost.
 QString decodeFolderName(const QByteArray &wire);

@@ -274,6 +274,9 @@ private slots:
         QCOMPARE(encodeFolderName(QStringLiteral("INBOX")), QByteArray("INBOX"));
         QCOMPARE(decodeFolderName("odd&-name&"), QStringLiteral("odd&name&")); // a stray "&" stays
         QCOMPARE(decodeFolderName("x&!!-y"), QStringLiteral("x&!!-y"));
+        // A server that does not encode its names: UTF-8, else Latin-1.
+        QCOMPARE(decodeFolderName("Ind\xc3\xa9sirables &AOk-"), QStringLiteral("Ind\u00e9sirables \u00e9"));
+        QCOMPARE(decodeFolderName("Ind\xe9sirables"), QStringLiteral("Ind\u00e9sirables"));
     }
 
     // --- A check --------------------------------------------------------------
@@ -330,6 +333,22 @@ private slots:
         imap->UpdateInfo();
         QVERIFY(server->commands().contains("a4 EXAMINE \"Entw&APw-rfe\""));
         QCOMPARE(imap->Info().Count(), 1);
+    }
+
+    void rowsStopAtTheCountTheFetchWasAskedFor()
+    {
+        // EXAMINE says 3; during the fetch the folder claims to grow and
+        // rows keep coming.
+        server->setMessages({mail("one"), mail("two"), mail("three")});
+        QByteArray rows = "* 2000000000 EXISTS\r\n";
+        for (int n = 1; n <= 50; ++n)
+            rows += "* " + QByteArray::number(n) + " FETCH (UID " + QByteArray::number(n)
+                    + " RFC822.SIZE 40 BODY[HEADER] {12}\r\nSubject: x\r\n)\r\n";
+        server->replyAt("UID FETCH", rows + "$TAG OK done\r\n");
+        const QString text = failure<EProtocolError>([this] { imap->UpdateInfo(); });
+        QCOMPARE(text, QStringLiteral("The server sent more messages than the folder held when they were asked for (3)"));
+        QCOMPARE(imap->Info().Count(), 3);
+        QCOMPARE(imap->MessageCount(), 3);
     }
 
     void aHugeHeaderLiteralEndsTheSessionBeforeItIsRead()
@@ -664,6 +683,85 @@ private slots:
         imap->ProcessMarks();
         // The server's own Junk folder shows its special use anyway.
         QCOMPARE(imap->junkFolderUsed(), QStringLiteral("Junk"));
+    }
+
+    void aListedFolderNameThatWouldEndTheCommandIsRefused()
+    {
+        // Sent in a quoted string, the name would end the command line and
+        // start a plain EXPUNGE of its own.
+        server->addFolder(QStringLiteral("Junk"));
+        server->addFolder(QStringLiteral("Junk\"\r\nX1 EXPUNGE\r\nX2 NOOP \""), QStringLiteral("\\Junk"));
+        listThree();
+        const quint32 othersDeleted = server->addMessage(mail("flagged by another program"));
+        server->setFlags(othersDeleted, {"\\Deleted"});
+        imap->MarkForDelete(0);
+        const QString text = failure<ESocketError>([this] { imap->ProcessMarks(); });
+        QVERIFY2(text.contains("line break or NUL character"), qPrintable(text));
+        QVERIFY(!server->commands().join('\n').contains("EXPUNGE"));
+        QCOMPARE(server->uids().size(), 4);
+        QVERIFY(server->uids().contains(othersDeleted));
+        QVERIFY(!imap->committed());
+    }
+
+    void aListedEightBitJunkFolderGoesBackByteForByte_data()
+    {
+        QTest::addColumn<QStringList>("capabilities");
+        QTest::addColumn<QString>("verb");
+        QTest::newRow("move") << QStringList{"IMAP4rev1", "UIDPLUS", "MOVE", "SPECIAL-USE"} << "UID MOVE";
+        QTest::newRow("copy") << QStringList{"IMAP4rev1", "UIDPLUS", "SPECIAL-USE"} << "UID COPY";
+    }
+
+    void aListedEightBitJunkFolderGoesBackByteForByte()
+    {
+        // A server that lists its names in UTF-8 instead of modified UTF-7.
+        QFETCH(QStringList, capabilities);
+        QFETCH(QString, verb);
+        const QString junk = QStringLiteral("Courrier ind\u00e9sirable");
+        server->setCapabilities(capabilities);
+        server->addFolder(QStringLiteral("Junk"));
+        server->addFolder(junk, QStringLiteral("\\Junk"));
+        listThree();
+        const quint32 uid = server->uids().at(0);
+        imap->MarkForDelete(0);
+        imap->ProcessMarks();
+        QVERIFY(server->commands().contains(
+            QStringLiteral("a7 %1 %2 {%3}\r\n").arg(verb).arg(uid).arg(junk.toUtf8().size()) + junk));
+        QCOMPARE(server->messages(junk).size(), 1);
+        QCOMPARE(server->uids().size(), 2);
+        QCOMPARE(imap->junkFolderUsed(), junk);
+        QCOMPARE(imap->Info().Items(0).MovedTo, junk);
+    }
+
+    void copiesAreTakenBackWhenTheOriginalsStay_data()
+    {
+        QTest::addColumn<QString>("refused");
+        QTest::addColumn<int>("occurrence");
+        QTest::addColumn<int>("copiesLeft");
+        QTest::newRow("STORE") << "UID STORE" << 1 << 0;
+        QTest::newRow("EXPUNGE") << "UID EXPUNGE" << 1 << 0;
+        QTest::newRow("EXPUNGE, also of the copies") << "UID EXPUNGE" << int(ScriptedImapServer::Every) << 2;
+    }
+
+    void copiesAreTakenBackWhenTheOriginalsStay()
+    {
+        QFETCH(QString, refused);
+        QFETCH(int, occurrence);
+        QFETCH(int, copiesLeft);
+        server->setCapabilities({"IMAP4rev1", "UIDPLUS", "SPECIAL-USE"});
+        listThree();
+        imap->MarkForDelete(0);
+        imap->MarkForDelete(2);
+        server->failAt(refused, "NO [CANNOT] not now", occurrence);
+        const QString text = failure<EServerError>([this] { imap->ProcessMarks(); });
+        QVERIFY2(text.startsWith(QStringLiteral("The server refused %1: ").arg(refused)), qPrintable(text));
+        QCOMPARE(text.endsWith("Copies of the messages were left in the folder Junk."), copiesLeft > 0);
+        QCOMPARE(server->uids().size(), 3);
+        for (const quint32 uid : server->uids())
+            QVERIFY(server->flags(uid).isEmpty());
+        QCOMPARE(server->messages(QStringLiteral("Junk")).size(), copiesLeft);
+        for (const quint32 uid : server->uids(QStringLiteral("Junk")))
+            QVERIFY(server->flags(uid, QStringLiteral("Junk")).isEmpty());
+        QVERIFY(!imap->committed());
     }
 
     void noJunkFolderAsksTheUserToChooseOne()

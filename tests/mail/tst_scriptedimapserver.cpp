@@ -5,6 +5,7 @@
 #include "support/rawimapsession.h"
 #include "support/scriptedimapserver.h"
 
+#include <QElapsedTimer>
 #include <QTest>
 
 namespace {
@@ -190,6 +191,37 @@ private slots:
         imap.send("t9 UID FETCH 1:* (UID BODY.PEEK[HEADER])");
         const QByteArray endless = imap.readUntil("t9 ", 300);
         QVERIFY2(endless.startsWith("* 1 FETCH (UID 1 BODY[HEADER] {1099511627776}\r\nX-Filler: "), endless.left(80));
+    }
+
+    void hostileNamesSlowAnswersAndLongLines()
+    {
+        Fixture f;
+        QVERIFY(f.listening);
+        const QByteArray breaking = "Junk\"\r\nX1 EXPUNGE";
+        f.server.addFolder(QString::fromUtf8(breaking), QStringLiteral("\\Junk"));
+        f.server.addFolder(QStringLiteral("Courrier ind\u00e9sirable"));
+        f.server.setFlags(2, {QStringLiteral("\\Deleted")});
+        QCOMPARE(f.server.flags(2), QStringList{QStringLiteral("\\Deleted")});
+        RawImapSession imap(f.server.port());
+        QVERIFY(imap.logIn(QStringLiteral("user"), QStringLiteral("secret")));
+        const QByteArray folders = imap.run("LIST \"\" \"*\"");
+        QVERIFY2(folders.contains("(\\HasNoChildren) \"/\" \"Courrier ind\xc3\xa9sirable\"\r\n"), folders);
+        QVERIFY2(folders.contains("(\\HasNoChildren \\Junk) \"/\" {17}\r\n" + breaking + "\r\n"), folders);
+
+        f.server.delayAt(QStringLiteral("NOOP"), 300);
+        QElapsedTimer slow;
+        slow.start();
+        QCOMPARE(imap.run("NOOP"), "t3 OK NOOP completed\r\n");
+        QVERIFY(slow.elapsed() >= 250);
+
+        imap.run("SELECT INBOX");
+        imap.send("t5 IDLE");
+        QCOMPARE(imap.readUntil("+"), "+ idling\r\n");
+        f.server.sendLongLineToIdlers(100000);
+        QByteArray line;
+        for (int reads = 0; reads < 1000 && !line.endsWith("\r\n"); ++reads)
+            line += imap.readUntil("*", 100);
+        QCOMPARE(line, "* OK " + QByteArray(100000, 'x') + "\r\n");
     }
 
     void idleReportsDeliveriesAndOtherClientsChangeTheFolder()

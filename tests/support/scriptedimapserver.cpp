@@ -1,7 +1,9 @@
 #include "support/scriptedimapserver.h"
 
+#include <QPointer>
 #include <QRegularExpression>
 #include <QTcpSocket>
+#include <QTimer>
 
 #include <algorithm>
 
@@ -102,6 +104,12 @@ void ScriptedImapServer::removeMessage(quint32 uid, const QString &folderName)
         found->messages.removeIf([uid](const Stored &stored) { return stored.uid == uid; });
 }
 
+void ScriptedImapServer::setFlags(quint32 uid, const QStringList &flags, const QString &folderName)
+{
+    if (Stored *message = stored(folderName, uid))
+        message->flags = flags;
+}
+
 void ScriptedImapServer::setUidValidity(quint32 uidValidity, const QString &folderName)
 {
     if (Folder *found = folder(folderName))
@@ -198,6 +206,13 @@ QByteArray ScriptedImapServer::quoted(const QString &text)
     return '"' + escaped + '"';
 }
 
+QByteArray ScriptedImapServer::listedName(const QString &name)
+{
+    const bool quotable = !name.contains(QLatin1Char('\r')) && !name.contains(QLatin1Char('\n'))
+                          && !name.contains(QChar(0));
+    return quotable ? quoted(name) : literal(name.toUtf8());
+}
+
 // --- Scripting -----------------------------------------------------------
 
 void ScriptedImapServer::failAt(const QString &command, const QByteArray &response, int occurrence)
@@ -235,6 +250,23 @@ void ScriptedImapServer::endlessLiteralAt(const QString &command, qint64 declare
 {
     addRule(command, Action::EndlessLiteral, {}, occurrence);
     m_rules.last().declared = declaredBytes;
+}
+
+void ScriptedImapServer::delayAt(const QString &command, int delayMs, int occurrence)
+{
+    addRule(command, Action::Delay, {}, occurrence);
+    m_rules.last().delayMs = delayMs;
+}
+
+void ScriptedImapServer::sendLongLineToIdlers(qint64 lineBytes)
+{
+    for (const auto &[socket, session] : m_sessions) {
+        if (!session.idling)
+            continue;
+        m_dialogue << QStringLiteral("S: * OK xxx... (%1 bytes)").arg(lineBytes);
+        queue(socket, {.bytes = "* OK ", .pattern = "x", .patternLeft = lineBytes});
+        queue(socket, {.bytes = CrLf});
+    }
 }
 
 int ScriptedImapServer::idlingSessions() const
@@ -367,16 +399,8 @@ void ScriptedImapServer::handleCommand(QTcpSocket *socket, const QByteArray &com
 void ScriptedImapServer::perform(QTcpSocket *socket, const QByteArray &tag, const QString &verb,
                                  const QList<QByteArray> &args, const Rule *rule)
 {
-    const auto respond = [&](const QList<QByteArray> &noise) {
-        const Answer normal = answer(socket, tag, verb, args);
-        send(socket, normal, noise);
-        if (normal.close)
-            hangUp(socket);
-        else if (normal.startTls)
-            startTls(socket);
-    };
     if (!rule) {
-        respond({});
+        respond(socket, tag, verb, args);
         return;
     }
     switch (rule->action) {
@@ -387,8 +411,19 @@ void ScriptedImapServer::perform(QTcpSocket *socket, const QByteArray &tag, cons
         send(socket, {{QByteArray(rule->bytes).replace("$TAG", tag)}});
         break;
     case Action::Noise:
-        respond(rule->lines);
+        respond(socket, tag, verb, args, rule->lines);
         break;
+    case Action::Delay: {
+        m_sessions[socket].held = true;
+        QTimer::singleShot(rule->delayMs, this, [this, socket = QPointer<QTcpSocket>(socket), tag, verb, args] {
+            if (!socket || !m_sessions.count(socket))
+                return;
+            m_sessions[socket].held = false;
+            respond(socket, tag, verb, args);
+            onReadyRead(socket); // what the client sent meanwhile
+        });
+        break;
+    }
     case Action::Stall:
         m_sessions[socket].held = true;
         break;
@@ -418,6 +453,17 @@ void ScriptedImapServer::perform(QTcpSocket *socket, const QByteArray &tag, cons
         break;
     }
     }
+}
+
+void ScriptedImapServer::respond(QTcpSocket *socket, const QByteArray &tag, const QString &verb,
+                                 const QList<QByteArray> &args, const QList<QByteArray> &noise)
+{
+    const Answer normal = answer(socket, tag, verb, args);
+    send(socket, normal, noise);
+    if (normal.close)
+        hangUp(socket);
+    else if (normal.startTls)
+        startTls(socket);
 }
 
 ScriptedImapServer::Answer ScriptedImapServer::answer(QTcpSocket *socket, const QByteArray &tag, const QString &verb,
@@ -596,13 +642,14 @@ ScriptedImapServer::Answer ScriptedImapServer::list(const QByteArray &tag, const
                 : c == QLatin1Char('%')         ? QStringLiteral("[^/]*")
                                                 : QRegularExpression::escape(c);
         const QRegularExpression matcher(QRegularExpression::anchoredPattern(expression),
-                                         QRegularExpression::CaseInsensitiveOption);
+                                         QRegularExpression::CaseInsensitiveOption
+                                             | QRegularExpression::DotMatchesEverythingOption);
         for (const auto &[name, held] : m_folders) {
             if ((specialOnly && held.specialUse.isEmpty()) || !matcher.match(name).hasMatch())
                 continue;
             const QString attributes = QStringLiteral("\\HasNoChildren")
                 + (held.specialUse.isEmpty() ? QString() : QLatin1Char(' ') + held.specialUse);
-            listing.responses << "* LIST (" + attributes.toUtf8() + ") \"/\" " + quoted(name) + CrLf;
+            listing.responses << "* LIST (" + attributes.toUtf8() + ") \"/\" " + listedName(name) + CrLf;
         }
     }
     listing.responses << tag + " OK LIST completed\r\n";

@@ -26,7 +26,8 @@
 //    UID EXPUNGE (with UIDPLUS), UID COPY, UID MOVE (with MOVE), both with
 //    COPYUID when UIDPLUS is listed;
 //  - LIST (with the SPECIAL-USE selection and RETURN options; special-use
-//    attributes are always shown);
+//    attributes are always shown; names go out as the UTF-8 of the folder's
+//    name, in a quoted string, or as a literal when they hold CR, LF or NUL);
 //  - IDLE (with IDLE listed): "+ idling", then "* n EXISTS" as soon as
 //    addMessage delivers to the selected folder, and OK after DONE.
 //
@@ -43,6 +44,7 @@
 //   server.noiseAt("UID FETCH", {"* OK noise", "* 3 EXPUNGE"}); // before every reply line
 //   server.closeMidLiteralAt("UID FETCH");             // cut inside the first literal
 //   server.endlessLiteralAt("UID FETCH", -1);          // a literal that never ends
+//   server.delayAt("LOGIN", 500);                      // a slow answer
 //   server.setWriteSplit(7);                           // every reply in 7-byte reads
 //   QVERIFY(server.listen());
 //   ... client.setServer(server.address()) ...
@@ -76,6 +78,8 @@ public:
     quint32 addMessage(const QByteArray &message, const QString &folder = Inbox);
     // As another client would remove it (sessions see it gone at once).
     void removeMessage(quint32 uid, const QString &folder = Inbox);
+    // As another client would set them.
+    void setFlags(quint32 uid, const QStringList &flags, const QString &folder = Inbox);
     // The UIDs stay as they are, so only the UIDVALIDITY tells a client
     // that its UIDs no longer mean the same messages.
     void setUidValidity(quint32 uidValidity, const QString &folder = Inbox);
@@ -112,6 +116,11 @@ public:
     // all of them and a proper end when declaredBytes >= 0, else an
     // announced 2^40 bytes without end.
     void endlessLiteralAt(const QString &command, qint64 declaredBytes, int occurrence = 1);
+    // Answers after delayMs, and reads nothing the client sends meanwhile.
+    void delayAt(const QString &command, int delayMs, int occurrence = 1);
+    // Sends every session in IDLE one untagged line of about lineBytes
+    // bytes, as fast as the client reads it.
+    void sendLongLineToIdlers(qint64 lineBytes);
     void clearScript() { m_rules.clear(); }
     // Every write goes out in pieces of chunkBytes with pauseMs between them.
     void setWriteSplit(int chunkBytes, int pauseMs = 2) { splitWrites(chunkBytes, pauseMs); }
@@ -135,7 +144,7 @@ private:
         quint32 uidNext = 1;
         QList<Stored> messages;
     };
-    enum class Action { Fail, Raw, Noise, Stall, Close, CloseMidLiteral, EndlessLiteral };
+    enum class Action { Fail, Raw, Noise, Stall, Close, CloseMidLiteral, EndlessLiteral, Delay };
     struct Rule
     {
         QString command;
@@ -144,6 +153,7 @@ private:
         QByteArray bytes;
         QList<QByteArray> lines = {};
         qint64 declared = -1;
+        int delayMs = 0;
         int seen = 0;
     };
     struct Session
@@ -183,6 +193,9 @@ private:
     void handleCommand(QTcpSocket *socket, const QByteArray &command);
     void perform(QTcpSocket *socket, const QByteArray &tag, const QString &verb, const QList<QByteArray> &args,
                  const Rule *rule);
+    // The answer without faults, after the noise lines.
+    void respond(QTcpSocket *socket, const QByteArray &tag, const QString &verb, const QList<QByteArray> &args,
+                 const QList<QByteArray> &noise = {});
     Answer answer(QTcpSocket *socket, const QByteArray &tag, const QString &verb, const QList<QByteArray> &args);
     Answer continuation(Session &session, const QByteArray &line);
     Answer authenticate(Session &session, const QByteArray &tag, const QList<QByteArray> &args);
@@ -211,6 +224,8 @@ private:
     static QByteArray normalized(const QByteArray &message);
     static QString canonical(const QString &name);
     static QByteArray quoted(const QString &text);
+    // A folder name as LIST gives it.
+    static QByteArray listedName(const QString &name);
 
     bool m_startTls = false;
     std::map<QString, Folder> m_folders;
