@@ -19,7 +19,7 @@ class RunningProcess : public RunningCommand
 {
 public:
     RunningProcess(const QString &program, const QStringList &args,
-                   std::function<void(const CommandResult &)> finished)
+                   const std::function<void(const CommandResult &)> &finished)
     {
         QObject::connect(&m_process, &QProcess::finished, [this, finished] {
             finished(resultOf(m_process));
@@ -79,5 +79,5 @@ CommandResult ProcessRunner::run(const QString &program, const QStringList &args
 std::unique_ptr<RunningCommand> ProcessRunner::start(const QString &program, const QStringList &args,
                                                      std::function<void(const CommandResult &)> finished)
 {
-    return std::make_unique<RunningProcess>(program, args, std::move(finished));
+    return std::make_unique<RunningProcess>(program, args, finished);
 }

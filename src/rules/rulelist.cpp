@@ -5,13 +5,14 @@
 #include <algorithm>
 #include <climits>
 #include <numeric>
+#include <utility>
 
 namespace {
 
 RuleTableLayout pictureTableLayout(const QStringList &headings, int matchesColumn,
                                    QList<int> editableColumns, QList<int> sortableColumns)
 {
-    return {6, headings, true, matchesColumn, 4, 5, editableColumns, sortableColumns};
+    return {6, headings, true, matchesColumn, 4, 5, std::move(editableColumns), std::move(sortableColumns)};
 }
 
 } // namespace
