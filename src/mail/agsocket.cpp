@@ -94,8 +94,9 @@ void TagSocket::Open()
         OnOpen();
     if (m_server.isEmpty())
         RaiseSocketError(SocketError::ServerRequired);
-    ResolveHost();
+    // The port first, so that a host not found is named with it.
     ResolvePort();
+    ResolveHost();
     // A Cancel from an event handler may come while nothing waits; it must
     // still stop the session before it begins.
     if (Canceled)
@@ -106,6 +107,11 @@ void TagSocket::Open()
 QString TagSocket::hostPart() const
 {
     return m_server.section(QLatin1Char(':'), 0, 0);
+}
+
+QString TagSocket::serverAddress() const
+{
+    return hostPart() + QLatin1Char(':') + QString::number(m_remotePort);
 }
 
 quint16 TagSocket::serverPort() const
@@ -466,8 +472,18 @@ void TagSocket::raiseWaitOutcome()
     if (ErrorPending) {
         if (ErrorCode != 0)
             RaiseSocketError(ErrorCode);
-        raiseSocketErrorText(m_errorText);
+        raiseNetworkError(m_errorText);
     }
+}
+
+QString TagSocket::namingServer(const QString &text) const
+{
+    return QStringLiteral("%1 (%2)").arg(text, serverAddress());
+}
+
+void TagSocket::raiseNetworkError(const QString &text)
+{
+    raiseSocketErrorText(namingServer(text));
 }
 
 void TagSocket::raiseTimedOut()
@@ -478,11 +494,12 @@ void TagSocket::raiseTimedOut()
 void TagSocket::raiseTimedOut(const QString &text)
 {
     m_timeCounter.Stop();
-    QString msg = text;
+    const QString named = namingServer(text);
+    QString msg = named;
     fireError(msg);
     cancelLookup();
     Close();
-    throw ETimedOutError(text);
+    throw ETimedOutError(named);
 }
 
 void TagSocket::raiseCanceled()
@@ -498,6 +515,8 @@ void TagSocket::RaiseSocketError(int n)
 {
     if (n == 0)
         return;
+    if (isNetworkError(n))
+        raiseNetworkError(socketErrorText(n));
     raiseSocketErrorText(socketErrorText(n));
 }
 

@@ -14,6 +14,9 @@
 // when its SHA-256 fingerprint is the trusted one, or when
 // OnCertificateUntrusted says so; otherwise the connection ends with
 // ECertificateError, whose text names the certificate and the reasons.
+//
+// A failure of the network or the server (a name not found, a refused or
+// reset connection, a time-out) names the server as "host:port" in its text.
 
 #include "mail/timecounter.h"
 #include "mail/tlssecurity.h"
@@ -157,6 +160,8 @@ protected:
     // The same path for a TLS failure, throwing ETlsError.
     [[noreturn]] void raiseTlsError(const QString &text);
     QString hostPart() const;
+    // "host:port" of the connection, for the texts that name the server.
+    QString serverAddress() const;
 
     QString m_server;
     quint16 m_defaultPort = 0;
@@ -193,6 +198,9 @@ private:
     void receiveBlock(qint64 expected, qint64 most, const std::function<void(const QByteArray &)> &take);
     // Turns how a wait ended into the matching error.
     void raiseWaitOutcome();
+    // "text (host:port)": the text of a failure of the network or the server.
+    QString namingServer(const QString &text) const;
+    [[noreturn]] void raiseNetworkError(const QString &text);
     [[noreturn]] void raiseTimedOut(const QString &text);
     [[noreturn]] void raiseTimedOut();
     [[noreturn]] void raiseCanceled();

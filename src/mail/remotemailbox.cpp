@@ -176,11 +176,6 @@ TmsHeaders RemoteMailbox::headerBlockLines(QByteArray block)
     return lines;
 }
 
-QString RemoteMailbox::serverAddress() const
-{
-    return hostPart() + QLatin1Char(':') + QString::number(remotePort());
-}
-
 bool RemoteMailbox::serverOnLocalNetwork() const
 {
     return isOnLocalNetwork(remoteAddress());

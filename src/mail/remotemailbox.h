@@ -191,8 +191,6 @@ protected:
     static TmsHeaders headerBlockLines(QByteArray block);
 
     // Signing in.
-    // "host:port" of the connection, for the texts that name the server.
-    QString serverAddress() const;
     // Whether the server connected to is this computer or on the local
     // network (isOnLocalNetwork of the address Open resolved, which is the
     // one connected to).

@@ -87,6 +87,15 @@ QString socketErrorText(int n)
     return QStringLiteral("Error #%1").arg(n);
 }
 
+bool isNetworkError(int n)
+{
+    using namespace SocketError;
+    constexpr int FirstLibraryNumber = 10000;
+    constexpr int LastLibraryNumber = 11004;
+    return (n >= FirstLibraryNumber && n <= LastLibraryNumber) || n == TimedOut || n == ResolvingHost
+        || n == ClosedByServer || n == ReplyTooLong;
+}
+
 int socketErrorNumber(QAbstractSocket::SocketError error, const QString &qtText)
 {
     using namespace SocketError;

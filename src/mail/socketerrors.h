@@ -44,6 +44,12 @@ enum Number : int {
 // The text of error number n; "Error #" + n when the number has no text.
 QString socketErrorText(int n);
 
+// Whether error n is a failure of the network or the server (the socket
+// library's numbers, a time-out, a host that cannot be resolved, a closed
+// connection, an overlong reply) rather than of the settings or the caller:
+// the texts of those name the server.
+bool isNetworkError(int n);
+
 // The error number for a failure Qt reported on a socket; 0 when there is
 // no matching number (the caller then shows Qt's own text). qtText refines
 // Qt's catch-all NetworkError into the unreachable and timed-out cases.

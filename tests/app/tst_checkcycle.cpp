@@ -451,7 +451,7 @@ void TestCheckCycle::stoppedServerIsReported()
 
     QVERIFY(!rig.cycle->checkMailbox(1));
     QCOMPARE(rig.view.errors.size(), 1);
-    QCOMPARE(rig.view.errors.first(), QStringLiteral("Connection refused"));
+    QCOMPARE(rig.view.errors.first(), QStringLiteral("Connection refused (%1)").arg(rig.address()));
     QVERIFY(rig.view.statusTexts.contains(rig.view.errors.first()));
     QCOMPARE(rig.journal.lines, QStringList{QStringLiteral("ERROR %1 user %2").arg(rig.view.errors.first(), rig.address())});
 }

@@ -124,7 +124,9 @@ private slots:
     {
         socket->setServer("nonexistent.invalid");
         const QString text = failure<ESocketError>([this] { socket->Open(); });
-        QVERIFY2(text == "Host not found" || text == "Nonauthoritative host not found", qPrintable(text));
+        QVERIFY2(text == "Host not found (nonexistent.invalid:110)"
+                     || text == "Nonauthoritative host not found (nonexistent.invalid:110)",
+                 qPrintable(text));
         QCOMPARE(errors, QStringList{text});
     }
 
@@ -196,9 +198,10 @@ private slots:
         server->stopListening();
         QElapsedTimer clock;
         clock.start();
-        QCOMPARE(failure<ESocketError>([this] { connectToServer(); }), QStringLiteral("Connection refused"));
+        const QString refused = QStringLiteral("Connection refused (%1)").arg(server->address());
+        QCOMPARE(failure<ESocketError>([this] { connectToServer(); }), refused);
         QVERIFY(clock.elapsed() < 1000);
-        QCOMPARE(errors, QStringList{"Connection refused"});
+        QCOMPARE(errors, QStringList{refused});
         QVERIFY(!socket->Connected());
     }
 
@@ -207,7 +210,7 @@ private slots:
         server->stopListening();
         socket->OnError = [](QString &msg) { msg = "Mailbox 1: " + msg; };
         QCOMPARE(failure<ESocketError>([this] { connectToServer(); }),
-                 QStringLiteral("Mailbox 1: Connection refused"));
+                 QStringLiteral("Mailbox 1: Connection refused (%1)").arg(server->address()));
     }
 
     void peerClosingBeforeTheLineFeed_data()
@@ -227,10 +230,10 @@ private slots:
         connectToServer();
         QElapsedTimer clock;
         clock.start();
-        QCOMPARE(failure<ESocketError>([this] { socket->ReadReply(); }),
-                 QStringLiteral("Connection closed by the server"));
+        const QString closed = QStringLiteral("Connection closed by the server (%1)").arg(server->address());
+        QCOMPARE(failure<ESocketError>([this] { socket->ReadReply(); }), closed);
         QVERIFY(clock.elapsed() < 1000);
-        QCOMPARE(errors, QStringList{"Connection closed by the server"});
+        QCOMPARE(errors, QStringList{closed});
         QVERIFY(!socket->Connected());
     }
 
@@ -241,7 +244,7 @@ private slots:
         QElapsedTimer clock;
         clock.start();
         QCOMPARE(failure<ESocketError>([this] { socket->UpdateInfo(); }),
-                 QStringLiteral("Connection closed by the server"));
+                 QStringLiteral("Connection closed by the server (%1)").arg(server->address()));
         QVERIFY(clock.elapsed() < 1000);
         QVERIFY(!socket->Connected());
     }
@@ -257,9 +260,10 @@ private slots:
         connectToServer();
         QElapsedTimer clock;
         clock.start();
-        QCOMPARE(failure<ETimedOutError>([this] { socket->ReadReply(); }), QStringLiteral("Operation timed out"));
+        const QString timedOut = QStringLiteral("Operation timed out (%1)").arg(server->address());
+        QCOMPARE(failure<ETimedOutError>([this] { socket->ReadReply(); }), timedOut);
         QVERIFY(clock.elapsed() >= 900 && clock.elapsed() < 2500);
-        QCOMPARE(errors, QStringList{"Operation timed out"});
+        QCOMPARE(errors, QStringList{timedOut});
         QVERIFY(!socket->Connected());
     }
 
@@ -317,7 +321,8 @@ private slots:
             QCOMPARE(socket->ReadReply(), 1);
             QCOMPARE(socket->lastReply(), QString::fromLatin1(line.chopped(2)));
         } else {
-            QCOMPARE(failure<ESocketError>([this] { socket->ReadReply(); }), QStringLiteral("Reply line too long"));
+            QCOMPARE(failure<ESocketError>([this] { socket->ReadReply(); }),
+                     QStringLiteral("Reply line too long (%1)").arg(server->address()));
             QVERIFY(!socket->Connected());
         }
     }
@@ -399,6 +404,10 @@ private slots:
         QCOMPARE(socketErrorNumber(QAbstractSocket::NetworkError, "Host unreachable"), 10065);
         QCOMPARE(socketErrorNumber(QAbstractSocket::NetworkError, "Connection timed out"), 10060);
         QCOMPARE(socketErrorNumber(QAbstractSocket::SslHandshakeFailedError, "handshake"), 0);
+        QVERIFY(isNetworkError(10051));
+        QVERIFY(isNetworkError(SocketError::TimedOut));
+        QVERIFY(!isNetworkError(SocketError::ServerRequired));
+        QVERIFY(!isNetworkError(SocketError::NotConnected));
     }
 };
 

@@ -89,7 +89,9 @@ public:
         try {
             pass();
         } catch (const EMailsieveError &error) {
-            outcome.error = QString::fromLatin1(typeid(error).name()) + ": " + error.message();
+            // Each rig has a server of its own; its port tells nothing.
+            outcome.error = QString::fromLatin1(typeid(error).name()) + ": "
+                + error.message().replace(server.address(), QStringLiteral("<server>"));
         }
         for (int i = 0; i < pop.Info().Count(); ++i) {
             outcome.sizes << pop.Info().Items(i).Size;
@@ -248,7 +250,7 @@ private slots:
         });
         QCOMPARE(many, one);
         QCOMPARE(one.sizes.size(), 32);
-        QVERIFY(one.error.endsWith("Operation timed out"));
+        QVERIFY(one.error.endsWith("Operation timed out (<server>)"));
     }
 
     // --- The delete and retrieve pass ------------------------------------

@@ -399,7 +399,8 @@ private slots:
         pop->MarkForDelete(0);
         pop->MarkForDelete(1);
         const QList<QByteArray> before = server->messages();
-        QCOMPARE(failure<ETimedOutError>([this] { pop->ProcessMarks(); }), QStringLiteral("Operation timed out"));
+        QCOMPARE(failure<ETimedOutError>([this] { pop->ProcessMarks(); }),
+                 QStringLiteral("Operation timed out (%1)").arg(server->address()));
         QVERIFY(server->commands().contains("DELE 1"));
         QVERIFY(!server->commands().contains("QUIT"));
         QCOMPARE(server->messages(), before);
