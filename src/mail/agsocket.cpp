@@ -86,7 +86,7 @@ int TagSocket::ReplyCode(const QString &line) const
 
 void TagSocket::Open()
 {
-    if (m_socket) // a new session never inherits an old socket
+    if (m_stream) // a new session never inherits an old socket
         Close();
     if (m_ras)
         m_ras->EnsureConnected();
@@ -179,7 +179,16 @@ void TagSocket::ResolvePort()
 
 void TagSocket::createSocket()
 {
+    if (m_streamFactory) {
+        m_stream = m_streamFactory().release();
+        m_stream->setParent(this);
+        connect(m_stream, &QIODevice::readyRead, this, &TagSocket::onReadyRead);
+        connect(m_stream, &QIODevice::bytesWritten, this, &TagSocket::onBytesWritten);
+        connect(m_stream, &QIODevice::readChannelFinished, this, &TagSocket::onDisconnected);
+        return;
+    }
     m_socket = new QSslSocket(this);
+    m_stream = m_socket;
     // A server that sends faster than the protocol reads fills this much.
     m_socket->setReadBufferSize(ReadBufferSize);
     connect(m_socket, &QAbstractSocket::connected, this, &TagSocket::onConnected);
@@ -195,11 +204,15 @@ void TagSocket::Connect()
 {
     if (Canceled)
         raiseCanceled();
-    if (!m_socket)
+    if (!m_stream)
         RaiseSocketError(SocketError::NotConnected);
-    m_socket->connectToHost(m_remoteAddress, m_remotePort);
-    waitFor(ConnectDone, true);
-    raiseWaitOutcome();
+    if (!m_socket) {
+        ConnectDone = true; // a stream is connected from the start
+    } else {
+        m_socket->connectToHost(m_remoteAddress, m_remotePort);
+        waitFor(ConnectDone, true);
+        raiseWaitOutcome();
+    }
     if (!ConnectDone)
         RaiseSocketError(SocketError::ClosedByServer);
     if (m_tlsMode == TlsMode::Implicit)
@@ -215,8 +228,10 @@ void TagSocket::StartTls()
 {
     if (Canceled)
         raiseCanceled();
-    if (!m_socket)
+    if (!m_stream)
         RaiseSocketError(SocketError::NotConnected);
+    if (!m_socket)
+        raiseTlsError(QStringLiteral("TLS is not available on this connection"));
     if (!QSslSocket::supportsSsl())
         raiseTlsError(QStringLiteral("TLS is not available: no TLS library was found on this system"));
     if (m_socket->bytesAvailable() > 0)
@@ -251,21 +266,22 @@ void TagSocket::SendCommands(const QStringList &lines)
 {
     if (Canceled)
         raiseCanceled();
-    if (!m_socket)
+    if (!m_stream)
         RaiseSocketError(SocketError::NotConnected);
-    if (PeerClosed || m_socket->state() != QAbstractSocket::ConnectedState)
+    if (PeerClosed || (m_socket && m_socket->state() != QAbstractSocket::ConnectedState))
         RaiseSocketError(SocketError::ClosedByServer);
     Writable = false;
     QByteArray data;
     for (const QString &line : lines)
         data += line.toUtf8() + "\r\n";
-    if (m_socket->write(data) < 0)
+    if (m_stream->write(data) < 0)
         RaiseSocketError(SocketError::ClosedByServer);
     // Short commands normally leave at once; only a full send buffer needs
     // the event loop (and a pass through it per command batch would repaint
     // the window each time).
-    m_socket->flush();
-    if (m_socket && m_socket->bytesToWrite() == 0)
+    if (m_socket)
+        m_socket->flush();
+    if (m_stream && m_stream->bytesToWrite() == 0)
         Writable = true;
     waitFor(Writable, true);
     raiseWaitOutcome();
@@ -275,7 +291,7 @@ void TagSocket::SendCommands(const QStringList &lines)
 
 bool TagSocket::LineBuffered() const
 {
-    return m_socket && m_socket->canReadLine();
+    return m_stream && m_stream->canReadLine();
 }
 
 int TagSocket::ReadReply()
@@ -288,7 +304,7 @@ QByteArray TagSocket::ReadRawLine(bool startsReply)
 {
     if (Canceled)
         raiseCanceled();
-    if (!m_socket)
+    if (!m_stream)
         RaiseSocketError(SocketError::NotConnected);
     m_lastReply.clear();
     if (startsReply || !m_replyTime.isValid())
@@ -297,15 +313,15 @@ QByteArray TagSocket::ReadRawLine(bool startsReply)
         checkReplyTime(); // lines already buffered never wait, so a flood is timed here
     // The line is taken from the socket's buffer, so whatever follows it
     // (the data block of TOP or RETR) stays there for ReceiveData.
-    while (!m_socket->canReadLine()) {
-        if (m_socket->bytesAvailable() >= MaxReplyLine)
+    while (!m_stream->canReadLine()) {
+        if (m_stream->bytesAvailable() >= MaxReplyLine)
             RaiseSocketError(SocketError::ReplyTooLong);
         if (PeerClosed)
             RaiseSocketError(SocketError::ClosedByServer);
         waitForReadable();
         raiseWaitOutcome();
     }
-    QByteArray line = m_socket->readLine(MaxReplyLine + 1);
+    QByteArray line = m_stream->readLine(MaxReplyLine + 1);
     if (line.size() > MaxReplyLine || !line.endsWith('\n'))
         RaiseSocketError(SocketError::ReplyTooLong);
     while (line.endsWith('\n') || line.endsWith('\r'))
@@ -318,13 +334,13 @@ void TagSocket::ReceiveExactly(qint64 size, const std::function<void(const QByte
 {
     if (Canceled)
         raiseCanceled();
-    if (!m_socket)
+    if (!m_stream)
         RaiseSocketError(SocketError::NotConnected);
     if (!m_replyTime.isValid())
         m_replyTime.start();
     qint64 received = 0;
     while (received < size) {
-        const QByteArray bytes = m_socket->read(std::min(DataChunkSize, size - received));
+        const QByteArray bytes = m_stream->read(std::min(DataChunkSize, size - received));
         if (!bytes.isEmpty()) {
             if (OnProgress)
                 OnProgress(percentOf(received, size), received);
@@ -362,7 +378,7 @@ void TagSocket::receiveBlock(qint64 expected, qint64 most, const std::function<v
 {
     if (Canceled)
         raiseCanceled();
-    if (!m_socket)
+    if (!m_stream)
         RaiseSocketError(SocketError::NotConnected);
     if (!m_replyTime.isValid())
         m_replyTime.start();
@@ -370,7 +386,7 @@ void TagSocket::receiveBlock(qint64 expected, qint64 most, const std::function<v
     for (;;) {
         // Replies to pipelined commands may follow the block in the buffer:
         // take the block's bytes only.
-        const QByteArray available = m_socket->peek(DataChunkSize);
+        const QByteArray available = m_stream->peek(DataChunkSize);
         if (!available.isEmpty()) {
             const qint64 before = end.received();
             if (OnProgress)
@@ -378,7 +394,7 @@ void TagSocket::receiveBlock(qint64 expected, qint64 most, const std::function<v
             if (Canceled) // the progress handler may cancel
                 raiseCanceled();
             checkReplyTime(); // a flood never waits, so it is timed here
-            const QByteArray bytes = m_socket->read(end.take(available));
+            const QByteArray bytes = m_stream->read(end.take(available));
             if (end.received() > most)
                 raiseClosing<EProtocolError>(QStringLiteral("The server sent a data block of more than %1")
                                                  .arg(QLocale::c().formattedDataSize(most, 0)));
@@ -396,11 +412,15 @@ void TagSocket::receiveBlock(qint64 expected, qint64 most, const std::function<v
 
 void TagSocket::Close()
 {
-    if (QSslSocket *socket = std::exchange(m_socket, nullptr)) {
+    if (QIODevice *stream = std::exchange(m_stream, nullptr)) {
+        QSslSocket *socket = std::exchange(m_socket, nullptr);
         if (OnClosing)
             OnClosing();
-        socket->disconnect(this);
-        if (socket != m_socketInTrustCheck) {
+        stream->disconnect(this);
+        if (!socket) {
+            stream->close();
+            stream->deleteLater();
+        } else if (socket != m_socketInTrustCheck) {
             socket->abort();
             socket->deleteLater();
         }
@@ -457,8 +477,8 @@ void TagSocket::waitForReadable()
     // stays live and Cancel is seen, and a peer that needs the event loop to
     // answer (one in this thread) is never kept waiting.
     constexpr qint64 EventSliceMs = 50;
-    if (m_socket && m_sinceEvents.isValid() && m_sinceEvents.elapsed() < EventSliceMs
-        && m_socket->waitForReadyRead(0) && Readable)
+    if (m_stream && m_sinceEvents.isValid() && m_sinceEvents.elapsed() < EventSliceMs
+        && m_stream->waitForReadyRead(0) && Readable)
         return;
     waitFor(Readable, true);
 }
@@ -576,7 +596,7 @@ void TagSocket::onReadyRead()
 
 void TagSocket::onBytesWritten()
 {
-    if (m_socket && m_socket->bytesToWrite() == 0)
+    if (m_stream && m_stream->bytesToWrite() == 0)
         Writable = true;
 }
 

@@ -29,6 +29,7 @@
 #include <QStringList>
 #include <functional>
 #include <limits>
+#include <memory>
 #include <optional>
 
 class QIODevice;
@@ -81,10 +82,18 @@ public:
     // The connection is protected by TLS now.
     bool isEncrypted() const;
     // A socket exists: from Open until Close.
-    bool Connected() const { return m_socket != nullptr; }
+    bool Connected() const { return m_stream != nullptr; }
     // Where Open decided to connect to.
     QHostAddress remoteAddress() const { return m_remoteAddress; }
     quint16 remotePort() const { return m_remotePort; }
+
+    // Makes the byte stream that Open puts in place of a TCP socket; none
+    // (the default) connects over TCP. Tests serve a session from memory
+    // this way. The stream counts as connected as soon as it is made,
+    // announces bytes with readyRead and the server's end with
+    // readChannelFinished, and offers no TLS.
+    using StreamFactory = std::function<std::unique_ptr<QIODevice>()>;
+    void setStreamFactory(StreamFactory factory) { m_streamFactory = std::move(factory); }
 
     virtual void ResetState();
     // The number of the reply line's first three characters, -1 when none.
@@ -220,7 +229,10 @@ private:
     [[noreturn]] void raiseClosing(const QString &text, const Details &...details);
 
     DialUpHook *m_ras = nullptr;
-    QSslSocket *m_socket = nullptr;
+    StreamFactory m_streamFactory;
+    // The bytes of the connection: the socket, or the stream of the factory.
+    QIODevice *m_stream = nullptr;
+    QSslSocket *m_socket = nullptr; // null when the stream is not a socket
     TTimeCounter m_timeCounter;
     QElapsedTimer m_sinceEvents; // since the last pass through the event loop
     QElapsedTimer m_replyTime;   // since the current reply was first waited for

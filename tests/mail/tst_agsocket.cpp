@@ -7,6 +7,7 @@
 #include "mail/pop3client.h"
 #include "mail/socketerrors.h"
 #include "support/failuretext.h"
+#include "support/memoryserver.h"
 #include "support/scriptedpop3server.h"
 
 #include <QElapsedTimer>
@@ -30,6 +31,25 @@ public:
 
 private:
     QStringList &m_events;
+};
+
+// A session of the transport with a MemoryServer.
+struct MemorySession
+{
+    MemoryServer server;
+    TmsRemotePOP socket;
+
+    explicit MemorySession(const QList<QByteArray> &pieces)
+    {
+        server.addSession(pieces);
+        server.attach(socket);
+        socket.setServer("127.0.0.1:110");
+        socket.setUserName("user");
+        socket.setPassword("secret");
+        socket.Open();
+        socket.Connect();
+    }
+    ~MemorySession() { socket.Close(); }
 };
 
 } // namespace
@@ -345,6 +365,47 @@ private slots:
         QByteArray data;
         socket->ReceiveData(data, -1);
         QCOMPARE(data, QByteArray(".\r\n"));
+    }
+
+    void blockEndIsFoundWhereverItIsCut_data()
+    {
+        QTest::addColumn<QList<QByteArray>>("pieces"); // after the status line
+        QTest::addColumn<QByteArray>("block");
+        QTest::addColumn<QByteArray>("behind"); // a pipelined reply after the block
+        const QByteArray lines = "Subject: cut\r\n\r\n..body\r\n";
+        const QByteArray end = "\r\n.\r\n";
+        for (const QByteArray &behind : {QByteArray(), QByteArray("+OK 2 120\r\n")}) {
+            const char *tail = behind.isEmpty() ? "" : ", reply behind";
+            for (int cut = 0; cut <= end.size(); ++cut) {
+                QTest::addRow("end line cut after %d bytes%s", cut, tail)
+                    << QList<QByteArray>{lines + end.left(cut), end.mid(cut) + behind} << lines + end << behind;
+            }
+            QList<QByteArray> bytes;
+            for (const char c : lines + end + behind)
+                bytes << QByteArray(1, c);
+            QTest::addRow("every byte a piece%s", tail) << bytes << lines + end << behind;
+            QTest::addRow("empty block cut after 1 byte%s", tail)
+                << QList<QByteArray>{".", "\r\n" + behind} << QByteArray(".\r\n") << behind;
+            QTest::addRow("empty block cut after 2 bytes%s", tail)
+                << QList<QByteArray>{".\r", "\n" + behind} << QByteArray(".\r\n") << behind;
+        }
+    }
+
+    void blockEndIsFoundWhereverItIsCut()
+    {
+        QFETCH(QList<QByteArray>, pieces);
+        QFETCH(QByteArray, block);
+        QFETCH(QByteArray, behind);
+        pieces.prepend("+OK\r\n");
+        MemorySession session(pieces);
+        QCOMPARE(session.socket.ReadReply(), 1);
+        QByteArray data;
+        QVERIFY_THROWS_NO_EXCEPTION(session.socket.ReceiveData(data, -1));
+        QCOMPARE(data, block);
+        if (!behind.isEmpty()) {
+            QCOMPARE(session.socket.ReadReply(), 1);
+            QCOMPARE(session.socket.lastReply(), QString::fromLatin1(behind.chopped(2)));
+        }
     }
 
     void lineEndsAreStrippedAndCodesRead()
