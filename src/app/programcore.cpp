@@ -5,6 +5,24 @@
 
 #include <QDir>
 
+namespace {
+
+// A check outside the desktop session cannot reach the keyring: the
+// password set in the environment stands in for the one kept there.
+MailboxLogin withPasswordFromEnvironment(MailboxLogin login)
+{
+    if (login.missingPasswordText.isEmpty())
+        return login;
+    const QString password = qEnvironmentVariable(qPrintable(PasswordVariable));
+    if (!password.isEmpty()) {
+        login.password = password;
+        login.missingPasswordText.clear();
+    }
+    return login;
+}
+
+} // namespace
+
 ProgramCore::ProgramCore(const QString &folder)
     : folder(folder),
       iniPath(QDir(folder).filePath(ruleOptionsFileName())),
@@ -61,7 +79,7 @@ SignInResult ProgramCore::signIn(const MailboxLogin &login, std::function<bool(c
 CheckHooks ProgramCore::checkHooks()
 {
     CheckHooks hooks;
-    hooks.loadMailbox = [this](int n) { return GetRemotePOPSettings(store, n); };
+    hooks.loadMailbox = [this](int n) { return withPasswordFromEnvironment(GetRemotePOPSettings(store, n)); };
     hooks.accessToken = [this](const MailboxLogin &login) { return accessTokens.fresh(login); };
     hooks.markForDeletion = [this](int index) { marking.MarkForDeletion(index); };
     return hooks;

@@ -35,7 +35,9 @@ public:
     // one message each; whatever did load is in use.
     QStringList load();
 
-    // The check's links to the store, the rules and their files.
+    // The check's links to the store, the rules and their files. A stored
+    // mailbox whose password is kept in a keyring this session cannot reach
+    // takes the one in MAILSIEVE_PASSWORD when that is set.
     CheckHooks checkHooks();
 
     // Writes the rule tables (their hit counters) and the rule options.

@@ -213,15 +213,30 @@ QWidget *TfrmGeneral::buildMailboxesPage()
         connect(r.btOAuth, &QPushButton::clicked, this, [this, n] { btOAuthClick(n); });
         connect(r.cbProtocol, &QComboBox::currentIndexChanged, this, [this, n] { updateProtocolControls(n); });
         connect(r.btImap, &QPushButton::clicked, this, [this, n] { btImapClick(n); });
-        grid->addWidget(r.rbDefault, n, 0);
-        grid->addWidget(r.edServe, n, 1);
-        grid->addWidget(r.edMailbox, n, 2);
-        grid->addWidget(r.edPasswd, n, 3);
-        grid->addWidget(r.cbProtocol, n, 4);
-        grid->addWidget(r.cbSecurity, n, 5);
-        grid->addWidget(r.cbSignIn, n, 6);
-        grid->addWidget(r.btOAuth, n, 7);
-        grid->addWidget(r.btImap, n, 8);
+        r.cbKeepPassword = new QCheckBox(KeepPasswordCaption);
+        r.cbKeepPassword->setToolTip(QStringLiteral(
+            "Scrambled in mailsieve.conf rather than in the desktop keyring, so a check outside the desktop "
+            "session (cron, SSH) can read it"));
+        r.cbPlainText = new QCheckBox(PlainTextCaption);
+        r.cbPlainText->setToolTip(QStringLiteral("Only for a server that offers no encryption at all"));
+        connect(r.cbPlainText, &QCheckBox::clicked, this, [this, n] { plainTextClicked(n); });
+        connect(r.cbSecurity, &QComboBox::currentIndexChanged, this, [this, n] { updatePlainTextControl(n); });
+        // Each mailbox takes two lines: its fields, then its options.
+        const int line = 2 * n - 1;
+        grid->addWidget(r.rbDefault, line, 0);
+        grid->addWidget(r.edServe, line, 1);
+        grid->addWidget(r.edMailbox, line, 2);
+        grid->addWidget(r.edPasswd, line, 3);
+        grid->addWidget(r.cbProtocol, line, 4);
+        grid->addWidget(r.cbSecurity, line, 5);
+        grid->addWidget(r.cbSignIn, line, 6);
+        grid->addWidget(r.btOAuth, line, 7);
+        grid->addWidget(r.btImap, line, 8);
+        auto *options = new QHBoxLayout;
+        options->addWidget(r.cbKeepPassword);
+        options->addWidget(r.cbPlainText);
+        options->addStretch(1);
+        grid->addLayout(options, line + 1, 1, 1, 8);
         updateSignInControls(n);
         updateProtocolControls(n);
     }
@@ -497,6 +512,8 @@ void TfrmGeneral::showServerSettings()
         r.cbProtocol->setCurrentIndex(r.cbProtocol->findData(int(mailbox.protocol)));
         r.cbSecurity->setCurrentIndex(r.cbSecurity->findData(int(mailbox.security)));
         r.cbSignIn->setCurrentIndex(r.cbSignIn->findData(int(mailbox.signIn)));
+        r.cbKeepPassword->setChecked(mailbox.keepPasswordInFile);
+        r.cbPlainText->setChecked(mailbox.plainTextPassword);
         r.oauth = mailbox.oauth;
         r.imap = ImapOptions::of(mailbox);
         updateSignInControls(mailbox.number);
@@ -547,6 +564,8 @@ MailboxConfig TfrmGeneral::rowMailbox(int mailbox) const
     config.oauth = r.oauth;
     config.protocol = MailProtocol(r.cbProtocol->currentData().toInt());
     r.imap.applyTo(config);
+    config.keepPasswordInFile = r.cbKeepPassword->isChecked();
+    config.plainTextPassword = r.cbPlainText->isChecked();
     return config;
 }
 
@@ -560,6 +579,18 @@ void TfrmGeneral::updateSignInControls(int mailbox)
         r.edPasswd->clear();
     r.edPasswd->setEnabled(!token);
     r.btOAuth->setEnabled(token);
+    updatePlainTextControl(mailbox);
+}
+
+// The allowance matters only where the password would go in plain text;
+// elsewhere it stays as stored, but cannot be changed.
+void TfrmGeneral::updatePlainTextControl(int mailbox)
+{
+    MailboxRow &r = row(mailbox);
+    if (!r.cbPlainText || !r.cbSecurity)
+        return; // the row is still being built
+    r.cbPlainText->setEnabled(MailSecurity(r.cbSecurity->currentData().toInt()) == MailSecurity::None
+                              && sendsPassword(SignInMethod(r.cbSignIn->currentData().toInt())));
 }
 
 void TfrmGeneral::updateProtocolControls(int mailbox)
@@ -801,6 +832,13 @@ void TfrmGeneral::warnOfPlainText(int mailbox)
 {
     if (sendsPasswordInPlainText(rowMailbox(mailbox)))
         m_prompts.warning(PlainTextWarning.arg(mailbox));
+}
+
+void TfrmGeneral::plainTextClicked(int mailbox)
+{
+    QCheckBox *box = row(mailbox).cbPlainText;
+    if (box->isChecked() && !m_prompts.askYesNo(PlainTextQuestion.arg(mailbox)))
+        box->setChecked(false);
 }
 
 void TfrmGeneral::btOAuthClick(int mailbox)

@@ -95,6 +95,14 @@ public:
     static inline const QString PlainTextWarning = QStringLiteral(
         "Mailbox %1: the password will go out in plain text.  Choose None only for a server on this "
         "computer or your local network.");
+    static inline const QString KeepPasswordCaption = QStringLiteral("Keep this password in the settings file");
+    static inline const QString PlainTextCaption = QStringLiteral("Send my password without encryption");
+    static inline const QString PlainTextQuestion = QStringLiteral(
+        "Mailbox %1: Mailsieve will send your password without any encryption to a server beyond this "
+        "computer and your local network.  Anyone on the way (a public Wi-Fi, your provider, the networks "
+        "between) can read it and then use your mailbox.  Allow this only when the server offers no "
+        "encryption at all, and better ask your provider for SSL/TLS or STARTTLS.\n\n"
+        "Send the password without encryption?");
 
     // Saves the "General" section from the live settings (the deletion run
     // calls it after raising the counter); reports a failed write.
@@ -126,6 +134,11 @@ public:
         QComboBox *cbSignIn = nullptr;
         QPushButton *btOAuth = nullptr; // the OAuth 2.0 values; enabled for those methods
         QPushButton *btImap = nullptr;  // the IMAP options; enabled for an IMAP mailbox
+        // "Keep this password in the settings file"
+        QCheckBox *cbKeepPassword = nullptr;
+        // "Send my password without encryption"; enabled while Security is
+        // None and the sign-in sends the password, ticked only once confirmed
+        QCheckBox *cbPlainText = nullptr;
         OAuthClientConfig oauth; // as the OAuth dialog left them, kept on OK
         ImapOptions imap;        // as the IMAP dialog left them, kept on OK
     };
@@ -189,6 +202,8 @@ public:
     // The user picked a sign-in method or a security choice in a row.
     void signInChosen(int mailbox);
     void securityChosen(int mailbox);
+    // The user ticked or cleared "Send my password without encryption".
+    void plainTextClicked(int mailbox);
     // "OAuth..." of a row: its dialog, modal.
     void btOAuthClick(int mailbox);
     // "IMAP..." of a row: its dialog, modal.
@@ -218,6 +233,7 @@ private:
     MailboxConfig rowMailbox(int mailbox) const;
     void updateSignInControls(int mailbox);
     void updateProtocolControls(int mailbox);
+    void updatePlainTextControl(int mailbox);
     void warnOfPlainText(int mailbox);
 
     GeneralSettings &m_settings;

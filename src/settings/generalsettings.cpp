@@ -120,7 +120,8 @@ SignInMethod readSignIn(const SettingsStore &store, int n)
 }
 
 // The OAuth 2.0 values of a mailbox: each is kept only for the methods that
-// use it, and all but the client secret must be set for those.
+// use it, and all but the client secret must be set for those. The secret
+// is kept like the password (mailboxpasswords.h), not as a plain value.
 struct OAuthValue
 {
     const char *name;
@@ -129,14 +130,28 @@ struct OAuthValue
     const char *label;
     bool otherOnly; // a provider's own for Google and Microsoft
     bool required;
+    bool secret;
 };
 const OAuthValue kOAuthValues[] = {
-    {"OAuthClient", &OAuthClientConfig::clientId, MailboxField::ClientId, "client ID", false, true},
-    {"OAuthSecret", &OAuthClientConfig::clientSecret, MailboxField::ClientSecret, "client secret", false, false},
+    {"OAuthClient", &OAuthClientConfig::clientId, MailboxField::ClientId, "client ID", false, true, false},
+    {"OAuthSecret", &OAuthClientConfig::clientSecret, MailboxField::ClientSecret, "client secret", false, false,
+     true},
     {"OAuthAuthorize", &OAuthClientConfig::authorizationUrl, MailboxField::AuthorizationUrl, "authorization URL",
-     true, true},
-    {"OAuthToken", &OAuthClientConfig::tokenUrl, MailboxField::TokenUrl, "token URL", true, true},
-    {"OAuthScope", &OAuthClientConfig::scope, MailboxField::Scope, "scope", true, true},
+     true, true, false},
+    {"OAuthToken", &OAuthClientConfig::tokenUrl, MailboxField::TokenUrl, "token URL", true, true, false},
+    {"OAuthScope", &OAuthClientConfig::scope, MailboxField::Scope, "scope", true, true, false},
+};
+
+// The mailbox's choices that only a "1" stores: an older file without them
+// reads as unticked and saves back unchanged.
+struct FlagValue
+{
+    const char *name;
+    bool MailboxConfig::*field;
+};
+const FlagValue kFlagValues[] = {
+    {"KeepPassword", &MailboxConfig::keepPasswordInFile},
+    {"PlainTextPassword", &MailboxConfig::plainTextPassword},
 };
 
 bool keepsOAuthValue(const OAuthValue &value, SignInMethod method)
@@ -197,11 +212,21 @@ MailboxConfig readMailbox(const SettingsStore &store, int n)
     mailbox.protocol = readProtocol(store, n);
     if (mailbox.protocol == MailProtocol::Imap)
         readImapOptions(store, mailbox);
-    // A mailbox that signs in with a token has no password to look up.
-    if (!isOAuth(mailbox.signIn))
-        mailbox.password = readMailboxPassword(store, n, mailbox.server, mailbox.mailbox);
+    for (const FlagValue &v : kFlagValues)
+        mailbox.*v.field = store.boolValue(SettingsStore::Server, mailboxValue(v.name, n), false);
+    // A mailbox that signs in with a token has no password to look up, and
+    // one that signs in with a password no client secret.
+    if (isOAuth(mailbox.signIn)) {
+        const StoredSecret secret = readClientSecret(store, n, mailbox.server, mailbox.mailbox);
+        mailbox.oauth.clientSecret = secret.text;
+        mailbox.secretUnreachable = secret.unreachable;
+    } else {
+        const StoredSecret password = readMailboxPassword(store, n, mailbox.server, mailbox.mailbox);
+        mailbox.password = password.text;
+        mailbox.secretUnreachable = password.unreachable;
+    }
     for (const OAuthValue &v : kOAuthValues) {
-        if (keepsOAuthValue(v, mailbox.signIn))
+        if (keepsOAuthValue(v, mailbox.signIn) && !v.secret)
             mailbox.oauth.*v.field = store.value(SettingsStore::Server, mailboxValue(v.name, n));
     }
     return mailbox;
@@ -226,8 +251,16 @@ void writeMailbox(SettingsStore &store, const MailboxConfig &mailbox, const Mail
     store.setValue(SettingsStore::Server, mailboxValue("Protocol", n), mailProtocolName(mailbox.protocol));
     writeImapOptions(store, mailbox);
     for (const OAuthValue &v : kOAuthValues) {
-        if (keepsOAuthValue(v, mailbox.signIn))
+        if (v.secret)
+            writeClientSecret(store, mailbox, previous, table);
+        else if (keepsOAuthValue(v, mailbox.signIn))
             store.setValue(SettingsStore::Server, mailboxValue(v.name, n), mailbox.oauth.*v.field);
+        else
+            store.remove(SettingsStore::Server, mailboxValue(v.name, n));
+    }
+    for (const FlagValue &v : kFlagValues) {
+        if (mailbox.*v.field)
+            store.setBool(SettingsStore::Server, mailboxValue(v.name, n), true);
         else
             store.remove(SettingsStore::Server, mailboxValue(v.name, n));
     }
@@ -479,6 +512,15 @@ bool sendsPasswordInPlainText(const MailboxConfig &mailbox)
     return mailbox.security == MailSecurity::None && sendsPassword(mailbox.signIn);
 }
 
+QString unreachableKeyringText(int n, const QString &user, const QString &server)
+{
+    return QStringLiteral("Mailbox %1 (%2 at %3): its password is kept in the desktop keyring, which this "
+                          "session cannot reach. Run the check inside the desktop session, set %4 to the "
+                          "password, or tick \"Keep this password in the settings file\" for this mailbox in "
+                          "the General settings.")
+        .arg(QString::number(n), user, server, PasswordVariable);
+}
+
 MailboxLogin GetRemotePOPSettings(SettingsStore &store, int n)
 {
     if (!isMailboxNumber(n))
@@ -494,6 +536,9 @@ MailboxLogin mailboxLogin(const MailboxConfig &mailbox)
     login.server = mailbox.server;
     login.user = mailbox.mailbox;
     login.password = isOAuth(mailbox.signIn) ? QString() : mailbox.password;
+    if (!isOAuth(mailbox.signIn) && login.password.isEmpty() && mailbox.secretUnreachable)
+        login.missingPasswordText = unreachableKeyringText(mailbox.number, mailbox.mailbox, mailbox.server);
+    login.plainTextPassword = mailbox.plainTextPassword;
     login.security = mailbox.security;
     login.fingerprint = mailbox.fingerprint;
     login.signIn = mailbox.signIn;
@@ -517,6 +562,8 @@ void applyMailboxLogin(const MailboxLogin &login, RemoteMailbox &client)
     client.setServer(login.server);
     client.setUserName(login.user);
     client.setPassword(login.password);
+    client.setMissingPasswordText(login.missingPasswordText);
+    client.setPlainTextAllowed(login.plainTextPassword);
     client.setTlsMode(tlsModeFor(login.security));
     client.setTrustedFingerprint(login.fingerprint);
     client.setAuthMethod(authMethodFor(login.signIn));

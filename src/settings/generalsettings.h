@@ -10,9 +10,13 @@
 // Mailbox<n>, Passwd<n> (scrambled under passwordKey(n); only while no
 // desktop keyring holds the password, see mailboxpasswords.h), Security<n>,
 // Fingerprint<n>, Auth<n> (the sign-in method), and for the OAuth 2.0
-// methods OAuthClient<n> and OAuthSecret<n>, for "OAuth 2.0 (other)" also
+// methods OAuthClient<n> and the client secret (kept like the password:
+// OAuthSecretScrambled<n>, or in the clear as OAuthSecret<n> when empty or
+// written by an earlier version), for "OAuth 2.0 (other)" also
 // OAuthAuthorize<n>, OAuthToken<n> and OAuthScope<n>; Protocol<n>, and for
-// an IMAP mailbox Folder<n>, Remove<n> and JunkFolder<n>.
+// an IMAP mailbox Folder<n>, Remove<n> and JunkFolder<n>. KeepPassword<n>
+// and PlainTextPassword<n> are written only as "1": a file without them
+// reads and saves as it did before they existed.
 
 #include "settings/settingsstore.h"
 
@@ -57,6 +61,16 @@ struct MailboxConfig
     QString server;
     QString mailbox; // user name on the server
     QString password; // plain; in the keyring or scrambled in the store
+    // "Keep this password in the settings file": the password and the OAuth
+    // client secret stay scrambled in the file even with a keyring, so a
+    // check outside the desktop session (cron, SSH) can read them.
+    bool keepPasswordInFile = false;
+    // "Send my password without encryption": the user allowed it to a
+    // server beyond the local network that offers no TLS.
+    bool plainTextPassword = false;
+    // When read: the mailbox's secret is kept in a keyring that did not
+    // answer, so it is empty here though it exists.
+    bool secretUnreachable = false;
     MailSecurity security = MailSecurity::SslTls;
     QString fingerprint; // SHA-256 of a certificate the user trusts, hex; empty for none
     SignInMethod signIn = SignInMethod::Password;
@@ -172,6 +186,14 @@ ServerSaveResult checkMailboxText(const MailboxConfig &mailbox);
 // The mailbox would send its password itself over a connection without TLS.
 bool sendsPasswordInPlainText(const MailboxConfig &mailbox);
 
+// The environment variable a check outside the desktop session may take a
+// stored mailbox's password from when the keyring holding it cannot be
+// reached (and the console check's --server mailbox its password).
+inline const QString PasswordVariable = QStringLiteral("MAILSIEVE_PASSWORD");
+// What a check says when mailbox n's password is kept in a keyring this
+// session cannot reach: the mailbox, and the ways out.
+QString unreachableKeyringText(int n, const QString &user, const QString &server);
+
 // What signing in to mailbox n needs, read straight from the store (the
 // password from the keyring or unscrambled; none for OAuth 2.0). Empty for a
 // missing value or n outside 1..12.
@@ -181,6 +203,10 @@ struct MailboxLogin
     QString server;
     QString user;
     QString password;
+    // Why the password is empty although the mailbox has one: the text a
+    // check shows instead of asking for one; empty otherwise.
+    QString missingPasswordText;
+    bool plainTextPassword = false;
     MailSecurity security = MailSecurity::SslTls;
     QString fingerprint;
     SignInMethod signIn = SignInMethod::Password;
@@ -195,8 +221,9 @@ MailboxLogin GetRemotePOPSettings(SettingsStore &store, int n);
 MailboxLogin mailboxLogin(const MailboxConfig &mailbox);
 // The same, loaded into the client (applyMailboxLogin).
 MailboxLogin GetRemotePOPSettings(SettingsStore &store, int n, RemoteMailbox &client);
-// Server, UserName, Password, the TLS mode, the trusted certificate and
-// the sign-in method (the access tokens come from the program's own source).
+// Server, UserName, Password (and why it is missing), the TLS mode, the
+// trusted certificate, the sign-in method and the plain-text allowance (the
+// access tokens come from the program's own source).
 // The IMAP folder options are the IMAP client's own; its caller sets them.
 void applyMailboxLogin(const MailboxLogin &login, RemoteMailbox &client);
 // The client's TLS mode for a security choice.

@@ -810,6 +810,71 @@ private slots:
         QCOMPARE(s.prompts.asked.size(), 2);
     }
 
+    void plainTextIsAllowedOnlyOnceConfirmed_data()
+    {
+        QTest::addColumn<bool>("answer");
+        QTest::addColumn<QString>("stored");
+        QTest::newRow("confirmed") << true << "1";
+        QTest::newRow("declined") << false << "<missing>";
+    }
+
+    void plainTextIsAllowedOnlyOnceConfirmed()
+    {
+        QFETCH(bool, answer);
+        QFETCH(QString, stored);
+        Setup s;
+        TfrmGeneral &w = s.make();
+        w.show();
+        auto &r = w.row(6);
+        fillMailbox(w, 6, QStringLiteral("pop.public.example"), QStringLiteral("me"));
+        r.edPasswd->setText(QStringLiteral("pw"));
+        QCOMPARE(r.cbPlainText->text(), QStringLiteral("Send my password without encryption"));
+        QVERIFY(!r.cbPlainText->isEnabled()); // SSL/TLS
+        choose(r.cbSecurity, QStringLiteral("None"));
+        QVERIFY(r.cbPlainText->isEnabled());
+        choose(r.cbSignIn, QStringLiteral("APOP"));
+        QVERIFY(!r.cbPlainText->isEnabled()); // a digest is no password
+        choose(r.cbSignIn, QStringLiteral("Password"));
+        s.prompts.clear();
+
+        s.prompts.yesNoAnswers.enqueue(answer);
+        r.cbPlainText->click();
+        QCOMPARE(s.prompts.textsOf(Kind::YesNo), QStringList{TfrmGeneral::PlainTextQuestion.arg(6)});
+        QVERIFY(TfrmGeneral::PlainTextQuestion.contains(QStringLiteral("without any encryption")));
+        QCOMPARE(r.cbPlainText->isChecked(), answer);
+        w.btOK->click();
+        QCOMPARE(s.onDisk(SettingsStore::Server, QStringLiteral("PlainTextPassword6")), stored);
+        QCOMPARE(s.settings.mailboxes[5].plainTextPassword, answer);
+
+        // Clearing it asks nothing.
+        s.prompts.clear();
+        r.cbPlainText->setChecked(true);
+        r.cbPlainText->click();
+        QVERIFY(!r.cbPlainText->isChecked());
+        QVERIFY(s.prompts.asked.isEmpty());
+    }
+
+    void keepPasswordInTheFileIsStoredPerMailbox()
+    {
+        Setup s;
+        s.stored(SettingsStore::Server, QStringLiteral("KeepPassword2"), QStringLiteral("1"));
+        TfrmGeneral &w = s.make();
+        w.show();
+        for (int n = 1; n <= kMailboxCount; ++n) {
+            QCOMPARE(w.row(n).cbKeepPassword->text(), QStringLiteral("Keep this password in the settings file"));
+            QCOMPARE(w.row(n).cbKeepPassword->isChecked(), n == 2);
+            QVERIFY(w.row(n).cbKeepPassword->isVisibleTo(w.tsMailboxes));
+        }
+        fillMailbox(w, 5, QStringLiteral("pop.example.org"), QStringLiteral("me"));
+        w.row(5).edPasswd->setText(QStringLiteral("pw"));
+        w.row(5).cbKeepPassword->click();
+        w.row(2).cbKeepPassword->click();
+        w.btOK->click();
+        QCOMPARE(s.onDisk(SettingsStore::Server, QStringLiteral("KeepPassword5")), QStringLiteral("1"));
+        QCOMPARE(s.onDisk(SettingsStore::Server, QStringLiteral("KeepPassword2")), QStringLiteral("<missing>"));
+        QVERIFY(s.settings.mailboxes[4].keepPasswordInFile);
+    }
+
     void oauthDialogValuesAreStoredOnOk()
     {
         Setup s;
@@ -839,7 +904,7 @@ private slots:
         QCOMPARE(w.result(), int(QDialog::Accepted));
         QCOMPARE(s.onDisk(SettingsStore::Server, QStringLiteral("Auth5")), QStringLiteral("OAuth 2.0 (other)"));
         QCOMPARE(s.onDisk(SettingsStore::Server, QStringLiteral("OAuthClient5")), QStringLiteral("mailsieve-test"));
-        QCOMPARE(s.onDisk(SettingsStore::Server, QStringLiteral("OAuthSecret5")), QString());
+        QCOMPARE(s.onDisk(SettingsStore::Server, QStringLiteral("OAuthSecret5")), QString()); // none: as ever
         QCOMPARE(s.onDisk(SettingsStore::Server, QStringLiteral("OAuthAuthorize5")),
                  QStringLiteral("http://127.0.0.1:8123/authorize"));
         QCOMPARE(s.onDisk(SettingsStore::Server, QStringLiteral("OAuthToken5")), QStringLiteral("http://127.0.0.1:8123/token"));

@@ -42,6 +42,8 @@ private slots:
     void passwordWithAnyCharacterComesBackWhole_data();
     void passwordWithAnyCharacterComesBackWhole();
     void savingTwiceWritesTheSameFile();
+    void fileOfTheEarlierVersionSavesBackByteForByte();
+    void mailboxChoicesAreStoredOnlyWhenTicked();
 
     // Connection security of a mailbox.
     void securityOfOlderMailboxesReadsAsNone();
@@ -331,6 +333,77 @@ void TestGeneralSettings::savingTwiceWritesTheSameFile()
     QVERIFY(settings.SaveSettings(store));
     QVERIFY(settings.saveServerSettings(store).ok());
     QCOMPARE(readFile(storePath()), first);
+}
+
+void TestGeneralSettings::fileOfTheEarlierVersionSavesBackByteForByte()
+{
+    // The values as the version before the keep and plain-text choices wrote
+    // them: a password mailbox, an OAuth 2.0 one without a client secret, an
+    // IMAP one, and nine empty rows.
+    SettingsStore earlier(storePath());
+    const auto put = [&](const QString &name, int n, const QString &value) {
+        earlier.setValue(SettingsStore::Server, name + QString::number(n), value);
+    };
+    earlier.setValue(SettingsStore::Server, QStringLiteral("Which"), QStringLiteral("2"));
+    for (int n = 1; n <= kMailboxCount; ++n) {
+        const bool oauth = n == 2;
+        put(QStringLiteral("Passwd"), n, n == 1 || n == 3 ? ScramblePassword(QStringLiteral("pw"), passwordKey(n)) : QString());
+        put(QStringLiteral("Server"), n, n <= 3 ? QStringLiteral("mail.example.com") : QString());
+        put(QStringLiteral("Mailbox"), n, n <= 3 ? QStringLiteral("me%1").arg(n) : QString());
+        put(QStringLiteral("Security"), n, n == 1 ? QStringLiteral("None") : QStringLiteral("SSL/TLS"));
+        put(QStringLiteral("Fingerprint"), n, QString());
+        put(QStringLiteral("Auth"), n, oauth ? QStringLiteral("OAuth 2.0 (Microsoft)") : QStringLiteral("Password"));
+        put(QStringLiteral("Protocol"), n, n == 3 ? QStringLiteral("IMAP") : QStringLiteral("POP3"));
+        if (n == 3) {
+            put(QStringLiteral("Folder"), n, QStringLiteral("INBOX"));
+            put(QStringLiteral("Remove"), n, QStringLiteral("Move to folder"));
+            put(QStringLiteral("JunkFolder"), n, QString());
+        }
+        if (oauth) {
+            put(QStringLiteral("OAuthClient"), n, QStringLiteral("client"));
+            put(QStringLiteral("OAuthSecret"), n, QString());
+        }
+    }
+    QVERIFY(earlier.save());
+    const QByteArray written = readFile(storePath());
+
+    SettingsStore store(storePath());
+    GeneralSettings settings;
+    QVERIFY(settings.readServerSettings(store));
+    QVERIFY(!settings.mailboxes[0].keepPasswordInFile && !settings.mailboxes[0].plainTextPassword);
+    QVERIFY(settings.saveServerSettings(store).ok());
+    QCOMPARE(readFile(storePath()), written);
+}
+
+void TestGeneralSettings::mailboxChoicesAreStoredOnlyWhenTicked()
+{
+    GeneralSettings settings;
+    setMailbox(settings, 4, QStringLiteral("pop.example.com"), QStringLiteral("me"), QStringLiteral("pw"));
+    settings.mailboxes[3].keepPasswordInFile = true;
+    settings.mailboxes[3].plainTextPassword = true;
+    settings.mailboxes[3].security = MailSecurity::None;
+    SettingsStore store(storePath());
+    QVERIFY(settings.saveServerSettings(store).ok());
+    QByteArray file = readFile(storePath());
+    QVERIFY(file.contains("KeepPassword4=1\n"));
+    QVERIFY(file.contains("PlainTextPassword4=1\n"));
+    QCOMPARE(file.count("KeepPassword"), 1);
+
+    GeneralSettings read;
+    QVERIFY(read.readServerSettings(store));
+    QVERIFY(read.mailboxes[3].keepPasswordInFile);
+    QVERIFY(read.mailboxes[3].plainTextPassword);
+    TmsRemotePOP client;
+    QVERIFY(GetRemotePOPSettings(store, 4, client).plainTextPassword);
+    QVERIFY(client.plainTextAllowed());
+    GetRemotePOPSettings(store, 5, client);
+    QVERIFY(!client.plainTextAllowed());
+
+    read.mailboxes[3].keepPasswordInFile = false;
+    read.mailboxes[3].plainTextPassword = false;
+    QVERIFY(read.saveServerSettings(store).ok());
+    file = readFile(storePath());
+    QVERIFY(!file.contains("KeepPassword") && !file.contains("PlainTextPassword"));
 }
 
 void TestGeneralSettings::securityOfOlderMailboxesReadsAsNone()

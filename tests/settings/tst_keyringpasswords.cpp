@@ -78,6 +78,7 @@ private slots:
     void sharedAccountEntryStaysWhileNamed();
     void emptiedPasswordKeepsTheEntry();
     void scrambledValueIsNewerThanKeyring();
+    void passwordKeptInTheFileLeavesTheKeyring();
     void silentKeyringCostsOneTimeOut();
     void windowSaysKeyring();
     void goneKeyringFallsBackToScrambledFile();
@@ -306,6 +307,38 @@ void TestKeyringPasswords::goneKeyringFallsBackToScrambledFile()
     QVERIFY(fileBytes(folder.path()).contains(
         "Passwd2=" + escapeSettingText(ScramblePassword(QStringLiteral("kept in the file"), passwordKey(2)))));
     QCOMPARE(Run(folder.path(), false).mailbox(2).password, QStringLiteral("kept in the file"));
+}
+
+// "Keep this password in the settings file": for checks outside the desktop
+// session, which cannot reach the keyring.
+void TestKeyringPasswords::passwordKeptInTheFileLeavesTheKeyring()
+{
+    QTemporaryDir folder;
+    const QString entry = passwordEntryName(QStringLiteral("pop.example.org"), QStringLiteral("kim"));
+    {
+        Run run(folder.path());
+        run.set(2, QStringLiteral("pop.example.org"), QStringLiteral("kim"), QStringLiteral("pw kim"));
+        QVERIFY(run.save().ok());
+        QCOMPARE(run.vault.read(entry).secret, QStringLiteral("pw kim"));
+        run.mailbox(2).keepPasswordInFile = true;
+        QVERIFY(run.save().ok());
+        QCOMPARE(run.vault.read(entry).answer, PasswordVault::Answer::NotFound);
+    }
+    const QByteArray bytes = fileBytes(folder.path());
+    QVERIFY(bytes.contains("Passwd2=" + escapeSettingText(ScramblePassword(QStringLiteral("pw kim"), passwordKey(2)))));
+    QVERIFY(bytes.contains("KeepPassword2=1\n"));
+    {
+        Run withoutKeyring(folder.path(), false);
+        QCOMPARE(withoutKeyring.mailbox(2).password, QStringLiteral("pw kim"));
+    }
+    // Unticked, it moves back at the next save.
+    Run run(folder.path());
+    QVERIFY(run.mailbox(2).keepPasswordInFile);
+    run.mailbox(2).keepPasswordInFile = false;
+    QVERIFY(run.save().ok());
+    QVERIFY(fileHoldsNoPassword(folder.path(), 2, QStringLiteral("pw kim")));
+    QCOMPARE(run.vault.read(entry).secret, QStringLiteral("pw kim"));
+    QVERIFY(run.vault.remove(entry));
 }
 
 QTEST_MAIN(TestKeyringPasswords)

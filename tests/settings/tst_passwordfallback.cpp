@@ -6,6 +6,10 @@
 #include "settings/mailboxpasswords.h"
 #include "settings/passwordvault.h"
 #include "settings/scramble.h"
+#include "mail/mailerrors.h"
+#include "mail/pop3client.h"
+#include "support/failuretext.h"
+#include "support/testfiles.h"
 #include "support/scriptedprompts.h"
 
 #include <QElapsedTimer>
@@ -26,6 +30,7 @@ private slots:
     void vaultWithoutBusAnswersAtOnce();
     void passwordsStayScrambledInFile();
     void windowSaysSettingsFile();
+    void keyringPasswordOutOfReachNamesTheWaysOut();
     void entryNames();
 
 private:
@@ -118,6 +123,42 @@ void TestPasswordFallback::windowSaysSettingsFile()
     QCOMPARE(window.lblPasswordPlace->text(),
              QStringLiteral("Passwords are kept scrambled in mailsieve.conf (no desktop keyring available)."));
     QVERIFY(window.lblPasswordPlace->isVisibleTo(window.tsMailboxes));
+}
+
+// What a check from cron meets once an OK with a keyring moved the password
+// there: the file holds no "Passwd<n>".
+void TestPasswordFallback::keyringPasswordOutOfReachNamesTheWaysOut()
+{
+    QTemporaryDir folder;
+    const QString path = folder.filePath(QStringLiteral("mailsieve.conf"));
+    const QByteArray written = "[Server]\nServer1=pop.example.org\nMailbox1=kim\nPasswd1="
+                               + escapeSettingText(ScramblePassword(QStringLiteral("pw"), passwordKey(1)))
+                               + "\nServer3=pop.example.org\nMailbox3=lee\nAuth3=Password\n";
+    QVERIFY(writeFile(path, written));
+    PasswordVault vault;
+    SettingsStore store(path);
+    store.setPasswordVault(&vault);
+
+    const MailboxLogin lee = GetRemotePOPSettings(store, 3);
+    QVERIFY(lee.password.isEmpty());
+    QCOMPARE(lee.missingPasswordText,
+             QStringLiteral("Mailbox 3 (lee at pop.example.org): its password is kept in the desktop keyring, which "
+                            "this session cannot reach. Run the check inside the desktop session, set "
+                            "MAILSIEVE_PASSWORD to the password, or tick \"Keep this password in the settings "
+                            "file\" for this mailbox in the General settings."));
+    QVERIFY(GetRemotePOPSettings(store, 1).missingPasswordText.isEmpty());
+
+    TmsRemotePOP client;
+    applyMailboxLogin(lee, client);
+    QCOMPARE(failure<ESocketError>([&] { client.UpdateInfo(); }), lee.missingPasswordText);
+
+    // The window shows it empty; an OK then leaves it where it is.
+    GeneralSettings settings;
+    QVERIFY(settings.readServerSettings(store));
+    QVERIFY(settings.mailboxes[2].secretUnreachable);
+    QVERIFY(!settings.mailboxes[0].secretUnreachable);
+    QCOMPARE(settings.saveServerSettings(store).mailbox, 3); // written, then found without a password
+    QVERIFY(!readFile(path).contains("Passwd3"));
 }
 
 void TestPasswordFallback::entryNames()

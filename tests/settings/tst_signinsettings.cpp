@@ -63,6 +63,10 @@ private slots:
     void oauthMailboxKeepsNoPassword();
     void oauthMailboxDropsItsKeyringPassword();
     void refreshTokenGoesWithTheLastMailboxUsingIt();
+    void clientSecretIsKeptLikeThePassword_data();
+    void clientSecretIsKeptLikeThePassword();
+    void clearClientSecretOfAnEarlierVersionMoves();
+    void clientSecretGoesToTheKeyring();
 
     // Checks before saving.
     void oauthChecksNameTheMailboxAndField_data();
@@ -188,10 +192,10 @@ void TestSignInSettings::everyMethodRoundTrips()
     for (const char *line : {"Auth1=Password\n", "Auth2=Password (SASL PLAIN)\n", "Auth3=APOP\n",
                              "Auth4=OAuth 2.0 (Google)\n", "Auth5=OAuth 2.0 (Microsoft)\n",
                              "Auth6=OAuth 2.0 (other)\n", "Auth7=Password\n", "OAuthClient4=client-4\n",
-                             "OAuthSecret5=secret-5\n", "OAuthAuthorize6=https://auth.example.org/authorize/6\n",
+                             "OAuthSecretScrambled5=", "OAuthAuthorize6=https://auth.example.org/authorize/6\n",
                              "OAuthToken6=https://auth.example.org/token/6\n", "OAuthScope6=pop 6\n"})
         QVERIFY2(file.contains(line), line);
-    for (const char *absent : {"OAuthClient1", "OAuthClient3", "OAuthAuthorize4", "OAuthScope5"})
+    for (const char *absent : {"OAuthClient1", "OAuthClient3", "OAuthAuthorize4", "OAuthScope5", "secret-"})
         QVERIFY2(!file.contains(absent), absent);
 }
 
@@ -207,7 +211,7 @@ void TestSignInSettings::valuesOfOtherMethodsAreRemoved()
     QVERIFY(settings.saveServerSettings(store).ok());
     QByteArray file = readFile(storePath());
     QVERIFY(file.contains("OAuthClient3=client-3\n"));
-    QVERIFY(file.contains("OAuthSecret3=secret-3\n"));
+    QVERIFY(file.contains("OAuthSecretScrambled3="));
     for (const char *gone : {"OAuthAuthorize3", "OAuthToken3", "OAuthScope3"})
         QVERIFY2(!file.contains(gone), gone);
 
@@ -272,6 +276,95 @@ void TestSignInSettings::oauthMailboxDropsItsKeyringPassword()
     QCOMPARE(vault.read(annToken).secret, QStringLiteral("refresh")); // the grant is not a password
     QVERIFY(!readFile(storePath()).contains("Passwd"));
     QVERIFY(vault.remove(annToken));
+}
+
+void TestSignInSettings::clientSecretIsKeptLikeThePassword_data()
+{
+    QTest::addColumn<QString>("secret");
+    QTest::addColumn<QByteArray>("stored");
+    QTest::newRow("a secret") << "s3cr+t" << QByteArray("OAuthSecretScrambled5=");
+    // No secret is said in the clear, as it always was.
+    QTest::newRow("none") << "" << QByteArray("OAuthSecret5=\n");
+}
+
+void TestSignInSettings::clientSecretIsKeptLikeThePassword()
+{
+    QFETCH(QString, secret);
+    QFETCH(QByteArray, stored);
+    GeneralSettings settings;
+    settings.mailboxes[4] = configured(5, SignInMethod::OAuthMicrosoft);
+    settings.mailboxes[4].oauth.clientSecret = secret;
+    SettingsStore store(storePath());
+    QVERIFY(settings.saveServerSettings(store).ok());
+    const QByteArray file = readFile(storePath());
+    QVERIFY(file.contains(stored));
+    QCOMPARE(file.count("OAuthSecret"), 1);
+    if (!secret.isEmpty())
+        QVERIFY(!file.contains(secret.toUtf8()));
+
+    SettingsStore reread(storePath());
+    QCOMPARE(GetRemotePOPSettings(reread, 5).oauth.clientSecret, secret);
+    GeneralSettings read;
+    QVERIFY(read.readServerSettings(reread));
+    QVERIFY(!read.mailboxes[4].secretUnreachable);
+    QVERIFY(read.saveServerSettings(reread).ok());
+    QCOMPARE(readFile(storePath()), file);
+}
+
+void TestSignInSettings::clearClientSecretOfAnEarlierVersionMoves()
+{
+    QVERIFY(writeFile(storePath(), "[Server]\nServer2=pop.example.org\nMailbox2=ann\nAuth2=OAuth 2.0 (Google)\n"
+                                   "OAuthClient2=client-2\nOAuthSecret2=old secret\n"));
+    SettingsStore store(storePath());
+    GeneralSettings settings;
+    QVERIFY(settings.readServerSettings(store));
+    QCOMPARE(settings.mailboxes[1].oauth.clientSecret, QStringLiteral("old secret"));
+    QCOMPARE(GetRemotePOPSettings(store, 2).oauth.clientSecret, QStringLiteral("old secret"));
+
+    QVERIFY(settings.saveServerSettings(store).ok());
+    const QByteArray file = readFile(storePath());
+    QVERIFY(!file.contains("old secret"));
+    QVERIFY(!file.contains("OAuthSecret2="));
+    QVERIFY(file.contains("OAuthSecretScrambled2="));
+    SettingsStore reread(storePath());
+    QCOMPARE(GetRemotePOPSettings(reread, 2).oauth.clientSecret, QStringLiteral("old secret"));
+}
+
+void TestSignInSettings::clientSecretGoesToTheKeyring()
+{
+    MS_START_SECRET_SERVICE(m_service);
+    PasswordVault vault;
+    SettingsStore store(storePath());
+    store.setPasswordVault(&vault);
+    const QString entry = clientSecretEntryName(QStringLiteral("pop.example.org"), QStringLiteral("ann"));
+    QCOMPARE(entry, QStringLiteral("oauth2-client:ann@pop.example.org"));
+
+    GeneralSettings settings;
+    settings.mailboxes[5] = configured(6, SignInMethod::OAuthOther);
+    QVERIFY(settings.saveServerSettings(store).ok());
+    QCOMPARE(vault.read(entry).secret, QStringLiteral("secret-6"));
+    QVERIFY(!readFile(storePath()).contains("OAuthSecret"));
+    SettingsStore reread(storePath());
+    reread.setPasswordVault(&vault);
+    QCOMPARE(GetRemotePOPSettings(reread, 6).oauth.clientSecret, QStringLiteral("secret-6"));
+
+    // Kept in the file on request, and then not in the keyring.
+    settings.mailboxes[5].keepPasswordInFile = true;
+    QVERIFY(settings.saveServerSettings(store).ok());
+    QCOMPARE(vault.read(entry).answer, PasswordVault::Answer::NotFound);
+    QVERIFY(readFile(storePath()).contains("OAuthSecretScrambled6="));
+    QCOMPARE(GetRemotePOPSettings(reread, 6).oauth.clientSecret, QStringLiteral("secret-6"));
+
+    // A mailbox that no longer signs in with OAuth 2.0 keeps no secret anywhere.
+    settings.mailboxes[5].keepPasswordInFile = false;
+    QVERIFY(settings.saveServerSettings(store).ok());
+    QCOMPARE(vault.read(entry).answer, PasswordVault::Answer::Ok);
+    settings.mailboxes[5].signIn = SignInMethod::Password;
+    settings.mailboxes[5].password = QStringLiteral("pw");
+    QVERIFY(settings.saveServerSettings(store).ok());
+    QCOMPARE(vault.read(entry).answer, PasswordVault::Answer::NotFound);
+    QVERIFY(!readFile(storePath()).contains("OAuthSecret"));
+    QVERIFY(vault.remove(passwordEntryName(QStringLiteral("pop.example.org"), QStringLiteral("ann"))));
 }
 
 void TestSignInSettings::oauthChecksNameTheMailboxAndField_data()

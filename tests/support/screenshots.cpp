@@ -2,16 +2,28 @@
 
 #include <QDir>
 #include <QPixmap>
+#include <QScrollArea>
 #include <QTest>
 #include <QWidget>
 
 namespace screenshots {
 
+// Content a scroll area scrolls may reach beyond the window; the scroll
+// area itself may not.
+bool isScrolledContent(const QWidget *child, const QWidget &window)
+{
+    for (const QWidget *above = child->parentWidget(); above && above != &window; above = above->parentWidget()) {
+        if (const auto *area = qobject_cast<const QScrollArea *>(above); area && area->widget())
+            return true;
+    }
+    return false;
+}
+
 void verifyInside(QWidget &window)
 {
     const QRect inside = window.rect();
     for (QWidget *child : window.findChildren<QWidget *>()) {
-        if (!child->isVisibleTo(&window) || child->isWindow())
+        if (!child->isVisibleTo(&window) || child->isWindow() || isScrolledContent(child, window))
             continue;
         const QRect box(child->mapTo(&window, QPoint(0, 0)), child->size());
         QVERIFY2(inside.contains(box),
