@@ -49,6 +49,27 @@ private:
     bool m_complete = false;
 };
 
+// Leaves the time a message body takes out of its reply's time while it lives.
+class BodyTime
+{
+public:
+    BodyTime(TReplyTimer &timer, bool body) : m_timer(body ? &timer : nullptr)
+    {
+        if (m_timer)
+            m_timer->pause();
+    }
+    ~BodyTime()
+    {
+        if (m_timer)
+            m_timer->resume();
+    }
+    BodyTime(const BodyTime &) = delete;
+    BodyTime &operator=(const BodyTime &) = delete;
+
+private:
+    TReplyTimer *m_timer;
+};
+
 } // namespace
 
 TagSocket::TagSocket(QObject *parent) : QObject(parent)
@@ -338,6 +359,7 @@ void TagSocket::ReceiveExactly(qint64 size, const std::function<void(const QByte
         RaiseSocketError(SocketError::NotConnected);
     if (!m_replyTime.isValid())
         m_replyTime.start();
+    const BodyTime bodyTime(m_replyTime, m_bodyDownloads > 0);
     qint64 received = 0;
     while (received < size) {
         const QByteArray bytes = m_stream->read(std::min(DataChunkSize, size - received));
@@ -382,6 +404,7 @@ void TagSocket::receiveBlock(qint64 expected, qint64 most, const std::function<v
         RaiseSocketError(SocketError::NotConnected);
     if (!m_replyTime.isValid())
         m_replyTime.start();
+    const BodyTime bodyTime(m_replyTime, m_bodyDownloads > 0);
     BlockEnd end;
     for (;;) {
         // Replies to pipelined commands may follow the block in the buffer:

@@ -59,7 +59,8 @@ public:
     static constexpr qsizetype MaxReplyLine = 64 * 1024;
     static constexpr qint64 Unlimited = std::numeric_limits<qint64>::max();
     // However slowly it trickles, one reply (a status line and its data
-    // block) may take this many time-outs in all.
+    // block) may take this many time-outs in all. A message body streamed
+    // to its file (see BodyDownload) is not held to it.
     static constexpr int ReplyTimeOuts = 10;
     // Bytes read from the network ahead of the protocol.
     static constexpr qint64 ReadBufferSize = 1024 * 1024;
@@ -94,6 +95,26 @@ public:
     // readChannelFinished, and offers no TLS.
     using StreamFactory = std::function<std::unique_ptr<QIODevice>()>;
     void setStreamFactory(StreamFactory factory) { m_streamFactory = std::move(factory); }
+    // The steady clock that times whole replies (ReplyTimeOuts); tests turn
+    // one by hand. The silence time-out of each wait keeps its own ticker.
+    void setClock(TReplyTimer::Clock clock) { m_replyTime.setClock(std::move(clock)); }
+
+    // While one lives, the data blocks and literals the transport receives
+    // are a message body streamed to its file: a large one on a slow link
+    // takes as long as it takes while bytes keep coming, bounded by its size
+    // limit and the silence time-out, so its time does not count towards
+    // the reply's total. Status lines around it still do.
+    class BodyDownload
+    {
+    public:
+        explicit BodyDownload(TagSocket &socket) : m_socket(socket) { ++m_socket.m_bodyDownloads; }
+        ~BodyDownload() { --m_socket.m_bodyDownloads; }
+        BodyDownload(const BodyDownload &) = delete;
+        BodyDownload &operator=(const BodyDownload &) = delete;
+
+    private:
+        TagSocket &m_socket;
+    };
 
     virtual void ResetState();
     // The number of the reply line's first three characters, -1 when none.
@@ -235,7 +256,8 @@ private:
     QSslSocket *m_socket = nullptr; // null when the stream is not a socket
     TTimeCounter m_timeCounter;
     QElapsedTimer m_sinceEvents; // since the last pass through the event loop
-    QElapsedTimer m_replyTime;   // since the current reply was first waited for
+    TReplyTimer m_replyTime;     // since the current reply was first waited for
+    int m_bodyDownloads = 0;     // BodyDownload scopes alive
     QString m_serviceName;
     QString m_lastReply;
     QString m_errorText; // Qt's text of a pending error that has no number

@@ -132,6 +132,7 @@ QString RemoteMailbox::shortenedReply(const QString &reply)
 
 void RemoteMailbox::saveRetrievedMessage(int index, const std::function<void(QIODevice &)> &receive)
 {
+    const BodyDownload body(*this);
     if (OnUserMessageSave) {
         QByteArray contents;
         QBuffer buffer(&contents);

@@ -183,7 +183,8 @@ protected:
     // Retrieved message index: receive writes it to the device it is given,
     // which is OnUserMessageSave's buffer when that is assigned, else the
     // message's file, streamed, which appears only once the whole message
-    // is in (EFileError naming the file otherwise).
+    // is in (EFileError naming the file otherwise). It is a BodyDownload:
+    // on a slow link it goes on as long as bytes keep coming.
     void saveRetrievedMessage(int index, const std::function<void(QIODevice &)> &receive);
     // The lines of a header block as a server sent it, split at CR LF, a
     // lone CR or a lone LF, and cut at the first empty line. A NUL byte

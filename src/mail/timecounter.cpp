@@ -1,5 +1,7 @@
 #include "mail/timecounter.h"
 
+#include <chrono>
+
 TTimeCounter::TTimeCounter(QObject *parent) : QObject(parent)
 {
     m_ticker.setInterval(1000);
@@ -27,4 +29,36 @@ void TTimeCounter::tick()
     --m_remaining;
     if (m_remaining <= 0)
         m_expired = true;
+}
+
+TReplyTimer::TReplyTimer()
+    : m_clock([] {
+          return std::chrono::duration_cast<std::chrono::milliseconds>(
+                     std::chrono::steady_clock::now().time_since_epoch())
+              .count();
+      })
+{
+}
+
+void TReplyTimer::start()
+{
+    m_start = m_clock();
+    m_pausedAt = m_start;
+}
+
+qint64 TReplyTimer::elapsed() const
+{
+    return (m_pauses > 0 ? m_pausedAt : m_clock()) - m_start;
+}
+
+void TReplyTimer::pause()
+{
+    if (m_pauses++ == 0)
+        m_pausedAt = m_clock();
+}
+
+void TReplyTimer::resume()
+{
+    if (--m_pauses == 0 && isValid())
+        m_start += m_clock() - m_pausedAt;
 }

@@ -13,6 +13,7 @@
 #include <QElapsedTimer>
 #include <QTest>
 #include <QTimer>
+#include <optional>
 
 namespace {
 
@@ -33,16 +34,18 @@ private:
     QStringList &m_events;
 };
 
-// A session of the transport with a MemoryServer.
+// A session of the transport with a MemoryServer, its clock turned by hand.
 struct MemorySession
 {
     MemoryServer server;
     TmsRemotePOP socket;
+    qint64 now = 0;
 
     explicit MemorySession(const QList<QByteArray> &pieces)
     {
         server.addSession(pieces);
         server.attach(socket);
+        socket.setClock([this] { return now; });
         socket.setServer("127.0.0.1:110");
         socket.setUserName("user");
         socket.setPassword("secret");
@@ -406,6 +409,55 @@ private slots:
             QCOMPARE(session.socket.ReadReply(), 1);
             QCOMPARE(session.socket.lastReply(), QString::fromLatin1(behind.chopped(2)));
         }
+    }
+
+    void onlyAStreamedBodyOutlastsTheReplyTime_data()
+    {
+        QTest::addColumn<bool>("body");   // inside a BodyDownload
+        QTest::addColumn<bool>("literal"); // ReceiveExactly, else ReceiveData
+        QTest::addColumn<bool>("completes");
+        QTest::newRow("data block") << false << false << false;
+        QTest::newRow("literal") << false << true << false;
+        QTest::newRow("body as a data block") << true << false << true;
+        QTest::newRow("body as a literal") << true << true << true;
+    }
+
+    void onlyAStreamedBodyOutlastsTheReplyTime()
+    {
+        // Every piece comes within the silence time-out, and all of them
+        // take far more than ReplyTimeOuts time-outs.
+        QFETCH(bool, body);
+        QFETCH(bool, literal);
+        QFETCH(bool, completes);
+        const int pieceCount = 3 * TagSocket::ReplyTimeOuts;
+        QList<QByteArray> pieces{"+OK\r\n"};
+        for (int i = 0; i < pieceCount; ++i)
+            pieces << QByteArray("0123456789\r\n");
+        pieces << ".\r\n+OK 2 120\r\n";
+        MemorySession session(pieces);
+        session.server.onPiece = [&session] { session.now += 59'000; };
+        QCOMPARE(session.socket.ReadReply(), 1);
+        std::optional<TagSocket::BodyDownload> download;
+        if (body)
+            download.emplace(session.socket);
+        QByteArray data;
+        const auto receive = [&] {
+            if (literal)
+                session.socket.ReceiveExactly(pieceCount * 12 + 3, [&data](const QByteArray &bytes) { data += bytes; });
+            else
+                session.socket.ReceiveData(data, -1);
+        };
+        if (!completes) {
+            QCOMPARE(failure<ETimedOutError>(receive),
+                     QStringLiteral("The server took more than 600 seconds to send one reply (127.0.0.1:110)"));
+            return;
+        }
+        receive();
+        QCOMPARE(data.size(), pieceCount * 12 + 3);
+        download.reset();
+        // A line of the same reply after the body has the time left that
+        // the status line before it did not use.
+        QCOMPARE(session.socket.ReadRawLine(false), QByteArray("+OK 2 120"));
     }
 
     void lineEndsAreStrippedAndCodesRead()

@@ -5,6 +5,7 @@
 #include "mail/mailerrors.h"
 #include "mail/pop3client.h"
 #include "support/failuretext.h"
+#include "support/memoryserver.h"
 #include "support/scriptedpop3server.h"
 
 #include <QElapsedTimer>
@@ -450,6 +451,62 @@ private slots:
         pop->ProcessMarks();
         QCOMPARE(savedNum, 0);
         QCOMPARE(saved, mail("dots", "..leading dot\r\n...two dots\r\n") + ".\r\n");
+    }
+
+    void onlyAMessageBodyMayOutlastTenTimeOuts_data()
+    {
+        // Each piece comes 59 seconds after the last, within the time-out of
+        // 60, and the block takes half an hour in all.
+        QList<QByteArray> lines;
+        for (int i = 0; i < 30; ++i)
+            lines << "X-Line: " + QByteArray::number(i) + "\r\n";
+        const QByteArray login = "+OK ready\r\n-ERR unknown command\r\n+OK\r\n+OK\r\n+OK 1 2000\r\n";
+        QTest::addColumn<QList<QByteArray>>("pieces");
+        QTest::addColumn<bool>("retrieve");
+        QTest::addColumn<QStringList>("commands");
+        QTest::addColumn<QString>("error");
+        QTest::addColumn<QByteArray>("saved");
+        QTest::newRow("header block") << QList<QByteArray>{login + "+OK 1 2000\r\n+OK\r\n"} + lines
+                                             + QList<QByteArray>{"\r\n.\r\n+OK bye\r\n"}
+                                      << false << QStringList{"CAPA", "USER user", "PASS secret", "STAT", "LIST 1", "TOP 1 1"}
+                                      << "The server took more than 600 seconds to send one reply (127.0.0.1:110)"
+                                      << QByteArray();
+        QTest::newRow("message body") << QList<QByteArray>{login + "+OK 1 2000\r\n+OK\r\nSubject: big\r\n\r\n.\r\n"
+                                                           "+OK 1 2000\r\n+OK\r\n"}
+                                             + lines + QList<QByteArray>{".\r\n+OK bye\r\n"}
+                                      << true
+                                      << QStringList{"CAPA", "USER user", "PASS secret", "STAT", "LIST 1", "TOP 1 1",
+                                                     "LIST 1", "RETR 1", "QUIT"}
+                                      << "<no error>" << lines.join() + ".\r\n";
+    }
+
+    void onlyAMessageBodyMayOutlastTenTimeOuts()
+    {
+        QFETCH(QList<QByteArray>, pieces);
+        QFETCH(bool, retrieve);
+        QFETCH(QStringList, commands);
+        QFETCH(QString, error);
+        QFETCH(QByteArray, saved);
+        MemoryServer memory;
+        memory.addSession(pieces);
+        TmsRemotePOP slow;
+        memory.attach(slow);
+        qint64 now = 0;
+        slow.setClock([&now] { return now; });
+        memory.onPiece = [&now] { now += 59'000; };
+        slow.setServer("127.0.0.1:110");
+        slow.setUserName("user");
+        slow.setPassword("secret");
+        QByteArray received;
+        slow.OnUserMessageSave = [&received](int, const QByteArray &contents) { received = contents; };
+        if (retrieve) {
+            slow.Info().Add({.RetrieveMark = true, .Size = 2000, .Headers = {"Subject: big"}});
+            QCOMPARE(failure<EMailsieveError>([&slow] { slow.ProcessMarks(); }), error);
+        } else {
+            QCOMPARE(failure<EMailsieveError>([&slow] { slow.UpdateInfo(); }), error);
+        }
+        QCOMPARE(received, saved);
+        QCOMPARE(memory.commands(), commands);
     }
 
     void unwritableMessageDirectoryFailsTheRetrieval()
