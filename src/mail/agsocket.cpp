@@ -312,7 +312,7 @@ void TagSocket::SendCommands(const QStringList &lines)
 
 bool TagSocket::LineBuffered() const
 {
-    return m_stream && m_stream->canReadLine();
+    return m_stream && (m_stream->canReadLine() || m_stream->bytesAvailable() >= MaxReplyLine);
 }
 
 int TagSocket::ReadReply()

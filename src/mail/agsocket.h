@@ -158,8 +158,8 @@ public:
     // Fires OnError with the text of error n, closes the socket and throws
     // ESocketError; n = 0 does nothing.
     void RaiseSocketError(int n);
-    // A whole line waits in the socket's buffer: ReadRawLine takes it
-    // without waiting.
+    // A whole line waits in the socket's buffer, or more bytes than a line
+    // may hold: ReadRawLine takes the line, or fails, without waiting.
     bool LineBuffered() const;
 
     // Events, each called only when assigned.

@@ -189,6 +189,21 @@ private slots:
         QVERIFY(!watcher.client.Connected());
     }
 
+    void aLineLongerThanAnyReplyEndsTheWatch()
+    {
+        // Longer than the socket reads ahead, so it never becomes a whole line.
+        ScriptedImapServer server;
+        QVERIFY(server.listen());
+        Watcher watcher(server);
+        QVERIFY(watcher.client.startIdle());
+
+        server.sendLongLineToIdlers(TagSocket::ReadBufferSize * 4);
+        QTRY_COMPARE_WITH_TIMEOUT(watcher.ended.size(), 1, 5000);
+        QVERIFY2(watcher.ended.first().startsWith("Reply line too long"), qPrintable(watcher.ended.first()));
+        QVERIFY(!watcher.client.isIdling());
+        QVERIFY(!watcher.client.Connected());
+    }
+
     void closedConnectionEndsTheWatch()
     {
         ScriptedImapServer server;
