@@ -18,6 +18,24 @@ QString countOf(int count, const QString &noun)
 
 } // namespace
 
+class AutomaticCheck::WatchHold
+{
+public:
+    explicit WatchHold(AutomaticCheck &check) : m_check(check), m_server(check.m_cycle) { ++m_check.m_watchHolds; }
+    ~WatchHold()
+    {
+        // A pass that fell due meanwhile runs as soon as the watch is done.
+        if (--m_check.m_watchHolds == 0 && m_check.m_retry->isActive())
+            m_check.m_retry->start(std::chrono::milliseconds(0));
+    }
+    WatchHold(const WatchHold &) = delete;
+    WatchHold &operator=(const WatchHold &) = delete;
+
+private:
+    AutomaticCheck &m_check;
+    CheckCycle::ServerHold m_server;
+};
+
 QString AutomaticFindings::text() const
 {
     QStringList parts;
@@ -65,8 +83,9 @@ void AutomaticCheck::setTimerActive(bool active)
 {
     // A tick while a check, a delete pass or a download talks to the server
     // would start a check on the busy client. Whoever holds the server
-    // restores the timer once it is done.
-    m_clock.setActive(active && !m_cycle.isServerHeld());
+    // restores the timer once it is done. A watch's hold leaves the count
+    // running: only the pass waits for it.
+    m_clock.setActive(active && (m_watchHolds > 0 || !m_cycle.isServerHeld()));
 }
 
 void AutomaticCheck::stopAlarm()
@@ -110,6 +129,13 @@ void AutomaticCheck::Timer1Timer()
 
     --minutesLeft;
     UpdateAutomaticCaptions(m_settings.automatic, m_settings.minutes);
+    if (minutesLeft <= 0 && m_cycle.isServerHeld()) {
+        // A watch is talking to its server further up this stack: the pass
+        // would run inside its waits.
+        m_view.showCaption(CheckingCaption);
+        m_retry->start(NoticeRetry);
+        return;
+    }
     if (minutesLeft <= 0 && !passNow())
         return;
     resumeCountdown();
@@ -128,6 +154,13 @@ void AutomaticCheck::newMailNoticed()
     const QScopedValueRollback<bool> inTick(m_inTick, true);
     if (passNow())
         resumeCountdown();
+}
+
+std::shared_ptr<void> AutomaticCheck::holdServerForWatch()
+{
+    if (m_inTick || m_cycle.isServerHeld())
+        return nullptr;
+    return std::make_shared<WatchHold>(*this);
 }
 
 bool AutomaticCheck::passNow()

@@ -107,8 +107,16 @@ public:
     // The mailboxes a pass checks: with automatic deletion and "all
     // mailboxes" every configured one, else the current one.
     QList<int> passMailboxes() const;
+    // A watch of the servers is about to talk to one, waiting on this
+    // thread: while the returned hold lives the server is held, so no
+    // check, delete pass or download starts inside the watch's waits, and a
+    // pass that falls due runs once the hold ends. Null while a pass runs or
+    // other work holds the server: the watch must not wait inside theirs.
+    std::shared_ptr<void> holdServerForWatch();
 
 private:
+    class WatchHold;
+
     // The pass of a count run out, with its caption and the timer off;
     // false when it stopped on an error that was shown. Then the count
     // starts over.
@@ -138,4 +146,5 @@ private:
     AutomaticView &m_view;
     std::unique_ptr<DelayTimer> m_retry;
     bool m_inTick = false;
+    int m_watchHolds = 0; // WatchHold scopes alive
 };

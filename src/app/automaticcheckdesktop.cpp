@@ -119,6 +119,7 @@ void AutomaticCheckDesktop::linkIdleWatch()
 {
     automatic.watchMailboxes = [this](const QList<int> &mailboxes) { idleWatch.watch(mailboxes); };
     idleWatch.onNewMail = [this](int) { automatic.newMailNoticed(); };
+    idleWatch.holdServer = [this] { return automatic.holdServerForWatch(); };
 }
 
 void AutomaticCheckDesktop::FormCreate(const StartupSettings &startup)

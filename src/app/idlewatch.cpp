@@ -78,7 +78,16 @@ void IdleSession::stop()
     m_renewTimer->stop();
     m_stableTimer->stop();
     const BusyScope busy(*this);
+    // Leaving is not put off: without the server's hold it goes on anyway.
+    std::shared_ptr<void> hold;
+    takeServer(hold);
     m_client.stopIdle();
+}
+
+bool IdleSession::takeServer(std::shared_ptr<void> &hold) const
+{
+    hold = holdServer ? holdServer() : nullptr;
+    return hold || !holdServer;
 }
 
 bool IdleSession::isBusy() const
@@ -90,6 +99,11 @@ void IdleSession::connectNow()
 {
     if (m_state != State::Waiting)
         return;
+    std::shared_ptr<void> hold;
+    if (!takeServer(hold)) {
+        m_connectTimer->start(BusyRetry);
+        return;
+    }
     const BusyScope busy(*this);
     m_state = State::Connecting;
     bool offered = false;
@@ -126,6 +140,11 @@ void IdleSession::renew()
 {
     if (m_state != State::Idling)
         return;
+    std::shared_ptr<void> hold;
+    if (!takeServer(hold)) {
+        m_renewTimer->start(BusyRetry);
+        return;
+    }
     const BusyScope busy(*this);
     try {
         m_client.renewIdle();
@@ -179,6 +198,7 @@ void IdleWatch::watch(const QList<int> &mailboxes)
             continue;
         }
         auto session = std::make_unique<IdleSession>(login, m_links, m_timers);
+        session->holdServer = holdServer;
         // The check it leads to must not run inside the session's reading.
         session->onNewMail = [this, mailbox = n] {
             QTimer::singleShot(0, this, [this, mailbox] {

@@ -6,13 +6,16 @@
 // countdown checks it as before.
 //
 // Setting a session up blocks like every client operation (the window stays
-// live); once IDLE runs, the session reads what the server sends as it
-// arrives. IDLE is renewed every RenewAfter, below the 30 minutes after
-// which RFC 2177 lets a server drop it. A session that failed or was dropped
-// connects again after a back-off that doubles from FirstBackOff to
-// LastBackOff and starts over once a session lasted StableAfter; a refused
-// sign-in waits LastBackOff at once, so a wrong password is not tried every
-// few seconds.
+// live), and so do renewing and leaving it; each such talk first takes the
+// server (holdServer), so that no check starts inside its waits, and one
+// that finds the server held by other work is put off. Once IDLE runs, the
+// session reads what the server sends as it arrives. IDLE is renewed every
+// RenewAfter, below the 30 minutes after which RFC 2177 lets a server drop
+// it. A session that failed or was dropped (BYE, a closed connection, a line
+// longer than any reply) connects again after a back-off that doubles from
+// FirstBackOff to LastBackOff and starts over once a session lasted
+// StableAfter; a refused sign-in waits LastBackOff at once, so a wrong
+// password is not tried every few seconds.
 
 #include "app/delaytimer.h"
 #include "mail/imapclient.h"
@@ -46,6 +49,9 @@ public:
     static constexpr ms FirstBackOff = std::chrono::seconds(5);
     static constexpr ms LastBackOff = std::chrono::minutes(5);
     static constexpr ms StableAfter = std::chrono::minutes(2);
+    // A talk put off because other work holds the server is tried again
+    // this much later.
+    static constexpr ms BusyRetry = std::chrono::seconds(2);
 
     enum class State {
         Waiting,     // for its (re)connect
@@ -78,9 +84,14 @@ public:
     std::function<void()> onNewMail;
     // A call into the session has returned and none is running.
     std::function<void()> onSettled;
+    // See IdleWatch::holdServer.
+    std::function<std::shared_ptr<void>()> holdServer;
 
 private:
     class BusyScope;
+
+    // The server held for a talk, in hold; false when other work holds it.
+    bool takeServer(std::shared_ptr<void> &hold) const;
 
     void connectNow();
     void renew();
@@ -116,6 +127,10 @@ public:
     // New mail in mailbox n; called from the event loop, never from inside
     // a session's own call.
     std::function<void(int n)> onNewMail;
+    // Asked before a session talks to its server: what it returns is kept
+    // until the talk is over; null when other work holds the server, and
+    // the talk is put off. Unset: sessions talk when they are due.
+    std::function<std::shared_ptr<void>()> holdServer;
 
 private:
     void retire(std::unique_ptr<IdleSession> session);

@@ -338,6 +338,44 @@ private slots:
         QTRY_COMPARE(server.openSessions(), 0);
     }
 
+    void aSessionWaitsItsTurnWhileOtherWorkHoldsTheServer()
+    {
+        ScriptedImapServer server;
+        QVERIFY(server.listen());
+        WatchRig rig;
+        rig.logins[1] = imapLogin(server);
+        bool otherWork = true;
+        rig.watch.holdServer = [&otherWork]() -> std::shared_ptr<void> {
+            return otherWork ? nullptr : std::make_shared<int>(0);
+        };
+        rig.watch.watch({1});
+        rig.timers.advance(0ms);
+        QCOMPARE(server.connectionCount(), 0);
+        QCOMPARE(rig.state(), IdleSession::State::Waiting);
+
+        otherWork = false;
+        rig.timers.advance(IdleSession::BusyRetry);
+        QCOMPARE(rig.state(), IdleSession::State::Idling);
+        QCOMPARE(rig.watch.session(1)->backOff(), IdleSession::FirstBackOff); // no failure
+    }
+
+    void aLineLongerThanAnyReplyReconnectsAfterTheBackOff()
+    {
+        ScriptedImapServer server;
+        QVERIFY(server.listen());
+        WatchRig rig;
+        rig.logins[1] = imapLogin(server);
+        rig.watch.watch({1});
+        rig.timers.advance(0ms);
+
+        server.sendLongLineToIdlers(10 * 1024 * 1024);
+        QTRY_COMPARE_WITH_TIMEOUT(rig.state(), IdleSession::State::Waiting, 5000);
+        QVERIFY(rig.watch.session(1)->lastProblem().startsWith("Reply line too long"));
+        rig.timers.advance(IdleSession::FirstBackOff);
+        QCOMPARE(server.connectionCount(), 2);
+        QCOMPARE(rig.state(), IdleSession::State::Idling);
+    }
+
     void stopWhileSigningInCancelsIt()
     {
         ScriptedImapServer server;
@@ -387,6 +425,24 @@ private slots:
         QCOMPARE(rig.passes(), 1);
         rig.timers.advance(1h);
         QCOMPARE(rig.passes(), 1);
+    }
+
+    void aWatchDoesNotTalkInsideAPass()
+    {
+        AutomaticRig rig;
+        rig.servers[0].delayAt("LOGIN", 300);
+        rig.start();
+        std::optional<bool> heldDuringPass;
+        QTimer probe;
+        QObject::connect(&probe, &QTimer::timeout, [&] {
+            if (!heldDuringPass && countOf(rig.servers[0].commands(), QStringLiteral("LOGIN")) == 1)
+                heldDuringPass = !rig.automatic->holdServerForWatch();
+        });
+        probe.start(5);
+        rig.automatic->newMailNoticed();
+        QCOMPARE(rig.passes(), 1);
+        QCOMPARE(heldDuringPass, std::optional<bool>(true));
+        QVERIFY(rig.automatic->holdServerForWatch());
     }
 
     void noticeInManualModeDoesNothing()
@@ -443,6 +499,38 @@ private slots:
         QCOMPARE(commands.mid(commands.size() - 2).first(), QStringLiteral("DONE"));
         QCOMPARE(commands.last().section(QLatin1Char(' '), 1, 1), QStringLiteral("LOGOUT"));
         QTRY_COMPARE(imap.openSessions(), 0);
+    }
+
+    void aPassDueWhileTheWatchSignsInWaitsForIt()
+    {
+        // The minute runs out while the watch waits for a slow LOGIN: the
+        // pass must not run inside that wait, but right after it.
+        ScriptedImapServer imap;
+        imap.setMessages({messageText(1)});
+        imap.delayAt("LOGIN", 1000);
+        QVERIFY(imap.listen());
+        desktoprig::DesktopRig rig;
+        rig.start([&imap](GeneralSettings &s) {
+            storeMailbox(s, 1, imap.address(), imap.user(), imap.password());
+            s.mailboxes[0].protocol = MailProtocol::Imap;
+            s.automatic = true;
+            s.minutes = 1;
+        });
+        std::optional<int> examinedAtTick;
+        QTimer ticker;
+        QObject::connect(&ticker, &QTimer::timeout, [&] {
+            if (examinedAtTick || countOf(imap.commands(), QStringLiteral("LOGIN")) != 1)
+                return;
+            rig.clock->tick();
+            examinedAtTick = countOf(imap.commands(), QStringLiteral("EXAMINE"));
+        });
+        ticker.start(5);
+        QTRY_COMPARE_WITH_TIMEOUT(rig.core->list.count(), 1, 10000);
+        QCOMPARE(examinedAtTick, std::optional<int>(0));
+        const IdleSession *watch = rig.desktop->idleWatch.session(1);
+        QCOMPARE(watch->state(), IdleSession::State::Idling);
+        QVERIFY(watch->lastProblem().isEmpty());
+        QCOMPARE(rig.desktop->automatic.minutesLeft, 1);
     }
 
     // --- A real server -----------------------------------------------------
