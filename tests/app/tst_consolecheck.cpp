@@ -407,7 +407,8 @@ void TestConsoleCheck::onlyOurOptionsSelectTheConsole_data()
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<bool>("console");
     QTest::newRow("none") << QStringList{} << false;
-    QTest::newRow("session restart") << QStringList{QStringLiteral("-session"), QStringLiteral("1234abcd_5678")} << false;
+    QTest::newRow("session restart") << QStringList{QStringLiteral("-session"), QStringLiteral("1234abcd_5678")}
+                                     << false;
     QTest::newRow("style") << QStringList{QStringLiteral("-style"), QStringLiteral("fusion")} << false;
     QTest::newRow("platform") << QStringList{QStringLiteral("-platform"), QStringLiteral("xcb")} << false;
     QTest::newRow("two dashes and =") << QStringList{QStringLiteral("--style=fusion"), QStringLiteral("-reverse")}
@@ -482,7 +483,8 @@ void TestConsoleCheck::helpDescribesTheCheck()
 void TestConsoleCheck::manPageListsEveryExitStatus()
 {
     const QString page = QString::fromUtf8(readFile(QStringLiteral(MAILSIEVE_DATA_DIR "/man/mailsieve.1")));
-    const QString section = page.section(QStringLiteral(".SH EXIT STATUS\n"), 1).section(QStringLiteral("\n.SH "), 0, 0);
+    const QString section =
+        page.section(QStringLiteral(".SH EXIT STATUS\n"), 1).section(QStringLiteral("\n.SH "), 0, 0);
     QStringList listed;
     const QStringList lines = section.split(QLatin1Char('\n'));
     for (qsizetype i = 1; i < lines.size(); ++i) {

@@ -650,7 +650,8 @@ void TestDeletion::committedPassIsReportedBeforeTheListing()
         return;
     }
     QCOMPARE(rig.view.errors.size(), 1);
-    QVERIFY2(rig.view.errors[0].startsWith(DeletionPass::listingFailedText(6, QString())), qPrintable(rig.view.errors[0]));
+    QVERIFY2(rig.view.errors[0].startsWith(DeletionPass::listingFailedText(6, QString())),
+             qPrintable(rig.view.errors[0]));
     QVERIFY2(rig.view.errors[0].contains(listingError, Qt::CaseInsensitive), qPrintable(rig.view.errors[0]));
     QCOMPARE(rig.logLines(QStringLiteral("ERROR ")).size(), 1);
     QCOMPARE(rig.core->list.count(), 0);

@@ -244,7 +244,8 @@ void TestInstallation::wrongOptionIsAUsageError()
     const Run run = runProgram(m_program, {QStringLiteral("--bogus")});
     QCOMPARE(run.exitCode, 2);
     QCOMPARE(run.out, QString());
-    QVERIFY2(run.err.contains(QLatin1String("'bogus'")) && run.err.contains(QLatin1String("usage: mailsieve")),
+    QVERIFY2(run.err.contains(QLatin1String("Unknown option: --bogus."))
+                 && run.err.contains(QLatin1String("usage: mailsieve")),
              qPrintable(run.err));
 }
 
