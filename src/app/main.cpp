@@ -2,21 +2,15 @@
 // desktop program with its single-instance guard and its windows.
 
 #include "app/appicon.h"
-#include "app/automaticcheckdesktop.h"
 #include "app/consolecheck.h"
-#include "app/frmmain.h"
-#include "app/help.h"
-#include "app/inspectionmenu.h"
+#include "app/desktopwindows.h"
 #include "app/markpictures.h"
 #include "app/programcore.h"
 #include "app/programfolder.h"
 #include "app/singleinstance.h"
-#include "settings/frmgeneral.h"
-#include "settings/frmoptionsmain.h"
 #include "settings/prompts.h"
 #include "settings/ruleeditorwidgets.h"
 
-#include <QAction>
 #include <QApplication>
 #include <QCoreApplication>
 #include <QTextStream>
@@ -74,25 +68,10 @@ int runWindow(int argc, char *argv[])
     // The rule grids and editors show the message list's mark pictures.
     setRuleMarkPictureSource(markPicture);
 
-    // The windows in their start-up order: main window, Spam settings,
-    // progress window (inside the main window), General settings.
     DialogPrompts prompts;
-    TfrmMain frmMain(core, prompts);
-    prompts.setParentWidget(&frmMain);
-    TfrmOptionsMain frmOptionsMain(core.rules, folder, core.settings, prompts, &frmMain);
-    TfrmGeneral::Links generalLinks{core.settings, core.store, prompts, folder};
-    generalLinks.headerRules = &core.rules.HeaderRules;
-    generalLinks.dialUp = &core.ras;
-    // Its destruction at the end of the run writes the General settings once more.
-    TfrmGeneral frmGeneral(generalLinks, &frmMain);
-    frmGeneral.saveRules = [&frmOptionsMain] { return frmOptionsMain.Savesettings(); };
-    frmGeneral.signIn = [&core](const MailboxLogin &login) { return core.signIn(login).error; };
-    // Deletion and its log, automatic mode, the tray and the alarm.
-    AutomaticCheckDesktop automation(core, frmMain, frmGeneral, frmOptionsMain, prompts);
-    // Inspection, manual marks, explanations, quick-add, and the help page.
-    HelpWindow helpOpener(&frmMain);
-    InspectionCommands inspection(frmMain, core, prompts, helpOpener);
-    attachHelp(inspection.help(), frmOptionsMain, frmGeneral);
+    DesktopWindows windows(core, prompts);
+    prompts.setParentWidget(&windows.frmMain);
+    TfrmMain &frmMain = windows.frmMain;
     QObject::connect(&instance, &SingleInstance::activationRequested, &frmMain, [&frmMain] {
         frmMain.show();
         frmMain.setWindowState(frmMain.windowState() & ~Qt::WindowMinimized);
@@ -100,8 +79,7 @@ int runWindow(int argc, char *argv[])
         frmMain.activateWindow();
     });
 
-    frmMain.FormCreate(startup);
-    automation.FormCreate(startup);
+    windows.FormCreate(startup);
     if (!problems.isEmpty())
         prompts.warning(problems.join(QLatin1Char('\n')));
 

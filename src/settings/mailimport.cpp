@@ -254,16 +254,39 @@ QStringList serverKeysInAccountOrder(const QHash<QString, QString> &prefs)
     return keys;
 }
 
+// A protocol Thunderbird names in "mail.server.<key>.type", with its plain
+// and its TLS port.
+struct AccountType
+{
+    const char *type;
+    MailProtocol protocol;
+    int plainPort;
+    int tlsPort;
+};
+
+constexpr AccountType kAccountTypes[] = {{"pop3", MailProtocol::Pop3, 110, 995},
+                                         {"imap", MailProtocol::Imap, 143, 993}};
+
+const AccountType *accountType(const QString &type)
+{
+    for (const AccountType &known : kAccountTypes) {
+        if (type == QLatin1String(known.type))
+            return &known;
+    }
+    return nullptr;
+}
+
 } // namespace
 
-std::optional<PopAccount> firstPopAccount(const QByteArray &prefsJs)
+std::optional<MailAccount> firstMailAccount(const QByteArray &prefsJs)
 {
     const QHash<QString, QString> prefs = readUserPrefs(prefsJs);
     for (const QString &key : serverKeysInAccountOrder(prefs)) {
         const auto pref = [&](const QString &name) {
             return prefs.value(QStringLiteral("mail.server.%1.%2").arg(key, name));
         };
-        if (pref(QStringLiteral("type")) != QLatin1String("pop3"))
+        const AccountType *type = accountType(pref(QStringLiteral("type")));
+        if (!type)
             continue;
         // A host or user name changed after the account was made is kept
         // in the "real" preferences.
@@ -276,7 +299,8 @@ std::optional<PopAccount> firstPopAccount(const QByteArray &prefsJs)
         if (host.isEmpty())
             continue;
 
-        PopAccount account;
+        MailAccount account;
+        account.protocol = type->protocol;
         account.userName = user;
         bool hasSocketType = false;
         const int socketType = pref(QStringLiteral("socketType")).toInt(&hasSocketType);
@@ -287,9 +311,9 @@ std::optional<PopAccount> firstPopAccount(const QByteArray &prefsJs)
                              : socketType == 0 ? MailSecurity::None
                                                : MailSecurity::StartTls;
         else if (hasPort)
-            account.security = port == 995 ? MailSecurity::SslTls : MailSecurity::None;
+            account.security = port == type->tlsPort ? MailSecurity::SslTls : MailSecurity::None;
         account.server = host;
-        if (hasPort && port > 0 && port <= 65535 && port != 110 && port != 995)
+        if (hasPort && port > 0 && port <= 65535 && port != type->plainPort && port != type->tlsPort)
             account.server += QLatin1Char(':') + QString::number(port);
         return account;
     }
@@ -354,7 +378,8 @@ void MailImport::importMailbox(MailboxConfig &mailbox1) const
         CheckNetscape(m_platform, mailbox1);
     if (!mailbox1.server.isEmpty())
         return;
-    if (const std::optional<PopAccount> account = thunderbirdAccount()) {
+    if (const std::optional<MailAccount> account = thunderbirdAccount()) {
+        mailbox1.protocol = account->protocol;
         mailbox1.server = account->server;
         mailbox1.mailbox = account->userName;
         if (account->security)
@@ -362,14 +387,14 @@ void MailImport::importMailbox(MailboxConfig &mailbox1) const
     }
 }
 
-std::optional<PopAccount> MailImport::thunderbirdAccount() const
+std::optional<MailAccount> MailImport::thunderbirdAccount() const
 {
     for (const QString &folder : m_thunderbirdFolders) {
         const QString profile = thunderbirdDefaultProfile(folder);
         if (profile.isEmpty())
             continue;
         const QByteArray prefs = readSmallFile(QDir(profile).filePath(QStringLiteral("prefs.js")));
-        if (const std::optional<PopAccount> account = firstPopAccount(prefs))
+        if (const std::optional<MailAccount> account = firstMailAccount(prefs))
             return account;
     }
     return std::nullopt;

@@ -4,8 +4,9 @@
 //
 // - Windows mail programs (Eudora, Netscape) and the registered mailto
 //   command are read through PlatformSettings; on Linux it finds nothing.
-// - On Linux the first POP3 account of the default Thunderbird profile fills
-//   mailbox 1, and the desktop's mailto handler gives the mail program.
+// - On Linux the first POP3 or IMAP account of the default Thunderbird
+//   profile fills mailbox 1, and the desktop's mailto handler gives the mail
+//   program.
 //
 // Every step is silent: a missing file, key or value just ends that step.
 
@@ -81,9 +82,10 @@ private:
 
 // ---- Thunderbird ----------------------------------------------------------------
 
-struct PopAccount
+struct MailAccount
 {
-    QString server; // host, with ":port" when the port is not 110 or 995
+    MailProtocol protocol = MailProtocol::Pop3;
+    QString server; // host, with ":port" when it is not one of the protocol's two
     QString userName;
     std::optional<MailSecurity> security;
 };
@@ -92,8 +94,9 @@ struct PopAccount
 // default of an installation, else the profile marked Default=1, else the
 // first profile. Empty when there is none.
 QString thunderbirdDefaultProfile(const QString &thunderbirdFolder);
-// The first POP3 account of a prefs.js, in the order of the account list.
-std::optional<PopAccount> firstPopAccount(const QByteArray &prefsJs);
+// The first POP3 or IMAP account of a prefs.js, in the order of the account
+// list.
+std::optional<MailAccount> firstMailAccount(const QByteArray &prefsJs);
 // ~/.thunderbird, and the snap and flatpak homes of Thunderbird.
 QStringList defaultThunderbirdFolders();
 
@@ -119,7 +122,7 @@ public:
     // The registered Windows mail program, else the desktop's mailto handler.
     QString detectMailProgram() const;
 
-    std::optional<PopAccount> thunderbirdAccount() const;
+    std::optional<MailAccount> thunderbirdAccount() const;
     QString mailtoHandler() const;
 
 private:

@@ -1,10 +1,15 @@
 // What start-up relies on: the program's folder and its seeding from the
 // shipped data, the removal of downloaded messages, the single-instance
-// guard, and the Date column of the message list.
+// guard, the Date column of the message list, and the windows made as
+// main.cpp makes them.
 
+#include "app/desktoprig.h"
+#include "app/desktopwindows.h"
 #include "app/messagelist.h"
 #include "app/programfolder.h"
 #include "app/singleinstance.h"
+#include "support/fakexdgmime.h"
+#include "support/handtimers.h"
 #include "support/testfiles.h"
 
 #include <QDir>
@@ -22,7 +27,24 @@ void placeFile(const QString &path, const QByteArray &bytes)
     QVERIFY(writeFile(path, bytes));
 }
 
+// Sets an environment variable for a scope.
+class EnvironmentValue
+{
+public:
+    EnvironmentValue(const char *name, const QString &value) : m_name(name), m_old(qgetenv(name))
+    {
+        qputenv(name, value.toUtf8());
+    }
+    ~EnvironmentValue() { qputenv(m_name, m_old); }
+
+private:
+    const char *m_name;
+    QByteArray m_old;
+};
+
 } // namespace
+
+Q_DECLARE_METATYPE(MailProtocol)
 
 class TestProgramStartup : public QObject
 {
@@ -37,6 +59,10 @@ private slots:
     void secondInstanceAsksTheFirstToShowItself();
     void dateColumn_data();
     void dateColumn();
+    // The General settings window of the program fills mailbox 1 from the
+    // mail program's account and finds the mail program.
+    void generalSettingsImportTheMailAccount_data();
+    void generalSettingsImportTheMailAccount();
 };
 
 void TestProgramStartup::folderComesFromTheEnvironment()
@@ -126,5 +152,64 @@ void TestProgramStartup::dateColumn()
     QCOMPARE(dateColumnText(header), column);
 }
 
-QTEST_GUILESS_MAIN(TestProgramStartup)
+void TestProgramStartup::generalSettingsImportTheMailAccount_data()
+{
+    QTest::addColumn<QByteArray>("type");
+    QTest::addColumn<int>("port");
+    QTest::addColumn<MailProtocol>("protocol");
+    QTest::addColumn<QString>("server");
+    QTest::newRow("POP3") << QByteArray("pop3") << 995 << MailProtocol::Pop3 << QStringLiteral("mail.example.org");
+    QTest::newRow("IMAP") << QByteArray("imap") << 1143 << MailProtocol::Imap
+                          << QStringLiteral("mail.example.org:1143");
+}
+
+void TestProgramStartup::generalSettingsImportTheMailAccount()
+{
+    QFETCH(QByteArray, type);
+    QFETCH(int, port);
+    QFETCH(MailProtocol, protocol);
+    QFETCH(QString, server);
+    // The user's home with a mail program's profile and its desktop entry.
+    QTemporaryDir home;
+    const EnvironmentValue homeValue("HOME", home.path());
+    const EnvironmentValue dataValue("XDG_DATA_HOME", home.filePath(QStringLiteral("share")));
+    const EnvironmentValue programValue("MAILSIEVE_HOME", home.filePath(QStringLiteral("program")));
+    placeFile(home.filePath(QStringLiteral(".thunderbird/profiles.ini")),
+              "[Profile0]\nName=default\nIsRelative=1\nPath=p.default\nDefault=1\n");
+    placeFile(home.filePath(QStringLiteral(".thunderbird/p.default/prefs.js")),
+              "user_pref(\"mail.account.account1.server\", \"server1\");\n"
+              "user_pref(\"mail.accountmanager.accounts\", \"account1\");\n"
+              "user_pref(\"mail.server.server1.type\", \"" + type + "\");\n"
+              "user_pref(\"mail.server.server1.hostname\", \"mail.example.org\");\n"
+              "user_pref(\"mail.server.server1.port\", " + QByteArray::number(port) + ");\n"
+              "user_pref(\"mail.server.server1.socketType\", 3);\n"
+              "user_pref(\"mail.server.server1.userName\", \"jane\");\n");
+    placeFile(home.filePath(QStringLiteral("share/applications/mailer.desktop")),
+              "[Desktop Entry]\nType=Application\nExec=mailer --compose %u\n");
+
+    ProgramCore core(programFolder());
+    core.load(); // no rule files yet: empty tables
+    ScriptedPrompts prompts;
+    QStringList sounds;
+    DesktopDevices devices;
+    devices.automatic.player = std::make_unique<desktoprig::FakePlayer>(&sounds);
+    devices.automatic.clock = std::make_unique<HandClock>();
+    devices.automatic.timers = std::make_unique<HandTimers>();
+    devices.automatic.notificationBus = QDBusConnection(QStringLiteral("mailsieve-tests-no-bus"));
+    devices.commands = std::make_unique<FakeXdgMime>(QStringLiteral("mailer.desktop"));
+    DesktopWindows windows(core, prompts, std::move(devices));
+    windows.FormCreate(readStartupSettings(core.store));
+
+    windows.frmGeneral.show();
+    TfrmGeneral::MailboxRow &first = windows.frmGeneral.row(1);
+    QCOMPARE(first.edServe->text(), server);
+    QCOMPARE(first.edMailbox->text(), QStringLiteral("jane"));
+    QCOMPARE(first.cbProtocol->currentText(), mailProtocolName(protocol));
+    QCOMPARE(first.cbSecurity->currentText(), QStringLiteral("SSL/TLS"));
+    QCOMPARE(windows.frmGeneral.edMailer->text(), QStringLiteral("mailer --compose"));
+    windows.frmGeneral.hide();
+    QVERIFY(prompts.asked.isEmpty());
+}
+
+QTEST_MAIN(TestProgramStartup)
 #include "tst_programstartup.moc"

@@ -473,14 +473,15 @@ private slots:
                           {Fixtures + QStringLiteral("/applications")});
         TfrmGeneral &w = s.make(nullptr, &import);
         w.show();
-        QCOMPARE(w.row(1).edServe->text(), QStringLiteral("pop.example.org:1995"));
-        QCOMPARE(w.row(1).edMailbox->text(), QStringLiteral("jane.doe"));
+        QCOMPARE(w.row(1).edServe->text(), QStringLiteral("imap.example.org"));
+        QCOMPARE(w.row(1).edMailbox->text(), QStringLiteral("jane"));
+        QCOMPARE(w.row(1).cbProtocol->currentText(), mailProtocolName(MailProtocol::Imap));
         QCOMPARE(w.row(1).cbSecurity->currentText(), QStringLiteral("SSL/TLS"));
         QCOMPARE(w.edMailer->text(), QStringLiteral("thunderbird"));
 
         const RuleList &header = s.rules.HeaderRules;
         QCOMPARE(header.cell(HeaderCol::What, 1), QString(RuleText::ToDoesNotContain));
-        QCOMPARE(header.cell(HeaderCol::Matches, 1), QStringLiteral("jane.doe - MailBox #1"));
+        QCOMPARE(header.cell(HeaderCol::Matches, 1), QStringLiteral("jane - MailBox #1"));
         QCOMPARE(header.cell(HeaderCol::Case, 1), QString(RuleText::No));
         QCOMPARE(header.cell(HeaderCol::Del, 1), QString(RuleText::Yes));
         QCOMPARE(header.cell(HeaderCol::Hits, 1), QStringLiteral("0"));

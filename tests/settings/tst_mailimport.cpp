@@ -6,9 +6,13 @@
 #include "rules/ruletexts.h"
 #include "settings/mailimport.h"
 #include "settings/mailimportheaderrule.h"
+#include "support/fakexdgmime.h"
 
 #include <QHash>
 #include <QtTest>
+
+Q_DECLARE_METATYPE(MailProtocol)
+Q_DECLARE_METATYPE(MailSecurity)
 
 namespace {
 
@@ -44,28 +48,6 @@ private:
 
 const QString EudoraKey = QStringLiteral("SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Eudora.exe");
 const QString MailtoKey = QStringLiteral("SOFTWARE\\Classes\\mailto\\shell\\open\\command");
-
-class FakeXdgMime : public CommandRunner
-{
-public:
-    QString handler;
-    bool installed = true;
-    bool available(const QString &program) const override { return installed && program == QLatin1String("xdg-mime"); }
-    CommandResult run(const QString &, const QStringList &args, int) override
-    {
-        CommandResult result;
-        result.started = true;
-        result.exitCode = args == QStringList{QStringLiteral("query"), QStringLiteral("default"),
-                                              QStringLiteral("x-scheme-handler/mailto")} ? 0 : 1;
-        result.output = handler.toUtf8() + "\n";
-        return result;
-    }
-    std::unique_ptr<RunningCommand> start(const QString &, const QStringList &,
-                                          std::function<void(const CommandResult &)>) override
-    {
-        return nullptr;
-    }
-};
 
 MailboxConfig emptyMailbox1()
 {
@@ -172,16 +154,17 @@ private slots:
         QVERIFY(thunderbirdDefaultProfile(Fixtures + QStringLiteral("/missing")).isEmpty());
     }
 
-    void thunderbirdFillsMailbox1FromTheFirstPopAccount()
+    void thunderbirdFillsMailbox1FromTheFirstAccount()
     {
         SystemPlatformSettings platform;
         FakeXdgMime runner;
         MailImport import(platform, runner, {Fixtures + QStringLiteral("/missing"), Fixtures + QStringLiteral("/home/.thunderbird")}, {});
         MailboxConfig m = emptyMailbox1();
         import.importMailbox(m);
-        // account3 (IMAP) is listed first, then account2 with a POP3 server on port 1995.
-        QCOMPARE(m.server, QStringLiteral("pop.example.org:1995"));
-        QCOMPARE(m.mailbox, QStringLiteral("jane.doe"));
+        // account3 (IMAP on its TLS port) is listed first.
+        QCOMPARE(m.protocol, MailProtocol::Imap);
+        QCOMPARE(m.server, QStringLiteral("imap.example.org"));
+        QCOMPARE(m.mailbox, QStringLiteral("jane"));
         QCOMPARE(m.security, MailSecurity::SslTls);
     }
 
@@ -190,8 +173,9 @@ private slots:
         SystemPlatformSettings platform;
         FakeXdgMime runner;
         MailImport import(platform, runner, {Fixtures + QStringLiteral("/legacy/.thunderbird")}, {});
-        const std::optional<PopAccount> account = import.thunderbirdAccount();
+        const std::optional<MailAccount> account = import.thunderbirdAccount();
         QVERIFY(account);
+        QCOMPARE(account->protocol, MailProtocol::Pop3);
         QCOMPARE(account->server, QStringLiteral("pop3.provider.example"));
         QCOMPARE(account->userName, QStringLiteral("o\"brien\u00e9"));
         QCOMPARE(account->security, MailSecurity::StartTls);
@@ -209,17 +193,53 @@ private slots:
         QVERIFY(m.mailbox.isEmpty());
     }
 
-    void prefsWithoutPopAccountGiveNothing()
+    void firstMailAccountOfThePrefs_data()
     {
-        QVERIFY(!firstPopAccount("user_pref(\"mail.server.server1.type\", \"imap\");\n"
-                                 "user_pref(\"mail.server.server1.hostname\", \"imap.x\");\n"));
-        QVERIFY(!firstPopAccount(QByteArrayLiteral("\x00\xff garbage (((")));
-        const auto plain = firstPopAccount("user_pref(\"mail.server.server1.type\", \"pop3\");\n"
-                                           "user_pref(\"mail.server.server1.hostname\", \"pop.x\");\n"
-                                           "user_pref(\"mail.server.server1.port\", 110);\n");
-        QVERIFY(plain);
-        QCOMPARE(plain->server, QStringLiteral("pop.x"));
-        QCOMPARE(plain->security, MailSecurity::None);
+        QTest::addColumn<QByteArray>("prefs");
+        QTest::addColumn<bool>("found");
+        QTest::addColumn<MailProtocol>("protocol");
+        QTest::addColumn<QString>("server");
+        QTest::addColumn<MailSecurity>("security");
+        const auto server = [](const char *type, const char *host, const char *more = "") {
+            return QByteArray("user_pref(\"mail.server.server1.type\", \"") + type + "\");\n"
+                   + "user_pref(\"mail.server.server1.hostname\", \"" + host + "\");\n" + more;
+        };
+        QTest::newRow("pop3 on its plain port")
+            << server("pop3", "pop.x", "user_pref(\"mail.server.server1.port\", 110);") << true
+            << MailProtocol::Pop3 << "pop.x" << MailSecurity::None;
+        QTest::newRow("pop3 elsewhere")
+            << server("pop3", "pop.x", "user_pref(\"mail.server.server1.port\", 1995);\n"
+                                       "user_pref(\"mail.server.server1.socketType\", 3);")
+            << true << MailProtocol::Pop3 << "pop.x:1995" << MailSecurity::SslTls;
+        QTest::newRow("imap on its TLS port")
+            << server("imap", "imap.x", "user_pref(\"mail.server.server1.port\", 993);") << true
+            << MailProtocol::Imap << "imap.x" << MailSecurity::SslTls;
+        QTest::newRow("imap with STARTTLS elsewhere")
+            << server("imap", "imap.x", "user_pref(\"mail.server.server1.port\", 1143);\n"
+                                        "user_pref(\"mail.server.server1.socketType\", 2);")
+            << true << MailProtocol::Imap << "imap.x:1143" << MailSecurity::StartTls;
+        QTest::newRow("local folders only") << server("none", "Local Folders") << false << MailProtocol::Pop3
+                                            << QString() << MailSecurity::None;
+        QTest::newRow("news") << server("nntp", "news.x") << false << MailProtocol::Pop3 << QString()
+                              << MailSecurity::None;
+        QTest::newRow("garbage") << QByteArrayLiteral("\x00\xff garbage (((") << false << MailProtocol::Pop3
+                                 << QString() << MailSecurity::None;
+    }
+
+    void firstMailAccountOfThePrefs()
+    {
+        QFETCH(QByteArray, prefs);
+        QFETCH(bool, found);
+        const std::optional<MailAccount> account = firstMailAccount(prefs);
+        QCOMPARE(account.has_value(), found);
+        if (!found)
+            return;
+        QFETCH(MailProtocol, protocol);
+        QFETCH(QString, server);
+        QFETCH(MailSecurity, security);
+        QCOMPARE(account->protocol, protocol);
+        QCOMPARE(account->server, server);
+        QCOMPARE(account->security, security);
     }
 
     void mailProgramFromTheDesktopMailtoHandler()
