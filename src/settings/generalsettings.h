@@ -61,16 +61,6 @@ struct MailboxConfig
     QString server;
     QString mailbox; // user name on the server
     QString password; // plain; in the keyring or scrambled in the store
-    // "Keep this password in the settings file": the password and the OAuth
-    // client secret stay scrambled in the file even with a keyring, so a
-    // check outside the desktop session (cron, SSH) can read them.
-    bool keepPasswordInFile = false;
-    // "Send my password without encryption": the user allowed it to a
-    // server beyond the local network that offers no TLS.
-    bool plainTextPassword = false;
-    // When read: the mailbox's secret is kept in a keyring that did not
-    // answer, so it is empty here though it exists.
-    bool secretUnreachable = false;
     MailSecurity security = MailSecurity::SslTls;
     QString fingerprint; // SHA-256 of a certificate the user trusts, hex; empty for none
     SignInMethod signIn = SignInMethod::Password;
@@ -82,6 +72,16 @@ struct MailboxConfig
     QString folder = QStringLiteral("INBOX");
     SpamRemoval removal = SpamRemoval::MoveToFolder;
     QString junkFolder;
+    // "Keep this password in the settings file": the password and the OAuth
+    // client secret stay scrambled in the file even with a keyring, so a
+    // check outside the desktop session (cron, SSH) can read them.
+    bool keepPasswordInFile = false;
+    // "Send my password without encryption": the user allowed it to a
+    // server beyond the local network that offers no TLS.
+    bool plainTextPassword = false;
+    // When read: the mailbox's secret is kept in a keyring that did not
+    // answer, so it is empty here though it exists.
+    bool secretUnreachable = false;
 
     // The mailbox is in use when both its server and its user name are set.
     bool isConfigured() const { return !server.isEmpty() && !mailbox.isEmpty(); }
@@ -203,10 +203,6 @@ struct MailboxLogin
     QString server;
     QString user;
     QString password;
-    // Why the password is empty although the mailbox has one: the text a
-    // check shows instead of asking for one; empty otherwise.
-    QString missingPasswordText;
-    bool plainTextPassword = false;
     MailSecurity security = MailSecurity::SslTls;
     QString fingerprint;
     SignInMethod signIn = SignInMethod::Password;
@@ -215,6 +211,10 @@ struct MailboxLogin
     QString folder = QStringLiteral("INBOX");
     SpamRemoval removal = SpamRemoval::MoveToFolder;
     QString junkFolder;
+    // Why the password is empty although the mailbox has one: the text a
+    // check shows instead of asking for one; empty otherwise.
+    QString missingPasswordText;
+    bool plainTextPassword = false;
 };
 MailboxLogin GetRemotePOPSettings(SettingsStore &store, int n);
 // The same for a mailbox entry as it is, stored or not.
