@@ -80,17 +80,19 @@ void describeOptions(QCommandLineParser &parser)
 {
     parser.setApplicationDescription(QString::fromLatin1(
                                          "Mailsieve lists the messages waiting in a POP3 or IMAP mailbox and marks the spam among them.\n"
-        "Without arguments it opens its window. With --check it checks one mailbox without a\n"
-        "window, using the stored settings and rules, and prints one line per message:\n"
+        "Without arguments, or with only Qt's own options such as -session or -style, it opens\n"
+        "its window. With --check it checks one mailbox without a window, using the stored\n"
+        "settings and rules, and prints one line per message:\n"
         "  row<TAB>mark<TAB>size<TAB>sender<TAB>subject<TAB>date\n"
         "(row from 0; mark -1 none, 0 delete, 1 possible spam, 2 exception, 3 known spammer),\n"
         "then the totals line. Exit status 0 after a check, 1 when it failed (the error on\n"
         "standard error), 2 for wrong options, 3 when --delete deleted the marked messages\n"
-        "but the mailbox could not be listed again. With --server and --user it checks a mailbox\n"
-        "that is not stored; the password comes from the environment variable ")
+        "but the mailbox could not be listed again. With --server and --user it checks a\n"
+        "mailbox that is not stored; the password comes from the environment variable ")
                                      + kPasswordVariable + QStringLiteral(".\n"
         "With --delete the marked messages are then deleted without a question and logged,\n"
-        "followed by the number deleted and the totals of the mailbox listed again.\n"
+        "followed by the number deleted (once the server committed the deletions) and the\n"
+        "totals of the mailbox listed again.\n"
         "With --sign-in N it signs stored mailbox N in with OAuth 2.0: it prints the address of\n"
         "the provider's sign-in page (and opens it in the desktop's browser when there is one),\n"
         "waits for the sign-in and keeps the grant for later checks."));
