@@ -5,6 +5,8 @@
 
 #include "mail/mailerrors.h"
 #include "mail/pop3client.h"
+#include "support/failuretext.h"
+#include "support/memoryserver.h"
 #include "support/scriptedpop3server.h"
 
 #include <QTest>
@@ -190,6 +192,42 @@ private slots:
             expected << QStringLiteral("LIST %1").arg(n) << QStringLiteral("TOP %1 1").arg(n);
         QCOMPARE(outcome.commands, expected << "QUIT");
         QCOMPARE(outcome.sizes.size(), 30);
+    }
+
+    void headerBlockEndCutAnywhereWithTheNextReplyBehindIt_data()
+    {
+        QTest::addColumn<bool>("pipelined");
+        QTest::addColumn<int>("cut"); // bytes of "CR LF . CR LF" in the first piece
+        for (int cut = 0; cut <= 5; ++cut) {
+            QTest::addRow("pipelined, cut after %d", cut) << true << cut;
+            QTest::addRow("one at a time, cut after %d", cut) << false << cut;
+        }
+    }
+
+    void headerBlockEndCutAnywhereWithTheNextReplyBehindIt()
+    {
+        // The replies to LIST 2 and TOP 2 1 arrive in the same read as the
+        // end of the first header block, exactly as a pipelining server may
+        // send them, whatever the client sent so far.
+        QFETCH(bool, pipelined);
+        QFETCH(int, cut);
+        const QByteArray end = "\r\n.\r\n";
+        MemoryServer memory;
+        memory.addSession({"+OK ready\r\n+OK\r\nTOP\r\nUSER\r\nPIPELINING\r\n.\r\n+OK\r\n+OK\r\n+OK 2 100\r\n"
+                           "+OK 1 50\r\n+OK\r\nSubject: one\r\n" + end.left(cut),
+                           end.mid(cut) + "+OK 2 50\r\n+OK\r\nSubject: two\r\n\r\n.\r\n+OK bye\r\n"});
+        TmsRemotePOP pop;
+        memory.attach(pop);
+        pop.setServer("127.0.0.1:110");
+        pop.setUserName("user");
+        pop.setPassword("secret");
+        pop.setPipeliningAllowed(pipelined);
+        QCOMPARE(failure<EMailsieveError>([&pop] { pop.UpdateInfo(); }), QStringLiteral("<no error>"));
+        QCOMPARE(pop.Info().Count(), 2);
+        QCOMPARE(pop.Info().Items(0).Headers, QStringList{"Subject: one"});
+        QCOMPARE(pop.Info().Items(1).Headers, QStringList{"Subject: two"});
+        QCOMPARE(memory.commands(), (QStringList{"CAPA", "USER user", "PASS secret", "STAT", "LIST 1", "TOP 1 1",
+                                                 "LIST 2", "TOP 2 1", "QUIT"}));
     }
 
     void refusalInTheMiddleOfAWindow_data()
