@@ -3,6 +3,7 @@
 #include "app/delaytimer.h"
 #include "app/deletionlog.h"
 #include "mail/mailerrors.h"
+#include "mail/socketerrors.h"
 #include "app/mailboxclients.h"
 #include "settings/prompts.h"
 
@@ -190,23 +191,28 @@ int DeletionPass::recordDeletions(const QMap<int, MessageEntry> &flagged)
 std::optional<QString> DeletionPass::listAgain()
 {
     const int reportsBefore = m_log.errorReports();
-    for (int attempt = 1;; ++attempt) {
-        try {
-            m_clients.current().UpdateInfo();
-            return std::nullopt;
-        } catch (const EMailsieveError &e) {
-            // A server that removes the deleted files only after its answer
-            // to QUIT may still miss them ("-ERR Can't open the message
-            // file - it's gone!"): a refusal is tried once more after a
-            // pause, from an empty list.
-            const bool refused = dynamic_cast<const EServerError *>(&e) != nullptr;
-            if (!refused || attempt == 2) {
-                logFailure(e, reportsBefore);
-                return e.message();
+    try {
+        for (int attempt = 1;; ++attempt) {
+            try {
+                m_clients.current().UpdateInfo();
+                return std::nullopt;
+            } catch (const EServerError &) {
+                // A server that removes the deleted files only after its
+                // answer to QUIT may still miss them ("-ERR Can't open the
+                // message file - it's gone!"): a refusal is tried once more
+                // after a pause, from an empty list.
+                if (attempt == 2)
+                    throw;
             }
+            m_list.clear();
+            pause(RelistingPause);
+            // Cancel pressed meanwhile: no second try.
+            if (!m_cycle.isBusy())
+                throw ECanceledError(socketErrorText(SocketError::Canceled));
         }
-        m_list.clear();
-        pause(RelistingPause);
+    } catch (const EMailsieveError &e) {
+        logFailure(e, reportsBefore);
+        return e.message();
     }
 }
 

@@ -102,8 +102,9 @@ private:
     void logFailure(const EMailsieveError &e, int reportsBefore);
     // Writes a record of each flagged row the server deleted; their number.
     int recordDeletions(const QMap<int, MessageEntry> &flagged);
-    // The fresh listing after the pass, a refused one tried once more; the
-    // error text when it failed (logged, not shown).
+    // The fresh listing after the pass, a refused one tried once more unless
+    // the user cancels meanwhile; the error text when it failed (logged, not
+    // shown).
     std::optional<QString> listAgain();
     // Waits for the pause while the event loop runs.
     void pause(std::chrono::milliseconds span);

@@ -37,15 +37,19 @@ const QDateTime kWhen(QDate(2024, 3, 5), QTime(14, 7, 30));
 const QByteArray kGone = "-ERR Can't open the message file - it's gone!";
 
 // Runs out every pause a pass waits for, at once, from the event loop the
-// pass keeps running while it waits.
+// pass keeps running while it waits; meanwhile runs first.
 struct PauseRunner
 {
     QTimer poll;
+    std::function<void()> meanwhile;
     explicit PauseRunner(HandTimers &timers)
     {
-        QObject::connect(&poll, &QTimer::timeout, [&timers] {
-            if (timers.activeCount() > 0)
-                timers.advance(DeletionPass::RelistingPause);
+        QObject::connect(&poll, &QTimer::timeout, [this, &timers] {
+            if (timers.activeCount() == 0)
+                return;
+            if (meanwhile)
+                meanwhile();
+            timers.advance(DeletionPass::RelistingPause);
         });
         poll.start(5);
     }
@@ -602,24 +606,28 @@ void TestDeletion::deletesFromADovecotMailbox()
 void TestDeletion::committedPassIsReportedBeforeTheListing_data()
 {
     QTest::addColumn<ListingScript>("script");
+    QTest::addColumn<bool>("cancel"); // during the pause
     QTest::addColumn<int>("pauses");
     QTest::addColumn<QString>("listingError"); // empty: listed again
-    QTest::newRow("refused once") << ListingScript([](ScriptedPop3Server &server) {
+    const ListingScript refusedOnce = [](ScriptedPop3Server &server) {
         server.failAt(QStringLiteral("STAT"), kGone, 2);
-    }) << 1 << QString();
+    };
+    QTest::newRow("refused once") << refusedOnce << false << 1 << QString();
     QTest::newRow("refused twice") << ListingScript([](ScriptedPop3Server &server) {
         server.failAt(QStringLiteral("STAT"), kGone, 2);
         server.failAt(QStringLiteral("STAT"), kGone, 3);
-    }) << 1 << QString::fromLatin1(kGone);
+    }) << false << 1 << QString::fromLatin1(kGone);
     // Only a refusal means the server may not be done yet.
     QTest::newRow("connection lost") << ListingScript([](ScriptedPop3Server &server) {
         server.closeAt(QStringLiteral("STAT"), 2);
-    }) << 0 << QStringLiteral("closed");
+    }) << false << 0 << QStringLiteral("closed");
+    QTest::newRow("canceled while waiting") << refusedOnce << true << 1 << QStringLiteral("canceled");
 }
 
 void TestDeletion::committedPassIsReportedBeforeTheListing()
 {
     QFETCH(ListingScript, script);
+    QFETCH(bool, cancel);
     QFETCH(int, pauses);
     QFETCH(QString, listingError);
     Rig rig;
@@ -628,6 +636,8 @@ void TestDeletion::committedPassIsReportedBeforeTheListing()
     QVERIFY(rig.cycle->checkMailbox(1));
     script(rig.server);
     PauseRunner runner(rig.timers);
+    if (cancel)
+        runner.meanwhile = [&rig] { rig.cycle->cancel(false); };
 
     QCOMPARE(rig.deletion->btDeleteClick(), listingError.isEmpty());
 
@@ -655,6 +665,7 @@ void TestDeletion::committedPassIsReportedBeforeTheListing()
     QVERIFY2(rig.view.errors[0].contains(listingError, Qt::CaseInsensitive), qPrintable(rig.view.errors[0]));
     QCOMPARE(rig.logLines(QStringLiteral("ERROR ")).size(), 1);
     QCOMPARE(rig.core->list.count(), 0);
+    QCOMPARE(rig.server.commands().count(QStringLiteral("STAT")), 3 + pauses - int(cancel));
 }
 
 void TestDeletion::commandLinePrintsTheDeletionsBeforeTheListing_data()
