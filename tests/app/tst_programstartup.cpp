@@ -31,14 +31,22 @@ void placeFile(const QString &path, const QByteArray &bytes)
 class EnvironmentValue
 {
 public:
-    EnvironmentValue(const char *name, const QString &value) : m_name(name), m_old(qgetenv(name))
+    EnvironmentValue(const char *name, const QString &value)
+        : m_name(name), m_wasSet(qEnvironmentVariableIsSet(name)), m_old(qgetenv(name))
     {
         qputenv(name, value.toUtf8());
     }
-    ~EnvironmentValue() { qputenv(m_name, m_old); }
+    ~EnvironmentValue()
+    {
+        if (m_wasSet)
+            qputenv(m_name, m_old);
+        else
+            qunsetenv(m_name);
+    }
 
 private:
     const char *m_name;
+    bool m_wasSet;
     QByteArray m_old;
 };
 
