@@ -61,8 +61,8 @@ double pythonPeerRate(const QString &script, const DovecotServer &server, quint1
     QProcess python;
     python.start(QStringLiteral("python3"),
                  {QStringLiteral(MAILSIEVE_SOURCE_DIR "/bench/") + script, QStringLiteral("--port"),
-                  QString::number(port), QStringLiteral("--user"), server.userName(),
-                  QStringLiteral("--password"), server.password(), QStringLiteral("--runs"), QStringLiteral("1")});
+                  QString::number(port), QStringLiteral("--user"), server.userName(), QStringLiteral("--password"),
+                  server.password(), QStringLiteral("--runs"), QStringLiteral("1")});
     if (!python.waitForFinished(600000) || python.exitStatus() != QProcess::NormalExit || python.exitCode() != 0)
         throw std::runtime_error(script.toStdString() + " failed: " + python.readAllStandardError().toStdString());
     for (const QByteArray &line : python.readAllStandardOutput().split('\n'))
@@ -105,7 +105,8 @@ double mpopRate(const DovecotServer &server, quint16 port, int expectedCount)
     QProcess mpop;
     QElapsedTimer timer;
     timer.start();
-    mpop.start(QStringLiteral("mpop"), {QStringLiteral("-C"), config, QStringLiteral("--quiet"), QStringLiteral("bench")});
+    mpop.start(QStringLiteral("mpop"),
+               {QStringLiteral("-C"), config, QStringLiteral("--quiet"), QStringLiteral("bench")});
     if (!mpop.waitForFinished(600000) || mpop.exitStatus() != QProcess::NormalExit || mpop.exitCode() != 0)
         throw std::runtime_error("mpop failed (" + mpop.errorString().toStdString()
                                  + "): " + mpop.readAllStandardError().toStdString());
@@ -271,8 +272,8 @@ int runHeaderPassBench(const QStringList &args)
     if (proxy) {
         bench::printFigure(QStringLiteral("header_pass.unpipelined_messages_per_second"), unpipelined,
                            QStringLiteral("msg/s"), 1);
-        bench::printFigure(QStringLiteral("header_pass.pipelining_speedup"), rate / unpipelined,
-                           QStringLiteral("x"), 1);
+        bench::printFigure(QStringLiteral("header_pass.pipelining_speedup"), rate / unpipelined, QStringLiteral("x"),
+                           1);
     }
     if (withPoplib) {
         const double peer = bench::median(peerRates);

@@ -73,10 +73,7 @@ public:
         connect(&m_listener, &QTcpServer::newConnection, this, &DelayingRelay::accept);
     }
 
-    quint16 listen()
-    {
-        return m_listener.listen(QHostAddress::LocalHost, 0) ? m_listener.serverPort() : 0;
-    }
+    quint16 listen() { return m_listener.listen(QHostAddress::LocalHost, 0) ? m_listener.serverPort() : 0; }
 
 private:
     void accept()
@@ -107,7 +104,8 @@ LatencyProxy::LatencyProxy(quint16 targetPort, int oneWayDelayMs)
 LatencyProxy::~LatencyProxy()
 {
     if (m_thread.isRunning()) {
-        QMetaObject::invokeMethod(m_relay, [relay = m_relay] { delete relay; }, Qt::BlockingQueuedConnection);
+        QMetaObject::invokeMethod(
+            m_relay, [relay = m_relay] { delete relay; }, Qt::BlockingQueuedConnection);
         m_thread.quit();
         m_thread.wait();
     } else {
@@ -118,6 +116,7 @@ LatencyProxy::~LatencyProxy()
 bool LatencyProxy::start()
 {
     m_thread.start();
-    QMetaObject::invokeMethod(m_relay, [this] { m_port = m_relay->listen(); }, Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(
+        m_relay, [this] { m_port = m_relay->listen(); }, Qt::BlockingQueuedConnection);
     return m_port != 0;
 }

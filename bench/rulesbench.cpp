@@ -36,23 +36,24 @@ struct BenchSizes
 // Ordinary mail talks about work; spam uses its own vocabulary, which the
 // rules are written against, so most messages pass every rule unmarked.
 const QStringList HamWords = {
-    "account", "action", "agenda", "approval", "budget", "business", "call", "draft", "family",
-    "friday", "holiday", "invoice", "meeting", "minutes", "monday", "notes", "order", "photos",
-    "project", "question", "report", "review", "schedule", "status", "team", "thanks", "travel",
-    "update", "weekend", "lunch", "plan", "contract", "release", "ticket", "backup", "server",
+    "account", "action",   "agenda",  "approval", "budget",   "business", "call",   "draft",  "family",
+    "friday",  "holiday",  "invoice", "meeting",  "minutes",  "monday",   "notes",  "order",  "photos",
+    "project", "question", "report",  "review",   "schedule", "status",   "team",   "thanks", "travel",
+    "update",  "weekend",  "lunch",   "plan",     "contract", "release",  "ticket", "backup", "server",
 };
 const QStringList SpamWords = {
-    "amazing", "bargain", "bonus", "cash", "casino", "cheap", "claim", "click", "credit", "deal",
-    "debt", "diet", "discount", "earn", "exclusive", "free", "gift", "guarantee", "income", "insurance",
-    "investment", "limited", "loan", "lowest", "money", "offer", "pills", "prize", "quote", "rates",
-    "refinance", "save", "special", "trial", "urgent", "viagra", "winner", "lottery", "replica", "casino",
+    "amazing",    "bargain", "bonus",    "cash",   "casino",    "cheap",  "claim",  "click",     "credit",  "deal",
+    "debt",       "diet",    "discount", "earn",   "exclusive", "free",   "gift",   "guarantee", "income",  "insurance",
+    "investment", "limited", "loan",     "lowest", "money",     "offer",  "pills",  "prize",     "quote",   "rates",
+    "refinance",  "save",    "special",  "trial",  "urgent",    "viagra", "winner", "lottery",   "replica", "casino",
 };
-const QStringList Domains = {"example.com", "mail.example.org", "bulkmailer.net", "promo-deals.biz",
+const QStringList Domains = {"example.com",    "mail.example.org",   "bulkmailer.net",  "promo-deals.biz",
                              "university.edu", "corp.example.co.uk", "isp.example.net", "news.example.info"};
 
 const QStringList SubjectOperators = {"Contains", "Contains (whole word)", "Equals", "Starts with", "Ends with"};
-const QStringList SenderOperators = {"Contains", "Equals", "Contains (whole word)", "Ends with", "Starts with",
-                                     "Is UPPERCASE", "All numeric", "50% numeric", "First char numeric"};
+const QStringList SenderOperators = {"Contains",    "Equals",      "Contains (whole word)",
+                                     "Ends with",   "Starts with", "Is UPPERCASE",
+                                     "All numeric", "50% numeric", "First char numeric"};
 
 class Generator
 {
@@ -146,7 +147,10 @@ void setRow(RuleList &table, int row, const QStringList &cells)
         table.setCell(c, row, cells[c]);
 }
 
-QString yesNo(bool value) { return value ? QStringLiteral("Yes") : QStringLiteral("No"); }
+QString yesNo(bool value)
+{
+    return value ? QStringLiteral("Yes") : QStringLiteral("No");
+}
 
 void makeRules(Generator &gen, RuleSet &rules, const BenchSizes &sizes)
 {
@@ -154,7 +158,7 @@ void makeRules(Generator &gen, RuleSet &rules, const BenchSizes &sizes)
     for (int r = 1; r <= sizes.subjectRules; ++r) {
         const QString op = r % 97 == 0 ? QStringLiteral("Is UPPERCASE") : gen.pick(SubjectOperators);
         // Mostly multi-word patterns: a mailbox matches only a few of them.
-        const QString pattern = op == "Is UPPERCASE" ? QString()
+        const QString pattern = op == "Is UPPERCASE"            ? QString()
                                 : op == "Contains (whole word)" ? gen.spamWord()
                                                                 : gen.spamWord() + " " + gen.spamWord();
         setRow(rules.SubjectRules, r, {"", op, pattern, yesNo(gen.chance(20)), yesNo(gen.chance(50)), "0"});
@@ -172,7 +176,8 @@ void makeRules(Generator &gen, RuleSet &rules, const BenchSizes &sizes)
     setRow(rules.HeaderRules, 2, {"", "Sender", "does not match Reply-to", "No", "No", "0"});
     for (int r = 3; r <= sizes.headerRules; ++r) {
         const QString op = gen.pick(SubjectOperators);
-        const QString pattern = op == "Starts with" ? "X-Mailer: " + gen.spamWord() : gen.spamWord() + " " + gen.spamWord();
+        const QString pattern =
+            op == "Starts with" ? "X-Mailer: " + gen.spamWord() : gen.spamWord() + " " + gen.spamWord();
         setRow(rules.HeaderRules, r, {"", op, pattern, yesNo(gen.chance(20)), yesNo(r % 10 == 0), "0"});
     }
     rules.ExceptionRules.setRowCount(1 + sizes.exceptions);
@@ -197,8 +202,9 @@ bool writeKnownList(Generator &gen, const QString &path, int entries)
         return false;
     QByteArray bytes;
     for (int i = 0; i < entries; ++i) {
-        const QString entry = gen.chance(30) ? gen.spamWord() + QString::number(i) + "." + gen.pick({"biz", "info", "ru"})
-                                             : gen.user() + QString::number(i) + "@" + gen.pick(Domains);
+        const QString entry = gen.chance(30)
+                                  ? gen.spamWord() + QString::number(i) + "." + gen.pick({"biz", "info", "ru"})
+                                  : gen.user() + QString::number(i) + "@" + gen.pick(Domains);
         bytes += entry.toUtf8() + "\r\n";
     }
     return file.write(bytes) == bytes.size();

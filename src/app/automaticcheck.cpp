@@ -49,12 +49,10 @@ QString AutomaticFindings::text() const
 }
 
 AutomaticCheck::AutomaticCheck(CheckCycle &cycle, DeletionPass &deletion, MessageListModel &list,
-                               GeneralSettings &settings, SettingsStore &store, TickSource &clock,
-                               Alarm &alarm, DeletionLog &log, AutomaticView &view,
-                               std::unique_ptr<DelayTimer> retryTimer)
-    : m_cycle(cycle), m_deletion(deletion), m_list(list), m_settings(settings), m_store(store),
-      m_clock(clock), m_alarm(alarm), m_log(log), m_view(view),
-      m_retry(retryTimer ? std::move(retryTimer) : SystemDelayTimers().make())
+                               GeneralSettings &settings, SettingsStore &store, TickSource &clock, Alarm &alarm,
+                               DeletionLog &log, AutomaticView &view, std::unique_ptr<DelayTimer> retryTimer)
+    : m_cycle(cycle), m_deletion(deletion), m_list(list), m_settings(settings), m_store(store), m_clock(clock),
+      m_alarm(alarm), m_log(log), m_view(view), m_retry(retryTimer ? std::move(retryTimer) : SystemDelayTimers().make())
 {
     m_retry->onTimeout = [this] { newMailNoticed(); };
     CheckHooks &hooks = m_cycle.hooks();

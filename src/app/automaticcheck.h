@@ -59,8 +59,7 @@ class AutomaticCheck
 {
 public:
     static inline const QString Title = QStringLiteral("Mailsieve");
-    static inline const QString CheckingCaption =
-        QStringLiteral("Mailsieve - Now automatically checking e-mail");
+    static inline const QString CheckingCaption = QStringLiteral("Mailsieve - Now automatically checking e-mail");
 
     // A notice of new mail that cannot start the pass yet is tried again
     // this much later.
@@ -68,9 +67,8 @@ public:
 
     // Takes over the cycle's timer and alarm hooks: Timer1 is the clock.
     // retryTimer times NoticeRetry; a QTimer when none is given.
-    AutomaticCheck(CheckCycle &cycle, DeletionPass &deletion, MessageListModel &list,
-                   GeneralSettings &settings, SettingsStore &store, TickSource &clock,
-                   Alarm &alarm, DeletionLog &log, AutomaticView &view,
+    AutomaticCheck(CheckCycle &cycle, DeletionPass &deletion, MessageListModel &list, GeneralSettings &settings,
+                   SettingsStore &store, TickSource &clock, Alarm &alarm, DeletionLog &log, AutomaticView &view,
                    std::unique_ptr<DelayTimer> retryTimer = {});
     ~AutomaticCheck();
     AutomaticCheck(const AutomaticCheck &) = delete;

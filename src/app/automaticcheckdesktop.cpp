@@ -28,22 +28,21 @@ IdleWatchLinks idleWatchLinks(ProgramCore &core)
 
 AutomaticCheckDesktop::AutomaticCheckDesktop(ProgramCore &core, TfrmMain &main, TfrmGeneral &general,
                                              QDialog &spamSettings, Prompts &prompts, AutomaticDevices devices)
-    : devices(std::move(devices)),
-      log(core.settings),
+    : devices(std::move(devices)), log(core.settings),
       alarm(*this->devices.player, core.settings, [] { QApplication::beep(); }),
       tray(main, readStartupSettings(core.store).startInTray),
       deletion(main.cycle(), core.clients, core.list, core.settings, main, log, &prompts,
-               DeletionHooks{[&general] { return general.SaveSettings(); }, startMailProgram,
-                             [this] { automatic.UpdateAutomaticCaptions(m_core.settings.automatic,
-                                                                        m_core.settings.minutes); },
-                             {}, this->devices.timers.get()}),
+               DeletionHooks{
+                   [&general] { return general.SaveSettings(); },
+                   startMailProgram,
+                   [this] { automatic.UpdateAutomaticCaptions(m_core.settings.automatic, m_core.settings.minutes); },
+                   {},
+                   this->devices.timers.get()}),
       automatic(main.cycle(), deletion, core.list, core.settings, core.store, *this->devices.clock, alarm, log, tray,
                 this->devices.timers->make()),
       notifier(this->devices.notificationBus,
                [this](const QString &summary, const QString &body) { tray.showBalloon(summary, body); }),
-      idleWatch(idleWatchLinks(core), *this->devices.timers),
-      m_core(core),
-      m_main(main)
+      idleWatch(idleWatchLinks(core), *this->devices.timers), m_core(core), m_main(main)
 {
     log.onError = [&prompts](const QString &message) { prompts.error(message); };
     core.ras.OnStatusChange = [&main](const QString &status) { main.setStatusText(status); };
@@ -82,9 +81,7 @@ void AutomaticCheckDesktop::linkGeneralSettings(TfrmGeneral &general)
 {
     general.playAlarmSound = [this](const QString &file, bool repeat) { devices.player->play(file, repeat); };
     general.stopAlarmSound = [this] { devices.player->stop(); };
-    general.openFile = [&general](const QString &path) {
-        return LogFileViewer(openWithDesktop, &general).open(path);
-    };
+    general.openFile = [&general](const QString &path) { return LogFileViewer(openWithDesktop, &general).open(path); };
     general.launchMailProgram = [this](const QString &program) { deletion.launchMailProgram(program); };
     general.startsAtLogin = [] { return AutostartEntry(QCoreApplication::applicationFilePath()).isEnabled(); };
     general.setStartAtLogin = [](bool on) {

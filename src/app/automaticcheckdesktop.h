@@ -7,9 +7,9 @@
 #include "app/alarm.h"
 #include "app/automaticcheck.h"
 #include "app/clock.h"
+#include "app/delaytimer.h"
 #include "app/deletion.h"
 #include "app/deletionlog.h"
-#include "app/delaytimer.h"
 #include "app/desktopnotifier.h"
 #include "app/idlewatch.h"
 #include "app/tray.h"
@@ -36,8 +36,8 @@ class AutomaticCheckDesktop : public QObject
 {
     Q_OBJECT
 public:
-    AutomaticCheckDesktop(ProgramCore &core, TfrmMain &main, TfrmGeneral &general,
-                          QDialog &spamSettings, Prompts &prompts, AutomaticDevices devices = {});
+    AutomaticCheckDesktop(ProgramCore &core, TfrmMain &main, TfrmGeneral &general, QDialog &spamSettings,
+                          Prompts &prompts, AutomaticDevices devices = {});
     ~AutomaticCheckDesktop() override;
 
     // The main window's start-up part that belongs here: the countdown,

@@ -1,7 +1,7 @@
 #include "app/checkcycle.h"
 
-#include "mail/mailerrors.h"
 #include "app/mailboxclients.h"
+#include "mail/mailerrors.h"
 
 namespace {
 
@@ -14,8 +14,8 @@ bool isBlankText(const QString &text)
 
 } // namespace
 
-CheckCycle::CheckCycle(MailboxClients &clients, MessageListModel &list,
-                       const GeneralSettings &settings, CheckView &view, CheckHooks hooks)
+CheckCycle::CheckCycle(MailboxClients &clients, MessageListModel &list, const GeneralSettings &settings,
+                       CheckView &view, CheckHooks hooks)
     : m_clients(clients), m_list(list), m_settings(settings), m_view(view), m_hooks(std::move(hooks))
 {
     attachClientEvents();
@@ -242,8 +242,8 @@ void CheckCycle::ShowTotalCount()
 
 QString CheckCycle::totalCountText(int total, int marked)
 {
-    return QStringLiteral("Message Total: ") + QString::number(total)
-           + QStringLiteral(" Number Marked: ") + QString::number(marked);
+    return QStringLiteral("Message Total: ") + QString::number(total) + QStringLiteral(" Number Marked: ")
+           + QString::number(marked);
 }
 
 void CheckCycle::stopAlarm()
@@ -260,8 +260,7 @@ void CheckCycle::markRows(int index)
 
 void CheckCycle::msRemotePOP1Open()
 {
-    m_view.setStatusText(QStringLiteral("Opening connection for %1 on %2")
-                             .arg(client().userName(), client().server()));
+    m_view.setStatusText(QStringLiteral("Opening connection for %1 on %2").arg(client().userName(), client().server()));
 }
 
 void CheckCycle::msRemotePOP1UpdatingInfo()
@@ -283,8 +282,8 @@ void CheckCycle::msRemotePOP1NextInfoUpdated(int num)
 
 void CheckCycle::msRemotePOP1InfoUpdated()
 {
-    m_view.setStatusText(QString::number(client().Info().Count()) + QStringLiteral(" msg(s) for ")
-                         + client().userName() + QStringLiteral(" on ") + client().server());
+    m_view.setStatusText(QString::number(client().Info().Count()) + QStringLiteral(" msg(s) for ") + client().userName()
+                         + QStringLiteral(" on ") + client().server());
     markRows(-1);
     m_view.enableAllButtons();
     m_view.hideProgress();

@@ -99,17 +99,17 @@ struct CheckHooks
 class CheckCycle
 {
 public:
-    CheckCycle(MailboxClients &clients, MessageListModel &list, const GeneralSettings &settings,
-               CheckView &view, CheckHooks hooks = {});
+    CheckCycle(MailboxClients &clients, MessageListModel &list, const GeneralSettings &settings, CheckView &view,
+               CheckHooks hooks = {});
     // The clients outlive the cycle: their events are let go.
     ~CheckCycle();
     CheckCycle(const CheckCycle &) = delete;
     CheckCycle &operator=(const CheckCycle &) = delete;
 
     // Main window state.
-    int currentMailbox = 1;  // the mailbox "Check e-mail" checks
+    int currentMailbox = 1; // the mailbox "Check e-mail" checks
     bool startInTray = false; // as read at start-up
-    bool checking = false;   // a header pass runs
+    bool checking = false; // a header pass runs
 
     CheckHooks &hooks() { return m_hooks; }
     // The client of the loaded mailbox.

@@ -46,8 +46,12 @@ QString consoleLine(const QStringList &fields)
 
 QStringList rowFields(int index, const MessageEntry &row)
 {
-    return {QString::number(index), QString::number(static_cast<int>(row.Mark)), row.Size, row.Sender,
-            row.Subject, row.Date};
+    return {QString::number(index),
+            QString::number(static_cast<int>(row.Mark)),
+            row.Size,
+            row.Sender,
+            row.Subject,
+            row.Date};
 }
 
 // Standard output and standard error; every line goes out through consoleLine.
@@ -78,35 +82,35 @@ private:
 
 void describeOptions(QCommandLineParser &parser)
 {
-    parser.setApplicationDescription(QString::fromLatin1(
-                                         "Mailsieve lists the messages waiting in a POP3 or IMAP mailbox and marks the spam among them.\n"
-        "Without arguments, or with only Qt's own options such as -session or -style, it opens\n"
-        "its window. With --check it checks one mailbox without a window, using the stored\n"
-        "settings and rules, and prints one line per message:\n"
-        "  row<TAB>mark<TAB>size<TAB>sender<TAB>subject<TAB>date\n"
-        "(row from 0; mark -1 none, 0 delete, 1 possible spam, 2 exception, 3 known spammer),\n"
-        "then the totals line. Exit status 0 after a check, 1 when it failed (the error on\n"
-        "standard error), 2 for wrong options, 3 when --delete deleted the marked messages\n"
-        "but the mailbox could not be listed again. With --server and --user it checks a\n"
-        "mailbox that is not stored; the password comes from the environment variable ")
-                                     + kPasswordVariable + QStringLiteral(".\n"
-        "With --delete the marked messages are then deleted without a question and logged,\n"
-        "followed by the number deleted (once the server committed the deletions) and the\n"
-        "totals of the mailbox listed again.\n"
-        "With --sign-in N it signs stored mailbox N in with OAuth 2.0: it prints the address of\n"
-        "the provider's sign-in page (and opens it in the desktop's browser when there is one),\n"
-        "waits for the sign-in and keeps the grant for later checks."));
+    parser.setApplicationDescription(
+        QString::fromLatin1(
+            "Mailsieve lists the messages waiting in a POP3 or IMAP mailbox and marks the spam among them.\n"
+            "Without arguments, or with only Qt's own options such as -session or -style, it opens\n"
+            "its window. With --check it checks one mailbox without a window, using the stored\n"
+            "settings and rules, and prints one line per message:\n"
+            "  row<TAB>mark<TAB>size<TAB>sender<TAB>subject<TAB>date\n"
+            "(row from 0; mark -1 none, 0 delete, 1 possible spam, 2 exception, 3 known spammer),\n"
+            "then the totals line. Exit status 0 after a check, 1 when it failed (the error on\n"
+            "standard error), 2 for wrong options, 3 when --delete deleted the marked messages\n"
+            "but the mailbox could not be listed again. With --server and --user it checks a\n"
+            "mailbox that is not stored; the password comes from the environment variable ")
+        + kPasswordVariable
+        + QStringLiteral(".\n"
+                         "With --delete the marked messages are then deleted without a question and logged,\n"
+                         "followed by the number deleted (once the server committed the deletions) and the\n"
+                         "totals of the mailbox listed again.\n"
+                         "With --sign-in N it signs stored mailbox N in with OAuth 2.0: it prints the address of\n"
+                         "the provider's sign-in page (and opens it in the desktop's browser when there is one),\n"
+                         "waits for the sign-in and keeps the grant for later checks."));
     parser.addHelpOption();
     parser.addVersionOption();
     parser.addOption({QStringLiteral("check"), QStringLiteral("Check one mailbox without a window.")});
     parser.addOption({QStringLiteral("mailbox"),
                       QStringLiteral("The stored mailbox to check, 1 to 12 (default: the default mailbox)."),
                       QStringLiteral("N")});
-    parser.addOption({QStringLiteral("server"),
-                      QStringLiteral("Check this POP3 server instead of a stored mailbox."),
+    parser.addOption({QStringLiteral("server"), QStringLiteral("Check this POP3 server instead of a stored mailbox."),
                       QStringLiteral("HOST[:PORT]")});
-    parser.addOption({QStringLiteral("user"), QStringLiteral("The user name on --server."),
-                      QStringLiteral("NAME")});
+    parser.addOption({QStringLiteral("user"), QStringLiteral("The user name on --server."), QStringLiteral("NAME")});
     parser.addOption({QStringLiteral("security"),
                       QStringLiteral("How to protect the connection to --server: SSL/TLS (the default), "
                                      "STARTTLS or None."),
@@ -118,8 +122,8 @@ void describeOptions(QCommandLineParser &parser)
                       QStringLiteral("The IMAP folder to check on --server (default INBOX); spam is moved to the "
                                      "server's Junk folder."),
                       QStringLiteral("F")});
-    parser.addOption({QStringLiteral("delete"),
-                      QStringLiteral("Delete the marked messages after the check, without a question.")});
+    parser.addOption(
+        {QStringLiteral("delete"), QStringLiteral("Delete the marked messages after the check, without a question.")});
     parser.addOption({QStringLiteral("sign-in"),
                       QStringLiteral("Sign stored mailbox N in with OAuth 2.0 in a browser."), QStringLiteral("N")});
 }
@@ -223,7 +227,8 @@ std::optional<ConsoleRequest> readRequest(const QCommandLineParser &parser, QStr
             request.login.folder = imapFolderOrInbox(parser.value(QStringLiteral("folder")));
         }
     } else {
-        for (const QString &option : {QStringLiteral("security"), QStringLiteral("protocol"), QStringLiteral("folder")}) {
+        for (const QString &option :
+             {QStringLiteral("security"), QStringLiteral("protocol"), QStringLiteral("folder")}) {
             if (parser.isSet(option)) {
                 problem = QStringLiteral("--%1 goes with --server; a stored mailbox has its own").arg(option);
                 return std::nullopt;
@@ -236,8 +241,8 @@ std::optional<ConsoleRequest> readRequest(const QCommandLineParser &parser, QStr
 // --delete: the delete pass as automatic mode runs it, then the number
 // deleted (as soon as the server committed the pass) and the totals of the
 // mailbox listed again.
-int deleteMarked(ProgramCore &core, CheckCycle &cycle, ConsoleCheckView &view, DeletionLog &log,
-                 ConsoleOutput &console, DelayTimers *timers)
+int deleteMarked(ProgramCore &core, CheckCycle &cycle, ConsoleCheckView &view, DeletionLog &log, ConsoleOutput &console,
+                 DelayTimers *timers)
 {
     DeletionHooks hooks;
     hooks.saveGeneralSettings = [&] {
@@ -286,9 +291,9 @@ bool openDesktopBrowser(const QUrl &url)
 // --sign-in N: the browser sign-in of a stored OAuth 2.0 mailbox.
 int signIn(const QCommandLineParser &parser, ConsoleOutput &console)
 {
-    const QStringList others = {QStringLiteral("check"),    QStringLiteral("mailbox"),  QStringLiteral("server"),
-                                QStringLiteral("user"),     QStringLiteral("security"), QStringLiteral("protocol"),
-                                QStringLiteral("folder"),   QStringLiteral("delete")};
+    const QStringList others = {QStringLiteral("check"),  QStringLiteral("mailbox"),  QStringLiteral("server"),
+                                QStringLiteral("user"),   QStringLiteral("security"), QStringLiteral("protocol"),
+                                QStringLiteral("folder"), QStringLiteral("delete")};
     for (const QString &other : others) {
         if (parser.isSet(other)) {
             console.usageError(QStringLiteral("--sign-in cannot be combined with --%1").arg(other));
@@ -323,8 +328,8 @@ int signIn(const QCommandLineParser &parser, ConsoleOutput &console)
         console.error(result.error);
         return 1;
     }
-    console.print({QStringLiteral("Signed in to mailbox %1 (%2 at %3)").arg(QString::number(mailbox), login.user,
-                                                                            login.server)});
+    console.print(
+        {QStringLiteral("Signed in to mailbox %1 (%2 at %3)").arg(QString::number(mailbox), login.user, login.server)});
     return 0;
 }
 

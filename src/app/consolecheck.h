@@ -54,5 +54,4 @@ bool wantsConsole(const QStringList &arguments);
 // --delete deleted the marked messages and then the mailbox could not be
 // listed again. The toolkit's options are left out. timers time the pause
 // before a refused listing is tried again (the event loop's when null).
-int runConsoleCheck(const QStringList &arguments, QTextStream &out, QTextStream &err,
-                    DelayTimers *timers = nullptr);
+int runConsoleCheck(const QStringList &arguments, QTextStream &out, QTextStream &err, DelayTimers *timers = nullptr);

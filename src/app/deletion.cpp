@@ -2,18 +2,18 @@
 
 #include "app/delaytimer.h"
 #include "app/deletionlog.h"
+#include "app/mailboxclients.h"
 #include "mail/mailerrors.h"
 #include "mail/socketerrors.h"
-#include "app/mailboxclients.h"
 #include "settings/prompts.h"
 
 #include <QEventLoop>
 
 DeletionPass::DeletionPass(CheckCycle &cycle, MailboxClients &clients, MessageListModel &list,
-                           GeneralSettings &settings, CheckView &view, DeletionLog &log,
-                           Prompts *prompts, DeletionHooks hooks)
-    : m_cycle(cycle), m_clients(clients), m_list(list), m_settings(settings), m_view(view),
-      m_log(log), m_prompts(prompts), m_hooks(std::move(hooks))
+                           GeneralSettings &settings, CheckView &view, DeletionLog &log, Prompts *prompts,
+                           DeletionHooks hooks)
+    : m_cycle(cycle), m_clients(clients), m_list(list), m_settings(settings), m_view(view), m_log(log),
+      m_prompts(prompts), m_hooks(std::move(hooks))
 {
     for (RemoteMailbox *client : m_clients.all())
         client->OnDeleting = [this](int num) { msRemotePOP1Deleting(num); };

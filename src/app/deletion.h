@@ -47,9 +47,8 @@ class DeletionPass
 public:
     // prompts asks the confirmation; without one (the command line) the
     // pass runs unattended, as in automatic mode.
-    DeletionPass(CheckCycle &cycle, MailboxClients &clients, MessageListModel &list,
-                 GeneralSettings &settings, CheckView &view, DeletionLog &log,
-                 Prompts *prompts, DeletionHooks hooks = {});
+    DeletionPass(CheckCycle &cycle, MailboxClients &clients, MessageListModel &list, GeneralSettings &settings,
+                 CheckView &view, DeletionLog &log, Prompts *prompts, DeletionHooks hooks = {});
     ~DeletionPass();
     DeletionPass(const DeletionPass &) = delete;
     DeletionPass &operator=(const DeletionPass &) = delete;

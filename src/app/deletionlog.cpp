@@ -14,7 +14,9 @@ bool isBlank(const QString &text)
 
 } // namespace
 
-DeletionLog::DeletionLog(const GeneralSettings &settings) : m_settings(settings) {}
+DeletionLog::DeletionLog(const GeneralSettings &settings) : m_settings(settings)
+{
+}
 
 DeletionLog::~DeletionLog() = default;
 
@@ -130,16 +132,16 @@ void DeletionLog::automaticMode(bool enabled)
                     .arg(enabled ? QStringLiteral("enabled") : QStringLiteral("disabled"), stamp())});
 }
 
-QStringList DeletionLog::deletionRecord(const QString &server, const QString &userName,
-                                       const MessageEntry &row, const QString &movedTo) const
+QStringList DeletionLog::deletionRecord(const QString &server, const QString &userName, const MessageEntry &row,
+                                        const QString &movedTo) const
 {
     QStringList record{QStringLiteral("DELETE SPAM on ") + stamp(),
-            QStringLiteral("   Server:  ") + printableText(server) + QStringLiteral(" Mailbox: ")
-                + printableText(userName),
-            QStringLiteral("   Subject: ") + printableText(row.Subject),
-            QStringLiteral("   Sender:  ") + printableText(row.Sender),
-            QStringLiteral("   Size:    ") + printableText(row.Size) + QStringLiteral("  Date: ")
-                + printableText(row.Date)};
+                       QStringLiteral("   Server:  ") + printableText(server) + QStringLiteral(" Mailbox: ")
+                           + printableText(userName),
+                       QStringLiteral("   Subject: ") + printableText(row.Subject),
+                       QStringLiteral("   Sender:  ") + printableText(row.Sender),
+                       QStringLiteral("   Size:    ") + printableText(row.Size) + QStringLiteral("  Date: ")
+                           + printableText(row.Date)};
     if (!movedTo.isEmpty())
         record << QStringLiteral("   Moved to: ") + printableText(movedTo);
     return record;

@@ -11,8 +11,7 @@ bool startMailProgram(const QString &program)
     const QString trimmed = program.trimmed();
     const QFileInfo file(trimmed);
     if (file.isFile())
-        return file.isExecutable() ? QProcess::startDetached(file.absoluteFilePath(), {})
-                                   : openWithDesktop(trimmed);
+        return file.isExecutable() ? QProcess::startDetached(file.absoluteFilePath(), {}) : openWithDesktop(trimmed);
     const QStringList words = QProcess::splitCommand(trimmed);
     if (words.isEmpty() || QStandardPaths::findExecutable(words.first()).isEmpty())
         return false;
@@ -21,6 +20,5 @@ bool startMailProgram(const QString &program)
 
 bool openWithDesktop(const QString &path)
 {
-    return !path.trimmed().isEmpty() && QFileInfo::exists(path)
-           && QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+    return !path.trimmed().isEmpty() && QFileInfo::exists(path) && QDesktopServices::openUrl(QUrl::fromLocalFile(path));
 }

@@ -20,8 +20,8 @@ void DesktopNotifier::notify(const QString &summary, const QString &body)
     QDBusMessage call = QDBusMessage::createMethodCall(Service, Path, Service, QStringLiteral("Notify"));
     // The service reads the body as simple markup: outside text goes in
     // with its markup characters escaped.
-    call << QStringLiteral("Mailsieve") << m_shownId << DesktopEntry << summary << body.toHtmlEscaped()
-         << QStringList() << QVariantMap{{QStringLiteral("desktop-entry"), DesktopEntry}} << TimeoutMs;
+    call << QStringLiteral("Mailsieve") << m_shownId << DesktopEntry << summary << body.toHtmlEscaped() << QStringList()
+         << QVariantMap{{QStringLiteral("desktop-entry"), DesktopEntry}} << TimeoutMs;
     auto *watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(call), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, watcher, summary, body] {
         const QDBusPendingReply<uint> reply = *watcher;

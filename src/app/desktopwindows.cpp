@@ -16,14 +16,11 @@ TfrmGeneral::Links generalLinks(ProgramCore &core, Prompts &prompts, const MailI
 } // namespace
 
 DesktopWindows::DesktopWindows(ProgramCore &core, Prompts &prompts, DesktopDevices devices)
-    : commands(std::move(devices.commands)),
-      mailImport(platformSettings, *commands),
-      frmMain(core, prompts),
+    : commands(std::move(devices.commands)), mailImport(platformSettings, *commands), frmMain(core, prompts),
       frmOptionsMain(core.rules, core.folder, core.settings, prompts, &frmMain),
       frmGeneral(generalLinks(core, prompts, mailImport), &frmMain),
       automation(core, frmMain, frmGeneral, frmOptionsMain, prompts, std::move(devices.automatic)),
-      helpOpener(&frmMain),
-      inspection(frmMain, core, prompts, helpOpener)
+      helpOpener(&frmMain), inspection(frmMain, core, prompts, helpOpener)
 {
     frmGeneral.saveRules = [this] { return frmOptionsMain.Savesettings(); };
     frmGeneral.signIn = [&core](const MailboxLogin &login) { return core.signIn(login).error; };

@@ -103,12 +103,14 @@ TfrmMain::TfrmMain(ProgramCore &core, Prompts &prompts, QWidget *parent)
                                       .arg(n)))
             return false;
         if (!m_core.settings.trustCertificate(m_core.store, n, failure.fingerprint))
-            m_prompts.error(QStringLiteral("The trusted certificate could not be stored: ") + m_core.store.errorString());
+            m_prompts.error(QStringLiteral("The trusted certificate could not be stored: ")
+                            + m_core.store.errorString());
         return true;
     };
     hooks.offerSignIn = [this](int n, const QString &message) {
-        if (!m_prompts.askYesNo(message + QStringLiteral("\n\nSign in now? Your browser opens the provider's "
-                                                         "sign-in page.")))
+        if (!m_prompts.askYesNo(message
+                                + QStringLiteral("\n\nSign in now? Your browser opens the provider's "
+                                                 "sign-in page.")))
             return;
         const SignInResult result = m_core.signIn(GetRemotePOPSettings(m_core.store, n));
         if (result.ok)
@@ -228,8 +230,8 @@ QSize TfrmMain::startSize() const
     row.decorationSize = QSize(16, 16);
     const int rowHeight = style()->sizeFromContents(QStyle::CT_ItemViewItem, &row, QSize(), m_listView).height();
     const int extraHeight = sizeHint().height() - m_listView->sizeHint().height();
-    const int listHeight = m_listView->header()->sizeHint().height() + kStartRows * rowHeight
-                           + 2 * m_listView->frameWidth();
+    const int listHeight =
+        m_listView->header()->sizeHint().height() + kStartRows * rowHeight + 2 * m_listView->frameWidth();
     int columnsWidth = 2 * m_listView->frameWidth() + style()->pixelMetric(QStyle::PM_ScrollBarExtent);
     for (int column = 0; column < MessageListModel::ColumnCount; ++column)
         columnsWidth += MessageListModel::columnWidth(column);
@@ -245,9 +247,8 @@ void TfrmMain::FormCreate(const StartupSettings &startup)
     if (!m_placement->restore(*this) && screen())
         move(screen()->availableGeometry().center() - rect().center());
     m_cycle->startInTray = startup.startInTray;
-    m_cycle->currentMailbox = startup.defaultMailbox >= 1 && startup.defaultMailbox <= kMailboxCount
-                                  ? startup.defaultMailbox
-                                  : 1;
+    m_cycle->currentMailbox =
+        startup.defaultMailbox >= 1 && startup.defaultMailbox <= kMailboxCount ? startup.defaultMailbox : 1;
     m_cycle->checking = false;
     m_cycle->loadMailbox(m_cycle->currentMailbox);
     removeDownloadedMessages(m_core.folder);

@@ -37,17 +37,17 @@ class TfrmMain : public QMainWindow, public CheckView
 {
     Q_OBJECT
 public:
-    static inline const QString kHint =
-        QStringLiteral("Right click for more options, double click to mark");
+    static inline const QString kHint = QStringLiteral("Right click for more options, double click to mark");
     static inline const QString kTagline =
         QStringLiteral("Quickly eliminate junk e-mail before it gets to your mailbox");
 
-    static inline const QString kAbout = QStringLiteral(
-        "Mailsieve 1.0\n\n"
-        "A spam filter that works on the mail server: it reads the size and the header "
-        "lines of every waiting message, marks the spam with your rules and deletes it "
-        "before your mail program downloads anything.\n\n"
-        "Built with Qt %1.").arg(QLatin1String(QT_VERSION_STR));
+    static inline const QString kAbout =
+        QStringLiteral("Mailsieve 1.0\n\n"
+                       "A spam filter that works on the mail server: it reads the size and the header "
+                       "lines of every waiting message, marks the spam with your rules and deletes it "
+                       "before your mail program downloads anything.\n\n"
+                       "Built with Qt %1.")
+            .arg(QLatin1String(QT_VERSION_STR));
 
     TfrmMain(ProgramCore &core, Prompts &prompts, QWidget *parent = nullptr);
     ~TfrmMain() override;

@@ -8,8 +8,7 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 
-TfrmMarkForDeletion::TfrmMarkForDeletion(RuleSet &rules, QWidget *parent)
-    : QDialog(parent), m_rules(rules)
+TfrmMarkForDeletion::TfrmMarkForDeletion(RuleSet &rules, QWidget *parent) : QDialog(parent), m_rules(rules)
 {
     setWindowTitle(QStringLiteral("Mark e-mail for deletion"));
     resize(560, 380);

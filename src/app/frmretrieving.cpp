@@ -51,10 +51,7 @@ void MailAnimation::paintEvent(QPaintEvent *)
 }
 
 TfrmRetrieving::TfrmRetrieving(QWidget *parent)
-    : QDialog(parent),
-      lblTitle(new QLabel(this)),
-      lblMsg(new TextLine({}, this)),
-      anMail(new MailAnimation(this)),
+    : QDialog(parent), lblTitle(new QLabel(this)), lblMsg(new TextLine({}, this)), anMail(new MailAnimation(this)),
       btCancel(new QPushButton(QStringLiteral("Click to cancel"), this))
 {
     setWindowTitle(QStringLiteral("Retrieving ..."));
@@ -78,8 +75,8 @@ TfrmRetrieving::TfrmRetrieving(QWidget *parent)
 
 void TfrmRetrieving::showFor(const QString &userName, const QString &server)
 {
-    lblTitle->setText(QStringLiteral("Retrieving messages for mailbox ") + userName
-                      + QStringLiteral(" on server ") + server);
+    lblTitle->setText(QStringLiteral("Retrieving messages for mailbox ") + userName + QStringLiteral(" on server ")
+                      + server);
     lblMsg->clear();
     anMail->start();
     show();

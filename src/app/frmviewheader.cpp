@@ -7,8 +7,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-TfrmViewHeader::TfrmViewHeader(Mode mode, QWidget *parent)
-    : QDialog(parent), m_mode(mode)
+TfrmViewHeader::TfrmViewHeader(Mode mode, QWidget *parent) : QDialog(parent), m_mode(mode)
 {
     setWindowTitle(mode == Mode::LogFile ? QStringLiteral("View log file") : QStringLiteral("View Selected Headers"));
     resize(640, 460);

@@ -54,8 +54,8 @@ public:
     static constexpr ms BusyRetry = std::chrono::seconds(2);
 
     enum class State {
-        Waiting,     // for its (re)connect
-        Connecting,  // signing in, up to IDLE's "+"
+        Waiting, // for its (re)connect
+        Connecting, // signing in, up to IDLE's "+"
         Idling,
         Unsupported, // the server offers no IDLE: not watched
         Stopped

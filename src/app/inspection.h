@@ -12,8 +12,8 @@ class MessageInspection
 public:
     static constexpr qint64 SizeAskLimit = 50000;
     static inline const QString Stars = QString(38, QLatin1Char('*'));
-    static inline const QString BusyText = QStringLiteral(
-        "Mailsieve is talking to the mail server.  Please wait until it has finished.");
+    static inline const QString BusyText =
+        QStringLiteral("Mailsieve is talking to the mail server.  Please wait until it has finished.");
     static inline const QString NotRetrievedText =
         QStringLiteral("The message could not be retrieved from the mail server.");
     static inline const QString OutOfStepText = QStringLiteral(

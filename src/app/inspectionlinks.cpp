@@ -6,12 +6,11 @@
 
 QString noSelectionText(bool listHasRows)
 {
-    return listHasRows
-               ? QStringLiteral("No messages were selected.  To select one message click on a subject.  "
-                                "To select multiple messages drag the mouse over the list of desired "
-                                "subjects.")
-               : QStringLiteral("Either there are no e-mail messages waiting on the mail server or you "
-                                "have not yet clicked on the \"Check E-Mail\" button.");
+    return listHasRows ? QStringLiteral("No messages were selected.  To select one message click on a subject.  "
+                                        "To select multiple messages drag the mouse over the list of desired "
+                                        "subjects.")
+                       : QStringLiteral("Either there are no e-mail messages waiting on the mail server or you "
+                                        "have not yet clicked on the \"Check E-Mail\" button.");
 }
 
 void InspectionLinks::stopAlarm() const

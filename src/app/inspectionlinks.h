@@ -40,9 +40,9 @@ struct InspectionLinks
 
 // NadaSelected: why a command that needs a selection did nothing.
 QString noSelectionText(bool listHasRows);
-inline const QString MoreThanOneText = QStringLiteral(
-    "You have selected more than one message to view.  Only one message can be viewed at one "
-    "time.  The first one selected will be displayed.");
+inline const QString MoreThanOneText =
+    QStringLiteral("You have selected more than one message to view.  Only one message can be viewed at one "
+                   "time.  The first one selected will be displayed.");
 
 // The commands that open a window or talk to the server stop the alarm and
 // the automatic timer for their run; the timer comes back in automatic mode

@@ -11,16 +11,10 @@
 #include <QToolButton>
 #include <QTreeView>
 
-InspectionCommands::InspectionCommands(TfrmMain &window, ProgramCore &core, Prompts &prompts,
-                                       HelpOpener &helpOpener)
+InspectionCommands::InspectionCommands(TfrmMain &window, ProgramCore &core, Prompts &prompts, HelpOpener &helpOpener)
     : QObject(&window),
-      m_window(window),
-      m_links{core, window.cycle(), window, prompts, [this] { return selectedRows(); }, &window, {}},
-      m_inspection(m_links),
-      m_marks(m_links),
-      m_explain(m_links),
-      m_quickAdd(m_links, m_marks),
-      m_help(core.folder, helpOpener, prompts)
+      m_window(window), m_links{core, window.cycle(), window, prompts, [this] { return selectedRows(); }, &window, {}}, m_inspection(m_links),
+      m_marks(m_links), m_explain(m_links), m_quickAdd(m_links, m_marks), m_help(core.folder, helpOpener, prompts)
 {
     createPopupMenu();
     QTreeView *list = window.ListView1();

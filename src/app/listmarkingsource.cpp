@@ -8,12 +8,30 @@ ListMarkingSource::ListMarkingSource(MessageListModel &list, std::function<const
 {
 }
 
-int ListMarkingSource::rowCount() const { return m_list.count(); }
-QString ListMarkingSource::subject(int row) const { return m_list.entry(row).Subject; }
-QString ListMarkingSource::sender(int row) const { return m_list.entry(row).Sender; }
-QString ListMarkingSource::size(int row) const { return m_list.entry(row).Size; }
-MarkState ListMarkingSource::mark(int row) const { return m_list.mark(row); }
-void ListMarkingSource::setMark(int row, MarkState mark) { m_list.setMark(row, mark); }
+int ListMarkingSource::rowCount() const
+{
+    return m_list.count();
+}
+QString ListMarkingSource::subject(int row) const
+{
+    return m_list.entry(row).Subject;
+}
+QString ListMarkingSource::sender(int row) const
+{
+    return m_list.entry(row).Sender;
+}
+QString ListMarkingSource::size(int row) const
+{
+    return m_list.entry(row).Size;
+}
+MarkState ListMarkingSource::mark(int row) const
+{
+    return m_list.mark(row);
+}
+void ListMarkingSource::setMark(int row, MarkState mark)
+{
+    m_list.setMark(row, mark);
+}
 
 TmsHeaders ListMarkingSource::headerLines(int row) const
 {

@@ -70,7 +70,9 @@ int MessageListModel::columnWidth(int column)
     return column >= 0 && column < ColumnCount ? widths[column] : 0;
 }
 
-MessageListModel::MessageListModel(QObject *parent) : QAbstractTableModel(parent) {}
+MessageListModel::MessageListModel(QObject *parent) : QAbstractTableModel(parent)
+{
+}
 
 int MessageListModel::rowCount(const QModelIndex &parent) const
 {
@@ -91,10 +93,14 @@ QVariant MessageListModel::data(const QModelIndex &index, int role) const
     case Qt::DisplayRole:
     case Qt::ToolTipRole:
         switch (index.column()) {
-        case SubjectColumn: return row.Subject;
-        case SenderColumn: return row.Sender;
-        case SizeColumn: return row.Size;
-        case DateColumn: return row.Date;
+        case SubjectColumn:
+            return row.Subject;
+        case SenderColumn:
+            return row.Sender;
+        case SizeColumn:
+            return row.Size;
+        case DateColumn:
+            return row.Date;
         }
         break;
     case Qt::DecorationRole:
@@ -128,10 +134,14 @@ QVariant MessageListModel::headerData(int section, Qt::Orientation orientation, 
     if (role != Qt::DisplayRole)
         return {};
     switch (section) {
-    case SubjectColumn: return QStringLiteral("Subject");
-    case SenderColumn: return QStringLiteral("Sender");
-    case SizeColumn: return QStringLiteral("Size");
-    case DateColumn: return QStringLiteral("Date");
+    case SubjectColumn:
+        return QStringLiteral("Subject");
+    case SenderColumn:
+        return QStringLiteral("Sender");
+    case SizeColumn:
+        return QStringLiteral("Size");
+    case DateColumn:
+        return QStringLiteral("Date");
     }
     return {};
 }
@@ -169,7 +179,6 @@ void MessageListModel::setAllMarks(MarkState mark)
 
 int MessageListModel::markedCount() const
 {
-    return static_cast<int>(std::count_if(m_rows.cbegin(), m_rows.cend(), [](const MessageEntry &row) {
-        return isMarkedForDeletion(row.Mark);
-    }));
+    return static_cast<int>(std::count_if(m_rows.cbegin(), m_rows.cend(),
+                                          [](const MessageEntry &row) { return isMarkedForDeletion(row.Mark); }));
 }

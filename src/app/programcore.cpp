@@ -24,9 +24,9 @@ MailboxLogin withPasswordFromEnvironment(MailboxLogin login)
 } // namespace
 
 ProgramCore::ProgramCore(const QString &folder)
-    : folder(folder),
-      iniPath(QDir(folder).filePath(ruleOptionsFileName())),
-      markingSource(list, [this]() -> const RemoteMailbox & { return clients.current(); }, settings.mailboxes),
+    : folder(folder), iniPath(QDir(folder).filePath(ruleOptionsFileName())),
+      markingSource(
+          list, [this]() -> const RemoteMailbox & { return clients.current(); }, settings.mailboxes),
       marking(rules, markingSource)
 {
     for (RemoteMailbox *client : clients.all())

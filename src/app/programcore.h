@@ -6,11 +6,11 @@
 
 #include "app/checkcycle.h"
 #include "app/listmarkingsource.h"
+#include "app/mailboxclients.h"
 #include "app/messagelist.h"
 #include "mail/dialup.h"
 #include "mail/dialupnetworkmanager.h"
 #include "mail/dialupprocess.h"
-#include "app/mailboxclients.h"
 #include "rules/marking.h"
 #include "rules/rulelist.h"
 #include "settings/generalsettings.h"

@@ -18,8 +18,8 @@ bool copyMissing(const QFileInfo &source, const QString &target)
         if (!QDir().mkpath(target))
             return false;
         bool ok = true;
-        const QFileInfoList entries = QDir(source.filePath())
-            .entryInfoList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot);
+        const QFileInfoList entries =
+            QDir(source.filePath()).entryInfoList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot);
         for (const QFileInfo &entry : entries)
             ok = copyMissing(entry, target + QLatin1Char('/') + entry.fileName()) && ok;
         return ok;
@@ -29,8 +29,7 @@ bool copyMissing(const QFileInfo &source, const QString &target)
     // QFile::copy writes to a temporary file and renames it, so a half
     // copied file never takes the place of a shipped one.
     return QFile::copy(source.filePath(), target)
-        && QFile::setPermissions(target, QFile::ReadOwner | QFile::WriteOwner
-                                             | QFile::ReadGroup | QFile::ReadOther);
+           && QFile::setPermissions(target, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther);
 }
 
 // Where shipped files are looked for: beside the executable under
@@ -80,8 +79,8 @@ QStringList seedProgramFolder(const QString &folder, const QStringList &sources)
     QStringList failed;
     QStringList seen;
     for (const QString &source : sources) {
-        const QFileInfoList entries = QDir(source).entryInfoList(
-            QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden);
+        const QFileInfoList entries =
+            QDir(source).entryInfoList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden);
         for (const QFileInfo &entry : entries) {
             const QString name = entry.fileName();
             // The first folder that ships a name wins; hidden placeholders stay.

@@ -11,8 +11,8 @@ class TfrmMarkForDeletion;
 class QuickAddCommands
 {
 public:
-    static inline const QString NoSenderText = QStringLiteral(
-        "None of the selected messages has a sender address, so no exception was added.");
+    static inline const QString NoSenderText =
+        QStringLiteral("None of the selected messages has a sender address, so no exception was added.");
 
     QuickAddCommands(const InspectionLinks &links, ManualMarks &marks) : m_links(links), m_marks(marks) {}
 

@@ -15,11 +15,10 @@ constexpr int kConnectMs = 1000;
 // place (the temporary folder) serves.
 QString socketName(const QString &programFolder)
 {
-    const QString name = QStringLiteral("mailsieve-")
-                         + QString::fromLatin1(QCryptographicHash::hash(programFolder.toUtf8(),
-                                                                        QCryptographicHash::Sha1)
-                                                   .toHex()
-                                                   .left(16));
+    const QString name =
+        QStringLiteral("mailsieve-")
+        + QString::fromLatin1(
+            QCryptographicHash::hash(programFolder.toUtf8(), QCryptographicHash::Sha1).toHex().left(16));
     const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
     if (runtime.isEmpty() || !QDir::isAbsolutePath(runtime) || !QFileInfo(runtime).isDir())
         return name;
@@ -59,7 +58,6 @@ bool SingleInstance::claim()
     m_server.setSocketOptions(QLocalServer::UserAccessOption);
     // Without the socket the program still runs, only unguarded.
     if (!m_server.listen(m_name))
-        qWarning("Mailsieve: single-instance guard unavailable: %s",
-                 qPrintable(m_server.errorString()));
+        qWarning("Mailsieve: single-instance guard unavailable: %s", qPrintable(m_server.errorString()));
     return true;
 }

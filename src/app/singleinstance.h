@@ -15,7 +15,7 @@ public:
 
     // True when this is the only instance (it now listens); false when
     // another instance answered and has been asked to show itself.
-    bool claim();  // true also when the guard itself cannot listen
+    bool claim(); // true also when the guard itself cannot listen
 
     // The socket's full path, or a bare name Qt places in the temporary folder.
     QString serverName() const { return m_name; }

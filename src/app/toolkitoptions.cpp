@@ -11,10 +11,14 @@ struct ToolkitOption
 // QGuiApplication's and QApplication's options and the X11 ones, as Qt
 // documents them; Qt takes each with one dash or two.
 constexpr ToolkitOption kToolkitOptions[] = {
-    {"platform", true},        {"platformpluginpath", true}, {"platformtheme", true}, {"plugin", true},
-    {"qwindowgeometry", true}, {"qwindowicon", true},        {"qwindowtitle", true},  {"session", true},
-    {"display", true},         {"geometry", true},           {"style", true},         {"stylesheet", true},
-    {"qmljsdebugger", true},   {"dialogs", true},            {"fontengine", true},    {"reverse", false},
+    {"platform", true},        {"platformpluginpath", true},
+    {"platformtheme", true},   {"plugin", true},
+    {"qwindowgeometry", true}, {"qwindowicon", true},
+    {"qwindowtitle", true},    {"session", true},
+    {"display", true},         {"geometry", true},
+    {"style", true},           {"stylesheet", true},
+    {"qmljsdebugger", true},   {"dialogs", true},
+    {"fontengine", true},      {"reverse", false},
     {"widgetcount", false},
 };
 

@@ -36,16 +36,16 @@ public:
     std::function<void()> onPopup;
 
     // popTray's items, in menu order; the commands attach to them.
-    QAction *Show1 = nullptr;              // "Check e-mail for spam"
+    QAction *Show1 = nullptr; // "Check e-mail for spam"
     QAction *LaunchEmailprogram1 = nullptr; // "Launch e-mail program"
-    QAction *ShowMainScreen1 = nullptr;     // "Main screen"
-    QAction *Spam1 = nullptr;               // "Settings" > "Spam"
-    QAction *General1 = nullptr;            // "Settings" > "General"
-    QAction *Viewlogfile1 = nullptr;        // "Settings" > "View log file"
-    QAction *EnableAutomatic1 = nullptr;    // "Enable automatic check"
-    QAction *DisableAutomatic1 = nullptr;   // "Disable automatic check"
-    QAction *Help1 = nullptr;               // "Help/Info" > "Help"
-    QAction *About1 = nullptr;              // "Help/Info" > "About"
+    QAction *ShowMainScreen1 = nullptr; // "Main screen"
+    QAction *Spam1 = nullptr; // "Settings" > "Spam"
+    QAction *General1 = nullptr; // "Settings" > "General"
+    QAction *Viewlogfile1 = nullptr; // "Settings" > "View log file"
+    QAction *EnableAutomatic1 = nullptr; // "Enable automatic check"
+    QAction *DisableAutomatic1 = nullptr; // "Disable automatic check"
+    QAction *Help1 = nullptr; // "Help/Info" > "Help"
+    QAction *About1 = nullptr; // "Help/Info" > "About"
     // "Exit" is the main window's Exit1.
 
     // TrayControl

@@ -9,7 +9,9 @@ namespace {
 const QByteArray kKey = QByteArrayLiteral("Geometry=");
 }
 
-WindowPlacement::WindowPlacement(const QString &folder) : m_path(QDir(folder).filePath(FileName)) {}
+WindowPlacement::WindowPlacement(const QString &folder) : m_path(QDir(folder).filePath(FileName))
+{
+}
 
 bool WindowPlacement::restore(QWidget &window) const
 {

@@ -272,8 +272,7 @@ void TagSocket::StartTls()
     if (m_tlsFailure)
         raiseClosing<ECertificateError>(m_tlsFailure->text(), *m_tlsFailure);
     if (!Encrypted) {
-        const QString reason = m_errorText.isEmpty() ? QStringLiteral("the server closed the connection")
-                                                     : m_errorText;
+        const QString reason = m_errorText.isEmpty() ? QStringLiteral("the server closed the connection") : m_errorText;
         raiseTlsError(QStringLiteral("TLS negotiation with %1 failed: %2").arg(hostPart(), reason));
     }
 }
@@ -474,8 +473,7 @@ void TagSocket::cancelLookup()
 void TagSocket::waitFor(const bool &flag, bool stopOnTrouble)
 {
     m_timeCounter.Start();
-    while (!flag && !Canceled && !m_timeCounter.Expired()
-           && !(stopOnTrouble && (ErrorPending || PeerClosed))) {
+    while (!flag && !Canceled && !m_timeCounter.Expired() && !(stopOnTrouble && (ErrorPending || PeerClosed))) {
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
         m_sinceEvents.start();
     }
@@ -500,8 +498,8 @@ void TagSocket::waitForReadable()
     // stays live and Cancel is seen, and a peer that needs the event loop to
     // answer (one in this thread) is never kept waiting.
     constexpr qint64 EventSliceMs = 50;
-    if (m_stream && m_sinceEvents.isValid() && m_sinceEvents.elapsed() < EventSliceMs
-        && m_stream->waitForReadyRead(0) && Readable)
+    if (m_stream && m_sinceEvents.isValid() && m_sinceEvents.elapsed() < EventSliceMs && m_stream->waitForReadyRead(0)
+        && Readable)
         return;
     waitFor(Readable, true);
 }
@@ -693,8 +691,7 @@ void TagSocket::onHostLookedUp(const QHostInfo &info)
     HostResolved = true;
     if (info.error() != QHostInfo::NoError) {
         m_errorText = info.errorString();
-        ErrorCode = info.error() == QHostInfo::HostNotFound ? SocketError::HostNotFound
-                                                            : SocketError::TryAgain;
+        ErrorCode = info.error() == QHostInfo::HostNotFound ? SocketError::HostNotFound : SocketError::TryAgain;
         ErrorPending = true;
     }
 }

@@ -256,8 +256,8 @@ private:
     QSslSocket *m_socket = nullptr; // null when the stream is not a socket
     TTimeCounter m_timeCounter;
     QElapsedTimer m_sinceEvents; // since the last pass through the event loop
-    TReplyTimer m_replyTime;     // since the current reply was first waited for
-    int m_bodyDownloads = 0;     // BodyDownload scopes alive
+    TReplyTimer m_replyTime; // since the current reply was first waited for
+    int m_bodyDownloads = 0; // BodyDownload scopes alive
     QString m_serviceName;
     QString m_lastReply;
     QString m_errorText; // Qt's text of a pending error that has no number

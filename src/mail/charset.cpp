@@ -17,8 +17,7 @@ std::optional<QString> exactUtf8(QByteArrayView bytes)
 // serves the reader better than a strict decoder's replacement characters.
 bool isUtf8Compatible(const QByteArray &name)
 {
-    return name.isEmpty() || name == "utf-8" || name == "utf8" || name == "us-ascii"
-        || name == "ascii";
+    return name.isEmpty() || name == "utf-8" || name == "utf8" || name == "us-ascii" || name == "ascii";
 }
 
 bool isLatin1(const QByteArray &name)

@@ -5,8 +5,7 @@
 
 #include <QCoreApplication>
 
-TagRas::TagRas(DialUpBackend &backend, QObject *parent)
-    : QObject(parent), m_backend(backend)
+TagRas::TagRas(DialUpBackend &backend, QObject *parent) : QObject(parent), m_backend(backend)
 {
     m_timeCounter.setTimeOut(120);
     m_entries = m_backend.entries();

@@ -51,7 +51,9 @@ public:
     QStringList activeEntries() override { return {}; }
     bool canDial() const override { return false; }
     void startDial(const QString &, const QString &, std::function<void(const QString &)>,
-                   std::function<void(int, const QString &)>) override {}
+                   std::function<void(int, const QString &)>) override
+    {
+    }
     void abortDial() override {}
     QString hangUp(const QString &) override { return {}; }
 };

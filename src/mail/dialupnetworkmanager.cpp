@@ -3,7 +3,6 @@
 #include "mail/dialup.h"
 #include "mail/mailerrors.h"
 
-
 #include <algorithm>
 
 namespace {
@@ -21,7 +20,9 @@ QString complaintOf(const CommandResult &result)
 
 } // namespace
 
-NetworkManagerDialUp::NetworkManagerDialUp(CommandRunner &runner) : m_runner(runner) {}
+NetworkManagerDialUp::NetworkManagerDialUp(CommandRunner &runner) : m_runner(runner)
+{
+}
 
 NetworkManagerDialUp::~NetworkManagerDialUp()
 {
@@ -45,17 +46,17 @@ QStringList NetworkManagerDialUp::splitTerseLine(const QString &line)
 
 bool NetworkManagerDialUp::isDialUpNetworking(const QString &name, const QString &type)
 {
-    static const QStringList lineTypes = {QStringLiteral("gsm"), QStringLiteral("cdma"),
-                                          QStringLiteral("pppoe")};
+    static const QStringList lineTypes = {QStringLiteral("gsm"), QStringLiteral("cdma"), QStringLiteral("pppoe")};
     if (lineTypes.contains(type))
         return true;
     if (type != QLatin1String("bluetooth"))
         return false;
     // A Bluetooth connection is either dial-up networking or a personal area network.
-    const CommandResult kind = m_runner.run(
-        Nmcli, {QStringLiteral("-g"), QStringLiteral("bluetooth.type"), QStringLiteral("connection"),
-                QStringLiteral("show"), QStringLiteral("id"), name},
-        QueryTimeoutMs);
+    const CommandResult kind =
+        m_runner.run(Nmcli,
+                     {QStringLiteral("-g"), QStringLiteral("bluetooth.type"), QStringLiteral("connection"),
+                      QStringLiteral("show"), QStringLiteral("id"), name},
+                     QueryTimeoutMs);
     return kind.succeeded() && QString::fromUtf8(kind.output).trimmed() == QLatin1String("dun");
 }
 
@@ -162,8 +163,7 @@ void NetworkManagerDialUp::abortDial()
 QString NetworkManagerDialUp::hangUp(const QString &entry)
 {
     const CommandResult result = m_runner.run(
-        Nmcli, {QStringLiteral("connection"), QStringLiteral("down"), QStringLiteral("id"), entry},
-        HangUpTimeoutMs);
+        Nmcli, {QStringLiteral("connection"), QStringLiteral("down"), QStringLiteral("id"), entry}, HangUpTimeoutMs);
     if (result.succeeded())
         return {};
     const QString complaint = complaintOf(result);

@@ -23,8 +23,7 @@ public:
     QStringList entries() override;
     QStringList activeEntries() override;
     bool canDial() const override;
-    void startDial(const QString &entry, const QString &password,
-                   std::function<void(const QString &status)> status,
+    void startDial(const QString &entry, const QString &password, std::function<void(const QString &status)> status,
                    std::function<void(int code, const QString &error)> finished) override;
     void abortDial() override;
     QString hangUp(const QString &entry) override;

@@ -21,9 +21,7 @@ public:
     RunningProcess(const QString &program, const QStringList &args,
                    const std::function<void(const CommandResult &)> &finished)
     {
-        QObject::connect(&m_process, &QProcess::finished, [this, finished] {
-            finished(resultOf(m_process));
-        });
+        QObject::connect(&m_process, &QProcess::finished, [this, finished] { finished(resultOf(m_process)); });
         QObject::connect(&m_process, &QProcess::errorOccurred, [this, finished](QProcess::ProcessError error) {
             if (error != QProcess::FailedToStart)
                 return; // the other errors end in finished()

@@ -13,7 +13,7 @@
 struct CommandResult
 {
     bool started = false; // the program could be run at all
-    int exitCode = -1;    // -1 when it crashed or was stopped
+    int exitCode = -1; // -1 when it crashed or was stopped
     QByteArray output;
     QByteArray errorOutput;
 
@@ -40,9 +40,8 @@ public:
     virtual CommandResult run(const QString &program, const QStringList &args, int timeoutMs) = 0;
     // Starts a long command and returns at once; finished is called from the
     // event loop when the command ends. Destroying the handle aborts it.
-    virtual std::unique_ptr<RunningCommand>
-    start(const QString &program, const QStringList &args,
-          std::function<void(const CommandResult &)> finished) = 0;
+    virtual std::unique_ptr<RunningCommand> start(const QString &program, const QStringList &args,
+                                                  std::function<void(const CommandResult &)> finished) = 0;
 };
 
 // The real programs, through QProcess.

@@ -127,8 +127,7 @@ std::optional<EncodedWord> readEncodedWord(QStringView text, qsizetype start)
     } else {
         bytes = decodeQuotedPrintable(encoded, QuotedPrintableFlavour::EncodedWord);
         // Only the first line of a Q word counts: a header value is one line.
-        const auto lineEnd = std::find_if(bytes.cbegin(), bytes.cend(),
-                                          [](char c) { return c == '\r' || c == '\n'; });
+        const auto lineEnd = std::find_if(bytes.cbegin(), bytes.cend(), [](char c) { return c == '\r' || c == '\n'; });
         bytes.truncate(lineEnd - bytes.cbegin());
     }
     return EncodedWord{textBegin + marker + 2, mimeCharsetName(charset.toLatin1()), std::move(bytes)};
@@ -287,8 +286,8 @@ TmsMailAddress splitAddressWhole(QStringView text)
         result.Address = withoutEnclosingQuotes(text.first(paren));
         // The comment runs to the closing ")" taken to be the last character
         // (a whole character: both halves of a surrogate pair).
-        const bool lastIsPair = text.size() - paren > 2 && text.back().isLowSurrogate()
-            && text[text.size() - 2].isHighSurrogate();
+        const bool lastIsPair =
+            text.size() - paren > 2 && text.back().isLowSurrogate() && text[text.size() - 2].isHighSurrogate();
         const qsizetype commentLength = text.size() - paren - (lastIsPair ? 3 : 2);
         if (commentLength > 0)
             result.Name = withoutEnclosingQuotes(text.sliced(paren + 1, commentLength));
@@ -317,8 +316,7 @@ QString GetHeaderValue(const TmsHeaders &headers, const QString &name)
     const QStringView fieldName = withoutColon(name);
     const QString value = rawHeaderValue(headers, fieldName);
     // These two are machine values: returned whole and as written.
-    if (equalsIgnoringAsciiCase(fieldName, u"Content-Type")
-        || equalsIgnoringAsciiCase(fieldName, u"X-UIDL"))
+    if (equalsIgnoringAsciiCase(fieldName, u"Content-Type") || equalsIgnoringAsciiCase(fieldName, u"X-UIDL"))
         return value;
     return DecodeEncodedWords(value);
 }

@@ -227,8 +227,8 @@ ImapResponse ImapClient::awaitTagged(const QByteArray &tag, const Command &comma
             break;
         case ImapResponse::Kind::Tagged:
             if (response.tag != tag)
-                throw EProtocolError(QStringLiteral("The server answered a command it was not sent: %1")
-                                         .arg(quotedLine(response.line)));
+                throw EProtocolError(
+                    QStringLiteral("The server answered a command it was not sent: %1").arg(quotedLine(response.line)));
             if (response.code == "CAPABILITY")
                 noteCapabilities(response.codeArguments);
             return response;

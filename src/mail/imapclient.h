@@ -222,15 +222,15 @@ private:
 
     QStringList m_capabilities;
     int m_nextTag = 1;
-    bool m_replyStarts = true;  // the next line read starts a reply's time
-    qint64 m_exists = -1;       // of the folder open in this session
+    bool m_replyStarts = true; // the next line read starts a reply's time
+    qint64 m_exists = -1; // of the folder open in this session
     qint64 m_folderUidValidity = -1;
     bool m_preauthenticated = false;
 
-    QByteArray m_idleTag;       // of the IDLE command running
-    bool m_idling = false;      // a watch is on: IDLE runs or is being renewed
-    bool m_listening = false;   // IDLE runs and no call reads the connection
-    qint64 m_watchedCount = 0;  // messages in the watched folder, as last reported
-    bool m_newMail = false;     // more of them than before, not yet reported
+    QByteArray m_idleTag; // of the IDLE command running
+    bool m_idling = false; // a watch is on: IDLE runs or is being renewed
+    bool m_listening = false; // IDLE runs and no call reads the connection
+    qint64 m_watchedCount = 0; // messages in the watched folder, as last reported
+    bool m_newMail = false; // more of them than before, not yet reported
     bool m_readingInput = false;
 };

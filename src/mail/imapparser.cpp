@@ -213,9 +213,8 @@ ImapValue ImapResponseReader::readLiteral(const QByteArray &label)
     literalAtCursor(&size);
     if (++m_literals > MaxLiterals)
         fail(QStringLiteral("more than %1 literals").arg(MaxLiterals));
-    const ImapLiteralTarget target = literalTarget
-                                         ? literalTarget(label, size)
-                                         : ImapLiteralTarget{DefaultLiteralKeep, DefaultLiteralMost};
+    const ImapLiteralTarget target =
+        literalTarget ? literalTarget(label, size) : ImapLiteralTarget{DefaultLiteralKeep, DefaultLiteralMost};
     if (size > target.most)
         throw EProtocolError(QStringLiteral("The server sent a literal of %1 octets, more than the %2 it may hold")
                                  .arg(size)

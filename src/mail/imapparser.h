@@ -70,8 +70,8 @@ struct ImapResponse
 // Where the bytes of one literal go.
 struct ImapLiteralTarget
 {
-    qint64 keep = 0;           // bytes kept in the value's text; the rest is read and dropped
-    qint64 most = 0;           // a larger literal ends the session (EProtocolError)
+    qint64 keep = 0; // bytes kept in the value's text; the rest is read and dropped
+    qint64 most = 0; // a larger literal ends the session (EProtocolError)
     QIODevice *device = nullptr; // when set, every byte is written here instead
 };
 
@@ -124,7 +124,7 @@ private:
 
     ImapInput &m_input;
     QByteArray m_first; // the response's first line
-    QByteArray m_line;  // the line being read
+    QByteArray m_line; // the line being read
     qsizetype m_pos = 0;
     int m_literals = 0;
 };

@@ -1,7 +1,6 @@
 #include "mail/mailerrors.h"
 
-EMailsieveError::EMailsieveError(const QString &message)
-    : m_message(message), m_utf8(message.toUtf8())
+EMailsieveError::EMailsieveError(const QString &message) : m_message(message), m_utf8(message.toUtf8())
 {
 }
 

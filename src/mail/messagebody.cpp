@@ -22,8 +22,8 @@ struct BodyParseError
 
 QStringList errorBody(const QString &text)
 {
-    return {QStringLiteral("The following error has been occured while processing the message:"),
-            text, QStringLiteral("The original message will be stored as an attachment")};
+    return {QStringLiteral("The following error has been occured while processing the message:"), text,
+            QStringLiteral("The original message will be stored as an attachment")};
 }
 
 // Lines end at CR LF, a lone CR or a lone LF; a last line without a line
@@ -161,8 +161,7 @@ QString transferEncoding(const TmsHeaders &headers)
 bool isAttachment(const TmsHeaders &headers)
 {
     const QString type = GetHeaderValue(headers, QStringLiteral("Content-Type"));
-    return (!type.isEmpty() && !type.contains(u"text/", Qt::CaseInsensitive))
-        || !parameter(type, u"name").isEmpty();
+    return (!type.isEmpty() && !type.contains(u"text/", Qt::CaseInsensitive)) || !parameter(type, u"name").isEmpty();
 }
 
 // "MIME-Version: 1.0 (produced by ...)" is as much version 1.0 as the bare form.

@@ -71,8 +71,7 @@ QByteArray decodeQuotedPrintable(QByteArrayView text, QuotedPrintableFlavour fla
 
 std::optional<QByteArray> decodeBase64Strict(QByteArrayView text)
 {
-    auto result = QByteArray::fromBase64Encoding(text.toByteArray(),
-                                                 QByteArray::AbortOnBase64DecodingErrors);
+    auto result = QByteArray::fromBase64Encoding(text.toByteArray(), QByteArray::AbortOnBase64DecodingErrors);
     if (!result)
         return std::nullopt;
     return std::move(result.decoded);

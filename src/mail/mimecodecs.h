@@ -9,7 +9,7 @@
 int hexDigitValue(char c);
 
 enum class QuotedPrintableFlavour {
-    Body,        // "=" at a line end is a soft line break
+    Body, // "=" at a line end is a soft line break
     EncodedWord, // the Q encoding of RFC 2047: "_" stands for a space
 };
 

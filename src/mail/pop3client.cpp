@@ -371,28 +371,27 @@ TmsRemotePOP::TmsRemotePOP(QObject *parent) : TmsCustomPOP(parent)
 void TmsRemotePOP::UpdateInfo()
 {
     const OperationClaim claim(*this);
-    guarded(
-        [this] {
-            ConnectIfNeeded();
-            if (OnUpdatingInfo)
-                OnUpdatingInfo();
-            Info().Clear();
-            // The commands are made as the window takes them: the count is
-            // the server's claim, and only its replies back it.
-            int next = 0;
-            exchange([this, &next](std::deque<PipelinedCommand> &commands) {
-                if (next >= MessageCount())
-                    return false;
-                auto item = std::make_shared<TmsRemoteInfoItem>();
-                appendFetch(commands, next++, item, [this, item] {
-                    Info().Add(std::move(*item));
-                    if (OnNextInfoUpdated)
-                        OnNextInfoUpdated(Info().Count() - 1);
-                });
-                return true;
+    guarded([this] {
+        ConnectIfNeeded();
+        if (OnUpdatingInfo)
+            OnUpdatingInfo();
+        Info().Clear();
+        // The commands are made as the window takes them: the count is
+        // the server's claim, and only its replies back it.
+        int next = 0;
+        exchange([this, &next](std::deque<PipelinedCommand> &commands) {
+            if (next >= MessageCount())
+                return false;
+            auto item = std::make_shared<TmsRemoteInfoItem>();
+            appendFetch(commands, next++, item, [this, item] {
+                Info().Add(std::move(*item));
+                if (OnNextInfoUpdated)
+                    OnNextInfoUpdated(Info().Count() - 1);
             });
-            quitSession();
+            return true;
         });
+        quitSession();
+    });
     if (OnInfoUpdated)
         OnInfoUpdated();
 }
@@ -407,30 +406,29 @@ void TmsRemotePOP::ProcessMarks()
     if (Info().Count() == 0)
         return;
     // Without QUIT the server rolls back every DELE of this session.
-    guarded(
-        [this] {
-            ConnectIfNeeded();
-            if (OnTransferringData)
-                OnTransferringData();
-            int next = 0;
-            exchange([this, &next](std::deque<PipelinedCommand> &commands) {
-                for (; next < Info().Count() && commands.empty(); ++next) {
-                    const int i = next;
-                    if (Info().Items(i).RetrieveMark) {
-                        RecheckMessage(commands, i, [] {});
-                        RetrieveMessage(commands, i);
-                    }
-                    if (Info().Items(i).DeleteMark) {
-                        // DELE goes out only once the message proved to be the one listed.
-                        RecheckMessage(commands, i, [this, i] { DeleteMessage(i); });
-                    }
+    guarded([this] {
+        ConnectIfNeeded();
+        if (OnTransferringData)
+            OnTransferringData();
+        int next = 0;
+        exchange([this, &next](std::deque<PipelinedCommand> &commands) {
+            for (; next < Info().Count() && commands.empty(); ++next) {
+                const int i = next;
+                if (Info().Items(i).RetrieveMark) {
+                    RecheckMessage(commands, i, [] {});
+                    RetrieveMessage(commands, i);
                 }
-                return !commands.empty();
-            });
-            if (OnDataTransfered)
-                OnDataTransfered();
-            quitSession();
+                if (Info().Items(i).DeleteMark) {
+                    // DELE goes out only once the message proved to be the one listed.
+                    RecheckMessage(commands, i, [this, i] { DeleteMessage(i); });
+                }
+            }
+            return !commands.empty();
         });
+        if (OnDataTransfered)
+            OnDataTransfered();
+        quitSession();
+    });
     setCommitted(true);
     for (const int i : m_deleteAccepted)
         Info().Items(i).Deleted = true;

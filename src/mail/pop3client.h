@@ -97,8 +97,8 @@ protected:
     void sendAhead(PipelinedCommand command);
     // Appends LIST n and TOP n 1 of message i + 1 to commands; their
     // replies fill item, and done runs after the TOP data was read.
-    void appendFetch(std::deque<PipelinedCommand> &commands, int i,
-                     const std::shared_ptr<TmsRemoteInfoItem> &item, std::function<void()> done);
+    void appendFetch(std::deque<PipelinedCommand> &commands, int i, const std::shared_ptr<TmsRemoteInfoItem> &item,
+                     std::function<void()> done);
     // Reads a status line and requires "+", else EServerError.
     void requireOk();
     // Sends the command and requires a "+" reply, else EServerError.

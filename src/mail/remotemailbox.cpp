@@ -88,7 +88,8 @@ void RemoteMailbox::guarded(const std::function<void()> &operation)
         throw EInternalError(QStringLiteral("The operation ran out of memory and was stopped"));
     } catch (const std::exception &e) {
         abandonSession();
-        throw EInternalError(QStringLiteral("The operation failed: %1").arg(printableText(QString::fromLocal8Bit(e.what()))));
+        throw EInternalError(
+            QStringLiteral("The operation failed: %1").arg(printableText(QString::fromLocal8Bit(e.what()))));
     } catch (...) {
         abandonSession();
         throw EInternalError(QStringLiteral("The operation failed for an unknown reason"));
@@ -221,8 +222,9 @@ QString RemoteMailbox::freshAccessToken()
         raiseSocketErrorText(QStringLiteral("No access token for %1 at %2. Sign in to this mailbox again.")
                                  .arg(printableText(userName()), serverAddress()));
     if (!isBearerToken(token))
-        raiseSocketErrorText(QStringLiteral("The access token for %1 at %2 is not valid. Sign in to this mailbox again.")
-                                 .arg(printableText(userName()), serverAddress()));
+        raiseSocketErrorText(
+            QStringLiteral("The access token for %1 at %2 is not valid. Sign in to this mailbox again.")
+                .arg(printableText(userName()), serverAddress()));
     return token;
 }
 

@@ -23,7 +23,7 @@ struct TmsRemoteInfoItem
 {
     bool DeleteMark = false;
     bool RetrieveMark = false;
-    qint64 Size = 0;    // octets, from the reply to LIST or RFC822.SIZE
+    qint64 Size = 0; // octets, from the reply to LIST or RFC822.SIZE
     TmsHeaders Headers; // raw header lines, cut at the first empty line
     // IMAP: the message's UID in the folder listed (0 for POP3).
     quint32 Uid = 0;

@@ -11,7 +11,7 @@
 
 struct SaslMechanism
 {
-    QString name;        // as AUTH names it: "PLAIN", "OAUTHBEARER", "XOAUTH2"
+    QString name; // as AUTH names it: "PLAIN", "OAUTHBEARER", "XOAUTH2"
     QByteArray response; // the client's first message, before base64
     // What answers an error challenge; none when the mechanism has none.
     std::optional<QByteArray> errorChallengeAnswer;

@@ -93,23 +93,33 @@ bool isNetworkError(int n)
     constexpr int FirstLibraryNumber = 10000;
     constexpr int LastLibraryNumber = 11004;
     return (n >= FirstLibraryNumber && n <= LastLibraryNumber) || n == TimedOut || n == ResolvingHost
-        || n == ClosedByServer || n == ReplyTooLong;
+           || n == ClosedByServer || n == ReplyTooLong;
 }
 
 int socketErrorNumber(QAbstractSocket::SocketError error, const QString &qtText)
 {
     using namespace SocketError;
     switch (error) {
-    case QAbstractSocket::ConnectionRefusedError: return ConnectionRefused;
-    case QAbstractSocket::RemoteHostClosedError: return ClosedByServer;
-    case QAbstractSocket::HostNotFoundError: return HostNotFound;
-    case QAbstractSocket::SocketAccessError: return AccessDenied;
-    case QAbstractSocket::SocketResourceError: return NoBufferSpace;
-    case QAbstractSocket::SocketTimeoutError: return ConnectionTimedOut;
-    case QAbstractSocket::DatagramTooLargeError: return MessageTooLong;
-    case QAbstractSocket::AddressInUseError: return AddressInUse;
-    case QAbstractSocket::SocketAddressNotAvailableError: return AddressNotAvailable;
-    case QAbstractSocket::UnsupportedSocketOperationError: return NotSupported;
+    case QAbstractSocket::ConnectionRefusedError:
+        return ConnectionRefused;
+    case QAbstractSocket::RemoteHostClosedError:
+        return ClosedByServer;
+    case QAbstractSocket::HostNotFoundError:
+        return HostNotFound;
+    case QAbstractSocket::SocketAccessError:
+        return AccessDenied;
+    case QAbstractSocket::SocketResourceError:
+        return NoBufferSpace;
+    case QAbstractSocket::SocketTimeoutError:
+        return ConnectionTimedOut;
+    case QAbstractSocket::DatagramTooLargeError:
+        return MessageTooLong;
+    case QAbstractSocket::AddressInUseError:
+        return AddressInUse;
+    case QAbstractSocket::SocketAddressNotAvailableError:
+        return AddressNotAvailable;
+    case QAbstractSocket::UnsupportedSocketOperationError:
+        return NotSupported;
     case QAbstractSocket::NetworkError:
         // Qt folds several system errors into NetworkError; its text tells them apart.
         if (qtText.contains(QLatin1String("Network unreachable"), Qt::CaseInsensitive))

@@ -27,8 +27,7 @@ QString TlsFailure::text() const
                           "Issued to: %3\n"
                           "Issued by: %4\n"
                           "SHA-256 fingerprint: %5")
-        .arg(host, reasons.join(QStringLiteral("; ")), orUnknown(subject), orUnknown(issuer),
-             orUnknown(fingerprint));
+        .arg(host, reasons.join(QStringLiteral("; ")), orUnknown(subject), orUnknown(issuer), orUnknown(fingerprint));
 }
 
 QString certificateFingerprint(const QSslCertificate &certificate)
@@ -44,8 +43,7 @@ bool sameFingerprint(const QString &stored, const QString &fingerprint)
     return !wanted.isEmpty() && wanted == normalizedFingerprint(fingerprint);
 }
 
-TlsFailure describeTlsFailure(const QString &host, const QSslCertificate &certificate,
-                              const QList<QSslError> &errors)
+TlsFailure describeTlsFailure(const QString &host, const QSslCertificate &certificate, const QList<QSslError> &errors)
 {
     TlsFailure failure;
     failure.host = host;

@@ -14,7 +14,7 @@
 #include <QStringList>
 
 enum class TlsMode {
-    None,     // plain text throughout
+    None, // plain text throughout
     Implicit, // TLS from the first byte (POP3S, port 995)
     StartTls, // plain greeting, then STLS upgrades the connection (RFC 2595)
 };
@@ -22,9 +22,9 @@ enum class TlsMode {
 // A certificate that did not pass verification.
 struct TlsFailure
 {
-    QString host;        // the server name it was checked against
-    QString subject;     // whom the certificate names
-    QString issuer;      // who signed it
+    QString host; // the server name it was checked against
+    QString subject; // whom the certificate names
+    QString issuer; // who signed it
     QString fingerprint; // SHA-256 as "AB:CD:..." (see certificateFingerprint)
     QStringList reasons; // why verification failed, one text each
 
@@ -40,8 +40,7 @@ QString certificateFingerprint(const QSslCertificate &certificate);
 // do not matter. An empty stored value matches nothing.
 bool sameFingerprint(const QString &stored, const QString &fingerprint);
 
-TlsFailure describeTlsFailure(const QString &host, const QSslCertificate &certificate,
-                              const QList<QSslError> &errors);
+TlsFailure describeTlsFailure(const QString &host, const QSslCertificate &certificate, const QList<QSslError> &errors);
 
 // TLS could not be set up: the handshake failed, or STARTTLS was asked for
 // and the server does not offer it.

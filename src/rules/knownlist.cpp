@@ -13,7 +13,10 @@ namespace {
 
 constexpr qsizetype MaxDomainLength = 255;
 
-bool isEmptyLine(const QString &line) { return line.trimmed().isEmpty(); }
+bool isEmptyLine(const QString &line)
+{
+    return line.trimmed().isEmpty();
+}
 
 } // namespace
 
@@ -43,8 +46,7 @@ struct KnownSpammerList::Entry
 };
 
 KnownSpammerList::KnownSpammerList(const QLocale &locale)
-    : collator_(locale)
-    , plainOrder_(locale.language() == QLocale::C)
+    : collator_(locale), plainOrder_(locale.language() == QLocale::C)
 {
     collator_.setCaseSensitivity(Qt::CaseInsensitive);
 }
@@ -60,7 +62,10 @@ KnownSpammerList::Key KnownSpammerList::makeKey(QStringView text) const
     return Key(collator_.sortKey(text.toString()));
 }
 
-int KnownSpammerList::count() const { return int(entries_.size()); }
+int KnownSpammerList::count() const
+{
+    return int(entries_.size());
+}
 
 QString KnownSpammerList::entry(int index) const
 {
@@ -76,7 +81,10 @@ QStringList KnownSpammerList::entries() const
     return list;
 }
 
-void KnownSpammerList::clear() { entries_.clear(); }
+void KnownSpammerList::clear()
+{
+    entries_.clear();
+}
 
 void KnownSpammerList::add(const QString &entry)
 {

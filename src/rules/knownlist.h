@@ -14,8 +14,8 @@
 struct KnownMatch
 {
     bool found = false;
-    QString kind;     // "E-mail" or "Domain"
-    QString matched;  // the sender address or its domain
+    QString kind; // "E-mail" or "Domain"
+    QString matched; // the sender address or its domain
 };
 
 struct KnownListResult

@@ -63,9 +63,8 @@ QString parseListText(QStringView text, RuleList &table)
             if (!parseIndex(rest, rows))
                 return lineError(n, notAnInteger(rest));
             if (column < 1 || rows < 1)
-                return lineError(n, QStringLiteral("a table of %1 columns and %2 rows is not possible")
-                                        .arg(column)
-                                        .arg(rows));
+                return lineError(
+                    n, QStringLiteral("a table of %1 columns and %2 rows is not possible").arg(column).arg(rows));
             if (rows > MaxListFileRows)
                 return lineError(n, QStringLiteral("a table of %1 rows is more than the %2 a list file may hold")
                                         .arg(rows)
@@ -154,8 +153,7 @@ private:
     qsizetype findSection(QStringView section) const
     {
         for (qsizetype i = 0; i < lines_.size(); ++i)
-            if (isSectionLine(lines_[i])
-                && sectionName(lines_[i]).compare(section, Qt::CaseInsensitive) == 0)
+            if (isSectionLine(lines_[i]) && sectionName(lines_[i]).compare(section, Qt::CaseInsensitive) == 0)
                 return i;
         return -1;
     }
@@ -183,9 +181,8 @@ std::optional<qint64> readInteger(const IniText &ini, QStringView section, QStri
     if (!text)
         return std::nullopt;
     bool ok = false;
-    const qint64 value = text->startsWith(QLatin1String("0x"), Qt::CaseInsensitive)
-                             ? text->mid(2).toLongLong(&ok, 16)
-                             : text->toLongLong(&ok, 10);
+    const qint64 value = text->startsWith(QLatin1String("0x"), Qt::CaseInsensitive) ? text->mid(2).toLongLong(&ok, 16)
+                                                                                    : text->toLongLong(&ok, 10);
     return ok ? std::optional(value) : std::nullopt;
 }
 
@@ -201,22 +198,32 @@ void readLimit(const IniText &ini, QStringView section, QStringView key, qint64 
         field = *value;
 }
 
-QString boolText(bool value) { return value ? QStringLiteral("1") : QStringLiteral("0"); }
+QString boolText(bool value)
+{
+    return value ? QStringLiteral("1") : QStringLiteral("0");
+}
 
 } // namespace
 
 QString listFileName(RuleTable table)
 {
     switch (table) {
-    case RuleTable::Subject: return QStringLiteral("subj.lst");
-    case RuleTable::Header: return QStringLiteral("header.lst");
-    case RuleTable::Sender: return QStringLiteral("from.lst");
-    case RuleTable::Exception: break;
+    case RuleTable::Subject:
+        return QStringLiteral("subj.lst");
+    case RuleTable::Header:
+        return QStringLiteral("header.lst");
+    case RuleTable::Sender:
+        return QStringLiteral("from.lst");
+    case RuleTable::Exception:
+        break;
     }
     return QStringLiteral("except.lst");
 }
 
-QString ruleOptionsFileName() { return QStringLiteral("mailsieve.ini"); }
+QString ruleOptionsFileName()
+{
+    return QStringLiteral("mailsieve.ini");
+}
 
 QByteArray serializeRuleList(const RuleList &table)
 {

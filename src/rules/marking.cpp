@@ -65,13 +65,14 @@ private:
     std::optional<QString> to_, replyTo_, fromAddress_, toAddress_;
 };
 
-bool isYes(const QString &cell) { return cell == RuleText::Yes; }
+bool isYes(const QString &cell)
+{
+    return cell == RuleText::Yes;
+}
 
 } // namespace
 
-MarkingEngine::MarkingEngine(RuleSet &rules, MarkingSource &source)
-    : rules_(rules)
-    , source_(source)
+MarkingEngine::MarkingEngine(RuleSet &rules, MarkingSource &source) : rules_(rules), source_(source)
 {
 }
 
@@ -174,14 +175,12 @@ bool MarkingEngine::tooBigSmall(const QString &sizeText, bool &del)
     const SizeRules &rules = rules_.sizeRules;
     if (rules.smallerEnabled && size < rules.smallerLimit) {
         del = rules.smallerCheck;
-        whyAdd(del, QStringLiteral("Size"), QStringLiteral("smaller than"),
-               QString::number(rules.smallerLimit), false);
+        whyAdd(del, QStringLiteral("Size"), QStringLiteral("smaller than"), QString::number(rules.smallerLimit), false);
         return true;
     }
     if (rules.largerEnabled && size > rules.largerLimit) {
         del = rules.largerCheck;
-        whyAdd(del, QStringLiteral("Size"), QStringLiteral("larger than"),
-               QString::number(rules.largerLimit), false);
+        whyAdd(del, QStringLiteral("Size"), QStringLiteral("larger than"), QString::number(rules.largerLimit), false);
         return true;
     }
     return false;
@@ -272,10 +271,8 @@ bool MarkingEngine::qMarkThisHeader(int row, bool &del)
         } else if (what == RuleText::Sender && pattern == RuleText::DoesNotMatchReplyTo) {
             const QString &replyTo = values.replyTo();
             const QString &from = values.fromAddress();
-            if (!replyTo.isEmpty() && !textContains(replyTo, from, false)
-                && !textContains(from, replyTo, false))
-                hit(QStringLiteral("Header"), what,
-                    replyTo + u' ' + RuleText::DoesNotMatchReplyTo + u' ' + from);
+            if (!replyTo.isEmpty() && !textContains(replyTo, from, false) && !textContains(from, replyTo, false))
+                hit(QStringLiteral("Header"), what, replyTo + u' ' + RuleText::DoesNotMatchReplyTo + u' ' + from);
         } else if (what == RuleText::Sender) {
             const QString &to = values.toAddress();
             const QString &from = values.fromAddress();
@@ -300,12 +297,11 @@ bool MarkingEngine::qMarkThisHeader(int row, bool &del)
 
 QString MarkingEngine::knownSpammerText(const QString &matched)
 {
-    return QStringLiteral("\"%1\" is on the KNOWN SPAMMER BLACKLIST (you may edit if this is in error)")
-        .arg(matched);
+    return QStringLiteral("\"%1\" is on the KNOWN SPAMMER BLACKLIST (you may edit if this is in error)").arg(matched);
 }
 
-void MarkingEngine::whyAdd(bool isDelete, const QString &name, const QString &operatorText,
-                           const QString &pattern, bool caseFlag)
+void MarkingEngine::whyAdd(bool isDelete, const QString &name, const QString &operatorText, const QString &pattern,
+                           bool caseFlag)
 {
     if (!explainMode_)
         return;
@@ -320,8 +316,7 @@ void MarkingEngine::whyAdd(bool isDelete, const QString &name, const QString &op
     memoWhy_.append(QStringLiteral("%1 %2 %3 \"%4\" %5").arg(prefix, name, operatorText, pattern, caseSuffix));
 }
 
-void MarkingEngine::whyExcept(const QString &name, const QString &operatorText, const QString &pattern,
-                              bool caseFlag)
+void MarkingEngine::whyExcept(const QString &name, const QString &operatorText, const QString &pattern, bool caseFlag)
 {
     exceptionExplain_ = true;
     whyAdd(false, name, operatorText, pattern, caseFlag);

@@ -17,8 +17,8 @@ public:
     virtual ~MarkingSource() = default;
     virtual int rowCount() const = 0;
     virtual QString subject(int row) const = 0;
-    virtual QString sender(int row) const = 0;   // the bare address
-    virtual QString size(int row) const = 0;     // octets as decimal text
+    virtual QString sender(int row) const = 0; // the bare address
+    virtual QString size(int row) const = 0; // octets as decimal text
     virtual MarkState mark(int row) const = 0;
     virtual void setMark(int row, MarkState mark) = 0;
     virtual TmsHeaders headerLines(int row) const = 0;
@@ -42,10 +42,8 @@ public:
     QStringList &memoWhy() { return memoWhy_; }
     const QStringList &memoWhy() const { return memoWhy_; }
 
-    void whyAdd(bool isDelete, const QString &name, const QString &operatorText,
-                const QString &pattern, bool caseFlag);
-    void whyExcept(const QString &name, const QString &operatorText, const QString &pattern,
-                   bool caseFlag);
+    void whyAdd(bool isDelete, const QString &name, const QString &operatorText, const QString &pattern, bool caseFlag);
+    void whyExcept(const QString &name, const QString &operatorText, const QString &pattern, bool caseFlag);
 
     // The single tests; those that set del tell whether their match asks for
     // a check mark (true) or a question mark (false).

@@ -10,7 +10,7 @@
 struct QuickAddChoice
 {
     bool subjects = true; // "Always delete mail with these particular subject headings"
-    bool senders = true;  // "Always delete mail from these particular senders"
+    bool senders = true; // "Always delete mail from these particular senders"
 };
 
 // Inserts the chosen rules as the first rule rows of SubjectRules (Equals

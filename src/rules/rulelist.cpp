@@ -9,8 +9,8 @@
 
 namespace {
 
-RuleTableLayout pictureTableLayout(const QStringList &headings, int matchesColumn,
-                                   QList<int> editableColumns, QList<int> sortableColumns)
+RuleTableLayout pictureTableLayout(const QStringList &headings, int matchesColumn, QList<int> editableColumns,
+                                   QList<int> sortableColumns)
 {
     return {6, headings, true, matchesColumn, 4, 5, std::move(editableColumns), std::move(sortableColumns)};
 }
@@ -19,30 +19,37 @@ RuleTableLayout pictureTableLayout(const QStringList &headings, int matchesColum
 
 const RuleTableLayout &layoutOf(RuleTable table)
 {
-    static const RuleTableLayout subject = pictureTableLayout(
-        {QString(), "What", "Matches", "Case", "Del?", "Hits"}, SubjectCol::Matches,
-        {SubjectCol::Matches, SubjectCol::Hits}, {SubjectCol::Matches, SubjectCol::Hits});
-    static const RuleTableLayout header = pictureTableLayout(
-        {QString(), "What", "Matches", "Case", "Del?", "Hits"}, HeaderCol::Matches,
-        {HeaderCol::Hits}, {HeaderCol::Matches, HeaderCol::Hits});
-    static const RuleTableLayout sender = pictureTableLayout(
-        {QString(), "What", "Condition", "Matches", "Del?", "Hits"}, SenderCol::Matches,
-        {SenderCol::Matches, SenderCol::Hits}, {SenderCol::Matches, SenderCol::Hits});
-    static const RuleTableLayout exception{
-        5, {"What", "Condition", "Matches", "Case?", "Hits"}, false, ExceptCol::Matches, -1,
-        ExceptCol::Hits, {ExceptCol::Matches, ExceptCol::Hits},
-        {ExceptCol::What, ExceptCol::Matches, ExceptCol::Hits}};
+    static const RuleTableLayout subject =
+        pictureTableLayout({QString(), "What", "Matches", "Case", "Del?", "Hits"}, SubjectCol::Matches,
+                           {SubjectCol::Matches, SubjectCol::Hits}, {SubjectCol::Matches, SubjectCol::Hits});
+    static const RuleTableLayout header =
+        pictureTableLayout({QString(), "What", "Matches", "Case", "Del?", "Hits"}, HeaderCol::Matches,
+                           {HeaderCol::Hits}, {HeaderCol::Matches, HeaderCol::Hits});
+    static const RuleTableLayout sender =
+        pictureTableLayout({QString(), "What", "Condition", "Matches", "Del?", "Hits"}, SenderCol::Matches,
+                           {SenderCol::Matches, SenderCol::Hits}, {SenderCol::Matches, SenderCol::Hits});
+    static const RuleTableLayout exception{5,
+                                           {"What", "Condition", "Matches", "Case?", "Hits"},
+                                           false,
+                                           ExceptCol::Matches,
+                                           -1,
+                                           ExceptCol::Hits,
+                                           {ExceptCol::Matches, ExceptCol::Hits},
+                                           {ExceptCol::What, ExceptCol::Matches, ExceptCol::Hits}};
     switch (table) {
-    case RuleTable::Subject: return subject;
-    case RuleTable::Header: return header;
-    case RuleTable::Sender: return sender;
-    case RuleTable::Exception: break;
+    case RuleTable::Subject:
+        return subject;
+    case RuleTable::Header:
+        return header;
+    case RuleTable::Sender:
+        return sender;
+    case RuleTable::Exception:
+        break;
     }
     return exception;
 }
 
-RuleList::RuleList(RuleTable table)
-    : table_(table)
+RuleList::RuleList(RuleTable table) : table_(table)
 {
     setColumnCount(layout().columns);
     setRowCount(EmptyRowCount);
@@ -166,8 +173,7 @@ void RuleList::bumpHits(int row)
 
 bool RuleList::operator==(const RuleList &other) const
 {
-    return table_ == other.table_ && columns_ == other.columns_ && rows_ == other.rows_
-           && pictures_ == other.pictures_;
+    return table_ == other.table_ && columns_ == other.columns_ && rows_ == other.rows_ && pictures_ == other.pictures_;
 }
 
 void CheckGridAdv(RuleList &table, int row, bool isCheck)
@@ -193,10 +199,14 @@ RuleList &RuleSet::table(RuleTable which)
 const RuleList &RuleSet::table(RuleTable which) const
 {
     switch (which) {
-    case RuleTable::Subject: return SubjectRules;
-    case RuleTable::Header: return HeaderRules;
-    case RuleTable::Sender: return SenderRules;
-    case RuleTable::Exception: break;
+    case RuleTable::Subject:
+        return SubjectRules;
+    case RuleTable::Header:
+        return HeaderRules;
+    case RuleTable::Sender:
+        return SenderRules;
+    case RuleTable::Exception:
+        break;
     }
     return ExceptionRules;
 }

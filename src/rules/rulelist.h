@@ -13,20 +13,28 @@
 enum class RuleTable { Subject, Header, Sender, Exception };
 
 // Column numbers of each table.
-namespace SubjectCol { enum : int { Picture, What, Matches, Case, Del, Hits, Count }; }
-namespace HeaderCol { enum : int { Picture, What, Matches, Case, Del, Hits, Count }; }
-namespace SenderCol { enum : int { Picture, What, Condition, Matches, Del, Hits, Count }; }
-namespace ExceptCol { enum : int { What, Condition, Matches, Case, Hits, Count }; }
+namespace SubjectCol {
+enum : int { Picture, What, Matches, Case, Del, Hits, Count };
+}
+namespace HeaderCol {
+enum : int { Picture, What, Matches, Case, Del, Hits, Count };
+}
+namespace SenderCol {
+enum : int { Picture, What, Condition, Matches, Del, Hits, Count };
+}
+namespace ExceptCol {
+enum : int { What, Condition, Matches, Case, Hits, Count };
+}
 
 // What differs between the four tables, for the file reader, the marking
 // decision and the table models.
 struct RuleTableLayout
 {
     int columns;
-    QStringList headings;   // row 0, column 0 upward
-    bool hasPicture;        // column 0 shows the check or question picture
+    QStringList headings; // row 0, column 0 upward
+    bool hasPicture; // column 0 shows the check or question picture
     int matchesColumn;
-    int delColumn;          // -1: the exception table has no Del? column
+    int delColumn; // -1: the exception table has no Del? column
     int hitsColumn;
     QList<int> editableColumns;
     QList<int> sortableColumns;
@@ -127,5 +135,4 @@ struct RuleSet
     void SetGridHeadings();
 };
 
-constexpr RuleTable AllRuleTables[] = {RuleTable::Subject, RuleTable::Header, RuleTable::Sender,
-                                       RuleTable::Exception};
+constexpr RuleTable AllRuleTables[] = {RuleTable::Subject, RuleTable::Header, RuleTable::Sender, RuleTable::Exception};

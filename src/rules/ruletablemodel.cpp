@@ -19,9 +19,7 @@ int operatorColumn(RuleTable table)
 
 } // namespace
 
-RuleTableModel::RuleTableModel(RuleList &table, QObject *parent)
-    : QAbstractTableModel(parent)
-    , table_(table)
+RuleTableModel::RuleTableModel(RuleList &table, QObject *parent) : QAbstractTableModel(parent), table_(table)
 {
 }
 
@@ -89,9 +87,12 @@ QVariant RuleTableModel::data(const QModelIndex &index, int role) const
         if (!pictureCell)
             return {};
         switch (table_.picture(row)) {
-        case MarkState::Check: return checkMark_;
-        case MarkState::Question: return questionMark_;
-        default: return {};
+        case MarkState::Check:
+            return checkMark_;
+        case MarkState::Question:
+            return questionMark_;
+        default:
+            return {};
         }
     case Qt::FontRole:
         if (column == layout.matchesColumn && (!layout.hasPicture || isDeleteRow(row))) {

@@ -19,9 +19,15 @@ constexpr std::array<bool, 128> separatorTable()
 }
 constexpr std::array<bool, 128> Separators = separatorTable();
 
-inline bool isSeparator(QChar c) { return c.unicode() < 128 && Separators[c.unicode()]; }
+inline bool isSeparator(QChar c)
+{
+    return c.unicode() < 128 && Separators[c.unicode()];
+}
 
-inline char16_t fold(char16_t u) { return (u >= u'a' && u <= u'z') ? char16_t(u - (u'a' - u'A')) : u; }
+inline char16_t fold(char16_t u)
+{
+    return (u >= u'a' && u <= u'z') ? char16_t(u - (u'a' - u'A')) : u;
+}
 
 // Operator and What cells are compared exactly; the length test first keeps the
 // per-row dispatch cheap.
@@ -43,18 +49,16 @@ class FoldedCharPositions
 {
 public:
     FoldedCharPositions(QStringView text, QChar c)
-        : text_(text)
-        , upper_(fold(c.unicode()))
-        , lower_(upper_ >= u'A' && upper_ <= u'Z' ? char16_t(upper_ + (u'a' - u'A')) : upper_)
-        , nextUpper_(text.indexOf(QChar(upper_)))
-        , nextLower_(lower_ == upper_ ? -1 : text.indexOf(QChar(lower_)))
+        : text_(text), upper_(fold(c.unicode())),
+          lower_(upper_ >= u'A' && upper_ <= u'Z' ? char16_t(upper_ + (u'a' - u'A')) : upper_),
+          nextUpper_(text.indexOf(QChar(upper_))), nextLower_(lower_ == upper_ ? -1 : text.indexOf(QChar(lower_)))
     {
     }
 
     // The next position, or -1 when there is none.
     qsizetype next()
     {
-        const qsizetype at = nextUpper_ < 0 ? nextLower_
+        const qsizetype at = nextUpper_ < 0   ? nextLower_
                              : nextLower_ < 0 ? nextUpper_
                                               : std::min(nextUpper_, nextLower_);
         if (at >= 0 && at == nextUpper_)
@@ -92,8 +96,7 @@ TextTest textOperator(QStringView op)
 }
 
 // known is false for an operator text that names no text operator.
-bool matchTextOperator(QStringView text, QStringView op, QStringView pattern, bool caseSensitive,
-                       bool &known)
+bool matchTextOperator(QStringView text, QStringView op, QStringView pattern, bool caseSensitive, bool &known)
 {
     const TextTest test = textOperator(op);
     known = test != nullptr;
@@ -108,9 +111,15 @@ bool matchTextOperator(QStringView text, QStringView op, QStringView pattern, bo
 
 } // namespace
 
-QString pluralS(int n) { return n == 1 ? QString() : QStringLiteral("s"); }
+QString pluralS(int n)
+{
+    return n == 1 ? QString() : QStringLiteral("s");
+}
 
-QString yesNoLetter(bool value) { return value ? QStringLiteral("Y") : QStringLiteral("N"); }
+QString yesNoLetter(bool value)
+{
+    return value ? QStringLiteral("Y") : QStringLiteral("N");
+}
 
 bool isBlankChar(QChar c)
 {
@@ -126,7 +135,10 @@ bool isBlank(QStringView text)
     return true;
 }
 
-bool isDigitChar(QChar c) { return c.unicode() >= u'0' && c.unicode() <= u'9'; }
+bool isDigitChar(QChar c)
+{
+    return c.unicode() >= u'0' && c.unicode() <= u'9';
+}
 
 int countNumeric(QStringView text)
 {
@@ -137,9 +149,15 @@ int countNumeric(QStringView text)
     return n;
 }
 
-bool isWordSeparator(QChar c) { return isSeparator(c); }
+bool isWordSeparator(QChar c)
+{
+    return isSeparator(c);
+}
 
-QChar foldChar(QChar c) { return QChar(fold(c.unicode())); }
+QChar foldChar(QChar c)
+{
+    return QChar(fold(c.unicode()));
+}
 
 QString foldCase(QStringView text)
 {
@@ -291,8 +309,8 @@ bool matchExceptSubject(QStringView subject, QStringView op, QStringView pattern
 
 bool operatorShowsPattern(QStringView op)
 {
-    for (QLatin1String name : {RuleText::IsBlank, RuleText::IsUppercase, RuleText::AllNumeric,
-                               RuleText::HalfNumeric, RuleText::FirstCharNumeric})
+    for (QLatin1String name : {RuleText::IsBlank, RuleText::IsUppercase, RuleText::AllNumeric, RuleText::HalfNumeric,
+                               RuleText::FirstCharNumeric})
         if (sameText(op, name))
             return false;
     return true;

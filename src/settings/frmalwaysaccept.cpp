@@ -11,16 +11,12 @@
 using namespace ruleeditors;
 
 TfrmAlwaysAccept::TfrmAlwaysAccept(Prompts &prompts, QWidget *parent)
-    : RuleEditorDialog(tr("Accept e-mail from"), tr("Always accept e-mail when:"), QString(),
-                       &prompts, parent)
-    , rbAddress(new QRadioButton(tr("The &explicit e-mail address is:"), this))
-    , rbDomain(new QRadioButton(tr("The &domain name is:"), this))
-    , rbSubject(new QRadioButton(tr("When the &subject line "), this))
-    , edAddress(new QLineEdit(this))
-    , edDomain(new QLineEdit(this))
-    , cbOperator(makeOperatorList(textOperatorCount, this))
-    , edSubject(new QLineEdit(this))
-    , cbCase(new QCheckBox(tr("&Check if case matters (upper/lower)"), this))
+    : RuleEditorDialog(tr("Accept e-mail from"), tr("Always accept e-mail when:"), QString(), &prompts, parent),
+      rbAddress(new QRadioButton(tr("The &explicit e-mail address is:"), this)),
+      rbDomain(new QRadioButton(tr("The &domain name is:"), this)),
+      rbSubject(new QRadioButton(tr("When the &subject line "), this)), edAddress(new QLineEdit(this)),
+      edDomain(new QLineEdit(this)), cbOperator(makeOperatorList(textOperatorCount, this)),
+      edSubject(new QLineEdit(this)), cbCase(new QCheckBox(tr("&Check if case matters (upper/lower)"), this))
 {
     edAddress->setToolTip(tr("Enter the sender's e-mail address, for example friend@example.com"));
     edAddress->setPlaceholderText(tr("friend@example.com"));
@@ -75,9 +71,12 @@ ExceptionKind TfrmAlwaysAccept::kind() const
 QLineEdit *TfrmAlwaysAccept::fieldOf(ExceptionKind kind) const
 {
     switch (kind) {
-    case ExceptionKind::Address: return edAddress;
-    case ExceptionKind::Domain: return edDomain;
-    case ExceptionKind::Subject: break;
+    case ExceptionKind::Address:
+        return edAddress;
+    case ExceptionKind::Domain:
+        return edDomain;
+    case ExceptionKind::Subject:
+        break;
     }
     return edSubject;
 }
@@ -90,9 +89,15 @@ void TfrmAlwaysAccept::setRule(const ExceptionRule &rule)
     cbOperator->setCurrentIndex(rule.operatorPos);
     cbCase->setChecked(rule.caseSensitive);
     switch (rule.kind) {
-    case ExceptionKind::Address: rbAddress->setChecked(true); break;
-    case ExceptionKind::Domain: rbDomain->setChecked(true); break;
-    case ExceptionKind::Subject: rbSubject->setChecked(true); break;
+    case ExceptionKind::Address:
+        rbAddress->setChecked(true);
+        break;
+    case ExceptionKind::Domain:
+        rbDomain->setChecked(true);
+        break;
+    case ExceptionKind::Subject:
+        rbSubject->setChecked(true);
+        break;
     }
     rbChoiceClick();
 }

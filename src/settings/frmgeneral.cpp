@@ -92,13 +92,8 @@ protected:
 } // namespace
 
 TfrmGeneral::TfrmGeneral(const Links &links, QWidget *parent)
-    : QDialog(parent),
-      m_settings(links.settings),
-      m_store(links.store),
-      m_prompts(links.prompts),
-      m_programFolder(links.programFolder),
-      m_dialUp(links.dialUp),
-      m_mailImport(links.mailImport),
+    : QDialog(parent), m_settings(links.settings), m_store(links.store), m_prompts(links.prompts),
+      m_programFolder(links.programFolder), m_dialUp(links.dialUp), m_mailImport(links.mailImport),
       m_headerRules(links.headerRules)
 {
     setWindowTitle(QStringLiteral("General settings"));
@@ -174,9 +169,13 @@ QString TfrmGeneral::defaultLogFile() const
 QWidget *TfrmGeneral::buildMailboxesPage()
 {
     auto *grid = new QGridLayout;
-    const QStringList headings = {QString(), QStringLiteral("Server"), QStringLiteral("User Name/Mailbox"),
-                                  QStringLiteral("Password"), QStringLiteral("Protocol"),
-                                  QStringLiteral("Security"), QStringLiteral("Sign-in")};
+    const QStringList headings = {QString(),
+                                  QStringLiteral("Server"),
+                                  QStringLiteral("User Name/Mailbox"),
+                                  QStringLiteral("Password"),
+                                  QStringLiteral("Protocol"),
+                                  QStringLiteral("Security"),
+                                  QStringLiteral("Sign-in")};
     for (int column = 1; column < headings.size(); ++column)
         grid->addWidget(new QLabel(headings[column]), 0, column);
 
@@ -259,10 +258,10 @@ QWidget *TfrmGeneral::buildMailboxesPage()
     auto *layout = new QVBoxLayout(page);
     layout->addWidget(scroll, 1);
     layout->addWidget(lblPasswordPlace);
-    layout->addWidget(paragraph(QStringLiteral(
-        "Enter the name of your POP or IMAP server, your user name (mailbox) on that server and your "
-        "password.  Your internet service provider supplies them.  The selected mailbox is the "
-        "default one.")));
+    layout->addWidget(paragraph(
+        QStringLiteral("Enter the name of your POP or IMAP server, your user name (mailbox) on that server and your "
+                       "password.  Your internet service provider supplies them.  The selected mailbox is the "
+                       "default one.")));
     return page;
 }
 
@@ -345,7 +344,8 @@ QWidget *TfrmGeneral::buildAutomaticPage()
 
     auto *page = new QWidget;
     auto *layout = new QVBoxLayout(page);
-    layout->addWidget(paragraph(QStringLiteral("Mailsieve can run unattended and may delete e-mail without confirmation.")));
+    layout->addWidget(
+        paragraph(QStringLiteral("Mailsieve can run unattended and may delete e-mail without confirmation.")));
     layout->addWidget(rbManual);
     layout->addWidget(rbAutomatic);
     layout->addWidget(panelManual, 1);
@@ -362,16 +362,15 @@ QWidget *TfrmGeneral::buildStartUpPage()
     layout->addWidget(cbSysTray);
     layout->addWidget(cbStartAtLogin);
     layout->addSpacing(8);
-    layout->addWidget(paragraph(QStringLiteral(
-        "With this option the main Mailsieve screen is not shown the next time Mailsieve starts: "
-        "Mailsieve starts up in the system tray instead.")));
+    layout->addWidget(paragraph(
+        QStringLiteral("With this option the main Mailsieve screen is not shown the next time Mailsieve starts: "
+                       "Mailsieve starts up in the system tray instead.")));
     layout->addSpacing(6);
-    layout->addWidget(paragraph(QStringLiteral(
-        "To open Mailsieve, right click on its icon in the system tray.")));
+    layout->addWidget(paragraph(QStringLiteral("To open Mailsieve, right click on its icon in the system tray.")));
     layout->addSpacing(6);
-    layout->addWidget(paragraph(QStringLiteral(
-        "This option is useful for checking e-mail in the background.  It takes effect the next "
-        "time Mailsieve is launched.")));
+    layout->addWidget(paragraph(
+        QStringLiteral("This option is useful for checking e-mail in the background.  It takes effect the next "
+                       "time Mailsieve is launched.")));
     layout->addStretch(1);
     return page;
 }

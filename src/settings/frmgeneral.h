@@ -84,17 +84,17 @@ public:
     static constexpr int minMinutes = 2;
     static constexpr int maxMinutes = 600;
 
-    static inline const QString OverDeleteWarning = QStringLiteral(
-        "Just a warning that you selected to automatically delete marked messages without "
-        "confirmation.  It is possible to OVER delete by using this setting.");
+    static inline const QString OverDeleteWarning =
+        QStringLiteral("Just a warning that you selected to automatically delete marked messages without "
+                       "confirmation.  It is possible to OVER delete by using this setting.");
     static inline const QString RestartMessage =
         QStringLiteral("Exit and restart for the Start Up changes to take effect.");
     static inline const QString ViewLogFailed = QStringLiteral("Unable to open log file. ");
     static inline const QString ClearLogQuestion = QStringLiteral("Really clear out log file?");
     static inline const QString ResetCounterQuestion = QStringLiteral("Really reset spam counter?");
-    static inline const QString PlainTextWarning = QStringLiteral(
-        "Mailbox %1: the password will go out in plain text.  Choose None only for a server on this "
-        "computer or your local network.");
+    static inline const QString PlainTextWarning =
+        QStringLiteral("Mailbox %1: the password will go out in plain text.  Choose None only for a server on this "
+                       "computer or your local network.");
     static inline const QString KeepPasswordCaption = QStringLiteral("Keep this password in the settings file");
     static inline const QString PlainTextCaption = QStringLiteral("Send my password without encryption");
     static inline const QString PlainTextQuestion = QStringLiteral(
@@ -133,14 +133,14 @@ public:
         QComboBox *cbSecurity = nullptr;
         QComboBox *cbSignIn = nullptr;
         QPushButton *btOAuth = nullptr; // the OAuth 2.0 values; enabled for those methods
-        QPushButton *btImap = nullptr;  // the IMAP options; enabled for an IMAP mailbox
+        QPushButton *btImap = nullptr; // the IMAP options; enabled for an IMAP mailbox
         // "Keep this password in the settings file"
         QCheckBox *cbKeepPassword = nullptr;
         // "Send my password without encryption"; enabled while Security is
         // None and the sign-in sends the password, ticked only once confirmed
         QCheckBox *cbPlainText = nullptr;
         OAuthClientConfig oauth; // as the OAuth dialog left them, kept on OK
-        ImapOptions imap;        // as the IMAP dialog left them, kept on OK
+        ImapOptions imap; // as the IMAP dialog left them, kept on OK
     };
     std::array<MailboxRow, kMailboxCount> mailboxRows;
     MailboxRow &row(int mailbox) { return mailboxRows.at(mailbox - 1); }

@@ -15,18 +15,15 @@ TfrmHeaders::TfrmHeaders(const QList<MailboxChoice> &mailboxes, Prompts &prompts
     : RuleEditorDialog(tr("Header characteristics"), tr("The E-mail header characteristics"),
                        tr("If text in the e-mail header line follows any of these patterns it will "
                           "be marked for deletion since it looks like a potential spam."),
-                       &prompts, parent)
-    , rbReplyTo(new QRadioButton(tr("The &Sender address does not match the 'Reply-to' address"), this))
-    , rbSenderTo(new QRadioButton(tr("The Sender address &equals the 'To' address field"), this))
-    , rbToNotContain(new QRadioButton(tr("The '&To' address does not contain:"), this))
-    , rbMessageHeader(new QRadioButton(tr("Message &Header"), this))
-    , edTo(new QLineEdit(this))
-    , lblMailbox(new QLabel(tr("For Mail&box:"), this))
-    , cbMailbox(new QComboBox(this))
-    , cbOperator(makeOperatorList(textOperatorCount, this))
-    , edHeader(makeSuggestionBox(headerSuggestions(), this))
-    , cbCase(new QCheckBox(tr("&Check if case matters (upper/lower)"), this))
-    , pnlMark(new MarkChoicePanel(tr("check &mark"), tr("&question mark"), this))
+                       &prompts, parent),
+      rbReplyTo(new QRadioButton(tr("The &Sender address does not match the 'Reply-to' address"), this)),
+      rbSenderTo(new QRadioButton(tr("The Sender address &equals the 'To' address field"), this)),
+      rbToNotContain(new QRadioButton(tr("The '&To' address does not contain:"), this)),
+      rbMessageHeader(new QRadioButton(tr("Message &Header"), this)), edTo(new QLineEdit(this)),
+      lblMailbox(new QLabel(tr("For Mail&box:"), this)), cbMailbox(new QComboBox(this)),
+      cbOperator(makeOperatorList(textOperatorCount, this)), edHeader(makeSuggestionBox(headerSuggestions(), this)),
+      cbCase(new QCheckBox(tr("&Check if case matters (upper/lower)"), this)),
+      pnlMark(new MarkChoicePanel(tr("check &mark"), tr("&question mark"), this))
 {
     auto *group = new QButtonGroup(this);
     for (QRadioButton *button : {rbReplyTo, rbSenderTo, rbToNotContain, rbMessageHeader})
@@ -86,10 +83,14 @@ HeaderChoice TfrmHeaders::choice() const
 QRadioButton *TfrmHeaders::buttonOf(HeaderChoice choice) const
 {
     switch (choice) {
-    case HeaderChoice::ReplyToMismatch: return rbReplyTo;
-    case HeaderChoice::SenderEqualsTo: return rbSenderTo;
-    case HeaderChoice::ToDoesNotContain: return rbToNotContain;
-    case HeaderChoice::MessageHeader: break;
+    case HeaderChoice::ReplyToMismatch:
+        return rbReplyTo;
+    case HeaderChoice::SenderEqualsTo:
+        return rbSenderTo;
+    case HeaderChoice::ToDoesNotContain:
+        return rbToNotContain;
+    case HeaderChoice::MessageHeader:
+        break;
     }
     return rbMessageHeader;
 }
@@ -125,9 +126,8 @@ HeaderRule TfrmHeaders::rule() const
 bool TfrmHeaders::checkInput()
 {
     if (const auto problem = rule().problem()) {
-        refuse(problem->message, problem->field == HeaderRule::Field::ToText
-                                     ? static_cast<QWidget *>(edTo)
-                                     : static_cast<QWidget *>(edHeader));
+        refuse(problem->message, problem->field == HeaderRule::Field::ToText ? static_cast<QWidget *>(edTo)
+                                                                             : static_cast<QWidget *>(edHeader));
         return false;
     }
     return true;

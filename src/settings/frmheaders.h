@@ -17,8 +17,7 @@ class TfrmHeaders : public RuleEditorDialog
 
 public:
     // The mailbox list offers the given mailboxes (those with a server).
-    TfrmHeaders(const QList<ruleeditors::MailboxChoice> &mailboxes, Prompts &prompts,
-                QWidget *parent = nullptr);
+    TfrmHeaders(const QList<ruleeditors::MailboxChoice> &mailboxes, Prompts &prompts, QWidget *parent = nullptr);
 
     void setRule(const ruleeditors::HeaderRule &rule);
     ruleeditors::HeaderRule rule() const;

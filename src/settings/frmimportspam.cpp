@@ -7,8 +7,7 @@
 #include <QVBoxLayout>
 
 TfrmImportSpam::TfrmImportSpam(const QString &title, QWidget *parent)
-    : RuleEditorDialog(tr("Import new keywords"), title, QString(), nullptr, parent)
-    , memo(new QPlainTextEdit(this))
+    : RuleEditorDialog(tr("Import new keywords"), title, QString(), nullptr, parent), memo(new QPlainTextEdit(this))
 {
     // Wrapping is for the eye only: the lines handed over are the typed ones.
     memo->setLineWrapMode(QPlainTextEdit::WidgetWidth);

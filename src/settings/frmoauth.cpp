@@ -23,7 +23,8 @@ QString registrationText(const std::optional<OAuthProvider> &provider)
     }
     const QString url = provider->registrationHelp.toHtmlEscaped();
     return QStringLiteral("The client ID is your own registration of Mailsieve with the provider: "
-                          "<a href=\"%1\">how to register a client</a>.").arg(url);
+                          "<a href=\"%1\">how to register a client</a>.")
+        .arg(url);
 }
 
 } // namespace

@@ -17,11 +17,10 @@ TfrmOptionsFROM::TfrmOptionsFROM(Prompts &prompts, QWidget *parent)
     : RuleEditorDialog(tr("Sender characteristics"), tr("The Sender characteristics"),
                        tr("If the sender matches the distinguishing characteristics below it will "
                           "be marked for deletion."),
-                       &prompts, parent)
-    , cbPart(new QComboBox(this))
-    , cbOperator(makeOperatorList(senderOperatorCount, this))
-    , edPattern(makeSuggestionBox(senderSuggestions(), this))
-    , pnlMark(new MarkChoicePanel(tr("&check mark"), tr("&question mark"), this))
+                       &prompts, parent),
+      cbPart(new QComboBox(this)), cbOperator(makeOperatorList(senderOperatorCount, this)),
+      edPattern(makeSuggestionBox(senderSuggestions(), this)),
+      pnlMark(new MarkChoicePanel(tr("&check mark"), tr("&question mark"), this))
 {
     cbPart->addItems({RuleText::EmailAddress, RuleText::DomainName});
     auto *label = new QLabel(tr("The sender's e-mail/domain &address (as viewed on the main screen):"), this);

@@ -54,22 +54,28 @@ struct PageLook
 {
     QList<int> columnWidths; // at 96 dots per inch
     QString printTitle;
-    QString importTitle;     // empty: the page has no import
+    QString importTitle; // empty: the page has no import
 };
 
 const PageLook &lookOf(RuleTable table)
 {
-    static const PageLook subject{{20, 112, 231, 29, 39, 38}, QStringLiteral("Mailsieve - Subject Line Settings"),
+    static const PageLook subject{{20, 112, 231, 29, 39, 38},
+                                  QStringLiteral("Mailsieve - Subject Line Settings"),
                                   QStringLiteral("Import spam keywords")};
     static const PageLook header{{20, 112, 221, 38, 36, 43}, QStringLiteral("Mailsieve - Email Header Settings"), {}};
     static const PageLook sender{{20, 77, 105, 188, 39, 39}, QStringLiteral("Mailsieve - Sender Settings"), {}};
-    static const PageLook exception{{79, 114, 190, 44, 44}, QStringLiteral("Mailsieve - List of Exceptions "),
+    static const PageLook exception{{79, 114, 190, 44, 44},
+                                    QStringLiteral("Mailsieve - List of Exceptions "),
                                     QStringLiteral("Import e-mail addresses")};
     switch (table) {
-    case RuleTable::Subject: return subject;
-    case RuleTable::Header: return header;
-    case RuleTable::Sender: return sender;
-    case RuleTable::Exception: break;
+    case RuleTable::Subject:
+        return subject;
+    case RuleTable::Header:
+        return header;
+    case RuleTable::Sender:
+        return sender;
+    case RuleTable::Exception:
+        break;
     }
     return exception;
 }
@@ -131,11 +137,7 @@ QPushButton *arrowButton(Qt::ArrowType arrow, const QString &hint, QWidget *pare
 
 TfrmOptionsMain::TfrmOptionsMain(RuleSet &rules, const QString &folder, const GeneralSettings &general,
                                  Prompts &prompts, QWidget *parent)
-    : QDialog(parent)
-    , rules_(rules)
-    , folder_(folder)
-    , general_(general)
-    , prompts_(prompts)
+    : QDialog(parent), rules_(rules), folder_(folder), general_(general), prompts_(prompts)
 {
     runDialog = [](QDialog &dialog) { return dialog.exec(); };
     choosePrinter = [this](QPrinter &printer) {
@@ -310,9 +312,9 @@ QWidget *TfrmOptionsMain::makeRulePage(RuleTable table, const QString &text, con
 QWidget *TfrmOptionsMain::makeSizePage()
 {
     auto *widget = new QWidget(this);
-    auto makePanel = [this, widget](const QString &caption, int maximum, int step, QCheckBox *&check,
-                                    QSpinBox *&field, QRadioButton *&checkMark, QRadioButton *&question,
-                                    const QString &checkCaption, const QString &questionCaption) {
+    auto makePanel = [this, widget](const QString &caption, int maximum, int step, QCheckBox *&check, QSpinBox *&field,
+                                    QRadioButton *&checkMark, QRadioButton *&question, const QString &checkCaption,
+                                    const QString &questionCaption) {
         auto *box = new QGroupBox(widget);
         check = new QCheckBox(caption, box);
         field = new QSpinBox(box);
@@ -575,7 +577,7 @@ void TfrmOptionsMain::refreshGrid(RuleTable table)
     selectRow(table, std::min(row, rules_.table(table).rowCount() - 1));
 }
 
-template<typename Rule, typename Dialog>
+template <typename Rule, typename Dialog>
 std::optional<RowCells> TfrmOptionsMain::runEditor(Dialog &dialog, const RowCells &start, bool fillFromRow)
 {
     dialog.setRule(fillFromRow ? Rule::fromRow(start) : Rule{});

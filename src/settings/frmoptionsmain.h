@@ -31,8 +31,8 @@ class TfrmOptionsMain : public QDialog
 
 public:
     // rules and general live for the whole run; folder holds the list files.
-    TfrmOptionsMain(RuleSet &rules, const QString &folder, const GeneralSettings &general,
-                    Prompts &prompts, QWidget *parent = nullptr);
+    TfrmOptionsMain(RuleSet &rules, const QString &folder, const GeneralSettings &general, Prompts &prompts,
+                    QWidget *parent = nullptr);
     ~TfrmOptionsMain() override;
 
     // Seams to the world outside the window; tests replace them.
@@ -127,7 +127,7 @@ private:
     void refreshGrid(RuleTable table);
     std::optional<ruleeditors::RowCells> runRuleEditor(RuleTable table, const ruleeditors::RowCells &start,
                                                        bool fillFromRow);
-    template<typename Rule, typename Dialog>
+    template <typename Rule, typename Dialog>
     std::optional<ruleeditors::RowCells> runEditor(Dialog &dialog, const ruleeditors::RowCells &start,
                                                    bool fillFromRow);
     void writeRow(RuleTable table, int row, const ruleeditors::RowCells &cells);

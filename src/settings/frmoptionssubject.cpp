@@ -12,11 +12,11 @@ TfrmOptionsSubject::TfrmOptionsSubject(Prompts &prompts, QWidget *parent)
     : RuleEditorDialog(tr("Subject line options"), tr("The Subject line characteristics"),
                        tr("If text in the subject line follows any of these patterns it will be "
                           "marked for deletion since it looks like a potential spam."),
-                       &prompts, parent)
-    , cbOperator(makeOperatorList(subjectOperatorCount, this))
-    , edPattern(makeSuggestionBox(subjectSuggestions(), this))
-    , cbCase(new QCheckBox(tr("&Check if case matters (upper/lower)"), this))
-    , pnlMark(new MarkChoicePanel(tr("check &mark"), tr("&question mark"), this))
+                       &prompts, parent),
+      cbOperator(makeOperatorList(subjectOperatorCount, this)),
+      edPattern(makeSuggestionBox(subjectSuggestions(), this)),
+      cbCase(new QCheckBox(tr("&Check if case matters (upper/lower)"), this)),
+      pnlMark(new MarkChoicePanel(tr("check &mark"), tr("&question mark"), this))
 {
     auto *form = new QFormLayout;
     auto *label = new QLabel(tr("The &subject line:"), this);

@@ -5,12 +5,9 @@
 
 using namespace ruleeditors;
 
-TfrmWhichMailbox::TfrmWhichMailbox(const QList<MailboxChoice> &mailboxes, int currentMailbox,
-                                   QWidget *parent)
-    : RuleEditorDialog(tr("Which Mail Box?"), tr("Which mailbox do you wish to check?"), QString(),
-                       nullptr, parent)
-    , cbMailbox(new QComboBox(this))
-    , current_(currentMailbox)
+TfrmWhichMailbox::TfrmWhichMailbox(const QList<MailboxChoice> &mailboxes, int currentMailbox, QWidget *parent)
+    : RuleEditorDialog(tr("Which Mail Box?"), tr("Which mailbox do you wish to check?"), QString(), nullptr, parent),
+      cbMailbox(new QComboBox(this)), current_(currentMailbox)
 {
     cbMailbox->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     cbMailbox->setMinimumContentsLength(32);
@@ -31,8 +28,7 @@ int TfrmWhichMailbox::chosenMailbox() const
     return number > 0 ? number : current_;
 }
 
-std::optional<int> TfrmWhichMailbox::choose(const MailboxTable &mailboxes, int currentMailbox,
-                                            QWidget *parent)
+std::optional<int> TfrmWhichMailbox::choose(const MailboxTable &mailboxes, int currentMailbox, QWidget *parent)
 {
     TfrmWhichMailbox dialog(mailboxesWithServer(mailboxes), currentMailbox, parent);
     if (dialog.exec() != QDialog::Accepted)

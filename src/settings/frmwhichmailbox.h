@@ -15,15 +15,13 @@ class TfrmWhichMailbox : public RuleEditorDialog
 
 public:
     // Lists the mailboxes that have a server and selects the current one.
-    TfrmWhichMailbox(const QList<ruleeditors::MailboxChoice> &mailboxes, int currentMailbox,
-                     QWidget *parent = nullptr);
+    TfrmWhichMailbox(const QList<ruleeditors::MailboxChoice> &mailboxes, int currentMailbox, QWidget *parent = nullptr);
 
     // The selected entry's number; the current mailbox when none is selected.
     int chosenMailbox() const;
 
     // Shows the chooser modally: the chosen number, or nothing on Cancel.
-    static std::optional<int> choose(const MailboxTable &mailboxes, int currentMailbox,
-                                     QWidget *parent = nullptr);
+    static std::optional<int> choose(const MailboxTable &mailboxes, int currentMailbox, QWidget *parent = nullptr);
 
     QComboBox *const cbMailbox;
 

@@ -59,7 +59,7 @@ const ChoiceName<MailSecurity> kSecurityNames[] = {
     {MailSecurity::SslTls, "SSL/TLS"}, {MailSecurity::StartTls, "STARTTLS"}, {MailSecurity::None, "None"}};
 const ChoiceName<MailProtocol> kProtocolNames[] = {{MailProtocol::Pop3, "POP3"}, {MailProtocol::Imap, "IMAP"}};
 const ChoiceName<SpamRemoval> kRemovalNames[] = {{SpamRemoval::MoveToFolder, "Move to folder"},
-                                                  {SpamRemoval::Delete, "Delete"}};
+                                                 {SpamRemoval::Delete, "Delete"}};
 
 template <typename Choice, std::size_t N>
 QString choiceName(const ChoiceName<Choice> (&names)[N], Choice choice)
@@ -102,12 +102,11 @@ MailSecurity readSecurity(const SettingsStore &store, int n)
     const QString key = mailboxValue("Security", n);
     if (store.contains(SettingsStore::Server, key)) {
         // An unreadable choice falls back to the safe one rather than plain text.
-        return mailSecurityFromName(store.value(SettingsStore::Server, key))
-            .value_or(MailSecurity::SslTls);
+        return mailSecurityFromName(store.value(SettingsStore::Server, key)).value_or(MailSecurity::SslTls);
     }
     // Mailboxes stored before the choice existed were checked without TLS.
     const bool stored = !store.value(SettingsStore::Server, mailboxValue("Server", n)).isEmpty()
-        || !store.value(SettingsStore::Server, mailboxValue("Mailbox", n)).isEmpty();
+                        || !store.value(SettingsStore::Server, mailboxValue("Mailbox", n)).isEmpty();
     return stored ? MailSecurity::None : MailSecurity::SslTls;
 }
 
@@ -134,10 +133,9 @@ struct OAuthValue
 };
 const OAuthValue kOAuthValues[] = {
     {"OAuthClient", &OAuthClientConfig::clientId, MailboxField::ClientId, "client ID", false, true, false},
-    {"OAuthSecret", &OAuthClientConfig::clientSecret, MailboxField::ClientSecret, "client secret", false, false,
-     true},
-    {"OAuthAuthorize", &OAuthClientConfig::authorizationUrl, MailboxField::AuthorizationUrl, "authorization URL",
-     true, true, false},
+    {"OAuthSecret", &OAuthClientConfig::clientSecret, MailboxField::ClientSecret, "client secret", false, false, true},
+    {"OAuthAuthorize", &OAuthClientConfig::authorizationUrl, MailboxField::AuthorizationUrl, "authorization URL", true,
+     true, false},
     {"OAuthToken", &OAuthClientConfig::tokenUrl, MailboxField::TokenUrl, "token URL", true, true, false},
     {"OAuthScope", &OAuthClientConfig::scope, MailboxField::Scope, "scope", true, true, false},
 };
@@ -291,7 +289,9 @@ ServerSaveResult checkOAuthValues(const MailboxConfig &mailbox)
         if (isEndpoint(v) && !isAcceptableOAuthEndpoint(text)) {
             return failedCheck(n, v.mailboxField,
                                QStringLiteral("Mailbox %1 - the OAuth %2 must start with https:// "
-                                              "(http:// only for a server on this computer)").arg(n).arg(label));
+                                              "(http:// only for a server on this computer)")
+                                   .arg(n)
+                                   .arg(label));
         }
     }
     return {};
@@ -307,13 +307,16 @@ ServerSaveResult checkImapOptions(const MailboxConfig &mailbox)
     if (mailbox.signIn == SignInMethod::Apop) {
         return failedCheck(n, MailboxField::SignIn,
                            QStringLiteral("Mailbox %1 - APOP is a POP3 sign-in; choose another for an IMAP "
-                                          "mailbox").arg(n));
+                                          "mailbox")
+                               .arg(n));
     }
     if (mailbox.removal == SpamRemoval::MoveToFolder && !mailbox.junkFolder.isEmpty()
         && isSameImapFolder(mailbox.junkFolder, imapFolderOrInbox(mailbox.folder))) {
         return failedCheck(n, MailboxField::JunkFolder,
                            QStringLiteral("Mailbox %1 - spam cannot be moved to %2, the folder being "
-                                          "checked; choose another folder").arg(n).arg(mailbox.junkFolder));
+                                          "checked; choose another folder")
+                               .arg(n)
+                               .arg(mailbox.junkFolder));
     }
     return {};
 }
@@ -483,7 +486,9 @@ ServerSaveResult checkMailboxText(const MailboxConfig &mailbox)
     };
     auto controlCharacters = [n](const QString &what) {
         return QStringLiteral("The %1 of mailbox %2 must not contain line breaks, tabs, NUL or other control "
-                              "characters.").arg(what).arg(n);
+                              "characters.")
+            .arg(what)
+            .arg(n);
     };
     if (hasControlCharacter(mailbox.server))
         return refused(MailboxField::Server, controlCharacters(QStringLiteral("server name")));
@@ -492,7 +497,8 @@ ServerSaveResult checkMailboxText(const MailboxConfig &mailbox)
     if (TmsCustomPOP::breaksCommandLine(mailbox.password)) {
         return refused(MailboxField::Password,
                        QStringLiteral("The password of mailbox %1 must not contain line breaks or NUL "
-                                      "characters.").arg(n));
+                                      "characters.")
+                           .arg(n));
     }
     for (const OAuthValue &v : kOAuthValues) {
         if (keepsOAuthValue(v, mailbox.signIn) && hasControlCharacter(mailbox.oauth.*v.field))

@@ -139,7 +139,7 @@ public:
     QString spamCount = QStringLiteral("0"); // decimal text
     bool startInTray = false;
     bool killAll = true; // automatic deletion checks every configured mailbox
-    bool notify = true;  // an automatic check that finds mail also notifies the desktop
+    bool notify = true; // an automatic check that finds mail also notifies the desktop
 
     // Section "Server".
     int defaultMailbox = 1; // 1..12

@@ -181,9 +181,8 @@ void writeClientSecret(SettingsStore &store, const MailboxConfig &mailbox, const
     const int n = mailbox.number;
     // Only a mailbox stored with OAuth 2.0 can have a secret kept: the
     // others cost no keyring call.
-    const QString previousEntry = ClientSecretSlot.usedBy(previous.signIn)
-                                      ? clientSecretEntryName(previous.server, previous.mailbox)
-                                      : QString();
+    const QString previousEntry =
+        ClientSecretSlot.usedBy(previous.signIn) ? clientSecretEntryName(previous.server, previous.mailbox) : QString();
     const bool used = ClientSecretSlot.usedBy(mailbox.signIn);
     if (used && !mailbox.oauth.clientSecret.isEmpty()) {
         store.remove(SettingsStore::Server, clearClientSecretName(n));

@@ -79,12 +79,13 @@ bool CheckNetscape(const PlatformSettings &platform, MailboxConfig &mailbox1)
 
 QString GetMailPath(const PlatformSettings &platform)
 {
-    const QString eudora = platform.registryValue(PlatformSettings::Root::LocalMachine, EudoraAppPath, QStringLiteral("Path"));
+    const QString eudora =
+        platform.registryValue(PlatformSettings::Root::LocalMachine, EudoraAppPath, QStringLiteral("Path"));
     if (!eudora.isEmpty() && platform.fileExists(eudora))
         return eudora;
-    const QString command = platform.registryValue(PlatformSettings::Root::LocalMachine,
-                                                   QStringLiteral("SOFTWARE\\Classes\\mailto\\shell\\open\\command"),
-                                                   QString());
+    const QString command =
+        platform.registryValue(PlatformSettings::Root::LocalMachine,
+                               QStringLiteral("SOFTWARE\\Classes\\mailto\\shell\\open\\command"), QString());
     const QString upper = command.toUpper();
     if (upper.contains(QLatin1String("RUNDLL32")))
         return command.left(qMax<qsizetype>(0, command.size() - 3)); // drops the trailing "%1" argument
@@ -236,8 +237,8 @@ QHash<QString, QString> readUserPrefs(const QByteArray &prefsJs)
 QStringList serverKeysInAccountOrder(const QHash<QString, QString> &prefs)
 {
     QStringList keys;
-    const QStringList accounts = prefs.value(QStringLiteral("mail.accountmanager.accounts"))
-                                     .split(QLatin1Char(','), Qt::SkipEmptyParts);
+    const QStringList accounts =
+        prefs.value(QStringLiteral("mail.accountmanager.accounts")).split(QLatin1Char(','), Qt::SkipEmptyParts);
     for (const QString &account : accounts) {
         const QString server = prefs.value(QStringLiteral("mail.account.%1.server").arg(account.trimmed()));
         if (!server.isEmpty() && !keys.contains(server))
@@ -307,9 +308,9 @@ std::optional<MailAccount> firstMailAccount(const QByteArray &prefsJs)
         bool hasPort = false;
         const int port = pref(QStringLiteral("port")).toInt(&hasPort);
         if (hasSocketType)
-            account.security = socketType == 3 ? MailSecurity::SslTls
-                             : socketType == 0 ? MailSecurity::None
-                                               : MailSecurity::StartTls;
+            account.security = socketType == 3   ? MailSecurity::SslTls
+                               : socketType == 0 ? MailSecurity::None
+                                                 : MailSecurity::StartTls;
         else if (hasPort)
             account.security = port == type->tlsPort ? MailSecurity::SslTls : MailSecurity::None;
         account.server = host;
@@ -362,9 +363,7 @@ QStringList defaultApplicationFolders()
 
 MailImport::MailImport(const PlatformSettings &platform, CommandRunner &runner, QStringList thunderbirdFolders,
                        QStringList applicationFolders)
-    : m_platform(platform),
-      m_runner(runner),
-      m_thunderbirdFolders(std::move(thunderbirdFolders)),
+    : m_platform(platform), m_runner(runner), m_thunderbirdFolders(std::move(thunderbirdFolders)),
       m_applicationFolders(std::move(applicationFolders))
 {
 }

@@ -13,8 +13,7 @@ const QString ProbeKey = QStringLiteral("availability-probe");
 } // namespace
 
 PasswordVault::PasswordVault(const QString &service, std::chrono::milliseconds timeout)
-    : m_service(service)
-    , m_timeout(timeout)
+    : m_service(service), m_timeout(timeout)
 {
 }
 

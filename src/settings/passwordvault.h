@@ -28,8 +28,7 @@ public:
     static inline const QString DefaultService = QStringLiteral("Mailsieve");
     static constexpr std::chrono::milliseconds DefaultTimeout{5000};
 
-    explicit PasswordVault(const QString &service = DefaultService,
-                           std::chrono::milliseconds timeout = DefaultTimeout);
+    explicit PasswordVault(const QString &service = DefaultService, std::chrono::milliseconds timeout = DefaultTimeout);
 
     // Ok: done (for a read: found).
     enum class Answer { Ok, NotFound, Unavailable };

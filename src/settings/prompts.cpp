@@ -24,18 +24,15 @@ void DialogPrompts::warning(const QString &text)
 
 bool DialogPrompts::askYesNo(const QString &text)
 {
-    return QMessageBox::question(m_parent, kTitle, text, QMessageBox::Yes | QMessageBox::No)
-           == QMessageBox::Yes;
+    return QMessageBox::question(m_parent, kTitle, text, QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
 }
 
-QString DialogPrompts::openFileName(const QString &caption, const QString &folder,
-                                    const QString &filter)
+QString DialogPrompts::openFileName(const QString &caption, const QString &folder, const QString &filter)
 {
     return QFileDialog::getOpenFileName(m_parent, caption, folder, filter);
 }
 
-QString DialogPrompts::saveFileName(const QString &caption, const QString &folder,
-                                    const QString &filter)
+QString DialogPrompts::saveFileName(const QString &caption, const QString &folder, const QString &filter)
 {
     return QFileDialog::getSaveFileName(m_parent, caption, folder, filter);
 }

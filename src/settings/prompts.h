@@ -18,10 +18,8 @@ public:
     // True for Yes.
     virtual bool askYesNo(const QString &text) = 0;
     // The chosen path, or an empty text when the user cancelled.
-    virtual QString openFileName(const QString &caption, const QString &folder,
-                                 const QString &filter) = 0;
-    virtual QString saveFileName(const QString &caption, const QString &folder,
-                                 const QString &filter) = 0;
+    virtual QString openFileName(const QString &caption, const QString &folder, const QString &filter) = 0;
+    virtual QString saveFileName(const QString &caption, const QString &folder, const QString &filter) = 0;
 };
 
 // Modal Qt dialogs, titled "Mailsieve", over the given parent window.
@@ -35,10 +33,8 @@ public:
     void error(const QString &text) override;
     void warning(const QString &text) override;
     bool askYesNo(const QString &text) override;
-    QString openFileName(const QString &caption, const QString &folder,
-                         const QString &filter) override;
-    QString saveFileName(const QString &caption, const QString &folder,
-                         const QString &filter) override;
+    QString openFileName(const QString &caption, const QString &folder, const QString &filter) override;
+    QString saveFileName(const QString &caption, const QString &folder, const QString &filter) override;
 
 private:
     QWidget *m_parent;

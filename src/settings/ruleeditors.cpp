@@ -9,7 +9,6 @@ namespace ruleeditors {
 
 namespace {
 
-
 QString cell(const RowCells &cells, int column)
 {
     return column < cells.size() ? cells.at(column) : QString();
@@ -94,36 +93,51 @@ QString textBefore(const QString &text, const QString &marker)
 
 const QStringList &subjectSuggestions()
 {
-    static const QStringList list = {
-        "!!", "$$", "==", "adult site", "adults only", "advertise", "advertising", "bulk", "buy",
-        "call 800", "dollar", "exciting", "extra income", "for only", "free", "guaranteed",
-        "help wanted", "huge", "income", "incredible deal", "lottery", "make money", "market",
-        "million", "MLM", "mlm", "naked", "nude", "offer", "opportunity", "please read", "profit",
-        "read this", "rich", "save $", "secret", "sex", "spam", "specials", "weight", "win $",
-        "women", "work at home", "XXX"};
+    static const QStringList list = {"!!",          "$$",          "==",           "adult site", "adults only",
+                                     "advertise",   "advertising", "bulk",         "buy",        "call 800",
+                                     "dollar",      "exciting",    "extra income", "for only",   "free",
+                                     "guaranteed",  "help wanted", "huge",         "income",     "incredible deal",
+                                     "lottery",     "make money",  "market",       "million",    "MLM",
+                                     "mlm",         "naked",       "nude",         "offer",      "opportunity",
+                                     "please read", "profit",      "read this",    "rich",       "save $",
+                                     "secret",      "sex",         "spam",         "specials",   "weight",
+                                     "win $",       "women",       "work at home", "XXX"};
     return list;
 }
 
 const QStringList &headerSuggestions()
 {
-    static const QStringList list = {
-        "X-1", "X-Advertisement", "X-Authentication-Warning", "X-BulkEmail", "X-Distribution: Bulk",
-        "X-Distribution: Mass", "X-Distribution: Moderate", "X-Mailer: Emailer Platinum",
-        "X-Mailer: Extractor", "X-Mailer: eMarksman", "X-Mailer: Floodgate", "X-Mailer: Group Mail",
-        "X-Mailer: Millennium Mailer", "X-Removal", "X-Sender: News Breaker"};
+    static const QStringList list = {"X-1",
+                                     "X-Advertisement",
+                                     "X-Authentication-Warning",
+                                     "X-BulkEmail",
+                                     "X-Distribution: Bulk",
+                                     "X-Distribution: Mass",
+                                     "X-Distribution: Moderate",
+                                     "X-Mailer: Emailer Platinum",
+                                     "X-Mailer: Extractor",
+                                     "X-Mailer: eMarksman",
+                                     "X-Mailer: Floodgate",
+                                     "X-Mailer: Group Mail",
+                                     "X-Mailer: Millennium Mailer",
+                                     "X-Removal",
+                                     "X-Sender: News Breaker"};
     return list;
 }
 
 const QStringList &senderSuggestions()
 {
-    static const QStringList list = {
-        "bigbucks", "bulkemail", "business", "cableguys", "canceranswer", "careers", "cash",
-        "casino", "clubmail", "credaid", "credaide", "credit", "directmail", "dontreply", "energy",
-        "erotic", "floodgate", "fortune", "freedom", "freesoftware", "friend", "friends", "global",
-        "golf", "gorgeousgirls", "health", "help", "helpcrdt", "homebiz", "hotbabe69", "important",
-        "info", "internet", "market", "nobody", "opportunity", "platinum", "politics", "profit",
-        "promotion", "psychic", "remove", "sales", "scoop", "selective.marketing", "sender",
-        "sexy", "stop", "stopnow", "success", "video", "virtual", "wealth", "xxx"};
+    static const QStringList list = {"bigbucks",    "bulkemail", "business",   "cableguys", "canceranswer",
+                                     "careers",     "cash",      "casino",     "clubmail",  "credaid",
+                                     "credaide",    "credit",    "directmail", "dontreply", "energy",
+                                     "erotic",      "floodgate", "fortune",    "freedom",   "freesoftware",
+                                     "friend",      "friends",   "global",     "golf",      "gorgeousgirls",
+                                     "health",      "help",      "helpcrdt",   "homebiz",   "hotbabe69",
+                                     "important",   "info",      "internet",   "market",    "nobody",
+                                     "opportunity", "platinum",  "politics",   "profit",    "promotion",
+                                     "psychic",     "remove",    "sales",      "scoop",     "selective.marketing",
+                                     "sender",      "sexy",      "stop",       "stopnow",   "success",
+                                     "video",       "virtual",   "wealth",     "xxx"};
     return list;
 }
 
@@ -251,7 +265,7 @@ void HeaderRule::writeTo(RowCells &cells) const
     case HeaderChoice::ToDoesNotContain:
         cells[HeaderCol::What] = RuleText::ToDoesNotContain;
         cells[HeaderCol::Matches] = textBefore(toText, RuleText::MailBoxMarker) + RuleText::MailBoxMarker
-                                     + (mailbox > 0 ? QString::number(mailbox) : QString());
+                                    + (mailbox > 0 ? QString::number(mailbox) : QString());
         break;
     }
     cells[HeaderCol::Case] = RuleText::No;

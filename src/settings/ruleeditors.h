@@ -30,9 +30,9 @@ struct OperatorChoice
 
 const QList<OperatorChoice> &operatorChoices();
 
-inline constexpr int textOperatorCount = 5;     // Contains .. Ends with
-inline constexpr int subjectOperatorCount = 7;  // .. Is all UPPERCASE
-inline constexpr int senderOperatorCount = 10;  // .. Starts with a number
+inline constexpr int textOperatorCount = 5; // Contains .. Ends with
+inline constexpr int subjectOperatorCount = 7; // .. Is all UPPERCASE
+inline constexpr int senderOperatorCount = 10; // .. Starts with a number
 
 QStringList shownOperators(int count);
 // The stored text at a list position; empty for "nothing chosen" (-1).
@@ -79,8 +79,7 @@ struct SubjectRule
     void writeTo(RowCells &cells) const;
 };
 
-inline const QString subjectPatternMissing =
-    QStringLiteral("Please enter the text to look for in the subject line.");
+inline const QString subjectPatternMissing = QStringLiteral("Please enter the text to look for in the subject line.");
 
 // ---- Header rules (columns: picture, What, Matches, Case, Del?, Hits) --------
 
@@ -93,7 +92,7 @@ struct HeaderRule
     QString headerText = QStringLiteral("X-1");
     bool caseSensitive = false;
     QString toText;
-    int mailbox = 0;  // 0: no mailbox known
+    int mailbox = 0; // 0: no mailbox known
     bool checkMark = true;
 
     static HeaderRule fromRow(const RowCells &cells);
@@ -111,8 +110,8 @@ struct HeaderRule
 
 struct SenderRule
 {
-    bool emailAddress = false;  // else the domain name
-    int operatorPos = 2;        // "Equals (exact match)"
+    bool emailAddress = false; // else the domain name
+    int operatorPos = 2; // "Equals (exact match)"
     QString pattern;
     bool checkMark = true;
 
@@ -185,7 +184,7 @@ struct MailboxChoice
 // The mailboxes whose server is set, in number order.
 QList<MailboxChoice> mailboxesWithServer(const std::array<MailboxConfig, 12> &mailboxes);
 
-QString headerMailboxEntry(const MailboxChoice &mailbox);  // "%d) %s - server %s"
+QString headerMailboxEntry(const MailboxChoice &mailbox); // "%d) %s - server %s"
 QString chooserMailboxEntry(const MailboxChoice &mailbox); // "%d) Mailbox %s - Server %s"
 // The number an entry starts with, up to its first ")"; 0 when there is none.
 int leadingMailboxNumber(const QString &entry);

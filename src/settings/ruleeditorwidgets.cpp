@@ -31,11 +31,9 @@ QPixmap ruleMarkPicture(MarkState mark)
     return pictureSource() ? pictureSource()(mark) : QPixmap();
 }
 
-RuleEditorDialog::RuleEditorDialog(const QString &caption, const QString &heading,
-                                   const QString &explanation, Prompts *prompts, QWidget *parent)
-    : QDialog(parent)
-    , prompts_(prompts)
-    , body_(new QVBoxLayout)
+RuleEditorDialog::RuleEditorDialog(const QString &caption, const QString &heading, const QString &explanation,
+                                   Prompts *prompts, QWidget *parent)
+    : QDialog(parent), prompts_(prompts), body_(new QVBoxLayout)
 {
     setWindowTitle(caption);
     auto *outer = new QVBoxLayout(this);
@@ -109,11 +107,9 @@ void keepPlaceWhenHidden(QWidget *widget)
     widget->setSizePolicy(policy);
 }
 
-MarkChoicePanel::MarkChoicePanel(const QString &checkCaption, const QString &questionCaption,
-                                 QWidget *parent)
-    : QGroupBox(tr("Mark message with :"), parent)
-    , check_(new QRadioButton(checkCaption, this))
-    , question_(new QRadioButton(questionCaption, this))
+MarkChoicePanel::MarkChoicePanel(const QString &checkCaption, const QString &questionCaption, QWidget *parent)
+    : QGroupBox(tr("Mark message with :"), parent), check_(new QRadioButton(checkCaption, this)),
+      question_(new QRadioButton(questionCaption, this))
 {
     check_->setIcon(ruleMarkPicture(MarkState::Check));
     question_->setIcon(ruleMarkPicture(MarkState::Question));

@@ -32,8 +32,8 @@ class RuleEditorDialog : public QDialog
 
 public:
     // Without prompts the dialog has no input to refuse.
-    RuleEditorDialog(const QString &caption, const QString &heading, const QString &explanation,
-                     Prompts *prompts, QWidget *parent = nullptr);
+    RuleEditorDialog(const QString &caption, const QString &heading, const QString &explanation, Prompts *prompts,
+                     QWidget *parent = nullptr);
 
     void btOKClick();
 
@@ -66,8 +66,7 @@ class MarkChoicePanel : public QGroupBox
     Q_OBJECT
 
 public:
-    MarkChoicePanel(const QString &checkCaption, const QString &questionCaption,
-                    QWidget *parent = nullptr);
+    MarkChoicePanel(const QString &checkCaption, const QString &questionCaption, QWidget *parent = nullptr);
 
     bool isCheckMark() const;
     void setCheckMark(bool check);

@@ -41,10 +41,7 @@ struct PageLayout
     QList<int> widths;
     int tableLeft;
 
-    int rowsPerPage() const
-    {
-        return std::max(1, (page.height() - headerHeight - footerHeight) / lineHeight - 1);
-    }
+    int rowsPerPage() const { return std::max(1, (page.height() - headerHeight - footerHeight) / lineHeight - 1); }
 };
 
 PageLayout layOut(const QPrinter &printer, const PrintedTable &table, const QFontMetrics &metrics)
@@ -83,8 +80,8 @@ void drawRow(QPainter &painter, const PageLayout &layout, const QStringList &cel
     }
 }
 
-void drawPageFrame(QPainter &painter, const PageLayout &layout, const PrintedTable &table,
-                   const QDateTime &printedAt, int pageNumber, const QFont &body)
+void drawPageFrame(QPainter &painter, const PageLayout &layout, const PrintedTable &table, const QDateTime &printedAt,
+                   int pageNumber, const QFont &body)
 {
     const QRect top(0, 0, layout.page.width(), layout.headerHeight - layout.lineHeight);
     const QLocale locale;

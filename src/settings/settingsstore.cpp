@@ -17,8 +17,7 @@ namespace {
 bool needsEscape(char c)
 {
     const auto byte = quint8(c);
-    return byte < 0x20 || byte == 0x7F || c == '%' || c == '=' || c == '[' || c == ']'
-        || c == '#';
+    return byte < 0x20 || byte == 0x7F || c == '%' || c == '=' || c == '[' || c == ']' || c == '#';
 }
 
 } // namespace
@@ -84,13 +83,11 @@ int parseSettingInt(const QString &text, int defaultValue, bool *ok)
     return valid ? result : defaultValue;
 }
 
-SettingsStore::SettingsStore()
-    : SettingsStore(defaultFilePath())
+SettingsStore::SettingsStore() : SettingsStore(defaultFilePath())
 {
 }
 
-SettingsStore::SettingsStore(const QString &filePath)
-    : m_filePath(filePath)
+SettingsStore::SettingsStore(const QString &filePath) : m_filePath(filePath)
 {
     load();
 }
@@ -143,8 +140,7 @@ void SettingsStore::parse(const QByteArray &text)
             // The values under an unreadable heading are skipped too: their
             // section is unknown.
             current.reset();
-            if (!trimmed.endsWith(']')
-                || !unescapeSettingText(trimmed.mid(1, trimmed.size() - 2).trimmed(), &name)
+            if (!trimmed.endsWith(']') || !unescapeSettingText(trimmed.mid(1, trimmed.size() - 2).trimmed(), &name)
                 || name.isEmpty())
                 problem("unreadable section heading");
             else
@@ -193,10 +189,10 @@ bool SettingsStore::save()
     // A full disk can show up as a short write without an error.
     const qint64 written = file.write(content);
     if (written != content.size()) {
-        return fail(written < 0 ? file.errorString()
-                                : QStringLiteral("only %1 of %2 bytes written; is the disk full?")
-                                      .arg(written)
-                                      .arg(content.size()));
+        return fail(
+            written < 0
+                ? file.errorString()
+                : QStringLiteral("only %1 of %2 bytes written; is the disk full?").arg(written).arg(content.size()));
     }
     if (!file.commit())
         return fail(file.errorString());
@@ -246,8 +242,7 @@ bool SettingsStore::contains(const QString &section, const QString &name) const
     return find(section, name) != nullptr;
 }
 
-QString SettingsStore::value(const QString &section, const QString &name,
-                             const QString &defaultValue) const
+QString SettingsStore::value(const QString &section, const QString &name, const QString &defaultValue) const
 {
     const Entry *entry = find(section, name);
     return entry ? entry->value : defaultValue;

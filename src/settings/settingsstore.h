@@ -72,8 +72,7 @@ public:
     QStringList problems() const { return m_problems; }
 
     bool contains(const QString &section, const QString &name) const;
-    QString value(const QString &section, const QString &name,
-                  const QString &defaultValue = QString()) const;
+    QString value(const QString &section, const QString &name, const QString &defaultValue = QString()) const;
     int intValue(const QString &section, const QString &name, int defaultValue) const;
     bool boolValue(const QString &section, const QString &name, bool defaultValue) const;
 

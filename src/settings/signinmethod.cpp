@@ -74,11 +74,10 @@ std::optional<OAuthProvider> oauthProvider(SignInMethod method)
 {
     switch (method) {
     case SignInMethod::OAuthGoogle:
-        return OAuthProvider{QStringLiteral("pop.gmail.com:995"),
-                             QStringLiteral("https://accounts.google.com/o/oauth2/v2/auth"),
-                             QStringLiteral("https://oauth2.googleapis.com/token"),
-                             QStringLiteral("https://mail.google.com/"),
-                             QStringLiteral("https://developers.google.com/identity/protocols/oauth2/native-app")};
+        return OAuthProvider{
+            QStringLiteral("pop.gmail.com:995"), QStringLiteral("https://accounts.google.com/o/oauth2/v2/auth"),
+            QStringLiteral("https://oauth2.googleapis.com/token"), QStringLiteral("https://mail.google.com/"),
+            QStringLiteral("https://developers.google.com/identity/protocols/oauth2/native-app")};
     case SignInMethod::OAuthMicrosoft:
         return OAuthProvider{
             QStringLiteral("outlook.office365.com:995"),

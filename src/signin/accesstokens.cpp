@@ -7,8 +7,7 @@
 #include <QUrlQuery>
 #include <QtDebug>
 
-AccessTokens::AccessTokens(SettingsStore &store, std::chrono::milliseconds timeout)
-    : m_store(store), m_timeout(timeout)
+AccessTokens::AccessTokens(SettingsStore &store, std::chrono::milliseconds timeout) : m_store(store), m_timeout(timeout)
 {
 }
 

@@ -18,7 +18,7 @@ constexpr qint64 kMaxRequestBytes = 16 * 1024;
 QByteArray page(const QString &text)
 {
     return "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>Mailsieve</title></head>\n<body><p>"
-        + text.toHtmlEscaped().toUtf8() + "</p></body></html>\n";
+           + text.toHtmlEscaped().toUtf8() + "</p></body></html>\n";
 }
 
 // The request's query, or nothing when it is no GET.
@@ -113,9 +113,9 @@ void LoopbackReplyHandler::send(QTcpSocket *socket, const QByteArray &status, co
     if (socket->state() != QAbstractSocket::ConnectedState)
         return; // the browser went away
     const QByteArray body = page(text);
-    socket->write("HTTP/1.1 " + status + "\r\nContent-Type: text/html; charset=utf-8\r\nContent-Length: "
-                  + QByteArray::number(body.size()) + "\r\nCache-Control: no-store\r\nConnection: close\r\n\r\n"
-                  + body);
+    socket->write("HTTP/1.1 " + status
+                  + "\r\nContent-Type: text/html; charset=utf-8\r\nContent-Length: " + QByteArray::number(body.size())
+                  + "\r\nCache-Control: no-store\r\nConnection: close\r\n\r\n" + body);
     m_sending.insert(socket);
     socket->disconnectFromHost();
 }

@@ -173,9 +173,9 @@ void SignInRun::watchTokenReply(QNetworkReply *reply)
 
 void SignInRun::onRedirectError(const QString &error, const QString &description)
 {
-    QString text = QStringLiteral("The sign-in provider %1 did not grant access to %2: %3")
-                       .arg(endpointName(m_flow.authorizationUrl()), oauthAccountText(m_login),
-                            printableText(error.left(100)));
+    QString text =
+        QStringLiteral("The sign-in provider %1 did not grant access to %2: %3")
+            .arg(endpointName(m_flow.authorizationUrl()), oauthAccountText(m_login), printableText(error.left(100)));
     if (!description.isEmpty())
         text += QStringLiteral(" (%1)").arg(printableText(description.left(300)));
     finish(failure(text));

@@ -46,8 +46,8 @@ TokenAnswer grantedAnswer(const QJsonObject &object, const QString &host)
     TokenAnswer answer;
     answer.accessToken = object.value(QStringLiteral("access_token")).toString();
     if (answer.accessToken.isEmpty())
-        return failed(QStringLiteral("The sign-in provider %1 answered the token request without an access token.")
-                          .arg(host));
+        return failed(
+            QStringLiteral("The sign-in provider %1 answered the token request without an access token.").arg(host));
     answer.kind = TokenAnswer::Kind::Granted;
     answer.refreshToken = object.value(QStringLiteral("refresh_token")).toString();
     return answer;
@@ -85,8 +85,8 @@ TokenAnswer readTokenAnswer(const QNetworkReply &reply, const QByteArray &body)
 {
     const QString host = endpointName(reply.url());
     if (reply.property(kTooLargeProperty).toBool())
-        return failed(QStringLiteral("The sign-in provider %1 sent more than 1 MiB in answer to the token request.")
-                          .arg(host));
+        return failed(
+            QStringLiteral("The sign-in provider %1 sent more than 1 MiB in answer to the token request.").arg(host));
     const QVariant status = reply.attribute(QNetworkRequest::HttpStatusCodeAttribute);
     if (!status.isValid())
         return failed(QStringLiteral("The sign-in provider %1 could not be reached: %2")

@@ -35,8 +35,8 @@ inline void storeSettings(const std::function<void(GeneralSettings &)> &edit)
     QVERIFY(settings.saveServerSettings(store).ok());
 }
 
-inline void storeMailbox(GeneralSettings &settings, int n, const QString &server,
-                         const QString &user, const QString &password)
+inline void storeMailbox(GeneralSettings &settings, int n, const QString &server, const QString &user,
+                         const QString &password)
 {
     MailboxConfig &mailbox = settings.mailboxes[n - 1];
     mailbox.server = server;
@@ -51,10 +51,18 @@ inline void storeRules(const QString &folder)
 {
     RuleSet rules;
     rules.SubjectRules.setRowCount(3);
-    const QStringList spam = {QString(), QStringLiteral("Contains"), QStringLiteral("viagra"),
-                              QStringLiteral("No"), QStringLiteral("Yes"), QStringLiteral("0")};
-    const QStringList maybe = {QString(), QStringLiteral("Contains"), QStringLiteral("offer"),
-                               QStringLiteral("No"), QStringLiteral("No"), QStringLiteral("0")};
+    const QStringList spam = {QString(),
+                              QStringLiteral("Contains"),
+                              QStringLiteral("viagra"),
+                              QStringLiteral("No"),
+                              QStringLiteral("Yes"),
+                              QStringLiteral("0")};
+    const QStringList maybe = {QString(),
+                               QStringLiteral("Contains"),
+                               QStringLiteral("offer"),
+                               QStringLiteral("No"),
+                               QStringLiteral("No"),
+                               QStringLiteral("0")};
     for (int c = 0; c < spam.size(); ++c) {
         rules.SubjectRules.setCell(c, 1, spam[c]);
         rules.SubjectRules.setCell(c, 2, maybe[c]);

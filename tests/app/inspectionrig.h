@@ -77,8 +77,7 @@ struct InspectionRig
         window->FormCreate(readStartupSettings(core->store));
         commands = std::make_unique<InspectionCommands>(*window, *core, prompts, helpOpener);
         commands->links().runViewer = [this](TfrmViewHeader &viewer) {
-            viewers << ShownViewer{viewer.mode(), viewer.lblTitle()->text(),
-                                   viewer.text().split(QLatin1Char('\n'))};
+            viewers << ShownViewer{viewer.mode(), viewer.lblTitle()->text(), viewer.text().split(QLatin1Char('\n'))};
         };
         CheckHooks &hooks = window->cycle().hooks();
         hooks.stopAlarm = [this] { ++alarmStops; };

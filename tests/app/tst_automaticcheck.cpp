@@ -23,14 +23,14 @@ using namespace appfixture;
 
 namespace {
 
-
 class FakePlayer : public AlarmPlayer
 {
 public:
     QStringList events;
     void play(const QString &file, bool loop) override
     {
-        events << QStringLiteral("play %1%2").arg(QFileInfo(file).fileName(), loop ? QStringLiteral(" looping") : QString());
+        events << QStringLiteral("play %1%2")
+                      .arg(QFileInfo(file).fileName(), loop ? QStringLiteral(" looping") : QString());
     }
     void stop() override { events << QStringLiteral("stop"); }
 };
@@ -114,10 +114,10 @@ struct Rig
         deletionHooks.updateAutomaticCaptions = [this] {
             automatic->UpdateAutomaticCaptions(core->settings.automatic, core->settings.minutes);
         };
-        deletion = std::make_unique<DeletionPass>(*cycle, core->clients, core->list, core->settings, view,
-                                                  *log, &prompts, deletionHooks);
-        automatic = std::make_unique<AutomaticCheck>(*cycle, *deletion, core->list, core->settings,
-                                                     core->store, clock, *alarm, *log, view);
+        deletion = std::make_unique<DeletionPass>(*cycle, core->clients, core->list, core->settings, view, *log,
+                                                  &prompts, deletionHooks);
+        automatic = std::make_unique<AutomaticCheck>(*cycle, *deletion, core->list, core->settings, core->store, clock,
+                                                     *alarm, *log, view);
         const StartupSettings startup = readStartupSettings(core->store);
         automatic->start(startup.automatic, startup.minutes);
     }
@@ -351,10 +351,12 @@ void TestAutomaticCheck::failingDeletePassStopsTheRound()
     Rig rig;
     for (ScriptedPop3Server &server : rig.servers)
         server.setMessages(mailbox(8));
-    rig.start([](GeneralSettings &s) {
-        s.minutes = 1;
-        s.deleteWithoutConfirmation = true;
-    }, true);
+    rig.start(
+        [](GeneralSettings &s) {
+            s.minutes = 1;
+            s.deleteWithoutConfirmation = true;
+        },
+        true);
     // The second listing of message 4 in the delete pass is refused.
     rig.servers[0].failAt(QStringLiteral("TOP 4 1"), "-ERR no such message", 2);
     rig.clock.tick();
@@ -441,7 +443,8 @@ void TestAutomaticCheck::findingsText_data()
     QTest::addColumn<QString>("text");
     QTest::newRow("one waiting") << 1 << 0 << false << QStringLiteral("1 message waiting");
     QTest::newRow("some spam") << 3 << 1 << false << QStringLiteral("3 messages waiting, 1 marked as spam");
-    QTest::newRow("deleted, rest waiting") << 1 << 2 << true << QStringLiteral("2 spam messages deleted, 1 message waiting");
+    QTest::newRow("deleted, rest waiting")
+        << 1 << 2 << true << QStringLiteral("2 spam messages deleted, 1 message waiting");
     QTest::newRow("deleted, none left") << 0 << 1 << true << QStringLiteral("1 spam message deleted");
     QTest::newRow("nothing to delete") << 4 << 0 << true << QStringLiteral("4 messages waiting");
 }

@@ -19,7 +19,6 @@ using namespace appfixture;
 
 namespace {
 
-
 class RecordingJournal : public CheckJournal
 {
 public:
@@ -170,12 +169,10 @@ void TestCheckCycle::reportsEachStepInTheStatusPanel()
 
     const QString where = rig.address();
     QCOMPARE(rig.view.statusTexts,
-             (QStringList{QStringLiteral("Opening connection for user on ") + where,
-                          QStringLiteral("Updating headers"),
+             (QStringList{QStringLiteral("Opening connection for user on ") + where, QStringLiteral("Updating headers"),
                           QStringLiteral("Getting message 1 of 2 total waiting messages"),
                           QStringLiteral("Getting message 2 of 2 total waiting messages"),
-                          QStringLiteral("Closing connection"),
-                          QStringLiteral("Connection closed"),
+                          QStringLiteral("Closing connection"), QStringLiteral("Connection closed"),
                           QStringLiteral("2 msg(s) for user on ") + where,
                           QStringLiteral("Message Total: 2 Number Marked: 0")}));
     QCOMPARE(rig.view.progressTitles, QStringList{QStringLiteral("user@") + where});
@@ -218,7 +215,13 @@ void TestCheckCycle::asksForMissingUserNameOrServer()
     rig.server.setMessages(mailbox(2));
     rig.start();
     QVERIFY(rig.cycle->checkMailbox(1));
-    rig.cycle->hooks().loadMailbox = [&](int) { MailboxLogin login; login.server = server; login.user = user; login.password = QStringLiteral("pw"); return login; };
+    rig.cycle->hooks().loadMailbox = [&](int) {
+        MailboxLogin login;
+        login.server = server;
+        login.user = user;
+        login.password = QStringLiteral("pw");
+        return login;
+    };
     const int connections = rig.server.connectionCount();
 
     QVERIFY(!rig.cycle->checkMailbox(1));
@@ -242,7 +245,9 @@ void TestCheckCycle::offersTheChooserOnlyForSeveralMailboxesInManualMode()
     QCOMPARE(offered, 0);
 
     // A second mailbox in manual mode: offered.
-    storeSettings([&](GeneralSettings &s) { storeMailbox(s, 5, QStringLiteral("other.example"), QStringLiteral("u"), QStringLiteral("p")); });
+    storeSettings([&](GeneralSettings &s) {
+        storeMailbox(s, 5, QStringLiteral("other.example"), QStringLiteral("u"), QStringLiteral("p"));
+    });
     QVERIFY(rig.core->settings.readServerSettings(rig.core->store));
     QVERIFY(rig.cycle->checkMailbox(1));
     QCOMPARE(offered, 1);
@@ -280,7 +285,9 @@ void TestCheckCycle::chooserAnswerBecomesTheCurrentMailbox()
     second.setMessages(mailbox(3));
     QVERIFY(second.listen());
     rig.server.setMessages(mailbox(1));
-    rig.start([&](GeneralSettings &s) { storeMailbox(s, 4, second.address(), QStringLiteral("other"), QStringLiteral("pw2")); });
+    rig.start([&](GeneralSettings &s) {
+        storeMailbox(s, 4, second.address(), QStringLiteral("other"), QStringLiteral("pw2"));
+    });
     QList<int> presets;
     rig.cycle->hooks().chooseMailbox = [&](int current) {
         presets << current;
@@ -356,8 +363,9 @@ void TestCheckCycle::lostGrantOffersTheSignInOnlyToAUser()
             s.automatic = unattended;
             s.mailboxes[0].password.clear();
             s.mailboxes[0].signIn = SignInMethod::OAuthOther;
-            s.mailboxes[0].oauth = {QStringLiteral("https://id.example/auth"), QStringLiteral("https://id.example/token"),
-                                    QStringLiteral("pop"), QStringLiteral("client")};
+            s.mailboxes[0].oauth = {QStringLiteral("https://id.example/auth"),
+                                    QStringLiteral("https://id.example/token"), QStringLiteral("pop"),
+                                    QStringLiteral("client")};
         });
         rig.cycle->startInTray = unattended;
         QList<MailboxLogin> asked;
@@ -453,7 +461,8 @@ void TestCheckCycle::stoppedServerIsReported()
     QCOMPARE(rig.view.errors.size(), 1);
     QCOMPARE(rig.view.errors.first(), QStringLiteral("Connection refused (%1)").arg(rig.address()));
     QVERIFY(rig.view.statusTexts.contains(rig.view.errors.first()));
-    QCOMPARE(rig.journal.lines, QStringList{QStringLiteral("ERROR %1 user %2").arg(rig.view.errors.first(), rig.address())});
+    QCOMPARE(rig.journal.lines,
+             QStringList{QStringLiteral("ERROR %1 user %2").arg(rig.view.errors.first(), rig.address())});
 }
 
 void TestCheckCycle::listsADovecotMailbox()
@@ -462,9 +471,8 @@ void TestCheckCycle::listsADovecotMailbox()
     dovecot.addMessages(mailbox(20));
     MS_START_DOVECOT(dovecot);
     Rig rig;
-    rig.start([&](GeneralSettings &s) {
-        storeMailbox(s, 1, dovecot.server(), dovecot.userName(), dovecot.password());
-    });
+    rig.start(
+        [&](GeneralSettings &s) { storeMailbox(s, 1, dovecot.server(), dovecot.userName(), dovecot.password()); });
 
     QVERIFY(rig.cycle->checkMailbox(1));
     QVERIFY(rig.view.errors.isEmpty());

@@ -24,8 +24,8 @@ namespace {
 QString programPath()
 {
     const QString dir = QCoreApplication::applicationDirPath();
-    for (const QString &candidate : {dir + QStringLiteral("/../src/mailsieve"),
-                                     dir + QStringLiteral("/../../src/mailsieve")}) {
+    for (const QString &candidate :
+         {dir + QStringLiteral("/../src/mailsieve"), dir + QStringLiteral("/../../src/mailsieve")}) {
         if (QFileInfo(candidate).isExecutable())
             return QFileInfo(candidate).canonicalFilePath();
     }
@@ -90,9 +90,12 @@ struct ConsoleRig
 
 QString expectedRow(int i)
 {
-    return QStringList{QString::number(i - 1), QString::number(static_cast<int>(markOf(i))),
-                       QString::number(ScriptedPop3Server::wireSize(messageText(i))), senderOf(i),
-                       subjectOf(i), dateColumnOf(i)}
+    return QStringList{QString::number(i - 1),
+                       QString::number(static_cast<int>(markOf(i))),
+                       QString::number(ScriptedPop3Server::wireSize(messageText(i))),
+                       senderOf(i),
+                       subjectOf(i),
+                       dateColumnOf(i)}
         .join(QLatin1Char('\t'));
 }
 
@@ -105,8 +108,8 @@ QString terminalControls(const QByteArray &output)
     for (qsizetype i = 0; i < output.size(); ++i) {
         const auto byte = static_cast<unsigned char>(output[i]);
         const bool c0 = byte < 0x20 && byte != '\t' && byte != '\n';
-        const bool c1 = byte == 0xc2 && i + 1 < output.size()
-                        && (static_cast<unsigned char>(output[i + 1]) & 0xe0) == 0x80;
+        const bool c1 =
+            byte == 0xc2 && i + 1 < output.size() && (static_cast<unsigned char>(output[i + 1]) & 0xe0) == 0x80;
         if (c0 || byte == 0x7f || c1)
             found << QStringLiteral("%1:%2").arg(i).arg(byte, 2, 16, QLatin1Char('0'));
     }
@@ -115,7 +118,8 @@ QString terminalControls(const QByteArray &output)
 
 // Escape sequences that recolour the text, ring the bell, retitle the
 // terminal (OSC) and start a control sequence with the one-byte C1 CSI.
-const QByteArray kHostile = "red \x1b[31mtext\x07 \x1b]0;owned\x07 csi\xc2\x9b" "2J end";
+const QByteArray kHostile = "red \x1b[31mtext\x07 \x1b]0;owned\x07 csi\xc2\x9b"
+                            "2J end";
 
 } // namespace
 
@@ -167,9 +171,9 @@ void TestConsoleCheck::rowLineKeepsEveryMessageOnOneLine()
     row.Size = QStringLiteral("1234");
     row.Date = QStringLiteral("raw\ndate\u2028x");
     row.Mark = MarkState::KnownSpammer;
-    QCOMPARE(consoleRowLine(7, row),
-             QStringLiteral("7\t3\t1234\ta@b.example\tTwo parts  and a line\traw date x"));
-    row.Sender = QStringLiteral("\x1b]0;t\x07" "a@b\u009b");
+    QCOMPARE(consoleRowLine(7, row), QStringLiteral("7\t3\t1234\ta@b.example\tTwo parts  and a line\traw date x"));
+    row.Sender = QStringLiteral("\x1b]0;t\x07"
+                                "a@b\u009b");
     QVERIFY(consoleRowLine(7, row).contains(QStringLiteral("\t ]0;t a@b \t")));
     row.Mark = MarkState::None;
     QVERIFY(consoleRowLine(0, row).startsWith(QStringLiteral("0\t-1\t")));
@@ -220,10 +224,10 @@ void TestConsoleCheck::checksAMailboxThatIsNotStored()
     rig.server.setCredentials(QStringLiteral("adhoc"), QStringLiteral("from env"));
     rig.server.setMessages(mailbox(1));
 
-    const Run run = rig.run({QStringLiteral("--check"), QStringLiteral("--server"), rig.server.address(),
-                             QStringLiteral("--user"), QStringLiteral("adhoc"), QStringLiteral("--security"),
-                             QStringLiteral("None")},
-                            QStringLiteral("from env"));
+    const Run run =
+        rig.run({QStringLiteral("--check"), QStringLiteral("--server"), rig.server.address(), QStringLiteral("--user"),
+                 QStringLiteral("adhoc"), QStringLiteral("--security"), QStringLiteral("None")},
+                QStringLiteral("from env"));
     QCOMPARE(run.err, QString());
     QCOMPARE(run.exitCode, 0);
     QCOMPARE(run.out, (QStringList{expectedRow(1), QStringLiteral("Message Total: 1 Number Marked: 0")}));
@@ -264,10 +268,10 @@ void TestConsoleCheck::hostileHeadersPrintAsSpaces()
 {
     ConsoleRig rig;
     QList<QByteArray> messages = mailbox(2);
-    messages << MessageBuilder::assemble({"From: \"Evil\" <evil@example.org>",
-                                          "Subject: " + kHostile + " =?utf-8?Q?enc=C2=9B=1B=07oded?=",
-                                          "Date: Sat, 05 Jun 1999 10:22:05 -0400\x1b[5m"},
-                                         {"body"});
+    messages << MessageBuilder::assemble(
+        {"From: \"Evil\" <evil@example.org>",
+         "Subject: " + kHostile + " =?utf-8?Q?enc=C2=9B=1B=07oded?=", "Date: Sat, 05 Jun 1999 10:22:05 -0400\x1b[5m"},
+        {"body"});
     rig.server.setMessages(messages);
     storeSettings([&](GeneralSettings &s) {
         storeMailbox(s, 1, rig.server.address(), rig.server.user(), rig.server.password());
@@ -312,9 +316,9 @@ void TestConsoleCheck::hostileServerEndsTheCheckWithinBounds_data()
     using Script = std::function<void(ScriptedPop3Server &)>;
     QTest::addColumn<Script>("script");
     QTest::addColumn<QString>("error"); // empty: the check lists the mailbox
-    QTest::newRow("a billion messages claimed") << Script([](ScriptedPop3Server &server) {
-        server.failAt(QStringLiteral("STAT"), "+OK 1000000000 5000");
-    }) << QStringLiteral("mailsieve: -ERR no such message\n");
+    QTest::newRow("a billion messages claimed")
+        << Script([](ScriptedPop3Server &server) { server.failAt(QStringLiteral("STAT"), "+OK 1000000000 5000"); })
+        << QStringLiteral("mailsieve: -ERR no such message\n");
     QTest::newRow("endless header block") << Script([](ScriptedPop3Server &server) {
         server.endlessAt(QStringLiteral("TOP 1 1"), "+OK", "X-Spam: yes\r\n");
     }) << QStringLiteral("mailsieve: The server sent a data block of more than 64 MiB\n");
@@ -344,10 +348,10 @@ void TestConsoleCheck::hostileServerEndsTheCheckWithinBounds()
     ConsoleRig rig;
     rig.server.setMessages({messageText(1), messageText(2), messageText(3)});
     script(rig.server);
-    const Run run = rig.run({QStringLiteral("--check"), QStringLiteral("--server"), rig.server.address(),
-                             QStringLiteral("--user"), rig.server.user(), QStringLiteral("--security"),
-                             QStringLiteral("None")},
-                            rig.server.password());
+    const Run run =
+        rig.run({QStringLiteral("--check"), QStringLiteral("--server"), rig.server.address(), QStringLiteral("--user"),
+                 rig.server.user(), QStringLiteral("--security"), QStringLiteral("None")},
+                rig.server.password());
     QCOMPARE(run.exitCode, error.isEmpty() ? 0 : 1);
     QCOMPARE(run.err, error.replace(QStringLiteral("<server>"), rig.server.address()));
     if (error.isEmpty())
@@ -377,17 +381,20 @@ void TestConsoleCheck::typedOptionPrintsAsSpaces()
 void TestConsoleCheck::wrongOptionsAreUsageErrors_data()
 {
     QTest::addColumn<QStringList>("arguments");
-    QTest::newRow("mailbox 13") << QStringList{QStringLiteral("--check"), QStringLiteral("--mailbox"), QStringLiteral("13")};
-    QTest::newRow("mailbox word") << QStringList{QStringLiteral("--check"), QStringLiteral("--mailbox"), QStringLiteral("two")};
-    QTest::newRow("server without user") << QStringList{QStringLiteral("--check"), QStringLiteral("--server"), QStringLiteral("h")};
+    QTest::newRow("mailbox 13") << QStringList{QStringLiteral("--check"), QStringLiteral("--mailbox"),
+                                               QStringLiteral("13")};
+    QTest::newRow("mailbox word") << QStringList{QStringLiteral("--check"), QStringLiteral("--mailbox"),
+                                                 QStringLiteral("two")};
+    QTest::newRow("server without user") << QStringList{QStringLiteral("--check"), QStringLiteral("--server"),
+                                                        QStringLiteral("h")};
     QTest::newRow("unknown option") << QStringList{QStringLiteral("--check"), QStringLiteral("--bogus")};
     // Without --check too: no window opens (without a display it would abort).
     QTest::newRow("unknown option alone") << QStringList{QStringLiteral("--bogus")};
     QTest::newRow("stray argument") << QStringList{QStringLiteral("--check"), QStringLiteral("inbox")};
     QTest::newRow("delete without check") << QStringList{QStringLiteral("--delete")};
     QTest::newRow("sign-in 13") << QStringList{QStringLiteral("--sign-in"), QStringLiteral("13")};
-    QTest::newRow("sign-in with check")
-        << QStringList{QStringLiteral("--sign-in"), QStringLiteral("1"), QStringLiteral("--check")};
+    QTest::newRow("sign-in with check") << QStringList{QStringLiteral("--sign-in"), QStringLiteral("1"),
+                                                       QStringLiteral("--check")};
 }
 
 void TestConsoleCheck::wrongOptionsAreUsageErrors()

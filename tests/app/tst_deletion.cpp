@@ -111,8 +111,8 @@ struct Rig
             return startMailProgram(program);
         };
         deletionHooks.timers = &timers;
-        deletion = std::make_unique<DeletionPass>(*cycle, core->clients, core->list, core->settings, view,
-                                                  *log, &prompts, deletionHooks);
+        deletion = std::make_unique<DeletionPass>(*cycle, core->clients, core->list, core->settings, view, *log,
+                                                  &prompts, deletionHooks);
         prompts.yesNoAnswers << true;
     }
 
@@ -149,8 +149,7 @@ QString recordOf(int i, const QString &server, const QString &user)
 {
     return QStringList{QStringLiteral("DELETE SPAM on ") + kStamp,
                        QStringLiteral("   Server:  ") + server + QStringLiteral(" Mailbox: ") + user,
-                       QStringLiteral("   Subject: ") + subjectOf(i),
-                       QStringLiteral("   Sender:  ") + senderOf(i),
+                       QStringLiteral("   Subject: ") + subjectOf(i), QStringLiteral("   Sender:  ") + senderOf(i),
                        QStringLiteral("   Size:    ") + QString::number(ScriptedPop3Server::wireSize(messageText(i)))
                            + QStringLiteral("  Date: ") + dateColumnOf(i)}
         .join(QStringLiteral("\r\n"));
@@ -176,7 +175,6 @@ QList<int> spamNumbers()
             numbers << i;
     return numbers; // 4, 6, 8, 12, 16, 20
 }
-
 
 QList<int> allBut(const QList<int> &deleted, int count = 20)
 {
@@ -586,9 +584,8 @@ void TestDeletion::deletesFromADovecotMailbox()
     dovecot.addMessages(mailbox(20));
     MS_START_DOVECOT(dovecot);
     Rig rig;
-    rig.start([&](GeneralSettings &s) {
-        storeMailbox(s, 1, dovecot.server(), dovecot.userName(), dovecot.password());
-    });
+    rig.start(
+        [&](GeneralSettings &s) { storeMailbox(s, 1, dovecot.server(), dovecot.userName(), dovecot.password()); });
     QVERIFY(rig.cycle->checkMailbox(1));
     rig.core->list.setMark(0, MarkState::Exception);
     QVERIFY(rig.deletion->btDeleteClick());
@@ -691,9 +688,8 @@ void TestDeletion::commandLinePrintsTheDeletionsBeforeTheListing()
     QString errText;
     QTextStream out(&outText);
     QTextStream err(&errText);
-    const int code = runConsoleCheck({QStringLiteral("mailsieve"), QStringLiteral("--check"),
-                                      QStringLiteral("--delete")},
-                                     out, err, &rig.timers);
+    const int code = runConsoleCheck(
+        {QStringLiteral("mailsieve"), QStringLiteral("--check"), QStringLiteral("--delete")}, out, err, &rig.timers);
     out.flush();
     err.flush();
     QCOMPARE(code, status);
@@ -707,8 +703,8 @@ void TestDeletion::commandLinePrintsTheDeletionsBeforeTheListing()
         QCOMPARE(lines.mid(12), QStringList{QStringLiteral("Message Total: 7 Number Marked: 0")});
     } else {
         QCOMPARE(lines.size(), 12);
-        QCOMPARE(errText, QStringLiteral("mailsieve: ")
-                              + DeletionPass::listingFailedText(3, QString::fromLatin1(kGone)) + u'\n');
+        QCOMPARE(errText, QStringLiteral("mailsieve: ") + DeletionPass::listingFailedText(3, QString::fromLatin1(kGone))
+                              + u'\n');
     }
 }
 
@@ -718,16 +714,14 @@ void TestDeletion::commandLineDeletesFromDovecot()
     dovecot.addMessages(mailbox(10));
     MS_START_DOVECOT(dovecot);
     Rig rig;
-    rig.start([&](GeneralSettings &s) {
-        storeMailbox(s, 1, dovecot.server(), dovecot.userName(), dovecot.password());
-    });
+    rig.start(
+        [&](GeneralSettings &s) { storeMailbox(s, 1, dovecot.server(), dovecot.userName(), dovecot.password()); });
     QString outText;
     QString errText;
     QTextStream out(&outText);
     QTextStream err(&errText);
-    const int code = runConsoleCheck({QStringLiteral("mailsieve"), QStringLiteral("--check"),
-                                      QStringLiteral("--delete")},
-                                     out, err);
+    const int code =
+        runConsoleCheck({QStringLiteral("mailsieve"), QStringLiteral("--check"), QStringLiteral("--delete")}, out, err);
     out.flush();
     QCOMPARE(code, 0);
     const QStringList lines = outText.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
@@ -755,10 +749,10 @@ void TestDeletion::commandLineMovesImapSpamToJunk()
     QTextStream out(&outText);
     QTextStream err(&errText);
     qputenv("MAILSIEVE_PASSWORD", dovecot.password().toUtf8());
-    const int code = runConsoleCheck({QStringLiteral("mailsieve"), QStringLiteral("--check"), QStringLiteral("--server"),
-                                      dovecot.imapServer(), QStringLiteral("--user"), dovecot.userName(),
-                                      QStringLiteral("--security"), QStringLiteral("None"), QStringLiteral("--protocol"),
-                                      QStringLiteral("imap"), QStringLiteral("--delete")},
+    const int code = runConsoleCheck({QStringLiteral("mailsieve"), QStringLiteral("--check"),
+                                      QStringLiteral("--server"), dovecot.imapServer(), QStringLiteral("--user"),
+                                      dovecot.userName(), QStringLiteral("--security"), QStringLiteral("None"),
+                                      QStringLiteral("--protocol"), QStringLiteral("imap"), QStringLiteral("--delete")},
                                      out, err);
     qunsetenv("MAILSIEVE_PASSWORD");
     out.flush();

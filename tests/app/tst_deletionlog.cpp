@@ -30,10 +30,7 @@ struct LogRig
         log.onError = [this](const QString &message) { errors << message; };
     }
 
-    QByteArray contents() const
-    {
-        return readFile(settings.logFile);
-    }
+    QByteArray contents() const { return readFile(settings.logFile); }
 };
 
 MessageEntry row(const QString &subject, const QString &sender, const QString &size, const QString &date)
@@ -82,11 +79,11 @@ void TestDeletionLog::everyLineLayout()
     rig.log.automaticMode(true);
     rig.log.automaticMode(false);
     QCOMPARE(rig.log.OpenLogFile(), QString());
-    rig.log.deletedMessages(QStringLiteral("pop.example.org"), QStringLiteral("joe"),
-                            {row(QStringLiteral("Cheap pills"), QStringLiteral("spam@bad.example"),
-                                 QStringLiteral("1234"), QStringLiteral("6/4/99 10:22:05 AM")),
-                             row(QStringLiteral("Win now"), QStringLiteral("win@bad.example"), QStringLiteral("99"),
-                                 QString())});
+    rig.log.deletedMessages(
+        QStringLiteral("pop.example.org"), QStringLiteral("joe"),
+        {row(QStringLiteral("Cheap pills"), QStringLiteral("spam@bad.example"), QStringLiteral("1234"),
+             QStringLiteral("6/4/99 10:22:05 AM")),
+         row(QStringLiteral("Win now"), QStringLiteral("win@bad.example"), QStringLiteral("99"), QString())});
     rig.log.CloseLogFile();
 
     const QByteArray expected = "MAIL CHECK 3 msg(s) for \"joe\" on server pop.example.org at Tue 3/5/24 2:07 PM\r\n"
@@ -145,9 +142,11 @@ void TestDeletionLog::groupKeepsTheFileOpenAndRecordsOpenItForThemselves()
 void TestDeletionLog::headerTextCannotForgeLines()
 {
     LogRig rig;
-    rig.log.deletedMessages(QStringLiteral("pop.example.org"), QStringLiteral("joe"),
-                            {row(QStringLiteral("Hi\r\nDELETE SPAM on never\tx"), QStringLiteral("a@b\nc"),
-                                 QStringLiteral("12"), QStringLiteral("d\x0b" "e\u2028f"))});
+    rig.log.deletedMessages(
+        QStringLiteral("pop.example.org"), QStringLiteral("joe"),
+        {row(QStringLiteral("Hi\r\nDELETE SPAM on never\tx"), QStringLiteral("a@b\nc"), QStringLiteral("12"),
+             QStringLiteral("d\x0b"
+                            "e\u2028f"))});
     rig.log.CloseLogFile();
     const QList<QByteArray> lines = rig.contents().split('\n');
     QCOMPARE(lines.size(), 6); // five lines and the empty rest after the last break
@@ -192,11 +191,11 @@ void TestDeletionLog::unwritableRecordsListEveryDeletedMessage()
     LogRig rig;
     rig.settings.logFile = QStringLiteral("/dev/full");
     QCOMPARE(rig.log.OpenLogFile(), QString());
-    rig.log.deletedMessages(QStringLiteral("pop.example.org"), QStringLiteral("joe"),
-                            {row(QStringLiteral("Cheap pills"), QStringLiteral("spam@bad.example"),
-                                 QStringLiteral("1234"), QStringLiteral("6/4/99 10:22:05 AM")),
-                             row(QStringLiteral("Win\r\nnow"), QStringLiteral("win@bad.example"), QStringLiteral("99"),
-                                 QString())});
+    rig.log.deletedMessages(
+        QStringLiteral("pop.example.org"), QStringLiteral("joe"),
+        {row(QStringLiteral("Cheap pills"), QStringLiteral("spam@bad.example"), QStringLiteral("1234"),
+             QStringLiteral("6/4/99 10:22:05 AM")),
+         row(QStringLiteral("Win\r\nnow"), QStringLiteral("win@bad.example"), QStringLiteral("99"), QString())});
     QVERIFY(!rig.log.logOpen());
     rig.log.CloseLogFile();
     QCOMPARE(rig.errors,

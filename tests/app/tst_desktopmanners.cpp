@@ -33,7 +33,7 @@ QString entryValue(const QString &text, const QString &key)
 
 // Runs fn with the environment variable name set to value (unset when
 // value is null), and puts it back afterwards.
-template<typename Fn>
+template <typename Fn>
 void withEnvironment(const char *name, const QByteArray &value, Fn fn)
 {
     const bool had = qEnvironmentVariableIsSet(name);
@@ -103,7 +103,8 @@ void TestDesktopManners::autostartEntryIsWrittenAndRemoved()
 
     QVERIFY2(entry.setEnabled(true), qPrintable(entry.errorString()));
     QVERIFY(entry.isEnabled());
-    const QString text = QString::fromUtf8(readFile(config.filePath(QStringLiteral("autostart/") + AutostartEntry::FileName)));
+    const QString text =
+        QString::fromUtf8(readFile(config.filePath(QStringLiteral("autostart/") + AutostartEntry::FileName)));
     QVERIFY(text.startsWith(QStringLiteral("[Desktop Entry]\n")));
     QCOMPARE(entryValue(text, QStringLiteral("Type")), QStringLiteral("Application"));
     QCOMPARE(entryValue(text, QStringLiteral("Name")), QStringLiteral("Mailsieve"));
@@ -212,8 +213,8 @@ void TestDesktopManners::missingOrForeignPlaceFileLeavesTheWindowAlone()
     window.setGeometry(10, 20, 300, 200);
     const QRect before = window.geometry();
     QVERIFY(!placement.restore(window));
-    for (const QByteArray &foreign : {QByteArray("width=300\n"), QByteArray("Geometry=!!not base64!!\n"),
-                                      QByteArray("Geometry=aGVsbG8=\n")}) {
+    for (const QByteArray &foreign :
+         {QByteArray("width=300\n"), QByteArray("Geometry=!!not base64!!\n"), QByteArray("Geometry=aGVsbG8=\n")}) {
         QVERIFY(writeFile(placement.filePath(), foreign));
         QVERIFY2(!placement.restore(window), foreign.constData());
         QCOMPARE(window.geometry(), before);
@@ -230,8 +231,12 @@ void TestDesktopManners::logFileGoesToTheDesktopFirst()
     QVERIFY(writeFile(log, "MAIL CHECK 3 msg(s)\r\n"));
     QStringList handed;
     int viewers = 0;
-    LogFileViewer viewer([&](const QString &path) { handed << path; return true; }, nullptr,
-                         [&](TfrmViewHeader &) { ++viewers; });
+    LogFileViewer viewer(
+        [&](const QString &path) {
+            handed << path;
+            return true;
+        },
+        nullptr, [&](TfrmViewHeader &) { ++viewers; });
     QVERIFY(viewer.open(log));
     QCOMPARE(handed, QStringList{log});
     QCOMPARE(viewers, 0);
@@ -245,11 +250,12 @@ void TestDesktopManners::logFileFallsBackToTheTextViewer()
     QVERIFY(writeFile(log, "MAIL CHECK 3 msg(s)\r\nDELETED \x1b[31mred\r\n"));
     QStringList titles, captions;
     QString shown;
-    LogFileViewer viewer([](const QString &) { return false; }, nullptr, [&](TfrmViewHeader &window) {
-        titles << window.lblTitle()->text();
-        captions << window.windowTitle();
-        shown = window.text();
-    });
+    LogFileViewer viewer([](const QString &) { return false; }, nullptr,
+                         [&](TfrmViewHeader &window) {
+                             titles << window.lblTitle()->text();
+                             captions << window.windowTitle();
+                             shown = window.text();
+                         });
     QVERIFY(viewer.open(log));
     QCOMPARE(titles, QStringList{QStringLiteral("Contents of the log file")});
     QCOMPARE(captions, QStringList{QStringLiteral("View log file")});

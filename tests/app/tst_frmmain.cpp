@@ -14,12 +14,12 @@
 
 #include <QAccessible>
 #include <QAction>
+#include <QApplication>
 #include <QFileInfo>
 #include <QHeaderView>
-#include <QStatusBar>
 #include <QLabel>
 #include <QPushButton>
-#include <QApplication>
+#include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -70,18 +70,14 @@ struct WindowRig
     bool listButtonsShown() const
     {
         return window->btMark()->isVisibleTo(window.get()) && window->btDelete()->isVisibleTo(window.get())
-               && window->btRemark()->isVisibleTo(window.get())
-               && window->btResetAll()->isVisibleTo(window.get())
-               && window->btLaunch()->isVisibleTo(window.get())
-               && !window->lblAd()->isVisibleTo(window.get());
+               && window->btRemark()->isVisibleTo(window.get()) && window->btResetAll()->isVisibleTo(window.get())
+               && window->btLaunch()->isVisibleTo(window.get()) && !window->lblAd()->isVisibleTo(window.get());
     }
     bool listButtonsHidden() const
     {
         return !window->btMark()->isVisibleTo(window.get()) && !window->btDelete()->isVisibleTo(window.get())
-               && !window->btRemark()->isVisibleTo(window.get())
-               && !window->btResetAll()->isVisibleTo(window.get())
-               && !window->btLaunch()->isVisibleTo(window.get())
-               && window->lblAd()->isVisibleTo(window.get());
+               && !window->btRemark()->isVisibleTo(window.get()) && !window->btResetAll()->isVisibleTo(window.get())
+               && !window->btLaunch()->isVisibleTo(window.get()) && window->lblAd()->isVisibleTo(window.get());
     }
 };
 
@@ -149,8 +145,7 @@ void TestFrmMain::checkFillsTheListAndShowsTheTotals()
         const int i = row + 1;
         QCOMPARE(model->index(row, 0).data().toString(), subjectOf(i));
         QCOMPARE(model->index(row, 1).data().toString(), senderOf(i));
-        QCOMPARE(model->index(row, 2).data().toString(),
-                 QString::number(ScriptedPop3Server::wireSize(messageText(i))));
+        QCOMPARE(model->index(row, 2).data().toString(), QString::number(ScriptedPop3Server::wireSize(messageText(i))));
         QCOMPARE(model->index(row, 3).data().toString(), dateColumnOf(i));
         QCOMPARE(model->index(row, 0).data(Qt::DecorationRole).isValid(), markOf(i) != MarkState::None);
     }
@@ -175,8 +170,8 @@ void TestFrmMain::progressWindowFollowsTheHeaderPass()
         seen = true;
         QVERIFY(w.frmRetrieving()->isVisible());
         QCOMPARE(w.frmRetrieving()->windowTitle(), QStringLiteral("Retrieving ..."));
-        QCOMPARE(w.frmRetrieving()->title(), QStringLiteral("Retrieving messages for mailbox user on server ")
-                                                 + rig.server.address());
+        QCOMPARE(w.frmRetrieving()->title(),
+                 QStringLiteral("Retrieving messages for mailbox user on server ") + rig.server.address());
         QCOMPARE(w.frmRetrieving()->message(), QStringLiteral("Message 1 of 3"));
         QCOMPARE(w.frmRetrieving()->cancelButton()->text(), QStringLiteral("Click to cancel"));
         QVERIFY(w.frmRetrieving()->animation()->isRunning());
@@ -385,7 +380,8 @@ void TestFrmMain::captionsAreSetOnTwoLines_data()
 {
     QTest::addColumn<QString>("caption");
     QTest::addColumn<QString>("shown");
-    QTest::newRow("three words") << QStringLiteral("Delete marked messages") << QStringLiteral("Delete marked\nmessages");
+    QTest::newRow("three words") << QStringLiteral("Delete marked messages")
+                                 << QStringLiteral("Delete marked\nmessages");
     QTest::newRow("two words") << QStringLiteral("Check e-mail") << QStringLiteral("Check\ne-mail");
     QTest::newRow("nearest the middle") << QStringLiteral("Settings and more") << QStringLiteral("Settings\nand more");
     QTest::newRow("one word") << QStringLiteral("Goodbye") << QStringLiteral("Goodbye");
@@ -495,8 +491,7 @@ void TestFrmMain::screenReadersHearTheMarksAndTheStatus()
     // Row 0 of the table interface is the header row's cells' row below.
     QAccessibleInterface *marked = list->tableInterface()->cellAt(0, 0);
     QVERIFY(marked);
-    QCOMPARE(marked->text(QAccessible::Name),
-             QStringLiteral("Known spammer: ") + rig.core->list.entry(0).Subject);
+    QCOMPARE(marked->text(QAccessible::Name), QStringLiteral("Known spammer: ") + rig.core->list.entry(0).Subject);
     QVERIFY(marked->text(QAccessible::Description).contains(QStringLiteral("known spammer list")));
     QAccessibleInterface *plain = list->tableInterface()->cellAt(1, 0);
     QVERIFY(plain);

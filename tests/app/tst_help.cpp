@@ -64,10 +64,10 @@ private slots:
         // Every link inside the page leads somewhere.
         for (const QString &target : captures(page, QStringLiteral("href=\"#([^\"]+)\"")))
             QVERIFY2(ids.contains(target), qPrintable(target));
-        for (const char *needed : {"SSL/TLS", "STARTTLS", "None", "Red check mark", "Blue question mark",
-                                      "Yellow exception picture", "Grey check mark", "Subject rules",
-                                      "Sender rules", "Header rules", "Exceptions", "Known spammers",
-                                      "Automatic mode", "The log file", "View body of one message"})
+        for (const char *needed :
+             {"SSL/TLS", "STARTTLS", "None", "Red check mark", "Blue question mark", "Yellow exception picture",
+              "Grey check mark", "Subject rules", "Sender rules", "Header rules", "Exceptions", "Known spammers",
+              "Automatic mode", "The log file", "View body of one message"})
             QVERIFY2(page.contains(QLatin1String(needed)), needed);
         // Nothing in it reaches out of the page.
         QVERIFY(!page.contains(QStringLiteral("<script")));

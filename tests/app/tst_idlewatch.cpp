@@ -27,8 +27,7 @@ namespace {
 
 QByteArray mail(int n)
 {
-    return "From: Jane Roe <jane@example.org>\r\nSubject: Message " + QByteArray::number(n)
-           + "\r\n\r\nHello.\r\n";
+    return "From: Jane Roe <jane@example.org>\r\nSubject: Message " + QByteArray::number(n) + "\r\n\r\nHello.\r\n";
 }
 
 MailboxLogin imapLogin(const QString &server, const QString &user, const QString &password)
@@ -148,8 +147,8 @@ struct AutomaticRig
         };
         deletion = std::make_unique<DeletionPass>(*cycle, core->clients, core->list, core->settings, view, *log,
                                                   &prompts, deletionHooks);
-        automatic = std::make_unique<AutomaticCheck>(*cycle, *deletion, core->list, core->settings, core->store,
-                                                     clock, *alarm, *log, view, timers.make());
+        automatic = std::make_unique<AutomaticCheck>(*cycle, *deletion, core->list, core->settings, core->store, clock,
+                                                     *alarm, *log, view, timers.make());
         automatic->watchMailboxes = [this](const QList<int> &mailboxes) { watched << mailboxes; };
         automatic->start(true, 3);
     }

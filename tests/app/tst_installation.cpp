@@ -138,8 +138,10 @@ void TestInstallation::installsTheFiles_data()
         {QStringLiteral("share/mailsieve/help/mailsieve.html"), QStringLiteral("data/help/mailsieve.html")},
         {QStringLiteral("share/mailsieve/sounds/harptune.wav"), QStringLiteral("data/sounds/harptune.wav")},
         {QStringLiteral("share/applications/%1.desktop").arg(id), QStringLiteral("data/desktop/%1.desktop").arg(id)},
-        {QStringLiteral("share/metainfo/%1.metainfo.xml").arg(id), QStringLiteral("data/desktop/%1.metainfo.xml").arg(id)},
-        {QStringLiteral("share/icons/hicolor/scalable/apps/%1.svg").arg(id), QStringLiteral("data/icons/%1.svg").arg(id)},
+        {QStringLiteral("share/metainfo/%1.metainfo.xml").arg(id),
+         QStringLiteral("data/desktop/%1.metainfo.xml").arg(id)},
+        {QStringLiteral("share/icons/hicolor/scalable/apps/%1.svg").arg(id),
+         QStringLiteral("data/icons/%1.svg").arg(id)},
         {QStringLiteral("share/man/man1/mailsieve.1"), QStringLiteral("data/man/mailsieve.1")},
         {QStringLiteral("share/doc/mailsieve/README.md"), QStringLiteral("README.md")},
         {QStringLiteral("share/doc/mailsieve/LICENSE"), QStringLiteral("LICENSE")},
@@ -203,8 +205,8 @@ void TestInstallation::metainfoIsValidAndNamesThisVersion()
 {
     const Run validation = runProgram(QStringLiteral("appstreamcli"),
                                       {QStringLiteral("validate"), QStringLiteral("--no-net"), metainfoFile()});
-    QVERIFY2(validation.exitCode == 0, qPrintable(QStringLiteral("appstreamcli (appstream): ") + validation.out
-                                                  + validation.err));
+    QVERIFY2(validation.exitCode == 0,
+             qPrintable(QStringLiteral("appstreamcli (appstream): ") + validation.out + validation.err));
     QVERIFY(readText(metainfoFile()).contains(QStringLiteral("<id>%1</id>").arg(applicationId())));
 
     const Run version = runProgram(m_program, {QStringLiteral("--version")});
@@ -261,10 +263,11 @@ void TestInstallation::checksADovecotMailboxWithTheShippedData()
     QProcessEnvironment env;
     env.insert(QStringLiteral("MAILSIEVE_HOME"), home.path());
     env.insert(QStringLiteral("MAILSIEVE_PASSWORD"), dovecot.password());
-    const Run run = runProgram(m_program, {QStringLiteral("--check"), QStringLiteral("--server"), dovecot.server(),
-                                           QStringLiteral("--user"), dovecot.userName(),
-                                           QStringLiteral("--security"), QStringLiteral("None")},
-                               env);
+    const Run run =
+        runProgram(m_program,
+                   {QStringLiteral("--check"), QStringLiteral("--server"), dovecot.server(), QStringLiteral("--user"),
+                    dovecot.userName(), QStringLiteral("--security"), QStringLiteral("None")},
+                   env);
     QVERIFY2(run.exitCode == 0, qPrintable(run.err));
 
     const QStringList lines = run.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);

@@ -22,7 +22,10 @@ QList<MarkState> checkedMarks()
     return marks;
 }
 
-QString totals(int marked) { return QStringLiteral("Message Total: 10 Number Marked: %1").arg(marked); }
+QString totals(int marked)
+{
+    return QStringLiteral("Message Total: 10 Number Marked: %1").arg(marked);
+}
 
 void doubleClickRow(InspectionRig &rig, int row)
 {
@@ -120,8 +123,7 @@ private slots:
         rig.check();
         rig.alarmStops = 0;
         QTreeView *list = rig.window->ListView1();
-        QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
-                          list->visualRect(rig.core->list.index(1, 0)).center());
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualRect(rig.core->list.index(1, 0)).center());
         QCOMPARE(rig.alarmStops, 1);
         list->setFocus();
         QTest::keyClick(list, Qt::Key_Down);

@@ -10,8 +10,7 @@
 
 namespace {
 
-const MarkState AllMarks[] = {MarkState::Check, MarkState::Question, MarkState::Exception,
-                              MarkState::KnownSpammer};
+const MarkState AllMarks[] = {MarkState::Check, MarkState::Question, MarkState::Exception, MarkState::KnownSpammer};
 
 // Pixels drawn (alpha above half) in one picture but not in the other.
 int differingShapePixels(const QImage &a, const QImage &b)
@@ -78,14 +77,16 @@ private slots:
         QCOMPARE(markDescription(MarkState::None), QString());
         QVERIFY(markPictureAt(MarkState::None, 1).isNull());
         MessageListModel list;
-        list.addRow({QStringLiteral("Hello"), QStringLiteral("a@b.example"), QStringLiteral("10"), {}, MarkState::None});
+        list.addRow(
+            {QStringLiteral("Hello"), QStringLiteral("a@b.example"), QStringLiteral("10"), {}, MarkState::None});
         QVERIFY(!list.index(0, 0).data(Qt::AccessibleTextRole).isValid());
     }
 
     void marksChangeTheirTextWithThePicture()
     {
         MessageListModel list;
-        list.addRow({QStringLiteral("Hello"), QStringLiteral("a@b.example"), QStringLiteral("10"), {}, MarkState::None});
+        list.addRow(
+            {QStringLiteral("Hello"), QStringLiteral("a@b.example"), QStringLiteral("10"), {}, MarkState::None});
         QList<QList<int>> roles;
         connect(&list, &QAbstractItemModel::dataChanged, this,
                 [&roles](const QModelIndex &, const QModelIndex &, const QList<int> &changed) { roles << changed; });
@@ -120,8 +121,9 @@ private slots:
         QVERIFY(drawnPixels(check) > 10);
         // Grey versus red alone would leave the outlines alike; a quarter
         // of the drawn area must differ.
-        QVERIFY2(differingShapePixels(check, known) > drawnPixels(check) / 4,
-                 qPrintable(QStringLiteral("%1 of %2").arg(differingShapePixels(check, known)).arg(drawnPixels(check))));
+        QVERIFY2(
+            differingShapePixels(check, known) > drawnPixels(check) / 4,
+            qPrintable(QStringLiteral("%1 of %2").arg(differingShapePixels(check, known)).arg(drawnPixels(check))));
     }
 };
 

@@ -127,8 +127,8 @@ void TestOAuthMailbox::signsInChecksAndDeletesWithoutAPassword()
     const int introspections = provider.introspections();
     const Console again = runProgram({QStringLiteral("--check")});
     QCOMPARE(again.code, 1);
-    QVERIFY2(again.err.startsWith(QStringLiteral("mailsieve: Sign in again to %1 at %2")
-                                      .arg(dovecot.userName(), dovecot.server())),
+    QVERIFY2(again.err.startsWith(
+                 QStringLiteral("mailsieve: Sign in again to %1 at %2").arg(dovecot.userName(), dovecot.server())),
              qPrintable(again.err));
     QVERIFY2(again.err.trimmed().endsWith(QStringLiteral(": run mailsieve --sign-in 1")), qPrintable(again.err));
     QCOMPARE(provider.introspections(), introspections);

@@ -111,7 +111,8 @@ void TestProgramStartup::seedingCopiesOnlyWhatIsMissing()
 void TestProgramStartup::removesEveryDownloadedMessageAndNothingElse()
 {
     QTemporaryDir home;
-    const QStringList gone = {QStringLiteral("msg_0.eml"), QStringLiteral("msg_100.eml"), QStringLiteral("msg_4711.eml")};
+    const QStringList gone = {QStringLiteral("msg_0.eml"), QStringLiteral("msg_100.eml"),
+                              QStringLiteral("msg_4711.eml")};
     const QStringList kept = {QStringLiteral("msg_.eml"), QStringLiteral("msg_1.eml.bak"), QStringLiteral("msg_x1.eml"),
                               QStringLiteral("known.lst")};
     for (const QString &name : gone + kept)
@@ -187,11 +188,15 @@ void TestProgramStartup::generalSettingsImportTheMailAccount()
     placeFile(home.filePath(QStringLiteral(".thunderbird/p.default/prefs.js")),
               "user_pref(\"mail.account.account1.server\", \"server1\");\n"
               "user_pref(\"mail.accountmanager.accounts\", \"account1\");\n"
-              "user_pref(\"mail.server.server1.type\", \"" + type + "\");\n"
-              "user_pref(\"mail.server.server1.hostname\", \"mail.example.org\");\n"
-              "user_pref(\"mail.server.server1.port\", " + QByteArray::number(port) + ");\n"
-              "user_pref(\"mail.server.server1.socketType\", 3);\n"
-              "user_pref(\"mail.server.server1.userName\", \"jane\");\n");
+              "user_pref(\"mail.server.server1.type\", \""
+                  + type
+                  + "\");\n"
+                    "user_pref(\"mail.server.server1.hostname\", \"mail.example.org\");\n"
+                    "user_pref(\"mail.server.server1.port\", "
+                  + QByteArray::number(port)
+                  + ");\n"
+                    "user_pref(\"mail.server.server1.socketType\", 3);\n"
+                    "user_pref(\"mail.server.server1.userName\", \"jane\");\n");
     placeFile(home.filePath(QStringLiteral("share/applications/mailer.desktop")),
               "[Desktop Entry]\nType=Application\nExec=mailer --compose %u\n");
 

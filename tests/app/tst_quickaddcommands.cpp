@@ -59,7 +59,8 @@ private slots:
         QCOMPARE(dialog.windowTitle(), QStringLiteral("Mark e-mail for deletion"));
         QVERIFY(dialog.cbSubjects()->isChecked());
         QVERIFY(dialog.cbSenders()->isChecked());
-        QCOMPARE(dialog.cbSubjects()->text(), QStringLiteral("Always &delete mail with these particular subject headings"));
+        QCOMPARE(dialog.cbSubjects()->text(),
+                 QStringLiteral("Always &delete mail with these particular subject headings"));
         QCOMPARE(dialog.cbSenders()->text(), QStringLiteral("&Always delete mail from these particular senders"));
         QList<TfrmMarkForDeletion::Message> many;
         for (int i = 0; i < 300; ++i)
@@ -95,8 +96,8 @@ private slots:
         QCOMPARE(column(saved.SubjectRules, SubjectCol::Hits).mid(0, 2), QStringList({"1", "1"}));
         QCOMPARE(column(saved.SenderRules, SenderCol::Matches).mid(0, 2), QStringList({senderOf(3), senderOf(2)}));
         // The list is marked again with the new rules.
-        QCOMPARE(rig.marks(), QList<MarkState>({MarkState::None, MarkState::Check, MarkState::Check,
-                                                MarkState::Check, MarkState::Question}));
+        QCOMPARE(rig.marks(), QList<MarkState>({MarkState::None, MarkState::Check, MarkState::Check, MarkState::Check,
+                                                MarkState::Question}));
         QCOMPARE(rig.totals(), QStringLiteral("Message Total: 5 Number Marked: 3"));
         QCOMPARE(rules.SubjectRules.cell(SubjectCol::Hits, 1), QStringLiteral("2"));
     }
@@ -170,8 +171,7 @@ private slots:
 
         rig.select({0});
         rig.commands->quickAdd().AddtoExceptions1Click();
-        QCOMPARE(rig.prompts.textsOf(ScriptedPrompts::Kind::Information),
-                 QStringList{QuickAddCommands::NoSenderText});
+        QCOMPARE(rig.prompts.textsOf(ScriptedPrompts::Kind::Information), QStringList{QuickAddCommands::NoSenderText});
         QVERIFY(rig.core->rules.ExceptionRules.cell(ExceptCol::What, 1).isEmpty());
         QCOMPARE(rig.core->list.mark(0), MarkState::Check);
         QCOMPARE(readFile(rig.home.path() + QStringLiteral("/except.lst")), before);

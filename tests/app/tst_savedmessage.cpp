@@ -33,8 +33,8 @@ void TestSavedMessage::unstuffing_data()
                                          << QByteArray("A: b\r\n\r\nbody\r\n");
     QTest::newRow("stuffed dot goes") << QByteArray("A: b\r\n\r\n..hidden\r\n.\r\n")
                                       << QByteArray("A: b\r\n\r\n.hidden\r\n");
-    QTest::newRow("a line of one dot was sent as two") << QByteArray("x\r\n..\r\n...\r\n.\r\n")
-                                                       << QByteArray("x\r\n.\r\n..\r\n");
+    QTest::newRow("a line of one dot was sent as two")
+        << QByteArray("x\r\n..\r\n...\r\n.\r\n") << QByteArray("x\r\n.\r\n..\r\n");
     QTest::newRow("dot inside a line stays") << QByteArray("a.b\r\n end.\r\n.\r\n") << QByteArray("a.b\r\n end.\r\n");
     QTest::newRow("bare line feeds") << QByteArray("x\n..y\n.\n") << QByteArray("x\n.y\n");
     QTest::newRow("block cut short keeps what came") << QByteArray("x\r\n..y") << QByteArray("x\r\n.y");

@@ -9,9 +9,9 @@
 #include "app/programcore.h"
 #include "settings/frmgeneral.h"
 #include "settings/ruleeditorwidgets.h"
+#include "support/screenshots.h"
 #include "support/scriptedpop3server.h"
 #include "support/scriptedprompts.h"
-#include "support/screenshots.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -86,9 +86,8 @@ private slots:
         qputenv("MAILSIEVE_HOME", home.path().toUtf8());
         server.setMessages(mailbox(20));
         QVERIFY(server.listen());
-        storeSettings([&](GeneralSettings &s) {
-            storeMailbox(s, 1, server.address(), server.user(), server.password());
-        });
+        storeSettings(
+            [&](GeneralSettings &s) { storeMailbox(s, 1, server.address(), server.user(), server.password()); });
         storeRules(home.path());
     }
 

@@ -76,10 +76,10 @@ void TestShippedFiles::dataIsLookedForBesideTheProgramThenUnderItsPrefixThenInTh
     QVERIFY(QDir().mkpath(m_home.filePath(QStringLiteral("mailsieve"))));
     QVERIFY(QDir().mkpath(m_system.filePath(QStringLiteral("mailsieve"))));
     QVERIFY(QDir().mkpath(m_system.filePath(QStringLiteral("other"))));
-    QCOMPARE(shippedDataFolders(), (QStringList{programDir() + QStringLiteral("/data"),
-                                                prefixShare() + QStringLiteral("/mailsieve"),
-                                                m_home.filePath(QStringLiteral("mailsieve")),
-                                                m_system.filePath(QStringLiteral("mailsieve"))}));
+    QCOMPARE(
+        shippedDataFolders(),
+        (QStringList{programDir() + QStringLiteral("/data"), prefixShare() + QStringLiteral("/mailsieve"),
+                     m_home.filePath(QStringLiteral("mailsieve")), m_system.filePath(QStringLiteral("mailsieve"))}));
 }
 
 void TestShippedFiles::aFolderReachedTwiceIsListedOnce()
@@ -100,9 +100,9 @@ void TestShippedFiles::iconFoldersFollowTheSameOrder()
 {
     QVERIFY(QDir().mkpath(m_system.filePath(QStringLiteral("icons"))));
     QVERIFY(QDir().mkpath(m_system.filePath(QStringLiteral("mailsieve"))));
-    QCOMPARE(shippedIconFolders(), (QStringList{programDir() + QStringLiteral("/icons"),
-                                                prefixShare() + QStringLiteral("/icons"),
-                                                m_system.filePath(QStringLiteral("icons"))}));
+    QCOMPARE(shippedIconFolders(),
+             (QStringList{programDir() + QStringLiteral("/icons"), prefixShare() + QStringLiteral("/icons"),
+                          m_system.filePath(QStringLiteral("icons"))}));
 }
 
 void TestShippedFiles::iconComesFromTheShippedFilesWhenTheThemeHasNone()

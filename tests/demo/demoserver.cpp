@@ -107,8 +107,8 @@ int main(int argc, char *argv[])
     parser.process(app);
 
     const QString protocol = parser.value(protocolOption).toLower();
-    const bool imap = protocol == QLatin1String("imap")
-        || (protocol == QLatin1String("auto") && DovecotServer::imapAvailable());
+    const bool imap =
+        protocol == QLatin1String("imap") || (protocol == QLatin1String("auto") && DovecotServer::imapAvailable());
     // Dovecot chooses its own free port and has its own user and password.
     const bool popOnlyOptions = parser.isSet(portOption) || parser.isSet(userOption) || parser.isSet(passwordOption);
     bool portOk = false;

@@ -131,8 +131,8 @@ int main(int argc, char *argv[])
         return 1;
     }
     known.close();
-    const KnownListResult listed = rules.knownList.saveFromEditorText(
-        QStringLiteral("spam-king.example\ndeals@cheap-meds.example\n"), folder);
+    const KnownListResult listed =
+        rules.knownList.saveFromEditorText(QStringLiteral("spam-king.example\ndeals@cheap-meds.example\n"), folder);
     if (!listed.ok) {
         err << "cannot write the known spammer list: " << listed.error << Qt::endl;
         return 1;

@@ -48,10 +48,10 @@ DemoRun runDemo(const QString &protocol, const QStringList &arguments)
     run.exitCode = demo.exitStatus() == QProcess::NormalExit ? demo.exitCode() : -1;
     run.out = QString::fromUtf8(demo.readAllStandardOutput());
     run.err = QString::fromUtf8(demo.readAllStandardError());
-    run.programFolder = QRegularExpression(QStringLiteral("^demo: program folder kept in (.*)$"),
-                                           QRegularExpression::MultilineOption)
-                            .match(run.out)
-                            .captured(1);
+    run.programFolder =
+        QRegularExpression(QStringLiteral("^demo: program folder kept in (.*)$"), QRegularExpression::MultilineOption)
+            .match(run.out)
+            .captured(1);
     return run;
 }
 

@@ -22,12 +22,12 @@
 
 namespace {
 
-constexpr std::array Operators = {RuleText::Contains,    RuleText::ContainsWholeWord, RuleText::Equals,
-                                  RuleText::StartsWith,  RuleText::EndsWith,          RuleText::IsBlank,
-                                  RuleText::IsUppercase, RuleText::AllNumeric,        RuleText::HalfNumeric,
+constexpr std::array Operators = {RuleText::Contains,        RuleText::ContainsWholeWord, RuleText::Equals,
+                                  RuleText::StartsWith,      RuleText::EndsWith,          RuleText::IsBlank,
+                                  RuleText::IsUppercase,     RuleText::AllNumeric,        RuleText::HalfNumeric,
                                   RuleText::FirstCharNumeric};
-constexpr std::array Whats = {RuleText::EmailAddress, RuleText::DomainName, RuleText::Subject,
-                              RuleText::Sender, RuleText::ToDoesNotContain};
+constexpr std::array Whats = {RuleText::EmailAddress, RuleText::DomainName, RuleText::Subject, RuleText::Sender,
+                              RuleText::ToDoesNotContain};
 constexpr int MaxRules = 64;
 
 // One listed message: the fields a check takes from its header block.
@@ -35,9 +35,7 @@ class OneMessage : public MarkingSource
 {
 public:
     OneMessage(TmsHeaders headers, qint64 size, MarkState mark)
-        : headers_(std::move(headers))
-        , size_(QString::number(size))
-        , mark_(mark)
+        : headers_(std::move(headers)), size_(QString::number(size)), mark_(mark)
     {
     }
 

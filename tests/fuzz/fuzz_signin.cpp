@@ -30,8 +30,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     }
 
     if (isBearerToken(text)) {
-        for (const SaslMechanism &mechanism : {saslOAuthBearer(QStringLiteral("user"), QStringLiteral("host"), 995, text),
-                                              saslXOAuth2(QStringLiteral("user"), text)}) {
+        for (const SaslMechanism &mechanism :
+             {saslOAuthBearer(QStringLiteral("user"), QStringLiteral("host"), 995, text),
+              saslXOAuth2(QStringLiteral("user"), text)}) {
             requirePromise(mechanism.response.count('\x01') == (mechanism.name == u"OAUTHBEARER" ? 5 : 3),
                            "a bearer token adds no field separator");
             requirePromise(!mechanism.response.contains('\r') && !mechanism.response.contains('\n')

@@ -413,7 +413,7 @@ private slots:
 
     void onlyAStreamedBodyOutlastsTheReplyTime_data()
     {
-        QTest::addColumn<bool>("body");   // inside a BodyDownload
+        QTest::addColumn<bool>("body"); // inside a BodyDownload
         QTest::addColumn<bool>("literal"); // ReceiveExactly, else ReceiveData
         QTest::addColumn<bool>("completes");
         QTest::newRow("data block") << false << false << false;
@@ -477,9 +477,9 @@ private slots:
     void percentagesRoundHalvesToEvenWithoutOverflow()
     {
         QCOMPARE(TagSocket::percentOf(0, 1000), 0);
-        QCOMPARE(TagSocket::percentOf(1, 200), 0);   // 0.5
-        QCOMPARE(TagSocket::percentOf(3, 200), 2);   // 1.5
-        QCOMPARE(TagSocket::percentOf(5, 200), 2);   // 2.5
+        QCOMPARE(TagSocket::percentOf(1, 200), 0); // 0.5
+        QCOMPARE(TagSocket::percentOf(3, 200), 2); // 1.5
+        QCOMPARE(TagSocket::percentOf(5, 200), 2); // 2.5
         QCOMPARE(TagSocket::percentOf(2, 3), 67);
         QCOMPARE(TagSocket::percentOf(30'000'000, 40'000'000), 75);
         QCOMPARE(TagSocket::percentOf(5'000'000'000LL, 6'000'000'000LL), 83);

@@ -30,10 +30,7 @@ public:
     QStringList calls; // "up NAME", "down NAME", "abort"
     QString passwordFileText;
 
-    bool available(const QString &program) const override
-    {
-        return installed && program == QLatin1String("nmcli");
-    }
+    bool available(const QString &program) const override { return installed && program == QLatin1String("nmcli"); }
 
     CommandResult run(const QString &, const QStringList &args, int) override
     {
@@ -56,7 +53,8 @@ public:
                 if (activeOnly && !c.active)
                     continue;
                 QString name = c.name;
-                name.replace(QLatin1String("\\"), QLatin1String("\\\\")).replace(QLatin1String(":"), QLatin1String("\\:"));
+                name.replace(QLatin1String("\\"), QLatin1String("\\\\"))
+                    .replace(QLatin1String(":"), QLatin1String("\\:"));
                 result.output += (name + QLatin1Char(':') + c.type).toUtf8();
                 if (activeOnly)
                     result.output += ":activated";
@@ -209,7 +207,8 @@ private slots:
         QCOMPARE(statuses, (QStringList{QStringLiteral("Dialling Vodafone: Prepaid..."), QStringLiteral("Connected")}));
 
         ras.ConnectionClosed();
-        QCOMPARE(nm.calls, (QStringList{QStringLiteral("up Vodafone: Prepaid"), QStringLiteral("down Vodafone: Prepaid")}));
+        QCOMPARE(nm.calls,
+                 (QStringList{QStringLiteral("up Vodafone: Prepaid"), QStringLiteral("down Vodafone: Prepaid")}));
         QVERIFY(!nm.isActive(QStringLiteral("Vodafone: Prepaid")));
         QVERIFY(!ras.LineUp());
         QCOMPARE(disconnected, 1);
@@ -283,7 +282,8 @@ private slots:
         ras.setTimeOut(1);
         ras.setService(QStringLiteral("dsl"));
         QVERIFY_THROWS_EXCEPTION(ETimedOutError, ras.EnsureConnected());
-        QCOMPARE(nm.calls, (QStringList{QStringLiteral("up dsl"), QStringLiteral("abort"), QStringLiteral("down dsl")}));
+        QCOMPARE(nm.calls,
+                 (QStringList{QStringLiteral("up dsl"), QStringLiteral("abort"), QStringLiteral("down dsl")}));
     }
 
     void closingDuringTheDialCancelsIt()

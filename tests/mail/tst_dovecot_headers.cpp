@@ -46,19 +46,20 @@ QList<Sample> samples()
         {BossWord + "\r\n <spammer@evil.example>", "Folded", "spammer@evil.example", "Folded"},
         {"Joe <joe@evil.example> (via <boss@bank.example>)", "Forwarded", "joe@evil.example", "Forwarded"},
         {"<\"John Smith\"@evil.example>", "Quoted", "\"John Smith\"@evil.example", "Quoted"},
-        {"=?utf-8?Q?=3Cme=40home=2Eexample=3E?= <other@elsewhere.example>", "Hello me",
-         "other@elsewhere.example", "Hello me"},
-        {"MAILER-DAEMON <postmaster@relay.example>", bWords("UTF-8", Bounce.toUtf8(), 9),
-         "postmaster@relay.example", Bounce},
+        {"=?utf-8?Q?=3Cme=40home=2Eexample=3E?= <other@elsewhere.example>", "Hello me", "other@elsewhere.example",
+         "Hello me"},
+        {"MAILER-DAEMON <postmaster@relay.example>", bWords("UTF-8", Bounce.toUtf8(), 9), "postmaster@relay.example",
+         Bounce},
         {"Boss <boss@bank.example>", "Re: " + bWords("utf-8", "\xe2\x82\xac 100 \xf0\x9f\x98\x80", 2),
          "boss@bank.example", QStringLiteral(u"Re: € 100 \U0001F600")},
         {"me@home.example", "=?unknown-8bit?Q?=C3=A9t=C3=A9?= - =?unknown-8bit?Q?caf=E9?=", "me@home.example",
          QStringLiteral(u"été - café")},
-        {"=?unknown-8bit?B?0JLQsNGI0LU=?= <news@shop.example>", "=?unknown-8bit?B?0JLQsNGI0LU=?=",
-         "news@shop.example", QStringLiteral(u"Ваше")},
+        {"=?unknown-8bit?B?0JLQsNGI0LU=?= <news@shop.example>", "=?unknown-8bit?B?0JLQsNGI0LU=?=", "news@shop.example",
+         QStringLiteral(u"Ваше")},
         // As Japanese mailers write a subject: one ISO-2022-JP word per
         // phrase, each back in ASCII at its end.
-        {"ads@deals.example", "Fwd: " + bWords("ISO-2022-JP", "\x1b$BL$>5Bz9-9p\"(\x1b(B ", 64) + "\r\n "
+        {"ads@deals.example",
+         "Fwd: " + bWords("ISO-2022-JP", "\x1b$BL$>5Bz9-9p\"(\x1b(B ", 64) + "\r\n "
              + bWords("ISO-2022-JP", "\x1b$B7c0B\x1b(B", 64) + "\r\n " + bWords("ISO-2022-JP", "\x1b$BHNGd\x1b(B", 64),
          "ads@deals.example", QStringLiteral(u"Fwd: 未承諾広告※ 激安販売")},
     };
@@ -68,13 +69,19 @@ QByteArray rawMessage(const Sample &sample, int n)
 {
     return "Return-Path: <bounce@relay.example>\r\n"
            "Received: from relay.example by mx.home.example; Mon, 7 Dec 2026 08:30:00 +0100\r\n"
-           "From: " + sample.from + "\r\n"
-           "To: <me@home.example>\r\n"
-           "Subject: " + sample.subject + "\r\n"
-           "Date: Mon, 7 Dec 2026 12:05:00 +0100\r\n"
-           "Message-ID: <" + QByteArray::number(n) + "@relay.example>\r\n"
-           "\r\n"
-           "Body line.\r\n";
+           "From: "
+           + sample.from
+           + "\r\n"
+             "To: <me@home.example>\r\n"
+             "Subject: "
+           + sample.subject
+           + "\r\n"
+             "Date: Mon, 7 Dec 2026 12:05:00 +0100\r\n"
+             "Message-ID: <"
+           + QByteArray::number(n)
+           + "@relay.example>\r\n"
+             "\r\n"
+             "Body line.\r\n";
 }
 
 // Fills the rule rows of a table, row 1 onward.
@@ -116,7 +123,8 @@ private slots:
         pop.setTimeOut(20);
         MessageListModel list;
         const MailboxTable mailboxes{};
-        ListMarkingSource source(list, [&pop]() -> const RemoteMailbox & { return pop; }, mailboxes);
+        ListMarkingSource source(
+            list, [&pop]() -> const RemoteMailbox & { return pop; }, mailboxes);
         MarkingEngine engine(rules, source);
         // As a check does: one row per announced message, marked at once.
         pop.OnNextInfoUpdated = [&](int num) {
@@ -132,10 +140,9 @@ private slots:
             QCOMPARE(row.Sender, mailbox[i].sender);
             QCOMPARE(row.Subject, mailbox[i].shownSubject);
         }
-        const QList<MarkState> marks{MarkState::Check, MarkState::Check,    MarkState::Check,
-                                     MarkState::Check, MarkState::Check,    MarkState::None,
-                                     MarkState::Question, MarkState::Exception, MarkState::Check,
-                                     MarkState::None,  MarkState::Check};
+        const QList<MarkState> marks{MarkState::Check, MarkState::Check, MarkState::Check,    MarkState::Check,
+                                     MarkState::Check, MarkState::None,  MarkState::Question, MarkState::Exception,
+                                     MarkState::Check, MarkState::None,  MarkState::Check};
         for (int i = 0; i < mailbox.size(); ++i)
             QVERIFY2(list.mark(i) == marks[i], qPrintable(list.entry(i).Sender));
     }

@@ -18,14 +18,14 @@
 namespace {
 
 // Skips (or fails, when Dovecot is required) without Dovecot's IMAP server.
-#define START_DOVECOT_IMAP(server)                                                                 \
-    do {                                                                                           \
-        if (!DovecotServer::imapAvailable()) {                                                     \
-            if (DovecotServer::required())                                                         \
-                QFAIL("Dovecot's IMAP server is not installed (Debian package dovecot-imapd)");    \
-            QSKIP("Dovecot's IMAP server is not installed (Debian package dovecot-imapd)");        \
-        }                                                                                          \
-        MS_START_DOVECOT(server);                                                                  \
+#define START_DOVECOT_IMAP(server)                                                                                     \
+    do {                                                                                                               \
+        if (!DovecotServer::imapAvailable()) {                                                                         \
+            if (DovecotServer::required())                                                                             \
+                QFAIL("Dovecot's IMAP server is not installed (Debian package dovecot-imapd)");                        \
+            QSKIP("Dovecot's IMAP server is not installed (Debian package dovecot-imapd)");                            \
+        }                                                                                                              \
+        MS_START_DOVECOT(server);                                                                                      \
     } while (false)
 
 QList<QByteArray> raws(const QList<GeneratedMessage> &messages)
@@ -53,7 +53,7 @@ bool addFlag(const DovecotServer &server, quint32 uid, const QByteArray &flag)
 {
     RawImapSession other(server.imapPort());
     return other.logIn(server.userName(), server.password()) && other.run("SELECT INBOX").contains(" OK ")
-        && other.run("UID STORE " + QByteArray::number(uid) + " +FLAGS.SILENT (" + flag + ')').contains(" OK ");
+           && other.run("UID STORE " + QByteArray::number(uid) + " +FLAGS.SILENT (" + flag + ')').contains(" OK ");
 }
 
 } // namespace
@@ -144,8 +144,8 @@ private slots:
     void offersStartTlsAndImaps()
     {
         QString error;
-        const TestCertificate identity = TestCertificate::generate(QStringLiteral("localhost"),
-                                                                   {QStringLiteral("IP:127.0.0.1")}, nullptr, &error);
+        const TestCertificate identity =
+            TestCertificate::generate(QStringLiteral("localhost"), {QStringLiteral("IP:127.0.0.1")}, nullptr, &error);
         if (identity.isNull())
             QSKIP(qPrintable(error));
         DovecotServer server;

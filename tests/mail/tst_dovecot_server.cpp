@@ -50,7 +50,7 @@ public:
     bool login(const DovecotServer &server)
     {
         return command("USER " + server.userName().toUtf8()).startsWith("+OK")
-            && command("PASS " + server.password().toUtf8()).startsWith("+OK");
+               && command("PASS " + server.password().toUtf8()).startsWith("+OK");
     }
 
 private:

@@ -34,8 +34,8 @@ class OAuthMailbox
 {
 public:
     OAuthMailbox(const TestOAuthProvider &provider, const DovecotServer &server)
-        : m_store(m_dir.filePath(QStringLiteral("mailsieve.conf")))
-        , m_login(provider.login(1, server.server(), server.userName()))
+        : m_store(m_dir.filePath(QStringLiteral("mailsieve.conf"))),
+          m_login(provider.login(1, server.server(), server.userName()))
     {
         m_login.security = MailSecurity::None;
     }
@@ -162,8 +162,8 @@ private slots:
                                     << QStringLiteral("PLAIN");
         QTest::newRow("APOP") << AuthMethod::Apop << QStringList{QStringLiteral("plain"), QStringLiteral("apop")}
                               << false << QStringLiteral("APOP");
-        QTest::newRow("SASL PLAIN beside tokens") << AuthMethod::SaslPlain << allMechanisms << true
-                                                  << QStringLiteral("PLAIN");
+        QTest::newRow("SASL PLAIN beside tokens")
+            << AuthMethod::SaslPlain << allMechanisms << true << QStringLiteral("PLAIN");
         QTest::newRow("APOP beside tokens") << AuthMethod::Apop << allMechanisms << true << QStringLiteral("APOP");
     }
 
@@ -206,8 +206,8 @@ private slots:
         signInWith(pop, server, method);
         pop.setPassword(QStringLiteral("not the password"));
         const QString text = failure<ELoginRefusedError>([&] { pop.UpdateInfo(); });
-        QVERIFY2(text.startsWith(QStringLiteral("The server refused the password for tester at %1: -ERR ")
-                                     .arg(server.server())),
+        QVERIFY2(text.startsWith(
+                     QStringLiteral("The server refused the password for tester at %1: -ERR ").arg(server.server())),
                  qPrintable(text));
         QVERIFY2(text.contains(QLatin1String("[AUTH]")), qPrintable(text));
         QVERIFY(!text.contains(QLatin1String("not the password")));
@@ -266,9 +266,10 @@ private slots:
         clock.start();
         const QString text = failure<ELoginRefusedError>([&] { pop.UpdateInfo(); });
         QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
-        QVERIFY2(text.startsWith(QStringLiteral("The server refused the access token for tester at %1: -ERR ")
-                                     .arg(server.server())),
-                 qPrintable(text));
+        QVERIFY2(
+            text.startsWith(
+                QStringLiteral("The server refused the access token for tester at %1: -ERR ").arg(server.server())),
+            qPrintable(text));
         QVERIFY(!text.contains(token));
         QVERIFY(!pop.Connected());
         QCOMPARE(m_provider->introspections(), 1);
@@ -310,8 +311,9 @@ private slots:
         TmsRemotePOP pop;
         signInWith(pop, server, AuthMethod::SaslPlain);
         pop.setPassword(token);
-        QVERIFY(failure<ELoginRefusedError>([&] { pop.UpdateInfo(); })
-                    .startsWith(QLatin1String("The server refused the password")));
+        QVERIFY(failure<ELoginRefusedError>([&] {
+                    pop.UpdateInfo();
+                }).startsWith(QLatin1String("The server refused the password")));
         QCOMPARE(m_provider->introspections(), 0);
         QCOMPARE(loginMethods(server), QStringList());
     }

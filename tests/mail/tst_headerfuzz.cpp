@@ -40,9 +40,9 @@ const QStringList SeedLines = {
     "",
 };
 
-const QStringList Tokens = {"=?", "?=", "?Q?", "?b?", "=?utf-8?B?", "=?x?q?", "=E9", "=",
-                            "_", "<", ">", "(", ")", "\"", ":", ";", " ", "\t", "0",
-                            "99", "JAN", ",", "--", "begin 644 ", "\r", "\n"};
+const QStringList Tokens = {"=?", "?=", "?Q?", "?b?", "=?utf-8?B?", "=?x?q?",     "=E9", "=", "_",
+                            "<",  ">",  "(",   ")",   "\"",         ":",          ";",   " ", "\t",
+                            "0",  "99", "JAN", ",",   "--",         "begin 644 ", "\r",  "\n"};
 
 class Mutator
 {
@@ -132,8 +132,7 @@ QString withoutBlanks(QString text)
     return text;
 }
 
-const QStringList FieldNames = {"Subject", "From:", "To", "Date", "Content-Type",
-                                "X-UIDL", "Received", "", ":"};
+const QStringList FieldNames = {"Subject", "From:", "To", "Date", "Content-Type", "X-UIDL", "Received", "", ":"};
 
 } // namespace
 

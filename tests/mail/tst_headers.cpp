@@ -106,8 +106,7 @@ void TestHeaders::fieldNameMatchesWithOrWithoutColonAnyCase()
 
 void TestHeaders::fieldNameMustBeFollowedByColon()
 {
-    const TmsHeaders lines{"From a@b Sat Jun 5 1999", "From : spaced", "X-From: other",
-                           "Subjects: plural"};
+    const TmsHeaders lines{"From a@b Sat Jun 5 1999", "From : spaced", "X-From: other", "Subjects: plural"};
     QCOMPARE(GetHeaderValue(lines, "From"), QString());
     QCOMPARE(GetHeaderValue(lines, "Subject"), QString());
     QCOMPARE(GetHeaderValue(lines, "X-From"), QStringLiteral("other"));
@@ -186,40 +185,32 @@ void TestHeaders::encodedWordDecodes_data()
     QTest::addColumn<QString>("value");
     QTest::addColumn<QString>("decoded");
 
-    QTest::newRow("Q latin-1 with underscores")
-        << "=?iso-8859-1?Q?Caf=E9_au_lait?=" << QStringLiteral(u"Café au lait");
-    QTest::newRow("q in lower case, text starting with =")
-        << "=?utf-8?q?=C3=A9t=C3=A9?=" << QStringLiteral(u"été");
+    QTest::newRow("Q latin-1 with underscores") << "=?iso-8859-1?Q?Caf=E9_au_lait?=" << QStringLiteral(u"Café au lait");
+    QTest::newRow("q in lower case, text starting with =") << "=?utf-8?q?=C3=A9t=C3=A9?=" << QStringLiteral(u"été");
     QTest::newRow("B utf-8") << "=?UTF-8?B?w6l0w6k=?=" << QStringLiteral(u"été");
     QTest::newRow("b in lower case") << "=?utf-8?b?SGVsbG8=?=" << QStringLiteral("Hello");
     QTest::newRow("B without padding") << "=?utf-8?B?SGVsbG8?=" << QStringLiteral("Hello");
     QTest::newRow("ISO-8859-2") << "=?ISO-8859-2?Q?=B1?=" << QStringLiteral(u"ą");
-    QTest::newRow("Windows-1252 euro and quotes")
-        << "=?windows-1252?Q?=80_=93x=94?=" << QStringLiteral(u"€ “x”");
+    QTest::newRow("Windows-1252 euro and quotes") << "=?windows-1252?Q?=80_=93x=94?=" << QStringLiteral(u"€ “x”");
     QTest::newRow("Windows-1251") << "=?windows-1251?B?z/Do4uXy?=" << QStringLiteral(u"Привет");
     QTest::newRow("KOI8-R") << "=?koi8-r?Q?=F0=D2=C9=D7=C5=D4?=" << QStringLiteral(u"Привет");
     QTest::newRow("charset with language") << "=?utf-8*en?Q?Hi?=" << QStringLiteral("Hi");
-    QTest::newRow("us-ascii holding 8-bit utf-8")
-        << "=?us-ascii?Q?=C3=A9?=" << QStringLiteral(u"é");
+    QTest::newRow("us-ascii holding 8-bit utf-8") << "=?us-ascii?Q?=C3=A9?=" << QStringLiteral(u"é");
     QTest::newRow("adjacent words lose the space between")
         << "=?utf-8?Q?Hello?= =?utf-8?Q?_world?=" << QStringLiteral("Hello world");
     QTest::newRow("adjacent words lose tabs and runs of blanks")
         << "=?utf-8?Q?a?= \t  =?utf-8?Q?b?=" << QStringLiteral("ab");
-    QTest::newRow("space before ordinary text stays")
-        << "=?utf-8?Q?Hello?= world" << QStringLiteral("Hello world");
-    QTest::newRow("ordinary text before a word stays")
-        << "Re: =?utf-8?Q?Hi?=" << QStringLiteral("Re: Hi");
+    QTest::newRow("space before ordinary text stays") << "=?utf-8?Q?Hello?= world" << QStringLiteral("Hello world");
+    QTest::newRow("ordinary text before a word stays") << "Re: =?utf-8?Q?Hi?=" << QStringLiteral("Re: Hi");
     QTest::newRow("word between text") << "a =?utf-8?B?Yg==?= c" << QStringLiteral("a b c");
-    QTest::newRow("utf-8 split across two words")
-        << "=?utf-8?B?w6k=?= =?utf-8?B?dA==?=" << QStringLiteral(u"ét");
-    QTest::newRow("encoded question mark and equals")
-        << "=?utf-8?Q?a=3F=3Db?=" << QStringLiteral("a?=b");
+    QTest::newRow("utf-8 split across two words") << "=?utf-8?B?w6k=?= =?utf-8?B?dA==?=" << QStringLiteral(u"ét");
+    QTest::newRow("encoded question mark and equals") << "=?utf-8?Q?a=3F=3Db?=" << QStringLiteral("a?=b");
     QTest::newRow("Q keeps = without hex digits") << "=?utf-8?Q?a=ZZb?=" << QStringLiteral("a=ZZb");
-    QTest::newRow("Q keeps only its first line")
-        << "=?utf-8?Q?one=0D=0Atwo?= end" << QStringLiteral("one end");
-    QTest::newRow("Q word holding blanks, as spam writes them")
-        << "=?utf-8?Q?Buy now?=" << QStringLiteral("Buy now");
-    QTest::newRow("empty encoded text") << "x=?utf-8?Q?" "?=y" << QStringLiteral("xy");
+    QTest::newRow("Q keeps only its first line") << "=?utf-8?Q?one=0D=0Atwo?= end" << QStringLiteral("one end");
+    QTest::newRow("Q word holding blanks, as spam writes them") << "=?utf-8?Q?Buy now?=" << QStringLiteral("Buy now");
+    QTest::newRow("empty encoded text") << "x=?utf-8?Q?"
+                                           "?=y"
+                                        << QStringLiteral("xy");
 }
 
 void TestHeaders::encodedWordDecodes()
@@ -241,17 +232,14 @@ void TestHeaders::malformedEncodedWordStaysAsWritten_data()
     QTest::addColumn<QString>("value");
     QTest::addColumn<QString>("decoded");
 
-    QTest::newRow("character outside Base64")
-        << "=?utf-8?B?SGV$bG8=?=" << QStringLiteral("=?utf-8?B?SGV$bG8=?=");
+    QTest::newRow("character outside Base64") << "=?utf-8?B?SGV$bG8=?=" << QStringLiteral("=?utf-8?B?SGV$bG8=?=");
     QTest::newRow("misplaced padding") << "=?utf-8?B?S=Vs?=" << QStringLiteral("=?utf-8?B?S=Vs?=");
-    QTest::newRow("unknown encoding letter")
-        << "=?utf-8?X?abc?=" << QStringLiteral("=?utf-8?X?abc?=");
+    QTest::newRow("unknown encoding letter") << "=?utf-8?X?abc?=" << QStringLiteral("=?utf-8?X?abc?=");
     QTest::newRow("no end marker") << "Hi =?utf-8?Q?abc" << QStringLiteral("Hi =?utf-8?Q?abc");
     QTest::newRow("no charset") << "=??Q?abc?=" << QStringLiteral("=??Q?abc?=");
     QTest::newRow("lone opener") << "a =? b" << QStringLiteral("a =? b");
     QTest::newRow("opener at the end") << "a =?" << QStringLiteral("a =?");
-    QTest::newRow("bad word then good word")
-        << "=?utf-8?B?!!?= =?utf-8?Q?ok?=" << QStringLiteral("=?utf-8?B?!!?= ok");
+    QTest::newRow("bad word then good word") << "=?utf-8?B?!!?= =?utf-8?Q?ok?=" << QStringLiteral("=?utf-8?B?!!?= ok");
     QTest::newRow("underscore kept beside a bad word")
         << "a_b =?utf-8?X?c_d?=" << QStringLiteral("a_b =?utf-8?X?c_d?=");
 }
@@ -311,12 +299,11 @@ void TestHeaders::characterCutBetweenWordsSurvives_data()
     QTest::newRow("B words cut after a lead byte")
         << bWord("UTF-8", "\xd0\x92\xd0") + " " + bWord("UTF-8", "\xb0\xd1\x88\xd0\xb5") << Vashe;
     QTest::newRow("B words cut at every byte")
-        << bWord("utf-8", "\xd0") + bWord("utf-8", "\x92\xd0") + " " + bWord("utf-8", "\xb0\xd1")
-            + "\t" + bWord("utf-8", "\x88\xd0") + " " + bWord("utf-8", "\xb5")
+        << bWord("utf-8", "\xd0") + bWord("utf-8", "\x92\xd0") + " " + bWord("utf-8", "\xb0\xd1") + "\t"
+               + bWord("utf-8", "\x88\xd0") + " " + bWord("utf-8", "\xb5")
         << Vashe;
     QTest::newRow("Q words") << "=?utf-8?Q?=D0=92=D0?= =?utf-8?Q?=B0=D1=88=D0=B5?=" << Vashe;
-    QTest::newRow("B word then Q word") << bWord("utf-8", "\xd0\x92\xd0") + " =?utf-8?Q?=B0=D1=88=D0=B5?="
-                                        << Vashe;
+    QTest::newRow("B word then Q word") << bWord("utf-8", "\xd0\x92\xd0") + " =?utf-8?Q?=B0=D1=88=D0=B5?=" << Vashe;
     QTest::newRow("charset names differ in case and language")
         << bWord("UTF-8", "\xd0\x92\xd0") + " " + bWord("utf-8*ru", "\xb0\xd1\x88\xd0\xb5") << Vashe;
     QTest::newRow("text around the run stays")
@@ -349,8 +336,7 @@ void TestHeaders::wordsOfOtherCharsetsOrApartDecodeAlone_data()
 
     // Joined, C3 A9 would read as "é"; each word alone is its own text.
     QTest::newRow("another charset") << "=?utf-8?Q?=C3?= =?iso-8859-1?Q?=A9?=" << QStringLiteral(u"Ã©");
-    QTest::newRow("ordinary text between") << "=?utf-8?Q?=C3?= x =?utf-8?Q?=A9?="
-                                           << QStringLiteral(u"Ã x ©");
+    QTest::newRow("ordinary text between") << "=?utf-8?Q?=C3?= x =?utf-8?Q?=A9?=" << QStringLiteral(u"Ã x ©");
     QTest::newRow("malformed word between")
         << "=?utf-8?Q?=C3?= =?utf-8?B?!?= =?utf-8?Q?=A9?=" << QStringLiteral(u"Ã =?utf-8?B?!?= ©");
     QTest::newRow("whole characters in each word")
@@ -372,8 +358,8 @@ void TestHeaders::wordsReadAloneUnlessACharacterIsCut_data()
     // Japanese mailers split a subject into ISO-2022-JP words, each back in
     // ASCII at its end: every word reads alone, their bytes joined do not.
     QTest::newRow("ISO-2022-JP subject in B words")
-        << "Fwd: " + bWord("ISO-2022-JP", "\x1b$BL$>5Bz9-9p\"(\x1b(B ") + " "
-            + bWord("ISO-2022-JP", "\x1b$B7c0B\x1b(B") + " " + bWord("ISO-2022-JP", "\x1b$BHNGd\x1b(B")
+        << "Fwd: " + bWord("ISO-2022-JP", "\x1b$BL$>5Bz9-9p\"(\x1b(B ") + " " + bWord("ISO-2022-JP", "\x1b$B7c0B\x1b(B")
+               + " " + bWord("ISO-2022-JP", "\x1b$BHNGd\x1b(B")
         << QStringLiteral(u"Fwd: 未承諾広告※ 激安販売");
     QTest::newRow("ISO-2022-JP subject in Q words")
         << "=?iso-2022-jp?Q?=1B$B7c0B=1B(B?= =?iso-2022-jp?Q?=1B$BHNGd=1B(B?=" << QStringLiteral(u"激安販売");
@@ -405,8 +391,7 @@ void TestHeaders::unknownCharsetReadsUtf8ElseLatin1_data()
     QTest::newRow("made-up name holding UTF-8") << "=?x-nonsense?Q?=C3=A9?=" << QStringLiteral(u"é");
     QTest::newRow("made-up name holding Latin-1") << "=?x-nonsense?Q?=E9?=" << QStringLiteral(u"é");
     QTest::newRow("UTF-8 run cut between words of an unknown charset")
-        << bWord("unknown-8bit", "\xd0\x92\xd0") + " " + bWord("unknown-8bit", "\xb0\xd1\x88\xd0\xb5")
-        << Vashe;
+        << bWord("unknown-8bit", "\xd0\x92\xd0") + " " + bWord("unknown-8bit", "\xb0\xd1\x88\xd0\xb5") << Vashe;
 }
 
 void TestHeaders::unknownCharsetReadsUtf8ElseLatin1()
@@ -426,12 +411,9 @@ void TestHeaders::controlCharactersFromDecodingBecomeSpaces_data()
     QTest::newRow("line break in a B word") << bWord("utf-8", "one\r\ntwo") << QStringLiteral("one  two");
     QTest::newRow("tab, DEL in a Q word") << "=?utf-8?Q?a=09b=7Fc?=" << QStringLiteral("a b c");
     QTest::newRow("C1 control from Latin-1") << "=?iso-8859-1?Q?a=85b=9Bc?=" << QStringLiteral("a b c");
-    QTest::newRow("C1 control of bytes that are not UTF-8")
-        << "=?unknown-8bit?Q?a=9Bb?=" << QStringLiteral("a b");
-    QTest::newRow("line and paragraph separators")
-        << "=?utf-8?Q?a=E2=80=A8b=E2=80=A9c?=" << QStringLiteral("a b c");
-    QTest::newRow("other characters stay") << "=?utf-8?Q?=C2=A0=E2=80=8B_=C3=A9?="
-                                           << QStringLiteral(u"\u00a0\u200b é");
+    QTest::newRow("C1 control of bytes that are not UTF-8") << "=?unknown-8bit?Q?a=9Bb?=" << QStringLiteral("a b");
+    QTest::newRow("line and paragraph separators") << "=?utf-8?Q?a=E2=80=A8b=E2=80=A9c?=" << QStringLiteral("a b c");
+    QTest::newRow("other characters stay") << "=?utf-8?Q?=C2=A0=E2=80=8B_=C3=A9?=" << QStringLiteral(u"\u00a0\u200b é");
 }
 
 void TestHeaders::controlCharactersFromDecodingBecomeSpaces()
@@ -446,13 +428,20 @@ void TestHeaders::stripQuotesTrimsThenDropsQuoteRuns_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("stripped");
-    QTest::newRow("plain") << " Jane Roe " << "Jane Roe";
-    QTest::newRow("quoted") << "\t\"Jane Roe\"  " << "Jane Roe";
-    QTest::newRow("runs") << "\"\"Jane\"\"\"" << "Jane";
-    QTest::newRow("inner quotes stay") << "\"a \"b\" c\"" << "a \"b\" c";
-    QTest::newRow("no second trim") << "\" Jane \"" << " Jane ";
-    QTest::newRow("only quotes") << "\"\"\"" << "";
-    QTest::newRow("empty") << "" << "";
+    QTest::newRow("plain") << " Jane Roe "
+                           << "Jane Roe";
+    QTest::newRow("quoted") << "\t\"Jane Roe\"  "
+                            << "Jane Roe";
+    QTest::newRow("runs") << "\"\"Jane\"\"\""
+                          << "Jane";
+    QTest::newRow("inner quotes stay") << "\"a \"b\" c\""
+                                       << "a \"b\" c";
+    QTest::newRow("no second trim") << "\" Jane \""
+                                    << " Jane ";
+    QTest::newRow("only quotes") << "\"\"\""
+                                 << "";
+    QTest::newRow("empty") << ""
+                           << "";
 }
 
 void TestHeaders::stripQuotesTrimsThenDropsQuoteRuns()
@@ -468,56 +457,93 @@ void TestHeaders::splitAddressForms_data()
     QTest::addColumn<QString>("address");
     QTest::addColumn<QString>("name");
 
-    QTest::newRow("quoted name and angle address")
-        << "\"Jane Roe\" <jr@host.org>" << "jr@host.org" << "Jane Roe";
-    QTest::newRow("bare name and angle address") << "Jane Roe <jr@host.org>" << "jr@host.org"
-                                                  << "Jane Roe";
-    QTest::newRow("address and comment") << "jr@host.org (Jane Roe)" << "jr@host.org" << "Jane Roe";
-    QTest::newRow("angle address only") << "<jr@host.org>" << "jr@host.org" << "";
-    QTest::newRow("bare address kept as it is") << "jr@host.org" << "jr@host.org" << "";
-    QTest::newRow("empty") << "" << "" << "";
-    QTest::newRow("< without >") << "Jane <jr@host.org" << "" << "Jane <jr@host.org";
-    QTest::newRow("> before <") << "a> Jane <b" << "" << "a> Jane <b";
-    QTest::newRow("quoted address inside brackets") << "<\"jr@host.org\">" << "jr@host.org" << "";
-    QTest::newRow("name after the address") << "<jr@host.org> Jane" << "jr@host.org" << "Jane";
-    QTest::newRow("comment without closing parenthesis")
-        << "jr@host.org (Jane" << "jr@host.org" << "Jan";
-    QTest::newRow("lone opening parenthesis") << "jr@host.org (" << "jr@host.org" << "";
+    QTest::newRow("quoted name and angle address") << "\"Jane Roe\" <jr@host.org>"
+                                                   << "jr@host.org"
+                                                   << "Jane Roe";
+    QTest::newRow("bare name and angle address") << "Jane Roe <jr@host.org>"
+                                                 << "jr@host.org"
+                                                 << "Jane Roe";
+    QTest::newRow("address and comment") << "jr@host.org (Jane Roe)"
+                                         << "jr@host.org"
+                                         << "Jane Roe";
+    QTest::newRow("angle address only") << "<jr@host.org>"
+                                        << "jr@host.org"
+                                        << "";
+    QTest::newRow("bare address kept as it is") << "jr@host.org"
+                                                << "jr@host.org"
+                                                << "";
+    QTest::newRow("empty") << ""
+                           << ""
+                           << "";
+    QTest::newRow("< without >") << "Jane <jr@host.org"
+                                 << ""
+                                 << "Jane <jr@host.org";
+    QTest::newRow("> before <") << "a> Jane <b"
+                                << ""
+                                << "a> Jane <b";
+    QTest::newRow("quoted address inside brackets") << "<\"jr@host.org\">"
+                                                    << "jr@host.org"
+                                                    << "";
+    QTest::newRow("name after the address") << "<jr@host.org> Jane"
+                                            << "jr@host.org"
+                                            << "Jane";
+    QTest::newRow("comment without closing parenthesis") << "jr@host.org (Jane"
+                                                         << "jr@host.org"
+                                                         << "Jan";
+    QTest::newRow("lone opening parenthesis") << "jr@host.org ("
+                                              << "jr@host.org"
+                                              << "";
     QTest::newRow("comment ending in a character beyond 16 bits")
-        << QStringLiteral(u"jr@host.org (Jane\U0001F600") << "jr@host.org" << "Jane";
-    QTest::newRow("group of one") << "Friends: Jane <j@x.org>;" << "j@x.org" << "Friends: Jane ;";
-    QTest::newRow("empty group") << "undisclosed-recipients:;" << "undisclosed-recipients:;" << "";
+        << QStringLiteral(u"jr@host.org (Jane\U0001F600") << "jr@host.org"
+        << "Jane";
+    QTest::newRow("group of one") << "Friends: Jane <j@x.org>;"
+                                  << "j@x.org"
+                                  << "Friends: Jane ;";
+    QTest::newRow("empty group") << "undisclosed-recipients:;"
+                                 << "undisclosed-recipients:;"
+                                 << "";
 
     // RFC 5322 reading: "<" starts the address only outside quoted strings
     // and comments; quotes go only as a pair around a whole part.
-    QTest::newRow("quoted name that looks like an address")
-        << "\"<boss@bank.example>\" <spammer@evil.example>" << "spammer@evil.example"
-        << "<boss@bank.example>";
-    QTest::newRow("escaped quotes inside the quoted name")
-        << "\"a \\\"<boss@bank.example>\\\"\" <spammer@evil.example>" << "spammer@evil.example"
-        << "a \\\"<boss@bank.example>\\\"";
-    QTest::newRow("two bracket pairs, the second in a comment")
-        << "Joe <a@x> (via <b@y>)" << "a@x" << "Joe  (via <b@y>)";
-    QTest::newRow("comment with brackets before the address")
-        << "Joe (via <b@y>) <a@x>" << "a@x" << "Joe (via <b@y>)";
-    QTest::newRow("nested comment") << "(a (b) <c@d>) <e@f>" << "e@f" << "(a (b) <c@d>)";
-    QTest::newRow("quoted local part keeps its quotes")
-        << "<\"John Smith\"@example.com>" << "\"John Smith\"@example.com" << "";
-    QTest::newRow("> inside a quoted local part")
-        << "Jo <\"a>b\"@x.org>" << "\"a>b\"@x.org" << "Jo";
-    QTest::newRow("quoted name keeps its inner quote runs")
-        << "\"\"Jane\"\" <j@x.org>" << "j@x.org" << "\"Jane\"";
+    QTest::newRow("quoted name that looks like an address") << "\"<boss@bank.example>\" <spammer@evil.example>"
+                                                            << "spammer@evil.example"
+                                                            << "<boss@bank.example>";
+    QTest::newRow("escaped quotes inside the quoted name") << "\"a \\\"<boss@bank.example>\\\"\" <spammer@evil.example>"
+                                                           << "spammer@evil.example"
+                                                           << "a \\\"<boss@bank.example>\\\"";
+    QTest::newRow("two bracket pairs, the second in a comment") << "Joe <a@x> (via <b@y>)"
+                                                                << "a@x"
+                                                                << "Joe  (via <b@y>)";
+    QTest::newRow("comment with brackets before the address") << "Joe (via <b@y>) <a@x>"
+                                                              << "a@x"
+                                                              << "Joe (via <b@y>)";
+    QTest::newRow("nested comment") << "(a (b) <c@d>) <e@f>"
+                                    << "e@f"
+                                    << "(a (b) <c@d>)";
+    QTest::newRow("quoted local part keeps its quotes") << "<\"John Smith\"@example.com>"
+                                                        << "\"John Smith\"@example.com"
+                                                        << "";
+    QTest::newRow("> inside a quoted local part") << "Jo <\"a>b\"@x.org>"
+                                                  << "\"a>b\"@x.org"
+                                                  << "Jo";
+    QTest::newRow("quoted name keeps its inner quote runs") << "\"\"Jane\"\" <j@x.org>"
+                                                            << "j@x.org"
+                                                            << "\"Jane\"";
     QTest::newRow("bare quoted local part") << "\"John Smith\"@example.com"
-                                            << "\"John Smith\"@example.com" << "";
-    QTest::newRow("comment holding brackets after a bare address")
-        << "jr@host.org (Jane <x@y>)" << "jr@host.org" << "Jane <x@y>";
-    QTest::newRow("parenthesis inside a quoted local part")
-        << "\"a(b\"@x.org (Jane)" << "\"a(b\"@x.org" << "Jane";
-    QTest::newRow("unclosed quote runs to the end")
-        << "\"<boss@bank.example> <spammer@evil.example>" << "\"<boss@bank.example> <spammer@evil.example>"
-        << "";
-    QTest::newRow("unclosed comment runs to the end")
-        << "Joe (via <b@y> <a@x>" << "Joe" << "via <b@y> <a@x";
+                                            << "\"John Smith\"@example.com"
+                                            << "";
+    QTest::newRow("comment holding brackets after a bare address") << "jr@host.org (Jane <x@y>)"
+                                                                   << "jr@host.org"
+                                                                   << "Jane <x@y>";
+    QTest::newRow("parenthesis inside a quoted local part") << "\"a(b\"@x.org (Jane)"
+                                                            << "\"a(b\"@x.org"
+                                                            << "Jane";
+    QTest::newRow("unclosed quote runs to the end") << "\"<boss@bank.example> <spammer@evil.example>"
+                                                    << "\"<boss@bank.example> <spammer@evil.example>"
+                                                    << "";
+    QTest::newRow("unclosed comment runs to the end") << "Joe (via <b@y> <a@x>"
+                                                      << "Joe"
+                                                      << "via <b@y> <a@x";
 }
 
 void TestHeaders::splitAddressForms()
@@ -574,12 +600,11 @@ void TestHeaders::senderAddressIgnoresDecodedText()
 
 void TestHeaders::headerAddressDecodesOnlyTheName()
 {
-    const TmsMailAddress spoof = headerAddress(
-        {"From: =?UTF-8?B?PGJvc3NAYmFuay5leGFtcGxlPg==?= <spammer@evil.example>"}, "From");
+    const TmsMailAddress spoof =
+        headerAddress({"From: =?UTF-8?B?PGJvc3NAYmFuay5leGFtcGxlPg==?= <spammer@evil.example>"}, "From");
     QCOMPARE(spoof.Name, QStringLiteral("<boss@bank.example>"));
 
-    const TmsMailAddress foreign =
-        headerAddress({"From: \"=?utf-8?Q?J=C3=A9r=C3=B4me?=\" <j@x.org>"}, "From");
+    const TmsMailAddress foreign = headerAddress({"From: \"=?utf-8?Q?J=C3=A9r=C3=B4me?=\" <j@x.org>"}, "From");
     QCOMPARE(foreign.Name, QStringLiteral(u"Jérôme"));
     QCOMPARE(foreign.Address, QStringLiteral("j@x.org"));
 
@@ -621,36 +646,25 @@ void TestHeaders::parseDateReads_data()
     const auto at = [](int y, int mo, int d, int h, int mi, int s) {
         return QDateTime(QDate(y, mo, d), QTime(h, mi, s), Qt::UTC);
     };
-    QTest::newRow("RFC 5322") << "Sat, 05 Jun 1999 10:22:05 -0400" << at(1999, 6, 5, 10, 22, 5)
-                              << "-0400";
-    QTest::newRow("two-digit year, no seconds, no zone") << "5 Jun 99 10:22"
-                                                         << at(1999, 6, 5, 10, 22, 0) << "";
-    QTest::newRow("year 50 is 2050") << "1 Jan 50 00:00:00 +0000" << at(2050, 1, 1, 0, 0, 0)
-                                     << "+0000";
-    QTest::newRow("year 51 is 1951") << "1 Jan 51 00:00:00 +0000" << at(1951, 1, 1, 0, 0, 0)
-                                     << "+0000";
-    QTest::newRow("three-digit year counts from 1900")
-        << "1 Jan 103 12:00:00 GMT" << at(2003, 1, 1, 12, 0, 0) << "GMT";
+    QTest::newRow("RFC 5322") << "Sat, 05 Jun 1999 10:22:05 -0400" << at(1999, 6, 5, 10, 22, 5) << "-0400";
+    QTest::newRow("two-digit year, no seconds, no zone") << "5 Jun 99 10:22" << at(1999, 6, 5, 10, 22, 0) << "";
+    QTest::newRow("year 50 is 2050") << "1 Jan 50 00:00:00 +0000" << at(2050, 1, 1, 0, 0, 0) << "+0000";
+    QTest::newRow("year 51 is 1951") << "1 Jan 51 00:00:00 +0000" << at(1951, 1, 1, 0, 0, 0) << "+0000";
+    QTest::newRow("three-digit year counts from 1900") << "1 Jan 103 12:00:00 GMT" << at(2003, 1, 1, 12, 0, 0) << "GMT";
     QTest::newRow("quoted, lower case, zone comment")
-        << "\"mon, 7 dec 2026 08:30:00 +0100 (CET)\"" << at(2026, 12, 7, 8, 30, 0)
-        << "+0100 (CET)";
-    QTest::newRow("obsolete zone name") << "Tue, 1 Feb 2000 23:59:59 EST" << at(2000, 2, 1, 23, 59, 59)
-                                        << "EST";
-    QTest::newRow("extra blanks and tabs") << "Sat,\t5  Jun\t 1999   10:22:05   -0400"
-                                           << at(1999, 6, 5, 10, 22, 5) << "-0400";
-    QTest::newRow("time followed by a comma") << "5 Jun 1999 10:22:05, -0400"
-                                              << at(1999, 6, 5, 10, 22, 5) << "-0400";
+        << "\"mon, 7 dec 2026 08:30:00 +0100 (CET)\"" << at(2026, 12, 7, 8, 30, 0) << "+0100 (CET)";
+    QTest::newRow("obsolete zone name") << "Tue, 1 Feb 2000 23:59:59 EST" << at(2000, 2, 1, 23, 59, 59) << "EST";
+    QTest::newRow("extra blanks and tabs")
+        << "Sat,\t5  Jun\t 1999   10:22:05   -0400" << at(1999, 6, 5, 10, 22, 5) << "-0400";
+    QTest::newRow("time followed by a comma") << "5 Jun 1999 10:22:05, -0400" << at(1999, 6, 5, 10, 22, 5) << "-0400";
     QTest::newRow("PM suffix") << "5 Jun 1999 10:22PM" << at(1999, 6, 5, 22, 22, 0) << "";
     QTest::newRow("12AM is midnight") << "5 Jun 1999 12:05AM" << at(1999, 6, 5, 0, 5, 0) << "";
     QTest::newRow("12PM is noon") << "5 Jun 1999 12:05PM" << at(1999, 6, 5, 12, 5, 0) << "";
     QTest::newRow("1AM") << "5 Jun 1999 1:05AM" << at(1999, 6, 5, 1, 5, 0) << "";
-    QTest::newRow("PM after a space is the rest") << "5 Jun 1999 12:05 PM" << at(1999, 6, 5, 12, 5, 0)
-                                                  << "PM";
-    QTest::newRow("leap second") << "31 Dec 2016 23:59:60 +0000" << at(2016, 12, 31, 23, 59, 59)
-                                 << "+0000";
+    QTest::newRow("PM after a space is the rest") << "5 Jun 1999 12:05 PM" << at(1999, 6, 5, 12, 5, 0) << "PM";
+    QTest::newRow("leap second") << "31 Dec 2016 23:59:60 +0000" << at(2016, 12, 31, 23, 59, 59) << "+0000";
     QTest::newRow("leap day") << "29 Feb 2024 01:02:03 +0000" << at(2024, 2, 29, 1, 2, 3) << "+0000";
-    QTest::newRow("full month name") << "5 December 1999 10:22 +0000" << at(1999, 12, 5, 10, 22, 0)
-                                     << "+0000";
+    QTest::newRow("full month name") << "5 December 1999 10:22 +0000" << at(1999, 12, 5, 10, 22, 0) << "+0000";
 }
 
 void TestHeaders::parseDateReads()
@@ -691,8 +705,8 @@ void TestHeaders::parseDateRejects()
 
 void TestHeaders::parseDateKeepsDateWhenTimeIsUnreadable()
 {
-    for (const char *text : {"5 Jun 1999 noon +0000", "5 Jun 1999 25:00 +0000",
-                             "5 Jun 1999 10-22 +0000", "5 Jun 1999 13:00PM +0000"}) {
+    for (const char *text :
+         {"5 Jun 1999 noon +0000", "5 Jun 1999 25:00 +0000", "5 Jun 1999 10-22 +0000", "5 Jun 1999 13:00PM +0000"}) {
         const ParsedDate parsed = ParseDate(text);
         QCOMPARE(parsed.dateTime, QDateTime(QDate(1999, 6, 5), QTime(0, 0), Qt::UTC));
         QCOMPARE(parsed.rest, QStringLiteral("+0000"));

@@ -135,18 +135,19 @@ private slots:
         QTest::newRow("STAT plus") << "STAT" << QByteArray("+") << stat + "\"+\"";
         QTest::newRow("STAT negative") << "STAT" << QByteArray("+OK -5 -10") << stat + "\"+OK -5 -10\"";
         QTest::newRow("STAT text") << "STAT" << QByteArray("+OK lots 100") << stat + "\"+OK lots 100\"";
-        QTest::newRow("STAT count beyond int") << "STAT" << QByteArray("+OK 4294967296 10")
-                                               << stat + "\"+OK 4294967296 10\"";
+        QTest::newRow("STAT count beyond int")
+            << "STAT" << QByteArray("+OK 4294967296 10") << stat + "\"+OK 4294967296 10\"";
         QTest::newRow("LIST negative") << "LIST 1" << QByteArray("+OK 1 -5") << list + "\"+OK 1 -5\"";
         QTest::newRow("LIST not a number") << "LIST 1" << QByteArray("+OK 1 many") << list + "\"+OK 1 many\"";
-        QTest::newRow("LIST beyond 64 bits") << "LIST 1" << QByteArray("+OK 1 99999999999999999999")
-                                             << list + "\"+OK 1 99999999999999999999\"";
+        QTest::newRow("LIST beyond 64 bits")
+            << "LIST 1" << QByteArray("+OK 1 99999999999999999999") << list + "\"+OK 1 99999999999999999999\"";
         QTest::newRow("LIST other message") << "LIST 1" << QByteArray("+OK 2 120") << list + "\"+OK 2 120\"";
         QTest::newRow("LIST bare") << "LIST 1" << QByteArray("+OK") << list + "\"+OK\"";
         QTest::newRow("LIST size not a number") << "LIST 1" << QByteArray("+OK many") << list + "\"+OK many\"";
         QTest::newRow("LIST control characters")
             << "LIST 1" << QByteArray("+OK 1 \x1b]0;owned\x07") << list + "\"+OK 1  ]0;owned \"";
-        QTest::newRow("LIST long reply") << "LIST 1" << "+OK 1 " + QByteArray(5000, 'x')
+        QTest::newRow("LIST long reply") << "LIST 1"
+                                         << "+OK 1 " + QByteArray(5000, 'x')
                                          << list + "\"+OK 1 " + QString(194, u'x') + "...\"";
     }
 
@@ -318,9 +319,10 @@ private slots:
         // The left-over plain text is seen unread, or, arriving a moment
         // later, breaks the handshake; never does it pass as protected.
         const QString error = failingCheck();
-        QVERIFY2(error == QStringLiteral("The server sent data before the TLS handshake")
-                     || (command == "CAPA" && error.startsWith(QStringLiteral("TLS negotiation with 127.0.0.1 failed"))),
-                 qPrintable(error));
+        QVERIFY2(
+            error == QStringLiteral("The server sent data before the TLS handshake")
+                || (command == "CAPA" && error.startsWith(QStringLiteral("TLS negotiation with 127.0.0.1 failed"))),
+            qPrintable(error));
         QCOMPARE(server->commands(), (QStringList{"CAPA", "STLS"}));
         QVERIFY(pop->capabilities().isEmpty());
     }
@@ -333,15 +335,23 @@ private slots:
         QTest::addColumn<QString>("user");
         QTest::addColumn<QString>("password");
         QTest::addColumn<QString>("error");
-        QTest::newRow("user CR LF") << "" << "user\r\nDELE 1" << "secret"
+        QTest::newRow("user CR LF") << ""
+                                    << "user\r\nDELE 1"
+                                    << "secret"
                                     << "The user name must not contain line breaks or NUL characters";
-        QTest::newRow("user LF") << "" << "user\nDELE 1" << "secret"
+        QTest::newRow("user LF") << ""
+                                 << "user\nDELE 1"
+                                 << "secret"
                                  << "The user name must not contain line breaks or NUL characters";
-        QTest::newRow("password CR") << "" << "user" << QString("secret\rDELE 1")
+        QTest::newRow("password CR") << ""
+                                     << "user" << QString("secret\rDELE 1")
                                      << "The password must not contain line breaks or NUL characters";
-        QTest::newRow("password NUL") << "" << "user" << QString("sec") + QChar(0) + "ret"
+        QTest::newRow("password NUL") << ""
+                                      << "user" << QString("sec") + QChar(0) + "ret"
                                       << "The password must not contain line breaks or NUL characters";
-        QTest::newRow("server LF") << "\nx" << "user" << "secret"
+        QTest::newRow("server LF") << "\nx"
+                                   << "user"
+                                   << "secret"
                                    << "The server name must not contain line breaks or NUL characters";
     }
 
@@ -366,10 +376,10 @@ private slots:
     void nulByteInAHeaderBlockHidesNoLine()
     {
         server->setMessages({mail("one")});
-        server->replyAt("TOP 1 1", QByteArray("+OK\r\nSubject: cheap") + '\0' + "pills\r\nFrom: spam@evil.example\r\n\r\n.\r\n");
+        server->replyAt("TOP 1 1",
+                        QByteArray("+OK\r\nSubject: cheap") + '\0' + "pills\r\nFrom: spam@evil.example\r\n\r\n.\r\n");
         pop->UpdateInfo();
-        QCOMPARE(pop->Info().Items(0).Headers,
-                 (QStringList{"Subject: cheap pills", "From: spam@evil.example"}));
+        QCOMPARE(pop->Info().Items(0).Headers, (QStringList{"Subject: cheap pills", "From: spam@evil.example"}));
     }
 
     // --- Whatever else goes wrong inside an operation ----------------------

@@ -64,9 +64,12 @@ ImapResponse parseOne(const QByteArray &bytes)
 QByteArray mail(const QByteArray &subject, const QByteArray &body = "Hello there.\r\n")
 {
     return "From: Jane Roe <jane@example.org>\r\n"
-           "Subject: " + subject + "\r\n"
-           "Date: Sat, 05 Jun 1999 10:22:05 -0400\r\n"
-           "\r\n" + body;
+           "Subject: "
+           + subject
+           + "\r\n"
+             "Date: Sat, 05 Jun 1999 10:22:05 -0400\r\n"
+             "\r\n"
+           + body;
 }
 
 const QStringList signIn = {"a1 CAPABILITY", "a2 LOGIN \"user\" \"secret\"", "a3 CAPABILITY"};
@@ -162,9 +165,9 @@ private slots:
         QCOMPARE(list.values[1].stringValue(), QByteArray("/"));
         QCOMPARE(list.values[2].stringValue(), QByteArray("a \"b\" \\c"));
 
-        const ImapResponse fetch = parseOne(
-            "* 1 FETCH (ENVELOPE (NIL \"x\" ((NIL nil \"a\" \"b.org\"))) FLAGS (\\Seen) "
-            "BODY[HEADER.FIELDS (FROM TO)] \"\")\r\n");
+        const ImapResponse fetch =
+            parseOne("* 1 FETCH (ENVELOPE (NIL \"x\" ((NIL nil \"a\" \"b.org\"))) FLAGS (\\Seen) "
+                     "BODY[HEADER.FIELDS (FROM TO)] \"\")\r\n");
         const ImapValue &data = fetch.values.at(0);
         const ImapValue *envelope = data.valueAfter("ENVELOPE");
         QVERIFY(envelope);
@@ -287,8 +290,9 @@ private slots:
         imap->UpdateInfo();
 
         QCOMPARE(server->commands(),
-                 signIn + (QStringList{"a4 EXAMINE \"INBOX\"", "a5 UID FETCH 1:* (UID RFC822.SIZE BODY.PEEK[HEADER])",
-                                       "a6 LOGOUT"}));
+                 signIn
+                     + (QStringList{"a4 EXAMINE \"INBOX\"", "a5 UID FETCH 1:* (UID RFC822.SIZE BODY.PEEK[HEADER])",
+                                    "a6 LOGOUT"}));
         QCOMPARE(events, (QStringList{"UpdatingInfo", "NextInfoUpdated 0", "NextInfoUpdated 1", "InfoUpdated"}));
         QCOMPARE(imap->MessageCount(), 2);
         QCOMPARE(imap->uidValidity(), server->uidValidity());
@@ -297,9 +301,8 @@ private slots:
         QCOMPARE(imap->Info().Items(0).Uid, uids.at(0));
         QCOMPARE(imap->Info().Items(1).Uid, uids.at(1));
         QCOMPARE(imap->Info().Items(1).Size, ScriptedImapServer::wireSize(mail("second")));
-        QCOMPARE(imap->Info().Items(1).Headers,
-                 (QStringList{"From: Jane Roe <jane@example.org>", "Subject: second",
-                              "Date: Sat, 05 Jun 1999 10:22:05 -0400"}));
+        QCOMPARE(imap->Info().Items(1).Headers, (QStringList{"From: Jane Roe <jane@example.org>", "Subject: second",
+                                                             "Date: Sat, 05 Jun 1999 10:22:05 -0400"}));
         QCOMPARE(server->seenSettings(), 0);
         QVERIFY(server->flags(uids.at(0)).isEmpty());
         QVERIFY(!imap->Connected());
@@ -346,7 +349,8 @@ private slots:
                     + " RFC822.SIZE 40 BODY[HEADER] {12}\r\nSubject: x\r\n)\r\n";
         server->replyAt("UID FETCH", rows + "$TAG OK done\r\n");
         const QString text = failure<EProtocolError>([this] { imap->UpdateInfo(); });
-        QCOMPARE(text, QStringLiteral("The server sent more messages than the folder held when they were asked for (3)"));
+        QCOMPARE(text,
+                 QStringLiteral("The server sent more messages than the folder held when they were asked for (3)"));
         QCOMPARE(imap->Info().Count(), 3);
         QCOMPARE(imap->MessageCount(), 3);
     }
@@ -463,9 +467,10 @@ private slots:
     {
         imap->setPassword(QStringLiteral("wrong"));
         const QString text = failure<ELoginRefusedError>([this] { imap->UpdateInfo(); });
-        QVERIFY2(text.startsWith(QStringLiteral("The server refused the password for user at 127.0.0.1:%1: a2 NO")
-                                     .arg(server->port())),
-                 qPrintable(text));
+        QVERIFY2(
+            text.startsWith(
+                QStringLiteral("The server refused the password for user at 127.0.0.1:%1: a2 NO").arg(server->port())),
+            qPrintable(text));
     }
 
     void anEightBitPasswordTravelsAsALiteral()
@@ -783,9 +788,8 @@ private slots:
         imap->ProcessMarks();
         QCOMPARE(saved, server->messages().at(1));
         const QString uid = QString::number(server->uids().at(1));
-        QCOMPARE(verbsAfterSignIn(*server),
-                 (QStringList{"EXAMINE \"INBOX\"", "UID FETCH " + uid + " (UID RFC822.SIZE)",
-                              "UID FETCH " + uid + " (UID BODY.PEEK[])", "LOGOUT"}));
+        QCOMPARE(verbsAfterSignIn(*server), (QStringList{"EXAMINE \"INBOX\"", "UID FETCH " + uid + " (UID RFC822.SIZE)",
+                                                         "UID FETCH " + uid + " (UID BODY.PEEK[])", "LOGOUT"}));
         QCOMPARE(events, (QStringList{"Retrieving 1", "Retrieved 1"}));
         QCOMPARE(server->seenSettings(), 0);
     }

@@ -13,8 +13,7 @@ namespace {
 
 QByteArray mail(int n)
 {
-    return "From: Jane Roe <jane@example.org>\r\nSubject: Message " + QByteArray::number(n)
-           + "\r\n\r\nHello.\r\n";
+    return "From: Jane Roe <jane@example.org>\r\nSubject: Message " + QByteArray::number(n) + "\r\n\r\nHello.\r\n";
 }
 
 // A client pointed at the server, with what it reports counted.

@@ -145,8 +145,7 @@ void TestMessageBody::quotedPrintableDecodedAsAWhole()
                                " wrapped softly=20\n"
                                "a=3Db =ZZ\n");
     QCOMPARE(ReadMessageBody(path),
-             (QStringList{QStringLiteral(u"Café au lait, a very long line that was wrapped softly "),
-                          "a=b =ZZ"}));
+             (QStringList{QStringLiteral(u"Café au lait, a very long line that was wrapped softly "), "a=b =ZZ"}));
 }
 
 void TestMessageBody::base64TextDecodedAndSplit()
@@ -165,7 +164,8 @@ void TestMessageBody::base64TextDecodedAndSplit()
 void TestMessageBody::charsetConvertedToUnicode()
 {
     const QString path = write("MIME-Version: 1.0\nContent-Type: text/plain; charset=windows-1252\n\n"
-                               "\x93quoted\x94 \x80" "5\n");
+                               "\x93quoted\x94 \x80"
+                               "5\n");
     QCOMPARE(ReadMessageBody(path), (QStringList{QStringLiteral(u"“quoted” €5")}));
 
     const QString undeclared = write("MIME-Version: 1.0\n\nutf-8 \xc3\xa9, latin-1 \xe9\n");
@@ -234,11 +234,11 @@ void TestMessageBody::alternativeShowsFirstPartDecoded()
 
 void TestMessageBody::base64TextFirstPartIsDecoded()
 {
-    const QString path = write("MIME-Version: 1.0\nContent-Type: multipart/mixed; boundary=b1\n\n"
-                               "--b1\nContent-Type: text/plain; charset=utf-8\n"
-                               "Content-Transfer-Encoding: base64\n\n"
-                               + QByteArray("Hi there\nbye").toBase64()
-                               + "\n--b1\nContent-Type: image/png\n\nxx\n--b1--\n.\n");
+    const QString path =
+        write("MIME-Version: 1.0\nContent-Type: multipart/mixed; boundary=b1\n\n"
+              "--b1\nContent-Type: text/plain; charset=utf-8\n"
+              "Content-Transfer-Encoding: base64\n\n"
+              + QByteArray("Hi there\nbye").toBase64() + "\n--b1\nContent-Type: image/png\n\nxx\n--b1--\n.\n");
     QCOMPARE(ReadMessageBody(path), (QStringList{"Hi there", "bye"}));
 }
 

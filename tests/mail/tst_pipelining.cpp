@@ -22,10 +22,16 @@ QList<QByteArray> mailbox(int count)
         QByteArray body;
         for (int line = 0; line < i % 7; ++line)
             body += "Body line " + QByteArray::number(line) + "\r\n.starts with a dot\r\n";
-        messages << "From: Sender " + QByteArray::number(i) + " <s" + QByteArray::number(i) + "@example.org>\r\n"
-                        "Subject: Message number " + QByteArray::number(i) + "\r\n"
-                        "X-Filler: " + QByteArray(i % 300, 'x') + "\r\n"
-                        "\r\n" + body;
+        messages << "From: Sender " + QByteArray::number(i) + " <s" + QByteArray::number(i)
+                        + "@example.org>\r\n"
+                          "Subject: Message number "
+                        + QByteArray::number(i)
+                        + "\r\n"
+                          "X-Filler: "
+                        + QByteArray(i % 300, 'x')
+                        + "\r\n"
+                          "\r\n"
+                        + body;
     }
     return messages;
 }
@@ -46,9 +52,9 @@ struct Outcome
 
     bool operator==(const Outcome &other) const
     {
-        return events == other.events && error == other.error && sizes == other.sizes
-            && headers == other.headers && deleted == other.deleted && saved == other.saved
-            && committed == other.committed && serverMailbox == other.serverMailbox;
+        return events == other.events && error == other.error && sizes == other.sizes && headers == other.headers
+               && deleted == other.deleted && saved == other.saved && committed == other.committed
+               && serverMailbox == other.serverMailbox;
     }
 };
 
@@ -93,7 +99,7 @@ public:
         } catch (const EMailsieveError &error) {
             // Each rig has a server of its own; its port tells nothing.
             outcome.error = QString::fromLatin1(typeid(error).name()) + ": "
-                + error.message().replace(server.address(), QStringLiteral("<server>"));
+                            + error.message().replace(server.address(), QStringLiteral("<server>"));
         }
         for (int i = 0; i < pop.Info().Count(); ++i) {
             outcome.sizes << pop.Info().Items(i).Size;
@@ -123,7 +129,8 @@ public:
 using Scene = std::function<void(Rig &)>;
 
 // Runs the header pass both ways after the same preparation.
-std::pair<Outcome, Outcome> headerPassBothWays(int messages, const Scene &prepare = [](Rig &) {})
+std::pair<Outcome, Outcome> headerPassBothWays(
+    int messages, const Scene &prepare = [](Rig &) {})
 {
     Rig plain(false, messages);
     prepare(plain);
@@ -214,7 +221,8 @@ private slots:
         const QByteArray end = "\r\n.\r\n";
         MemoryServer memory;
         memory.addSession({"+OK ready\r\n+OK\r\nTOP\r\nUSER\r\nPIPELINING\r\n.\r\n+OK\r\n+OK\r\n+OK 2 100\r\n"
-                           "+OK 1 50\r\n+OK\r\nSubject: one\r\n" + end.left(cut),
+                           "+OK 1 50\r\n+OK\r\nSubject: one\r\n"
+                               + end.left(cut),
                            end.mid(cut) + "+OK 2 50\r\n+OK\r\nSubject: two\r\n\r\n.\r\n+OK bye\r\n"});
         TmsRemotePOP pop;
         memory.attach(pop);
@@ -240,9 +248,8 @@ private slots:
     void refusalInTheMiddleOfAWindow()
     {
         QFETCH(QString, command);
-        const auto [one, many] = headerPassBothWays(200, [&](Rig &rig) {
-            rig.server.failAt(command, "-ERR no such message");
-        });
+        const auto [one, many] =
+            headerPassBothWays(200, [&](Rig &rig) { rig.server.failAt(command, "-ERR no such message"); });
         QCOMPARE(many, one);
         QCOMPARE(one.error, QString::fromLatin1(typeid(EServerError).name()) + ": -ERR no such message");
         QCOMPARE(one.sizes.size(), 56);

@@ -19,9 +19,12 @@ namespace {
 QByteArray mail(const QByteArray &subject, const QByteArray &body = "Hello there.\r\n")
 {
     return "From: Jane Roe <jane@example.org>\r\n"
-           "Subject: " + subject + "\r\n"
-           "Date: Sat, 05 Jun 1999 10:22:05 -0400\r\n"
-           "\r\n" + body;
+           "Subject: "
+           + subject
+           + "\r\n"
+             "Date: Sat, 05 Jun 1999 10:22:05 -0400\r\n"
+             "\r\n"
+           + body;
 }
 
 QStringList login(const ScriptedPop3Server &server, int count)
@@ -29,8 +32,14 @@ QStringList login(const ScriptedPop3Server &server, int count)
     qint64 octets = 0;
     for (const QByteArray &message : server.messages())
         octets += message.size();
-    return {"S: +OK POP3 server ready", "C: CAPA", "S: +OK Capability list follows", "C: USER user", "S: +OK send your password",
-            "C: PASS secret", "S: +OK logged in", "C: STAT",
+    return {"S: +OK POP3 server ready",
+            "C: CAPA",
+            "S: +OK Capability list follows",
+            "C: USER user",
+            "S: +OK send your password",
+            "C: PASS secret",
+            "S: +OK logged in",
+            "C: STAT",
             QStringLiteral("S: +OK %1 %2").arg(count).arg(octets)};
 }
 
@@ -55,7 +64,10 @@ struct EventLog
         pop.OnClosing = [this] { events << "Closing"; };
         pop.OnClosed = [this] { events << "Closed"; };
         pop.OnCancel = [this] { events << "Cancel"; };
-        pop.OnError = [this](QString &msg) { events << "Error"; errors << msg; };
+        pop.OnError = [this](QString &msg) {
+            events << "Error";
+            errors << msg;
+        };
         pop.OnUpdatingInfo = [this] { events << "UpdatingInfo"; };
         pop.OnNextInfoUpdated = [this](int num) { events << QStringLiteral("NextInfoUpdated %1").arg(num); };
         pop.OnInfoUpdated = [this] { events << "InfoUpdated"; };
@@ -111,16 +123,14 @@ private slots:
         server->setMessages({mail("first"), mail("second")});
         pop->UpdateInfo();
 
-        QCOMPARE(server->dialogue(),
-                 login(*server, 2) + topExchange(*server, 1) + topExchange(*server, 2) + quit);
-        QCOMPARE(log.events, (QStringList{"Open", "UpdatingInfo", "NextInfoUpdated 0", "NextInfoUpdated 1",
-                                          "Closing", "Closed", "InfoUpdated"}));
+        QCOMPARE(server->dialogue(), login(*server, 2) + topExchange(*server, 1) + topExchange(*server, 2) + quit);
+        QCOMPARE(log.events, (QStringList{"Open", "UpdatingInfo", "NextInfoUpdated 0", "NextInfoUpdated 1", "Closing",
+                                          "Closed", "InfoUpdated"}));
         QCOMPARE(pop->MessageCount(), 2);
         QCOMPARE(pop->Info().Count(), 2);
         QCOMPARE(pop->Info().Items(1).Size, server->messages().at(1).size());
-        QCOMPARE(pop->Info().Items(1).Headers,
-                 (QStringList{"From: Jane Roe <jane@example.org>", "Subject: second",
-                              "Date: Sat, 05 Jun 1999 10:22:05 -0400"}));
+        QCOMPARE(pop->Info().Items(1).Headers, (QStringList{"From: Jane Roe <jane@example.org>", "Subject: second",
+                                                            "Date: Sat, 05 Jun 1999 10:22:05 -0400"}));
         QVERIFY(!pop->Connected());
     }
 
@@ -146,9 +156,8 @@ private slots:
     {
         server->setMessages({"Subject: Caf\xc3\xa9\r\nX-Odd: \xe9t\xe9\r\n.Dotted: yes\r\n\r\nbody\r\n"});
         pop->UpdateInfo();
-        QCOMPARE(pop->Info().Items(0).Headers,
-                 (QStringList{QStringLiteral("Subject: Caf\u00e9"), QStringLiteral("X-Odd: \u00e9t\u00e9"),
-                              "..Dotted: yes"}));
+        QCOMPARE(pop->Info().Items(0).Headers, (QStringList{QStringLiteral("Subject: Caf\u00e9"),
+                                                            QStringLiteral("X-Odd: \u00e9t\u00e9"), "..Dotted: yes"}));
     }
 
     void headerBlockWithoutBodySeparatorKeepsFinalDot()
@@ -215,8 +224,12 @@ private slots:
         QTest::addColumn<QString>("user");
         QTest::addColumn<QString>("password");
         QTest::addColumn<QString>("text");
-        QTest::newRow("user") << "" << "secret" << "UserName property is required";
-        QTest::newRow("password") << "user" << "" << "Password property is required";
+        QTest::newRow("user") << ""
+                              << "secret"
+                              << "UserName property is required";
+        QTest::newRow("password") << "user"
+                                  << ""
+                                  << "Password property is required";
     }
 
     void missingUserNameOrPasswordFailsBeforeConnecting()
@@ -247,8 +260,8 @@ private slots:
         QCOMPARE(server->dialogue().mid(0, 13), expectedLogin + expectedFirst);
         QCOMPARE(server->commands(), (QStringList{"CAPA", "USER user", "PASS secret", "STAT", "LIST 1", "TOP 1 1",
                                                   "DELE 1", "LIST 3", "TOP 3 1", "DELE 3", "QUIT"}));
-        QCOMPARE(log.events, (QStringList{"Open", "TransferringData", "Deleting 0", "Deleting 2",
-                                          "DataTransfered", "Closing", "Closed"}));
+        QCOMPARE(log.events, (QStringList{"Open", "TransferringData", "Deleting 0", "Deleting 2", "DataTransfered",
+                                          "Closing", "Closed"}));
         QCOMPARE(server->messages(), QList<QByteArray>{before[1]});
         QVERIFY(pop->committed());
         QVERIFY(pop->Info().Items(0).Deleted);
@@ -295,8 +308,8 @@ private slots:
         pop->ProcessMarks();
 
         QCOMPARE(refusal, TmsRemotePOP::OperationRunningText);
-        QCOMPARE(server->commands(), (QStringList{"CAPA", "USER user", "PASS secret", "STAT", "LIST 2", "TOP 2 1",
-                                                  "DELE 2", "QUIT"}));
+        QCOMPARE(server->commands(),
+                 (QStringList{"CAPA", "USER user", "PASS secret", "STAT", "LIST 2", "TOP 2 1", "DELE 2", "QUIT"}));
         // Info was not cleared under the pass: its outcome is still there.
         QCOMPARE(pop->Info().Count(), 3);
         QVERIFY(pop->committed());
@@ -375,8 +388,8 @@ private slots:
         pop->MarkForDelete(2);
         const QList<QByteArray> before = server->messages();
         QVERIFY_THROWS_EXCEPTION(EMailboxChangedError, pop->ProcessMarks());
-        QCOMPARE(server->commands(),
-                 (QStringList{"CAPA", "USER user", "PASS secret", "STAT", "LIST 1", "TOP 1 1", "DELE 1", "LIST 3", "TOP 3 1"}));
+        QCOMPARE(server->commands(), (QStringList{"CAPA", "USER user", "PASS secret", "STAT", "LIST 1", "TOP 1 1",
+                                                  "DELE 1", "LIST 3", "TOP 3 1"}));
         QCOMPARE(server->messages(), before); // DELE 1 was never committed
         QCOMPARE(server->committedSessions(), 1); // only the listing session quit
         QVERIFY(!pop->Info().Items(0).Deleted);
@@ -428,8 +441,8 @@ private slots:
         pop->MarkForRetrieve(0);
         pop->MarkForDelete(0);
         pop->ProcessMarks();
-        QCOMPARE(server->commands(), (QStringList{"CAPA", "USER user", "PASS secret", "STAT", "LIST 1", "TOP 1 1", "LIST 1",
-                                                  "RETR 1", "LIST 1", "TOP 1 1", "DELE 1", "QUIT"}));
+        QCOMPARE(server->commands(), (QStringList{"CAPA", "USER user", "PASS secret", "STAT", "LIST 1", "TOP 1 1",
+                                                  "LIST 1", "RETR 1", "LIST 1", "TOP 1 1", "DELE 1", "QUIT"}));
         QCOMPARE(log.events, (QStringList{"Open", "TransferringData", "Retrieving 0", "Retrieved 0", "Deleting 0",
                                           "DataTransfered", "Closing", "Closed"}));
         QFile file(dir.filePath("msg_0.eml"));
@@ -468,15 +481,16 @@ private slots:
         QTest::addColumn<QByteArray>("saved");
         QTest::newRow("header block") << QList<QByteArray>{login + "+OK 1 2000\r\n+OK\r\n"} + lines
                                              + QList<QByteArray>{"\r\n.\r\n+OK bye\r\n"}
-                                      << false << QStringList{"CAPA", "USER user", "PASS secret", "STAT", "LIST 1", "TOP 1 1"}
+                                      << false
+                                      << QStringList{"CAPA", "USER user", "PASS secret", "STAT", "LIST 1", "TOP 1 1"}
                                       << "The server took more than 600 seconds to send one reply (127.0.0.1:110)"
                                       << QByteArray();
-        QTest::newRow("message body") << QList<QByteArray>{login + "+OK 1 2000\r\n+OK\r\nSubject: big\r\n\r\n.\r\n"
-                                                           "+OK 1 2000\r\n+OK\r\n"}
+        QTest::newRow("message body") << QList<QByteArray>{login
+                                                           + "+OK 1 2000\r\n+OK\r\nSubject: big\r\n\r\n.\r\n"
+                                                             "+OK 1 2000\r\n+OK\r\n"}
                                              + lines + QList<QByteArray>{".\r\n+OK bye\r\n"}
-                                      << true
-                                      << QStringList{"CAPA", "USER user", "PASS secret", "STAT", "LIST 1", "TOP 1 1",
-                                                     "LIST 1", "RETR 1", "QUIT"}
+                                      << true << QStringList{"CAPA",    "USER user", "PASS secret", "STAT", "LIST 1",
+                                                             "TOP 1 1", "LIST 1",    "RETR 1",      "QUIT"}
                                       << "<no error>" << lines.join() + ".\r\n";
     }
 
@@ -555,8 +569,7 @@ private slots:
         QTimer::singleShot(200, pop, [this] { pop->Cancel(); });
         QElapsedTimer clock;
         clock.start();
-        QCOMPARE(failure<ECanceledError>([this] { pop->UpdateInfo(); }),
-                 QStringLiteral("Operation has been canceled"));
+        QCOMPARE(failure<ECanceledError>([this] { pop->UpdateInfo(); }), QStringLiteral("Operation has been canceled"));
         QVERIFY(clock.elapsed() < 2000);
         QCOMPARE(log.events.mid(log.events.indexOf("Cancel")), (QStringList{"Cancel", "Closing", "Closed", "Error"}));
         QCOMPARE(log.errors, QStringList{"Operation has been canceled"});

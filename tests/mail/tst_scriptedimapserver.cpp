@@ -121,11 +121,16 @@ private slots:
             RawImapSession imap(f.server.port());
             imap.send("a1 AUTHENTICATE XOAUTH2");
             QCOMPARE(imap.readUntil("+"), "+ \r\n");
-            imap.send(QByteArray("user=user\x01" "auth=Bearer bad\x01\x01").toBase64());
+            imap.send(QByteArray("user=user\x01"
+                                 "auth=Bearer bad\x01\x01")
+                          .toBase64());
             QVERIFY(imap.readUntil("+").startsWith("+ eyJ")); // the JSON error challenge
             imap.send("");
             QVERIFY(imap.readUntil("a1 ").startsWith("a1 NO [AUTHENTICATIONFAILED]"));
-            imap.send("a2 AUTHENTICATE XOAUTH2 " + QByteArray("user=user\x01" "auth=Bearer tok\x01\x01").toBase64());
+            imap.send("a2 AUTHENTICATE XOAUTH2 "
+                      + QByteArray("user=user\x01"
+                                   "auth=Bearer tok\x01\x01")
+                            .toBase64());
             QVERIFY(imap.readUntil("a2 ").startsWith("a2 OK"));
         }
         f.server.setCapabilities({QStringLiteral("IMAP4rev1"), QStringLiteral("LOGINDISABLED")});

@@ -97,15 +97,15 @@ private slots:
         QCOMPARE(plain.response, QByteArray("\0j\xc3\xb6rg\0p w", 10));
         QVERIFY(!plain.errorChallengeAnswer);
 
-        const SaslMechanism bearer = saslOAuthBearer(QStringLiteral("a,b=c@example.com"), QStringLiteral("mail.example.com"),
-                                                     995, QStringLiteral("tok.en"));
-        QCOMPARE(bearer.response,
-                 QByteArray("n,a=a=2Cb=3Dc@example.com,\x01host=mail.example.com\x01port=995\x01"
-                            "auth=Bearer tok.en\x01\x01"));
+        const SaslMechanism bearer = saslOAuthBearer(QStringLiteral("a,b=c@example.com"),
+                                                     QStringLiteral("mail.example.com"), 995, QStringLiteral("tok.en"));
+        QCOMPARE(bearer.response, QByteArray("n,a=a=2Cb=3Dc@example.com,\x01host=mail.example.com\x01port=995\x01"
+                                             "auth=Bearer tok.en\x01\x01"));
         QCOMPARE(bearer.errorChallengeAnswer.value_or("none"), QByteArray("\x01"));
 
         const SaslMechanism xoauth2 = saslXOAuth2(QStringLiteral("a,b@example.com"), QStringLiteral("tok"));
-        QCOMPARE(xoauth2.response, QByteArray("user=a,b@example.com\x01" "auth=Bearer tok\x01\x01"));
+        QCOMPARE(xoauth2.response, QByteArray("user=a,b@example.com\x01"
+                                              "auth=Bearer tok\x01\x01"));
         QCOMPARE(xoauth2.errorChallengeAnswer.value_or("none"), QByteArray());
     }
 
@@ -141,7 +141,8 @@ private slots:
 
     void apopDigestFollowsRfc1939()
     {
-        const QString timestamp = apopTimestamp(QStringLiteral("+OK POP3 server ready <1896.697170952@dbc.mtview.ca.us>"));
+        const QString timestamp =
+            apopTimestamp(QStringLiteral("+OK POP3 server ready <1896.697170952@dbc.mtview.ca.us>"));
         QCOMPARE(timestamp, QStringLiteral("<1896.697170952@dbc.mtview.ca.us>"));
         QCOMPARE(apopDigest(timestamp, QStringLiteral("tanstaaf")), QByteArray("c4c9334bac560ecc979e58001b3e22fb"));
         QCOMPARE(apopTimestamp(QStringLiteral("+OK ready")), QString());
@@ -155,12 +156,29 @@ private slots:
         QTest::addColumn<QString>("address");
         QTest::addColumn<bool>("local");
         const std::pair<const char *, bool> cases[] = {
-            {"127.0.0.1", true},      {"127.200.1.1", true},   {"10.1.2.3", true},      {"172.16.0.1", true},
-            {"172.31.255.255", true}, {"172.32.0.1", false},   {"172.15.255.255", false}, {"192.168.1.20", true},
-            {"192.169.0.1", false},   {"169.254.10.10", true}, {"8.8.8.8", false},      {"100.64.0.1", true},
-            {"100.127.255.255", true}, {"100.63.255.255", false}, {"100.128.0.1", false}, {"::ffff:100.100.1.2", true},
-            {"::1", true},            {"fe80::1", true},       {"fd12:3456::1", true},  {"fc00::1", true},
-            {"2001:db8::1", false},   {"::ffff:10.0.0.1", true}, {"::ffff:8.8.8.8", false},
+            {"127.0.0.1", true},
+            {"127.200.1.1", true},
+            {"10.1.2.3", true},
+            {"172.16.0.1", true},
+            {"172.31.255.255", true},
+            {"172.32.0.1", false},
+            {"172.15.255.255", false},
+            {"192.168.1.20", true},
+            {"192.169.0.1", false},
+            {"169.254.10.10", true},
+            {"8.8.8.8", false},
+            {"100.64.0.1", true},
+            {"100.127.255.255", true},
+            {"100.63.255.255", false},
+            {"100.128.0.1", false},
+            {"::ffff:100.100.1.2", true},
+            {"::1", true},
+            {"fe80::1", true},
+            {"fd12:3456::1", true},
+            {"fc00::1", true},
+            {"2001:db8::1", false},
+            {"::ffff:10.0.0.1", true},
+            {"::ffff:8.8.8.8", false},
         };
         for (const auto &[address, local] : cases)
             QTest::newRow(address) << QString::fromLatin1(address) << local;
@@ -188,8 +206,8 @@ private slots:
         pop->setAuthMethod(AuthMethod::SaslPlain);
         pop->UpdateInfo();
         QCOMPARE(pop->saslMechanisms(), (QStringList{"PLAIN", "LOGIN"}));
-        QCOMPARE(signInDialogue(), (QStringList{"C: AUTH PLAIN " + base64(QByteArray("\0user\0secret", 12)),
-                                                "S: +OK logged in"}));
+        QCOMPARE(signInDialogue(),
+                 (QStringList{"C: AUTH PLAIN " + base64(QByteArray("\0user\0secret", 12)), "S: +OK logged in"}));
         QCOMPARE(server->committedSessions(), 1);
     }
 
@@ -201,10 +219,12 @@ private slots:
         server->setAccessToken(token);
         useToken(token);
         pop->UpdateInfo();
-        QCOMPARE(signInDialogue(),
-                 (QStringList{"C: AUTH XOAUTH2", "S: + ",
-                              "C: " + base64("user=user\x01" "auth=Bearer " + token.toLatin1() + "\x01\x01"),
-                              "S: +OK logged in"}));
+        QCOMPARE(signInDialogue(), (QStringList{"C: AUTH XOAUTH2", "S: + ",
+                                                "C: "
+                                                    + base64("user=user\x01"
+                                                             "auth=Bearer "
+                                                             + token.toLatin1() + "\x01\x01"),
+                                                "S: +OK logged in"}));
     }
 
     void authLineWithResponseStaysWithin255Octets_data()
@@ -236,13 +256,15 @@ private slots:
             response = QByteArray("\0user\0", 6) + secret.toLatin1();
         } else {
             useToken(secret);
-            response = "user=user\x01" "auth=Bearer " + secret.toLatin1() + "\x01\x01";
+            response = "user=user\x01"
+                       "auth=Bearer "
+                       + secret.toLatin1() + "\x01\x01";
         }
         pop->UpdateInfo();
         const QString auth = "AUTH " + mechanism;
-        const QStringList exchange = onTheAuthLine
-                                         ? QStringList{"C: " + auth + " " + base64(response), "S: +OK logged in"}
-                                         : QStringList{"C: " + auth, "S: + ", "C: " + base64(response), "S: +OK logged in"};
+        const QStringList exchange =
+            onTheAuthLine ? QStringList{"C: " + auth + " " + base64(response), "S: +OK logged in"}
+                          : QStringList{"C: " + auth, "S: + ", "C: " + base64(response), "S: +OK logged in"};
         QCOMPARE(signInDialogue(), exchange);
     }
 
@@ -253,7 +275,8 @@ private slots:
         useToken("abc");
         pop->UpdateInfo();
         const QByteArray response = "n,a=user,\x01host=127.0.0.1\x01port=" + QByteArray::number(server->port())
-                                    + "\x01" "auth=Bearer abc\x01\x01";
+                                    + "\x01"
+                                      "auth=Bearer abc\x01\x01";
         QCOMPARE(signInDialogue(), (QStringList{"C: AUTH OAUTHBEARER " + base64(response), "S: +OK logged in"}));
     }
 
@@ -329,10 +352,11 @@ private slots:
                               << password + "-ERR [AUTH] Invalid login";
         QTest::newRow("PLAIN") << int(AuthMethod::SaslPlain) << "AUTH" << QByteArray("-ERR [AUTH] Invalid login")
                                << password + "-ERR [AUTH] Invalid login";
-        QTest::newRow("not a status line") << int(AuthMethod::UserPass) << "PASS" << QByteArray("what?")
-                                           << password + "what?";
+        QTest::newRow("not a status line")
+            << int(AuthMethod::UserPass) << "PASS" << QByteArray("what?") << password + "what?";
         QTest::newRow("control characters and length")
-            << int(AuthMethod::UserPass) << "PASS" << "-ERR \x1b]0;owned\x07" + QByteArray(300, 'x')
+            << int(AuthMethod::UserPass) << "PASS"
+            << "-ERR \x1b]0;owned\x07" + QByteArray(300, 'x')
             << password + "-ERR  ]0;owned " + QString(185, QLatin1Char('x')) + "...";
     }
 
@@ -365,9 +389,10 @@ private slots:
     void greetingWithoutTimestampSendsNoApop()
     {
         pop->setAuthMethod(AuthMethod::Apop);
-        QCOMPARE(failure<ESocketError>([this] { pop->UpdateInfo(); }),
-                 "The server at " + where()
-                     + " does not offer APOP: its greeting carries no timestamp. Choose another sign-in for this mailbox.");
+        QCOMPARE(
+            failure<ESocketError>([this] { pop->UpdateInfo(); }),
+            "The server at " + where()
+                + " does not offer APOP: its greeting carries no timestamp. Choose another sign-in for this mailbox.");
         QCOMPARE(server->commands(), QStringList{"CAPA"});
     }
 
@@ -376,8 +401,12 @@ private slots:
         QTest::addColumn<QString>("capability");
         QTest::addColumn<QString>("answer");
         QTest::addColumn<QString>("status");
-        QTest::newRow("OAUTHBEARER") << "SASL OAUTHBEARER" << "AQ==" << "invalid_token";
-        QTest::newRow("XOAUTH2") << "SASL XOAUTH2" << "" << "401";
+        QTest::newRow("OAUTHBEARER") << "SASL OAUTHBEARER"
+                                     << "AQ=="
+                                     << "invalid_token";
+        QTest::newRow("XOAUTH2") << "SASL XOAUTH2"
+                                 << ""
+                                 << "401";
     }
 
     void refusedTokenIsAnsweredThenReported()
@@ -403,10 +432,12 @@ private slots:
         QTest::addColumn<QString>("token");
         QTest::addColumn<QString>("command");
         QTest::addColumn<QByteArray>("challenge");
-        QTest::newRow("after PLAIN") << int(AuthMethod::SaslPlain) << "" << "AUTH" << QByteArray("+ Zm9v");
+        QTest::newRow("after PLAIN") << int(AuthMethod::SaslPlain) << ""
+                                     << "AUTH" << QByteArray("+ Zm9v");
         QTest::newRow("instead of the empty one")
             << int(AuthMethod::OAuth2) << QString(300, QLatin1Char('t')) << "AUTH" << QByteArray("+ Zm9v");
-        QTest::newRow("a second error challenge") << int(AuthMethod::OAuth2) << "abc" << "AQ==" << QByteArray("+ Zm9v");
+        QTest::newRow("a second error challenge") << int(AuthMethod::OAuth2) << "abc"
+                                                  << "AQ==" << QByteArray("+ Zm9v");
     }
 
     void unexpectedChallengeIsCancelled()
@@ -460,8 +491,10 @@ private slots:
                               "offers APOP, the sign-in \"APOP\" avoids sending the password.";
         QTest::newRow("USER/PASS") << int(AuthMethod::UserPass) << false << "password" << allow;
         QTest::newRow("PLAIN") << int(AuthMethod::SaslPlain) << false << "password" << allow;
-        QTest::newRow("token") << int(AuthMethod::OAuth2) << false << "access token" << "";
-        QTest::newRow("token, password allowed") << int(AuthMethod::OAuth2) << true << "access token" << "";
+        QTest::newRow("token") << int(AuthMethod::OAuth2) << false << "access token"
+                               << "";
+        QTest::newRow("token, password allowed") << int(AuthMethod::OAuth2) << true << "access token"
+                                                 << "";
     }
 
     // Decided on the resolved address before connecting: the server never
@@ -479,7 +512,8 @@ private slots:
         QCOMPARE(failure<ETlsError>([this] { pop->UpdateInfo(); }),
                  "The " + secret + " for user at " + where()
                      + " would go out in plain text: the server is not on this computer or the local network. "
-                       "Choose SSL/TLS or STARTTLS for this mailbox." + wayOut);
+                       "Choose SSL/TLS or STARTTLS for this mailbox."
+                     + wayOut);
         QCOMPARE(server->connectionCount(), 0);
         QVERIFY(!pop->Connected());
     }
@@ -555,7 +589,8 @@ private slots:
     {
         QTest::addColumn<QString>("token");
         QTest::addColumn<QString>("message");
-        QTest::newRow("empty") << "" << "No access token for user at %1. Sign in to this mailbox again.";
+        QTest::newRow("empty") << ""
+                               << "No access token for user at %1. Sign in to this mailbox again.";
         QTest::newRow("separator") << "abc\x01user=x"
                                    << "The access token for user at %1 is not valid. Sign in to this mailbox again.";
         QTest::newRow("line break") << "abc\r\nQUIT"
@@ -575,8 +610,10 @@ private slots:
     {
         pop->setPassword(QString());
         pop->setAuthMethod(AuthMethod::OAuth2);
-        QCOMPARE(failure<ESocketError>([this] { pop->UpdateInfo(); }), QStringLiteral("AccessTokenSource property is required"));
-        pop->setUserName(QStringLiteral("us\x01" "er"));
+        QCOMPARE(failure<ESocketError>([this] { pop->UpdateInfo(); }),
+                 QStringLiteral("AccessTokenSource property is required"));
+        pop->setUserName(QStringLiteral("us\x01"
+                                        "er"));
         useToken("abc");
         QCOMPARE(failure<ESocketError>([this] { pop->UpdateInfo(); }),
                  QStringLiteral("The user name must not contain control characters"));

@@ -28,9 +28,9 @@ class TestTlsPop3 : public QObject
     Q_OBJECT
 
 private:
-    TestCertificate selfSigned;   // CN mailsieve-test, no chain
-    TestCertificate otherSigned;  // another self-signed one: "the certificate changed"
-    TestCertificate authority;    // a CA the tests may add to the trust store
+    TestCertificate selfSigned; // CN mailsieve-test, no chain
+    TestCertificate otherSigned; // another self-signed one: "the certificate changed"
+    TestCertificate authority; // a CA the tests may add to the trust store
     TestCertificate forLocalhost; // signed by authority for DNS:localhost
     TestCertificate forElsewhere; // signed by authority for another name
 

@@ -59,8 +59,8 @@ private slots:
     {
         rules = RuleSet();
         // Subject: "viagra" is spam, "offer" possible spam (case-sensitive).
-        setRules(rules.SubjectRules, {{"", "Contains", "viagra", "No", "Yes", "3"},
-                                      {"", "Starts with", "Offer", "Yes", "No", "0"}});
+        setRules(rules.SubjectRules,
+                 {{"", "Contains", "viagra", "No", "Yes", "3"}, {"", "Starts with", "Offer", "Yes", "No", "0"}});
         setRules(rules.SenderRules, {{"", "Domain name", "Ends with", "bad.example", "Yes", "5"}});
         setRules(rules.ExceptionRules, {{"E-mail address", "Equals", "mum@home.example", "No", "7"}});
         source.rows.clear();
@@ -128,8 +128,9 @@ private slots:
         MarkingEngine engine(rules, source);
         source.rows = {Message{"Offer inside", "x@good.example", "1000", MarkState::None}};
         const QStringList lines = explainRow(engine, source, 0);
-        QCOMPARE(lines.mid(3), QStringList({QStringLiteral("Question :  Subject Starts with \"Offer\"  (Case Sensitive)"),
-                                            Explanation::YouUnmarked}));
+        QCOMPARE(lines.mid(3),
+                 QStringList({QStringLiteral("Question :  Subject Starts with \"Offer\"  (Case Sensitive)"),
+                              Explanation::YouUnmarked}));
         QCOMPARE(source.rows[0].mark, MarkState::None);
     }
 

@@ -24,16 +24,15 @@ private slots:
         QFETCH(QLocale, locale);
         KnownSpammerList list(locale);
         const QString longEntry = QString(80, u'a') + QStringLiteral("@tail.com");
-        list.setEntries({"zed@spam.org", "Bulk.Example", "joe@Spam.COM", "joe@spam.com", longEntry,
-                         "mm@x.net", "b@x.net"});
+        list.setEntries(
+            {"zed@spam.org", "Bulk.Example", "joe@Spam.COM", "joe@spam.com", longEntry, "mm@x.net", "b@x.net"});
         QCOMPARE(list.count(), 7); // duplicates stay
 
         QCollator collator(locale);
         collator.setCaseSensitivity(Qt::CaseInsensitive);
         const QStringList sorted = list.entries();
         for (int i = 1; i < sorted.size(); ++i)
-            QVERIFY2(collator.compare(sorted[i - 1].left(80), sorted[i].left(80)) <= 0,
-                     qPrintable(sorted.join(' ')));
+            QVERIFY2(collator.compare(sorted[i - 1].left(80), sorted[i].left(80)) <= 0, qPrintable(sorted.join(' ')));
 
         QVERIFY(list.findKnown("JOE@SPAM.com") >= 0);
         QVERIFY(list.findKnown("MM@X.NET") >= 0);

@@ -118,7 +118,8 @@ private slots:
 
     void extraColumnsAreCutAndCtrlZEndsTheFile()
     {
-        QVERIFY(writeFile(path("except.lst"), "8,2\r\n7,1,gone\r\n2,1,kept\r\n\x1a" "9,9,garbage\r\n"));
+        QVERIFY(writeFile(path("except.lst"), "8,2\r\n7,1,gone\r\n2,1,kept\r\n\x1a"
+                                              "9,9,garbage\r\n"));
         RuleList table(RuleTable::Exception);
         QVERIFY(loadRuleList(table, path("except.lst")));
         QCOMPARE(table.columnCount(), 5);
@@ -152,8 +153,9 @@ private slots:
             large += QStringLiteral("1,%1,Contains\r\n2,%1,word %1\r\n4,%1,Yes\r\n").arg(r).toUtf8();
         QTest::newRow("header, 3000 rules") << "header.lst" << large;
         QTest::newRow("subject, empty last rows")
-            << "subj.lst" << QByteArray("6,4\r\n1,0,What\r\n2,0,Matches\r\n3,0,Case\r\n4,0,Del?\r\n5,0,Hits\r\n"
-                                        "1,1,Is blank\r\n4,1,No\r\n");
+            << "subj.lst"
+            << QByteArray("6,4\r\n1,0,What\r\n2,0,Matches\r\n3,0,Case\r\n4,0,Del?\r\n5,0,Hits\r\n"
+                          "1,1,Is blank\r\n4,1,No\r\n");
     }
 
     void wellFormedFilesComeBackByteForByte()
@@ -207,10 +209,12 @@ private slots:
         QTest::addColumn<MarkState>("mark");
         QTest::addColumn<int>("exceptionRow");
         QTest::addColumn<QString>("hits"); // of that row after the mark
-        QTest::newRow("address on row 30") << "free gift" << "Boss@work.example" << MarkState::Exception << 30 << "3";
-        QTest::newRow("blank subject on row 35") << "free offer" << "x@spam.example" << MarkState::Exception << 35
-                                                 << "1";
-        QTest::newRow("no exception") << "free" << "x@spam.example" << MarkState::Check << 30 << "2";
+        QTest::newRow("address on row 30") << "free gift"
+                                           << "Boss@work.example" << MarkState::Exception << 30 << "3";
+        QTest::newRow("blank subject on row 35") << "free offer"
+                                                 << "x@spam.example" << MarkState::Exception << 35 << "1";
+        QTest::newRow("no exception") << "free"
+                                      << "x@spam.example" << MarkState::Check << 30 << "2";
     }
 
     void anEarlierProgramFolderKeepsEveryException()
@@ -370,20 +374,21 @@ private slots:
                                  << "line 2: cell 1,2 lies outside the table of 6 columns and 2 rows";
         QTest::newRow("no rows") << QByteArray("6,0\r\n") << "line 1: a table of 6 columns and 0 rows is not possible";
         // A few bytes must not claim memory for millions of rows.
-        QTest::newRow("a million rows") << QByteArray("64,1000000\r\n1,1,a\r\n")
-                                        << "line 1: a table of 1000000 rows is more than the 100000 a list file may hold";
+        QTest::newRow("a million rows")
+            << QByteArray("64,1000000\r\n1,1,a\r\n")
+            << "line 1: a table of 1000000 rows is more than the 100000 a list file may hold";
         QTest::newRow("one row too many")
             << QStringLiteral("6,%1\r\n").arg(MaxListFileRows + 1).toUtf8()
             << QStringLiteral("line 1: a table of %1 rows is more than the %2 a list file may hold")
                    .arg(MaxListFileRows + 1)
                    .arg(MaxListFileRows);
-        QTest::newRow("largest integer") << QByteArray("2147483647,2147483647\r\n2,1,a\r\n")
-                                         << "line 1: a table of 2147483647 rows is more than the 100000 a list file may hold";
-        QTest::newRow("long text cut")
-            << (QByteArray("6,2\r\n") + QByteArray(100000, '7') + "\x1b]0;x\a,1,a\r\n")
-            << "line 2: '" + QString(40, u'7') + "...' is not a valid integer value";
-        QTest::newRow("control characters") << QByteArray("6,2\r\n1,\x1b[2J,a\r\n")
-                                            << "line 2: ' [2J' is not a valid integer value";
+        QTest::newRow("largest integer")
+            << QByteArray("2147483647,2147483647\r\n2,1,a\r\n")
+            << "line 1: a table of 2147483647 rows is more than the 100000 a list file may hold";
+        QTest::newRow("long text cut") << (QByteArray("6,2\r\n") + QByteArray(100000, '7') + "\x1b]0;x\a,1,a\r\n")
+                                       << "line 2: '" + QString(40, u'7') + "...' is not a valid integer value";
+        QTest::newRow("control characters")
+            << QByteArray("6,2\r\n1,\x1b[2J,a\r\n") << "line 2: ' [2J' is not a valid integer value";
     }
 
     void loadFailures()
@@ -433,10 +438,10 @@ private slots:
         // first, and only the first time.
         rules.SubjectRules.setCell(SubjectCol::What, 1, "Equals");
         result = Savesettings(rules, dir.path());
-        QCOMPARE(result.errors, QStringList{QDir::toNativeSeparators(path("subj.lst"))
-                                            + " could not be loaded; it was kept as "
-                                            + QDir::toNativeSeparators(path("subj.lst.bad"))
-                                            + " and replaced by the rules as edited"});
+        QCOMPARE(result.errors,
+                 QStringList{QDir::toNativeSeparators(path("subj.lst")) + " could not be loaded; it was kept as "
+                             + QDir::toNativeSeparators(path("subj.lst.bad"))
+                             + " and replaced by the rules as edited"});
         QCOMPARE(readFile(path("subj.lst.bad")), damaged);
         QVERIFY(readFile(path("subj.lst")).contains("1,1,Equals"));
         rules.SubjectRules.setCell(SubjectCol::What, 1, "Contains");
@@ -506,7 +511,8 @@ private slots:
 
     void optionsDefaultWhenMissingOrUnreadable()
     {
-        QVERIFY(writeFile(path("mailsieve.ini"), "[Smaller]\r\nQSmaller=yes\r\nNum=0x10\r\n[Larger]\r\nnum = 300 \r\nCheck=0\r\n"));
+        QVERIFY(writeFile(path("mailsieve.ini"),
+                          "[Smaller]\r\nQSmaller=yes\r\nNum=0x10\r\n[Larger]\r\nnum = 300 \r\nCheck=0\r\n"));
         RuleSet rules;
         QString error;
         QVERIFY(readRuleOptions(rules, path("mailsieve.ini"), error));

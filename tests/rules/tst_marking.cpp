@@ -40,12 +40,19 @@ void setRules(RuleList &table, const QList<QStringList> &rows)
             table.setCell(c, r + 1, rows[r][c]);
 }
 
-QString hits(const RuleList &table, int row) { return table.cell(table.layout().hitsColumn, row); }
+QString hits(const RuleList &table, int row)
+{
+    return table.cell(table.layout().hitsColumn, row);
+}
 
 TmsHeaders headersOf(const QString &from, const QString &to, const QString &replyTo = QString())
 {
-    TmsHeaders headers{"Return-Path: <bounce@relay.example>", "Received: from relay.example",
-                       "From: " + from, "To: " + to, "Subject: hello", "X-Mailer: Floodgate 6"};
+    TmsHeaders headers{"Return-Path: <bounce@relay.example>",
+                       "Received: from relay.example",
+                       "From: " + from,
+                       "To: " + to,
+                       "Subject: hello",
+                       "X-Mailer: Floodgate 6"};
     if (!replyTo.isEmpty())
         headers.append("Reply-To: " + replyTo);
     headers.append("Message-ID: <1@relay.example>");
@@ -86,8 +93,8 @@ private slots:
 
     void exceptionWinsOverEverythingAndCountsOnlyTheFirstRow()
     {
-        setRules(rules.ExceptionRules, {{"E-mail address", "Equals", "joe@", "No", "4"},
-                                        {"Domain name", "Equals", "spam.com", "No", "0"}});
+        setRules(rules.ExceptionRules,
+                 {{"E-mail address", "Equals", "joe@", "No", "4"}, {"Domain name", "Equals", "spam.com", "No", "0"}});
         setRules(rules.SubjectRules, {{"", "Contains", "free", "No", "Yes", "0"}});
         rules.knownListEnabled = true;
         rules.knownList.add("spam.com");
@@ -104,7 +111,7 @@ private slots:
                                         {"Subject", "Starts with", "Minutes", "Yes", ""},
                                         {"Other", "Contains", "invoice", "No", ""}});
         QCOMPARE(markOne("x", "a@mail.FRIEND.org"), MarkState::Exception); // empty row skipped
-        QCOMPARE(markOne("x", "a@notfriend.org"), MarkState::Exception);   // no dot boundary
+        QCOMPARE(markOne("x", "a@notfriend.org"), MarkState::Exception); // no dot boundary
         QCOMPARE(markOne("Minutes of Monday", "a@b.c"), MarkState::Exception);
         QCOMPARE(markOne("minutes of Monday", "a@b.c"), MarkState::None);
         QCOMPARE(markOne("Your INVOICE", "a@b.c"), MarkState::Exception); // other What reads as Subject
@@ -123,17 +130,24 @@ private slots:
         const QStringList blankAddress{"E-mail address", "Equals", " ", "No", "0"};
         const QStringList tabDomain{"Domain name", "Equals", "\t", "No", "0"};
         const QStringList blankSubject{"Subject", "Contains", " ", "No", "0"};
-        QTest::newRow("empty address, any sender") << emptyAddress << "free" << "joe@spam.com" << true;
+        QTest::newRow("empty address, any sender") << emptyAddress << "free"
+                                                   << "joe@spam.com" << true;
         QTest::newRow("empty domain, any sender") << QStringList{"Domain name", "Equals", "", "No", "0"} << "free"
                                                   << "joe@spam.com" << true;
-        QTest::newRow("blank address, sender without it") << blankAddress << "free" << "joe@spam.com" << false;
-        QTest::newRow("blank address, sender starting so") << blankAddress << "free" << " joe@spam.com" << true;
-        QTest::newRow("tab domain, sender ending so") << tabDomain << "free" << "joe@spam.com\t" << true;
-        QTest::newRow("tab domain, other sender") << tabDomain << "free" << "joe@spam.com" << false;
-        QTest::newRow("subject of one blank") << blankSubject << "free stuff" << "joe@spam.com" << true;
-        QTest::newRow("subject of one blank, none there") << blankSubject << "free" << "joe@spam.com" << false;
-        QTest::newRow("subject starting with nothing") << QStringList{"Subject", "Starts with", "", "No", "0"}
-                                                       << "free" << "joe@spam.com" << true;
+        QTest::newRow("blank address, sender without it") << blankAddress << "free"
+                                                          << "joe@spam.com" << false;
+        QTest::newRow("blank address, sender starting so") << blankAddress << "free"
+                                                           << " joe@spam.com" << true;
+        QTest::newRow("tab domain, sender ending so") << tabDomain << "free"
+                                                      << "joe@spam.com\t" << true;
+        QTest::newRow("tab domain, other sender") << tabDomain << "free"
+                                                  << "joe@spam.com" << false;
+        QTest::newRow("subject of one blank") << blankSubject << "free stuff"
+                                              << "joe@spam.com" << true;
+        QTest::newRow("subject of one blank, none there") << blankSubject << "free"
+                                                          << "joe@spam.com" << false;
+        QTest::newRow("subject starting with nothing") << QStringList{"Subject", "Starts with", "", "No", "0"} << "free"
+                                                       << "joe@spam.com" << true;
         QTest::newRow("subject containing nothing") << QStringList{"Subject", "Contains", "", "No", "0"} << "free"
                                                     << "joe@spam.com" << false;
     }
@@ -154,12 +168,11 @@ private slots:
 
     void blankPatternRowsMarkNothing()
     {
-        setRules(rules.SubjectRules, {{"", "Contains", " ", "No", "Yes", "0"},
-                                      {"", "Equals", "", "No", "Yes", "0"}});
+        setRules(rules.SubjectRules, {{"", "Contains", " ", "No", "Yes", "0"}, {"", "Equals", "", "No", "Yes", "0"}});
         setRules(rules.SenderRules, {{"", "E-mail address", "Contains", " ", "Yes", "0"},
                                      {"", "Domain name", "Starts with", "\r\n", "Yes", "0"}});
-        setRules(rules.HeaderRules, {{"", "Contains", " ", "No", "Yes", "0"},
-                                     {"", "Starts with", "\t", "No", "Yes", "0"}});
+        setRules(rules.HeaderRules,
+                 {{"", "Contains", " ", "No", "Yes", "0"}, {"", "Starts with", "\t", "No", "Yes", "0"}});
         Message message{"", "joe@example.org", "1000", MarkState::None,
                         headersOf("Joe <joe@example.org>", "me@home.net")};
         message.headers.insert(2, "\tby mx.home.net with ESMTP");
@@ -191,8 +204,7 @@ private slots:
         QCOMPARE(markOne(QStringLiteral("\u0412\u0430\u0448\u0435 \u043f\u0438\u0441\u044c\u043c\u043e"), "a@b.c"),
                  MarkState::None);
         QCOMPARE(markOne(QStringLiteral("\u4f1a\u8bae\u901a\u77e5"), "a@b.c"), MarkState::None);
-        QCOMPARE(markOne(QStringLiteral("\u03a3\u03b7\u03bc\u03b5\u03af\u03c9\u03c3\u03b7"), "a@b.c"),
-                 MarkState::None);
+        QCOMPARE(markOne(QStringLiteral("\u03a3\u03b7\u03bc\u03b5\u03af\u03c9\u03c3\u03b7"), "a@b.c"), MarkState::None);
         QCOMPARE(markOne("!!! 100 %", "a@b.c"), MarkState::Check);
         QCOMPARE(markOne(QStringLiteral("\u0421\u041a\u0418\u0414\u041a\u0418 90%"), "a@b.c"), MarkState::Check);
     }
@@ -347,16 +359,15 @@ private slots:
                                      {"", "To does not contain", "me@home.net - MailBox #", "No", "Yes", "0"},
                                      {"", "To does not contain", "me@home.net - MailBox #one", "No", "Yes", "0"},
                                      {"", "To does not contain", "1", "No", "Yes", "0"}});
-        QCOMPARE(markOne(Message{"hi", "a@b.c", "1", MarkState::None, headersOf("a@b.c", "x@y.z")}),
-                 MarkState::None);
+        QCOMPARE(markOne(Message{"hi", "a@b.c", "1", MarkState::None, headersOf("a@b.c", "x@y.z")}), MarkState::None);
     }
 
     void senderConditions()
     {
         setRules(rules.HeaderRules, {{"", "Sender", "does not match Reply-to", "No", "No", "0"}});
-        QCOMPARE(markOne(Message{"", "", "1", MarkState::None,
-                                 headersOf("Joe <joe@a.com>", "me@home.net", "other@b.com")}),
-                 MarkState::Question);
+        QCOMPARE(
+            markOne(Message{"", "", "1", MarkState::None, headersOf("Joe <joe@a.com>", "me@home.net", "other@b.com")}),
+            MarkState::Question);
         QCOMPARE(markOne(Message{"", "", "1", MarkState::None,
                                  headersOf("Joe <joe@a.com>", "me@home.net", "\"Joe\" <JOE@A.COM>")}),
                  MarkState::None);
@@ -364,8 +375,7 @@ private slots:
                  MarkState::None); // no Reply-to
 
         setRules(rules.HeaderRules, {{"", "Sender", "equals To field", "No", "Yes", "0"}});
-        QCOMPARE(markOne(Message{"", "", "1", MarkState::None,
-                                 headersOf("\"Me\" <ME@home.net>", "Me <me@home.net>")}),
+        QCOMPARE(markOne(Message{"", "", "1", MarkState::None, headersOf("\"Me\" <ME@home.net>", "Me <me@home.net>")}),
                  MarkState::Check);
         QCOMPARE(markOne(Message{"", "", "1", MarkState::None, headersOf("joe@a.com", "me@home.net")}),
                  MarkState::None);
@@ -376,8 +386,8 @@ private slots:
     void explanationLines()
     {
         rules.sizeRules = {false, 5, true, true, 100, false};
-        setRules(rules.SubjectRules, {{"", "Contains", "free", "Yes", "Yes", "0"},
-                                      {"", "Is UPPERCASE", "", "", "No", "0"}});
+        setRules(rules.SubjectRules,
+                 {{"", "Contains", "free", "Yes", "Yes", "0"}, {"", "Is UPPERCASE", "", "", "No", "0"}});
         setRules(rules.SenderRules, {{"", "Domain name", "Ends with", "spam.com", "Yes", "0"},
                                      {"", "E-mail address", "All numeric", "ignored", "No", "0"}});
         setRules(rules.HeaderRules, {{"", "Sender", "does not match Reply-to", "Yes", "No", "0"}});
@@ -410,8 +420,8 @@ private slots:
 
     void anExceptionIsExplainedByOneLine()
     {
-        setRules(rules.ExceptionRules, {{"Subject", "Starts with", "Re:", "Yes", "0"},
-                                        {"E-mail address", "Equals", "joe@", "No", "0"}});
+        setRules(rules.ExceptionRules,
+                 {{"Subject", "Starts with", "Re:", "Yes", "0"}, {"E-mail address", "Equals", "joe@", "No", "0"}});
         setRules(rules.SubjectRules, {{"", "Contains", "free", "No", "Yes", "0"}});
         engine->setExplainMode(true);
         markOne("Re: free", "joe@x.com");

@@ -47,8 +47,7 @@ private slots:
         addToList(rules, QStringLiteral("First"), QStringLiteral("a@one.example"), {});
         addToList(rules, QStringLiteral("Second"), QStringLiteral("b@two.example"), {});
 
-        QCOMPARE(rowOf(rules.SubjectRules, 1),
-                 QStringList({"", "Equals", "Second", "Yes", "Yes", "1"}));
+        QCOMPARE(rowOf(rules.SubjectRules, 1), QStringList({"", "Equals", "Second", "Yes", "Yes", "1"}));
         QCOMPARE(rules.SubjectRules.cell(SubjectCol::Matches, 2), QStringLiteral("First"));
         QCOMPARE(rules.SubjectRules.cell(SubjectCol::Matches, 3), QStringLiteral("old"));
         QCOMPARE(rules.SubjectRules.picture(1), MarkState::Check);
@@ -91,10 +90,8 @@ private slots:
         addToList(rules, QStringLiteral("Win Big"), QStringLiteral("x@y.example"), {true, false});
         OneMessage message;
         MarkingEngine engine(rules, message);
-        for (const auto &[subject, expected] :
-             QList<std::pair<QString, MarkState>>{{"Win Big", MarkState::Check},
-                                                  {"win big", MarkState::None},
-                                                  {"Win Big now", MarkState::None}}) {
+        for (const auto &[subject, expected] : QList<std::pair<QString, MarkState>>{
+                 {"Win Big", MarkState::Check}, {"win big", MarkState::None}, {"Win Big now", MarkState::None}}) {
             message.subject_ = subject;
             message.mark_ = MarkState::None;
             engine.MarkForDeletion(0);

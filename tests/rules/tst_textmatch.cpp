@@ -43,15 +43,33 @@ private slots:
         QTest::addColumn<QString>("op");
         QTest::addColumn<QString>("pattern");
         QTest::addColumn<QString>("text");
-        QTest::newRow("contains space") << "Contains" << " " << "Received: from relay";
-        QTest::newRow("contains tab") << "Contains" << "\t" << "\tby relay";
-        QTest::newRow("contains CR LF") << "Contains" << "\r\n" << "a\r\nb";
-        QTest::newRow("equals space") << "Equals" << " " << " ";
-        QTest::newRow("equals empty") << "Equals" << "" << "";
-        QTest::newRow("starts with space") << "Starts with" << " " << " indented";
-        QTest::newRow("ends with space") << "Ends with" << "  " << "trailing  ";
-        QTest::newRow("starts with empty") << "Starts with" << "" << "x";
-        QTest::newRow("ends with empty") << "Ends with" << "" << "x";
+        QTest::newRow("contains space") << "Contains"
+                                        << " "
+                                        << "Received: from relay";
+        QTest::newRow("contains tab") << "Contains"
+                                      << "\t"
+                                      << "\tby relay";
+        QTest::newRow("contains CR LF") << "Contains"
+                                        << "\r\n"
+                                        << "a\r\nb";
+        QTest::newRow("equals space") << "Equals"
+                                      << " "
+                                      << " ";
+        QTest::newRow("equals empty") << "Equals"
+                                      << ""
+                                      << "";
+        QTest::newRow("starts with space") << "Starts with"
+                                           << " "
+                                           << " indented";
+        QTest::newRow("ends with space") << "Ends with"
+                                         << "  "
+                                         << "trailing  ";
+        QTest::newRow("starts with empty") << "Starts with"
+                                           << ""
+                                           << "x";
+        QTest::newRow("ends with empty") << "Ends with"
+                                         << ""
+                                         << "x";
     }
 
     void rowsWithoutAVisiblePatternMatchNothing()
@@ -129,17 +147,28 @@ private slots:
         QTest::addColumn<QString>("word");
         QTest::addColumn<bool>("caseSensitive");
         QTest::addColumn<bool>("expected");
-        QTest::newRow("folded") << "Re: FREE money" << "free" << false << true;
-        QTest::newRow("case kept") << "Re: FREE money" << "free" << true << false;
-        QTest::newRow("inside a word") << "freebie" << "free" << false << false;
-        QTest::newRow("underscore joins") << "free_stuff" << "free" << false << false;
-        QTest::newRow("hyphen separates") << "get-free" << "free" << false << true;
-        QTest::newRow("punctuation") << "FREE offer!" << "free" << false << true;
-        QTest::newRow("word with separator") << "save $ now" << "save $" << false << false;
-        QTest::newRow("blank word") << "a b" << " " << false << false;
-        QTest::newRow("blank text") << "\r\n" << "x" << false << false;
-        QTest::newRow("tab separates") << "a\tfree" << "free" << false << true;
-        QTest::newRow("accented letter joins") << "fr\u00e9e" << "fr" << false << false;
+        QTest::newRow("folded") << "Re: FREE money"
+                                << "free" << false << true;
+        QTest::newRow("case kept") << "Re: FREE money"
+                                   << "free" << true << false;
+        QTest::newRow("inside a word") << "freebie"
+                                       << "free" << false << false;
+        QTest::newRow("underscore joins") << "free_stuff"
+                                          << "free" << false << false;
+        QTest::newRow("hyphen separates") << "get-free"
+                                          << "free" << false << true;
+        QTest::newRow("punctuation") << "FREE offer!"
+                                     << "free" << false << true;
+        QTest::newRow("word with separator") << "save $ now"
+                                             << "save $" << false << false;
+        QTest::newRow("blank word") << "a b"
+                                    << " " << false << false;
+        QTest::newRow("blank text") << "\r\n"
+                                    << "x" << false << false;
+        QTest::newRow("tab separates") << "a\tfree"
+                                       << "free" << false << true;
+        QTest::newRow("accented letter joins") << "fr\u00e9e"
+                                               << "fr" << false << false;
     }
 
     void wholeWord()
@@ -158,35 +187,93 @@ private slots:
         QTest::addColumn<QString>("pattern");
         QTest::addColumn<bool>("caseSensitive");
         QTest::addColumn<bool>("expected");
-        QTest::newRow("uppercase with symbols") << "WIN $$$ NOW" << "Is UPPERCASE" << "" << false << true;
-        QTest::newRow("digits only not uppercase") << "12345" << "Is UPPERCASE" << "" << false << false;
-        QTest::newRow("underscores and digits") << "1_2" << "Is UPPERCASE" << "" << false << false;
-        QTest::newRow("empty not uppercase") << "" << "Is UPPERCASE" << "" << false << false;
-        QTest::newRow("no letters but symbols") << "!!! 100 %" << "Is UPPERCASE" << "" << false << true;
-        QTest::newRow("lower letter") << "WIN big" << "Is UPPERCASE" << "" << false << false;
-        QTest::newRow("accented capitals") << "CAF\u00c9 GRATUIT" << "Is UPPERCASE" << "" << false << true;
-        QTest::newRow("accented lower letter") << "CAF\u00e9" << "Is UPPERCASE" << "" << false << false;
-        QTest::newRow("Cyrillic capitals") << "\u0412\u0410\u0428 \u0421\u0427\u0401\u0422!" << "Is UPPERCASE" << "" << false << true;
-        QTest::newRow("Cyrillic lower case") << "\u0412\u0430\u0448\u0435 \u043f\u0438\u0441\u044c\u043c\u043e" << "Is UPPERCASE" << "" << false << false;
-        QTest::newRow("Greek capitals") << "\u039a\u0391\u039b\u0397" << "Is UPPERCASE" << "" << false << true;
-        QTest::newRow("Greek lower case") << "\u03ba\u03b1\u03bb\u03ae" << "Is UPPERCASE" << "" << false << false;
-        QTest::newRow("Chinese has no case") << "\u514d\u8d39 100" << "Is UPPERCASE" << "" << false << false;
-        QTest::newRow("capitals and Chinese") << "FREE \u514d\u8d39" << "Is UPPERCASE" << "" << false << false;
-        QTest::newRow("lower letter beyond 16 bits") << "WIN \U0001d41a" << "Is UPPERCASE" << "" << false << false;
-        QTest::newRow("capital beyond 16 bits") << "WIN \U0001d400" << "Is UPPERCASE" << "" << false << true;
-        QTest::newRow("blank") << " \r\n" << "Is blank" << "" << false << true;
-        QTest::newRow("tab not blank") << "\t" << "Is blank" << "" << false << false;
-        QTest::newRow("contains") << "Cheap pills" << "Contains" << "PILL" << false << true;
-        QTest::newRow("contains case") << "Cheap pills" << "Contains" << "PILL" << true << false;
-        QTest::newRow("whole word") << "Re: FREE money" << "Contains (whole word)" << "free" << false << true;
-        QTest::newRow("equals empty never") << "" << "Equals" << "" << false << false;
-        QTest::newRow("equals empty vs text") << "x" << "Equals" << "" << false << false;
-        QTest::newRow("starts") << "ADV: offer" << "Starts with" << "adv:" << false << true;
-        QTest::newRow("ends") << "offer ADV" << "Ends with" << "adv" << false << true;
-        QTest::newRow("empty starts never") << "x" << "Starts with" << "" << false << false;
-        QTest::newRow("empty ends never") << "x" << "Ends with" << "" << false << false;
-        QTest::newRow("operator case counts") << "free" << "contains" << "free" << false << false;
-        QTest::newRow("unknown operator") << "free" << "Sounds like" << "free" << false << false;
+        QTest::newRow("uppercase with symbols") << "WIN $$$ NOW"
+                                                << "Is UPPERCASE"
+                                                << "" << false << true;
+        QTest::newRow("digits only not uppercase") << "12345"
+                                                   << "Is UPPERCASE"
+                                                   << "" << false << false;
+        QTest::newRow("underscores and digits") << "1_2"
+                                                << "Is UPPERCASE"
+                                                << "" << false << false;
+        QTest::newRow("empty not uppercase") << ""
+                                             << "Is UPPERCASE"
+                                             << "" << false << false;
+        QTest::newRow("no letters but symbols") << "!!! 100 %"
+                                                << "Is UPPERCASE"
+                                                << "" << false << true;
+        QTest::newRow("lower letter") << "WIN big"
+                                      << "Is UPPERCASE"
+                                      << "" << false << false;
+        QTest::newRow("accented capitals") << "CAF\u00c9 GRATUIT"
+                                           << "Is UPPERCASE"
+                                           << "" << false << true;
+        QTest::newRow("accented lower letter") << "CAF\u00e9"
+                                               << "Is UPPERCASE"
+                                               << "" << false << false;
+        QTest::newRow("Cyrillic capitals") << "\u0412\u0410\u0428 \u0421\u0427\u0401\u0422!"
+                                           << "Is UPPERCASE"
+                                           << "" << false << true;
+        QTest::newRow("Cyrillic lower case") << "\u0412\u0430\u0448\u0435 \u043f\u0438\u0441\u044c\u043c\u043e"
+                                             << "Is UPPERCASE"
+                                             << "" << false << false;
+        QTest::newRow("Greek capitals") << "\u039a\u0391\u039b\u0397"
+                                        << "Is UPPERCASE"
+                                        << "" << false << true;
+        QTest::newRow("Greek lower case") << "\u03ba\u03b1\u03bb\u03ae"
+                                          << "Is UPPERCASE"
+                                          << "" << false << false;
+        QTest::newRow("Chinese has no case") << "\u514d\u8d39 100"
+                                             << "Is UPPERCASE"
+                                             << "" << false << false;
+        QTest::newRow("capitals and Chinese") << "FREE \u514d\u8d39"
+                                              << "Is UPPERCASE"
+                                              << "" << false << false;
+        QTest::newRow("lower letter beyond 16 bits") << "WIN \U0001d41a"
+                                                     << "Is UPPERCASE"
+                                                     << "" << false << false;
+        QTest::newRow("capital beyond 16 bits") << "WIN \U0001d400"
+                                                << "Is UPPERCASE"
+                                                << "" << false << true;
+        QTest::newRow("blank") << " \r\n"
+                               << "Is blank"
+                               << "" << false << true;
+        QTest::newRow("tab not blank") << "\t"
+                                       << "Is blank"
+                                       << "" << false << false;
+        QTest::newRow("contains") << "Cheap pills"
+                                  << "Contains"
+                                  << "PILL" << false << true;
+        QTest::newRow("contains case") << "Cheap pills"
+                                       << "Contains"
+                                       << "PILL" << true << false;
+        QTest::newRow("whole word") << "Re: FREE money"
+                                    << "Contains (whole word)"
+                                    << "free" << false << true;
+        QTest::newRow("equals empty never") << ""
+                                            << "Equals"
+                                            << "" << false << false;
+        QTest::newRow("equals empty vs text") << "x"
+                                              << "Equals"
+                                              << "" << false << false;
+        QTest::newRow("starts") << "ADV: offer"
+                                << "Starts with"
+                                << "adv:" << false << true;
+        QTest::newRow("ends") << "offer ADV"
+                              << "Ends with"
+                              << "adv" << false << true;
+        QTest::newRow("empty starts never") << "x"
+                                            << "Starts with"
+                                            << "" << false << false;
+        QTest::newRow("empty ends never") << "x"
+                                          << "Ends with"
+                                          << "" << false << false;
+        QTest::newRow("operator case counts") << "free"
+                                              << "contains"
+                                              << "free" << false << false;
+        QTest::newRow("unknown operator") << "free"
+                                          << "Sounds like"
+                                          << "free" << false << false;
     }
 
     void subjectOperators()
@@ -206,38 +293,134 @@ private slots:
         QTest::addColumn<QString>("op");
         QTest::addColumn<QString>("pattern");
         QTest::addColumn<bool>("expected");
-        QTest::newRow("user all numeric") << "12345@spam.com" << "E-mail address" << "All numeric" << "" << true;
-        QTest::newRow("domain not numeric") << "12345@spam.com" << "Domain name" << "All numeric" << "" << false;
-        QTest::newRow("50% ab12") << "ab12@x.com" << "E-mail address" << "50% numeric" << "" << true;
-        QTest::newRow("50% abc12") << "abc12@x.com" << "E-mail address" << "50% numeric" << "" << true;
-        QTest::newRow("50% abcd1") << "abcd1@x.com" << "E-mail address" << "50% numeric" << "" << false;
-        QTest::newRow("50% one digit") << "1@x.com" << "E-mail address" << "50% numeric" << "" << true;
-        QTest::newRow("50% one letter") << "a@x.com" << "E-mail address" << "50% numeric" << "" << false;
-        QTest::newRow("50% empty user") << "@x.com" << "E-mail address" << "50% numeric" << "" << false;
-        QTest::newRow("50% no sender") << "" << "E-mail address" << "50% numeric" << "" << false;
-        QTest::newRow("50% empty domain") << "joe@" << "Domain name" << "50% numeric" << "" << false;
-        QTest::newRow("first char digit") << "1abc@x.com" << "E-mail address" << "First char numeric" << "" << true;
-        QTest::newRow("first char underscore") << "_abc@x.com" << "E-mail address" << "First char numeric" << "" << false;
-        QTest::newRow("first char empty user") << "@x.com" << "E-mail address" << "First char numeric" << "" << false;
-        QTest::newRow("all numeric empty user") << "@x.com" << "E-mail address" << "All numeric" << "" << false;
-        QTest::newRow("all numeric no sender") << "" << "E-mail address" << "All numeric" << "" << false;
-        QTest::newRow("all numeric empty domain") << "12@" << "Domain name" << "All numeric" << "" << false;
-        QTest::newRow("all numeric underscore") << "_@x.com" << "E-mail address" << "All numeric" << "" << true;
-        QTest::newRow("digits are uppercase") << "12345@x.com" << "E-mail address" << "Is UPPERCASE" << "" << true;
-        QTest::newRow("user uppercase") << "JOE@spam.com" << "E-mail address" << "Is UPPERCASE" << "" << true;
-        QTest::newRow("domain lower") << "JOE@spam.com" << "Domain name" << "Is UPPERCASE" << "" << false;
-        QTest::newRow("empty user not uppercase") << "@X.COM" << "E-mail address" << "Is UPPERCASE" << "" << false;
-        QTest::newRow("Cyrillic user capitals") << "\u0418\u0412\u0410\u041d@x.ru" << "E-mail address" << "Is UPPERCASE" << "" << true;
-        QTest::newRow("Cyrillic user lower case") << "\u0438\u0432\u0430\u043d@X.RU" << "E-mail address" << "Is UPPERCASE" << "" << false;
-        QTest::newRow("Chinese user") << "\u5f20\u4f1f@X.CN" << "E-mail address" << "Is UPPERCASE" << "" << false;
-        QTest::newRow("domain equals folded") << "joe@Spam.Com" << "Domain name" << "Equals" << "SPAM.COM" << true;
-        QTest::newRow("address ends with") << "joe@spam.com" << "E-mail address" << "Ends with" << ".COM" << true;
-        QTest::newRow("no @ domain row whole") << "spamhost" << "Domain name" << "Equals" << "spamhost" << true;
-        QTest::newRow("no @ user part whole") << "12345" << "E-mail address" << "All numeric" << "" << true;
-        QTest::newRow("other what is address") << "joe@spam.com" << "Mailbox" << "Starts with" << "joe@" << true;
-        QTest::newRow("blank address") << "" << "E-mail address" << "Is blank" << "" << true;
-        QTest::newRow("empty starts never") << "joe@spam.com" << "E-mail address" << "Starts with" << "" << false;
-        QTest::newRow("empty ends never") << "joe@spam.com" << "Domain name" << "Ends with" << "" << false;
+        QTest::newRow("user all numeric") << "12345@spam.com"
+                                          << "E-mail address"
+                                          << "All numeric"
+                                          << "" << true;
+        QTest::newRow("domain not numeric") << "12345@spam.com"
+                                            << "Domain name"
+                                            << "All numeric"
+                                            << "" << false;
+        QTest::newRow("50% ab12") << "ab12@x.com"
+                                  << "E-mail address"
+                                  << "50% numeric"
+                                  << "" << true;
+        QTest::newRow("50% abc12") << "abc12@x.com"
+                                   << "E-mail address"
+                                   << "50% numeric"
+                                   << "" << true;
+        QTest::newRow("50% abcd1") << "abcd1@x.com"
+                                   << "E-mail address"
+                                   << "50% numeric"
+                                   << "" << false;
+        QTest::newRow("50% one digit") << "1@x.com"
+                                       << "E-mail address"
+                                       << "50% numeric"
+                                       << "" << true;
+        QTest::newRow("50% one letter") << "a@x.com"
+                                        << "E-mail address"
+                                        << "50% numeric"
+                                        << "" << false;
+        QTest::newRow("50% empty user") << "@x.com"
+                                        << "E-mail address"
+                                        << "50% numeric"
+                                        << "" << false;
+        QTest::newRow("50% no sender") << ""
+                                       << "E-mail address"
+                                       << "50% numeric"
+                                       << "" << false;
+        QTest::newRow("50% empty domain") << "joe@"
+                                          << "Domain name"
+                                          << "50% numeric"
+                                          << "" << false;
+        QTest::newRow("first char digit") << "1abc@x.com"
+                                          << "E-mail address"
+                                          << "First char numeric"
+                                          << "" << true;
+        QTest::newRow("first char underscore") << "_abc@x.com"
+                                               << "E-mail address"
+                                               << "First char numeric"
+                                               << "" << false;
+        QTest::newRow("first char empty user") << "@x.com"
+                                               << "E-mail address"
+                                               << "First char numeric"
+                                               << "" << false;
+        QTest::newRow("all numeric empty user") << "@x.com"
+                                                << "E-mail address"
+                                                << "All numeric"
+                                                << "" << false;
+        QTest::newRow("all numeric no sender") << ""
+                                               << "E-mail address"
+                                               << "All numeric"
+                                               << "" << false;
+        QTest::newRow("all numeric empty domain") << "12@"
+                                                  << "Domain name"
+                                                  << "All numeric"
+                                                  << "" << false;
+        QTest::newRow("all numeric underscore") << "_@x.com"
+                                                << "E-mail address"
+                                                << "All numeric"
+                                                << "" << true;
+        QTest::newRow("digits are uppercase") << "12345@x.com"
+                                              << "E-mail address"
+                                              << "Is UPPERCASE"
+                                              << "" << true;
+        QTest::newRow("user uppercase") << "JOE@spam.com"
+                                        << "E-mail address"
+                                        << "Is UPPERCASE"
+                                        << "" << true;
+        QTest::newRow("domain lower") << "JOE@spam.com"
+                                      << "Domain name"
+                                      << "Is UPPERCASE"
+                                      << "" << false;
+        QTest::newRow("empty user not uppercase") << "@X.COM"
+                                                  << "E-mail address"
+                                                  << "Is UPPERCASE"
+                                                  << "" << false;
+        QTest::newRow("Cyrillic user capitals") << "\u0418\u0412\u0410\u041d@x.ru"
+                                                << "E-mail address"
+                                                << "Is UPPERCASE"
+                                                << "" << true;
+        QTest::newRow("Cyrillic user lower case") << "\u0438\u0432\u0430\u043d@X.RU"
+                                                  << "E-mail address"
+                                                  << "Is UPPERCASE"
+                                                  << "" << false;
+        QTest::newRow("Chinese user") << "\u5f20\u4f1f@X.CN"
+                                      << "E-mail address"
+                                      << "Is UPPERCASE"
+                                      << "" << false;
+        QTest::newRow("domain equals folded") << "joe@Spam.Com"
+                                              << "Domain name"
+                                              << "Equals"
+                                              << "SPAM.COM" << true;
+        QTest::newRow("address ends with") << "joe@spam.com"
+                                           << "E-mail address"
+                                           << "Ends with"
+                                           << ".COM" << true;
+        QTest::newRow("no @ domain row whole") << "spamhost"
+                                               << "Domain name"
+                                               << "Equals"
+                                               << "spamhost" << true;
+        QTest::newRow("no @ user part whole") << "12345"
+                                              << "E-mail address"
+                                              << "All numeric"
+                                              << "" << true;
+        QTest::newRow("other what is address") << "joe@spam.com"
+                                               << "Mailbox"
+                                               << "Starts with"
+                                               << "joe@" << true;
+        QTest::newRow("blank address") << ""
+                                       << "E-mail address"
+                                       << "Is blank"
+                                       << "" << true;
+        QTest::newRow("empty starts never") << "joe@spam.com"
+                                            << "E-mail address"
+                                            << "Starts with"
+                                            << "" << false;
+        QTest::newRow("empty ends never") << "joe@spam.com"
+                                          << "Domain name"
+                                          << "Ends with"
+                                          << "" << false;
     }
 
     void senderOperators()

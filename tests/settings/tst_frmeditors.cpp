@@ -13,11 +13,11 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
-#include <QTextBlock>
-#include <QTextLayout>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QRadioButton>
+#include <QTextBlock>
+#include <QTextLayout>
 #include <QTimer>
 #include <QtTest>
 

@@ -73,8 +73,8 @@ struct Setup
 
     TfrmGeneral &make(TagRas *dialUp = nullptr, const MailImport *import = nullptr)
     {
-        window = std::make_unique<TfrmGeneral>(TfrmGeneral::Links{settings, store, prompts, dir.path(), dialUp,
-                                                                  import, &rules.HeaderRules});
+        window = std::make_unique<TfrmGeneral>(
+            TfrmGeneral::Links{settings, store, prompts, dir.path(), dialUp, import, &rules.HeaderRules});
         window->saveRules = [this] {
             ++rulesSaved;
             return true;
@@ -737,9 +737,12 @@ private slots:
         s.stored(SettingsStore::Server, QStringLiteral("Auth3"), QStringLiteral("OAuth 2.0 (Google)"));
         TfrmGeneral &w = s.make();
         w.show();
-        const QStringList methods = {QStringLiteral("Password"), QStringLiteral("Password (SASL PLAIN)"),
-                                     QStringLiteral("APOP"), QStringLiteral("OAuth 2.0 (Google)"),
-                                     QStringLiteral("OAuth 2.0 (Microsoft)"), QStringLiteral("OAuth 2.0 (other)")};
+        const QStringList methods = {QStringLiteral("Password"),
+                                     QStringLiteral("Password (SASL PLAIN)"),
+                                     QStringLiteral("APOP"),
+                                     QStringLiteral("OAuth 2.0 (Google)"),
+                                     QStringLiteral("OAuth 2.0 (Microsoft)"),
+                                     QStringLiteral("OAuth 2.0 (other)")};
         for (int n = 1; n <= kMailboxCount; ++n) {
             auto &r = w.row(n);
             QStringList shown;
@@ -908,7 +911,8 @@ private slots:
         QCOMPARE(s.onDisk(SettingsStore::Server, QStringLiteral("OAuthSecret5")), QString()); // none: as ever
         QCOMPARE(s.onDisk(SettingsStore::Server, QStringLiteral("OAuthAuthorize5")),
                  QStringLiteral("http://127.0.0.1:8123/authorize"));
-        QCOMPARE(s.onDisk(SettingsStore::Server, QStringLiteral("OAuthToken5")), QStringLiteral("http://127.0.0.1:8123/token"));
+        QCOMPARE(s.onDisk(SettingsStore::Server, QStringLiteral("OAuthToken5")),
+                 QStringLiteral("http://127.0.0.1:8123/token"));
         QCOMPARE(s.onDisk(SettingsStore::Server, QStringLiteral("OAuthScope5")), QStringLiteral("pop3"));
         QVERIFY(s.onDisk(SettingsStore::Server, QStringLiteral("Passwd5")).isEmpty());
         QCOMPARE(GetRemotePOPSettings(s.store, 5).oauth.scope, QStringLiteral("pop3"));
@@ -981,7 +985,8 @@ private slots:
         choose(w.row(7).cbSignIn, QStringLiteral("OAuth 2.0 (Microsoft)"));
         w.pages->setCurrentWidget(w.tsLogfile);
         w.btOK->click();
-        QCOMPARE(s.prompts.textsOf(Kind::Error), QStringList{QStringLiteral("Mailbox 7 - there is no OAuth client ID set")});
+        QCOMPARE(s.prompts.textsOf(Kind::Error),
+                 QStringList{QStringLiteral("Mailbox 7 - there is no OAuth client ID set")});
         QVERIFY(w.isVisible());
         QCOMPARE(w.pages->currentWidget(), w.tsMailboxes);
         QVERIFY(w.row(7).btOAuth->hasFocus());

@@ -10,8 +10,7 @@
 
 namespace {
 
-void setMailbox(GeneralSettings &settings, int n, const QString &server, const QString &user,
-                const QString &password)
+void setMailbox(GeneralSettings &settings, int n, const QString &server, const QString &user, const QString &password)
 {
     MailboxConfig &mailbox = settings.mailboxes[n - 1];
     mailbox.server = server;
@@ -145,8 +144,8 @@ void TestGeneralSettings::roundTripsEveryValue()
         mailbox.server = QStringLiteral("pop") + n + QStringLiteral(".example.com:995");
         mailbox.mailbox = QStringLiteral("user") + n;
         mailbox.password = QStringLiteral("pw") + n;
-        mailbox.security = mailbox.number % 3 == 0 ? MailSecurity::None
-            : mailbox.number % 3 == 1                ? MailSecurity::StartTls
+        mailbox.security = mailbox.number % 3 == 0   ? MailSecurity::None
+                           : mailbox.number % 3 == 1 ? MailSecurity::StartTls
                                                      : MailSecurity::SslTls;
         mailbox.fingerprint = QString(64, QChar(u'a' + mailbox.number % 6));
     }
@@ -186,9 +185,8 @@ void TestGeneralSettings::roundTripsEveryValue()
     // The stored texts of the encodings.
     const QByteArray file = readFile(storePath());
     for (const char *line : {"Automatic=1\n", "Ask=0\n", "Minutes=45\n", "RAS=2\n", "Count=1234\n",
-                             "AlarmFile=", "Which=12\n", "Server12=", "Mailbox1=user1\n",
-                             "Security1=STARTTLS\n", "Security2=SSL/TLS\n", "Security3=None\n",
-                             "KillAll=0\n"})
+                             "AlarmFile=", "Which=12\n", "Server12=", "Mailbox1=user1\n", "Security1=STARTTLS\n",
+                             "Security2=SSL/TLS\n", "Security3=None\n", "KillAll=0\n"})
         QVERIFY2(file.contains(line), line);
     QVERIFY(!file.contains("Points"));
 
@@ -277,8 +275,7 @@ void TestGeneralSettings::defaultMailboxOutsideTheTableReadsAsOne()
 void TestGeneralSettings::passwordsAreStoredScrambled()
 {
     GeneralSettings settings;
-    setMailbox(settings, 3, QStringLiteral("pop.example.com"), QStringLiteral("me"),
-               QStringLiteral("hunter2secret"));
+    setMailbox(settings, 3, QStringLiteral("pop.example.com"), QStringLiteral("me"), QStringLiteral("hunter2secret"));
     SettingsStore store(storePath());
     QVERIFY(settings.saveServerSettings(store).ok());
     QVERIFY(!readFile(storePath()).contains("hunter2secret"));
@@ -347,7 +344,8 @@ void TestGeneralSettings::fileOfTheEarlierVersionSavesBackByteForByte()
     earlier.setValue(SettingsStore::Server, QStringLiteral("Which"), QStringLiteral("2"));
     for (int n = 1; n <= kMailboxCount; ++n) {
         const bool oauth = n == 2;
-        put(QStringLiteral("Passwd"), n, n == 1 || n == 3 ? ScramblePassword(QStringLiteral("pw"), passwordKey(n)) : QString());
+        put(QStringLiteral("Passwd"), n,
+            n == 1 || n == 3 ? ScramblePassword(QStringLiteral("pw"), passwordKey(n)) : QString());
         put(QStringLiteral("Server"), n, n <= 3 ? QStringLiteral("mail.example.com") : QString());
         put(QStringLiteral("Mailbox"), n, n <= 3 ? QStringLiteral("me%1").arg(n) : QString());
         put(QStringLiteral("Security"), n, n == 1 ? QStringLiteral("None") : QStringLiteral("SSL/TLS"));
@@ -465,14 +463,20 @@ void TestGeneralSettings::eachCheckNamesItsField_data()
     QTest::addColumn<QString>("password");
     QTest::addColumn<MailboxField>("field");
     QTest::addColumn<QString>("message");
-    QTest::newRow("no user name") << "pop.example.com" << "" << "pw" << MailboxField::UserName
+    QTest::newRow("no user name") << "pop.example.com"
+                                  << ""
+                                  << "pw" << MailboxField::UserName
                                   << "Mailbox 7 has a server pop.example.com but no mailbox";
-    QTest::newRow("no server") << "" << "me" << "pw" << MailboxField::Server
-                               << "Mailbox 7 me has a blank server";
-    QTest::newRow("no password") << "pop.example.com" << "me" << "" << MailboxField::Password
-                                 << "Mailbox 7 - there is no password set";
-    QTest::newRow("percent signs stay literal") << "%1.example.com" << "" << "" << MailboxField::UserName
-                                                << "Mailbox 7 has a server %1.example.com but no mailbox";
+    QTest::newRow("no server") << ""
+                               << "me"
+                               << "pw" << MailboxField::Server << "Mailbox 7 me has a blank server";
+    QTest::newRow("no password") << "pop.example.com"
+                                 << "me"
+                                 << "" << MailboxField::Password << "Mailbox 7 - there is no password set";
+    QTest::newRow("percent signs stay literal")
+        << "%1.example.com"
+        << ""
+        << "" << MailboxField::UserName << "Mailbox 7 has a server %1.example.com but no mailbox";
 }
 
 void TestGeneralSettings::eachCheckNamesItsField()
@@ -518,25 +522,44 @@ void TestGeneralSettings::textsThatCouldAddCommandsAreRefused_data()
     const QString passwordMessage = QStringLiteral("The password of mailbox 4 must not contain line breaks or NUL "
                                                    "characters.");
     const QString nul(QChar(0));
-    QTest::newRow("server LF") << "pop.example.com\nQUIT" << "me" << "pw" << MailboxField::Server << serverMessage;
-    QTest::newRow("server tab") << "pop\t.example.com" << "me" << "pw" << MailboxField::Server << serverMessage;
-    QTest::newRow("server without user") << "pop.example.com\r" << "" << "" << MailboxField::Server
-                                         << serverMessage;
-    QTest::newRow("user CR LF") << "pop.example.com" << "me\r\nDELE 1" << "pw" << MailboxField::UserName
-                                << userMessage;
-    QTest::newRow("user NUL") << "pop.example.com" << "me" + nul << "pw" << MailboxField::UserName << userMessage;
-    QTest::newRow("user ESC") << "pop.example.com" << "me\x1b[2J" << "pw" << MailboxField::UserName << userMessage;
-    QTest::newRow("user DEL") << "pop.example.com" << "me\x7f" << "pw" << MailboxField::UserName << userMessage;
+    QTest::newRow("server LF") << "pop.example.com\nQUIT"
+                               << "me"
+                               << "pw" << MailboxField::Server << serverMessage;
+    QTest::newRow("server tab") << "pop\t.example.com"
+                                << "me"
+                                << "pw" << MailboxField::Server << serverMessage;
+    QTest::newRow("server without user") << "pop.example.com\r"
+                                         << ""
+                                         << "" << MailboxField::Server << serverMessage;
+    QTest::newRow("user CR LF") << "pop.example.com"
+                                << "me\r\nDELE 1"
+                                << "pw" << MailboxField::UserName << userMessage;
+    QTest::newRow("user NUL") << "pop.example.com"
+                              << "me" + nul << "pw" << MailboxField::UserName << userMessage;
+    QTest::newRow("user ESC") << "pop.example.com"
+                              << "me\x1b[2J"
+                              << "pw" << MailboxField::UserName << userMessage;
+    QTest::newRow("user DEL") << "pop.example.com"
+                              << "me\x7f"
+                              << "pw" << MailboxField::UserName << userMessage;
     QTest::newRow("user C1") << "pop.example.com" << QStringLiteral("me\u0085") << "pw" << MailboxField::UserName
                              << userMessage;
-    QTest::newRow("both: server first") << "pop\n" << "me\n" << "pw\n" << MailboxField::Server << serverMessage;
-    QTest::newRow("password LF") << "pop.example.com" << "me" << "pw\nDELE 1" << MailboxField::Password
-                                 << passwordMessage;
-    QTest::newRow("password CR") << "pop.example.com" << "me" << "pw\r" << MailboxField::Password
-                                 << passwordMessage;
-    QTest::newRow("password NUL") << "pop.example.com" << "me" << nul + "pw" << MailboxField::Password
-                                  << passwordMessage;
-    QTest::newRow("password of an empty row") << "" << "" << "\n" << MailboxField::Password << passwordMessage;
+    QTest::newRow("both: server first") << "pop\n"
+                                        << "me\n"
+                                        << "pw\n"
+                                        << MailboxField::Server << serverMessage;
+    QTest::newRow("password LF") << "pop.example.com"
+                                 << "me"
+                                 << "pw\nDELE 1" << MailboxField::Password << passwordMessage;
+    QTest::newRow("password CR") << "pop.example.com"
+                                 << "me"
+                                 << "pw\r" << MailboxField::Password << passwordMessage;
+    QTest::newRow("password NUL") << "pop.example.com"
+                                  << "me" << nul + "pw" << MailboxField::Password << passwordMessage;
+    QTest::newRow("password of an empty row") << ""
+                                              << ""
+                                              << "\n"
+                                              << MailboxField::Password << passwordMessage;
 }
 
 void TestGeneralSettings::textsThatCouldAddCommandsAreRefused()
@@ -605,8 +628,7 @@ void TestGeneralSettings::savingKeepsValuesOfOthers()
     settings.minutes = 15;
     QVERIFY(settings.SaveSettings(window));
     QCOMPARE(readPoints(about), 42);
-    QCOMPARE(SettingsStore(storePath()).value(SettingsStore::General, QStringLiteral("Minutes")),
-             QStringLiteral("15"));
+    QCOMPARE(SettingsStore(storePath()).value(SettingsStore::General, QStringLiteral("Minutes")), QStringLiteral("15"));
 }
 
 void TestGeneralSettings::automaticSwitchWritesOnlyAutomatic()

@@ -246,8 +246,8 @@ void TestImapSettings::controlCharactersInFolderNamesAreRefused_data()
         << MailboxField::JunkFolder
         << "The spam folder of mailbox 6 must not contain line breaks, tabs, NUL or other control characters.";
     // A POP3 mailbox keeps no folder, so a left-over one is neither written nor checked.
-    QTest::newRow("POP3 mailbox") << MailProtocol::Pop3 << QStringLiteral("IN\nBOX") << QString()
-                                  << MailboxField::None << QString();
+    QTest::newRow("POP3 mailbox") << MailProtocol::Pop3 << QStringLiteral("IN\nBOX") << QString() << MailboxField::None
+                                  << QString();
 }
 
 void TestImapSettings::controlCharactersInFolderNamesAreRefused()

@@ -23,8 +23,7 @@ namespace {
 // The settings of one program run over a settings folder.
 struct Run
 {
-    explicit Run(const QString &folder, bool withKeyring = true)
-        : store(folder + QStringLiteral("/mailsieve.conf"))
+    explicit Run(const QString &folder, bool withKeyring = true) : store(folder + QStringLiteral("/mailsieve.conf"))
     {
         if (withKeyring)
             store.setPasswordVault(&vault);
@@ -57,7 +56,7 @@ bool fileHoldsNoPassword(const QString &folder, int n, const QString &password)
     const QByteArray bytes = fileBytes(folder);
     const QByteArray scrambled = escapeSettingText(ScramblePassword(password, passwordKey(n)));
     return bytes.contains("[Server]") && !bytes.contains(password.toUtf8()) && !bytes.contains(scrambled)
-        && !bytes.contains("Passwd");
+           && !bytes.contains("Passwd");
 }
 
 } // namespace
@@ -117,7 +116,8 @@ void TestKeyringPasswords::passwordSurvivesRestartAndStaysOutOfFile()
         run.set(3, QStringLiteral("Mail.Example.NET:995"), QStringLiteral("bob"), QStringLiteral("second=secret#"));
         QVERIFY(run.save().ok());
     }
-    QVERIFY2(fileHoldsNoPassword(folder.path(), 1, QStringLiteral("first secret")), fileBytes(folder.path()).constData());
+    QVERIFY2(fileHoldsNoPassword(folder.path(), 1, QStringLiteral("first secret")),
+             fileBytes(folder.path()).constData());
     QVERIFY(fileHoldsNoPassword(folder.path(), 3, QStringLiteral("second=secret#")));
     QVERIFY(fileBytes(folder.path()).contains("Server3=Mail.Example.NET:995"));
 
@@ -304,8 +304,9 @@ void TestKeyringPasswords::goneKeyringFallsBackToScrambledFile()
     window.row(2).edPasswd->setText(QStringLiteral("kept in the file"));
     window.btOKClick();
     QVERIFY(!window.isVisible());
-    QVERIFY(fileBytes(folder.path()).contains(
-        "Passwd2=" + escapeSettingText(ScramblePassword(QStringLiteral("kept in the file"), passwordKey(2)))));
+    QVERIFY(fileBytes(folder.path())
+                .contains("Passwd2="
+                          + escapeSettingText(ScramblePassword(QStringLiteral("kept in the file"), passwordKey(2)))));
     QCOMPARE(Run(folder.path(), false).mailbox(2).password, QStringLiteral("kept in the file"));
 }
 

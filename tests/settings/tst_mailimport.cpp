@@ -79,9 +79,11 @@ private slots:
     void eudoraAccountWithoutAtSignIsTheServerAndKeepsTheUser()
     {
         FakeRegistry reg;
-        reg.set(PlatformSettings::Root::LocalMachine, EudoraKey, QStringLiteral("Path"), QStringLiteral("C:\\Eudora\\"));
+        reg.set(PlatformSettings::Root::LocalMachine, EudoraKey, QStringLiteral("Path"),
+                QStringLiteral("C:\\Eudora\\"));
         reg.files << QStringLiteral("C:\\Eudora\\Eudora.ini");
-        reg.profiles.insert(QStringLiteral("C:\\Eudora\\Eudora.ini|Settings|POPAccount"), QStringLiteral("pop.isp.net"));
+        reg.profiles.insert(QStringLiteral("C:\\Eudora\\Eudora.ini|Settings|POPAccount"),
+                            QStringLiteral("pop.isp.net"));
         MailboxConfig m = emptyMailbox1();
         m.mailbox = QStringLiteral("kept");
         QVERIFY(CheckEudora(reg, m));
@@ -138,7 +140,8 @@ private slots:
     void eudoraProgramWinsWhenItExists()
     {
         FakeRegistry reg;
-        reg.set(PlatformSettings::Root::LocalMachine, EudoraKey, QStringLiteral("Path"), QStringLiteral("C:\\E\\eudora.exe"));
+        reg.set(PlatformSettings::Root::LocalMachine, EudoraKey, QStringLiteral("Path"),
+                QStringLiteral("C:\\E\\eudora.exe"));
         reg.set(PlatformSettings::Root::LocalMachine, MailtoKey, QString(), QStringLiteral("other.exe %1"));
         QCOMPARE(GetMailPath(reg), QStringLiteral("other.exe"));
         reg.files << QStringLiteral("C:\\E\\eudora.exe");
@@ -158,7 +161,8 @@ private slots:
     {
         SystemPlatformSettings platform;
         FakeXdgMime runner;
-        MailImport import(platform, runner, {Fixtures + QStringLiteral("/missing"), Fixtures + QStringLiteral("/home/.thunderbird")}, {});
+        MailImport import(platform, runner,
+                          {Fixtures + QStringLiteral("/missing"), Fixtures + QStringLiteral("/home/.thunderbird")}, {});
         MailboxConfig m = emptyMailbox1();
         import.importMailbox(m);
         // account3 (IMAP on its TLS port) is listed first.
@@ -205,21 +209,22 @@ private slots:
                    + "user_pref(\"mail.server.server1.hostname\", \"" + host + "\");\n" + more;
         };
         QTest::newRow("pop3 on its plain port")
-            << server("pop3", "pop.x", "user_pref(\"mail.server.server1.port\", 110);") << true
-            << MailProtocol::Pop3 << "pop.x" << MailSecurity::None;
-        QTest::newRow("pop3 elsewhere")
-            << server("pop3", "pop.x", "user_pref(\"mail.server.server1.port\", 1995);\n"
-                                       "user_pref(\"mail.server.server1.socketType\", 3);")
-            << true << MailProtocol::Pop3 << "pop.x:1995" << MailSecurity::SslTls;
+            << server("pop3", "pop.x", "user_pref(\"mail.server.server1.port\", 110);") << true << MailProtocol::Pop3
+            << "pop.x" << MailSecurity::None;
+        QTest::newRow("pop3 elsewhere") << server("pop3", "pop.x",
+                                                  "user_pref(\"mail.server.server1.port\", 1995);\n"
+                                                  "user_pref(\"mail.server.server1.socketType\", 3);")
+                                        << true << MailProtocol::Pop3 << "pop.x:1995" << MailSecurity::SslTls;
         QTest::newRow("imap on its TLS port")
-            << server("imap", "imap.x", "user_pref(\"mail.server.server1.port\", 993);") << true
-            << MailProtocol::Imap << "imap.x" << MailSecurity::SslTls;
+            << server("imap", "imap.x", "user_pref(\"mail.server.server1.port\", 993);") << true << MailProtocol::Imap
+            << "imap.x" << MailSecurity::SslTls;
         QTest::newRow("imap with STARTTLS elsewhere")
-            << server("imap", "imap.x", "user_pref(\"mail.server.server1.port\", 1143);\n"
-                                        "user_pref(\"mail.server.server1.socketType\", 2);")
+            << server("imap", "imap.x",
+                      "user_pref(\"mail.server.server1.port\", 1143);\n"
+                      "user_pref(\"mail.server.server1.socketType\", 2);")
             << true << MailProtocol::Imap << "imap.x:1143" << MailSecurity::StartTls;
-        QTest::newRow("local folders only") << server("none", "Local Folders") << false << MailProtocol::Pop3
-                                            << QString() << MailSecurity::None;
+        QTest::newRow("local folders only")
+            << server("none", "Local Folders") << false << MailProtocol::Pop3 << QString() << MailSecurity::None;
         QTest::newRow("news") << server("nntp", "news.x") << false << MailProtocol::Pop3 << QString()
                               << MailSecurity::None;
         QTest::newRow("garbage") << QByteArrayLiteral("\x00\xff garbage (((") << false << MailProtocol::Pop3
@@ -247,7 +252,8 @@ private slots:
         SystemPlatformSettings platform;
         FakeXdgMime runner;
         runner.handler = QStringLiteral("org.mozilla.Thunderbird.desktop");
-        MailImport import(platform, runner, {}, {Fixtures + QStringLiteral("/nowhere"), Fixtures + QStringLiteral("/applications")});
+        MailImport import(platform, runner, {},
+                          {Fixtures + QStringLiteral("/nowhere"), Fixtures + QStringLiteral("/applications")});
         QCOMPARE(import.detectMailProgram(), QStringLiteral("thunderbird"));
 
         runner.handler = QStringLiteral("unknown.desktop");

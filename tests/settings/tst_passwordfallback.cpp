@@ -2,15 +2,15 @@
 // a console check over SSH or on a CI machine. They stay scrambled in the
 // settings file, nothing waits, and the General settings window says so.
 
+#include "mail/mailerrors.h"
+#include "mail/pop3client.h"
 #include "settings/frmgeneral.h"
 #include "settings/mailboxpasswords.h"
 #include "settings/passwordvault.h"
 #include "settings/scramble.h"
-#include "mail/mailerrors.h"
-#include "mail/pop3client.h"
 #include "support/failuretext.h"
-#include "support/testfiles.h"
 #include "support/scriptedprompts.h"
+#include "support/testfiles.h"
 
 #include <QElapsedTimer>
 #include <QFile>

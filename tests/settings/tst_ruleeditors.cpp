@@ -25,9 +25,8 @@ class TestRuleEditors : public QObject
 private slots:
     void operatorsShownDifferFromStored()
     {
-        QCOMPARE(shownOperators(textOperatorCount),
-                 QStringList({"Contains", "Contains (whole word)", "Equals (exact match)",
-                              "Starts with", "Ends with"}));
+        QCOMPARE(shownOperators(textOperatorCount), QStringList({"Contains", "Contains (whole word)",
+                                                                 "Equals (exact match)", "Starts with", "Ends with"}));
         QCOMPARE(shownOperators(senderOperatorCount).size(), 10);
         QCOMPARE(storedOperator(2), QString("Equals"));
         QCOMPARE(storedOperator(5), QString("Is blank"));
@@ -159,8 +158,8 @@ private slots:
 
     void headerToRowFilled()
     {
-        const HeaderRule rule = HeaderRule::fromRow(
-            row({"", "To does not contain", "me@example.org - MailBox #12", "No", "Yes", "2"}));
+        const HeaderRule rule =
+            HeaderRule::fromRow(row({"", "To does not contain", "me@example.org - MailBox #12", "No", "Yes", "2"}));
         QCOMPARE(rule.choice, HeaderChoice::ToDoesNotContain);
         QCOMPARE(rule.toText, QString("me@example.org"));
         QCOMPARE(rule.mailbox, 12);

@@ -24,7 +24,8 @@ QString allCharactersUpTo255()
 
 mode_t fileMode(const QString &path)
 {
-    struct stat info {};
+    struct stat info
+    {};
     if (stat(QFile::encodeName(path).constData(), &info) != 0)
         return 0;
     return info.st_mode & 07777;
@@ -280,23 +281,22 @@ void TestSettingsStore::readsCrLfLines()
 
 void TestSettingsStore::badLinesLoseOnlyThemselves()
 {
-    QVERIFY(writeFile(storePath(),
-                      "Orphan=before any section\n"
-                      "[General]\n"
-                      "Logfile=/var/log/ms.txt\n"
-                      "this line has no equals sign\n"
-                      "Mailer=bad %G1 escape\n"
-                      "Count=truncated %4\n"
-                      "=no name\n"
-                      "Minutes=20\n"
-                      "# a comment\n"
-                      "   \n"
-                      "\xff\xfe binary=\x01\x02\n"
-                      "[Unclosed\n"
-                      "Server1=section unknown\n"
-                      "[ ]\n"
-                      "[Server]\n"
-                      "Which=3\n"));
+    QVERIFY(writeFile(storePath(), "Orphan=before any section\n"
+                                   "[General]\n"
+                                   "Logfile=/var/log/ms.txt\n"
+                                   "this line has no equals sign\n"
+                                   "Mailer=bad %G1 escape\n"
+                                   "Count=truncated %4\n"
+                                   "=no name\n"
+                                   "Minutes=20\n"
+                                   "# a comment\n"
+                                   "   \n"
+                                   "\xff\xfe binary=\x01\x02\n"
+                                   "[Unclosed\n"
+                                   "Server1=section unknown\n"
+                                   "[ ]\n"
+                                   "[Server]\n"
+                                   "Which=3\n"));
     SettingsStore store(storePath());
     QCOMPARE(store.problems().size(), 8);
     QVERIFY(store.problems().first().startsWith(QStringLiteral("line 1:")));
@@ -308,8 +308,7 @@ void TestSettingsStore::badLinesLoseOnlyThemselves()
     QVERIFY(!store.contains(SettingsStore::General, QStringLiteral("Server1")));
     QVERIFY(!store.contains(SettingsStore::Server, QStringLiteral("Server1")));
     // Bytes that are not UTF-8 are read as Latin-1 rather than dropped.
-    QCOMPARE(store.value(SettingsStore::General, QStringLiteral("\u00ff\u00fe binary")),
-             QStringLiteral("\x01\x02"));
+    QCOMPARE(store.value(SettingsStore::General, QStringLiteral("\u00ff\u00fe binary")), QStringLiteral("\x01\x02"));
 }
 
 void TestSettingsStore::location()
@@ -318,9 +317,8 @@ void TestSettingsStore::location()
     qputenv("MAILSIEVE_HOME", "/some/home");
     QCOMPARE(SettingsStore::defaultFilePath(), QStringLiteral("/some/home/mailsieve.conf"));
     qunsetenv("MAILSIEVE_HOME");
-    QCOMPARE(SettingsStore::defaultFilePath(),
-             QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
-                 + QStringLiteral("/mailsieve/mailsieve.conf"));
+    QCOMPARE(SettingsStore::defaultFilePath(), QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
+                                                   + QStringLiteral("/mailsieve/mailsieve.conf"));
     if (!saved.isNull())
         qputenv("MAILSIEVE_HOME", saved);
 }
@@ -400,7 +398,8 @@ void TestSettingsStore::fullDiskKeepsTheOldFile()
     const QByteArray before = readFile(storePath());
 
     // A file size limit makes writes fail as a full disk does.
-    struct rlimit saved {};
+    struct rlimit saved
+    {};
     QVERIFY(getrlimit(RLIMIT_FSIZE, &saved) == 0);
     const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
     struct rlimit small = saved;

@@ -87,9 +87,9 @@ private:
 
 void TestSignInSettings::namesReadBackInAnyCase()
 {
-    const QStringList names = {QStringLiteral("Password"), QStringLiteral("Password (SASL PLAIN)"),
-                               QStringLiteral("APOP"), QStringLiteral("OAuth 2.0 (Google)"),
-                               QStringLiteral("OAuth 2.0 (Microsoft)"), Other};
+    const QStringList names = {
+        QStringLiteral("Password"),           QStringLiteral("Password (SASL PLAIN)"), QStringLiteral("APOP"),
+        QStringLiteral("OAuth 2.0 (Google)"), QStringLiteral("OAuth 2.0 (Microsoft)"), Other};
     for (const QString &name : names) {
         const std::optional<SignInMethod> method = signInMethodFromName(name.toLower());
         QVERIFY2(method.has_value(), qPrintable(name));
@@ -165,9 +165,8 @@ void TestSignInSettings::missingOrUnknownAuthReadsAsPassword()
 void TestSignInSettings::everyMethodRoundTrips()
 {
     GeneralSettings written;
-    const SignInMethod methods[] = {SignInMethod::Password, SignInMethod::SaslPlain, SignInMethod::Apop,
-                                    SignInMethod::OAuthGoogle, SignInMethod::OAuthMicrosoft,
-                                    SignInMethod::OAuthOther};
+    const SignInMethod methods[] = {SignInMethod::Password,    SignInMethod::SaslPlain,      SignInMethod::Apop,
+                                    SignInMethod::OAuthGoogle, SignInMethod::OAuthMicrosoft, SignInMethod::OAuthOther};
     for (int i = 0; i < 6; ++i)
         written.mailboxes[i] = configured(i + 1, methods[i]);
     SettingsStore store(storePath());
@@ -189,11 +188,11 @@ void TestSignInSettings::everyMethodRoundTrips()
     QCOMPARE(read.mailboxes[5].oauth, typedValues(QStringLiteral("6")));
 
     const QByteArray file = readFile(storePath());
-    for (const char *line : {"Auth1=Password\n", "Auth2=Password (SASL PLAIN)\n", "Auth3=APOP\n",
-                             "Auth4=OAuth 2.0 (Google)\n", "Auth5=OAuth 2.0 (Microsoft)\n",
-                             "Auth6=OAuth 2.0 (other)\n", "Auth7=Password\n", "OAuthClient4=client-4\n",
-                             "OAuthSecretScrambled5=", "OAuthAuthorize6=https://auth.example.org/authorize/6\n",
-                             "OAuthToken6=https://auth.example.org/token/6\n", "OAuthScope6=pop 6\n"})
+    for (const char *line :
+         {"Auth1=Password\n", "Auth2=Password (SASL PLAIN)\n", "Auth3=APOP\n", "Auth4=OAuth 2.0 (Google)\n",
+          "Auth5=OAuth 2.0 (Microsoft)\n", "Auth6=OAuth 2.0 (other)\n", "Auth7=Password\n", "OAuthClient4=client-4\n",
+          "OAuthSecretScrambled5=", "OAuthAuthorize6=https://auth.example.org/authorize/6\n",
+          "OAuthToken6=https://auth.example.org/token/6\n", "OAuthScope6=pop 6\n"})
         QVERIFY2(file.contains(line), line);
     for (const char *absent : {"OAuthClient1", "OAuthClient3", "OAuthAuthorize4", "OAuthScope5", "secret-"})
         QVERIFY2(!file.contains(absent), absent);
@@ -379,20 +378,22 @@ void TestSignInSettings::oauthChecksNameTheMailboxAndField_data()
         config.*field = value;
         return config;
     };
-    QTest::newRow("Google needs no password") << SignInMethod::OAuthGoogle << without(&OAuthClientConfig::scope)
-                                              << MailboxField::None << QString();
+    QTest::newRow("Google needs no password")
+        << SignInMethod::OAuthGoogle << without(&OAuthClientConfig::scope) << MailboxField::None << QString();
     QTest::newRow("nor a secret") << SignInMethod::OAuthOther << without(&OAuthClientConfig::clientSecret)
                                   << MailboxField::None << QString();
     QTest::newRow("test provider on 127.0.0.1")
         << SignInMethod::OAuthOther << without(&OAuthClientConfig::tokenUrl, QStringLiteral("http://127.0.0.1:9/token"))
         << MailboxField::None << QString();
-    QTest::newRow("no client ID") << SignInMethod::OAuthMicrosoft << without(&OAuthClientConfig::clientId, QStringLiteral(" "))
+    QTest::newRow("no client ID") << SignInMethod::OAuthMicrosoft
+                                  << without(&OAuthClientConfig::clientId, QStringLiteral(" "))
                                   << MailboxField::ClientId << "Mailbox 8 - there is no OAuth client ID set";
     QTest::newRow("no authorization URL")
         << SignInMethod::OAuthOther << without(&OAuthClientConfig::authorizationUrl) << MailboxField::AuthorizationUrl
         << "Mailbox 8 - there is no OAuth authorization URL set";
     QTest::newRow("plain http token URL")
-        << SignInMethod::OAuthOther << without(&OAuthClientConfig::tokenUrl, QStringLiteral("http://auth.example.org/token"))
+        << SignInMethod::OAuthOther
+        << without(&OAuthClientConfig::tokenUrl, QStringLiteral("http://auth.example.org/token"))
         << MailboxField::TokenUrl
         << "Mailbox 8 - the OAuth token URL must start with https:// (http:// only for a server on this computer)";
     QTest::newRow("no scope") << SignInMethod::OAuthOther << without(&OAuthClientConfig::scope) << MailboxField::Scope
@@ -517,7 +518,6 @@ void TestSignInSettings::clientGetsTheAuthMethod()
     GetRemotePOPSettings(store, 2, client);
     QCOMPARE(client.authMethod(), auth);
 }
-
 
 void TestSignInSettings::refreshTokenGoesWithTheLastMailboxUsingIt()
 {

@@ -104,10 +104,7 @@ private slots:
         window = std::make_unique<TfrmOptionsMain>(*rules, dir->path(), *general, *prompts);
     }
 
-    void cleanup()
-    {
-        window.reset();
-    }
+    void cleanup() { window.reset(); }
 
     void pagesInOrder()
     {
@@ -162,7 +159,8 @@ private slots:
             return editor.result();
         };
         window->insertClick(RuleTable::Sender);
-        QCOMPARE(rowCells(rules->SenderRules, 1), RowCells({"", "Domain name", "Equals", "casino.example", "Yes", "0"}));
+        QCOMPARE(rowCells(rules->SenderRules, 1),
+                 RowCells({"", "Domain name", "Equals", "casino.example", "Yes", "0"}));
     }
 
     void deleteTheLastRuleRowEmptiesIt()
@@ -224,8 +222,7 @@ private slots:
         window->selectRow(RuleTable::Sender, 1);
         window->editClick(RuleTable::Sender);
         QCOMPARE(prompts->textsOf(ScriptedPrompts::Kind::Error), QStringList{"Error: nothing selected to edit"});
-        QCOMPARE(prompts->textsOf(ScriptedPrompts::Kind::Information),
-                 QStringList{"Error: nothing selected to edit"});
+        QCOMPARE(prompts->textsOf(ScriptedPrompts::Kind::Information), QStringList{"Error: nothing selected to edit"});
     }
 
     void editWritesBackKeepingHits()

@@ -12,8 +12,8 @@
 #include "settings/frmoptionssubject.h"
 #include "settings/frmwhichmailbox.h"
 #include "settings/generalsettings.h"
-#include "support/scriptedprompts.h"
 #include "support/screenshots.h"
+#include "support/scriptedprompts.h"
 
 #include <QDir>
 #include <QPlainTextEdit>
@@ -81,10 +81,7 @@ class TestSpamSettingsScreens : public QObject
     }
 
 private slots:
-    void initTestCase()
-    {
-        setRuleMarkPictureSource(markPicture);
-    }
+    void initTestCase() { setRuleMarkPictureSource(markPicture); }
 
     void spamSettingsPages()
     {

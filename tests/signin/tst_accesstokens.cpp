@@ -307,7 +307,7 @@ void TestAccessTokens::nonsenseAnswersAreSocketErrors_data()
 
     const auto http = [](const QByteArray &status, const QByteArray &body) {
         return "HTTP/1.1 " + status + "\r\nContent-Type: application/json\r\nContent-Length: "
-            + QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
+               + QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
     };
     QTest::newRow("html page") << http("200 OK", "<html>Welcome</html>")
                                << QStringLiteral("answered the token request with something other than a token.");
@@ -340,7 +340,7 @@ void TestAccessTokens::providerTextIsMadePrintable()
     QVERIFY(RefreshTokens(store(false)).write(login(), m_provider->grantRefreshToken()));
     const QByteArray body = R"({"error":"bad\u001b]0;owned\u0007","error_description":"line\r\nInjected: yes"})";
     m_provider->tokenReplyOverride = "HTTP/1.1 400 Bad Request\r\nContent-Type: application/json\r\nContent-Length: "
-        + QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
+                                     + QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
     try {
         AccessTokens(*m_store).fresh(login());
         QFAIL("no exception");

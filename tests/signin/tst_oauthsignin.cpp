@@ -318,8 +318,8 @@ void TestOAuthSignIn::browserHasItsPageWhenSignInReturns()
     OAuthSignIn signIn(*m_store);
     signIn.openBrowser = [&](const QUrl &url) {
         browser.connectToHost(QHostAddress::LocalHost, quint16(QUrl(redirectUri(url)).port()));
-        browser.write("GET /?error=access_denied&state="
-                      + QUrl::toPercentEncoding(stateOf(url)) + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+        browser.write("GET /?error=access_denied&state=" + QUrl::toPercentEncoding(stateOf(url))
+                      + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
         return true;
     };
     const SignInResult result = signIn.run(login(), 10000);

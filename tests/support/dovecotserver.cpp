@@ -31,8 +31,8 @@ QString dovecotProgram(const QString &name)
 {
     QString found = QStandardPaths::findExecutable(name);
     if (found.isEmpty())
-        found = QStandardPaths::findExecutable(name, {QStringLiteral("/usr/sbin"), QStringLiteral("/usr/local/sbin"),
-                                                      QStringLiteral("/sbin")});
+        found = QStandardPaths::findExecutable(
+            name, {QStringLiteral("/usr/sbin"), QStringLiteral("/usr/local/sbin"), QStringLiteral("/sbin")});
     return found;
 }
 
@@ -105,14 +105,12 @@ const QStringList tokenMechanisms{QStringLiteral("xoauth2"), QStringLiteral("oau
 
 } // namespace
 
-DovecotServer::DovecotServer()
-    : m_dir(QDir::tempPath() + QStringLiteral("/mailsieve-dovecot-XXXXXX"))
+DovecotServer::DovecotServer() : m_dir(QDir::tempPath() + QStringLiteral("/mailsieve-dovecot-XXXXXX"))
 {
     if (m_dir.isValid()) {
         // The server's unprivileged processes must reach their sockets below it.
-        QFile::setPermissions(m_dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner
-                                                | QFile::ReadGroup | QFile::ExeGroup | QFile::ReadOther
-                                                | QFile::ExeOther);
+        QFile::setPermissions(m_dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup
+                                                | QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther);
         for (const char *sub : {"mail/Maildir/cur", "mail/Maildir/new", "mail/Maildir/tmp", "run", "state"})
             QDir().mkpath(path(QString::fromLatin1(sub)));
     }
@@ -166,7 +164,7 @@ QString DovecotServer::imapsServer() const
 void DovecotServer::setTlsIdentity(const QByteArray &certificatePem, const QByteArray &keyPem)
 {
     m_tls = writeFile(path(QStringLiteral("tls-cert.pem")), certificatePem)
-        && writeFile(path(QStringLiteral("tls-key.pem")), keyPem);
+            && writeFile(path(QStringLiteral("tls-key.pem")), keyPem);
 }
 
 void DovecotServer::setAuthMechanisms(const QStringList &mechanisms)
@@ -204,7 +202,7 @@ QString DovecotServer::maildir(const QString &folder) const
     // Maildir++: every folder but INBOX is a dot-folder inside INBOX's.
     const QString inbox = path(QStringLiteral("mail/Maildir"));
     return folder.compare(QLatin1String("INBOX"), Qt::CaseInsensitive) == 0 ? inbox
-                                                                          : inbox + QStringLiteral("/.") + folder;
+                                                                            : inbox + QStringLiteral("/.") + folder;
 }
 
 QStringList DovecotServer::messageFileNames(const QString &folder) const
@@ -270,9 +268,9 @@ std::optional<QByteArray> DovecotServer::doveadm(const QStringList &arguments) c
 
 quint32 DovecotServer::uidValidity(const QString &folder) const
 {
-    const auto output = doveadm({QStringLiteral("-f"), QStringLiteral("flow"), QStringLiteral("mailbox"),
-                                 QStringLiteral("status"), QStringLiteral("-u"), userName(),
-                                 QStringLiteral("uidvalidity"), folder});
+    const auto output =
+        doveadm({QStringLiteral("-f"), QStringLiteral("flow"), QStringLiteral("mailbox"), QStringLiteral("status"),
+                 QStringLiteral("-u"), userName(), QStringLiteral("uidvalidity"), folder});
     if (!output)
         return 0;
     // "uidvalidity=1700000000"
@@ -350,7 +348,8 @@ service imap-login {
 )");
     // No chroot and no privileged users: the same file works for root
     // (processes drop to "nobody") and for an ordinary user.
-    QString config = QStringLiteral(R"(# Private server for Mailsieve tests
+    QString config =
+        QStringLiteral(R"(# Private server for Mailsieve tests
 instance_name = mailsieve-test
 base_dir = @DIR@/run
 state_dir = @DIR@/state
@@ -395,25 +394,22 @@ service pop3-login {
   }
 }
 )")
-                               .replace(QLatin1String("@PROTOCOLS@"),
-                                        m_imapPort ? QStringLiteral("pop3 imap") : QStringLiteral("pop3"))
-                               .replace(QLatin1String("@IMAP@"), m_imapPort ? imapConfig : QString())
-                               .replace(QLatin1String("@IMAPPORT@"), QString::number(m_imapPort))
-                               .replace(QLatin1String("@IMAPSPORT@"), QString::number(m_imapsPort))
-                               .replace(QLatin1String("@PASSDB@"), passdbConfig())
-                               .replace(QLatin1String("@MECHANISMS@"), m_authMechanisms.join(QLatin1Char(' ')))
-                               .replace(QLatin1String("@DIR@"), m_dir.path())
-                               .replace(QLatin1String("@USER@"), account.user)
-                               .replace(QLatin1String("@GROUP@"), account.group)
-                               .replace(QLatin1String("@PORT@"), QString::number(m_port))
-                               .replace(QLatin1String("@TLSPORT@"), QString::number(m_tlsPort))
-                               .replace(QLatin1String("@LISTENERSSL@"),
-                                        m_tls ? QStringLiteral("    ssl = yes") : QString())
-                               .replace(QLatin1String("@SSL@"),
-                                        m_tls ? QStringLiteral("ssl = yes\nssl_cert = <%1\nssl_key = <%2")
-                                                    .arg(path(QStringLiteral("tls-cert.pem")),
-                                                         path(QStringLiteral("tls-key.pem")))
-                                              : QStringLiteral("ssl = no"));
+            .replace(QLatin1String("@PROTOCOLS@"), m_imapPort ? QStringLiteral("pop3 imap") : QStringLiteral("pop3"))
+            .replace(QLatin1String("@IMAP@"), m_imapPort ? imapConfig : QString())
+            .replace(QLatin1String("@IMAPPORT@"), QString::number(m_imapPort))
+            .replace(QLatin1String("@IMAPSPORT@"), QString::number(m_imapsPort))
+            .replace(QLatin1String("@PASSDB@"), passdbConfig())
+            .replace(QLatin1String("@MECHANISMS@"), m_authMechanisms.join(QLatin1Char(' ')))
+            .replace(QLatin1String("@DIR@"), m_dir.path())
+            .replace(QLatin1String("@USER@"), account.user)
+            .replace(QLatin1String("@GROUP@"), account.group)
+            .replace(QLatin1String("@PORT@"), QString::number(m_port))
+            .replace(QLatin1String("@TLSPORT@"), QString::number(m_tlsPort))
+            .replace(QLatin1String("@LISTENERSSL@"), m_tls ? QStringLiteral("    ssl = yes") : QString())
+            .replace(QLatin1String("@SSL@"),
+                     m_tls ? QStringLiteral("ssl = yes\nssl_cert = <%1\nssl_key = <%2")
+                                 .arg(path(QStringLiteral("tls-cert.pem")), path(QStringLiteral("tls-key.pem")))
+                           : QStringLiteral("ssl = no"));
     if (!writeFile(path(QStringLiteral("dovecot.conf")), config.toUtf8()))
         return fail(QStringLiteral("cannot write the Dovecot configuration"));
     return m_introspectionUrl.isEmpty() || writeOAuth2Config();
@@ -430,9 +426,9 @@ QString DovecotServer::passdbConfig() const
     if (!m_introspectionUrl.isEmpty()) {
         QStringList passwordMechanisms = m_authMechanisms;
         passwordMechanisms.removeIf([](const QString &mechanism) { return tokenMechanisms.contains(mechanism); });
-        passwordFilter = QStringLiteral("  mechanisms = %1\n")
-                             .arg(passwordMechanisms.isEmpty() ? QStringLiteral("none")
-                                                               : passwordMechanisms.join(QLatin1Char(' ')));
+        passwordFilter =
+            QStringLiteral("  mechanisms = %1\n")
+                .arg(passwordMechanisms.isEmpty() ? QStringLiteral("none") : passwordMechanisms.join(QLatin1Char(' ')));
         tokenPassdb = QStringLiteral(R"(passdb {
   driver = oauth2
   mechanisms = %1
@@ -447,7 +443,7 @@ QString DovecotServer::passdbConfig() const
 %1}
 )")
                .arg(passwordFilter)
-        + tokenPassdb;
+           + tokenPassdb;
 }
 
 bool DovecotServer::writeOAuth2Config()
@@ -514,8 +510,7 @@ QByteArray DovecotServer::greetingOn(quint16 port) const
     probe.connectToHost(QHostAddress::LocalHost, port);
     if (!probe.waitForConnected(500))
         return {};
-    while (!probe.canReadLine() && probe.waitForReadyRead(1000)) {
-    }
+    while (!probe.canReadLine() && probe.waitForReadyRead(1000)) {}
     return probe.readLine().trimmed();
 }
 

@@ -138,11 +138,11 @@ private:
 
 // For Qt Test functions: starts the server or ends the test function, with a
 // failure when Dovecot is required and a skip otherwise.
-#define MS_START_DOVECOT(server)                                                                   \
-    do {                                                                                           \
-        if (!(server).start()) {                                                                   \
-            if (DovecotServer::required())                                                         \
-                QFAIL(qPrintable((server).errorString()));                                         \
-            QSKIP(qPrintable((server).errorString()));                                             \
-        }                                                                                          \
+#define MS_START_DOVECOT(server)                                                                                       \
+    do {                                                                                                               \
+        if (!(server).start()) {                                                                                       \
+            if (DovecotServer::required())                                                                             \
+                QFAIL(qPrintable((server).errorString()));                                                             \
+            QSKIP(qPrintable((server).errorString()));                                                                 \
+        }                                                                                                              \
     } while (false)

@@ -20,8 +20,11 @@ public:
     {
         CommandResult result;
         result.started = true;
-        result.exitCode = args == QStringList{QStringLiteral("query"), QStringLiteral("default"),
-                                              QStringLiteral("x-scheme-handler/mailto")} ? 0 : 1;
+        result.exitCode = args
+                                  == QStringList{QStringLiteral("query"), QStringLiteral("default"),
+                                                 QStringLiteral("x-scheme-handler/mailto")}
+                              ? 0
+                              : 1;
         result.output = handler.toUtf8() + "\n";
         return result;
     }

@@ -24,8 +24,8 @@ public:
     // Timers running now.
     int activeCount() const
     {
-        return static_cast<int>(std::count_if(m_timers.cbegin(), m_timers.cend(),
-                                              [](const Timer *timer) { return timer->m_active; }));
+        return static_cast<int>(
+            std::count_if(m_timers.cbegin(), m_timers.cend(), [](const Timer *timer) { return timer->m_active; }));
     }
     // Time passes; a timer started by one that fires fires too when it falls
     // due within the same span.

@@ -58,7 +58,8 @@ private:
         if (m_handOverDue)
             return;
         m_handOverDue = true;
-        QMetaObject::invokeMethod(this, [this] { handOver(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this] { handOver(); }, Qt::QueuedConnection);
     }
 
     void handOver()

@@ -5,19 +5,19 @@
 namespace {
 
 const char *const kWords[] = {
-    "meeting", "report", "invoice", "order", "account", "update", "project", "review",
-    "schedule", "payment", "offer", "weekend", "budget", "draft", "contract", "summary",
-    "delivery", "question", "minutes", "release", "server", "backup", "holiday", "team",
+    "meeting",  "report",   "invoice", "order",   "account", "update", "project",  "review",
+    "schedule", "payment",  "offer",   "weekend", "budget",  "draft",  "contract", "summary",
+    "delivery", "question", "minutes", "release", "server",  "backup", "holiday",  "team",
 };
 
 const char *const kDomains[] = {
-    "example.com", "example.org", "mail.example.net", "lists.example.edu",
-    "bulk-sender.example", "promo.example.biz", "post.example.de", "news.example.fr",
+    "example.com",         "example.org",       "mail.example.net", "lists.example.edu",
+    "bulk-sender.example", "promo.example.biz", "post.example.de",  "news.example.fr",
 };
 
 const char *const kNames[] = {
-    "Jane Roe", "John Smith", "Maria Garcia", "Wei Zhang", "Aisha Khan", "Olav Berg",
-    "Support Team", "Newsletter", "Billing Department",
+    "Jane Roe",  "John Smith",   "Maria Garcia", "Wei Zhang",          "Aisha Khan",
+    "Olav Berg", "Support Team", "Newsletter",   "Billing Department",
 };
 
 // Display names that need encoding: (text, charset usable for it).
@@ -26,12 +26,11 @@ const char *const kForeignNames[] = {
 };
 
 const char *const kForeignSubjects[] = {
-    "Grüße aus München", "Café au lait à volonté", "Rückfrage zur Bestellung",
+    "Grüße aus München",   "Café au lait à volonté",  "Rückfrage zur Bestellung",
     "Réunion de l'équipe", "Ihre Rechnung über 42 €", "Señal débil en la oficina",
 };
 
-const char *const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                               "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+const char *const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
 const char *const kDays[] = {"Mon", "Tue", "Wed", "Thu", "Fri", "Sat", "Sun"};
 
 template <typename T, size_t N>
@@ -50,8 +49,7 @@ bool fitsLatin1(const QString &text)
 
 } // namespace
 
-MessageBuilder::MessageBuilder(quint32 seed)
-    : m_random(seed)
+MessageBuilder::MessageBuilder(quint32 seed) : m_random(seed)
 {
 }
 
@@ -100,16 +98,16 @@ QByteArray MessageBuilder::address()
 
 QByteArray MessageBuilder::messageId()
 {
-    return '<' + QByteArray::number(m_random.generate64(), 36) + '.' + QByteArray::number(pick(100000))
-        + '@' + kDomains[pick(count(kDomains))] + '>';
+    return '<' + QByteArray::number(m_random.generate64(), 36) + '.' + QByteArray::number(pick(100000)) + '@'
+           + kDomains[pick(count(kDomains))] + '>';
 }
 
 QByteArray MessageBuilder::date()
 {
     const QByteArray day = QByteArray::number(1 + pick(28));
     const QByteArray month = kMonths[pick(12)];
-    const QByteArray time = QByteArray::number(10 + pick(14)) + ':' + QByteArray::number(10 + pick(50))
-        + ':' + QByteArray::number(10 + pick(50));
+    const QByteArray time = QByteArray::number(10 + pick(14)) + ':' + QByteArray::number(10 + pick(50)) + ':'
+                            + QByteArray::number(10 + pick(50));
     switch (pick(5)) {
     case 0: // no weekday, two-digit year
         return day + ' ' + month + ' ' + QByteArray::number(90 + pick(10)) + ' ' + time + " GMT";
@@ -118,8 +116,8 @@ QByteArray MessageBuilder::date()
     case 2: // what some bulk mailers send
         return "Date unknown";
     default:
-        return QByteArray(kDays[pick(7)]) + ", " + day + ' ' + month + ' ' + QByteArray::number(2000 + pick(25))
-            + ' ' + time + (chance(50) ? " -0400" : " +0100");
+        return QByteArray(kDays[pick(7)]) + ", " + day + ' ' + month + ' ' + QByteArray::number(2000 + pick(25)) + ' '
+               + time + (chance(50) ? " -0400" : " +0100");
     }
 }
 
@@ -130,10 +128,10 @@ QList<QByteArray> MessageBuilder::receivedChain()
     for (int hop = 0; hop < hops; ++hop) {
         const QByteArray host = "mx" + QByteArray::number(pick(20)) + '.' + kDomains[pick(count(kDomains))];
         const QByteArray ip = QByteArray::number(10 + pick(200)) + '.' + QByteArray::number(pick(256)) + '.'
-            + QByteArray::number(pick(256)) + '.' + QByteArray::number(1 + pick(254));
+                              + QByteArray::number(pick(256)) + '.' + QByteArray::number(1 + pick(254));
         lines << "Received: from " + host + " (" + host + " [" + ip + "])";
         lines << "\tby relay" + QByteArray::number(hop) + ".example.net (Postfix) with ESMTPS id "
-                + QByteArray::number(m_random.generate64(), 16).toUpper();
+                     + QByteArray::number(m_random.generate64(), 16).toUpper();
         lines << "\tfor <" + address() + ">; " + date();
     }
     return lines;
@@ -231,8 +229,8 @@ MessageBuilder::Subject MessageBuilder::subject(int index)
         break;
     }
     case 7: { // raw UTF-8 bytes, as careless mailers send them
-        const QString text = QString::fromUtf8(kForeignSubjects[pick(count(kForeignSubjects))]) + ' '
-            + QString::number(index);
+        const QString text =
+            QString::fromUtf8(kForeignSubjects[pick(count(kForeignSubjects))]) + ' ' + QString::number(index);
         s.lines << "Subject: " + text.toUtf8();
         s.expected = text;
         break;
@@ -313,7 +311,8 @@ QList<QByteArray> MessageBuilder::malformedLines()
         lines << "X-Broken-Line-Without-Colon";
         break;
     case 1:
-        lines << "X-Bad-Encoding: =?utf-8?B?not*base64?=" << "X-Unterminated: =?utf-8?Q?never_ends";
+        lines << "X-Bad-Encoding: =?utf-8?B?not*base64?="
+              << "X-Unterminated: =?utf-8?Q?never_ends";
         break;
     case 2:
         lines << "X-Latin1-Comment: caf\xe9 cr\xe8me";
@@ -326,7 +325,10 @@ QList<QByteArray> MessageBuilder::malformedLines()
         break;
     }
     case 4:
-        lines << "x-lowercase-field:value-without-space" << "X-Folded-Blank: start" << " " << " end";
+        lines << "x-lowercase-field:value-without-space"
+              << "X-Folded-Blank: start"
+              << " "
+              << " end";
         break;
     default:
         break;
@@ -368,8 +370,8 @@ QList<QByteArray> MessageBuilder::body(const QByteArray &boundary, bool *hasDotL
         return text;
 
     QList<QByteArray> lines;
-    lines << "This is a multi-part message in MIME format." << QByteArray()
-          << "--" + boundary << "Content-Type: text/plain; charset=utf-8"
+    lines << "This is a multi-part message in MIME format." << QByteArray() << "--" + boundary
+          << "Content-Type: text/plain; charset=utf-8"
           << "Content-Transfer-Encoding: 8bit" << QByteArray();
     lines += text;
     lines << "--" + boundary << "Content-Type: text/html; charset=utf-8"
@@ -416,9 +418,11 @@ GeneratedMessage MessageBuilder::message(int index)
     h += malformedLines();
     h << "MIME-Version: 1.0";
     if (boundary.isEmpty())
-        h << "Content-Type: text/plain; charset=utf-8" << "Content-Transfer-Encoding: 8bit";
+        h << "Content-Type: text/plain; charset=utf-8"
+          << "Content-Transfer-Encoding: 8bit";
     else
-        h << "Content-Type: multipart/alternative;" << "\tboundary=\"" + boundary + '"';
+        h << "Content-Type: multipart/alternative;"
+          << "\tboundary=\"" + boundary + '"';
 
     m.senderAddress = from.address;
     m.expectedSubject = subj.expected;

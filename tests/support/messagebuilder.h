@@ -13,9 +13,9 @@
 
 struct GeneratedMessage
 {
-    QByteArray raw;          // the whole message, CR LF line ends
+    QByteArray raw; // the whole message, CR LF line ends
     QList<QByteArray> headerLines; // the header block, one entry per physical line, no line ends
-    QString senderAddress;   // what the From field's address part is
+    QString senderAddress; // what the From field's address part is
     // The Subject as a header reader must give it: unfolded, encoded words
     // decoded to text, trimmed, at most 255 characters.
     QString expectedSubject;

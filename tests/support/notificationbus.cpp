@@ -5,9 +5,8 @@
 #include <QStandardPaths>
 #include <QUuid>
 
-uint FakeNotifications::Notify(const QString &application, uint replaces, const QString &icon,
-                               const QString &summary, const QString &body, const QStringList &,
-                               const QVariantMap &hints, int timeout)
+uint FakeNotifications::Notify(const QString &application, uint replaces, const QString &icon, const QString &summary,
+                               const QString &body, const QStringList &, const QVariantMap &hints, int timeout)
 {
     notices << RecordedNotice{application, replaces, icon, summary, body, hints, timeout};
     return nextId++;

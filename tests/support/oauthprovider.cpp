@@ -25,8 +25,8 @@ QByteArray httpAnswer(int status, const QByteArray &reason, const QByteArray &co
                       const QByteArray &extraHeaders = {})
 {
     return "HTTP/1.1 " + QByteArray::number(status) + ' ' + reason + "\r\nContent-Type: " + contentType
-        + "\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\nConnection: close\r\n" + extraHeaders
-        + "\r\n" + body;
+           + "\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\nConnection: close\r\n" + extraHeaders
+           + "\r\n" + body;
 }
 
 QByteArray jsonAnswer(int status, const QByteArray &reason, const QJsonObject &object)
@@ -279,7 +279,7 @@ QByteArray TestOAuthProvider::introspect(const QUrlQuery &form)
 QByteArray TestOAuthProvider::refuse(int status, const QByteArray &error, const QString &why)
 {
     m_lastRefusal = why;
-    return jsonAnswer(status, status == 401 ? "Unauthorized" : "Bad Request",
-                      {{QStringLiteral("error"), QString::fromLatin1(error)},
-                       {QStringLiteral("error_description"), why}});
+    return jsonAnswer(
+        status, status == 401 ? "Unauthorized" : "Bad Request",
+        {{QStringLiteral("error"), QString::fromLatin1(error)}, {QStringLiteral("error_description"), why}});
 }

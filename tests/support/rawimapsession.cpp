@@ -51,8 +51,7 @@ QByteArray RawImapSession::readLine(int timeoutMs)
     const QDeadlineTimer deadline(timeoutMs);
     // Short waits with the event loop turning between them, so that a
     // server living on this thread (a scripted one) gets to answer too.
-    while (!m_socket.canReadLine() && !deadline.hasExpired()
-           && m_socket.state() != QAbstractSocket::UnconnectedState) {
+    while (!m_socket.canReadLine() && !deadline.hasExpired() && m_socket.state() != QAbstractSocket::UnconnectedState) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
         m_socket.waitForReadyRead(5);
     }

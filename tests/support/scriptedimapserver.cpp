@@ -208,8 +208,8 @@ QByteArray ScriptedImapServer::quoted(const QString &text)
 
 QByteArray ScriptedImapServer::listedName(const QString &name)
 {
-    const bool quotable = !name.contains(QLatin1Char('\r')) && !name.contains(QLatin1Char('\n'))
-                          && !name.contains(QChar(0));
+    const bool quotable =
+        !name.contains(QLatin1Char('\r')) && !name.contains(QLatin1Char('\n')) && !name.contains(QChar(0));
     return quotable ? quoted(name) : literal(name.toUtf8());
 }
 
@@ -271,8 +271,8 @@ void ScriptedImapServer::sendLongLineToIdlers(qint64 lineBytes)
 
 int ScriptedImapServer::idlingSessions() const
 {
-    return int(std::count_if(m_sessions.begin(), m_sessions.end(),
-                             [](const auto &entry) { return entry.second.idling; }));
+    return int(
+        std::count_if(m_sessions.begin(), m_sessions.end(), [](const auto &entry) { return entry.second.idling; }));
 }
 
 void ScriptedImapServer::addRule(const QString &command, Action action, const QByteArray &bytes, int occurrence)
@@ -434,8 +434,8 @@ void ScriptedImapServer::perform(QTcpSocket *socket, const QByteArray &tag, cons
         const QByteArray whole = answer(socket, tag, verb, args).responses.join();
         static const QRegularExpression announced(QStringLiteral(R"(\{(\d+)\}\r\n)"));
         const QRegularExpressionMatch found = announced.match(QString::fromLatin1(whole));
-        const qsizetype cut = found.hasMatch() ? found.capturedEnd() + found.captured(1).toLongLong() / 2
-                                               : whole.size() / 2;
+        const qsizetype cut =
+            found.hasMatch() ? found.capturedEnd() + found.captured(1).toLongLong() / 2 : whole.size() / 2;
         send(socket, {{whole.left(cut)}});
         hangUp(socket);
         break;
@@ -446,7 +446,8 @@ void ScriptedImapServer::perform(QTcpSocket *socket, const QByteArray &tag, cons
         const qint64 declared = rule->declared >= 0 ? rule->declared : qint64(1) << 40;
         const QByteArray opening = "* 1 FETCH (UID " + uid + " BODY[HEADER] {" + QByteArray::number(declared) + "}\r\n";
         m_dialogue << QStringLiteral("S: ") + QString::fromLatin1(opening.chopped(2));
-        queue(socket, {.bytes = opening, .pattern = "X-Filler: " + QByteArray(60, 'x') + CrLf,
+        queue(socket, {.bytes = opening,
+                       .pattern = "X-Filler: " + QByteArray(60, 'x') + CrLf,
                        .patternLeft = rule->declared >= 0 ? declared : -1});
         if (rule->declared >= 0)
             send(socket, {{")\r\n", tag + " OK UID FETCH completed\r\n"}});
@@ -555,8 +556,9 @@ ScriptedImapServer::Answer ScriptedImapServer::continuation(Session &session, co
         return {{tag + " BAD Authentication aborted\r\n"}};
     }
     if (std::exchange(session.saslFailed, false)) {
-        return {{tag + (answersErrorChallenge(mechanism, line) ? " NO [AUTHENTICATIONFAILED] Authentication failed.\r\n"
-                               : " BAD Bad answer to the error challenge\r\n")}};
+        return {{tag
+                 + (answersErrorChallenge(mechanism, line) ? " NO [AUTHENTICATIONFAILED] Authentication failed.\r\n"
+                                                           : " BAD Bad answer to the error challenge\r\n")}};
     }
     const auto response = QByteArray::fromBase64Encoding(line, QByteArray::AbortOnBase64DecodingErrors);
     if (!response)
@@ -613,12 +615,12 @@ ScriptedImapServer::Answer ScriptedImapServer::select(Session &session, const QB
     session.readOnly = verb == QLatin1String("EXAMINE");
     for (const Stored &message : found->messages)
         session.view << message.uid;
-    return {{"* FLAGS (\\Answered \\Flagged \\Deleted \\Seen \\Draft)\r\n",
-             "* " + QByteArray::number(session.view.size()) + " EXISTS\r\n", "* 0 RECENT\r\n",
-             "* OK [UIDVALIDITY " + QByteArray::number(found->uidValidity) + "] UIDs valid\r\n",
-             "* OK [UIDNEXT " + QByteArray::number(found->uidNext) + "] Predicted next UID\r\n",
-             tag + (session.readOnly ? " OK [READ-ONLY] EXAMINE completed\r\n"
-                                     : " OK [READ-WRITE] SELECT completed\r\n")}};
+    return {
+        {"* FLAGS (\\Answered \\Flagged \\Deleted \\Seen \\Draft)\r\n",
+         "* " + QByteArray::number(session.view.size()) + " EXISTS\r\n", "* 0 RECENT\r\n",
+         "* OK [UIDVALIDITY " + QByteArray::number(found->uidValidity) + "] UIDs valid\r\n",
+         "* OK [UIDNEXT " + QByteArray::number(found->uidNext) + "] Predicted next UID\r\n",
+         tag + (session.readOnly ? " OK [READ-ONLY] EXAMINE completed\r\n" : " OK [READ-WRITE] SELECT completed\r\n")}};
 }
 
 ScriptedImapServer::Answer ScriptedImapServer::list(const QByteArray &tag, const QList<QByteArray> &args) const
@@ -638,9 +640,9 @@ ScriptedImapServer::Answer ScriptedImapServer::list(const QByteArray &tag, const
     } else {
         QString expression;
         for (const QChar c : pattern)
-            expression += c == QLatin1Char('*') ? QStringLiteral(".*")
-                : c == QLatin1Char('%')         ? QStringLiteral("[^/]*")
-                                                : QRegularExpression::escape(c);
+            expression += c == QLatin1Char('*')   ? QStringLiteral(".*")
+                          : c == QLatin1Char('%') ? QStringLiteral("[^/]*")
+                                                  : QRegularExpression::escape(c);
         const QRegularExpression matcher(QRegularExpression::anchoredPattern(expression),
                                          QRegularExpression::CaseInsensitiveOption
                                              | QRegularExpression::DotMatchesEverythingOption);
@@ -648,7 +650,7 @@ ScriptedImapServer::Answer ScriptedImapServer::list(const QByteArray &tag, const
             if ((specialOnly && held.specialUse.isEmpty()) || !matcher.match(name).hasMatch())
                 continue;
             const QString attributes = QStringLiteral("\\HasNoChildren")
-                + (held.specialUse.isEmpty() ? QString() : QLatin1Char(' ') + held.specialUse);
+                                       + (held.specialUse.isEmpty() ? QString() : QLatin1Char(' ') + held.specialUse);
             listing.responses << "* LIST (" + attributes.toUtf8() + ") \"/\" " + listedName(name) + CrLf;
         }
     }
@@ -712,8 +714,8 @@ ScriptedImapServer::Answer ScriptedImapServer::fetch(Session &session, const QBy
 {
     qsizetype taken = 0;
     items = leadingList(items, &taken);
-    const QList<QByteArray> known = {"UID", "RFC822.SIZE", "FLAGS", "BODY.PEEK[HEADER]", "BODY[HEADER]",
-                                     "BODY.PEEK[]", "BODY[]"};
+    const QList<QByteArray> known = {"UID",          "RFC822.SIZE", "FLAGS", "BODY.PEEK[HEADER]",
+                                     "BODY[HEADER]", "BODY.PEEK[]", "BODY[]"};
     for (QByteArray &item : items) {
         item = item.toUpper();
         if (!known.contains(item))
@@ -758,8 +760,8 @@ ScriptedImapServer::Answer ScriptedImapServer::store(Session &session, const QBy
         changed << QString::fromUtf8(flag);
     Answer updated;
     for (qsizetype number = 1; number <= session.view.size(); ++number) {
-        Stored *message = uids.contains(session.view[number - 1]) ? stored(session.selected, session.view[number - 1])
-                                                                 : nullptr;
+        Stored *message =
+            uids.contains(session.view[number - 1]) ? stored(session.selected, session.view[number - 1]) : nullptr;
         if (!message)
             continue;
         if (parsed.captured(1) == QLatin1String("-")) {
@@ -773,14 +775,14 @@ ScriptedImapServer::Answer ScriptedImapServer::store(Session &session, const QBy
         }
         if (parsed.captured(2).isEmpty())
             updated.responses << "* " + QByteArray::number(number) + " FETCH (UID " + QByteArray::number(message->uid)
-                    + " FLAGS (" + message->flags.join(QLatin1Char(' ')).toUtf8() + "))\r\n";
+                                     + " FLAGS (" + message->flags.join(QLatin1Char(' ')).toUtf8() + "))\r\n";
     }
     updated.responses << tag + " OK Store completed\r\n";
     return updated;
 }
 
-ScriptedImapServer::Answer ScriptedImapServer::copy(Session &session, const QByteArray &tag,
-                                                    const QList<quint32> &uids, const QString &target, bool move)
+ScriptedImapServer::Answer ScriptedImapServer::copy(Session &session, const QByteArray &tag, const QList<quint32> &uids,
+                                                    const QString &target, bool move)
 {
     Folder *destination = folder(target);
     if (!destination)
@@ -796,8 +798,9 @@ ScriptedImapServer::Answer ScriptedImapServer::copy(Session &session, const QByt
         destination->messages.append({destination->uidNext++, message->text, message->flags});
     }
     const QByteArray copyUid = hasCapability(QStringLiteral("UIDPLUS")) && !from.isEmpty()
-        ? "[COPYUID " + QByteArray::number(destination->uidValidity) + ' ' + uidList(from) + ' ' + uidList(to) + "] "
-        : QByteArray();
+                                   ? "[COPYUID " + QByteArray::number(destination->uidValidity) + ' ' + uidList(from)
+                                         + ' ' + uidList(to) + "] "
+                                   : QByteArray();
     if (!move)
         return {{tag + " OK " + copyUid + "Copy completed\r\n"}};
     Answer moved;

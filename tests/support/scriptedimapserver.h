@@ -158,7 +158,7 @@ private:
     };
     struct Session
     {
-        QByteArray input;   // received, not yet a whole command
+        QByteArray input; // received, not yet a whole command
         QByteArray command; // the command so far, up to a literal's data
         qint64 literalLeft = 0;
         bool encrypted = false;
@@ -205,8 +205,7 @@ private:
     Answer uidCommand(Session &session, const QByteArray &tag, const QList<QByteArray> &args);
     Answer fetch(Session &session, const QByteArray &tag, const QList<quint32> &uids, QList<QByteArray> items);
     Answer store(Session &session, const QByteArray &tag, const QList<quint32> &uids, const QList<QByteArray> &args);
-    Answer copy(Session &session, const QByteArray &tag, const QList<quint32> &uids, const QString &target,
-                bool move);
+    Answer copy(Session &session, const QByteArray &tag, const QList<quint32> &uids, const QString &target, bool move);
     // Removes the folder's messages among uids and answers "* n EXPUNGE" for each.
     void expunge(Session &session, const QList<quint32> &uids, Answer &answer);
     // EXPUNGE and EXISTS for what other sessions and deliveries changed.

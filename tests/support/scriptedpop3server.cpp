@@ -107,10 +107,11 @@ void ScriptedPop3Server::endlessAt(const QString &command, const QByteArray &sta
     rule.tail = tail;
 }
 
-void ScriptedPop3Server::addRule(const QString &command, Action action, const QByteArray &bytes,
-                                 int occurrence, int delayMs)
+void ScriptedPop3Server::addRule(const QString &command, Action action, const QByteArray &bytes, int occurrence,
+                                 int delayMs)
 {
-    m_rules.append({.command = command, .occurrence = occurrence, .action = action, .bytes = bytes, .delayMs = delayMs});
+    m_rules.append(
+        {.command = command, .occurrence = occurrence, .action = action, .bytes = bytes, .delayMs = delayMs});
 }
 
 const ScriptedPop3Server::Rule *ScriptedPop3Server::firingRule(const QString &line)
@@ -368,9 +369,9 @@ ScriptedPop3Server::Answer ScriptedPop3Server::apopAnswer(Session &session, cons
     const qsizetype close = m_greeting.indexOf('>', open);
     if (open < 0 || close < 0)
         return {"-ERR APOP not available"};
-    const QByteArray digest = QCryptographicHash::hash(m_greeting.mid(open, close - open + 1) + m_password.toUtf8(),
-                                                       QCryptographicHash::Md5)
-                                  .toHex();
+    const QByteArray digest =
+        QCryptographicHash::hash(m_greeting.mid(open, close - open + 1) + m_password.toUtf8(), QCryptographicHash::Md5)
+            .toHex();
     if (args.size() != 2 || args[0] != m_user || args[1].toLatin1() != digest)
         return {"-ERR [AUTH] authentication failed"};
     return loggedIn(session);

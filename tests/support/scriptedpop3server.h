@@ -115,8 +115,8 @@ public:
     // Send statusLine (CR LF added; none when it is null), then pattern
     // again and again, as fast as the client reads: without end when total
     // is negative, else until total bytes followed by tail.
-    void endlessAt(const QString &command, const QByteArray &statusLine, const QByteArray &pattern,
-                   qint64 total = -1, const QByteArray &tail = {}, int occurrence = 1);
+    void endlessAt(const QString &command, const QByteArray &statusLine, const QByteArray &pattern, qint64 total = -1,
+                   const QByteArray &tail = {}, int occurrence = 1);
     void clearScript() { m_rules.clear(); }
 
     // --- The wire ----------------------------------------------------------
@@ -164,7 +164,7 @@ private:
         QList<Stored> snapshot;
         QList<bool> deleted;
         QStringList queued; // received, not yet answered
-        bool held = false;  // a delayed or stalled answer blocks the later ones
+        bool held = false; // a delayed or stalled answer blocks the later ones
         QString saslMechanism; // the AUTH waiting for the client's next line
         bool saslFailed = false; // its error challenge was sent
     };
@@ -182,8 +182,7 @@ private:
         bool startTls = false;
     };
 
-    void addRule(const QString &command, Action action, const QByteArray &bytes, int occurrence,
-                 int delayMs = 0);
+    void addRule(const QString &command, Action action, const QByteArray &bytes, int occurrence, int delayMs = 0);
     const Rule *firingRule(const QString &line);
     void startSession(QTcpSocket *socket) override;
     void greet(QTcpSocket *socket) override;

@@ -17,9 +17,18 @@ void ScriptedPrompts::record(Kind kind, const QString &text)
         onAsked(asked.last());
 }
 
-void ScriptedPrompts::information(const QString &text) { record(Kind::Information, text); }
-void ScriptedPrompts::error(const QString &text) { record(Kind::Error, text); }
-void ScriptedPrompts::warning(const QString &text) { record(Kind::Warning, text); }
+void ScriptedPrompts::information(const QString &text)
+{
+    record(Kind::Information, text);
+}
+void ScriptedPrompts::error(const QString &text)
+{
+    record(Kind::Error, text);
+}
+void ScriptedPrompts::warning(const QString &text)
+{
+    record(Kind::Warning, text);
+}
 
 bool ScriptedPrompts::askYesNo(const QString &text)
 {

@@ -36,10 +36,8 @@ public:
     void error(const QString &text) override;
     void warning(const QString &text) override;
     bool askYesNo(const QString &text) override;
-    QString openFileName(const QString &caption, const QString &folder,
-                         const QString &filter) override;
-    QString saveFileName(const QString &caption, const QString &folder,
-                         const QString &filter) override;
+    QString openFileName(const QString &caption, const QString &folder, const QString &filter) override;
+    QString saveFileName(const QString &caption, const QString &folder, const QString &filter) override;
 
 private:
     void record(Kind kind, const QString &text);

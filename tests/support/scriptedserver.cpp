@@ -41,12 +41,21 @@ TestCertificate TestCertificate::generate(const QString &commonName, const QStri
     QTemporaryDir dir;
     if (!dir.isValid())
         return failed(QStringLiteral("cannot create a temporary folder"));
-    QStringList args{QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"),
-                     QStringLiteral("ec"), QStringLiteral("-pkeyopt"), QStringLiteral("ec_paramgen_curve:prime256v1"),
-                     QStringLiteral("-nodes"), QStringLiteral("-days"), QStringLiteral("2"),
-                     QStringLiteral("-keyout"), dir.filePath(QStringLiteral("key.pem")),
-                     QStringLiteral("-out"), dir.filePath(QStringLiteral("cert.pem")),
-                     QStringLiteral("-subj"), QStringLiteral("/CN=") + commonName};
+    QStringList args{QStringLiteral("req"),
+                     QStringLiteral("-x509"),
+                     QStringLiteral("-newkey"),
+                     QStringLiteral("ec"),
+                     QStringLiteral("-pkeyopt"),
+                     QStringLiteral("ec_paramgen_curve:prime256v1"),
+                     QStringLiteral("-nodes"),
+                     QStringLiteral("-days"),
+                     QStringLiteral("2"),
+                     QStringLiteral("-keyout"),
+                     dir.filePath(QStringLiteral("key.pem")),
+                     QStringLiteral("-out"),
+                     dir.filePath(QStringLiteral("cert.pem")),
+                     QStringLiteral("-subj"),
+                     QStringLiteral("/CN=") + commonName};
     if (!altNames.isEmpty())
         args << QStringLiteral("-addext") << QStringLiteral("subjectAltName=") + altNames.join(QLatin1Char(','));
     if (issuer) {
@@ -71,10 +80,7 @@ TestCertificate TestCertificate::generate(const QString &commonName, const QStri
 }
 
 ScriptedServer::ScriptedServer(const QByteArray &greeting, const QStringList &capabilities, QObject *parent)
-    : QObject(parent)
-    , m_greeting(greeting)
-    , m_capabilities(capabilities)
-    , m_server(new SslListener(this))
+    : QObject(parent), m_greeting(greeting), m_capabilities(capabilities), m_server(new SslListener(this))
 {
     connect(m_server, &QTcpServer::newConnection, this, &ScriptedServer::onNewConnection);
 }
@@ -98,7 +104,7 @@ void ScriptedServer::setCredentials(const QString &user, const QString &password
 bool ScriptedServer::isSaslMechanism(const QString &mechanism)
 {
     return mechanism == QLatin1String("PLAIN") || mechanism == QLatin1String("XOAUTH2")
-        || mechanism == QLatin1String("OAUTHBEARER");
+           || mechanism == QLatin1String("OAUTHBEARER");
 }
 
 bool ScriptedServer::saslAccepts(const QString &mechanism, const QByteArray &response) const
@@ -107,20 +113,21 @@ bool ScriptedServer::saslAccepts(const QString &mechanism, const QByteArray &res
     if (mechanism == QLatin1String("PLAIN")) {
         const QList<QByteArray> parts = response.split('\0');
         return parts.size() == 3 && (parts[0].isEmpty() || parts[0] == user) && parts[1] == user
-            && parts[2] == m_password.toUtf8();
+               && parts[2] == m_password.toUtf8();
     }
     const QByteArray bearer = "auth=Bearer " + m_accessToken.toUtf8() + "\x01\x01";
-    const QByteArray expected = mechanism == QLatin1String("OAUTHBEARER")
-        ? "n,a=" + user + ",\x01host=127.0.0.1\x01port=" + QByteArray::number(m_port) + "\x01" + bearer
-        : "user=" + user + "\x01" + bearer;
+    const QByteArray expected =
+        mechanism == QLatin1String("OAUTHBEARER")
+            ? "n,a=" + user + ",\x01host=127.0.0.1\x01port=" + QByteArray::number(m_port) + "\x01" + bearer
+            : "user=" + user + "\x01" + bearer;
     return !m_accessToken.isEmpty() && response == expected;
 }
 
 QByteArray ScriptedServer::saslErrorChallenge(const QString &mechanism)
 {
     const QByteArray json = mechanism == QLatin1String("OAUTHBEARER")
-        ? R"({"status":"invalid_token","scope":"mail"})"
-        : R"({"status":"401","schemes":"Bearer","scope":"https://mail.google.com/"})";
+                                ? R"({"status":"invalid_token","scope":"mail"})"
+                                : R"({"status":"401","schemes":"Bearer","scope":"https://mail.google.com/"})";
     return json.toBase64();
 }
 
@@ -237,8 +244,8 @@ void ScriptedServer::pump(QTcpSocket *socket)
             output.pieces.removeFirst();
             continue;
         }
-        const qsizetype take = piece.chunk > 0 ? std::min<qsizetype>(piece.chunk, piece.bytes.size())
-                                               : piece.bytes.size();
+        const qsizetype take =
+            piece.chunk > 0 ? std::min<qsizetype>(piece.chunk, piece.bytes.size()) : piece.bytes.size();
         const QByteArray bytes = piece.bytes.left(take);
         piece.bytes.remove(0, take);
         const int pauseMs = piece.chunk > 0 ? piece.pauseMs : 0;
@@ -291,4 +298,3 @@ void ScriptedServer::hangUp(QTcpSocket *socket)
     m_outputs.erase(socket);
     socket->disconnectFromHost(); // sends what is still buffered first
 }
-

@@ -82,7 +82,7 @@ protected:
     struct Piece
     {
         QByteArray bytes;
-        int chunk = 0;   // bytes per write, 0 for the server's write split
+        int chunk = 0; // bytes per write, 0 for the server's write split
         int pauseMs = 0; // between two writes
         QByteArray pattern = {};
         qint64 patternLeft = 0; // < 0: without end

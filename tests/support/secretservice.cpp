@@ -26,15 +26,15 @@ QByteArray busConfig(const QString &socketPath)
            "<busconfig>\n"
            "  <type>session</type>\n"
            "  <listen>unix:path="
-        + socketPath.toUtf8()
-        + "</listen>\n"
-          "  <auth>EXTERNAL</auth>\n"
-          "  <policy context=\"default\">\n"
-          "    <allow send_destination=\"*\" eavesdrop=\"true\"/>\n"
-          "    <allow eavesdrop=\"true\"/>\n"
-          "    <allow own=\"*\"/>\n"
-          "  </policy>\n"
-          "</busconfig>\n";
+           + socketPath.toUtf8()
+           + "</listen>\n"
+             "  <auth>EXTERNAL</auth>\n"
+             "  <policy context=\"default\">\n"
+             "    <allow send_destination=\"*\" eavesdrop=\"true\"/>\n"
+             "    <allow eavesdrop=\"true\"/>\n"
+             "    <allow own=\"*\"/>\n"
+             "  </policy>\n"
+             "</busconfig>\n";
 }
 
 // Starts the program so that the kernel ends it when this process ends
@@ -81,8 +81,8 @@ SecretService::~SecretService()
 bool SecretService::available()
 {
     return !QStandardPaths::findExecutable(QStringLiteral("gnome-keyring-daemon")).isEmpty()
-        && !QStandardPaths::findExecutable(QStringLiteral("dbus-daemon")).isEmpty()
-        && !QStandardPaths::findExecutable(QStringLiteral("dbus-send")).isEmpty();
+           && !QStandardPaths::findExecutable(QStringLiteral("dbus-daemon")).isEmpty()
+           && !QStandardPaths::findExecutable(QStringLiteral("dbus-send")).isEmpty();
 }
 
 bool SecretService::required()
@@ -157,8 +157,9 @@ bool SecretService::startKeyring()
     m_keyring = std::make_unique<QProcess>();
     m_keyring->setProcessEnvironment(environment);
     m_keyring->setProcessChannelMode(QProcess::MergedChannels);
-    m_keyring->start(QStandardPaths::findExecutable(QStringLiteral("gnome-keyring-daemon")),
-                     {QStringLiteral("--foreground"), QStringLiteral("--unlock"), QStringLiteral("--components=secrets")});
+    m_keyring->start(
+        QStandardPaths::findExecutable(QStringLiteral("gnome-keyring-daemon")),
+        {QStringLiteral("--foreground"), QStringLiteral("--unlock"), QStringLiteral("--components=secrets")});
     if (!m_keyring->waitForStarted(5000))
         return fail(QStringLiteral("cannot start gnome-keyring-daemon: ") + m_keyring->errorString());
     // --unlock reads the login keyring's password up to the end of input.

@@ -61,11 +61,11 @@ private:
 
 // For Qt Test functions: starts the service or ends the test function, with
 // a failure when it is required and a skip otherwise.
-#define MS_START_SECRET_SERVICE(service)                                                           \
-    do {                                                                                           \
-        if (!(service).start()) {                                                                  \
-            if (SecretService::required())                                                         \
-                QFAIL(qPrintable((service).errorString()));                                        \
-            QSKIP(qPrintable((service).errorString()));                                            \
-        }                                                                                          \
+#define MS_START_SECRET_SERVICE(service)                                                                               \
+    do {                                                                                                               \
+        if (!(service).start()) {                                                                                      \
+            if (SecretService::required())                                                                             \
+                QFAIL(qPrintable((service).errorString()));                                                            \
+            QSKIP(qPrintable((service).errorString()));                                                                \
+        }                                                                                                              \
     } while (false)
