@@ -1,0 +1,36 @@
+#pragma once
+// What a mailbox client asks of the messages that earlier checks listed, so
+// that a check fetches only what is new. A message is known by its identity
+// within its mailbox: the UIDL on POP3, UIDVALIDITY and UID on IMAP (see
+// imapIdentity). A client without a cache, or a message without an
+// identity, is listed from the server as before.
+
+#include <QByteArray>
+#include <optional>
+
+struct CachedHeader
+{
+    qint64 size = 0;
+    QByteArray headerBlock; // as the server sent it, up to the empty line
+};
+
+class HeaderCache
+{
+public:
+    virtual ~HeaderCache() = default;
+
+    // The size and header block kept for the message, if any.
+    virtual std::optional<CachedHeader> find(const QByteArray &identity) = 0;
+    // A message this check fetched from the server.
+    virtual void remember(const QByteArray &identity, qint64 size, const QByteArray &headerBlock) = 0;
+    // IMAP: the highest UID kept for the folder under uidValidity, 0 when
+    // none. A UIDVALIDITY other than the one kept drops what was kept of the
+    // folder: its UIDs name other messages now.
+    virtual quint32 highestUid(quint32 uidValidity) = 0;
+};
+
+// The identity of an IMAP message: "<uidvalidity>/<uid>".
+inline QByteArray imapIdentity(quint32 uidValidity, quint32 uid)
+{
+    return QByteArray::number(uidValidity) + '/' + QByteArray::number(uid);
+}
