@@ -178,6 +178,22 @@ TmsHeaders RemoteMailbox::headerBlockLines(QByteArray block)
     return lines;
 }
 
+QByteArray RemoteMailbox::headerBlockPart(const QByteArray &block)
+{
+    qsizetype lineStart = 0;
+    for (qsizetype pos = 0; pos < block.size(); ++pos) {
+        const char c = block[pos];
+        if (c != '\r' && c != '\n')
+            continue;
+        const qsizetype end = c == '\r' && pos + 1 < block.size() && block[pos + 1] == '\n' ? pos + 1 : pos;
+        if (pos == lineStart)
+            return block.left(end + 1);
+        pos = end;
+        lineStart = end + 1;
+    }
+    return block;
+}
+
 bool RemoteMailbox::serverOnLocalNetwork() const
 {
     return isOnLocalNetwork(remoteAddress());

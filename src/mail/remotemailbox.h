@@ -11,6 +11,7 @@
 // as an EMailsieveError.
 
 #include "mail/agsocket.h"
+#include "mail/headercache.h"
 #include "mail/headers.h"
 #include "mail/sasl.h"
 
@@ -27,6 +28,9 @@ struct TmsRemoteInfoItem
     TmsHeaders Headers; // raw header lines, cut at the first empty line
     // IMAP: the message's UID in the folder listed (0 for POP3).
     quint32 Uid = 0;
+    // Its identity in the header cache (see HeaderCache); empty when it has
+    // none: no cache, a POP3 server without UIDL, or a UIDL listed twice.
+    QByteArray Identity;
     // The last ProcessMarks removed this message and the server committed
     // it (POP3: its DELE was accepted and the pass ended with a QUIT the
     // server accepted).
@@ -95,6 +99,13 @@ public:
     // The number of waiting messages the server last named (POP3 STAT, IMAP
     // EXISTS); -1 until one was read.
     int MessageCount() const { return m_messageCount; }
+
+    // What earlier checks listed of this mailbox: with one, UpdateInfo
+    // fetches only the header blocks of messages it does not hold and adds
+    // them, and each row gets its Identity. Null (the default): every check
+    // fetches every header block. Not owned; it must outlive the operations.
+    HeaderCache *headerCache() const { return m_headerCache; }
+    void setHeaderCache(HeaderCache *cache) { m_headerCache = cache; }
 
     TmsRemoteInfo &Info() { return m_info; }
     const TmsRemoteInfo &Info() const { return m_info; }
@@ -190,6 +201,10 @@ protected:
     // lone CR or a lone LF, and cut at the first empty line. A NUL byte
     // reads as a space: it must not hide the lines after it from the rules.
     static TmsHeaders headerBlockLines(QByteArray block);
+    // The block as received up to and with its first empty line (as
+    // headerBlockLines finds it), or all of it when it has none: what the
+    // header cache keeps of a message.
+    static QByteArray headerBlockPart(const QByteArray &block);
 
     // Signing in.
     // Whether the server connected to is this computer or on the local
@@ -227,6 +242,7 @@ private:
     AuthMethod m_authMethod = AuthMethod::UserPass;
     int m_messageCount = -1;
     TmsRemoteInfo m_info;
+    HeaderCache *m_headerCache = nullptr;
     QString m_messageDirectory;
     bool m_committed = false;
     bool m_operationRunning = false;
