@@ -6,5 +6,9 @@
 
 int runHeaderPassBench(const QStringList &args);
 int runRulesBench(const QStringList &args);
+int runSecondCheckBench(const QStringList &args);
+// One "mailsieve --check" of the default mailbox in $MAILSIEVE_HOME, for
+// second-check: prints its time, its rows and this process's peak memory.
+int runCheckOnce();
 // Needs a QApplication: it drives the main window.
 int runWindowCheckBench(const QStringList &args);

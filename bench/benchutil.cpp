@@ -1,8 +1,12 @@
 #include "benchutil.h"
 
+#include "settings/settingsstore.h"
+#include "support/dovecotserver.h"
+
 #include <QTextStream>
 
 #include <algorithm>
+#include <stdexcept>
 #include <sys/resource.h>
 
 namespace bench {
@@ -45,6 +49,24 @@ double median(QList<double> values)
     std::sort(values.begin(), values.end());
     const qsizetype mid = values.size() / 2;
     return values.size() % 2 ? values[mid] : (values[mid - 1] + values[mid]) / 2;
+}
+
+void storeMailbox(const QString &settingsFile, const DovecotServer &server, const QString &address,
+                  MailProtocol protocol)
+{
+    SettingsStore store(settingsFile);
+    GeneralSettings settings;
+    settings.ReadSettings(store);
+    settings.readServerSettings(store);
+    MailboxConfig &mailbox = settings.mailboxes[0];
+    mailbox.server = address;
+    mailbox.mailbox = server.userName();
+    mailbox.password = server.password();
+    mailbox.security = MailSecurity::None;
+    mailbox.protocol = protocol;
+    mailbox.keepPasswordInFile = true;
+    if (!settings.SaveSettings(store) || !settings.saveServerSettings(store).ok())
+        throw std::runtime_error("cannot store the mailbox settings");
 }
 
 } // namespace bench

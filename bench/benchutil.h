@@ -2,10 +2,14 @@
 // Small helpers the benchmarks share: figures printed as "NAME VALUE UNIT"
 // lines, the process's peak memory, and reading simple command-line options.
 
+#include "settings/generalsettings.h"
+
 #include <QString>
 #include <QStringList>
 
 #include <optional>
+
+class DovecotServer;
 
 namespace bench {
 
@@ -26,5 +30,12 @@ std::optional<QString> textOption(const QStringList &args, const QString &name);
 // The middle value of a set of measurements (the mean of the middle two for
 // an even count); 0 for an empty set.
 double median(QList<double> values);
+
+// Stores mailbox 1 (the default) in the settings file at settingsFile:
+// the test user of server, reached at address ("127.0.0.1:port", the
+// server's own or a proxy's), without TLS, its password kept in the file.
+// Throws std::runtime_error when the settings cannot be written.
+void storeMailbox(const QString &settingsFile, const DovecotServer &server, const QString &address,
+                  MailProtocol protocol);
 
 } // namespace bench

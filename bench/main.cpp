@@ -23,12 +23,17 @@ int main(int argc, char *argv[])
         return runHeaderPassBench(options);
     if (command == QLatin1String("rules"))
         return runRulesBench(options);
+    if (command == QLatin1String("second-check"))
+        return runSecondCheckBench(options);
+    if (command == QLatin1String("run-check"))
+        return runCheckOnce();
     if (needsWidgets)
         return runWindowCheckBench(options);
 
     QTextStream(stderr) << "usage: mailsieve-bench header-pass [--messages N] [--runs N] [--rtt-ms MS]\n"
                            "           [--peer-poplib] [--peer-mpop] | --protocol imap [--peer-imaplib]\n"
                            "       mailsieve-bench rules [options]\n"
+                           "       mailsieve-bench second-check [--messages N] [--protocol imap|pop3]\n"
                            "       mailsieve-bench window-check [--messages N]\n";
     return 2;
 }

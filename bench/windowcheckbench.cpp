@@ -8,8 +8,6 @@
 
 #include "app/frmmain.h"
 #include "app/programcore.h"
-#include "settings/generalsettings.h"
-#include "settings/settingsstore.h"
 #include "support/dovecotserver.h"
 #include "support/messagebuilder.h"
 #include "support/scriptedprompts.h"
@@ -32,21 +30,6 @@ double secondsOf(const std::function<void()> &work)
     timer.start();
     work();
     return double(timer.nsecsElapsed()) / 1e9;
-}
-
-void storeMailbox(const DovecotServer &server)
-{
-    SettingsStore store;
-    GeneralSettings settings;
-    settings.ReadSettings(store);
-    settings.readServerSettings(store);
-    MailboxConfig &mailbox = settings.mailboxes[0];
-    mailbox.server = server.server();
-    mailbox.mailbox = server.userName();
-    mailbox.password = server.password();
-    mailbox.security = MailSecurity::None;
-    if (!settings.SaveSettings(store) || !settings.saveServerSettings(store).ok())
-        throw std::runtime_error("cannot store the mailbox settings");
 }
 
 } // namespace
@@ -74,7 +57,8 @@ int runWindowCheckBench(const QStringList &args)
     QList<double> clientRates;
     QList<double> windowRates;
     try {
-        storeMailbox(server);
+        bench::storeMailbox(home.filePath(QStringLiteral("mailsieve.conf")), server, server.server(),
+                            MailProtocol::Pop3);
         ProgramCore core(home.path());
         core.load();
         ScriptedPrompts prompts;

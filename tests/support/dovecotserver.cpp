@@ -181,12 +181,7 @@ void DovecotServer::setOAuth2Introspection(const QUrl &introspectionUrl)
 
 void DovecotServer::addMessage(const QByteArray &raw)
 {
-    // Dovecot numbers new maildir files in the order of the time stamp that
-    // starts their names, so increasing stamps keep the order of adding.
-    const QString name =
-        QStringLiteral("%1.M%2P1.mailsieve:2,").arg(1600000000 + m_nextFile).arg(m_nextFile, 6, 10, QLatin1Char('0'));
-    ++m_nextFile;
-    writeFile(path(QStringLiteral("mail/Maildir/cur/") + name), raw);
+    writeFile(nextMessageFile(), raw);
     if (isRunning())
         handOverMaildir();
 }
@@ -195,6 +190,29 @@ void DovecotServer::addMessages(const QList<QByteArray> &raws)
 {
     for (const QByteArray &raw : raws)
         addMessage(raw);
+}
+
+QString DovecotServer::nextMessageFile()
+{
+    // Dovecot numbers new maildir files in the order of the time stamp that
+    // starts their names, so increasing stamps keep the order of adding.
+    const QString name =
+        QStringLiteral("%1.M%2P1.mailsieve:2,").arg(1600000000 + m_nextFile).arg(m_nextFile, 6, 10, QLatin1Char('0'));
+    ++m_nextFile;
+    return path(QStringLiteral("mail/Maildir/cur/") + name);
+}
+
+bool DovecotServer::addMessages(int count, const std::function<QByteArray(int)> &messageAt)
+{
+    bool written = true;
+    for (int i = 0; i < count && written; ++i) {
+        QFile file(nextMessageFile());
+        const QByteArray raw = messageAt(i);
+        written = file.open(QIODevice::WriteOnly) && file.write(raw) == raw.size();
+    }
+    if (isRunning())
+        handOverMaildir();
+    return written;
 }
 
 QString DovecotServer::maildir(const QString &folder) const
