@@ -1,0 +1,397 @@
+#include "store/messagestore.h"
+
+#include "store/storecheck.h"
+
+#include <QFile>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QVariant>
+
+#include <atomic>
+
+namespace {
+
+// SQLite's result codes that say the file is not a store at all.
+const QStringList kDamageCodes = {QStringLiteral("11") /* SQLITE_CORRUPT */,
+                                  QStringLiteral("26") /* SQLITE_NOTADB */};
+const QString kBusyCode = QStringLiteral("5"); // SQLITE_BUSY
+
+QString uniqueConnectionName()
+{
+    static std::atomic<int> next{0};
+    return QStringLiteral("mailsieve-store-%1").arg(++next);
+}
+
+QString reasonOf(const QSqlError &error)
+{
+    return error.databaseText().isEmpty() ? error.text() : error.databaseText();
+}
+
+// Migration step n brings a store of version n to version n + 1.
+const QList<QStringList> kMigrations = {
+    {
+        QStringLiteral("CREATE TABLE accounts (id INTEGER PRIMARY KEY, server TEXT NOT NULL, user TEXT NOT NULL,"
+                       " protocol TEXT NOT NULL, folder TEXT NOT NULL, uid_validity INTEGER, last_check INTEGER,"
+                       " UNIQUE (server, user, protocol, folder))"),
+        QStringLiteral("CREATE TABLE messages (id INTEGER PRIMARY KEY,"
+                       " account INTEGER NOT NULL REFERENCES accounts (id) ON DELETE CASCADE,"
+                       " identity BLOB NOT NULL, uid INTEGER, size INTEGER NOT NULL,"
+                       " first_seen INTEGER NOT NULL, last_seen INTEGER NOT NULL,"
+                       " mark INTEGER NOT NULL DEFAULT -1, marked_by TEXT, marked_at INTEGER,"
+                       " fate TEXT NOT NULL DEFAULT 'present', moved_to TEXT, fate_at INTEGER,"
+                       " UNIQUE (account, identity))"),
+    },
+    {
+        // Header blocks apart from the rows a check rewrites; pruning finds
+        // the messages gone by their fate.
+        QStringLiteral("CREATE TABLE header_blocks (message INTEGER PRIMARY KEY"
+                       " REFERENCES messages (id) ON DELETE CASCADE, block BLOB NOT NULL)"),
+        QStringLiteral("CREATE INDEX messages_by_fate ON messages (fate, fate_at)"),
+    },
+};
+static_assert(MessageStore::SchemaVersion == 2, "one migration step per version");
+
+const char *markSourceName(MarkSource source)
+{
+    switch (source) {
+    case MarkSource::Rule:
+        return "rule";
+    case MarkSource::KnownList:
+        return "known list";
+    case MarkSource::Exception:
+        return "exception";
+    case MarkSource::User:
+        return "user";
+    case MarkSource::None:
+        break;
+    }
+    return nullptr;
+}
+
+} // namespace
+
+MarkSource ruleMarkSource(MarkState mark)
+{
+    switch (mark) {
+    case MarkState::Check:
+    case MarkState::Question:
+        return MarkSource::Rule;
+    case MarkState::KnownSpammer:
+        return MarkSource::KnownList;
+    case MarkState::Exception:
+        return MarkSource::Exception;
+    case MarkState::None:
+        break;
+    }
+    return MarkSource::None;
+}
+
+QVariant storedMarkSource(MarkSource source)
+{
+    const char *name = markSourceName(source);
+    return name ? QVariant(QString::fromLatin1(name)) : QVariant(QMetaType::fromType<QString>());
+}
+
+MessageStore::MessageStore(const QString &path, std::chrono::milliseconds busyTimeout)
+    : m_path(path), m_connection(uniqueConnectionName()), m_busyTimeout(busyTimeout)
+{
+}
+
+MessageStore::~MessageStore()
+{
+    closeConnection();
+}
+
+QSqlDatabase MessageStore::database() const
+{
+    return QSqlDatabase::database(m_connection, false);
+}
+
+void MessageStore::closeConnection()
+{
+    m_open = false;
+    if (!QSqlDatabase::contains(m_connection))
+        return;
+    database().close();
+    QSqlDatabase::removeDatabase(m_connection);
+}
+
+void MessageStore::fail(const QString &what, const QString &reason)
+{
+    m_error = QStringLiteral("%1: %2 (%3)").arg(m_path, reason, what);
+}
+
+QString MessageStore::takeWarning()
+{
+    return std::exchange(m_warning, QString());
+}
+
+bool MessageStore::open()
+{
+    if (m_open)
+        return true;
+    m_error.clear();
+    Opening result = openFile();
+    if (result == Opening::Damaged) {
+        const QString damage = m_error;
+        setAside();
+        result = openFile();
+        if (result == Opening::Ok)
+            m_warning = QStringLiteral("The message store %1 was damaged (%2); it was kept as %1%3 and a new one "
+                                       "was started.")
+                            .arg(m_path, damage, SetAsideSuffix);
+    }
+    m_open = result == Opening::Ok;
+    if (!m_open)
+        closeConnection();
+    return m_open;
+}
+
+MessageStore::Opening MessageStore::openFile()
+{
+    closeConnection();
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connection);
+    db.setDatabaseName(m_path);
+    if (!db.open()) {
+        fail(QStringLiteral("open"), reasonOf(db.lastError()));
+        return Opening::Damaged;
+    }
+    QSqlQuery query(db);
+    const auto failure = [&](const QString &what) {
+        fail(what, reasonOf(query.lastError()));
+        const QString code = query.lastError().nativeErrorCode();
+        return code == kBusyCode ? Opening::Busy : Opening::Damaged;
+    };
+    if (!query.exec(QStringLiteral("PRAGMA busy_timeout = %1").arg(m_busyTimeout.count())))
+        return failure(QStringLiteral("busy timeout"));
+    if (!query.exec(QStringLiteral("PRAGMA journal_mode = WAL")) || !query.next())
+        return failure(QStringLiteral("journal mode"));
+    if (query.value(0).toString().compare(QLatin1String("wal"), Qt::CaseInsensitive) != 0) {
+        fail(QStringLiteral("journal mode"), query.value(0).toString());
+        return Opening::Damaged;
+    }
+    if (!query.exec(QStringLiteral("PRAGMA foreign_keys = ON")))
+        return failure(QStringLiteral("foreign keys"));
+    if (!query.exec(QStringLiteral("PRAGMA quick_check")) || !query.next())
+        return failure(QStringLiteral("quick check"));
+    if (const QString verdict = query.value(0).toString(); verdict != QLatin1String("ok")) {
+        fail(QStringLiteral("quick check"), verdict);
+        return Opening::Damaged;
+    }
+    if (!query.exec(QStringLiteral("PRAGMA user_version")) || !query.next())
+        return failure(QStringLiteral("schema version"));
+    const int version = query.value(0).toInt();
+    query.finish();
+    if (version > SchemaVersion || version < 0) {
+        fail(QStringLiteral("schema version"),
+             QStringLiteral("written by a newer program (version %1, this one knows %2)").arg(version).arg(SchemaVersion));
+        return Opening::Damaged;
+    }
+    if (version < SchemaVersion && !migrate())
+        return m_lastCode == kBusyCode ? Opening::Busy : Opening::Damaged;
+    return Opening::Ok;
+}
+
+bool MessageStore::migrate()
+{
+    if (!run(QStringLiteral("BEGIN IMMEDIATE")))
+        return false;
+    // Another program may have migrated it meanwhile.
+    QSqlQuery query(database());
+    if (!query.exec(QStringLiteral("PRAGMA user_version")) || !query.next()) {
+        fail(QStringLiteral("schema version"), reasonOf(query.lastError()));
+        run(QStringLiteral("ROLLBACK"));
+        return false;
+    }
+    for (int step = query.value(0).toInt(); step < SchemaVersion; ++step) {
+        for (const QString &sql : kMigrations.at(step)) {
+            if (!run(sql)) {
+                const QString error = m_error;
+                run(QStringLiteral("ROLLBACK"));
+                m_error = error;
+                return false;
+            }
+        }
+    }
+    query.finish();
+    if (!run(QStringLiteral("PRAGMA user_version = %1").arg(SchemaVersion)) || !run(QStringLiteral("COMMIT"))) {
+        const QString error = m_error;
+        run(QStringLiteral("ROLLBACK"));
+        m_error = error;
+        return false;
+    }
+    return true;
+}
+
+void MessageStore::setAside()
+{
+    closeConnection();
+    // The write-ahead log belongs to the file it was written for.
+    for (const QString &suffix : {QString(), QStringLiteral("-wal"), QStringLiteral("-shm")}) {
+        const QString from = m_path + suffix;
+        if (!QFile::exists(from))
+            continue;
+        const QString to = m_path + SetAsideSuffix + suffix;
+        QFile::remove(to);
+        QFile::rename(from, to);
+    }
+}
+
+bool MessageStore::run(const QString &sql, const QVariantList &values)
+{
+    QSqlQuery query(database());
+    bool done = query.prepare(sql);
+    if (done) {
+        for (const QVariant &value : values)
+            query.addBindValue(value);
+        done = query.exec();
+    }
+    m_lastCode = done ? QString() : query.lastError().nativeErrorCode();
+    if (!done)
+        fail(sql.section(QLatin1Char(' '), 0, 1), reasonOf(query.lastError()));
+    return done;
+}
+
+qint64 MessageStore::accountId(const MailAccount &account, bool insert)
+{
+    // An empty text, never NULL: the columns are NOT NULL.
+    const auto text = [](const QString &value) { return value.isNull() ? QStringLiteral("") : value; };
+    const QVariantList key = {text(account.server), text(account.user), text(account.protocol), text(account.folder)};
+    QSqlQuery query(database());
+    query.prepare(QStringLiteral("SELECT id FROM accounts WHERE server = ? AND user = ? AND protocol = ? AND folder = ?"));
+    for (const QVariant &value : key)
+        query.addBindValue(value);
+    if (!query.exec()) {
+        fail(QStringLiteral("account"), reasonOf(query.lastError()));
+        return 0;
+    }
+    if (query.next())
+        return query.value(0).toLongLong();
+    if (!insert || !run(QStringLiteral("INSERT INTO accounts (server, user, protocol, folder) VALUES (?, ?, ?, ?)"), key))
+        return 0;
+    QSqlQuery last(database());
+    return last.exec(QStringLiteral("SELECT last_insert_rowid()")) && last.next() ? last.value(0).toLongLong() : 0;
+}
+
+std::unique_ptr<StoreCheck> MessageStore::beginCheck(const MailAccount &account, const QDateTime &now)
+{
+    if (!open())
+        return nullptr;
+    // The write lock is taken at once: a check never fails halfway because
+    // another program wrote meanwhile.
+    if (!run(QStringLiteral("BEGIN IMMEDIATE")))
+        return nullptr;
+    const qint64 id = accountId(account, true);
+    if (id == 0) {
+        const QString error = m_error;
+        run(QStringLiteral("ROLLBACK"));
+        m_error = error;
+        return nullptr;
+    }
+    return std::make_unique<StoreCheck>(*this, id, account.isImap(), now);
+}
+
+QHash<QByteArray, UserMark> MessageStore::userMarks(const MailAccount &account)
+{
+    QHash<QByteArray, UserMark> marks;
+    if (!open())
+        return marks;
+    const qint64 id = accountId(account, false);
+    if (id == 0)
+        return marks;
+    QSqlQuery query(database());
+    query.prepare(QStringLiteral("SELECT identity, mark, marked_at FROM messages WHERE account = ? AND marked_by = ?"));
+    query.addBindValue(id);
+    query.addBindValue(storedMarkSource(MarkSource::User));
+    if (!query.exec()) {
+        fail(QStringLiteral("user marks"), reasonOf(query.lastError()));
+        return marks;
+    }
+    while (query.next())
+        marks.insert(query.value(0).toByteArray(),
+                     {static_cast<MarkState>(query.value(1).toInt()),
+                      QDateTime::fromSecsSinceEpoch(query.value(2).toLongLong(), Qt::UTC)});
+    return marks;
+}
+
+bool MessageStore::setUserMark(const MailAccount &account, const QByteArray &identity, const UserMark &mark)
+{
+    if (!open())
+        return false;
+    const qint64 id = accountId(account, false);
+    return id != 0
+           && run(QStringLiteral("UPDATE messages SET mark = ?, marked_by = ?, marked_at = ? WHERE account = ? AND "
+                                 "identity = ?"),
+                  {static_cast<int>(mark.mark), storedMarkSource(MarkSource::User), mark.when.toSecsSinceEpoch(), id,
+                   identity});
+}
+
+bool MessageStore::forgetUserMarks(const MailAccount &account)
+{
+    if (!open())
+        return false;
+    const qint64 id = accountId(account, false);
+    return id != 0
+           && run(QStringLiteral("UPDATE messages SET marked_by = NULL WHERE account = ? AND marked_by = ?"),
+                  {id, storedMarkSource(MarkSource::User)});
+}
+
+bool MessageStore::recordRemoved(const MailAccount &account, const QList<RemovedMessage> &removed,
+                                 const QDateTime &now)
+{
+    if (!open())
+        return false;
+    const qint64 id = accountId(account, false);
+    if (id == 0 || !run(QStringLiteral("BEGIN IMMEDIATE")))
+        return false;
+    for (const RemovedMessage &message : removed) {
+        const bool moved = !message.movedTo.isEmpty();
+        if (!run(QStringLiteral("UPDATE messages SET fate = ?, moved_to = ?, fate_at = ? WHERE account = ? AND "
+                                "identity = ?"),
+                 {moved ? QStringLiteral("moved") : QStringLiteral("deleted"),
+                  moved ? QVariant(message.movedTo) : QVariant(QMetaType::fromType<QString>()),
+                  now.toSecsSinceEpoch(), id, message.identity})) {
+            const QString error = m_error;
+            run(QStringLiteral("ROLLBACK"));
+            m_error = error;
+            return false;
+        }
+    }
+    return run(QStringLiteral("COMMIT"));
+}
+
+bool MessageStore::keepOnlyAccounts(const QList<MailAccount> &accounts)
+{
+    if (!open())
+        return false;
+    QSqlQuery query(database());
+    if (!query.exec(QStringLiteral("SELECT id, server, user, protocol, folder FROM accounts"))) {
+        fail(QStringLiteral("accounts"), reasonOf(query.lastError()));
+        return false;
+    }
+    QVariantList removed;
+    while (query.next()) {
+        const MailAccount account{query.value(1).toString(), query.value(2).toString(), query.value(3).toString(),
+                                  query.value(4).toString()};
+        if (!accounts.contains(account))
+            removed << query.value(0);
+    }
+    query.finish();
+    for (const QVariant &id : removed) {
+        if (!run(QStringLiteral("DELETE FROM accounts WHERE id = ?"), {id}))
+            return false;
+    }
+    return true;
+}
+
+int MessageStore::messageCount(const MailAccount &account)
+{
+    if (!open())
+        return 0;
+    QSqlQuery query(database());
+    query.prepare(QStringLiteral("SELECT count(*) FROM messages JOIN accounts ON accounts.id = messages.account"
+                                 " WHERE server = ? AND user = ? AND protocol = ? AND folder = ?"));
+    for (const QString &value : {account.server, account.user, account.protocol, account.folder})
+        query.addBindValue(value.isNull() ? QStringLiteral("") : value);
+    return query.exec() && query.next() ? query.value(0).toInt() : 0;
+}

@@ -1,0 +1,163 @@
+#include "store/storecheck.h"
+
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QVariant>
+
+namespace {
+
+// The UID of an IMAP identity "<uidvalidity>/<uid>"; NULL for anything else.
+QVariant uidOf(const QByteArray &identity)
+{
+    bool ok = false;
+    const quint32 uid = identity.mid(identity.indexOf('/') + 1).toUInt(&ok);
+    return ok && identity.contains('/') ? QVariant(qint64(uid)) : QVariant(QMetaType::fromType<qint64>());
+}
+
+} // namespace
+
+StoreCheck::StoreCheck(MessageStore &store, qint64 account, bool imap, const QDateTime &now)
+    : m_store(store), m_account(account), m_imap(imap), m_now(now.toSecsSinceEpoch())
+{
+}
+
+StoreCheck::~StoreCheck()
+{
+    if (m_open)
+        m_store.run(QStringLiteral("ROLLBACK"));
+}
+
+bool StoreCheck::run(const QString &sql, const QVariantList &values)
+{
+    if (m_failed)
+        return false;
+    if (!m_store.run(sql, values))
+        fail();
+    return !m_failed;
+}
+
+void StoreCheck::fail()
+{
+    m_failed = true;
+    if (!m_open)
+        return;
+    m_open = false;
+    const QString error = m_store.m_error;
+    m_store.run(QStringLiteral("ROLLBACK"));
+    m_store.m_error = error;
+}
+
+std::optional<CachedHeader> StoreCheck::find(const QByteArray &identity)
+{
+    if (m_failed || identity.isEmpty())
+        return std::nullopt;
+    // Asked once per listed message: prepared once.
+    if (!m_find) {
+        m_find.emplace(m_store.database());
+        m_find->prepare(QStringLiteral("SELECT size, block FROM messages JOIN header_blocks ON message = id"
+                                       " WHERE account = ? AND identity = ?"));
+    }
+    QSqlQuery &query = *m_find;
+    query.bindValue(0, m_account);
+    query.bindValue(1, identity);
+    if (!query.exec()) {
+        m_store.fail(QStringLiteral("find"), query.lastError().databaseText());
+        fail();
+        return std::nullopt;
+    }
+    std::optional<CachedHeader> found;
+    if (query.next()) {
+        // A block that does not unpack is fetched again like a new message.
+        const QByteArray block = qUncompress(query.value(1).toByteArray());
+        if (!block.isEmpty())
+            found = CachedHeader{query.value(0).toLongLong(), block};
+    }
+    query.finish();
+    return found;
+}
+
+void StoreCheck::remember(const QByteArray &identity, qint64 size, const QByteArray &headerBlock)
+{
+    if (identity.isEmpty())
+        return;
+    // The same identity on a new message (a UIDL the server gave again)
+    // starts afresh: what was kept belongs to the old one.
+    if (!run(QStringLiteral("INSERT INTO messages (account, identity, uid, size, first_seen, last_seen)"
+                            " VALUES (?, ?, ?, ?, ?, ?) ON CONFLICT (account, identity) DO UPDATE SET"
+                            " size = excluded.size, first_seen = excluded.first_seen, last_seen = excluded.last_seen,"
+                            " mark = -1, marked_by = NULL, marked_at = NULL, fate = 'present', moved_to = NULL,"
+                            " fate_at = NULL"),
+             {m_account, identity, m_imap ? uidOf(identity) : QVariant(QMetaType::fromType<qint64>()), size, m_now,
+              m_now}))
+        return;
+    run(QStringLiteral("INSERT OR REPLACE INTO header_blocks (message, block)"
+                       " SELECT id, ? FROM messages WHERE account = ? AND identity = ?"),
+        {qCompress(headerBlock), m_account, identity});
+}
+
+quint32 StoreCheck::highestUid(quint32 uidValidity)
+{
+    if (m_failed)
+        return 0;
+    QSqlQuery query(m_store.database());
+    query.prepare(QStringLiteral("SELECT uid_validity, (SELECT max(uid) FROM messages WHERE account = ?)"
+                                 " FROM accounts WHERE id = ?"));
+    query.addBindValue(m_account);
+    query.addBindValue(m_account);
+    if (!query.exec() || !query.next()) {
+        m_store.fail(QStringLiteral("highest UID"), query.lastError().databaseText());
+        fail();
+        return 0;
+    }
+    if (!query.value(0).isNull() && query.value(0).toLongLong() == qint64(uidValidity))
+        return quint32(query.value(1).toLongLong());
+    query.finish();
+    // Under another UIDVALIDITY the UIDs name other messages.
+    run(QStringLiteral("DELETE FROM messages WHERE account = ?"), {m_account});
+    run(QStringLiteral("UPDATE accounts SET uid_validity = ? WHERE id = ?"), {qint64(uidValidity), m_account});
+    return 0;
+}
+
+bool StoreCheck::finish(const QList<Listed> &listed, bool complete)
+{
+    if (complete && !m_failed)
+        recordListing(listed);
+    if (!m_failed && run(QStringLiteral("COMMIT")))
+        m_open = false;
+    return !m_failed;
+}
+
+bool StoreCheck::recordListing(const QList<Listed> &listed)
+{
+    if (!run(QStringLiteral("CREATE TEMP TABLE IF NOT EXISTS listed (identity BLOB PRIMARY KEY, mark INTEGER,"
+                            " marked_by TEXT)"))
+        || !run(QStringLiteral("DELETE FROM temp.listed")))
+        return false;
+    QSqlQuery insert(m_store.database());
+    insert.prepare(QStringLiteral("INSERT OR IGNORE INTO temp.listed VALUES (?, ?, ?)"));
+    for (const Listed &message : listed) {
+        if (message.identity.isEmpty())
+            continue;
+        insert.bindValue(0, message.identity);
+        insert.bindValue(1, static_cast<int>(message.mark));
+        insert.bindValue(2, storedMarkSource(message.source));
+        if (!insert.exec()) {
+            m_store.fail(QStringLiteral("listing"), insert.lastError().databaseText());
+            fail();
+            return false;
+        }
+    }
+    insert.finish();
+    // A mark keeps its date while it stays what it was.
+    return run(QStringLiteral("UPDATE messages SET last_seen = ?, fate = 'present', moved_to = NULL, fate_at = NULL,"
+                              " marked_at = CASE WHEN messages.mark = listed.mark AND messages.marked_by IS listed.marked_by"
+                              " THEN messages.marked_at ELSE ? END, mark = listed.mark, marked_by = listed.marked_by"
+                              " FROM temp.listed WHERE account = ? AND messages.identity = listed.identity"),
+               {m_now, m_now, m_account})
+           && run(QStringLiteral("UPDATE messages SET fate = 'gone', fate_at = ? WHERE account = ? AND fate = 'present'"
+                                 " AND identity NOT IN (SELECT identity FROM temp.listed)"),
+                  {m_now, m_account})
+           && run(QStringLiteral("DELETE FROM messages WHERE fate <> 'present' AND fate_at < ?"),
+                  {m_now - KeepGoneSeconds})
+           && run(QStringLiteral("UPDATE accounts SET last_check = ? WHERE id = ?"), {m_now, m_account});
+}

@@ -1,0 +1,63 @@
+#pragma once
+// One check of one account against the message store: the mailbox client
+// asks it for what earlier checks fetched (HeaderCache) and hands it what
+// this check fetched; at the end the listed messages' marks and fates are
+// recorded and the whole is committed at once. Any failure of the file
+// (full disk, a lock held too long, damage) rolls everything of this check
+// back: from then on it answers like an empty cache, and failed() says so.
+
+#include "mail/headercache.h"
+#include "store/messagestore.h"
+
+#include <QDateTime>
+#include <QList>
+#include <QSqlQuery>
+
+#include <optional>
+
+class StoreCheck : public HeaderCache
+{
+public:
+    // A message of the listing as the rules and the user left it.
+    struct Listed
+    {
+        QByteArray identity; // empty: a message the store cannot know
+        MarkState mark = MarkState::None;
+        MarkSource source = MarkSource::None;
+    };
+
+    // Messages gone from the server are kept this long.
+    static constexpr qint64 KeepGoneSeconds = 30 * 24 * 3600;
+
+    StoreCheck(MessageStore &store, qint64 account, bool imap, const QDateTime &now);
+    // Rolls back what was not finished.
+    ~StoreCheck() override;
+    StoreCheck(const StoreCheck &) = delete;
+    StoreCheck &operator=(const StoreCheck &) = delete;
+
+    std::optional<CachedHeader> find(const QByteArray &identity) override;
+    void remember(const QByteArray &identity, qint64 size, const QByteArray &headerBlock) override;
+    quint32 highestUid(quint32 uidValidity) override;
+
+    // Commits. A complete listing also records every listed message as
+    // present with its mark, every other one of the account as gone, and
+    // prunes what has been gone longer than KeepGoneSeconds; an incomplete
+    // one keeps only the header blocks it fetched. False when nothing could
+    // be written (the store is as before).
+    bool finish(const QList<Listed> &listed, bool complete);
+    // Something failed; errorText() of the store says what.
+    bool failed() const { return m_failed; }
+
+private:
+    bool run(const QString &sql, const QVariantList &values = {});
+    void fail();
+    bool recordListing(const QList<Listed> &listed);
+
+    MessageStore &m_store;
+    const qint64 m_account;
+    const bool m_imap;
+    const qint64 m_now;
+    bool m_open = true; // the transaction is open
+    bool m_failed = false;
+    std::optional<QSqlQuery> m_find;
+};
