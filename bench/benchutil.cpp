@@ -3,11 +3,11 @@
 #include "settings/settingsstore.h"
 #include "support/dovecotserver.h"
 
+#include <QFile>
 #include <QTextStream>
 
 #include <algorithm>
 #include <stdexcept>
-#include <sys/resource.h>
 
 namespace bench {
 
@@ -19,10 +19,16 @@ void printFigure(const QString &name, double value, const QString &unit, int dec
 
 double peakMemoryMiB()
 {
-    rusage usage{};
-    if (getrusage(RUSAGE_SELF, &usage) != 0)
+    // VmHWM, not getrusage's maxrss: Linux carries the maxrss of the image
+    // a process replaced at exec over, so a child started by a large parent
+    // would report the parent's size.
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
         return 0;
-    return double(usage.ru_maxrss) / 1024.0; // Linux reports KiB
+    for (QByteArray line = status.readLine(); !line.isEmpty(); line = status.readLine())
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0; // "123456 kB"
+    return 0;
 }
 
 std::optional<int> intOption(const QStringList &args, const QString &name)

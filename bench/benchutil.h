@@ -16,7 +16,7 @@ namespace bench {
 // One figure line on standard output, e.g. "header_pass.messages 2000 msg".
 void printFigure(const QString &name, double value, const QString &unit, int decimals = 0);
 
-// The largest resident set the process has had so far, in MiB.
+// The largest resident set the process has had so far (VmHWM), in MiB.
 double peakMemoryMiB();
 
 // The value after option name in args ("--messages 500"); nullopt when the
