@@ -27,8 +27,8 @@ IdleWatchLinks idleWatchLinks(ProgramCore &core)
 } // namespace
 
 AutomaticCheckDesktop::AutomaticCheckDesktop(ProgramCore &core, TfrmMain &main, TfrmGeneral &general,
-                                             QDialog &spamSettings, Prompts &prompts, AutomaticDevices devices)
-    : devices(std::move(devices)), log(core.settings),
+                                             QDialog &spamSettings, Prompts &prompts, AutomaticDevices theDevices)
+    : devices(std::move(theDevices)), log(core.settings),
       alarm(*this->devices.player, core.settings, [] { QApplication::beep(); }),
       tray(main, readStartupSettings(core.store).startInTray),
       deletion(main.cycle(), core.clients, core.list, core.settings, main, log, &prompts,

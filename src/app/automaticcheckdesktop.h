@@ -37,7 +37,7 @@ class AutomaticCheckDesktop : public QObject
     Q_OBJECT
 public:
     AutomaticCheckDesktop(ProgramCore &core, TfrmMain &main, TfrmGeneral &general, QDialog &spamSettings,
-                          Prompts &prompts, AutomaticDevices devices = {});
+                          Prompts &prompts, AutomaticDevices theDevices = {});
     ~AutomaticCheckDesktop() override;
 
     // The main window's start-up part that belongs here: the countdown,

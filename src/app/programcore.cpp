@@ -23,8 +23,8 @@ MailboxLogin withPasswordFromEnvironment(MailboxLogin login)
 
 } // namespace
 
-ProgramCore::ProgramCore(const QString &folder)
-    : folder(folder), iniPath(QDir(folder).filePath(ruleOptionsFileName())),
+ProgramCore::ProgramCore(const QString &programFolder)
+    : folder(programFolder), iniPath(QDir(programFolder).filePath(ruleOptionsFileName())),
       markingSource(
           list, [this]() -> const RemoteMailbox & { return clients.current(); }, settings.mailboxes),
       marking(rules, markingSource)

@@ -14,7 +14,7 @@ namespace {
 // the subject and header tables.
 int operatorColumn(RuleTable table)
 {
-    return table == RuleTable::Sender ? SenderCol::Condition : SubjectCol::What;
+    return table == RuleTable::Sender ? int(SenderCol::Condition) : int(SubjectCol::What);
 }
 
 } // namespace

@@ -25,7 +25,7 @@ class FakePlayer : public AlarmPlayer
 {
 public:
     QStringList *events;
-    explicit FakePlayer(QStringList *events) : events(events) {}
+    explicit FakePlayer(QStringList *log) : events(log) {}
     void play(const QString &, bool) override { *events << QStringLiteral("play"); }
     void stop() override { *events << QStringLiteral("stop"); }
 };

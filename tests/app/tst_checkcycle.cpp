@@ -365,7 +365,7 @@ void TestCheckCycle::lostGrantOffersTheSignInOnlyToAUser()
             s.mailboxes[0].signIn = SignInMethod::OAuthOther;
             s.mailboxes[0].oauth = {QStringLiteral("https://id.example/auth"),
                                     QStringLiteral("https://id.example/token"), QStringLiteral("pop"),
-                                    QStringLiteral("client")};
+                                    QStringLiteral("client"), QString()};
         });
         rig.cycle->startInTray = unattended;
         QList<MailboxLogin> asked;

@@ -113,7 +113,7 @@ private slots:
 
     void unusablePortFallsBackToTheServiceLookup_data()
     {
-        QTest::addColumn<QString>("server");
+        QTest::addColumn<QString>("address");
         QTest::newRow("no port") << "127.0.0.1";
         QTest::newRow("port 0") << "127.0.0.1:0";
         QTest::newRow("not a number") << "127.0.0.1:abc";
@@ -122,8 +122,8 @@ private slots:
 
     void unusablePortFallsBackToTheServiceLookup()
     {
-        QFETCH(QString, server);
-        socket->setServer(server);
+        QFETCH(QString, address);
+        socket->setServer(address);
         socket->setDefaultPort(2110);
         socket->Open();
         QCOMPARE(socket->remotePort(), quint16(110)); // "pop3" in the services database

@@ -102,7 +102,7 @@ public:
 private:
     struct Pending : RunningCommand
     {
-        explicit Pending(FakeNmcli *owner) : owner(owner) {}
+        explicit Pending(FakeNmcli *runner) : owner(runner) {}
         void abort() override
         {
             if (context) {

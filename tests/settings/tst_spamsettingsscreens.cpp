@@ -37,8 +37,10 @@ class TestSpamSettingsScreens : public QObject
         MailboxTable boxes;
         for (int i = 0; i < kMailboxCount; ++i)
             boxes[i].number = i + 1;
-        boxes[0] = {1, "pop.example.org", "ann", {}, MailSecurity::SslTls, {}};
-        boxes[2] = {3, "mail.example.net:995", "bob.smith", {}, MailSecurity::SslTls, {}};
+        boxes[0].server = QStringLiteral("pop.example.org");
+        boxes[0].mailbox = QStringLiteral("ann");
+        boxes[2].server = QStringLiteral("mail.example.net:995");
+        boxes[2].mailbox = QStringLiteral("bob.smith");
         return boxes;
     }
 

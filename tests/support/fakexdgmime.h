@@ -10,7 +10,7 @@
 class FakeXdgMime : public CommandRunner
 {
 public:
-    explicit FakeXdgMime(QString handler = {}) : handler(std::move(handler)) {}
+    explicit FakeXdgMime(QString desktopFile = {}) : handler(std::move(desktopFile)) {}
 
     QString handler;
     bool installed = true;

@@ -172,8 +172,8 @@ private:
     // dot-stuffed data block ending in ".\r\n".
     struct Answer
     {
-        Answer(const QByteArray &status, const QByteArray &block = {}, bool closeAfter = false)
-            : status(status), block(block), closeAfter(closeAfter)
+        Answer(const QByteArray &statusLine, const QByteArray &dataBlock = {}, bool closeAfterwards = false)
+            : status(statusLine), block(dataBlock), closeAfter(closeAfterwards)
         {
         }
         QByteArray status;
