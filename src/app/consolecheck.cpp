@@ -17,7 +17,6 @@
 
 namespace {
 
-const QString kPasswordVariable = QStringLiteral("MAILSIEVE_PASSWORD");
 // --delete deleted the marked messages, and then the mailbox could not be
 // listed again.
 constexpr int kListingFailedStatus = 3;
@@ -94,7 +93,7 @@ void describeOptions(QCommandLineParser &parser)
             "standard error), 2 for wrong options, 3 when --delete deleted the marked messages\n"
             "but the mailbox could not be listed again. With --server and --user it checks a\n"
             "mailbox that is not stored; the password comes from the environment variable ")
-        + kPasswordVariable
+        + PasswordVariable
         + QStringLiteral(".\n"
                          "With --delete the marked messages are then deleted without a question and logged,\n"
                          "followed by the number deleted (once the server committed the deletions) and the\n"
@@ -213,7 +212,7 @@ std::optional<ConsoleRequest> readRequest(const QCommandLineParser &parser, QStr
         request.adHoc = true;
         request.login.server = parser.value(QStringLiteral("server"));
         request.login.user = parser.value(QStringLiteral("user"));
-        request.login.password = qEnvironmentVariable(qPrintable(kPasswordVariable));
+        request.login.password = qEnvironmentVariable(qPrintable(PasswordVariable));
         if (!readChoice(parser, QStringLiteral("security"), mailSecurityFromName, request.login.security,
                         QStringLiteral("SSL/TLS, STARTTLS or None"), problem)
             || !readChoice(parser, QStringLiteral("protocol"), mailProtocolFromName, request.login.protocol,

@@ -82,8 +82,6 @@ public:
     const ImapClient &client() const { return m_client; }
 
     std::function<void()> onNewMail;
-    // A call into the session has returned and none is running.
-    std::function<void()> onSettled;
     // See IdleWatch::holdServer.
     std::function<std::shared_ptr<void>()> holdServer;
 

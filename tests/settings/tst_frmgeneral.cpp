@@ -10,6 +10,7 @@
 #include "settings/frmimapoptions.h"
 #include "settings/frmoauth.h"
 #include "settings/mailimport.h"
+#include "support/fakexdgmime.h"
 #include "support/scriptedprompts.h"
 
 #include <QCheckBox>
@@ -30,21 +31,6 @@ using Kind = ScriptedPrompts::Kind;
 namespace {
 
 const QString Fixtures = QStringLiteral(MAILSIEVE_SOURCE_DIR "/tests/support/fixtures/thunderbird");
-
-class FakeXdgMime : public CommandRunner
-{
-public:
-    bool available(const QString &program) const override { return program == QLatin1String("xdg-mime"); }
-    CommandResult run(const QString &, const QStringList &, int) override
-    {
-        return {true, 0, "org.mozilla.Thunderbird.desktop\n", {}};
-    }
-    std::unique_ptr<RunningCommand> start(const QString &, const QStringList &,
-                                          std::function<void(const CommandResult &)>) override
-    {
-        return nullptr;
-    }
-};
 
 class ListedEntries : public NoDialUp
 {
@@ -468,7 +454,7 @@ private slots:
     {
         Setup s;
         SystemPlatformSettings platform;
-        FakeXdgMime xdg;
+        FakeXdgMime xdg(QStringLiteral("org.mozilla.Thunderbird.desktop"));
         MailImport import(platform, xdg, {Fixtures + QStringLiteral("/home/.thunderbird")},
                           {Fixtures + QStringLiteral("/applications")});
         TfrmGeneral &w = s.make(nullptr, &import);
