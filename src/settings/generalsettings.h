@@ -1,7 +1,8 @@
 #pragma once
 // The general settings and the 12 mailboxes, as read from and written to
-// the settings store. One GeneralSettings lives for the whole run in the
-// General settings window; the rest of the program reads its live values.
+// the settings store. One GeneralSettings lives for the whole run in
+// ProgramCore; the General settings window edits it, and the rest of the
+// program reads its live values.
 //
 // Section "General": Logfile, Mailer, AlarmFile, Automatic, Ask, Kill,
 // Minutes, Launch, Exit, Alarm, Repeat, RAS, Count, SysTray, KillAll (and
