@@ -320,7 +320,7 @@ int TagSocket::ReadReply()
     return ReplyCode(m_lastReply);
 }
 
-QByteArray TagSocket::ReadRawLine(bool startsReply)
+QByteArray TagSocket::ReadRawLine(bool startsReply, qsizetype maxLength)
 {
     if (Canceled)
         raiseCanceled();
@@ -334,15 +334,15 @@ QByteArray TagSocket::ReadRawLine(bool startsReply)
     // The line is taken from the socket's buffer, so whatever follows it
     // (the data block of TOP or RETR) stays there for ReceiveData.
     while (!m_stream->canReadLine()) {
-        if (m_stream->bytesAvailable() >= MaxReplyLine)
+        if (m_stream->bytesAvailable() >= maxLength)
             RaiseSocketError(SocketError::ReplyTooLong);
         if (PeerClosed)
             RaiseSocketError(SocketError::ClosedByServer);
         waitForReadable();
         raiseWaitOutcome();
     }
-    QByteArray line = m_stream->readLine(MaxReplyLine + 1);
-    if (line.size() > MaxReplyLine || !line.endsWith('\n'))
+    QByteArray line = m_stream->readLine(maxLength + 1);
+    if (line.size() > maxLength || !line.endsWith('\n'))
         RaiseSocketError(SocketError::ReplyTooLong);
     while (line.endsWith('\n') || line.endsWith('\r'))
         line.chop(1);

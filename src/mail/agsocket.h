@@ -143,7 +143,8 @@ public:
     // in lastReply(). startsReply starts the reply's time as ReadReply
     // does; otherwise the line shares the time of the reply before it, so
     // a protocol whose reply runs over many lines (IMAP) times them as one.
-    QByteArray ReadRawLine(bool startsReply = true);
+    // A line may hold maxLength bytes, its line end included.
+    QByteArray ReadRawLine(bool startsReply = true, qsizetype maxLength = MaxReplyLine);
     // Exactly size bytes (an IMAP literal), handed to take chunk by chunk
     // as they arrive; within the current reply's time.
     void ReceiveExactly(qint64 size, const std::function<void(const QByteArray &)> &take);

@@ -64,20 +64,61 @@ qint64 fetchedUid(const ImapResponse &response, const ImapValue &data)
     return value;
 }
 
-// The UIDs as a set for a command: ranges only of consecutive UIDs.
-QString uidSetText(std::vector<quint32> uids)
+// UIDs as runs of consecutive ones: first and last.
+using UidRuns = std::vector<std::pair<quint32, quint32>>;
+
+// The runs in ascending order, each UID once, touching runs joined.
+void normalize(UidRuns &runs)
 {
-    std::sort(uids.begin(), uids.end());
-    uids.erase(std::unique(uids.begin(), uids.end()), uids.end());
-    QStringList parts;
-    for (std::size_t i = 0; i < uids.size();) {
-        std::size_t end = i;
-        while (end + 1 < uids.size() && uids[end + 1] == uids[end] + 1)
-            ++end;
-        parts << (end == i ? QString::number(uids[i]) : QStringLiteral("%1:%2").arg(uids[i]).arg(uids[end]));
-        i = end + 1;
+    std::sort(runs.begin(), runs.end());
+    UidRuns joined;
+    for (const auto &run : runs) {
+        if (!joined.empty() && qint64(run.first) <= qint64(joined.back().second) + 1)
+            joined.back().second = std::max(joined.back().second, run.second);
+        else
+            joined.push_back(run);
     }
+    runs = std::move(joined);
+}
+
+// Normalized runs as a set for a command.
+QString setText(const UidRuns &runs)
+{
+    QStringList parts;
+    for (const auto &[first, last] : runs)
+        parts << (first == last ? QString::number(first) : QStringLiteral("%1:%2").arg(first).arg(last));
     return parts.join(QLatin1Char(','));
+}
+
+bool inRuns(const UidRuns &runs, quint32 uid)
+{
+    const auto after = std::upper_bound(runs.cbegin(), runs.cend(), uid,
+                                        [](quint32 value, const auto &run) { return value < run.first; });
+    return after != runs.cbegin() && uid <= std::prev(after)->second;
+}
+
+// The first count UIDs of normalized runs.
+void keepFirst(UidRuns &runs, qint64 count)
+{
+    for (auto run = runs.begin(); run != runs.end(); ++run) {
+        const qint64 size = qint64(run->second) - run->first + 1;
+        if (size >= count) {
+            run->second = static_cast<quint32>(run->first + count - 1);
+            runs.erase(count > 0 ? std::next(run) : run, runs.end());
+            return;
+        }
+        count -= size;
+    }
+}
+
+// The UIDs as a set for a command: ranges only of consecutive UIDs.
+QString uidSetText(const std::vector<quint32> &uids)
+{
+    UidRuns runs;
+    for (const quint32 uid : uids)
+        runs.emplace_back(uid, uid);
+    normalize(runs);
+    return setText(runs);
 }
 
 // A UID as the server wrote it; 0 when the text is none.
@@ -111,6 +152,21 @@ std::optional<std::vector<quint32>> uidsInSet(const QByteArray &set, std::size_t
     return uids;
 }
 
+// Adds the runs of a set the server sent ("1:3,7"); false when it is no
+// set of UIDs.
+bool addUidSet(UidRuns &runs, const QByteArray &set)
+{
+    for (const QByteArray &part : set.split(',')) {
+        const QList<QByteArray> ends = part.split(':');
+        const quint32 first = ends.size() <= 2 ? uidOf(ends.first()) : 0;
+        const quint32 last = uidOf(ends.last());
+        if (first == 0 || last == 0)
+            return false;
+        runs.push_back(std::minmax(first, last));
+    }
+    return true;
+}
+
 // error with note added to its text, of the same kind where a removal can
 // end with that kind.
 [[noreturn]] void throwWithNote(const EMailsieveError &error, const QString &note)
@@ -135,9 +191,12 @@ std::optional<std::vector<quint32>> uidsInSet(const QByteArray &set, std::size_t
 class ImapClient::SocketInput : public ImapInput
 {
 public:
-    explicit SocketInput(ImapClient &client) : m_client(client) {}
+    SocketInput(ImapClient &client, qsizetype lineLimit) : m_client(client), m_lineLimit(lineLimit) {}
 
-    QByteArray readLine() override { return m_client.ReadRawLine(std::exchange(m_client.m_replyStarts, false)); }
+    QByteArray readLine() override
+    {
+        return m_client.ReadRawLine(std::exchange(m_client.m_replyStarts, false), m_lineLimit);
+    }
     void readLiteral(qint64 size, const std::function<void(const QByteArray &)> &take) override
     {
         m_client.ReceiveExactly(size, take);
@@ -145,6 +204,7 @@ public:
 
 private:
     ImapClient &m_client;
+    qsizetype m_lineLimit;
 };
 
 ImapClient::ImapClient(QObject *parent)
@@ -182,7 +242,7 @@ void ImapClient::Open()
 
 ImapResponse ImapClient::nextResponse(const Command *command)
 {
-    SocketInput input(*this);
+    SocketInput input(*this, command ? command->lineLimit : MaxReplyLine);
     ImapResponseReader reader(input);
     if (command)
         reader.literalTarget = command->literalTarget;
@@ -515,27 +575,40 @@ void ImapClient::UpdateInfo()
         openFolder(encodeFolderName(m_folder), true);
         m_uidValidity = static_cast<quint32>(m_folderUidValidity);
         setMessageCount(static_cast<int>(m_exists));
-        if (m_exists > 0)
-            fetchRows();
+        // Another UIDVALIDITY drops what the cache kept of the folder.
+        const quint32 highest = headerCache() ? headerCache()->highestUid(m_uidValidity) : 0;
+        // What arrives during the listing is the next check's: the rows are
+        // bounded by the count the folder had when they were asked for.
+        const qint64 folderSize = m_exists;
+        if (folderSize > 0 && highest > 0) {
+            listWithCache(highest, folderSize);
+        } else if (folderSize > 0) {
+            const auto wanted = [this, folderSize](quint32) {
+                if (Info().Count() >= folderSize)
+                    throw EProtocolError(QStringLiteral("The server sent more messages than the folder held when "
+                                                        "they were asked for (%1)")
+                                             .arg(folderSize));
+                return true;
+            };
+            fetchRows(QStringLiteral("1:*"), wanted, [this](TmsRemoteInfoItem item) { addRow(std::move(item)); });
+        }
         endSession();
     });
     if (OnInfoUpdated)
         OnInfoUpdated();
 }
 
-void ImapClient::fetchRows()
+void ImapClient::fetchRows(const QString &uids, const std::function<bool(quint32 uid)> &wanted,
+                           const std::function<void(TmsRemoteInfoItem)> &take)
 {
     QSet<qint64> listed;
-    // What arrives during the fetch is the next check's: the rows are
-    // bounded by the count the folder had when it was asked for.
-    const qint64 folderSize = m_exists;
-    Command command{QStringLiteral("UID FETCH 1:* (UID RFC822.SIZE BODY.PEEK[HEADER])")};
+    Command command{QStringLiteral("UID FETCH ") + uids + QStringLiteral(" (UID RFC822.SIZE BODY.PEEK[HEADER])")};
     command.literalTarget = [](const QByteArray &label, qint64) {
         if (label == "BODY[HEADER]")
             return ImapLiteralTarget{MaxHeaderBlock, MaxHeaderBlockRead};
         return ImapLiteralTarget{ImapResponseReader::DefaultLiteralKeep, ImapResponseReader::DefaultLiteralMost};
     };
-    command.untagged = [this, &listed, folderSize](const ImapResponse &response) {
+    command.untagged = [this, &listed, &wanted, &take](const ImapResponse &response) {
         const ImapValue *data = fetchData(response);
         if (!data)
             return;
@@ -548,23 +621,113 @@ void ImapClient::fetchRows()
         if (uid < 0 || !size || size->number() < 0)
             throw EProtocolError(QStringLiteral("The server sent a header block without its UID or size: %1")
                                      .arg(quotedLine(response.line)));
-        if (listed.contains(uid))
+        if (listed.contains(uid) || !wanted(static_cast<quint32>(uid)))
             return;
-        if (Info().Count() >= folderSize)
-            throw EProtocolError(QStringLiteral("The server sent more messages than the folder held when they "
-                                                "were asked for (%1)")
-                                     .arg(folderSize));
         listed.insert(uid);
         TmsRemoteInfoItem item;
         item.Uid = static_cast<quint32>(uid);
         item.Size = size->number();
         item.Headers = headerBlockLines(header->stringValue());
-        Info().Add(std::move(item));
+        if (headerCache()) {
+            item.Identity = imapIdentity(m_uidValidity, item.Uid);
+            headerCache()->remember(item.Identity, item.Size, headerBlockPart(header->stringValue()));
+        }
+        take(std::move(item));
         m_replyStarts = true; // a new row is progress
-        if (OnNextInfoUpdated)
-            OnNextInfoUpdated(Info().Count() - 1);
     };
     run(command);
+}
+
+void ImapClient::listWithCache(quint32 highest, qint64 folderSize)
+{
+    const UidRuns listed = searchUids(folderSize);
+    // A row from the cache waits only behind one still to be fetched before
+    // it, so that the rows keep the folder's order.
+    UidRuns missing;
+    const auto fetchLater = [&missing](quint32 first, quint32 last) {
+        if (!missing.empty() && qint64(missing.back().second) + 1 == first)
+            missing.back().second = last;
+        else
+            missing.emplace_back(first, last);
+    };
+    std::vector<TmsRemoteInfoItem> held;
+    for (const auto &[first, last] : listed) {
+        for (qint64 uid = first; uid <= std::min<qint64>(last, highest); ++uid) {
+            std::optional<TmsRemoteInfoItem> row = cachedRow(static_cast<quint32>(uid));
+            if (!row)
+                fetchLater(static_cast<quint32>(uid), static_cast<quint32>(uid));
+            else if (missing.empty())
+                addRow(std::move(*row));
+            else
+                held.push_back(std::move(*row));
+        }
+        if (last > highest)
+            fetchLater(std::max<quint32>(first, highest + 1), last);
+    }
+    if (missing.empty())
+        return;
+    std::map<quint32, TmsRemoteInfoItem> fetched;
+    fetchRows(
+        setText(missing), [&missing](quint32 uid) { return inRuns(missing, uid); },
+        [&fetched](TmsRemoteInfoItem item) {
+            const quint32 uid = item.Uid;
+            fetched.emplace(uid, std::move(item));
+        });
+    // A message gone since the search has no row.
+    auto next = fetched.begin();
+    for (TmsRemoteInfoItem &row : held) {
+        for (; next != fetched.end() && next->first < row.Uid; ++next)
+            addRow(std::move(next->second));
+        addRow(std::move(row));
+    }
+    for (; next != fetched.end(); ++next)
+        addRow(std::move(next->second));
+}
+
+ImapClient::UidRuns ImapClient::searchUids(qint64 folderSize)
+{
+    // RFC 4731: the UIDs as one compact set rather than each of them.
+    const bool compact = hasCapability(QStringLiteral("ESEARCH"));
+    Command command{compact ? QStringLiteral("UID SEARCH RETURN (ALL) ALL") : QStringLiteral("UID SEARCH ALL")};
+    // Every UID of the folder may come on one line: up to ten digits and a
+    // separator each.
+    command.lineLimit = std::min<qint64>(MaxReplyLine + 11 * folderSize, MaxSearchLine);
+    UidRuns runs;
+    command.untagged = [&runs](const ImapResponse &response) {
+        const auto invalid = [&response] {
+            return EProtocolError(
+                QStringLiteral("The server's search result is not valid: %1").arg(quotedLine(response.line)));
+        };
+        if (response.name == "SEARCH") {
+            for (const ImapValue &value : response.values) {
+                const quint32 uid = uidOf(value.stringValue());
+                if (uid == 0)
+                    throw invalid();
+                runs.emplace_back(uid, uid);
+            }
+        } else if (response.name == "ESEARCH") {
+            const std::vector<ImapValue> &values = response.values;
+            const auto all = std::find_if(values.cbegin(), values.cend(),
+                                          [](const ImapValue &value) { return value.isAtom("ALL"); });
+            if (all != values.cend() && (std::next(all) == values.cend() || !addUidSet(runs, std::next(all)->text)))
+                throw invalid();
+        }
+    };
+    run(command);
+    normalize(runs);
+    keepFirst(runs, folderSize);
+    return runs;
+}
+
+std::optional<TmsRemoteInfoItem> ImapClient::cachedRow(quint32 uid)
+{
+    const QByteArray identity = imapIdentity(m_uidValidity, uid);
+    const std::optional<CachedHeader> cached = headerCache()->find(identity);
+    if (!cached)
+        return std::nullopt;
+    TmsRemoteInfoItem row = cachedItem(identity, *cached);
+    row.Uid = uid;
+    return row;
 }
 
 // --- Retrieving and removing ------------------------------------------------

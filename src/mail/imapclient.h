@@ -24,8 +24,15 @@
 // the command line when the server lists SASL-IR, else after its "+"). With
 // STARTTLS nothing the server said before the handshake is kept.
 //
+// With a header cache a check fetches only what the cache does not hold:
+// after EXAMINE it learns the folder's UIDs in one search (the compact set
+// of ESEARCH, RFC 4731, where offered, else UID SEARCH ALL), takes the rows
+// of the UIDs the cache holds under the folder's UIDVALIDITY from it, and
+// fetches the others, above all the UIDs above the highest one kept, in one
+// UID FETCH. A folder whose UIDVALIDITY changed is fetched whole again.
+//
 // The server is not trusted: a response line holds at most 64 KiB outside
-// its literals, a header block keeps MaxHeaderBlock bytes and fails past
+// its literals (a search result as many UIDs as the folder holds), a header block keeps MaxHeaderBlock bytes and fails past
 // MaxHeaderBlockRead, a message body streams into its file, there are never
 // more rows than the folder's EXISTS when the rows were asked for, and a
 // response or a run of untagged responses that brings nothing new takes at
@@ -78,6 +85,8 @@ public:
     // No real server lists that many capabilities or folders.
     static constexpr int MaxCapabilities = 1000;
     static constexpr int MaxFolders = 100000;
+    // A search result's line: some six million UIDs.
+    static constexpr qsizetype MaxSearchLine = 64 * 1024 * 1024;
 
     // Besides the sign-in values: no APOP, and a folder name that fits in a
     // command.
@@ -88,7 +97,8 @@ public:
     void Logout() override;
 
     // EXAMINE, then UID FETCH 1:* (UID RFC822.SIZE BODY.PEEK[HEADER]) into
-    // Info in server order, then LOGOUT.
+    // Info in server order (with a header cache: the search and the fetch
+    // of what it lacks), then LOGOUT.
     void UpdateInfo() override;
     // SELECT, the recheck of every marked UID, BODY.PEEK[] for the
     // retrieve-marked ones, the removal of the delete-marked ones, LOGOUT.
@@ -138,7 +148,11 @@ private:
         // IDLE: the first continuation request answers it, and the command
         // stays open.
         bool untilContinued = false;
+        // The longest response line it may get, outside literals.
+        qsizetype lineLimit = TagSocket::MaxReplyLine;
     };
+    // UIDs as ascending runs of consecutive ones: first and last.
+    using UidRuns = std::vector<std::pair<quint32, quint32>>;
 
     class SocketInput;
 
@@ -180,7 +194,18 @@ private:
     // EXAMINE or SELECT the folder; its UIDVALIDITY and EXISTS are read.
     // Returns the tagged OK.
     ImapResponse openFolder(const QByteArray &wire, bool readOnly);
-    void fetchRows();
+    // UID FETCH of the sizes and header blocks of uids (a set); the row of
+    // each UID wanted goes to take, once. With a header cache each such row
+    // is remembered there first.
+    void fetchRows(const QString &uids, const std::function<bool(quint32 uid)> &wanted,
+                   const std::function<void(TmsRemoteInfoItem)> &take);
+    // The rows of the folder's first `folderSize` messages, those above
+    // `highest` and those the cache lacks fetched, the others from it.
+    void listWithCache(quint32 highest, qint64 folderSize);
+    // The folder's UIDs, from one UID SEARCH.
+    UidRuns searchUids(qint64 folderSize);
+    // The row the header cache holds for uid in the folder listed.
+    std::optional<TmsRemoteInfoItem> cachedRow(quint32 uid);
     // Every marked item is still in the folder with its listed size.
     void recheckMarked(const std::vector<int> &marked);
     void retrieve(int index);

@@ -283,7 +283,8 @@ void TmsCustomPOP::exchange(const CommandSource &source)
                 exhausted = !source(pending);
             if (pending.empty())
                 break;
-            batch << pending.front().line;
+            if (!pending.front().line.isEmpty())
+                batch << pending.front().line;
             m_replyReaders.push_back(std::move(pending.front().readReply));
             pending.pop_front();
         }
@@ -298,7 +299,8 @@ void TmsCustomPOP::exchange(const CommandSource &source)
 }
 
 void TmsCustomPOP::appendFetch(std::deque<PipelinedCommand> &commands, int i,
-                               const std::shared_ptr<TmsRemoteInfoItem> &item, std::function<void()> done)
+                               const std::shared_ptr<TmsRemoteInfoItem> &item,
+                               std::function<void(const QByteArray &topData)> done)
 {
     const QString number = QString::number(i + 1);
     commands.push_back({QStringLiteral("LIST ") + number, [this, i, item] {
@@ -309,9 +311,47 @@ void TmsCustomPOP::appendFetch(std::deque<PipelinedCommand> &commands, int i,
                             requireOk();
                             QByteArray data;
                             ReceiveData(data, -1, MaxHeaderBlock, MaxHeaderBlockRead);
-                            item->Headers = headerBlockLines(std::move(data));
-                            done();
+                            item->Headers = headerBlockLines(data);
+                            done(data);
                         }});
+}
+
+std::optional<QHash<int, QByteArray>> TmsCustomPOP::readListing(const QString &command)
+{
+    SendCommand(command);
+    if (ReadReply() != 1)
+        return std::nullopt;
+    // Memory follows the lines the server sends, not the count it claims.
+    const qint64 most = (qint64(MessageCount()) + 1) * MaxListingLine;
+    QByteArray data;
+    ReceiveData(data, -1, most, most);
+    QHash<int, QByteArray> words;
+    for (const QByteArray &line : data.split('\n')) {
+        const QList<QByteArray> parts = line.simplified().split(' ');
+        if (parts.first().isEmpty() || parts.first() == ".")
+            continue;
+        bool ok = false;
+        const int number = parts.first().toInt(&ok);
+        if (!ok || number < 1 || number > MessageCount() || parts.size() < 2 || words.contains(number))
+            invalidReply(command, QString::fromLatin1(line.trimmed()));
+        words.insert(number, parts[1]);
+    }
+    return words;
+}
+
+std::optional<QHash<int, QByteArray>> TmsCustomPOP::readUidls()
+{
+    if (m_capaAnswered && !hasCapability(QStringLiteral("UIDL")))
+        return std::nullopt;
+    return readListing(QStringLiteral("UIDL"));
+}
+
+QHash<QByteArray, int> TmsCustomPOP::numbersByUidl(const QHash<int, QByteArray> &uidls)
+{
+    QHash<QByteArray, int> numbers;
+    for (auto it = uidls.cbegin(); it != uidls.cend(); ++it)
+        numbers[it.value()] = numbers.contains(it.value()) ? 0 : it.key();
+    return numbers;
 }
 
 void TmsCustomPOP::Logout()
@@ -376,17 +416,37 @@ void TmsRemotePOP::UpdateInfo()
         if (OnUpdatingInfo)
             OnUpdatingInfo();
         Info().Clear();
+        const std::optional<QHash<int, QByteArray>> uidls = headerCache() ? readUidls() : std::nullopt;
+        const QHash<QByteArray, int> numbers = uidls ? numbersByUidl(*uidls) : QHash<QByteArray, int>();
+        // A size other than the one kept: the server gave the UIDL to
+        // another message.
+        QHash<int, QByteArray> sizes;
+        if (uidls) {
+            std::optional<QHash<int, QByteArray>> listed = readListing(QStringLiteral("LIST"));
+            if (!listed)
+                throw EServerError(printableText(lastReply()));
+            sizes = std::move(*listed);
+        }
         // The commands are made as the window takes them: the count is
         // the server's claim, and only its replies back it.
         int next = 0;
-        exchange([this, &next](std::deque<PipelinedCommand> &commands) {
+        exchange([&](std::deque<PipelinedCommand> &commands) {
             if (next >= MessageCount())
                 return false;
+            const int i = next++;
+            QByteArray identity = uidls ? uidls->value(i + 1) : QByteArray();
+            if (numbers.value(identity) != i + 1)
+                identity.clear();
+            if (std::optional<TmsRemoteInfoItem> row = cachedRow(identity, sizes.value(i + 1))) {
+                commands.push_back({QString(), [this, row = std::move(*row)] { addRow(row); }});
+                return true;
+            }
             auto item = std::make_shared<TmsRemoteInfoItem>();
-            appendFetch(commands, next++, item, [this, item] {
-                Info().Add(std::move(*item));
-                if (OnNextInfoUpdated)
-                    OnNextInfoUpdated(Info().Count() - 1);
+            item->Identity = identity;
+            appendFetch(commands, i, item, [this, item](const QByteArray &topData) {
+                if (!item->Identity.isEmpty())
+                    headerCache()->remember(item->Identity, item->Size, headerBlockPart(topData));
+                addRow(std::move(*item));
             });
             return true;
         });
@@ -394,6 +454,16 @@ void TmsRemotePOP::UpdateInfo()
     });
     if (OnInfoUpdated)
         OnInfoUpdated();
+}
+
+std::optional<TmsRemoteInfoItem> TmsRemotePOP::cachedRow(const QByteArray &identity, const QByteArray &listedSize)
+{
+    if (identity.isEmpty())
+        return std::nullopt;
+    const std::optional<CachedHeader> cached = headerCache()->find(identity);
+    if (!cached || QByteArray::number(cached->size) != listedSize)
+        return std::nullopt;
+    return cachedItem(identity, *cached);
 }
 
 void TmsRemotePOP::ProcessMarks()
@@ -410,17 +480,23 @@ void TmsRemotePOP::ProcessMarks()
         ConnectIfNeeded();
         if (OnTransferringData)
             OnTransferringData();
+        const std::vector<int> proven = provenNumbers();
         int next = 0;
-        exchange([this, &next](std::deque<PipelinedCommand> &commands) {
+        exchange([this, &next, &proven](std::deque<PipelinedCommand> &commands) {
             for (; next < Info().Count() && commands.empty(); ++next) {
                 const int i = next;
+                const int number = proven[i];
                 if (Info().Items(i).RetrieveMark) {
-                    RecheckMessage(commands, i, [] {});
-                    RetrieveMessage(commands, i);
+                    if (number == 0)
+                        RecheckMessage(commands, i, [] {});
+                    RetrieveMessage(commands, i, number == 0 ? i + 1 : number);
                 }
                 if (Info().Items(i).DeleteMark) {
                     // DELE goes out only once the message proved to be the one listed.
-                    RecheckMessage(commands, i, [this, i] { DeleteMessage(i); });
+                    if (number == 0)
+                        RecheckMessage(commands, i, [this, i] { DeleteMessage(i, i + 1); });
+                    else
+                        commands.push_back({QString(), [this, i, number] { DeleteMessage(i, number); }});
                 }
             }
             return !commands.empty();
@@ -434,10 +510,37 @@ void TmsRemotePOP::ProcessMarks()
         Info().Items(i).Deleted = true;
 }
 
+std::vector<int> TmsRemotePOP::provenNumbers()
+{
+    std::vector<int> numbers(Info().Count(), 0);
+    const auto identified = [this](int i) {
+        const TmsRemoteInfoItem &item = Info().Items(i);
+        return (item.DeleteMark || item.RetrieveMark) && !item.Identity.isEmpty();
+    };
+    bool any = false;
+    for (int i = 0; i < Info().Count() && !any; ++i)
+        any = identified(i);
+    if (!any)
+        return numbers;
+    const std::optional<QHash<int, QByteArray>> uidls = readUidls();
+    if (!uidls)
+        return numbers;
+    const QHash<QByteArray, int> numberOf = numbersByUidl(*uidls);
+    for (int i = 0; i < Info().Count(); ++i) {
+        if (!identified(i))
+            continue;
+        const auto found = numberOf.constFind(Info().Items(i).Identity);
+        if (found == numberOf.cend())
+            throw EMailboxChangedError();
+        numbers[i] = *found;
+    }
+    return numbers;
+}
+
 void TmsRemotePOP::RecheckMessage(std::deque<PipelinedCommand> &commands, int i, std::function<void()> checked)
 {
     auto current = std::make_shared<TmsRemoteInfoItem>();
-    appendFetch(commands, i, current, [this, i, current, checked = std::move(checked)] {
+    appendFetch(commands, i, current, [this, i, current, checked = std::move(checked)](const QByteArray &) {
         const TmsRemoteInfoItem &listed = Info().Items(i);
         if (current->Size != listed.Size || current->Headers != listed.Headers)
             throw EMailboxChangedError();
@@ -445,17 +548,17 @@ void TmsRemotePOP::RecheckMessage(std::deque<PipelinedCommand> &commands, int i,
     });
 }
 
-void TmsRemotePOP::RetrieveMessage(std::deque<PipelinedCommand> &commands, int i)
+void TmsRemotePOP::RetrieveMessage(std::deque<PipelinedCommand> &commands, int i, int number)
 {
-    const QString number = QString::number(i + 1);
+    const QString numberText = QString::number(number);
     auto expected = std::make_shared<qint64>(0);
-    commands.push_back({QStringLiteral("LIST ") + number, [this, i, expected] {
+    commands.push_back({QStringLiteral("LIST ") + numberText, [this, i, number, expected] {
                             requireOk();
-                            *expected = listedSize(i + 1);
+                            *expected = listedSize(number);
                             if (OnRetrieving)
                                 OnRetrieving(i);
                         }});
-    commands.push_back({QStringLiteral("RETR ") + number, [this, i, expected] {
+    commands.push_back({QStringLiteral("RETR ") + numberText, [this, i, expected] {
                             requireOk();
                             SaveMessage(i, *expected);
                             if (OnRetrieved)
@@ -463,11 +566,11 @@ void TmsRemotePOP::RetrieveMessage(std::deque<PipelinedCommand> &commands, int i
                         }});
 }
 
-void TmsRemotePOP::DeleteMessage(int i)
+void TmsRemotePOP::DeleteMessage(int i, int number)
 {
     if (OnDeleting)
         OnDeleting(i);
-    sendAhead({QStringLiteral("DELE ") + QString::number(i + 1), [this, i] {
+    sendAhead({QStringLiteral("DELE ") + QString::number(number), [this, i] {
                    // A refused DELE leaves that message alone; the pass goes on.
                    if (ReadReply() == 1)
                        m_deleteAccepted.push_back(i);

@@ -26,11 +26,23 @@
 // still read every reply in order: the rows, events, marks and deletions
 // are the same as in the exchange of one command at a time, which is what a
 // server without PIPELINING gets.
+//
+// With a header cache and a server that offers UIDL (CAPA lists it, or
+// without CAPA a UIDL is accepted), a check sends one UIDL and one LIST for
+// the whole mailbox and fetches (LIST n, TOP n 1) only the messages whose
+// UIDL the cache does not hold with the size listed now; the others' rows
+// come from the cache. A UIDL listed twice names no message. The delete
+// pass then finds each marked message by its UIDL in one listing of its
+// own, whatever number it has in the new session; a message whose UIDL is
+// gone fails the pass before anything changes, and one whose UIDL is listed
+// twice, or a server that no longer lists UIDL, falls back to comparing
+// LIST and TOP at its old number.
 
 #include "mail/remotemailbox.h"
 #include "mail/sasl.h"
 
 #include <QByteArray>
+#include <QHash>
 #include <QString>
 #include <QStringList>
 #include <deque>
@@ -64,6 +76,9 @@ public:
     static constexpr qint64 MaxHeaderBlockRead = 64 * 1024 * 1024;
     // No real server lists that many capabilities.
     static constexpr qint64 MaxCapabilities = 64 * 1024;
+    // A line of a UIDL or LIST listing (RFC 2449: a reply line holds at
+    // most 512 octets).
+    static constexpr qint64 MaxListingLine = 512;
 
     // "+" gives 1, "-" gives -1, anything else 0.
     int ReplyCode(const QString &line) const override;
@@ -91,14 +106,27 @@ protected:
     // Sends the commands the source gives, in order, as many ahead of their
     // replies as the window allows (one without pipelining), and reads the
     // replies oldest first; the source is asked only when the window has
-    // room. Returns when every reply was read.
+    // room. A command with an empty line sends nothing: its readReply runs
+    // in turn, once the replies before it were read. Returns when every
+    // reply was read.
     void exchange(const CommandSource &source);
     // Sends a command now; its reply is read after those still outstanding.
     void sendAhead(PipelinedCommand command);
     // Appends LIST n and TOP n 1 of message i + 1 to commands; their
-    // replies fill item, and done runs after the TOP data was read.
+    // replies fill item, and done gets the TOP data once it was read.
     void appendFetch(std::deque<PipelinedCommand> &commands, int i, const std::shared_ptr<TmsRemoteInfoItem> &item,
-                     std::function<void()> done);
+                     std::function<void(const QByteArray &topData)> done);
+    // The multi-line answer to UIDL or LIST: the word after each message
+    // number (its UIDL, its size), by number; nothing when the server
+    // refuses the command. EProtocolError for a line that names no message
+    // of the session or one named before.
+    std::optional<QHash<int, QByteArray>> readListing(const QString &command);
+    // Each message's UIDL by number when the server offers UIDL (CAPA
+    // lists it, or without CAPA a UIDL is accepted); nothing otherwise.
+    std::optional<QHash<int, QByteArray>> readUidls();
+    // The message number of each UIDL; 0 for one listed more than once (a
+    // broken server: such a UIDL names no message).
+    static QHash<QByteArray, int> numbersByUidl(const QHash<int, QByteArray> &uidls);
     // Reads a status line and requires "+", else EServerError.
     void requireOk();
     // Sends the command and requires a "+" reply, else EServerError.
@@ -156,11 +184,13 @@ class TmsRemotePOP : public TmsCustomPOP
 public:
     explicit TmsRemotePOP(QObject *parent = nullptr);
 
-    // Lists every waiting message (LIST n, TOP n 1) into Info, then quits.
+    // Lists every waiting message (LIST n, TOP n 1, or from the header
+    // cache) into Info, then quits.
     void UpdateInfo() override;
-    // Each marked message after RecheckMessage: RETR for a retrieve mark,
-    // DELE for a delete mark; then QUIT. EMailboxChangedError (without QUIT)
-    // when a message no longer matches its item.
+    // Each marked message once proved (by its UIDL, else RecheckMessage):
+    // RETR for a retrieve mark, DELE for a delete mark; then QUIT.
+    // EMailboxChangedError (without QUIT) when a message no longer matches
+    // its item.
     void ProcessMarks() override;
 
     // To OnUserMessageSave when assigned, else streamed into its file in
@@ -171,11 +201,21 @@ protected:
     // The commands that list message i + 1 again; then: EMailboxChangedError
     // when its size or header block differs from item i, else checked().
     void RecheckMessage(std::deque<PipelinedCommand> &commands, int i, std::function<void()> checked);
-    // LIST n, OnRetrieving, RETR n, SaveMessage, OnRetrieved.
-    void RetrieveMessage(std::deque<PipelinedCommand> &commands, int i);
+    // LIST n, OnRetrieving, RETR n, SaveMessage, OnRetrieved; n is the
+    // message's number in this session.
+    void RetrieveMessage(std::deque<PipelinedCommand> &commands, int i, int number);
     // OnDeleting and DELE n, sent at once (after its recheck passed).
-    void DeleteMessage(int i);
+    void DeleteMessage(int i, int number);
 
 private:
+    // The row of message i + 1 from the cache when it holds the message's
+    // identity with its listed size.
+    std::optional<TmsRemoteInfoItem> cachedRow(const QByteArray &identity, const QByteArray &listedSize);
+    // By item index, the number in this session of each marked message
+    // whose UIDL the session lists once; 0 for the others, which are
+    // compared instead. EMailboxChangedError when a marked message's UIDL
+    // is gone.
+    std::vector<int> provenNumbers();
+
     std::vector<int> m_deleteAccepted; // items whose DELE the server accepted in this pass
 };

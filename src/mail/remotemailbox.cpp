@@ -57,6 +57,22 @@ void RemoteMailbox::Disconnect()
     Close();
 }
 
+TmsRemoteInfoItem RemoteMailbox::cachedItem(const QByteArray &identity, const CachedHeader &cached)
+{
+    TmsRemoteInfoItem item;
+    item.Size = cached.size;
+    item.Headers = headerBlockLines(cached.headerBlock);
+    item.Identity = identity;
+    return item;
+}
+
+void RemoteMailbox::addRow(TmsRemoteInfoItem item)
+{
+    m_info.Add(std::move(item));
+    if (OnNextInfoUpdated)
+        OnNextInfoUpdated(m_info.Count() - 1);
+}
+
 QString RemoteMailbox::messageFilePath(int index) const
 {
     return m_messageDirectory + QStringLiteral("msg_%1.eml").arg(index);

@@ -189,6 +189,10 @@ protected:
     void ConnectIfNeeded();
     void setMessageCount(int count) { m_messageCount = count; }
     void setCommitted(bool committed) { m_committed = committed; }
+    // The row of a message the header cache holds.
+    static TmsRemoteInfoItem cachedItem(const QByteArray &identity, const CachedHeader &cached);
+    // Appends a listed row to Info and tells OnNextInfoUpdated.
+    void addRow(TmsRemoteInfoItem item);
     // The file a retrieved message of item index goes to.
     QString messageFilePath(int index) const;
     // Retrieved message index: receive writes it to the device it is given,

@@ -662,6 +662,8 @@ ScriptedImapServer::Answer ScriptedImapServer::uidCommand(Session &session, cons
                                                           const QList<QByteArray> &args)
 {
     const QByteArray sub = args.value(0).toUpper();
+    if (sub == "SEARCH")
+        return search(session, tag, args.mid(1));
     static const QRegularExpression setSyntax(QStringLiteral(R"(^(\d+|\*)(:(\d+|\*))?(,(\d+|\*)(:(\d+|\*))?)*$)"));
     if (!setSyntax.match(QString::fromLatin1(args.value(1))).hasMatch())
         return {{tag + " BAD Invalid UID set\r\n"}};
@@ -688,6 +690,29 @@ ScriptedImapServer::Answer ScriptedImapServer::uidCommand(Session &session, cons
         return removed;
     }
     return {{tag + " BAD Unknown UID command\r\n"}};
+}
+
+ScriptedImapServer::Answer ScriptedImapServer::search(const Session &session, const QByteArray &tag,
+                                                      const QList<QByteArray> &criteria) const
+{
+    const QList<QByteArray> extended = {"RETURN", "(", "ALL", ")", "ALL"};
+    const bool compact = hasCapability(QStringLiteral("ESEARCH")) && criteria == extended;
+    if (!compact && criteria != QList<QByteArray>{"ALL"})
+        return {{tag + " BAD Only ALL is searched here\r\n"}};
+    if (!compact)
+        return {{"* SEARCH" + (session.view.isEmpty() ? QByteArray() : ' ' + uidList(session.view).replace(',', ' '))
+                     + CrLf,
+                 tag + " OK Search completed\r\n"}};
+    QByteArrayList runs;
+    for (qsizetype i = 0; i < session.view.size();) {
+        qsizetype end = i;
+        while (end + 1 < session.view.size() && session.view[end + 1] == session.view[end] + 1)
+            ++end;
+        runs << QByteArray::number(session.view[i]) + (end == i ? "" : ':' + QByteArray::number(session.view[end]));
+        i = end + 1;
+    }
+    return {{"* ESEARCH (TAG \"" + tag + "\") UID" + (runs.isEmpty() ? QByteArray() : " ALL " + runs.join(',')) + CrLf,
+             tag + " OK Search completed\r\n"}};
 }
 
 QList<quint32> ScriptedImapServer::uidsInSet(const Session &session, const QByteArray &set) const

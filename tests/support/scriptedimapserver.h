@@ -22,6 +22,8 @@
 //    its own expunges and by the updates NOOP and IDLE report;
 //  - UID FETCH with UID, RFC822.SIZE, FLAGS, BODY[HEADER], BODY[] and
 //    their .PEEK forms (data as literals; BODY[] without .PEEK sets \Seen);
+//  - UID SEARCH ALL, and UID SEARCH RETURN (ALL) ALL with ESEARCH listed
+//    (RFC 4731: one set of ranges, "1:4,7");
 //  - UID STORE (+FLAGS, -FLAGS, FLAGS, each also .SILENT), EXPUNGE,
 //    UID EXPUNGE (with UIDPLUS), UID COPY, UID MOVE (with MOVE), both with
 //    COPYUID when UIDPLUS is listed;
@@ -203,6 +205,7 @@ private:
     Answer select(Session &session, const QByteArray &tag, const QString &verb, const QString &folder);
     Answer list(const QByteArray &tag, const QList<QByteArray> &args) const;
     Answer uidCommand(Session &session, const QByteArray &tag, const QList<QByteArray> &args);
+    Answer search(const Session &session, const QByteArray &tag, const QList<QByteArray> &criteria) const;
     Answer fetch(Session &session, const QByteArray &tag, const QList<quint32> &uids, QList<QByteArray> items);
     Answer store(Session &session, const QByteArray &tag, const QList<quint32> &uids, const QList<QByteArray> &args);
     Answer copy(Session &session, const QByteArray &tag, const QList<quint32> &uids, const QString &target, bool move);
