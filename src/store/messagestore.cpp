@@ -252,7 +252,7 @@ bool MessageStore::run(const QString &sql, const QVariantList &values)
     return done;
 }
 
-qint64 MessageStore::accountId(const MailAccount &account, bool insert)
+qint64 MessageStore::accountId(const StoreAccount &account, bool insert)
 {
     // An empty text, never NULL: the columns are NOT NULL.
     const auto text = [](const QString &value) { return value.isNull() ? QStringLiteral("") : value; };
@@ -273,7 +273,7 @@ qint64 MessageStore::accountId(const MailAccount &account, bool insert)
     return last.exec(QStringLiteral("SELECT last_insert_rowid()")) && last.next() ? last.value(0).toLongLong() : 0;
 }
 
-std::unique_ptr<StoreCheck> MessageStore::beginCheck(const MailAccount &account, const QDateTime &now)
+std::unique_ptr<StoreCheck> MessageStore::beginCheck(const StoreAccount &account, const QDateTime &now)
 {
     if (!open())
         return nullptr;
@@ -291,7 +291,7 @@ std::unique_ptr<StoreCheck> MessageStore::beginCheck(const MailAccount &account,
     return std::make_unique<StoreCheck>(*this, id, account.isImap(), now);
 }
 
-QHash<QByteArray, UserMark> MessageStore::userMarks(const MailAccount &account)
+QHash<QByteArray, UserMark> MessageStore::userMarks(const StoreAccount &account)
 {
     QHash<QByteArray, UserMark> marks;
     if (!open())
@@ -314,7 +314,7 @@ QHash<QByteArray, UserMark> MessageStore::userMarks(const MailAccount &account)
     return marks;
 }
 
-bool MessageStore::setUserMark(const MailAccount &account, const QByteArray &identity, const UserMark &mark)
+bool MessageStore::setUserMark(const StoreAccount &account, const QByteArray &identity, const UserMark &mark)
 {
     if (!open())
         return false;
@@ -326,7 +326,7 @@ bool MessageStore::setUserMark(const MailAccount &account, const QByteArray &ide
                    identity});
 }
 
-bool MessageStore::forgetUserMarks(const MailAccount &account)
+bool MessageStore::forgetUserMarks(const StoreAccount &account)
 {
     if (!open())
         return false;
@@ -336,7 +336,7 @@ bool MessageStore::forgetUserMarks(const MailAccount &account)
                   {id, storedMarkSource(MarkSource::User)});
 }
 
-bool MessageStore::recordRemoved(const MailAccount &account, const QList<RemovedMessage> &removed,
+bool MessageStore::recordRemoved(const StoreAccount &account, const QList<RemovedMessage> &removed,
                                  const QDateTime &now)
 {
     if (!open())
@@ -360,7 +360,7 @@ bool MessageStore::recordRemoved(const MailAccount &account, const QList<Removed
     return run(QStringLiteral("COMMIT"));
 }
 
-bool MessageStore::keepOnlyAccounts(const QList<MailAccount> &accounts)
+bool MessageStore::keepOnlyAccounts(const QList<StoreAccount> &accounts)
 {
     if (!open())
         return false;
@@ -371,7 +371,7 @@ bool MessageStore::keepOnlyAccounts(const QList<MailAccount> &accounts)
     }
     QVariantList removed;
     while (query.next()) {
-        const MailAccount account{query.value(1).toString(), query.value(2).toString(), query.value(3).toString(),
+        const StoreAccount account{query.value(1).toString(), query.value(2).toString(), query.value(3).toString(),
                                   query.value(4).toString()};
         if (!accounts.contains(account))
             removed << query.value(0);
@@ -384,7 +384,7 @@ bool MessageStore::keepOnlyAccounts(const QList<MailAccount> &accounts)
     return true;
 }
 
-int MessageStore::messageCount(const MailAccount &account)
+int MessageStore::messageCount(const StoreAccount &account)
 {
     if (!open())
         return 0;

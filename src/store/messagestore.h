@@ -26,7 +26,7 @@
 // it was and is reported through errorText(): the caller goes on without it.
 
 #include "rules/markstate.h"
-#include "store/mailaccount.h"
+#include "store/storeaccount.h"
 
 #include <QByteArray>
 #include <QDateTime>
@@ -91,20 +91,20 @@ public:
 
     // One check of account, inside a transaction taken at once; null (with
     // errorText) when the store is busy or fails.
-    std::unique_ptr<StoreCheck> beginCheck(const MailAccount &account, const QDateTime &now);
+    std::unique_ptr<StoreCheck> beginCheck(const StoreAccount &account, const QDateTime &now);
 
     // The marks the user set on the account's messages, by identity.
-    QHash<QByteArray, UserMark> userMarks(const MailAccount &account);
+    QHash<QByteArray, UserMark> userMarks(const StoreAccount &account);
     // The user set mark on the message; false when not written.
-    bool setUserMark(const MailAccount &account, const QByteArray &identity, const UserMark &mark);
+    bool setUserMark(const StoreAccount &account, const QByteArray &identity, const UserMark &mark);
     // The user handed the account's marks back to the rules.
-    bool forgetUserMarks(const MailAccount &account);
+    bool forgetUserMarks(const StoreAccount &account);
     // The delete pass removed these messages.
-    bool recordRemoved(const MailAccount &account, const QList<RemovedMessage> &removed, const QDateTime &now);
+    bool recordRemoved(const StoreAccount &account, const QList<RemovedMessage> &removed, const QDateTime &now);
     // Removes every account (and what was kept of it) that is not one of these.
-    bool keepOnlyAccounts(const QList<MailAccount> &accounts);
+    bool keepOnlyAccounts(const QList<StoreAccount> &accounts);
     // The number of messages kept for the account (all fates).
-    int messageCount(const MailAccount &account);
+    int messageCount(const StoreAccount &account);
 
 private:
     friend class StoreCheck;
@@ -117,7 +117,7 @@ private:
     // Runs one statement; false with errorText set on failure.
     bool run(const QString &sql, const QVariantList &values = {});
     // The account's id, inserting it when asked; 0 when absent or failed.
-    qint64 accountId(const MailAccount &account, bool insert);
+    qint64 accountId(const StoreAccount &account, bool insert);
     // Remembers a failed statement or transaction for errorText().
     void fail(const QString &what, const QString &reason);
 

@@ -6,7 +6,7 @@
 
 #include <QString>
 
-struct MailAccount
+struct StoreAccount
 {
     QString server; // host, or host:port, in lower case
     QString user;
@@ -14,5 +14,5 @@ struct MailAccount
     QString folder; // the IMAP folder ("INBOX" in that spelling); empty for POP3
 
     bool isImap() const { return protocol == QLatin1String("IMAP"); }
-    friend bool operator==(const MailAccount &, const MailAccount &) = default;
+    friend bool operator==(const StoreAccount &, const StoreAccount &) = default;
 };

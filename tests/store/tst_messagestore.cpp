@@ -17,8 +17,8 @@ using namespace std::chrono_literals;
 
 namespace {
 
-const MailAccount kPop{QStringLiteral("pop.example.org"), QStringLiteral("user"), QStringLiteral("POP3"), QString()};
-const MailAccount kImap{QStringLiteral("imap.example.org"), QStringLiteral("user"), QStringLiteral("IMAP"),
+const StoreAccount kPop{QStringLiteral("pop.example.org"), QStringLiteral("user"), QStringLiteral("POP3"), QString()};
+const StoreAccount kImap{QStringLiteral("imap.example.org"), QStringLiteral("user"), QStringLiteral("IMAP"),
                         QStringLiteral("INBOX")};
 const QDateTime kMonday = QDateTime(QDate(2026, 12, 7), QTime(9, 0), Qt::UTC);
 
@@ -28,7 +28,7 @@ QByteArray headerOf(int i)
 }
 
 // One complete check that lists these messages (remembering the new ones).
-void listMessages(MessageStore &store, const MailAccount &account, const QList<QByteArray> &identities,
+void listMessages(MessageStore &store, const StoreAccount &account, const QList<QByteArray> &identities,
                   const QDateTime &when)
 {
     const std::unique_ptr<StoreCheck> check = store.beginCheck(account, when);
