@@ -22,6 +22,9 @@ set(CPACK_DEBIAN_PACKAGE_HOMEPAGE https://mailsieve.github.io/)
 # alarm sound, the trust store for TLS, the icon theme the icons go into,
 # the opener of the log file and the mail program, and the Wayland plug-in.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The message store opens SQLite through Qt's plug-in, which no binary links:
+# dpkg-shlibdeps cannot see it, and without it every check starts from nothing.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6sql6-sqlite")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS
   "gstreamer1.0-plugins-base, gstreamer1.0-plugins-good, ca-certificates, hicolor-icon-theme, xdg-utils, qt6-wayland")
 include(CPack)

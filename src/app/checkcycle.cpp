@@ -1,7 +1,10 @@
 #include "app/checkcycle.h"
 
 #include "app/mailboxclients.h"
+#include "app/mailboxmemory.h"
 #include "mail/mailerrors.h"
+
+#include <QScopeGuard>
 
 namespace {
 
@@ -140,7 +143,7 @@ bool CheckCycle::runHeaderPass()
 {
     const ServerHold hold(*this);
     try {
-        client().UpdateInfo();
+        listMailbox();
     } catch (const ESignInNeededError &e) {
         // Only the user can sign in again; an unattended check leaves it
         // to the next check by hand.
@@ -185,8 +188,44 @@ void CheckCycle::finishCheck(bool timerWasEnabled)
             m_view.closeMainWindow();
     }
     ShowTotalCount();
+    // The totals stay readable; the user still learns the check went on
+    // without the store.
+    if (!m_storeWarning.isEmpty())
+        m_view.setStatusText(totalCountText(m_list.count(), m_list.markedCount()) + QStringLiteral(" - ")
+                             + m_storeWarning);
     if (m_hooks.saveRules)
         m_hooks.saveRules();
+}
+
+void CheckCycle::listMailbox()
+{
+    m_storeWarning.clear();
+    MailboxMemory *memory = m_hooks.memory;
+    if (!memory) {
+        client().UpdateInfo();
+        return;
+    }
+    memory->beginListing(m_account, client());
+    // A listing that failed or was cancelled keeps the header blocks it
+    // fetched, but tells nothing of the messages it did not reach.
+    bool complete = false;
+    const auto end = qScopeGuard([&] {
+        memory->endListing(m_list, client(), complete);
+        reportStoreWarning();
+    });
+    client().UpdateInfo();
+    complete = true;
+}
+
+void CheckCycle::reportStoreWarning()
+{
+    const QString warning = m_hooks.memory->takeWarning();
+    if (warning.isEmpty())
+        return;
+    m_storeWarning = warning;
+    m_view.showWarning(warning);
+    if (m_hooks.journal)
+        m_hooks.journal->error(warning, client().userName(), client().server());
 }
 
 void CheckCycle::cancel(bool clearChecking)
@@ -228,6 +267,7 @@ void CheckCycle::loadMailbox(int n)
 {
     const MailboxLogin login = m_hooks.loadMailbox ? m_hooks.loadMailbox(n) : MailboxLogin{};
     m_clients.load(login);
+    m_account = storeAccount(login);
     RemoteMailbox &client = m_clients.current();
     client.accessTokenSource = nullptr;
     if (isOAuth(login.signIn) && m_hooks.accessToken)
@@ -256,6 +296,8 @@ void CheckCycle::markRows(int index)
 {
     if (m_hooks.markForDeletion)
         m_hooks.markForDeletion(index);
+    if (m_hooks.memory)
+        m_hooks.memory->restoreUserMarks(m_list, client().Info(), index);
 }
 
 void CheckCycle::msRemotePOP1Open()

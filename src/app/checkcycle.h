@@ -7,12 +7,14 @@
 
 #include "app/messagelist.h"
 #include "settings/generalsettings.h"
+#include "store/storeaccount.h"
 
 #include <QString>
 #include <functional>
 #include <optional>
 
 class MailboxClients;
+class MailboxMemory;
 class RemoteMailbox;
 
 // What a check shows. TfrmMain implements it with widgets; the command-line
@@ -43,6 +45,10 @@ public:
     // The tray icon's picture after a cancel.
     virtual void showCanceledTrayIcon() = 0;
     virtual void showError(const QString &text) = 0;
+    // Something the user should know that does not stop the check (the
+    // message store could not be used): the status line, unless the view
+    // has a better place.
+    virtual void showWarning(const QString &text) { setStatusText(text); }
     // An empty mailbox with the "Exit" option: leave the program, or hide to
     // the tray when the program lives there.
     virtual void closeMainWindow() = 0;
@@ -94,6 +100,10 @@ struct CheckHooks
     // message is shown as an error.
     std::function<void(int n, const QString &message)> offerSignIn;
     CheckJournal *journal = nullptr;
+    // What earlier checks listed: each listing fetches only what is new
+    // and the user's own marks come back. Null: every listing starts from
+    // nothing.
+    MailboxMemory *memory = nullptr;
 };
 
 class CheckCycle
@@ -149,6 +159,9 @@ public:
     // Loads mailbox n into the client (GetRemotePOPSettings): login,
     // security and trusted certificate.
     void loadMailbox(int n);
+    // UpdateInfo of the loaded mailbox, with the memory of earlier checks
+    // when there is one (also the listing after a delete pass).
+    void listMailbox();
     void ShowTotalCount();
     // "Message Total: n Number Marked: m".
     static QString totalCountText(int total, int marked);
@@ -174,7 +187,10 @@ private:
     bool runHeaderPass();
     void finishCheck(bool timerWasEnabled);
     void stopAlarm();
+    // The rules mark the row (-1: every row); the user's own marks stay.
     void markRows(int index);
+    // A problem of the message store goes to the status line and the log.
+    void reportStoreWarning();
 
     MailboxClients &m_clients;
     MessageListModel &m_list;
@@ -182,6 +198,8 @@ private:
     CheckView &m_view;
     CheckHooks m_hooks;
     int m_loadedMailbox = 0; // the mailbox whose login the client holds
+    StoreAccount m_account; // the loaded mailbox, as the message store knows it
+    QString m_storeWarning; // of the last listing
     bool m_busy = false;
     int m_serverHolds = 0;
 };

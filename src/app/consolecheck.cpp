@@ -258,7 +258,10 @@ int deleteMarked(ProgramCore &core, CheckCycle &cycle, ConsoleCheckView &view, D
     };
     hooks.timers = timers;
     DeletionPass deletion(cycle, core.clients, core.list, core.settings, view, log, nullptr, hooks);
-    if (!deletion.DeleteMessages()) {
+    const bool deleted = deletion.DeleteMessages();
+    for (const QString &warning : view.takeWarnings())
+        console.warning(warning);
+    if (!deleted) {
         console.error(view.errorText());
         return committed ? kListingFailedStatus : 1;
     }
@@ -396,7 +399,10 @@ int runConsoleCheck(const QStringList &allArguments, QTextStream &out, QTextStre
     const int mailbox = request->mailbox ? request->mailbox : core.settings.defaultMailbox;
     cycle.currentMailbox = mailbox;
 
-    if (!cycle.checkMailbox(mailbox)) {
+    const bool checked = cycle.checkMailbox(mailbox);
+    for (const QString &warning : view.takeWarnings())
+        console.warning(warning);
+    if (!checked) {
         console.error(view.errorText());
         return 1;
     }

@@ -16,6 +16,8 @@ class ConsoleCheckView : public CheckView
 {
 public:
     QString errorText() const { return m_error; }
+    // The warnings shown since the last call, for standard error.
+    QStringList takeWarnings() { return std::exchange(m_warnings, {}); }
 
     void setStatusText(const QString &) override {}
     bool isMainWindowVisible() const override { return false; }
@@ -29,11 +31,13 @@ public:
     void setTrayMenuEnabled(bool) override {}
     void showCanceledTrayIcon() override {}
     void showError(const QString &text) override { m_error = text; }
+    void showWarning(const QString &text) override { m_warnings << text; }
     void closeMainWindow() override {}
     void hideToTray() override {}
 
 private:
     QString m_error;
+    QStringList m_warnings;
 };
 
 // One list row as printed: index, mark (-1..3), size, sender, subject and

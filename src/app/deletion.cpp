@@ -3,6 +3,7 @@
 #include "app/delaytimer.h"
 #include "app/deletionlog.h"
 #include "app/mailboxclients.h"
+#include "app/mailboxmemory.h"
 #include "mail/mailerrors.h"
 #include "mail/socketerrors.h"
 #include "settings/prompts.h"
@@ -108,6 +109,10 @@ std::optional<bool> DeletionPass::passOnServer(int total, int marked)
         // until the user presses Cancel.
         return std::nullopt;
     }
+    // Before the fresh listing, which takes every message it misses for
+    // one gone by other hands.
+    if (m_cycle.hooks().memory)
+        m_cycle.hooks().memory->recordRemoved(m_clients.current().Info());
     m_settings.addToSpamCount(deleted);
     if (m_hooks.saveGeneralSettings)
         m_hooks.saveGeneralSettings();
@@ -194,7 +199,7 @@ std::optional<QString> DeletionPass::listAgain()
     try {
         for (int attempt = 1;; ++attempt) {
             try {
-                m_clients.current().UpdateInfo();
+                m_cycle.listMailbox();
                 return std::nullopt;
             } catch (const EServerError &) {
                 // A server that removes the deleted files only after its

@@ -24,6 +24,7 @@ DesktopWindows::DesktopWindows(ProgramCore &core, Prompts &prompts, DesktopDevic
 {
     frmGeneral.saveRules = [this] { return frmOptionsMain.Savesettings(); };
     frmGeneral.signIn = [&core](const MailboxLogin &login) { return core.signIn(login).error; };
+    frmGeneral.mailboxesSaved = [&core] { return core.forgetRemovedMailboxes(); };
     attachHelp(inspection.help(), frmOptionsMain, frmGeneral);
 }
 

@@ -10,17 +10,23 @@ void ManualMarks::btMarkClick()
     const std::optional<QList<int>> rows = m_links.selectionOrNotice();
     if (!rows)
         return;
-    MessageListModel &list = m_links.core.list;
+    ProgramCore &core = m_links.core;
+    MessageListModel &list = core.list;
     // A question mark or an exception is promoted to a delete mark; a second
-    // mark clears it.
-    for (int row : *rows)
-        list.setMark(row, isMarkedForDeletion(list.mark(row)) ? MarkState::None : MarkState::Check);
+    // mark clears it. Either is the user's word on the message, kept for
+    // later checks.
+    for (int row : *rows) {
+        const MarkState mark = isMarkedForDeletion(list.mark(row)) ? MarkState::None : MarkState::Check;
+        list.setMark(row, mark);
+        core.memory.userMarked(core.client().Info(), row, mark);
+    }
     m_links.cycle.ShowTotalCount();
 }
 
 void ManualMarks::ResetButtonClick()
 {
     m_links.core.list.setAllMarks(MarkState::None);
+    m_links.core.memory.forgetUserMarks();
     m_links.cycle.ShowTotalCount();
 }
 
@@ -29,6 +35,7 @@ void ManualMarks::btRemarkClick()
     m_links.stopAlarm();
     MessageListModel &list = m_links.core.list;
     list.setAllMarks(MarkState::None);
+    m_links.core.memory.forgetUserMarks();
     m_links.core.marking.MarkForDeletion(-1);
     if (list.markedCount() == 0)
         m_links.prompts.information(NothingMatchedText);

@@ -1,7 +1,9 @@
 #pragma once
 // The user's own marks: "Mark messages" (and a double click) toggles the
-// delete mark of the selected rows, "Reset all marks" clears every mark and
-// "Auto-mark messages" has the rules mark the whole list afresh.
+// delete mark of the selected rows, and later checks give the messages the
+// user's mark again; "Reset all marks" clears every mark and "Auto-mark
+// messages" has the rules mark the whole list afresh, both handing the
+// marks back to the rules.
 
 #include "app/inspectionlinks.h"
 

@@ -25,7 +25,7 @@ MailboxLogin withPasswordFromEnvironment(MailboxLogin login)
 
 ProgramCore::ProgramCore(const QString &programFolder)
     : folder(programFolder), iniPath(QDir(programFolder).filePath(ruleOptionsFileName())),
-      markingSource(
+      memory(QDir(programFolder).filePath(MessageStore::FileName)), markingSource(
           list, [this]() -> const RemoteMailbox & { return clients.current(); }, settings.mailboxes),
       marking(rules, markingSource)
 {
@@ -82,5 +82,17 @@ CheckHooks ProgramCore::checkHooks()
     hooks.loadMailbox = [this](int n) { return withPasswordFromEnvironment(GetRemotePOPSettings(store, n)); };
     hooks.accessToken = [this](const MailboxLogin &login) { return accessTokens.fresh(login); };
     hooks.markForDeletion = [this](int index) { marking.MarkForDeletion(index); };
+    hooks.memory = &memory;
     return hooks;
+}
+
+QString ProgramCore::forgetRemovedMailboxes()
+{
+    QList<StoreAccount> configured;
+    for (const MailboxConfig &mailbox : settings.mailboxes) {
+        if (mailbox.isConfigured())
+            configured << storeAccount(mailboxLogin(mailbox));
+    }
+    memory.keepOnlyAccounts(configured);
+    return memory.takeWarning();
 }

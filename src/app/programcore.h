@@ -1,12 +1,14 @@
 #pragma once
 // The objects that live for the whole run, shared by the main window and the
 // command-line check: the settings store and the live general settings, the
-// rule set, the mailbox clients (POP3 and IMAP), the message list and the marking decision over
-// them.
+// rule set, the mailbox clients (POP3 and IMAP), the memory of earlier
+// checks (the message store), the message list and the marking decision
+// over them.
 
 #include "app/checkcycle.h"
 #include "app/listmarkingsource.h"
 #include "app/mailboxclients.h"
+#include "app/mailboxmemory.h"
 #include "app/messagelist.h"
 #include "mail/dialup.h"
 #include "mail/dialupnetworkmanager.h"
@@ -43,6 +45,10 @@ public:
     // Writes the rule tables (their hit counters) and the rule options.
     QStringList saveRules();
 
+    // The General settings were stored: what the message store kept of
+    // mailboxes no longer configured goes. The warning when it could not.
+    QString forgetRemovedMailboxes();
+
     // Hands the stored dial-up entry to the dial-up line, so every check
     // (also one from the command line) dials it first.
     void useStoredDialUpEntry();
@@ -73,6 +79,9 @@ public:
     NetworkManagerDialUp dialUpBackend{dialUpRunner};
     TagRas ras{dialUpBackend};
     MailboxClients clients;
+    // What earlier checks listed, in "mailsieve.db" of the program's folder;
+    // the window's checks and the command line's share the file.
+    MailboxMemory memory;
     // The client of the loaded mailbox.
     RemoteMailbox &client() { return clients.current(); }
     MessageListModel list;

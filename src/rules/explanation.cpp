@@ -2,10 +2,20 @@
 
 #include "rules/marking.h"
 
-QStringList explainRow(MarkingEngine &engine, MarkingSource &source, int row)
+#include <QLocale>
+
+QString Explanation::byYou(MarkState mark, const QDateTime &when)
+{
+    return (mark == MarkState::None ? QStringLiteral("Unmarked by you on ") : QStringLiteral("Marked by you on "))
+           + QLocale().toString(when.toLocalTime(), QLocale::ShortFormat);
+}
+
+QStringList explainRow(MarkingEngine &engine, MarkingSource &source, int row, const QString &userMarkLine)
 {
     QStringList &memoWhy = engine.memoWhy();
     memoWhy.clear();
+    if (!userMarkLine.isEmpty())
+        memoWhy << userMarkLine;
     memoWhy << QStringLiteral("Message from ") + source.sender(row)
             << QStringLiteral("Subject of   ") + source.subject(row) << QString();
     const int openingLines = int(memoWhy.size());

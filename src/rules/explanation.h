@@ -3,6 +3,9 @@
 // listed message with every rule that matches writing its line, the user's
 // own mark change noted, and the message left with the mark it had.
 
+#include "rules/markstate.h"
+
+#include <QDateTime>
 #include <QStringList>
 
 class MarkingEngine;
@@ -13,10 +16,15 @@ inline const QString NothingMatched =
     QStringLiteral("Message was neither on the exception list nor on the list of matching criteria");
 inline const QString YouMarked = QStringLiteral("** You marked this message **");
 inline const QString YouUnmarked = QStringLiteral("** You un-marked this message **");
+// The line that opens the explanation of a mark the user set by hand at an
+// earlier check or this one: "Marked by you on <date>" ("Unmarked ..." for
+// a mark the user took off), in the locale's short date and time.
+QString byYou(MarkState mark, const QDateTime &when);
 } // namespace Explanation
 
 // The explanation lines of row: who sent it, its subject, an empty line,
 // then one line per matching rule (or the nothing-matched line) and the note
 // on a mark the user set or cleared by hand. No hit counter moves and the
-// row keeps its mark. The lines also stay in the engine's memoWhy.
-QStringList explainRow(MarkingEngine &engine, MarkingSource &source, int row);
+// row keeps its mark. The lines also stay in the engine's memoWhy. A
+// userMarkLine (Explanation::byYou) comes first.
+QStringList explainRow(MarkingEngine &engine, MarkingSource &source, int row, const QString &userMarkLine = {});

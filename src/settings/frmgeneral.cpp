@@ -687,6 +687,10 @@ void TfrmGeneral::btOKClick()
         focusMailboxField(result.mailbox, result.field);
         return; // the user corrects the entry and presses OK again
     }
+    if (mailboxesSaved) {
+        if (const QString problem = mailboxesSaved(); !problem.isEmpty())
+            m_prompts.warning(problem);
+    }
     accept();
 }
 

@@ -79,6 +79,9 @@ public:
     // stored): an error text, empty on success. The OAuth dialog offers
     // "Sign in" only when this is assigned.
     std::function<QString(const MailboxLogin &login)> signIn;
+    // OK stored every mailbox: the program forgets what it kept of
+    // mailboxes no longer configured (a warning text, empty when done).
+    std::function<QString()> mailboxesSaved;
 
     static constexpr int helpTopic = 200;
     static constexpr int minMinutes = 2;

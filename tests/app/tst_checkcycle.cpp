@@ -5,6 +5,7 @@
 #include "app/appfixture.h"
 #include "app/checkcycle.h"
 #include "app/programcore.h"
+#include "store/storecheck.h"
 #include "mail/mailerrors.h"
 #include "support/dovecotserver.h"
 #include "support/recordingcheckview.h"
@@ -110,6 +111,9 @@ private slots:
     void emptyMailboxWithExitOptionLeaves();
     void stoppedServerIsReported();
     void listsADovecotMailbox();
+    void laterCheckListsFromTheStoreAndForgetsWhatIsGone();
+    void storeProblemLetsTheCheckGoOn_data();
+    void storeProblemLetsTheCheckGoOn();
 };
 
 void TestCheckCycle::listsEveryMessageWithItsRowTexts()
@@ -487,6 +491,84 @@ void TestCheckCycle::listsADovecotMailbox()
     }
     QCOMPARE(rig.view.statusTexts.last(), QStringLiteral("Message Total: 20 Number Marked: 6"));
     QCOMPARE(dovecot.storedMessageCount(), 20);
+}
+
+void TestCheckCycle::laterCheckListsFromTheStoreAndForgetsWhatIsGone()
+{
+    Rig rig;
+    rig.server.setMessages(mailbox(20));
+    rig.start();
+    QDateTime now(QDate(2026, 12, 7), QTime(9, 0), Qt::UTC);
+    rig.core->memory.now = [&] { return now; };
+    QVERIFY(rig.cycle->checkMailbox(1));
+    QList<MessageEntry> first;
+    for (int row = 0; row < 20; ++row)
+        first << rig.core->list.entry(row);
+
+    // The header blocks come from the store: the server sends far less.
+    rig.server.removeMessage(2);
+    now = now.addDays(1);
+    const qint64 sentBefore = rig.server.bytesSent();
+    QVERIFY(rig.cycle->checkMailbox(1));
+    QVERIFY(rig.server.bytesSent() - sentBefore < sentBefore / 4);
+    first.removeAt(1);
+    QCOMPARE(rig.core->list.count(), 19);
+    for (int row = 0; row < 19; ++row) {
+        QCOMPARE(rig.core->list.entry(row).Subject, first[row].Subject);
+        QCOMPARE(rig.core->list.entry(row).Mark, first[row].Mark);
+    }
+
+    // Gone from the server, kept for 30 days; a mailbox removed from the
+    // settings takes all it had along.
+    const StoreAccount account = storeAccount(GetRemotePOPSettings(rig.core->store, 1));
+    MessageStore look(rig.home.filePath(MessageStore::FileName));
+    QCOMPARE(look.messageCount(account), 20);
+    now = now.addDays(31);
+    QVERIFY(rig.cycle->checkMailbox(1));
+    QCOMPARE(look.messageCount(account), 19);
+    rig.core->settings.mailboxes[0].server.clear();
+    QCOMPARE(rig.core->forgetRemovedMailboxes(), QString());
+    QCOMPARE(look.messageCount(account), 0);
+}
+
+void TestCheckCycle::storeProblemLetsTheCheckGoOn_data()
+{
+    QTest::addColumn<bool>("damaged");
+    QTest::newRow("a file that is not a database") << true;
+    QTest::newRow("a store another program holds") << false;
+}
+
+void TestCheckCycle::storeProblemLetsTheCheckGoOn()
+{
+    QFETCH(bool, damaged);
+    Rig rig;
+    rig.server.setMessages(mailbox(5));
+    const QString path = rig.home.filePath(MessageStore::FileName);
+    MessageStore other(path);
+    std::unique_ptr<StoreCheck> held;
+    if (damaged) {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("not a database\n");
+    } else {
+        held = other.beginCheck({QStringLiteral("other"), QStringLiteral("u"), QStringLiteral("POP3"), QString()},
+                                QDateTime::currentDateTimeUtc());
+        QVERIFY(held);
+    }
+    rig.start();
+    MailboxMemory memory(path, std::chrono::milliseconds(50));
+    rig.cycle->hooks().memory = &memory;
+
+    QVERIFY(rig.cycle->checkMailbox(1));
+    QCOMPARE(rig.core->list.count(), 5);
+    QVERIFY(rig.view.errors.isEmpty());
+    const QString said = damaged ? path + QStringLiteral(".bad") : QStringLiteral("goes on without the message store");
+    const QString status = rig.view.statusTexts.last();
+    QVERIFY2(status.startsWith(CheckCycle::totalCountText(5, rig.core->list.markedCount())) && status.contains(said),
+             qPrintable(status));
+    QCOMPARE(rig.journal.lines.size(), 2);
+    QVERIFY2(rig.journal.lines[0].startsWith(QStringLiteral("ERROR ")) && rig.journal.lines[0].contains(said),
+             qPrintable(rig.journal.lines[0]));
 }
 
 QTEST_GUILESS_MAIN(TestCheckCycle)

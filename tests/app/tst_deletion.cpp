@@ -10,6 +10,7 @@
 #include "app/deletionshell.h"
 #include "app/programcore.h"
 #include "mail/mailerrors.h"
+#include "store/messagestore.h"
 #include "support/dovecotserver.h"
 #include "support/handtimers.h"
 #include "support/recordingcheckview.h"
@@ -18,6 +19,8 @@
 
 #include <QDir>
 #include <QFile>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -203,6 +206,7 @@ private slots:
     void connectionLostBeforeQuitClaimsNothing();
     void refusedDeleIsNeitherLoggedNorCounted();
     void changedMailboxDeletesNothing();
+    void changedNumbersStillDeleteByUidl();
     void clearedMarkAfterAFailedPassIsNotDeleted();
     void refusedDeleWithLaunchSetListsAgain();
     void logThatCannotBeOpenedSendsNothing();
@@ -211,6 +215,7 @@ private slots:
     void secondPassDuringAPassIsRefused();
     void launchWithoutMailProgramSaysSo();
     void deletesFromADovecotMailbox();
+    void deletedMessagesKeepTheirFateInTheStore();
     // A listing refused right after a committed pass (the server had not
     // removed the files yet) is tried once more; the deletions are
     // reported whatever the listing does.
@@ -406,6 +411,8 @@ void TestDeletion::changedMailboxDeletesNothing()
 {
     Rig rig;
     rig.server.setMessages(mailbox(20));
+    // Without UIDL the pass can only compare each message with its row.
+    rig.server.setCapabilities({QStringLiteral("TOP"), QStringLiteral("USER")});
     rig.start();
     QVERIFY(rig.cycle->checkMailbox(1));
     const QList<MarkState> before = rig.marks();
@@ -423,6 +430,21 @@ void TestDeletion::changedMailboxDeletesNothing()
              QStringList{QStringLiteral("ERROR %1 FOR user ON %2 AT %3").arg(changed, rig.server.address(), kStamp)});
     QCOMPARE(rig.marks(), before);
     QCOMPARE(rig.storedCount(), QStringLiteral("0"));
+}
+
+void TestDeletion::changedNumbersStillDeleteByUidl()
+{
+    Rig rig;
+    rig.server.setMessages(mailbox(20));
+    rig.start();
+    QVERIFY(rig.cycle->checkMailbox(1));
+    rig.server.removeMessage(1);
+
+    QVERIFY(rig.deletion->btDeleteClick());
+
+    QCOMPARE(numbersIn(rig.server.messages()), allBut(spamNumbers() << 1));
+    QCOMPARE(rig.storedCount(), QStringLiteral("6"));
+    QCOMPARE(rig.core->list.count(), 13);
 }
 
 void TestDeletion::clearedMarkAfterAFailedPassIsNotDeleted()
@@ -598,6 +620,27 @@ void TestDeletion::deletesFromADovecotMailbox()
     QCOMPARE(records(rig.logText()), expected);
     QCOMPARE(rig.core->list.count(), 14);
     QCOMPARE(rig.storedCount(), QStringLiteral("6"));
+}
+
+void TestDeletion::deletedMessagesKeepTheirFateInTheStore()
+{
+    Rig rig;
+    rig.server.setMessages(mailbox(8));
+    rig.start();
+    QVERIFY(rig.cycle->checkMailbox(1));
+    QVERIFY(rig.deletion->btDeleteClick());
+    QCOMPARE(rig.core->list.count(), 5);
+
+    // The listing after the pass takes the deleted ones for removed by
+    // Mailsieve, not for gone by other hands.
+    MessageStore look(rig.home.filePath(MessageStore::FileName));
+    QVERIFY(look.open());
+    QSqlQuery query(QSqlDatabase::database(look.connectionName()));
+    QVERIFY(query.exec(QStringLiteral("SELECT fate, count(*) FROM messages GROUP BY fate ORDER BY fate")));
+    QStringList fates;
+    while (query.next())
+        fates << query.value(0).toString() + QLatin1Char(' ') + query.value(1).toString();
+    QCOMPARE(fates, QStringList({QStringLiteral("deleted 3"), QStringLiteral("present 5")}));
 }
 
 void TestDeletion::committedPassIsReportedBeforeTheListing_data()

@@ -3,6 +3,7 @@
 // neither marks nor hit counters move.
 
 #include "app/inspectionrig.h"
+#include "rules/explanation.h"
 
 #include <QAction>
 #include <QToolButton>
@@ -98,6 +99,24 @@ private slots:
         rig.commands->explain().Why1Click();
         QCOMPARE(rig.viewers[1].lines.last(), QStringLiteral("** You un-marked this message **"));
         QCOMPARE(rig.marks(), marks);
+    }
+
+    void handMarkOfAnEarlierCheckSaysWhoSetIt()
+    {
+        InspectionRig rig;
+        rig.start(mailbox(10));
+        const QDateTime markedAt(QDate(2026, 12, 7), QTime(9, 30), Qt::UTC);
+        rig.core->memory.now = [&] { return markedAt; };
+        rig.check();
+        rig.select({0});
+        rig.window->btMark()->click();
+        rig.check();
+        rig.select({0});
+        rig.commands->explain().Why1Click();
+        QCOMPARE(rig.viewers[0].lines,
+                 QStringList{Explanation::byYou(MarkState::Check, markedAt)}
+                     << opening(1) << Explanation::NothingMatched << Explanation::YouMarked);
+        QVERIFY(rig.viewers[0].lines[0].startsWith(QStringLiteral("Marked by you on ")));
     }
 
     void severalSelectedExplainTheUpperOne()

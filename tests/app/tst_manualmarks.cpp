@@ -116,6 +116,34 @@ private slots:
         QCOMPARE(rig.totals(), QStringLiteral("Message Total: 3 Number Marked: 0"));
     }
 
+    void handMarksComeBackAtLaterChecks_data()
+    {
+        QTest::addColumn<bool>("reset");
+        QTest::newRow("until Reset all marks") << true;
+        QTest::newRow("until Auto-mark messages") << false;
+    }
+
+    void handMarksComeBackAtLaterChecks()
+    {
+        QFETCH(bool, reset);
+        InspectionRig rig;
+        rig.start(mailbox(10));
+        rig.check();
+        rig.select({3, 4});
+        rig.window->btMark()->click(); // spam un-marked, possible spam marked
+        rig.check();
+        QList<MarkState> byHand = checkedMarks();
+        byHand[3] = MarkState::None;
+        byHand[4] = MarkState::Check;
+        QCOMPARE(rig.marks(), byHand);
+        QCOMPARE(rig.totals(), totals(3));
+
+        // Handed back to the rules: the next check marks as they say.
+        (reset ? rig.window->btResetAll() : rig.window->btRemark())->click();
+        rig.check();
+        QCOMPARE(rig.marks(), checkedMarks());
+    }
+
     void clickOrKeyInTheListStopsTheAlarm()
     {
         InspectionRig rig;

@@ -1,0 +1,78 @@
+#pragma once
+// What the program remembers of the mailboxes it listed, through the
+// message store ("mailsieve.db" in the program's folder, opened at the first
+// listing): each listing hands the client the store's header cache for its
+// account and records the rows' marks and fates when it ends; the marks the
+// user set by hand go back on their messages at later listings; the delete
+// pass records what it removed. Without a usable store every listing runs
+// as it would without one, and takeWarning says why.
+
+#include "app/messagelist.h"
+#include "mail/remotemailbox.h"
+#include "settings/generalsettings.h"
+#include "store/messagestore.h"
+#include "store/storecheck.h"
+
+#include <QHash>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+// The store's account of a mailbox: the server in lower case, the IMAP
+// folder with INBOX in one spelling, no folder for POP3.
+StoreAccount storeAccount(const MailboxLogin &login);
+
+// The client's header cache during a listing is the memory itself: it
+// passes the questions on to the store's check, and a message fetched anew
+// under an identity (a UIDL a server gave again) loses the user's mark.
+class MailboxMemory : private HeaderCache
+{
+public:
+    explicit MailboxMemory(const QString &storePath,
+                           std::chrono::milliseconds busyTimeout = MessageStore::DefaultBusyTimeout);
+    ~MailboxMemory() override;
+    MailboxMemory(const MailboxMemory &) = delete;
+    MailboxMemory &operator=(const MailboxMemory &) = delete;
+
+    // The current time; tests turn their own clock.
+    std::function<QDateTime()> now = [] { return QDateTime::currentDateTimeUtc(); };
+
+    // A listing of account by client starts: the client gets the cache.
+    void beginListing(const StoreAccount &account, RemoteMailbox &client);
+    // The listing ended; a complete one records every row's mark (and who
+    // set it) and every other message of the account as gone.
+    void endListing(const MessageListModel &list, RemoteMailbox &client, bool complete);
+    // After the rules marked row (-1: every row): the user's own marks are
+    // laid back on their messages.
+    void restoreUserMarks(MessageListModel &list, const TmsRemoteInfo &info, int row) const;
+
+    // The user set mark on row by hand.
+    void userMarked(const TmsRemoteInfo &info, int row, MarkState mark);
+    // The user handed every mark back to the rules.
+    void forgetUserMarks();
+    // The mark the user set on row's message, if any.
+    std::optional<UserMark> userMark(const TmsRemoteInfo &info, int row) const;
+
+    // The delete pass committed: the items it removed (Deleted, MovedTo).
+    void recordRemoved(const TmsRemoteInfo &info);
+    // Forgets every account that is not one of these (mailboxes the user
+    // removed).
+    void keepOnlyAccounts(const QList<StoreAccount> &accounts);
+
+    // What the user must hear of the store since the last call (a check
+    // that went on without it, a damaged file set aside); empty for nothing.
+    QString takeWarning();
+
+private:
+    std::optional<CachedHeader> find(const QByteArray &identity) override;
+    void remember(const QByteArray &identity, qint64 size, const QByteArray &headerBlock) override;
+    quint32 highestUid(quint32 uidValidity) override;
+    void warnWithoutStore();
+
+    MessageStore m_store;
+    std::optional<StoreAccount> m_account; // of the rows listed last
+    QHash<QByteArray, UserMark> m_userMarks; // of m_account, by identity
+    std::unique_ptr<StoreCheck> m_check;
+    QString m_warning;
+};
