@@ -78,21 +78,35 @@ std::optional<CachedHeader> StoreCheck::find(const QByteArray &identity)
 
 void StoreCheck::remember(const QByteArray &identity, qint64 size, const QByteArray &headerBlock)
 {
-    if (identity.isEmpty())
+    if (m_failed || identity.isEmpty())
         return;
-    // The same identity on a new message (a UIDL the server gave again)
-    // starts afresh: what was kept belongs to the old one.
-    if (!run(QStringLiteral("INSERT INTO messages (account, identity, uid, size, first_seen, last_seen)"
-                            " VALUES (?, ?, ?, ?, ?, ?) ON CONFLICT (account, identity) DO UPDATE SET"
-                            " size = excluded.size, first_seen = excluded.first_seen, last_seen = excluded.last_seen,"
-                            " mark = -1, marked_by = NULL, marked_at = NULL, fate = 'present', moved_to = NULL,"
-                            " fate_at = NULL"),
-             {m_account, identity, m_imap ? uidOf(identity) : QVariant(QMetaType::fromType<qint64>()), size, m_now,
-              m_now}))
-        return;
-    run(QStringLiteral("INSERT OR REPLACE INTO header_blocks (message, block)"
-                       " SELECT id, ? FROM messages WHERE account = ? AND identity = ?"),
-        {qCompress(headerBlock), m_account, identity});
+    // Every message of a first check comes here: prepared once.
+    if (!m_remember) {
+        // The same identity on a new message (a UIDL the server gave
+        // again) starts afresh: what was kept belongs to the old one.
+        m_remember.emplace(m_store.database());
+        m_remember->prepare(QStringLiteral(
+            "INSERT INTO messages (account, identity, uid, size, first_seen, last_seen) VALUES (?, ?, ?, ?, ?, ?)"
+            " ON CONFLICT (account, identity) DO UPDATE SET size = excluded.size, first_seen = excluded.first_seen,"
+            " last_seen = excluded.last_seen, mark = -1, marked_by = NULL, marked_at = NULL, fate = 'present',"
+            " moved_to = NULL, fate_at = NULL"));
+        m_rememberBlock.emplace(m_store.database());
+        m_rememberBlock->prepare(QStringLiteral("INSERT OR REPLACE INTO header_blocks (message, block)"
+                                                " SELECT id, ? FROM messages WHERE account = ? AND identity = ?"));
+    }
+    const QVariantList message = {m_account, identity,
+                                  m_imap ? uidOf(identity) : QVariant(QMetaType::fromType<qint64>()), size, m_now,
+                                  m_now};
+    const QVariantList block = {qCompress(headerBlock), m_account, identity};
+    for (auto [query, values] : {std::pair{&*m_remember, &message}, std::pair{&*m_rememberBlock, &block}}) {
+        for (int i = 0; i < values->size(); ++i)
+            query->bindValue(i, values->at(i));
+        if (!query->exec()) {
+            m_store.fail(QStringLiteral("remember"), query->lastError().databaseText());
+            fail();
+            return;
+        }
+    }
 }
 
 quint32 StoreCheck::highestUid(quint32 uidValidity)

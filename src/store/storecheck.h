@@ -60,4 +60,6 @@ private:
     bool m_open = true; // the transaction is open
     bool m_failed = false;
     std::optional<QSqlQuery> m_find;
+    std::optional<QSqlQuery> m_remember;
+    std::optional<QSqlQuery> m_rememberBlock;
 };
