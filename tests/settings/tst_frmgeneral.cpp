@@ -229,6 +229,29 @@ private slots:
         QCOMPARE(s.onDisk(SettingsStore::Server, QStringLiteral("Mailbox5")), QStringLiteral("five"));
     }
 
+    void okTellsTheProgramOnlyOnceEveryMailboxIsStored()
+    {
+        Setup s;
+        TfrmGeneral &w = s.make();
+        QStringList stored;
+        w.mailboxesSaved = [&] {
+            stored << s.settings.mailboxes[0].server;
+            return QStringLiteral("The message store kept the removed mailboxes");
+        };
+        w.show();
+        w.row(1).edServe->setText(QStringLiteral("pop.one.example"));
+        w.btOK->click(); // no user name: nothing is handed on
+        QVERIFY(stored.isEmpty());
+        w.row(1).edMailbox->setText(QStringLiteral("one"));
+        w.row(1).edPasswd->setText(QStringLiteral("pw1"));
+        s.prompts.clear();
+        w.btOK->click();
+        QCOMPARE(stored, QStringList{QStringLiteral("pop.one.example")});
+        QCOMPARE(s.prompts.textsOf(Kind::Warning),
+                 QStringList{QStringLiteral("The message store kept the removed mailboxes")});
+        QCOMPARE(w.result(), int(QDialog::Accepted));
+    }
+
     void okRefusesTextsThatCouldAddCommands_data()
     {
         QTest::addColumn<int>("column"); // 0 server, 1 user name, 2 password
