@@ -42,7 +42,7 @@ QStringList MessageInspection::headersText(const QList<int> &rows) const
         lines << Stars << QStringLiteral("Subject : ") + entry.Subject + QStringLiteral(" Sender : ") + entry.Sender
               << Stars;
         if (row < info.Count())
-            lines << info.Items(row).Headers;
+            lines << info.Items(row).Headers.lines();
     }
     return lines;
 }

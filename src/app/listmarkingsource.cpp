@@ -36,7 +36,7 @@ void ListMarkingSource::setMark(int row, MarkState mark)
 TmsHeaders ListMarkingSource::headerLines(int row) const
 {
     const TmsRemoteInfo &info = m_client().Info();
-    return row >= 0 && row < info.Count() ? info.Items(row).Headers : TmsHeaders();
+    return row >= 0 && row < info.Count() ? info.Items(row).Headers.lines() : TmsHeaders();
 }
 
 int ListMarkingSource::serverToIndex() const

@@ -13,6 +13,7 @@
 #include "mail/agsocket.h"
 #include "mail/headercache.h"
 #include "mail/headers.h"
+#include "mail/packedheaders.h"
 #include "mail/sasl.h"
 
 #include <QString>
@@ -25,7 +26,9 @@ struct TmsRemoteInfoItem
     bool DeleteMark = false;
     bool RetrieveMark = false;
     qint64 Size = 0; // octets, from the reply to LIST or RFC822.SIZE
-    TmsHeaders Headers; // raw header lines, cut at the first empty line
+    // The raw header lines, cut at the first empty line; Headers.lines()
+    // reads them.
+    PackedHeaders Headers;
     // IMAP: the message's UID in the folder listed (0 for POP3).
     quint32 Uid = 0;
     // Its identity in the header cache (see HeaderCache); empty when it has

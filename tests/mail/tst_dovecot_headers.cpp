@@ -129,7 +129,7 @@ private slots:
         // As a check does: one row per announced message, marked at once.
         pop.OnNextInfoUpdated = [&](int num) {
             const TmsRemoteInfoItem &item = pop.Info().Items(num);
-            list.addRow(MessageEntry::fromHeaders(item.Headers, item.Size));
+            list.addRow(MessageEntry::fromHeaders(item.Headers.lines(), item.Size));
             engine.MarkForDeletion(num);
         };
         pop.UpdateInfo();

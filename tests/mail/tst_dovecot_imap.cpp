@@ -187,7 +187,7 @@ private slots:
         for (int i = 0; i < imap.Info().Count(); ++i) {
             const TmsRemoteInfoItem &row = imap.Info().Items(i);
             QCOMPARE(row.Size, pop.Info().Items(i).Size);
-            QCOMPARE(row.Headers, pop.Info().Items(i).Headers);
+            QCOMPARE(row.Headers.lines(), pop.Info().Items(i).Headers.lines());
             QVERIFY(row.Uid > previousUid);
             previousUid = row.Uid;
         }

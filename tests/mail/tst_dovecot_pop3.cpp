@@ -46,7 +46,7 @@ QByteArray dotStuffed(const QByteArray &raw)
 
 QString subjectOf(const TmsRemoteInfoItem &item)
 {
-    return GetHeaderValue(item.Headers, QStringLiteral("Subject"));
+    return GetHeaderValue(item.Headers.lines(), QStringLiteral("Subject"));
 }
 
 } // namespace
@@ -83,9 +83,9 @@ private slots:
             const TmsRemoteInfoItem &item = pop.Info().Items(i);
             QCOMPARE(announced[i], i);
             QCOMPARE(item.Size, qint64(m.raw.size()));
-            QCOMPARE(item.Headers, asHeaders(m.headerLines));
+            QCOMPARE(item.Headers.lines(), asHeaders(m.headerLines));
             QCOMPARE(subjectOf(item), m.expectedSubject);
-            QCOMPARE(senderAddress(item.Headers), m.senderAddress);
+            QCOMPARE(senderAddress(item.Headers.lines()), m.senderAddress);
             QVERIFY(!item.DeleteMark && !item.RetrieveMark);
             total += item.Size;
         }

@@ -228,11 +228,11 @@ private slots:
         server->endlessAt("TOP 1 1", "+OK", "X-Padding: 0123456789abcdef\r\n", total, "\r\n.\r\n");
         pop->UpdateInfo();
         QCOMPARE(pop->Info().Count(), 2);
-        const TmsHeaders &kept = pop->Info().Items(0).Headers;
+        const TmsHeaders kept = pop->Info().Items(0).Headers.lines();
         QCOMPARE(kept.first(), QStringLiteral("X-Padding: 0123456789abcdef"));
         QVERIFY(kept.join(QString()).size() <= TmsCustomPOP::MaxHeaderBlock);
         QVERIFY(kept.size() > 1000);
-        QCOMPARE(GetHeaderValue(pop->Info().Items(1).Headers, "Subject"), QStringLiteral("two"));
+        QCOMPARE(GetHeaderValue(pop->Info().Items(1).Headers.lines(), "Subject"), QStringLiteral("two"));
     }
 
     void endlessRepliesFailAtTheirBound_data()
@@ -379,7 +379,8 @@ private slots:
         server->replyAt("TOP 1 1",
                         QByteArray("+OK\r\nSubject: cheap") + '\0' + "pills\r\nFrom: spam@evil.example\r\n\r\n.\r\n");
         pop->UpdateInfo();
-        QCOMPARE(pop->Info().Items(0).Headers, (QStringList{"Subject: cheap pills", "From: spam@evil.example"}));
+        QCOMPARE(pop->Info().Items(0).Headers.lines(),
+                 (QStringList{"Subject: cheap pills", "From: spam@evil.example"}));
     }
 
     // --- Whatever else goes wrong inside an operation ----------------------
@@ -436,8 +437,8 @@ private slots:
         server->setWriteSplit(chunk, 0);
         pop->UpdateInfo();
         QCOMPARE(pop->Info().Count(), 3);
-        QCOMPARE(GetHeaderValue(pop->Info().Items(1).Headers, "Subject"), QStringLiteral("two"));
-        QCOMPARE(pop->Info().Items(2).Headers, QStringList{"Subject: ..dots"});
+        QCOMPARE(GetHeaderValue(pop->Info().Items(1).Headers.lines(), "Subject"), QStringLiteral("two"));
+        QCOMPARE(pop->Info().Items(2).Headers.lines(), QStringList{"Subject: ..dots"});
         pop->MarkForDelete(0);
         pop->MarkForDelete(2);
         pop->ProcessMarks();

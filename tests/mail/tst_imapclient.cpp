@@ -301,8 +301,9 @@ private slots:
         QCOMPARE(imap->Info().Items(0).Uid, uids.at(0));
         QCOMPARE(imap->Info().Items(1).Uid, uids.at(1));
         QCOMPARE(imap->Info().Items(1).Size, ScriptedImapServer::wireSize(mail("second")));
-        QCOMPARE(imap->Info().Items(1).Headers, (QStringList{"From: Jane Roe <jane@example.org>", "Subject: second",
-                                                             "Date: Sat, 05 Jun 1999 10:22:05 -0400"}));
+        QCOMPARE(imap->Info().Items(1).Headers.lines(),
+                 (QStringList{"From: Jane Roe <jane@example.org>", "Subject: second",
+                              "Date: Sat, 05 Jun 1999 10:22:05 -0400"}));
         QCOMPARE(server->seenSettings(), 0);
         QVERIFY(server->flags(uids.at(0)).isEmpty());
         QVERIFY(!imap->Connected());
@@ -324,7 +325,7 @@ private slots:
         server->setWriteSplit(5);
         imap->UpdateInfo();
         QCOMPARE(imap->Info().Count(), 2);
-        QCOMPARE(GetHeaderValue(imap->Info().Items(1).Headers, "Subject"), QStringLiteral("second"));
+        QCOMPARE(GetHeaderValue(imap->Info().Items(1).Headers.lines(), "Subject"), QStringLiteral("second"));
     }
 
     void aFolderWithAnEightBitNameGoesOutInModifiedUtf7()
@@ -379,11 +380,11 @@ private slots:
         imap->UpdateInfo();
         QCOMPARE(imap->Info().Count(), 1);
         qint64 kept = 0;
-        for (const QString &line : imap->Info().Items(0).Headers)
+        for (const QString &line : imap->Info().Items(0).Headers.lines())
             kept += line.size() + 2;
         QVERIFY(kept <= ImapClient::MaxHeaderBlock + 2);
         QVERIFY(kept > ImapClient::MaxHeaderBlock / 2);
-        QCOMPARE(imap->Info().Items(0).Headers.first(), QStringLiteral("Subject: long"));
+        QCOMPARE(imap->Info().Items(0).Headers.lines().first(), QStringLiteral("Subject: long"));
         QCOMPARE(imap->Info().Items(0).Size, size.toLongLong());
     }
 

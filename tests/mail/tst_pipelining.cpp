@@ -103,7 +103,7 @@ public:
         }
         for (int i = 0; i < pop.Info().Count(); ++i) {
             outcome.sizes << pop.Info().Items(i).Size;
-            outcome.headers << pop.Info().Items(i).Headers;
+            outcome.headers << pop.Info().Items(i).Headers.lines();
             outcome.deleted << pop.Info().Items(i).Deleted;
         }
         outcome.committed = pop.committed();
@@ -232,8 +232,8 @@ private slots:
         pop.setPipeliningAllowed(pipelined);
         QCOMPARE(failure<EMailsieveError>([&pop] { pop.UpdateInfo(); }), QStringLiteral("<no error>"));
         QCOMPARE(pop.Info().Count(), 2);
-        QCOMPARE(pop.Info().Items(0).Headers, QStringList{"Subject: one"});
-        QCOMPARE(pop.Info().Items(1).Headers, QStringList{"Subject: two"});
+        QCOMPARE(pop.Info().Items(0).Headers.lines(), QStringList{"Subject: one"});
+        QCOMPARE(pop.Info().Items(1).Headers.lines(), QStringList{"Subject: two"});
         QCOMPARE(memory.commands(), (QStringList{"CAPA", "USER user", "PASS secret", "STAT", "LIST 1", "TOP 1 1",
                                                  "LIST 2", "TOP 2 1", "QUIT"}));
     }

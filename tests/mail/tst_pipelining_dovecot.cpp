@@ -36,7 +36,7 @@ void collect(const TmsRemotePOP &pop, Pass &pass)
 {
     for (int i = 0; i < pop.Info().Count(); ++i) {
         pass.sizes << pop.Info().Items(i).Size;
-        pass.headers << pop.Info().Items(i).Headers;
+        pass.headers << pop.Info().Items(i).Headers.lines();
         pass.deleted << pop.Info().Items(i).Deleted;
     }
 }

@@ -129,8 +129,9 @@ private slots:
         QCOMPARE(pop->MessageCount(), 2);
         QCOMPARE(pop->Info().Count(), 2);
         QCOMPARE(pop->Info().Items(1).Size, server->messages().at(1).size());
-        QCOMPARE(pop->Info().Items(1).Headers, (QStringList{"From: Jane Roe <jane@example.org>", "Subject: second",
-                                                            "Date: Sat, 05 Jun 1999 10:22:05 -0400"}));
+        QCOMPARE(pop->Info().Items(1).Headers.lines(),
+                 (QStringList{"From: Jane Roe <jane@example.org>", "Subject: second",
+                              "Date: Sat, 05 Jun 1999 10:22:05 -0400"}));
         QVERIFY(!pop->Connected());
     }
 
@@ -149,22 +150,23 @@ private slots:
         server->removeMessage(1);
         pop->UpdateInfo();
         QCOMPARE(pop->Info().Count(), 1);
-        QCOMPARE(pop->Info().Items(0).Headers.at(1), QStringLiteral("Subject: b"));
+        QCOMPARE(pop->Info().Items(0).Headers.lines().at(1), QStringLiteral("Subject: b"));
     }
 
     void headerBlockKeepsDotStuffingAndEightBitText()
     {
         server->setMessages({"Subject: Caf\xc3\xa9\r\nX-Odd: \xe9t\xe9\r\n.Dotted: yes\r\n\r\nbody\r\n"});
         pop->UpdateInfo();
-        QCOMPARE(pop->Info().Items(0).Headers, (QStringList{QStringLiteral("Subject: Caf\u00e9"),
-                                                            QStringLiteral("X-Odd: \u00e9t\u00e9"), "..Dotted: yes"}));
+        QCOMPARE(pop->Info().Items(0).Headers.lines(),
+                 (QStringList{QStringLiteral("Subject: Caf\u00e9"), QStringLiteral("X-Odd: \u00e9t\u00e9"),
+                              "..Dotted: yes"}));
     }
 
     void headerBlockWithoutBodySeparatorKeepsFinalDot()
     {
         server->setMessages({"Subject: no body"});
         pop->UpdateInfo();
-        QCOMPARE(pop->Info().Items(0).Headers, (QStringList{"Subject: no body", "."}));
+        QCOMPARE(pop->Info().Items(0).Headers.lines(), (QStringList{"Subject: no body", "."}));
     }
 
     void topDataIsSplitAtEveryKindOfLineBreak()
@@ -172,7 +174,7 @@ private slots:
         server->setMessages({mail("x")});
         server->replyAt("TOP 1 1", "+OK\r\nA: 1\rB: 2\nC: 3\r\n\r\nbody\r\n.\r\n");
         pop->UpdateInfo();
-        QCOMPARE(pop->Info().Items(0).Headers, (QStringList{"A: 1", "B: 2", "C: 3"}));
+        QCOMPARE(pop->Info().Items(0).Headers.lines(), (QStringList{"A: 1", "B: 2", "C: 3"}));
     }
 
     void progressOfTopDataIsUnknown()
@@ -514,7 +516,7 @@ private slots:
         QByteArray received;
         slow.OnUserMessageSave = [&received](int, const QByteArray &contents) { received = contents; };
         if (retrieve) {
-            slow.Info().Add({.RetrieveMark = true, .Size = 2000, .Headers = {"Subject: big"}});
+            slow.Info().Add({.RetrieveMark = true, .Size = 2000, .Headers = TmsHeaders{"Subject: big"}});
             QCOMPARE(failure<EMailsieveError>([&slow] { slow.ProcessMarks(); }), error);
         } else {
             QCOMPARE(failure<EMailsieveError>([&slow] { slow.UpdateInfo(); }), error);

@@ -1,0 +1,79 @@
+// A listed row keeps its header block packed: the lines read back from it
+// are the lines the server sent, whether the check fetched the block or a
+// header cache gave it, over POP3 and over IMAP.
+
+#include "mail/imapclient.h"
+#include "mail/pop3client.h"
+#include "support/memoryheadercache.h"
+#include "support/scriptedimapserver.h"
+#include "support/scriptedpop3server.h"
+
+#include <QTest>
+
+namespace {
+
+// Lists the one message the server holds twice, the second time from the
+// cache the first check filled, and gives the lines of the row each time.
+template <typename Server, typename Client>
+QList<TmsHeaders> listTwice(const QByteArray &message)
+{
+    Server server;
+    server.setMessages({message});
+    if (!server.listen())
+        return {};
+    Client client;
+    client.setServer(server.address());
+    client.setUserName(server.user());
+    client.setPassword(server.password());
+    client.setTimeOut(5);
+    MemoryHeaderCache cache;
+    client.setHeaderCache(&cache);
+    QList<TmsHeaders> rows;
+    for (int check = 0; check < 2; ++check) {
+        client.UpdateInfo();
+        rows << client.Info().Items(0).Headers.lines();
+    }
+    return cache.entries.size() == 1 ? rows : QList<TmsHeaders>{};
+}
+
+} // namespace
+
+class TestRowHeaders : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void linesReadBackAsFetched_data()
+    {
+        QTest::addColumn<bool>("imap");
+        QTest::addColumn<QByteArray>("message");
+        QTest::addColumn<TmsHeaders>("lines");
+        for (const bool imap : {false, true}) {
+            const char *protocol = imap ? "IMAP" : "POP3";
+            QTest::addRow("%s, plain", protocol)
+                << imap << QByteArray("Subject: hi\r\nFrom: a@b.example\r\n\r\nbody\r\n")
+                << TmsHeaders{"Subject: hi", "From: a@b.example"};
+            static constexpr char withNul[] = "Subject: a\0b\r\nFrom: a@b.example\r\n\r\nbody\r\n";
+            QTest::addRow("%s, NUL byte", protocol)
+                << imap << QByteArray(withNul, sizeof withNul - 1) << TmsHeaders{"Subject: a b", "From: a@b.example"};
+            QTest::addRow("%s, lone CR", protocol) << imap << QByteArray("Subject: one\rX-Two: 2\r\n\r\nbody\r\n")
+                                                   << TmsHeaders{"Subject: one", "X-Two: 2"};
+            QTest::addRow("%s, folded, 8-bit and UTF-8", protocol)
+                << imap << QByteArray("Subject: Caf\xc3\xa9\r\n\tmore\r\nX-Odd: \xe9t\xe9\r\n\r\nbody\r\n")
+                << TmsHeaders{QStringLiteral("Subject: Caf\u00e9"), "\tmore", QStringLiteral("X-Odd: \u00e9t\u00e9")};
+        }
+    }
+
+    void linesReadBackAsFetched()
+    {
+        QFETCH(bool, imap);
+        QFETCH(QByteArray, message);
+        QFETCH(TmsHeaders, lines);
+        const QList<TmsHeaders> rows = imap ? listTwice<ScriptedImapServer, ImapClient>(message)
+                                            : listTwice<ScriptedPop3Server, TmsRemotePOP>(message);
+        QCOMPARE(rows, (QList<TmsHeaders>{lines, lines}));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestRowHeaders)
+#include "tst_rowheaders.moc"
