@@ -324,6 +324,7 @@ void CheckCycle::msRemotePOP1NextInfoUpdated(int num)
 
 void CheckCycle::msRemotePOP1InfoUpdated()
 {
+    m_list.showAddedRows();
     m_view.setStatusText(QString::number(client().Info().Count()) + QStringLiteral(" msg(s) for ") + client().userName()
                          + QStringLiteral(" on ") + client().server());
     markRows(-1);

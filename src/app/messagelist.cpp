@@ -72,11 +72,14 @@ int MessageListModel::columnWidth(int column)
 
 MessageListModel::MessageListModel(QObject *parent) : QAbstractTableModel(parent)
 {
+    m_showTimer.setSingleShot(true);
+    m_showTimer.setInterval(ShowDelay);
+    connect(&m_showTimer, &QTimer::timeout, this, &MessageListModel::showAddedRows);
 }
 
 int MessageListModel::rowCount(const QModelIndex &parent) const
 {
-    return parent.isValid() ? 0 : count();
+    return parent.isValid() ? 0 : m_shown;
 }
 
 int MessageListModel::columnCount(const QModelIndex &parent) const
@@ -86,7 +89,7 @@ int MessageListModel::columnCount(const QModelIndex &parent) const
 
 QVariant MessageListModel::data(const QModelIndex &index, int role) const
 {
-    if (!index.isValid() || index.row() >= count())
+    if (!index.isValid() || index.row() >= m_shown)
         return {};
     const MessageEntry &row = m_rows.at(index.row());
     switch (role) {
@@ -148,17 +151,31 @@ QVariant MessageListModel::headerData(int section, Qt::Orientation orientation, 
 
 void MessageListModel::addRow(const MessageEntry &row)
 {
-    beginInsertRows({}, count(), count());
     m_rows.append(row);
+    if (count() - m_shown > m_shown / 8)
+        showAddedRows();
+    else if (!m_showTimer.isActive())
+        m_showTimer.start();
+}
+
+void MessageListModel::showAddedRows()
+{
+    m_showTimer.stop();
+    if (m_shown == count())
+        return;
+    beginInsertRows({}, m_shown, count() - 1);
+    m_shown = count();
     endInsertRows();
 }
 
 void MessageListModel::clear()
 {
+    m_showTimer.stop();
     if (m_rows.isEmpty())
         return;
     beginResetModel();
     m_rows.clear();
+    m_shown = 0;
     endResetModel();
 }
 
@@ -167,6 +184,8 @@ void MessageListModel::setMark(int row, MarkState mark)
     if (row < 0 || row >= count() || m_rows[row].Mark == mark)
         return;
     m_rows[row].Mark = mark;
+    if (row >= m_shown)
+        return;
     const QModelIndex cell = index(row, SubjectColumn);
     emit dataChanged(cell, cell, {Qt::DecorationRole, Qt::AccessibleTextRole, Qt::AccessibleDescriptionRole});
 }

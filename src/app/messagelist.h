@@ -9,6 +9,7 @@
 
 #include <QAbstractTableModel>
 #include <QList>
+#include <QTimer>
 
 struct MessageEntry
 {
@@ -41,9 +42,15 @@ public:
     QVariant data(const QModelIndex &index, int role) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
 
+    // Every row added, whether the views show it yet or not.
     int count() const { return static_cast<int>(m_rows.size()); }
     const MessageEntry &entry(int row) const { return m_rows.at(row); }
+    // The row counts at once here (count, entry, marks); the views get it in
+    // a batch of rows, at the latest at the first pass through the event
+    // loop ShowDelay later (see m_shown).
     void addRow(const MessageEntry &row);
+    // The views show every row added: the listing is complete.
+    void showAddedRows();
     void clear();
 
     MarkState mark(int row) const { return m_rows.at(row).Mark; }
@@ -52,6 +59,16 @@ public:
     // Rows that the delete pass removes (check marks and known spammers).
     int markedCount() const;
 
+    static constexpr int ShowDelay = 250; // ms
+
 private:
     QList<MessageEntry> m_rows;
+    // The rows the views know of: the first m_shown. A tree view lays out
+    // all its rows again at the next pass through the event loop after new
+    // ones came, so showing rows as they arrive costs a pass over the whole
+    // list for each of them, quadratic for a large mailbox. New rows show
+    // once they add an eighth to the list (all those layouts together cost
+    // a few times the final list), else when ShowDelay has passed.
+    int m_shown = 0;
+    QTimer m_showTimer;
 };
