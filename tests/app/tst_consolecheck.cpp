@@ -133,6 +133,7 @@ private slots:
     void rowLineKeepsEveryMessageOnOneLine();
     void checksTheStoredDefaultMailbox();
     void checksTheNamedMailbox();
+    void damagedStoreIsAWarningAndReplaced();
     void checksAMailboxThatIsNotStored();
     void stoppedServerFailsWithTheErrorText();
     void refusedPasswordFailsWithTheServerLine();
@@ -197,6 +198,33 @@ void TestConsoleCheck::checksTheStoredDefaultMailbox()
     expected << QStringLiteral("Message Total: 20 Number Marked: 6");
     QCOMPARE(run.out, expected);
     QCOMPARE(rig.server.committedSessions(), 1);
+}
+
+void TestConsoleCheck::damagedStoreIsAWarningAndReplaced()
+{
+    ConsoleRig rig;
+    rig.server.setMessages(mailbox(3));
+    storeSettings([&](GeneralSettings &s) {
+        storeMailbox(s, 1, rig.server.address(), rig.server.user(), rig.server.password());
+    });
+    storeRules(rig.home.path());
+    QFile damaged(rig.home.filePath(QStringLiteral("mailsieve.db")));
+    QVERIFY(damaged.open(QIODevice::WriteOnly));
+    damaged.write("not a database");
+    damaged.close();
+
+    const QStringList expected = {expectedRow(1), expectedRow(2), expectedRow(3),
+                                  QStringLiteral("Message Total: 3 Number Marked: 0")};
+    const Run first = rig.run({QStringLiteral("--check")});
+    QCOMPARE(first.exitCode, 0);
+    QCOMPARE(first.out, expected);
+    QVERIFY2(first.err.startsWith(QStringLiteral("mailsieve: warning: The message store "))
+                 && first.err.contains(QStringLiteral("mailsieve.db.bad")),
+             qPrintable(first.err));
+    // The next check finds a sound store and says nothing.
+    const Run second = rig.run({QStringLiteral("--check")});
+    QCOMPARE(second.err, QString());
+    QCOMPARE(second.out, expected);
 }
 
 void TestConsoleCheck::checksTheNamedMailbox()
