@@ -61,6 +61,9 @@ MessageEntry MessageEntry::fromHeaders(const TmsHeaders &headers, qint64 size)
     row.Sender = senderAddress(headers);
     row.Size = QString::number(size);
     row.Date = dateColumnText(GetHeaderValue(headers, QStringLiteral("Date")));
+    // A row lives as long as the list: no room kept for growth.
+    for (QString *text : {&row.Subject, &row.Sender, &row.Date})
+        text->squeeze();
     return row;
 }
 

@@ -45,6 +45,16 @@ private slots:
         QVERIFY(list.index(rows - 1, 0).data(Qt::DecorationRole).isValid());
     }
 
+    void rowTextsKeepNoRoomToGrow()
+    {
+        const MessageEntry row =
+            MessageEntry::fromHeaders({"Subject: =?utf-8?Q?Gr=C3=BC=C3=9Fe?= aus M\u00fcnchen",
+                                       "From: Jane Roe <jane@example.org>", "Date: Sat, 05 Jun 1999 10:22:05 -0400"},
+                                      1234);
+        for (const QString &text : {row.Subject, row.Sender, row.Size, row.Date})
+            QCOMPARE(text.capacity(), text.size());
+    }
+
     void heldRowsShowAfterAShortDelay()
     {
         MessageListModel list;
