@@ -11,10 +11,17 @@
 
 namespace {
 
-// SQLite's result codes that say the file is not a store at all.
-const QStringList kDamageCodes = {QStringLiteral("11") /* SQLITE_CORRUPT */,
-                                  QStringLiteral("26") /* SQLITE_NOTADB */};
-const QString kBusyCode = QStringLiteral("5"); // SQLITE_BUSY
+// SQLite's result codes (the primary ones, in the low byte) that say the
+// file is not a sound store; any other failure (a full disk, a lock held
+// too long, a folder that cannot be written) says nothing against the file.
+constexpr int kCorrupt = 11;
+constexpr int kNotADatabase = 26;
+
+bool isDamage(const QSqlError &error)
+{
+    const int code = error.nativeErrorCode().toInt() & 0xff;
+    return code == kCorrupt || code == kNotADatabase;
+}
 
 QString uniqueConnectionName()
 {
@@ -154,22 +161,18 @@ MessageStore::Opening MessageStore::openFile()
     db.setDatabaseName(m_path);
     if (!db.open()) {
         fail(QStringLiteral("open"), reasonOf(db.lastError()));
-        return Opening::Damaged;
+        return Opening::Unusable;
     }
     QSqlQuery query(db);
     const auto failure = [&](const QString &what) {
         fail(what, reasonOf(query.lastError()));
-        const QString code = query.lastError().nativeErrorCode();
-        return code == kBusyCode ? Opening::Busy : Opening::Damaged;
+        return isDamage(query.lastError()) ? Opening::Damaged : Opening::Unusable;
     };
-    if (!query.exec(QStringLiteral("PRAGMA busy_timeout = %1").arg(m_busyTimeout.count())))
-        return failure(QStringLiteral("busy timeout"));
-    if (!query.exec(QStringLiteral("PRAGMA journal_mode = WAL")) || !query.next())
+    // A file system without shared memory keeps its rollback journal: the
+    // store still works, only a second program waits more often.
+    if (!query.exec(QStringLiteral("PRAGMA busy_timeout = %1").arg(m_busyTimeout.count()))
+        || !query.exec(QStringLiteral("PRAGMA journal_mode = WAL")))
         return failure(QStringLiteral("journal mode"));
-    if (query.value(0).toString().compare(QLatin1String("wal"), Qt::CaseInsensitive) != 0) {
-        fail(QStringLiteral("journal mode"), query.value(0).toString());
-        return Opening::Damaged;
-    }
     if (!query.exec(QStringLiteral("PRAGMA foreign_keys = ON")))
         return failure(QStringLiteral("foreign keys"));
     if (!query.exec(QStringLiteral("PRAGMA quick_check")) || !query.next())
@@ -188,7 +191,7 @@ MessageStore::Opening MessageStore::openFile()
         return Opening::Damaged;
     }
     if (version < SchemaVersion && !migrate())
-        return m_lastCode == kBusyCode ? Opening::Busy : Opening::Damaged;
+        return m_lastDamage ? Opening::Damaged : Opening::Unusable;
     return Opening::Ok;
 }
 
@@ -246,7 +249,7 @@ bool MessageStore::run(const QString &sql, const QVariantList &values)
             query.addBindValue(value);
         done = query.exec();
     }
-    m_lastCode = done ? QString() : query.lastError().nativeErrorCode();
+    m_lastDamage = !done && isDamage(query.lastError());
     if (!done)
         fail(sql.section(QLatin1Char(' '), 0, 1), reasonOf(query.lastError()));
     return done;

@@ -108,7 +108,8 @@ public:
 
 private:
     friend class StoreCheck;
-    enum class Opening { Ok, Busy, Damaged };
+    // Unusable: not now (busy, full disk ...), but nothing against the file.
+    enum class Opening { Ok, Unusable, Damaged };
     Opening openFile();
     bool migrate();
     void setAside();
@@ -126,6 +127,6 @@ private:
     const std::chrono::milliseconds m_busyTimeout;
     bool m_open = false;
     QString m_error;
-    QString m_lastCode; // SQLite's result code of the last failed statement
+    bool m_lastDamage = false; // the last failed statement found the file damaged
     QString m_warning;
 };
