@@ -20,6 +20,7 @@
 #include <QDir>
 #include <QFile>
 #include <QSqlDatabase>
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTest>
@@ -177,6 +178,21 @@ QList<int> spamNumbers()
         if (isMarkedForDeletion(markOf(i)))
             numbers << i;
     return numbers; // 4, 6, 8, 12, 16, 20
+}
+
+// What the message store in home says became of the messages: "<fate>
+// [to <folder>]: <count>", by fate.
+QStringList storedFates(const QTemporaryDir &home)
+{
+    MessageStore look(home.filePath(MessageStore::FileName));
+    QSqlQuery query(look.open() ? QSqlDatabase::database(look.connectionName()) : QSqlDatabase());
+    QStringList fates;
+    if (!query.exec(QStringLiteral("SELECT fate || coalesce(' to ' || moved_to, ''), count(*) FROM messages"
+                                   " GROUP BY 1 ORDER BY 1")))
+        return {query.lastError().text()};
+    while (query.next())
+        fates << query.value(0).toString() + QStringLiteral(": ") + query.value(1).toString();
+    return fates;
 }
 
 QList<int> allBut(const QList<int> &deleted, int count = 20)
@@ -633,14 +649,7 @@ void TestDeletion::deletedMessagesKeepTheirFateInTheStore()
 
     // The listing after the pass takes the deleted ones for removed by
     // Mailsieve, not for gone by other hands.
-    MessageStore look(rig.home.filePath(MessageStore::FileName));
-    QVERIFY(look.open());
-    QSqlQuery query(QSqlDatabase::database(look.connectionName()));
-    QVERIFY(query.exec(QStringLiteral("SELECT fate, count(*) FROM messages GROUP BY fate ORDER BY fate")));
-    QStringList fates;
-    while (query.next())
-        fates << query.value(0).toString() + QLatin1Char(' ') + query.value(1).toString();
-    QCOMPARE(fates, QStringList({QStringLiteral("deleted 3"), QStringLiteral("present 5")}));
+    QCOMPARE(storedFates(rig.home), QStringList({QStringLiteral("deleted: 3"), QStringLiteral("present: 5")}));
 }
 
 void TestDeletion::committedPassIsReportedBeforeTheListing_data()
@@ -807,6 +816,7 @@ void TestDeletion::commandLineMovesImapSpamToJunk()
     QCOMPARE(lines[12], QStringLiteral("Message Total: 7 Number Marked: 0"));
     QCOMPARE(numbersIn(dovecot.storedMessages()), (QList<int>{1, 2, 3, 5, 7, 9, 10}));
     QCOMPARE(numbersIn(dovecot.storedMessages(QStringLiteral("Junk"))), (QList<int>{4, 6, 8}));
+    QCOMPARE(storedFates(rig.home), QStringList({QStringLiteral("moved to Junk: 3"), QStringLiteral("present: 7")}));
     // Each record names the folder its message went to.
     const QStringList logLines = rig.logText().split(QStringLiteral("\r\n"));
     QCOMPARE(logLines.filter(QStringLiteral("DELETE SPAM")).size(), 3);
