@@ -7,6 +7,7 @@
 #include "mail/mailerrors.h"
 #include "mail/pop3client.h"
 #include "support/dovecotserver.h"
+#include "support/memoryheadercache.h"
 #include "support/messagebuilder.h"
 #include "support/rawimapsession.h"
 #include "support/scriptedserver.h" // TestCertificate
@@ -300,6 +301,48 @@ private slots:
         QVERIFY(!imap.Info().Items(1).Deleted && imap.Info().Items(1).MovedTo.isEmpty());
         QCOMPARE(server.storedMessages(), texts);
         QCOMPARE(server.storedMessages(QStringLiteral("Junk")), QList<QByteArray>{});
+    }
+
+    void cachedChecksFetchOnlyWhatIsNew()
+    {
+        const QList<QByteArray> texts = raws(MessageBuilder(36).messages(40));
+        DovecotServer server;
+        server.addMessages(texts);
+        START_DOVECOT_IMAP(server);
+
+        MemoryHeaderCache cache;
+        ImapClient imap;
+        connectTo(imap, server, ImapClient::Removal::Delete);
+        imap.setHeaderCache(&cache);
+        const auto rows = [&imap] {
+            QStringList seen;
+            for (int i = 0; i < imap.Info().Count(); ++i) {
+                const TmsRemoteInfoItem &item = imap.Info().Items(i);
+                seen << QStringLiteral("%1 %2 %3 ").arg(item.Uid).arg(item.Size).arg(item.Identity)
+                            + item.Headers.lines().join('|');
+            }
+            return seen;
+        };
+        imap.UpdateInfo();
+        const QStringList first = rows();
+        QCOMPARE(cache.remembered.size(), 40);
+
+        imap.UpdateInfo();
+        QVERIFY(imap.hasCapability(QStringLiteral("ESEARCH")));
+        QCOMPARE(cache.remembered.size(), 40); // no header block came again
+        QCOMPARE(rows(), first);
+
+        server.addMessage(MessageBuilder(37).message(0).raw);
+        QVERIFY(server.removeMessage(5));
+        imap.UpdateInfo();
+        QCOMPARE(cache.remembered.size(), 41);
+        QCOMPARE(rows().mid(0, 39), first.mid(0, 5) + first.mid(6));
+        QCOMPARE(imap.Info().Items(39).Uid, 41u);
+
+        QVERIFY(server.setUidValidity(imap.uidValidity() + 1000));
+        imap.UpdateInfo();
+        QCOMPARE(cache.remembered.size(), 81); // fetched whole again
+        QCOMPARE(imap.Info().Items(0).Identity, imapIdentity(imap.uidValidity(), 1));
     }
 
     void messageRemovedByAnotherClientRemovesNothing()

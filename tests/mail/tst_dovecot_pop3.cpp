@@ -6,6 +6,7 @@
 #include "mail/mailerrors.h"
 #include "mail/pop3client.h"
 #include "support/dovecotserver.h"
+#include "support/memoryheadercache.h"
 #include "support/messagebuilder.h"
 
 #include <QFile>
@@ -196,6 +197,55 @@ private slots:
         pop.UpdateInfo();
         QCOMPARE(pop.Info().Count(), 5);
         QCOMPARE(subjectOf(pop.Info().Items(0)), messages[1].expectedSubject);
+    }
+
+    void cachedChecksFetchOnlyWhatIsNewAndDeletePassesFindMessagesByUidl()
+    {
+        const QList<GeneratedMessage> messages = MessageBuilder(12).messages(40);
+        DovecotServer server;
+        for (const GeneratedMessage &m : messages)
+            server.addMessage(m.raw);
+        MS_START_DOVECOT(server);
+
+        MemoryHeaderCache cache;
+        TmsRemotePOP pop;
+        connectTo(pop, server);
+        pop.setHeaderCache(&cache);
+        const auto rows = [&pop] {
+            QStringList seen;
+            for (int i = 0; i < pop.Info().Count(); ++i) {
+                const TmsRemoteInfoItem &item = pop.Info().Items(i);
+                seen << QStringLiteral("%1 %2 ").arg(item.Size).arg(item.Identity) + item.Headers.lines().join('|');
+            }
+            return seen;
+        };
+        pop.UpdateInfo();
+        const QStringList first = rows();
+        QCOMPARE(cache.remembered.size(), 40);
+
+        pop.UpdateInfo();
+        QCOMPARE(cache.remembered.size(), 40); // no header block came again
+        QCOMPARE(rows(), first);
+
+        const GeneratedMessage added = MessageBuilder(13).message(0);
+        server.addMessage(added.raw);
+        pop.UpdateInfo();
+        QCOMPARE(cache.remembered.size(), 41);
+        QCOMPARE(subjectOf(pop.Info().Items(40)), added.expectedSubject);
+
+        // Another mail program fetched the first message: every number
+        // shifts, and the UIDLs still name the marked ones.
+        QVERIFY(server.removeMessage(0));
+        pop.MarkForDelete(3);
+        pop.MarkForDelete(40);
+        pop.ProcessMarks();
+        QVERIFY(pop.committed());
+        QList<QByteArray> kept;
+        for (int i = 1; i < messages.size(); ++i) {
+            if (i != 3)
+                kept << messages[i].raw;
+        }
+        QCOMPARE(server.storedMessages(), kept);
     }
 
     void wrongPasswordReportsTheServersReply()

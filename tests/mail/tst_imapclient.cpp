@@ -8,6 +8,7 @@
 #include "mail/imapparser.h"
 #include "mail/mailerrors.h"
 #include "support/failuretext.h"
+#include "support/memoryheadercache.h"
 #include "support/scriptedimapserver.h"
 
 #include <QBuffer>
@@ -625,6 +626,94 @@ private slots:
         QCOMPARE(verbsAfterSignIn(*server), QStringList{"SELECT \"INBOX\""});
         QCOMPARE(server->uids().size(), 3);
         QVERIFY(!imap->committed());
+    }
+
+    // --- With a header cache ------------------------------------------------
+
+    void checkWithCacheFetchesOnlyWhatItDoesNotHold_data()
+    {
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<bool>("esearch");
+        QTest::addColumn<QString>("fetched"); // the UIDs of the second check's one fetch; empty: none
+        QTest::addColumn<QStringList>("subjects");
+        const QStringList three = {"one", "two", "three"};
+        QTest::newRow("nothing new, ESEARCH") << "" << true << "" << three;
+        QTest::newRow("nothing new, SEARCH") << "" << false << "" << three;
+        QTest::newRow("one new") << "add" << true << "4" << three + QStringList{"four"};
+        QTest::newRow("one removed") << "remove" << true << "" << QStringList{"one", "three"};
+        QTest::newRow("one not in the cache, one new") << "forget" << false << "1,4" << three + QStringList{"four"};
+        QTest::newRow("UIDVALIDITY changed") << "validity" << true << "1:*" << three;
+    }
+
+    void checkWithCacheFetchesOnlyWhatItDoesNotHold()
+    {
+        QFETCH(QString, change);
+        QFETCH(bool, esearch);
+        QFETCH(QString, fetched);
+        QFETCH(QStringList, subjects);
+        if (esearch)
+            server->setCapabilities(server->capabilities() << "ESEARCH");
+        MemoryHeaderCache cache;
+        imap->setHeaderCache(&cache);
+        listThree();
+        QCOMPARE(cache.remembered.size(), 3);
+        if (change == "add") {
+            server->addMessage(mail("four"));
+        } else if (change == "remove") {
+            server->removeMessage(server->uids().at(1));
+        } else if (change == "forget") {
+            cache.entries.remove(imapIdentity(server->uidValidity(), 1));
+            server->addMessage(mail("four"));
+        } else if (change == "validity") {
+            server->setUidValidity(server->uidValidity() + 1);
+        }
+        imap->UpdateInfo();
+
+        QStringList expected{"EXAMINE \"INBOX\"", esearch ? "UID SEARCH RETURN (ALL) ALL" : "UID SEARCH ALL"};
+        if (change == "validity")
+            expected.removeLast();
+        if (!fetched.isEmpty())
+            expected << "UID FETCH " + fetched + " (UID RFC822.SIZE BODY.PEEK[HEADER])";
+        QCOMPARE(verbsAfterSignIn(*server), expected << "LOGOUT");
+        QStringList listed;
+        for (int i = 0; i < imap->Info().Count(); ++i) {
+            const TmsRemoteInfoItem &item = imap->Info().Items(i);
+            listed << GetHeaderValue(item.Headers.lines(), QStringLiteral("Subject"));
+            QCOMPARE(item.Identity, imapIdentity(server->uidValidity(), server->uids().at(i)));
+            QCOMPARE(item.Size, ScriptedImapServer::wireSize(mail(listed.last().toLatin1())));
+            QVERIFY(cache.entries.contains(item.Identity));
+        }
+        QCOMPARE(listed, subjects);
+    }
+
+    void searchResultsAreBoundedByTheFolderSize()
+    {
+        MemoryHeaderCache cache;
+        imap->setHeaderCache(&cache);
+        listThree();
+        server->replyAt("UID SEARCH", "* ESEARCH (TAG \"$TAG\") UID ALL 9,1:1000000000\r\n$TAG OK done\r\n");
+        imap->UpdateInfo();
+        QCOMPARE(imap->Info().Count(), 3);
+        QVERIFY(!server->commands().join('\n').contains("FETCH"));
+        server->replyAt("UID SEARCH", "* SEARCH 1 0\r\n$TAG OK done\r\n");
+        QCOMPARE(failure<EProtocolError>([this] { imap->UpdateInfo(); }),
+                 QStringLiteral("The server's search result is not valid: \"* SEARCH 1 0\""));
+    }
+
+    void aSearchResultLongerThanAReplyLineIsRead()
+    {
+        // 14,000 UIDs: a plain SEARCH line of some 73 KB.
+        constexpr int count = 14000;
+        server->setMessages(QList<QByteArray>(count, mail("same")));
+        MemoryHeaderCache cache;
+        for (quint32 uid = 1; uid <= count; ++uid)
+            cache.entries.insert(imapIdentity(server->uidValidity(), uid),
+                                 {ScriptedImapServer::wireSize(mail("same")), "Subject: same\r\n\r\n"});
+        imap->setHeaderCache(&cache);
+        imap->UpdateInfo();
+        QCOMPARE(imap->Info().Count(), count);
+        QCOMPARE(imap->Info().Items(count - 1).Uid, quint32(count));
+        QCOMPARE(verbsAfterSignIn(*server), (QStringList{"EXAMINE \"INBOX\"", "UID SEARCH ALL", "LOGOUT"}));
     }
 
     void aChangedUidValidityRemovesNothing()

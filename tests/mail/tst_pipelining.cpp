@@ -6,6 +6,7 @@
 #include "mail/mailerrors.h"
 #include "mail/pop3client.h"
 #include "support/failuretext.h"
+#include "support/memoryheadercache.h"
 #include "support/memoryserver.h"
 #include "support/scriptedpop3server.h"
 
@@ -123,6 +124,7 @@ public:
 
     ScriptedPop3Server server;
     TmsRemotePOP pop;
+    MemoryHeaderCache cache;
     Outcome outcome;
 };
 
@@ -186,6 +188,20 @@ private slots:
         QVERIFY2(many.commandsAhead > 20, qPrintable(QString::number(many.commandsAhead)));
         QVERIFY(many.commandsAhead <= TmsCustomPOP::PipelineWindow);
         QCOMPARE(many.commands, one.commands); // same commands, only sent sooner
+    }
+
+    void cachedRowsKeepTheirPlaceAmongFetchedOnes()
+    {
+        const auto [one, many] = headerPassBothWays(200, [](Rig &rig) {
+            rig.pop.setHeaderCache(&rig.cache);
+            rig.listFirst();
+            for (int n = 1; n <= 200; n += 3)
+                rig.cache.entries.remove("uid" + QByteArray::number(n));
+        });
+        QCOMPARE(many, one);
+        QCOMPARE(one, headerPassBothWays(200).first); // as if every row was fetched
+        QCOMPARE(many.commands.filter(QStringLiteral("TOP ")).size(), 67);
+        QVERIFY(many.commandsAhead > 20);
     }
 
     void serverWithoutPipeliningGetsOneCommandAtATime()

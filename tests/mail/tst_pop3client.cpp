@@ -2,9 +2,11 @@
 // event order of a check and of a delete pass, and how every failure ends a
 // session without committing anything.
 
+#include "mail/headers.h"
 #include "mail/mailerrors.h"
 #include "mail/pop3client.h"
 #include "support/failuretext.h"
+#include "support/memoryheadercache.h"
 #include "support/memoryserver.h"
 #include "support/scriptedpop3server.h"
 
@@ -613,6 +615,115 @@ private slots:
         QVERIFY_THROWS_EXCEPTION(ECanceledError, pop->UpdateInfo());
         QVERIFY(!infoUpdated);
         QVERIFY(!server->commands().contains("QUIT"));
+    }
+
+    // --- With a header cache ------------------------------------------
+
+    void checkWithCacheFetchesOnlyWhatItDoesNotHold_data()
+    {
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<QStringList>("commands"); // of the second check, after STAT
+        QTest::addColumn<QStringList>("subjects");
+        QTest::addColumn<QByteArrayList>("identities");
+        const QStringList three = {"one", "two", "three"};
+        QTest::newRow("nothing new") << "" << QStringList{"UIDL", "LIST", "QUIT"} << three
+                                     << QByteArrayList{"uid1", "uid2", "uid3"};
+        QTest::newRow("one new") << "add" << QStringList{"UIDL", "LIST", "LIST 4", "TOP 4 1", "QUIT"}
+                                 << three + QStringList{"four"} << QByteArrayList{"uid1", "uid2", "uid3", "uid4"};
+        QTest::newRow("one removed") << "remove" << QStringList{"UIDL", "LIST", "QUIT"} << QStringList{"one", "three"}
+                                     << QByteArrayList{"uid1", "uid3"};
+        QTest::newRow("UIDL reused by a new message")
+            << "reuse" << QStringList{"UIDL", "LIST", "LIST 3", "TOP 3 1", "QUIT"}
+            << QStringList{"one", "two", "a longer three"} << QByteArrayList{"uid1", "uid2", "uid3"};
+        QTest::newRow("UIDL listed twice")
+            << "twice" << QStringList{"UIDL", "LIST", "LIST 1", "TOP 1 1", "LIST 2", "TOP 2 1", "QUIT"} << three
+            << QByteArrayList{"", "", "uid3"};
+        QTest::newRow("UIDL refused, no CAPA")
+            << "refused" << QStringList{"UIDL", "LIST 1", "TOP 1 1", "LIST 2", "TOP 2 1", "LIST 3", "TOP 3 1", "QUIT"}
+            << three << QByteArrayList{"", "", ""};
+    }
+
+    void checkWithCacheFetchesOnlyWhatItDoesNotHold()
+    {
+        QFETCH(QString, change);
+        QFETCH(QStringList, commands);
+        QFETCH(QStringList, subjects);
+        QFETCH(QByteArrayList, identities);
+        MemoryHeaderCache cache;
+        pop->setHeaderCache(&cache);
+        listThree();
+        QCOMPARE(cache.remembered, (QByteArrayList{"uid1", "uid2", "uid3"}));
+        if (change == "add") {
+            server->addMessage(mail("four"));
+        } else if (change == "remove") {
+            server->removeMessage(2);
+        } else if (change == "reuse") {
+            server->removeMessage(3);
+            server->addMessage(mail("a longer three"));
+            server->replyAt("UIDL", "+OK\r\n1 uid1\r\n2 uid2\r\n3 uid3\r\n.\r\n");
+        } else if (change == "twice") {
+            server->replyAt("UIDL", "+OK\r\n1 uid1\r\n2 uid1\r\n3 uid3\r\n.\r\n");
+        } else if (change == "refused") {
+            server->setCapaKnown(false);
+            server->failAt("UIDL", "-ERR unknown command");
+        }
+        pop->UpdateInfo();
+
+        QCOMPARE(server->commands().mid(server->commands().indexOf("STAT") + 1), commands);
+        QStringList listed;
+        QByteArrayList listedIdentities;
+        for (int i = 0; i < pop->Info().Count(); ++i) {
+            const TmsRemoteInfoItem &item = pop->Info().Items(i);
+            listed << GetHeaderValue(item.Headers.lines(), QStringLiteral("Subject"));
+            listedIdentities << item.Identity;
+            QCOMPARE(item.Size, ScriptedPop3Server::wireSize(mail(listed.last().toLatin1())));
+        }
+        QCOMPARE(listed, subjects);
+        QCOMPARE(listedIdentities, identities);
+    }
+
+    void deletePassWithUidlsFindsEachMarkedMessageByIt_data()
+    {
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<QStringList>("commands"); // after STAT
+        QTest::addColumn<QList<QByteArray>>("left"); // subjects on the server afterwards; empty: the pass failed
+        QTest::newRow("numbers moved") << "remove 1" << QStringList{"UIDL", "LIST 2", "RETR 2", "DELE 2", "QUIT"}
+                                       << QList<QByteArray>{"two"};
+        QTest::newRow("removed by another client") << "remove 3" << QStringList{"UIDL"} << QList<QByteArray>{};
+        QTest::newRow("UIDL listed twice now")
+            << "twice"
+            << QStringList{"UIDL", "LIST 3", "TOP 3 1", "LIST 3", "RETR 3", "LIST 3", "TOP 3 1", "DELE 3", "QUIT"}
+            << QList<QByteArray>{"one", "two"};
+    }
+
+    void deletePassWithUidlsFindsEachMarkedMessageByIt()
+    {
+        QFETCH(QString, change);
+        QFETCH(QStringList, commands);
+        QFETCH(QList<QByteArray>, left);
+        MemoryHeaderCache cache;
+        pop->setHeaderCache(&cache);
+        listThree();
+        if (change == "twice")
+            server->replyAt("UIDL", "+OK\r\n1 uid3\r\n2 uid2\r\n3 uid3\r\n.\r\n");
+        else
+            server->removeMessage(change.back().digitValue());
+        const QList<QByteArray> before = server->messages();
+        pop->OnUserMessageSave = [](int, const QByteArray &) {};
+        pop->MarkForRetrieve(2);
+        pop->MarkForDelete(2);
+        if (left.isEmpty()) {
+            QVERIFY_THROWS_EXCEPTION(EMailboxChangedError, pop->ProcessMarks());
+            QCOMPARE(server->messages(), before);
+        } else {
+            pop->ProcessMarks();
+            QList<QByteArray> expected;
+            for (const QByteArray &subject : left)
+                expected << mail(subject);
+            QCOMPARE(server->messages(), expected);
+            QVERIFY(pop->Info().Items(2).Deleted);
+        }
+        QCOMPARE(server->commands().mid(server->commands().indexOf("STAT") + 1), commands);
     }
 
     void cancelBeforeQuitOfADeletePassCommitsNothing()
