@@ -25,7 +25,8 @@ MailboxLogin withPasswordFromEnvironment(MailboxLogin login)
 
 ProgramCore::ProgramCore(const QString &programFolder)
     : folder(programFolder), iniPath(QDir(programFolder).filePath(ruleOptionsFileName())),
-      memory(QDir(programFolder).filePath(MessageStore::FileName)), markingSource(
+      memory(QDir(programFolder).filePath(MessageStore::FileName)),
+      markingSource(
           list, [this]() -> const RemoteMailbox & { return clients.current(); }, settings.mailboxes),
       marking(rules, markingSource)
 {

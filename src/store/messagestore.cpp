@@ -187,7 +187,9 @@ MessageStore::Opening MessageStore::openFile()
     query.finish();
     if (version > SchemaVersion || version < 0) {
         fail(QStringLiteral("schema version"),
-             QStringLiteral("written by a newer program (version %1, this one knows %2)").arg(version).arg(SchemaVersion));
+             QStringLiteral("written by a newer program (version %1, this one knows %2)")
+                 .arg(version)
+                 .arg(SchemaVersion));
         return Opening::Damaged;
     }
     if (version < SchemaVersion && !migrate())
@@ -261,7 +263,8 @@ qint64 MessageStore::accountId(const StoreAccount &account, bool insert)
     const auto text = [](const QString &value) { return value.isNull() ? QStringLiteral("") : value; };
     const QVariantList key = {text(account.server), text(account.user), text(account.protocol), text(account.folder)};
     QSqlQuery query(database());
-    query.prepare(QStringLiteral("SELECT id FROM accounts WHERE server = ? AND user = ? AND protocol = ? AND folder = ?"));
+    query.prepare(
+        QStringLiteral("SELECT id FROM accounts WHERE server = ? AND user = ? AND protocol = ? AND folder = ?"));
     for (const QVariant &value : key)
         query.addBindValue(value);
     if (!query.exec()) {
@@ -270,7 +273,8 @@ qint64 MessageStore::accountId(const StoreAccount &account, bool insert)
     }
     if (query.next())
         return query.value(0).toLongLong();
-    if (!insert || !run(QStringLiteral("INSERT INTO accounts (server, user, protocol, folder) VALUES (?, ?, ?, ?)"), key))
+    if (!insert
+        || !run(QStringLiteral("INSERT INTO accounts (server, user, protocol, folder) VALUES (?, ?, ?, ?)"), key))
         return 0;
     QSqlQuery last(database());
     return last.exec(QStringLiteral("SELECT last_insert_rowid()")) && last.next() ? last.value(0).toLongLong() : 0;
@@ -352,8 +356,8 @@ bool MessageStore::recordRemoved(const StoreAccount &account, const QList<Remove
         if (!run(QStringLiteral("UPDATE messages SET fate = ?, moved_to = ?, fate_at = ? WHERE account = ? AND "
                                 "identity = ?"),
                  {moved ? QStringLiteral("moved") : QStringLiteral("deleted"),
-                  moved ? QVariant(message.movedTo) : QVariant(QMetaType::fromType<QString>()),
-                  now.toSecsSinceEpoch(), id, message.identity})) {
+                  moved ? QVariant(message.movedTo) : QVariant(QMetaType::fromType<QString>()), now.toSecsSinceEpoch(),
+                  id, message.identity})) {
             const QString error = m_error;
             run(QStringLiteral("ROLLBACK"));
             m_error = error;
@@ -375,7 +379,7 @@ bool MessageStore::keepOnlyAccounts(const QList<StoreAccount> &accounts)
     QVariantList removed;
     while (query.next()) {
         const StoreAccount account{query.value(1).toString(), query.value(2).toString(), query.value(3).toString(),
-                                  query.value(4).toString()};
+                                   query.value(4).toString()};
         if (!accounts.contains(account))
             removed << query.value(0);
     }

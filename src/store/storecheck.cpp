@@ -94,9 +94,8 @@ void StoreCheck::remember(const QByteArray &identity, qint64 size, const QByteAr
         m_rememberBlock->prepare(QStringLiteral("INSERT OR REPLACE INTO header_blocks (message, block)"
                                                 " SELECT id, ? FROM messages WHERE account = ? AND identity = ?"));
     }
-    const QVariantList message = {m_account, identity,
-                                  m_imap ? uidOf(identity) : QVariant(QMetaType::fromType<qint64>()), size, m_now,
-                                  m_now};
+    const QVariantList message = {
+        m_account, identity, m_imap ? uidOf(identity) : QVariant(QMetaType::fromType<qint64>()), size, m_now, m_now};
     const QVariantList block = {qCompress(headerBlock), m_account, identity};
     for (auto [query, values] : {std::pair{&*m_remember, &message}, std::pair{&*m_rememberBlock, &block}}) {
         for (int i = 0; i < values->size(); ++i)
@@ -163,10 +162,11 @@ bool StoreCheck::recordListing(const QList<Listed> &listed)
     }
     insert.finish();
     // A mark keeps its date while it stays what it was.
-    return run(QStringLiteral("UPDATE messages SET last_seen = ?, fate = 'present', moved_to = NULL, fate_at = NULL,"
-                              " marked_at = CASE WHEN messages.mark = listed.mark AND messages.marked_by IS listed.marked_by"
-                              " THEN messages.marked_at ELSE ? END, mark = listed.mark, marked_by = listed.marked_by"
-                              " FROM temp.listed WHERE account = ? AND messages.identity = listed.identity"),
+    return run(QStringLiteral(
+                   "UPDATE messages SET last_seen = ?, fate = 'present', moved_to = NULL, fate_at = NULL,"
+                   " marked_at = CASE WHEN messages.mark = listed.mark AND messages.marked_by IS listed.marked_by"
+                   " THEN messages.marked_at ELSE ? END, mark = listed.mark, marked_by = listed.marked_by"
+                   " FROM temp.listed WHERE account = ? AND messages.identity = listed.identity"),
                {m_now, m_now, m_account})
            && run(QStringLiteral("UPDATE messages SET fate = 'gone', fate_at = ? WHERE account = ? AND fate = 'present'"
                                  " AND identity NOT IN (SELECT identity FROM temp.listed)"),

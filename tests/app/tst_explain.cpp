@@ -113,9 +113,8 @@ private slots:
         rig.check();
         rig.select({0});
         rig.commands->explain().Why1Click();
-        QCOMPARE(rig.viewers[0].lines,
-                 QStringList{Explanation::byYou(MarkState::Check, markedAt)}
-                     << opening(1) << Explanation::NothingMatched << Explanation::YouMarked);
+        QCOMPARE(rig.viewers[0].lines, QStringList{Explanation::byYou(MarkState::Check, markedAt)}
+                                           << opening(1) << Explanation::NothingMatched << Explanation::YouMarked);
         QVERIFY(rig.viewers[0].lines[0].startsWith(QStringLiteral("Marked by you on ")));
     }
 

@@ -19,7 +19,7 @@ namespace {
 
 const StoreAccount kPop{QStringLiteral("pop.example.org"), QStringLiteral("user"), QStringLiteral("POP3"), QString()};
 const StoreAccount kImap{QStringLiteral("imap.example.org"), QStringLiteral("user"), QStringLiteral("IMAP"),
-                        QStringLiteral("INBOX")};
+                         QStringLiteral("INBOX")};
 const QDateTime kMonday = QDateTime(QDate(2026, 12, 7), QTime(9, 0), Qt::UTC);
 
 QByteArray headerOf(int i)
@@ -89,8 +89,9 @@ private slots:
                 "identity))")));
             QVERIFY(query.exec(QStringLiteral("INSERT INTO accounts VALUES (1, 'pop.example.org', 'user', 'POP3', "
                                               "'', NULL, NULL)")));
-            QVERIFY(query.exec(QStringLiteral("INSERT INTO messages (account, identity, size, first_seen, last_seen, "
-                                              "mark, marked_by, marked_at) VALUES (1, 'uidl-1', 10, 1, 1, 0, 'user', 5)")));
+            QVERIFY(
+                query.exec(QStringLiteral("INSERT INTO messages (account, identity, size, first_seen, last_seen, "
+                                          "mark, marked_by, marked_at) VALUES (1, 'uidl-1', 10, 1, 1, 0, 'user', 5)")));
             QVERIFY(query.exec(QStringLiteral("PRAGMA user_version = 1")));
             query.finish();
             db.close();
@@ -189,14 +190,14 @@ private slots:
         QVERIFY(store.setUserMark(kPop, "b", {MarkState::Check, kMonday.addSecs(60)}));
         {
             const std::unique_ptr<StoreCheck> check = store.beginCheck(kPop, kMonday.addDays(2));
-            QVERIFY(check->finish({{"a", MarkState::Question, MarkSource::Rule},
-                                   {"b", MarkState::Check, MarkSource::User}},
-                                  true));
+            QVERIFY(check->finish(
+                {{"a", MarkState::Question, MarkSource::Rule}, {"b", MarkState::Check, MarkSource::User}}, true));
         }
         const QHash<QByteArray, UserMark> marks = store.userMarks(kPop);
         QCOMPARE(marks.keys(), QList<QByteArray>{"b"});
         QCOMPARE(marks["b"].when, kMonday.addSecs(60));
-        QCOMPARE(scalar(store, QStringLiteral("SELECT marked_by FROM messages WHERE identity = CAST('a' AS BLOB)")).toString(),
+        QCOMPARE(scalar(store, QStringLiteral("SELECT marked_by FROM messages WHERE identity = CAST('a' AS BLOB)"))
+                     .toString(),
                  QStringLiteral("rule"));
         QVERIFY(store.forgetUserMarks(kPop));
         QVERIFY(store.userMarks(kPop).isEmpty());
