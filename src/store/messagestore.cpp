@@ -205,24 +205,21 @@ bool MessageStore::migrate()
     QSqlQuery query(database());
     if (!query.exec(QStringLiteral("PRAGMA user_version")) || !query.next()) {
         fail(QStringLiteral("schema version"), reasonOf(query.lastError()));
-        run(QStringLiteral("ROLLBACK"));
+        rollback();
         return false;
     }
-    for (int step = query.value(0).toInt(); step < SchemaVersion; ++step) {
+    const int from = query.value(0).toInt();
+    query.finish();
+    for (int step = from; step < SchemaVersion; ++step) {
         for (const QString &sql : kMigrations.at(step)) {
             if (!run(sql)) {
-                const QString error = m_error;
-                run(QStringLiteral("ROLLBACK"));
-                m_error = error;
+                rollback();
                 return false;
             }
         }
     }
-    query.finish();
     if (!run(QStringLiteral("PRAGMA user_version = %1").arg(SchemaVersion)) || !run(QStringLiteral("COMMIT"))) {
-        const QString error = m_error;
-        run(QStringLiteral("ROLLBACK"));
-        m_error = error;
+        rollback();
         return false;
     }
     return true;
@@ -240,6 +237,15 @@ void MessageStore::setAside()
         QFile::remove(to);
         QFile::rename(from, to);
     }
+}
+
+void MessageStore::rollback()
+{
+    const QString error = m_error;
+    const bool damage = m_lastDamage;
+    run(QStringLiteral("ROLLBACK"));
+    m_error = error;
+    m_lastDamage = damage;
 }
 
 bool MessageStore::run(const QString &sql, const QVariantList &values)
@@ -290,9 +296,7 @@ std::unique_ptr<StoreCheck> MessageStore::beginCheck(const StoreAccount &account
         return nullptr;
     const qint64 id = accountId(account, true);
     if (id == 0) {
-        const QString error = m_error;
-        run(QStringLiteral("ROLLBACK"));
-        m_error = error;
+        rollback();
         return nullptr;
     }
     return std::make_unique<StoreCheck>(*this, id, account.isImap(), now);
@@ -358,9 +362,7 @@ bool MessageStore::recordRemoved(const StoreAccount &account, const QList<Remove
                  {moved ? QStringLiteral("moved") : QStringLiteral("deleted"),
                   moved ? QVariant(message.movedTo) : QVariant(QMetaType::fromType<QString>()), now.toSecsSinceEpoch(),
                   id, message.identity})) {
-            const QString error = m_error;
-            run(QStringLiteral("ROLLBACK"));
-            m_error = error;
+            rollback();
             return false;
         }
     }

@@ -117,6 +117,9 @@ private:
     QSqlDatabase database() const;
     // Runs one statement; false with errorText set on failure.
     bool run(const QString &sql, const QVariantList &values = {});
+    // Ends the open transaction; errorText and the damage found stay those
+    // of the failure that ended it.
+    void rollback();
     // The account's id, inserting it when asked; 0 when absent or failed.
     qint64 accountId(const StoreAccount &account, bool insert);
     // Remembers a failed statement or transaction for errorText().

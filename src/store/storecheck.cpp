@@ -24,7 +24,7 @@ StoreCheck::StoreCheck(MessageStore &store, qint64 account, bool imap, const QDa
 StoreCheck::~StoreCheck()
 {
     if (m_open)
-        m_store.run(QStringLiteral("ROLLBACK"));
+        m_store.rollback();
 }
 
 bool StoreCheck::run(const QString &sql, const QVariantList &values)
@@ -42,9 +42,7 @@ void StoreCheck::fail()
     if (!m_open)
         return;
     m_open = false;
-    const QString error = m_store.m_error;
-    m_store.run(QStringLiteral("ROLLBACK"));
-    m_store.m_error = error;
+    m_store.rollback();
 }
 
 std::optional<CachedHeader> StoreCheck::find(const QByteArray &identity)

@@ -42,6 +42,37 @@ void listMessages(MessageStore &store, const StoreAccount &account, const QList<
     QVERIFY2(check->finish(listed, true), qPrintable(store.errorText()));
 }
 
+// A store as the first version of the program wrote it: accounts and
+// messages, no header blocks; message "uidl-1" marked by the user.
+void writeVersion1(const QString &path)
+{
+    // The first version: accounts and messages, no header blocks.
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("v1"));
+    db.setDatabaseName(path);
+    QVERIFY(db.open());
+    QSqlQuery query(db);
+    QVERIFY(query.exec(QStringLiteral(
+        "CREATE TABLE accounts (id INTEGER PRIMARY KEY, server TEXT NOT NULL, user TEXT NOT NULL, protocol "
+        "TEXT NOT NULL, folder TEXT NOT NULL, uid_validity INTEGER, last_check INTEGER, UNIQUE (server, user, "
+        "protocol, folder))")));
+    QVERIFY(query.exec(QStringLiteral(
+        "CREATE TABLE messages (id INTEGER PRIMARY KEY, account INTEGER NOT NULL REFERENCES accounts (id) ON "
+        "DELETE CASCADE, identity BLOB NOT NULL, uid INTEGER, size INTEGER NOT NULL, first_seen INTEGER NOT "
+        "NULL, last_seen INTEGER NOT NULL, mark INTEGER NOT NULL DEFAULT -1, marked_by TEXT, marked_at "
+        "INTEGER, fate TEXT NOT NULL DEFAULT 'present', moved_to TEXT, fate_at INTEGER, UNIQUE (account, "
+        "identity))")));
+    QVERIFY(query.exec(QStringLiteral("INSERT INTO accounts VALUES (1, 'pop.example.org', 'user', 'POP3', "
+                                      "'', NULL, NULL)")));
+    QVERIFY(query.exec(
+        QStringLiteral("INSERT INTO messages (account, identity, size, first_seen, last_seen, "
+                       "mark, marked_by, marked_at) VALUES (1, CAST('uidl-1' AS BLOB), 10, 1, 1, 0, 'user', 5)")));
+    QVERIFY(query.exec(QStringLiteral("PRAGMA user_version = 1")));
+    query.finish();
+    db.close();
+    db = QSqlDatabase();
+    QSqlDatabase::removeDatabase(QStringLiteral("v1"));
+}
+
 QVariant scalar(const MessageStore &store, const QString &sql)
 {
     QSqlQuery query(QSqlDatabase::database(store.connectionName()));
@@ -71,33 +102,8 @@ private slots:
     void madeOrMigrated()
     {
         QFETCH(bool, olderFile);
-        if (olderFile) {
-            // The first version: accounts and messages, no header blocks.
-            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("v1"));
-            db.setDatabaseName(m_path);
-            QVERIFY(db.open());
-            QSqlQuery query(db);
-            QVERIFY(query.exec(QStringLiteral(
-                "CREATE TABLE accounts (id INTEGER PRIMARY KEY, server TEXT NOT NULL, user TEXT NOT NULL, protocol "
-                "TEXT NOT NULL, folder TEXT NOT NULL, uid_validity INTEGER, last_check INTEGER, UNIQUE (server, user, "
-                "protocol, folder))")));
-            QVERIFY(query.exec(QStringLiteral(
-                "CREATE TABLE messages (id INTEGER PRIMARY KEY, account INTEGER NOT NULL REFERENCES accounts (id) ON "
-                "DELETE CASCADE, identity BLOB NOT NULL, uid INTEGER, size INTEGER NOT NULL, first_seen INTEGER NOT "
-                "NULL, last_seen INTEGER NOT NULL, mark INTEGER NOT NULL DEFAULT -1, marked_by TEXT, marked_at "
-                "INTEGER, fate TEXT NOT NULL DEFAULT 'present', moved_to TEXT, fate_at INTEGER, UNIQUE (account, "
-                "identity))")));
-            QVERIFY(query.exec(QStringLiteral("INSERT INTO accounts VALUES (1, 'pop.example.org', 'user', 'POP3', "
-                                              "'', NULL, NULL)")));
-            QVERIFY(
-                query.exec(QStringLiteral("INSERT INTO messages (account, identity, size, first_seen, last_seen, "
-                                          "mark, marked_by, marked_at) VALUES (1, 'uidl-1', 10, 1, 1, 0, 'user', 5)")));
-            QVERIFY(query.exec(QStringLiteral("PRAGMA user_version = 1")));
-            query.finish();
-            db.close();
-            db = QSqlDatabase();
-            QSqlDatabase::removeDatabase(QStringLiteral("v1"));
-        }
+        if (olderFile)
+            writeVersion1(m_path);
         MessageStore store(m_path);
         QVERIFY2(store.open(), qPrintable(store.errorText()));
         QCOMPARE(scalar(store, QStringLiteral("PRAGMA user_version")).toInt(), MessageStore::SchemaVersion);
@@ -109,6 +115,27 @@ private slots:
         const std::unique_ptr<StoreCheck> check = store.beginCheck(kPop, kMonday);
         QCOMPARE(check->find("uidl-1")->headerBlock, headerOf(0));
         QCOMPARE(check->find("uidl-2")->headerBlock, headerOf(1));
+    }
+
+    void migrationWaitsForAnotherProgramsLock()
+    {
+        writeVersion1(m_path);
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("holder"));
+        db.setDatabaseName(m_path);
+        QVERIFY(db.open());
+        QVERIFY(QSqlQuery(db).exec(QStringLiteral("BEGIN IMMEDIATE")));
+        {
+            MessageStore store(m_path, 50ms);
+            QVERIFY(!store.open());
+            QVERIFY2(store.errorText().contains(QStringLiteral("locked")), qPrintable(store.errorText()));
+            QVERIFY(!QFile::exists(m_path + MessageStore::SetAsideSuffix));
+            QVERIFY(QSqlQuery(db).exec(QStringLiteral("ROLLBACK")));
+            QVERIFY2(store.open(), qPrintable(store.errorText()));
+            QVERIFY(store.userMarks(kPop).contains("uidl-1"));
+        }
+        db.close();
+        db = QSqlDatabase();
+        QSqlDatabase::removeDatabase(QStringLiteral("holder"));
     }
 
     void damagedFileIsKeptBesideANewOne_data()
