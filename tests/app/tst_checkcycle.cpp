@@ -12,6 +12,8 @@
 #include "support/scriptedpop3server.h"
 
 #include <QSignalSpy>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -533,27 +535,34 @@ void TestCheckCycle::laterCheckListsFromTheStoreAndForgetsWhatIsGone()
 
 void TestCheckCycle::storeProblemLetsTheCheckGoOn_data()
 {
-    QTest::addColumn<bool>("damaged");
-    QTest::newRow("a file that is not a database") << true;
-    QTest::newRow("a store another program holds") << false;
+    QTest::addColumn<QString>("problem");
+    QTest::newRow("a file that is not a database") << QStringLiteral("damaged");
+    QTest::newRow("a store another program holds") << QStringLiteral("held");
+    QTest::newRow("a write that fails midway") << QStringLiteral("full");
 }
 
 void TestCheckCycle::storeProblemLetsTheCheckGoOn()
 {
-    QFETCH(bool, damaged);
+    QFETCH(QString, problem);
     Rig rig;
     rig.server.setMessages(mailbox(5));
     const QString path = rig.home.filePath(MessageStore::FileName);
     MessageStore other(path);
     std::unique_ptr<StoreCheck> held;
-    if (damaged) {
+    if (problem == QLatin1String("damaged")) {
         QFile file(path);
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write("not a database\n");
-    } else {
+    } else if (problem == QLatin1String("held")) {
         held = other.beginCheck({QStringLiteral("other"), QStringLiteral("u"), QStringLiteral("POP3"), QString()},
                                 QDateTime::currentDateTimeUtc());
         QVERIFY(held);
+    } else {
+        // The disk fills up once the first header block is written.
+        QVERIFY(other.open());
+        QVERIFY(QSqlQuery(QSqlDatabase::database(other.connectionName()))
+                    .exec(QStringLiteral("CREATE TRIGGER full BEFORE INSERT ON header_blocks"
+                                         " BEGIN SELECT RAISE(FAIL, 'database or disk is full'); END")));
     }
     rig.start();
     MailboxMemory memory(path, std::chrono::milliseconds(50));
@@ -562,13 +571,17 @@ void TestCheckCycle::storeProblemLetsTheCheckGoOn()
     QVERIFY(rig.cycle->checkMailbox(1));
     QCOMPARE(rig.core->list.count(), 5);
     QVERIFY(rig.view.errors.isEmpty());
-    const QString said = damaged ? path + QStringLiteral(".bad") : QStringLiteral("goes on without the message store");
+    const QString said = problem == QLatin1String("damaged") ? path + QStringLiteral(".bad")
+                                                             : QStringLiteral("goes on without the message store");
     const QString status = rig.view.statusTexts.last();
     QVERIFY2(status.startsWith(CheckCycle::totalCountText(5, rig.core->list.markedCount())) && status.contains(said),
              qPrintable(status));
     QCOMPARE(rig.journal.lines.size(), 2);
     QVERIFY2(rig.journal.lines[0].startsWith(QStringLiteral("ERROR ")) && rig.journal.lines[0].contains(said),
              qPrintable(rig.journal.lines[0]));
+    // Nothing of the failed check reached the file.
+    if (problem == QLatin1String("full"))
+        QCOMPARE(other.messageCount(storeAccount(GetRemotePOPSettings(rig.core->store, 1))), 0);
 }
 
 QTEST_GUILESS_MAIN(TestCheckCycle)
