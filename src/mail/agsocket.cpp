@@ -15,6 +15,9 @@
 namespace {
 
 constexpr qint64 DataChunkSize = 16384;
+// The longest stretch without a pass through the event loop while a reply
+// streams in or rows are listed without waiting.
+constexpr qint64 EventSliceMs = 50;
 
 // Finds where a data block ends: at its first line that is "." alone, or at
 // once when the block is that line only. The end line may arrive cut across
@@ -480,6 +483,16 @@ void TagSocket::waitFor(const bool &flag, bool stopOnTrouble)
     m_timeCounter.Stop();
 }
 
+void TagSocket::passEventsWhileBusy()
+{
+    if (m_sinceEvents.isValid() && m_sinceEvents.elapsed() < EventSliceMs)
+        return;
+    QCoreApplication::processEvents();
+    m_sinceEvents.start();
+    if (Canceled)
+        raiseCanceled();
+}
+
 void TagSocket::checkReplyTime()
 {
     const qint64 limitMs = qint64(ReplyTimeOuts) * m_timeCounter.TimeOut() * 1000;
@@ -497,7 +510,6 @@ void TagSocket::waitForReadable()
     // one, as long as the last pass is less than a slice ago: the window
     // stays live and Cancel is seen, and a peer that needs the event loop to
     // answer (one in this thread) is never kept waiting.
-    constexpr qint64 EventSliceMs = 50;
     if (m_stream && m_sinceEvents.isValid() && m_sinceEvents.elapsed() < EventSliceMs && m_stream->waitForReadyRead(0)
         && Readable)
         return;

@@ -191,6 +191,11 @@ protected:
     // The same path for a TLS failure, throwing ETlsError.
     [[noreturn]] void raiseTlsError(const QString &text);
     QString hostPart() const;
+    // For work that goes on without waiting for the server, such as rows
+    // taken from a cache: a pass through the event loop once the last one is
+    // a slice ago, as while a reply streams in, so the window stays live. A
+    // Cancel seen there ends the operation (ECanceledError).
+    void passEventsWhileBusy();
     // "host:port" of the connection, for the texts that name the server.
     QString serverAddress() const;
 

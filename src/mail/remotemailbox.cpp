@@ -68,6 +68,8 @@ TmsRemoteInfoItem RemoteMailbox::cachedItem(const QByteArray &identity, const Ca
 
 void RemoteMailbox::addRow(TmsRemoteInfoItem item)
 {
+    // Rows from the cache come without a wait for the server in between.
+    passEventsWhileBusy();
     m_info.Add(std::move(item));
     if (OnNextInfoUpdated)
         OnNextInfoUpdated(m_info.Count() - 1);

@@ -1,14 +1,19 @@
 // A listed row keeps its header block packed: the lines read back from it
 // are the lines the server sent, whether the check fetched the block or a
-// header cache gave it, over POP3 and over IMAP.
+// header cache gave it, over POP3 and over IMAP. Rows from the cache come
+// in a burst without a wait for the server; the event loop still runs
+// during it, so the window stays live and a Cancel ends the listing.
 
 #include "mail/imapclient.h"
+#include "mail/mailerrors.h"
 #include "mail/pop3client.h"
 #include "support/memoryheadercache.h"
 #include "support/scriptedimapserver.h"
 #include "support/scriptedpop3server.h"
 
 #include <QTest>
+#include <QThread>
+#include <QTimer>
 
 namespace {
 
@@ -34,6 +39,39 @@ QList<TmsHeaders> listTwice(const QByteArray &message)
         rows << client.Info().Items(0).Headers.lines();
     }
     return cache.entries.size() == 1 ? rows : QList<TmsHeaders>{};
+}
+
+// The rows a second check lists from the cache before a Cancel, pressed
+// while row 10 arrives, ends it; -1 when the check was not canceled.
+template <typename Server, typename Client>
+int rowsBeforeCancel(int messages)
+{
+    Server server;
+    server.setMessages(QList<QByteArray>(messages, "Subject: same\r\n\r\nbody\r\n"));
+    if (!server.listen())
+        return -1;
+    Client client;
+    client.setServer(server.address());
+    client.setUserName(server.user());
+    client.setPassword(server.password());
+    client.setTimeOut(5);
+    MemoryHeaderCache cache;
+    client.setHeaderCache(&cache);
+    client.UpdateInfo();
+    int rows = 0;
+    client.OnNextInfoUpdated = [&](int num) {
+        ++rows;
+        if (num == 10) {
+            QTimer::singleShot(0, &client, [&client] { client.Cancel(); });
+            QThread::msleep(60); // longer than the slice between passes through the event loop
+        }
+    };
+    try {
+        client.UpdateInfo();
+    } catch (const ECanceledError &) {
+        return rows;
+    }
+    return -1;
 }
 
 } // namespace
@@ -72,6 +110,12 @@ private slots:
         const QList<TmsHeaders> rows = imap ? listTwice<ScriptedImapServer, ImapClient>(message)
                                             : listTwice<ScriptedPop3Server, TmsRemotePOP>(message);
         QCOMPARE(rows, (QList<TmsHeaders>{lines, lines}));
+    }
+
+    void cancelEndsABurstOfRowsFromTheCache()
+    {
+        QCOMPARE((rowsBeforeCancel<ScriptedPop3Server, TmsRemotePOP>(200)), 11);
+        QCOMPARE((rowsBeforeCancel<ScriptedImapServer, ImapClient>(200)), 11);
     }
 };
 
