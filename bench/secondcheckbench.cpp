@@ -69,12 +69,13 @@ CheckRun parseRun(const QByteArray &output)
 // One check of the default mailbox stored in home, in a process of its own,
 // with no desktop session to reach (the password is in the settings file).
 // The proxy's counters give its bytes.
-CheckRun checkInProcess(const QString &home, const LatencyProxy *proxy, int expectedRows)
+CheckRun checkInOwnProcess(const QString &home, const LatencyProxy *proxy, int expectedRows)
 {
     QProcess child;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("MAILSIEVE_HOME"), home);
-    env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QStringLiteral("unix:path=") + home + QStringLiteral("/no-bus"));
+    env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"),
+               QStringLiteral("unix:path=") + home + QStringLiteral("/no-bus"));
     env.remove(QStringLiteral("DISPLAY"));
     env.remove(QStringLiteral("WAYLAND_DISPLAY"));
     child.setProcessEnvironment(env);
@@ -231,15 +232,15 @@ int runSecondCheckBench(const QStringList &args)
     try {
         warmUp(server, *protocol, count);
         const auto emptyHome = programFolderFor(empty, protocolAddress(empty, *protocol), *protocol);
-        const CheckRun none = checkInProcess(emptyHome->path(), nullptr, 0);
+        const CheckRun none = checkInOwnProcess(emptyHome->path(), nullptr, 0);
 
         const auto home = programFolderFor(server, proxy.server(), *protocol);
-        const CheckRun first = checkInProcess(home->path(), &proxy, count);
+        const CheckRun first = checkInOwnProcess(home->path(), &proxy, count);
         const qint64 store = storeBytes(home->path());
-        const CheckRun second = checkInProcess(home->path(), &proxy, count);
+        const CheckRun second = checkInOwnProcess(home->path(), &proxy, count);
         const GeneratedMessage arrived = builder.message(count);
         server.addMessage(arrived.raw);
-        const CheckRun third = checkInProcess(home->path(), &proxy, count + 1);
+        const CheckRun third = checkInOwnProcess(home->path(), &proxy, count + 1);
 
         bench::printFigure(QStringLiteral("second_check.messages"), count, QStringLiteral("msg"));
         printChecks(first, second, third, arrived.raw.indexOf("\r\n\r\n") + 4);

@@ -213,8 +213,7 @@ void TestStoreCrash::killedAtSeededPoints_data()
     QTest::addColumn<double>("point"); // of an undisturbed run's length
     // Fixed points, the same at every run of the test.
     QRandomGenerator random(22);
-    const std::array<std::pair<const char *, int>, 2> protocols = {
-        {{"POP3", kPop3Mailbox}, {"IMAP", kImapMailbox}}};
+    const std::array<std::pair<const char *, int>, 2> protocols = {{{"POP3", kPop3Mailbox}, {"IMAP", kImapMailbox}}};
     for (int kill = 0; kill < 20; ++kill) {
         const auto &[protocol, mailbox] = protocols[kill % 2];
         const bool deleteMarked = kill % 4 >= 2;
