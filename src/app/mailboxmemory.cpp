@@ -43,11 +43,11 @@ std::optional<CachedHeader> MailboxMemory::find(const QByteArray &identity)
     return m_check ? m_check->find(identity) : std::nullopt;
 }
 
-void MailboxMemory::remember(const QByteArray &identity, qint64 size, const QByteArray &headerBlock)
+void MailboxMemory::remember(const QByteArray &identity, qint64 size, const PackedHeaders &headers)
 {
     m_userMarks.remove(identity);
     if (m_check)
-        m_check->remember(identity, size, headerBlock);
+        m_check->remember(identity, size, headers);
 }
 
 quint32 MailboxMemory::highestUid(quint32 uidValidity)

@@ -66,7 +66,7 @@ public:
 
 private:
     std::optional<CachedHeader> find(const QByteArray &identity) override;
-    void remember(const QByteArray &identity, qint64 size, const QByteArray &headerBlock) override;
+    void remember(const QByteArray &identity, qint64 size, const PackedHeaders &headers) override;
     quint32 highestUid(quint32 uidValidity) override;
     void warnWithoutStore();
 

@@ -5,13 +5,17 @@
 // imapIdentity). A client without a cache, or a message without an
 // identity, is listed from the server as before.
 
+#include "mail/packedheaders.h"
+
 #include <QByteArray>
 #include <optional>
 
+// The header block goes in and comes out packed, as a row keeps it: a cache
+// hands its bytes over, it never unpacks or packs them.
 struct CachedHeader
 {
     qint64 size = 0;
-    QByteArray headerBlock; // as the server sent it, up to the empty line
+    PackedHeaders headers; // as the server sent them, up to the empty line
 };
 
 class HeaderCache
@@ -22,7 +26,7 @@ public:
     // The size and header block kept for the message, if any.
     virtual std::optional<CachedHeader> find(const QByteArray &identity) = 0;
     // A message this check fetched from the server.
-    virtual void remember(const QByteArray &identity, qint64 size, const QByteArray &headerBlock) = 0;
+    virtual void remember(const QByteArray &identity, qint64 size, const PackedHeaders &headers) = 0;
     // IMAP: the highest UID kept for the folder under uidValidity, 0 when
     // none. A UIDVALIDITY other than the one kept drops what was kept of the
     // folder: its UIDs name other messages now.

@@ -627,10 +627,10 @@ void ImapClient::fetchRows(const QString &uids, const std::function<bool(quint32
         TmsRemoteInfoItem item;
         item.Uid = static_cast<quint32>(uid);
         item.Size = size->number();
-        item.Headers = headerBlockLines(header->stringValue());
+        item.Headers = PackedHeaders(header->stringValue());
         if (headerCache()) {
             item.Identity = imapIdentity(m_uidValidity, item.Uid);
-            headerCache()->remember(item.Identity, item.Size, headerBlockPart(header->stringValue()));
+            headerCache()->remember(item.Identity, item.Size, item.Headers);
         }
         take(std::move(item));
         m_replyStarts = true; // a new row is progress

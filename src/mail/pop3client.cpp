@@ -299,8 +299,7 @@ void TmsCustomPOP::exchange(const CommandSource &source)
 }
 
 void TmsCustomPOP::appendFetch(std::deque<PipelinedCommand> &commands, int i,
-                               const std::shared_ptr<TmsRemoteInfoItem> &item,
-                               std::function<void(const QByteArray &topData)> done)
+                               const std::shared_ptr<TmsRemoteInfoItem> &item, std::function<void()> done)
 {
     const QString number = QString::number(i + 1);
     commands.push_back({QStringLiteral("LIST ") + number, [this, i, item] {
@@ -311,8 +310,8 @@ void TmsCustomPOP::appendFetch(std::deque<PipelinedCommand> &commands, int i,
                             requireOk();
                             QByteArray data;
                             ReceiveData(data, -1, MaxHeaderBlock, MaxHeaderBlockRead);
-                            item->Headers = headerBlockLines(data);
-                            done(data);
+                            item->Headers = PackedHeaders(data);
+                            done();
                         }});
 }
 
@@ -443,9 +442,9 @@ void TmsRemotePOP::UpdateInfo()
             }
             auto item = std::make_shared<TmsRemoteInfoItem>();
             item->Identity = identity;
-            appendFetch(commands, i, item, [this, item](const QByteArray &topData) {
+            appendFetch(commands, i, item, [this, item] {
                 if (!item->Identity.isEmpty())
-                    headerCache()->remember(item->Identity, item->Size, headerBlockPart(topData));
+                    headerCache()->remember(item->Identity, item->Size, item->Headers);
                 addRow(std::move(*item));
             });
             return true;
@@ -540,7 +539,7 @@ std::vector<int> TmsRemotePOP::provenNumbers()
 void TmsRemotePOP::RecheckMessage(std::deque<PipelinedCommand> &commands, int i, std::function<void()> checked)
 {
     auto current = std::make_shared<TmsRemoteInfoItem>();
-    appendFetch(commands, i, current, [this, i, current, checked = std::move(checked)](const QByteArray &) {
+    appendFetch(commands, i, current, [this, i, current, checked = std::move(checked)] {
         const TmsRemoteInfoItem &listed = Info().Items(i);
         if (current->Size != listed.Size || current->Headers != listed.Headers)
             throw EMailboxChangedError();

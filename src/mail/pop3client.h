@@ -113,9 +113,10 @@ protected:
     // Sends a command now; its reply is read after those still outstanding.
     void sendAhead(PipelinedCommand command);
     // Appends LIST n and TOP n 1 of message i + 1 to commands; their
-    // replies fill item, and done gets the TOP data once it was read.
+    // replies fill item (its Headers packed from the TOP data), and done
+    // runs once they were read.
     void appendFetch(std::deque<PipelinedCommand> &commands, int i, const std::shared_ptr<TmsRemoteInfoItem> &item,
-                     std::function<void(const QByteArray &topData)> done);
+                     std::function<void()> done);
     // The multi-line answer to UIDL or LIST: the word after each message
     // number (its UIDL, its size), by number; nothing when the server
     // refuses the command. EProtocolError for a line that names no message

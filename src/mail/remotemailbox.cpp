@@ -61,7 +61,7 @@ TmsRemoteInfoItem RemoteMailbox::cachedItem(const QByteArray &identity, const Ca
 {
     TmsRemoteInfoItem item;
     item.Size = cached.size;
-    item.Headers = headerBlockLines(cached.headerBlock);
+    item.Headers = cached.headers;
     item.Identity = identity;
     return item;
 }
@@ -174,42 +174,6 @@ void RemoteMailbox::saveRetrievedMessage(int index, const std::function<void(QIO
     }
     if (!file.commit())
         throw EFileError(QStringLiteral("Cannot write %1: %2").arg(path, file.errorString()));
-}
-
-TmsHeaders RemoteMailbox::headerBlockLines(QByteArray block)
-{
-    block.replace('\0', ' ');
-    TmsHeaders lines;
-    qsizetype start = 0;
-    for (qsizetype pos = 0; pos < block.size(); ++pos) {
-        const char c = block[pos];
-        if (c != '\r' && c != '\n')
-            continue;
-        lines.append(decodeHeaderLine(QByteArrayView(block).sliced(start, pos - start)));
-        if (c == '\r' && pos + 1 < block.size() && block[pos + 1] == '\n')
-            ++pos;
-        start = pos + 1;
-    }
-    if (start < block.size())
-        lines.append(decodeHeaderLine(QByteArrayView(block).sliced(start)));
-    CutAtBody(lines);
-    return lines;
-}
-
-QByteArray RemoteMailbox::headerBlockPart(const QByteArray &block)
-{
-    qsizetype lineStart = 0;
-    for (qsizetype pos = 0; pos < block.size(); ++pos) {
-        const char c = block[pos];
-        if (c != '\r' && c != '\n')
-            continue;
-        const qsizetype end = c == '\r' && pos + 1 < block.size() && block[pos + 1] == '\n' ? pos + 1 : pos;
-        if (pos == lineStart)
-            return block.left(end + 1);
-        pos = end;
-        lineStart = end + 1;
-    }
-    return block;
 }
 
 bool RemoteMailbox::serverOnLocalNetwork() const

@@ -26,8 +26,8 @@ struct TmsRemoteInfoItem
     bool DeleteMark = false;
     bool RetrieveMark = false;
     qint64 Size = 0; // octets, from the reply to LIST or RFC822.SIZE
-    // The raw header lines, cut at the first empty line; Headers.lines()
-    // reads them.
+    // The raw header block, cut at the first empty line; Headers.lines()
+    // reads its lines. A row from the header cache shares the cache's bytes.
     PackedHeaders Headers;
     // IMAP: the message's UID in the folder listed (0 for POP3).
     quint32 Uid = 0;
@@ -192,7 +192,8 @@ protected:
     void ConnectIfNeeded();
     void setMessageCount(int count) { m_messageCount = count; }
     void setCommitted(bool committed) { m_committed = committed; }
-    // The row of a message the header cache holds.
+    // The row of a message the header cache holds, its packed header block
+    // taken as it is.
     static TmsRemoteInfoItem cachedItem(const QByteArray &identity, const CachedHeader &cached);
     // Appends a listed row to Info and tells OnNextInfoUpdated.
     void addRow(TmsRemoteInfoItem item);
@@ -204,14 +205,6 @@ protected:
     // is in (EFileError naming the file otherwise). It is a BodyDownload:
     // on a slow link it goes on as long as bytes keep coming.
     void saveRetrievedMessage(int index, const std::function<void(QIODevice &)> &receive);
-    // The lines of a header block as a server sent it, split at CR LF, a
-    // lone CR or a lone LF, and cut at the first empty line. A NUL byte
-    // reads as a space: it must not hide the lines after it from the rules.
-    static TmsHeaders headerBlockLines(QByteArray block);
-    // The block as received up to and with its first empty line (as
-    // headerBlockLines finds it), or all of it when it has none: what the
-    // header cache keeps of a message.
-    static QByteArray headerBlockPart(const QByteArray &block);
 
     // Signing in.
     // Whether the server connected to is this computer or on the local

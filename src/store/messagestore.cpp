@@ -2,12 +2,15 @@
 
 #include "store/storecheck.h"
 
+#include "mail/packedheaders.h"
+
 #include <QFile>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QVariant>
 
 #include <atomic>
+#include <limits>
 
 namespace {
 
@@ -34,9 +37,61 @@ QString reasonOf(const QSqlError &error)
     return error.databaseText().isEmpty() ? error.text() : error.databaseText();
 }
 
-// Migration step n brings a store of version n to version n + 1.
-const QList<QStringList> kMigrations = {
-    {
+// Version 2 kept each header block as qCompress of it; from version 3 on
+// the block is kept packed as a row holds it. A block that does not
+// uncompress is dropped: its message is fetched again like a new one. The
+// blocks are read in batches so that memory stays bounded in a large store.
+QSqlError repackHeaderBlocks(const QSqlDatabase &db)
+{
+    constexpr int Batch = 256;
+    QSqlQuery read(db);
+    QSqlQuery update(db);
+    QSqlQuery drop(db);
+    if (!read.prepare(QStringLiteral("SELECT message, block FROM header_blocks WHERE message > ? ORDER BY message"
+                                     " LIMIT %1")
+                          .arg(Batch)))
+        return read.lastError();
+    if (!update.prepare(QStringLiteral("UPDATE header_blocks SET block = ? WHERE message = ?")))
+        return update.lastError();
+    if (!drop.prepare(QStringLiteral("DELETE FROM header_blocks WHERE message = ?")))
+        return drop.lastError();
+    qint64 last = std::numeric_limits<qint64>::min();
+    for (;;) {
+        read.bindValue(0, last);
+        if (!read.exec())
+            return read.lastError();
+        QList<std::pair<qint64, QByteArray>> blocks;
+        while (read.next())
+            blocks.append({read.value(0).toLongLong(), read.value(1).toByteArray()});
+        read.finish();
+        if (blocks.isEmpty())
+            return {};
+        for (const auto &[message, compressed] : blocks) {
+            const QByteArray block = qUncompress(compressed);
+            QSqlQuery &query = block.isEmpty() ? drop : update;
+            if (block.isEmpty()) {
+                drop.bindValue(0, message);
+            } else {
+                update.bindValue(0, PackedHeaders(block).packed());
+                update.bindValue(1, message);
+            }
+            if (!query.exec())
+                return query.lastError();
+        }
+        last = blocks.last().first;
+    }
+}
+
+// Migration step n brings a store of version n to version n + 1: its
+// statements, then its conversion of the rows, if any.
+struct MigrationStep
+{
+    QStringList statements;
+    QSqlError (*convert)(const QSqlDatabase &) = nullptr;
+};
+
+const QList<MigrationStep> kMigrations = {
+    {{
         QStringLiteral("CREATE TABLE accounts (id INTEGER PRIMARY KEY, server TEXT NOT NULL, user TEXT NOT NULL,"
                        " protocol TEXT NOT NULL, folder TEXT NOT NULL, uid_validity INTEGER, last_check INTEGER,"
                        " UNIQUE (server, user, protocol, folder))"),
@@ -47,16 +102,17 @@ const QList<QStringList> kMigrations = {
                        " mark INTEGER NOT NULL DEFAULT -1, marked_by TEXT, marked_at INTEGER,"
                        " fate TEXT NOT NULL DEFAULT 'present', moved_to TEXT, fate_at INTEGER,"
                        " UNIQUE (account, identity))"),
-    },
-    {
+    }},
+    {{
         // Header blocks apart from the rows a check rewrites; pruning finds
         // the messages gone by their fate.
         QStringLiteral("CREATE TABLE header_blocks (message INTEGER PRIMARY KEY"
                        " REFERENCES messages (id) ON DELETE CASCADE, block BLOB NOT NULL)"),
         QStringLiteral("CREATE INDEX messages_by_fate ON messages (fate, fate_at)"),
-    },
+    }},
+    {{}, repackHeaderBlocks},
 };
-static_assert(MessageStore::SchemaVersion == 2, "one migration step per version");
+static_assert(MessageStore::SchemaVersion == 3, "one migration step per version");
 
 const char *markSourceName(MarkSource source)
 {
@@ -214,11 +270,20 @@ bool MessageStore::migrate()
     const int from = query.value(0).toInt();
     query.finish();
     for (int step = from; step < SchemaVersion; ++step) {
-        for (const QString &sql : kMigrations.at(step)) {
+        const MigrationStep &migration = kMigrations.at(step);
+        for (const QString &sql : migration.statements) {
             if (!run(sql)) {
                 rollback();
                 return false;
             }
+        }
+        if (!migration.convert)
+            continue;
+        if (const QSqlError error = migration.convert(database()); error.isValid()) {
+            fail(QStringLiteral("migration to version %1").arg(step + 1), reasonOf(error));
+            m_lastDamage = isDamage(error);
+            rollback();
+            return false;
         }
     }
     if (!run(QStringLiteral("PRAGMA user_version = %1").arg(SchemaVersion)) || !run(QStringLiteral("COMMIT"))) {

@@ -13,7 +13,9 @@
 //            mark (MarkState number), marked_by ('rule', 'known list',
 //            'exception', 'user' or NULL), marked_at, fate ('present',
 //            'deleted', 'moved', 'gone'), moved_to, fate_at)
-//   header_blocks(message -> messages, block: the raw header block, qCompress)
+//   header_blocks(message -> messages, block: the raw header block packed as
+//            a row keeps it, PackedHeaders::packed(), whose first byte
+//            names its format; version 2 kept it as qCompress of the block)
 // The header blocks have a table of their own: the marks and fates that a
 // check rewrites then never rewrite the blocks. Times are seconds since
 // 1970 (UTC). Deleting an account deletes its messages and their blocks.
@@ -67,7 +69,7 @@ class MessageStore
 public:
     static inline const QString FileName = QStringLiteral("mailsieve.db");
     static inline const QString SetAsideSuffix = QStringLiteral(".bad");
-    static constexpr int SchemaVersion = 2;
+    static constexpr int SchemaVersion = 3;
     // How long a writer waits for another program's write to end.
     static constexpr std::chrono::milliseconds DefaultBusyTimeout{5000};
 

@@ -65,16 +65,17 @@ std::optional<CachedHeader> StoreCheck::find(const QByteArray &identity)
     }
     std::optional<CachedHeader> found;
     if (query.next()) {
-        // A block that does not unpack is fetched again like a new message.
-        const QByteArray block = qUncompress(query.value(1).toByteArray());
-        if (!block.isEmpty())
-            found = CachedHeader{query.value(0).toLongLong(), block};
+        // The bytes go to the row as they are. A block of another format
+        // (packed against another dictionary) is fetched again like a new
+        // message.
+        if (std::optional<PackedHeaders> headers = PackedHeaders::fromPacked(query.value(1).toByteArray()))
+            found = CachedHeader{query.value(0).toLongLong(), std::move(*headers)};
     }
     query.finish();
     return found;
 }
 
-void StoreCheck::remember(const QByteArray &identity, qint64 size, const QByteArray &headerBlock)
+void StoreCheck::remember(const QByteArray &identity, qint64 size, const PackedHeaders &headers)
 {
     if (m_failed || identity.isEmpty())
         return;
@@ -94,7 +95,9 @@ void StoreCheck::remember(const QByteArray &identity, qint64 size, const QByteAr
     }
     const QVariantList message = {
         m_account, identity, m_imap ? uidOf(identity) : QVariant(QMetaType::fromType<qint64>()), size, m_now, m_now};
-    const QVariantList block = {qCompress(headerBlock), m_account, identity};
+    // An empty block is an empty BLOB: a null QByteArray would bind NULL.
+    const QByteArray packed = headers.packed().isNull() ? QByteArray("") : headers.packed();
+    const QVariantList block = {packed, m_account, identity};
     for (auto [query, values] : {std::pair{&*m_remember, &message}, std::pair{&*m_rememberBlock, &block}}) {
         for (int i = 0; i < values->size(); ++i)
             query->bindValue(i, values->at(i));

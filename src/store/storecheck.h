@@ -36,7 +36,7 @@ public:
     StoreCheck &operator=(const StoreCheck &) = delete;
 
     std::optional<CachedHeader> find(const QByteArray &identity) override;
-    void remember(const QByteArray &identity, qint64 size, const QByteArray &headerBlock) override;
+    void remember(const QByteArray &identity, qint64 size, const PackedHeaders &headers) override;
     quint32 highestUid(quint32 uidValidity) override;
 
     // Commits. A complete listing also records every listed message as

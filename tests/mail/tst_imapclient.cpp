@@ -708,7 +708,7 @@ private slots:
         MemoryHeaderCache cache;
         for (quint32 uid = 1; uid <= count; ++uid)
             cache.entries.insert(imapIdentity(server->uidValidity(), uid),
-                                 {ScriptedImapServer::wireSize(mail("same")), "Subject: same\r\n\r\n"});
+                                 {ScriptedImapServer::wireSize(mail("same")), PackedHeaders("Subject: same\r\n\r\n")});
         imap->setHeaderCache(&cache);
         imap->UpdateInfo();
         QCOMPARE(imap->Info().Count(), count);

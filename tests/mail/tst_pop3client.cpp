@@ -518,7 +518,7 @@ private slots:
         QByteArray received;
         slow.OnUserMessageSave = [&received](int, const QByteArray &contents) { received = contents; };
         if (retrieve) {
-            slow.Info().Add({.RetrieveMark = true, .Size = 2000, .Headers = TmsHeaders{"Subject: big"}});
+            slow.Info().Add({.RetrieveMark = true, .Size = 2000, .Headers = PackedHeaders("Subject: big\r\n\r\n")});
             QCOMPARE(failure<EMailsieveError>([&slow] { slow.ProcessMarks(); }), error);
         } else {
             QCOMPARE(failure<EMailsieveError>([&slow] { slow.UpdateInfo(); }), error);

@@ -1,8 +1,10 @@
 // A listed row keeps its header block packed: the lines read back from it
 // are the lines the server sent, whether the check fetched the block or a
-// header cache gave it, over POP3 and over IMAP. Rows from the cache come
-// in a burst without a wait for the server; the event loop still runs
-// during it, so the window stays live and a Cancel ends the listing.
+// header cache gave it, over POP3 and over IMAP. The row and the cache share
+// the packed bytes, and packed bytes of another format are refused. Rows
+// from the cache come in a burst without a wait for the server; the event
+// loop still runs during it, so the window stays live and a Cancel ends the
+// listing.
 
 #include "mail/imapclient.h"
 #include "mail/mailerrors.h"
@@ -39,6 +41,32 @@ QList<TmsHeaders> listTwice(const QByteArray &message)
         rows << client.Info().Items(0).Headers.lines();
     }
     return cache.entries.size() == 1 ? rows : QList<TmsHeaders>{};
+}
+
+// Whether the row a check lists shares its packed bytes with what the cache
+// got (first check) and gave (second check): nothing was packed again.
+template <typename Server, typename Client>
+bool rowsShareTheCachesBytes()
+{
+    Server server;
+    server.setMessages({"Subject: shared\r\n\r\nbody\r\n"});
+    if (!server.listen())
+        return false;
+    Client client;
+    client.setServer(server.address());
+    client.setUserName(server.user());
+    client.setPassword(server.password());
+    client.setTimeOut(5);
+    MemoryHeaderCache cache;
+    client.setHeaderCache(&cache);
+    bool shared = true;
+    for (int check = 0; check < 2; ++check) {
+        client.UpdateInfo();
+        const TmsRemoteInfoItem &row = client.Info().Items(0);
+        shared = shared && !row.Headers.isEmpty()
+                 && row.Headers.packed().constData() == cache.entries.value(row.Identity).headers.packed().constData();
+    }
+    return shared && cache.remembered.size() == 1;
 }
 
 // The rows a second check lists from the cache before a Cancel, pressed
@@ -110,6 +138,66 @@ private slots:
         const QList<TmsHeaders> rows = imap ? listTwice<ScriptedImapServer, ImapClient>(message)
                                             : listTwice<ScriptedPop3Server, TmsRemotePOP>(message);
         QCOMPARE(rows, (QList<TmsHeaders>{lines, lines}));
+    }
+
+    void rowsShareTheCachesPackedBytes()
+    {
+        QVERIFY((rowsShareTheCachesBytes<ScriptedPop3Server, TmsRemotePOP>()));
+        QVERIFY((rowsShareTheCachesBytes<ScriptedImapServer, ImapClient>()));
+    }
+
+    void packedBytesComeBackAsTheyWere_data()
+    {
+        QTest::addColumn<QByteArray>("block");
+        QTest::addColumn<TmsHeaders>("lines");
+        QTest::newRow("header block") << QByteArray("Subject: hi\r\nFrom: a@b.example\r\n\r\n")
+                                      << TmsHeaders{"Subject: hi", "From: a@b.example"};
+        QTest::newRow("TOP with a body line")
+            << QByteArray("Subject: hi\r\n\r\nbody\r\n.\r\n") << TmsHeaders{"Subject: hi"};
+        QTest::newRow("no empty line") << QByteArray("Subject: no body\r\n.\r\n")
+                                       << TmsHeaders{"Subject: no body", "."};
+        QTest::newRow("empty") << QByteArray() << TmsHeaders{};
+    }
+
+    void packedBytesComeBackAsTheyWere()
+    {
+        QFETCH(QByteArray, block);
+        QFETCH(TmsHeaders, lines);
+        const PackedHeaders packed(block);
+        QCOMPARE(packed.lines(), lines);
+        const std::optional<PackedHeaders> again = PackedHeaders::fromPacked(packed.packed());
+        QVERIFY(again);
+        QCOMPARE(again->packed(), packed.packed());
+        QCOMPARE(again->lines(), lines);
+        // What follows the empty line is not kept.
+        const qsizetype end = block.indexOf("\r\n\r\n");
+        if (end >= 0)
+            QCOMPARE(packed.packed(), PackedHeaders(block.left(end + 4)).packed());
+    }
+
+    void bytesOfAnotherFormatAreRefused_data()
+    {
+        const QByteArray good = PackedHeaders("Subject: hi\r\n\r\n").packed();
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<bool>("taken");
+        QByteArray otherFormat = good;
+        otherFormat[0] = 2;
+        QTest::newRow("another format byte") << otherFormat << false;
+        QTest::newRow("qCompress of the block") << qCompress("Subject: hi\r\n\r\n") << false;
+        QTest::newRow("too short") << good.left(5) << false;
+        QTest::newRow("a length beyond any header block")
+            << good.left(1) + QByteArray(4, '\xff') + good.mid(5) << false;
+        QTest::newRow("damaged deflate data: taken, no lines") << good.left(5) + QByteArray(8, '\xff') << true;
+    }
+
+    void bytesOfAnotherFormatAreRefused()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(bool, taken);
+        const std::optional<PackedHeaders> headers = PackedHeaders::fromPacked(bytes);
+        QCOMPARE(headers.has_value(), taken);
+        if (headers)
+            QCOMPARE(headers->lines(), TmsHeaders{});
     }
 
     void cancelEndsABurstOfRowsFromTheCache()

@@ -22,9 +22,14 @@ const StoreAccount kImap{QStringLiteral("imap.example.org"), QStringLiteral("use
                          QStringLiteral("INBOX")};
 const QDateTime kMonday = QDateTime(QDate(2026, 12, 7), QTime(9, 0), Qt::UTC);
 
-QByteArray headerOf(int i)
+QByteArray blockOf(int i)
 {
     return "Subject: message " + QByteArray::number(i) + "\r\nFrom: a@example.org\r\n\r\n";
+}
+
+PackedHeaders headerOf(int i)
+{
+    return PackedHeaders(blockOf(i));
 }
 
 // One complete check that lists these messages (remembering the new ones).
@@ -79,6 +84,23 @@ QVariant scalar(const MessageStore &store, const QString &sql)
     return query.exec(sql) && query.next() ? query.value(0) : QVariant();
 }
 
+// A store as the second version wrote it: "uidl-1" marked by the user, its
+// header block (oldBlock) kept as qCompress of it.
+void writeVersion2(const QString &path, const QByteArray &oldBlock)
+{
+    MessageStore store(path);
+    QVERIFY(store.open());
+    const std::unique_ptr<StoreCheck> check = store.beginCheck(kPop, kMonday);
+    check->remember("uidl-1", 10, headerOf(0));
+    QVERIFY(check->finish({}, false));
+    QVERIFY(store.setUserMark(kPop, "uidl-1", {MarkState::Check, kMonday}));
+    QSqlQuery query(QSqlDatabase::database(store.connectionName()));
+    QVERIFY(query.prepare(QStringLiteral("UPDATE header_blocks SET block = ?")));
+    query.addBindValue(oldBlock);
+    QVERIFY(query.exec());
+    QVERIFY(query.exec(QStringLiteral("PRAGMA user_version = 2")));
+}
+
 } // namespace
 
 class TestMessageStore : public QObject
@@ -94,16 +116,27 @@ private slots:
 
     void madeOrMigrated_data()
     {
-        QTest::addColumn<bool>("olderFile");
-        QTest::newRow("no file (version 0)") << false;
-        QTest::newRow("version 1") << true;
+        QTest::addColumn<int>("version");
+        QTest::addColumn<QByteArray>("oldBlock");
+        QTest::addColumn<PackedHeaders>("firstHeaders");
+        QTest::newRow("no file (version 0)") << 0 << QByteArray() << headerOf(0);
+        QTest::newRow("version 1") << 1 << QByteArray() << headerOf(0);
+        // Its block is read back repacked, not fetched again.
+        QTest::newRow("version 2") << 2 << qCompress(blockOf(7)) << headerOf(7);
+        // One that does not uncompress is fetched again.
+        QTest::newRow("version 2, damaged block") << 2 << QByteArray("\0\0\0\x20not zlib") << headerOf(0);
     }
 
     void madeOrMigrated()
     {
-        QFETCH(bool, olderFile);
-        if (olderFile)
+        QFETCH(int, version);
+        QFETCH(QByteArray, oldBlock);
+        QFETCH(PackedHeaders, firstHeaders);
+        const bool olderFile = version > 0;
+        if (version == 1)
             writeVersion1(m_path);
+        else if (version == 2)
+            writeVersion2(m_path, oldBlock);
         MessageStore store(m_path);
         QVERIFY2(store.open(), qPrintable(store.errorText()));
         QCOMPARE(scalar(store, QStringLiteral("PRAGMA user_version")).toInt(), MessageStore::SchemaVersion);
@@ -113,8 +146,9 @@ private slots:
         QCOMPARE(store.userMarks(kPop).contains("uidl-1"), olderFile);
         listMessages(store, kPop, {"uidl-1", "uidl-2"}, kMonday);
         const std::unique_ptr<StoreCheck> check = store.beginCheck(kPop, kMonday);
-        QCOMPARE(check->find("uidl-1")->headerBlock, headerOf(0));
-        QCOMPARE(check->find("uidl-2")->headerBlock, headerOf(1));
+        QCOMPARE(check->find("uidl-1")->headers, firstHeaders);
+        QCOMPARE(check->find("uidl-1")->headers.lines(), firstHeaders.lines());
+        QCOMPARE(check->find("uidl-2")->headers, headerOf(1));
     }
 
     void migrationWaitsForAnotherProgramsLock()
@@ -255,7 +289,7 @@ private slots:
             for (int i = 0; i < 50 && !check->failed(); ++i) {
                 QByteArray block(5000, Qt::Uninitialized);
                 random.fillRange(reinterpret_cast<quint32 *>(block.data()), block.size() / 4);
-                check->remember("new-" + QByteArray::number(i), block.size(), block);
+                check->remember("new-" + QByteArray::number(i), block.size(), PackedHeaders(block));
             }
             QVERIFY(check->failed());
             QVERIFY2(store.errorText().contains(QStringLiteral("full")), qPrintable(store.errorText()));
@@ -265,7 +299,7 @@ private slots:
         }
         MessageStore again(m_path);
         const std::unique_ptr<StoreCheck> check = again.beginCheck(kPop, kMonday);
-        QCOMPARE(check->find("a")->headerBlock, headerOf(0));
+        QCOMPARE(check->find("a")->headers, headerOf(0));
         QCOMPARE(again.messageCount(kPop), 1);
     }
 

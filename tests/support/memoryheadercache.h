@@ -17,9 +17,9 @@ public:
             return std::nullopt;
         return *found;
     }
-    void remember(const QByteArray &identity, qint64 size, const QByteArray &headerBlock) override
+    void remember(const QByteArray &identity, qint64 size, const PackedHeaders &headers) override
     {
-        entries.insert(identity, {size, headerBlock});
+        entries.insert(identity, {size, headers});
         remembered << identity;
     }
     quint32 highestUid(quint32 uidValidity) override
