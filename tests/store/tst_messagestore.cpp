@@ -227,6 +227,22 @@ private slots:
         QCOMPARE(store.messageCount(kImap), 0);
     }
 
+    void emptyHeaderBlockIsKept()
+    {
+        // A server may send an empty header block; it is not a missing one.
+        MessageStore store(m_path);
+        {
+            const std::unique_ptr<StoreCheck> check = store.beginCheck(kPop, kMonday);
+            check->remember("empty", 0, PackedHeaders(QByteArray()));
+            QVERIFY2(!check->failed(), qPrintable(store.errorText()));
+            QVERIFY(check->finish({}, false));
+        }
+        const std::unique_ptr<StoreCheck> check = store.beginCheck(kPop, kMonday);
+        const std::optional<CachedHeader> found = check->find("empty");
+        QVERIFY(found);
+        QVERIFY(found->headers.isEmpty());
+    }
+
     void goneMessagesPrunedAfterThirtyDays()
     {
         MessageStore store(m_path);
