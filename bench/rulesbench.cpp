@@ -11,8 +11,10 @@
 #include "benchmarks.h"
 #include "benchutil.h"
 
+#include "rules/listfiles.h"
 #include "rules/marking.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QRandomGenerator>
@@ -220,6 +222,16 @@ double threadCpuSeconds()
 }
 
 } // namespace
+
+bool writeBenchRuleFiles(const QString &folder)
+{
+    Generator gen;
+    RuleSet rules;
+    const BenchSizes sizes;
+    makeRules(gen, rules, sizes);
+    return Savesettings(rules, folder).ok()
+           && writeKnownList(gen, QDir(folder).filePath(KnownSpammerList::fileName()), sizes.knownEntries);
+}
 
 int runRulesBench(const QStringList &args)
 {
