@@ -341,9 +341,10 @@ private slots:
     {
         ScriptedImapServer server;
         QVERIFY(server.listen());
+        // Declared before the rig: its watch asks for the hold as it stops.
+        bool otherWork = true;
         WatchRig rig;
         rig.logins[1] = imapLogin(server);
-        bool otherWork = true;
         rig.watch.holdServer = [&otherWork]() -> std::shared_ptr<void> {
             return otherWork ? nullptr : std::make_shared<int>(0);
         };

@@ -34,7 +34,9 @@ protected:
     qint64 readData(char *data, qint64 maxSize) override
     {
         const qint64 count = std::min<qint64>(maxSize, m_held.size());
-        std::memcpy(data, m_held.constData(), size_t(count));
+        // A read of nothing may come with no buffer at all.
+        if (count > 0)
+            std::memcpy(data, m_held.constData(), size_t(count));
         m_held.remove(0, count);
         if (m_held.isEmpty())
             handOverLater();
