@@ -991,9 +991,10 @@ bool ImapClient::removedCopies(const ImapResponse &copied, std::size_t count)
 QString ImapClient::uidSet(const std::vector<int> &indexes) const
 {
     std::vector<quint32> uids;
+    uids.reserve(indexes.size());
     for (const int i : indexes)
         uids.push_back(Info().Items(i).Uid);
-    return uidSetText(std::move(uids));
+    return uidSetText(uids);
 }
 
 // --- Watching the folder -------------------------------------------------
