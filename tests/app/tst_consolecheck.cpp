@@ -3,6 +3,7 @@
 
 #include "app/appfixture.h"
 #include "app/consolecheck.h"
+#include "support/builtprogram.h"
 #include "support/scriptedpop3server.h"
 #include "support/testfiles.h"
 
@@ -20,17 +21,6 @@ using namespace appfixture;
 Q_DECLARE_METATYPE(std::function<void(ScriptedPop3Server &)>)
 
 namespace {
-
-QString programPath()
-{
-    const QString dir = QCoreApplication::applicationDirPath();
-    for (const QString &candidate :
-         {dir + QStringLiteral("/../src/mailsieve"), dir + QStringLiteral("/../../src/mailsieve")}) {
-        if (QFileInfo(candidate).isExecutable())
-            return QFileInfo(candidate).canonicalFilePath();
-    }
-    return {};
-}
 
 struct Run
 {
@@ -65,7 +55,7 @@ struct ConsoleRig
         if (!password.isNull())
             env.insert(QStringLiteral("MAILSIEVE_PASSWORD"), password);
         process.setProcessEnvironment(env);
-        process.start(programPath(), arguments);
+        process.start(builtProgramPath(), arguments);
         Run result;
         if (!process.waitForStarted(10000))
             return result;
@@ -161,7 +151,7 @@ private slots:
 
 void TestConsoleCheck::initTestCase()
 {
-    QVERIFY2(!programPath().isEmpty(), "the mailsieve program is not built");
+    QVERIFY2(!builtProgramPath().isEmpty(), "the mailsieve program is not built");
 }
 
 void TestConsoleCheck::rowLineKeepsEveryMessageOnOneLine()

@@ -6,6 +6,7 @@
 // damage either.
 
 #include "app/appfixture.h"
+#include "support/builtprogram.h"
 #include "support/dovecotserver.h"
 
 #include <QCoreApplication>
@@ -30,17 +31,6 @@ constexpr int kMessages = 120;
 constexpr int kPop3Mailbox = 1;
 constexpr int kImapMailbox = 2;
 constexpr int kRunTimeoutMs = 60000;
-
-QString programPath()
-{
-    const QString dir = QCoreApplication::applicationDirPath();
-    for (const QString &candidate :
-         {dir + QStringLiteral("/../src/mailsieve"), dir + QStringLiteral("/../../src/mailsieve")}) {
-        if (QFileInfo(candidate).isExecutable())
-            return QFileInfo(candidate).canonicalFilePath();
-    }
-    return {};
-}
 
 bool marked(int number)
 {
@@ -93,7 +83,7 @@ private:
 
 void TestStoreCrash::initTestCase()
 {
-    m_program = programPath();
+    m_program = builtProgramPath();
     QVERIFY2(!m_program.isEmpty(), "the mailsieve program is not built");
     m_dovecot.addMessages(mailbox(kMessages));
     MS_START_DOVECOT(m_dovecot);
