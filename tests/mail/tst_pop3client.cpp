@@ -518,7 +518,11 @@ private slots:
         QByteArray received;
         slow.OnUserMessageSave = [&received](int, const QByteArray &contents) { received = contents; };
         if (retrieve) {
-            slow.Info().Add({.RetrieveMark = true, .Size = 2000, .Headers = PackedHeaders("Subject: big\r\n\r\n")});
+            TmsRemoteInfoItem big;
+            big.RetrieveMark = true;
+            big.Size = 2000;
+            big.Headers = PackedHeaders("Subject: big\r\n\r\n");
+            slow.Info().Add(big);
             QCOMPARE(failure<EMailsieveError>([&slow] { slow.ProcessMarks(); }), error);
         } else {
             QCOMPARE(failure<EMailsieveError>([&slow] { slow.UpdateInfo(); }), error);

@@ -29,9 +29,7 @@ QList<TmsHeaders> listTwice(const QByteArray &message)
     if (!server.listen())
         return {};
     Client client;
-    client.setServer(server.address());
-    client.setUserName(server.user());
-    client.setPassword(server.password());
+    server.logIn(client);
     client.setTimeOut(5);
     MemoryHeaderCache cache;
     client.setHeaderCache(&cache);
@@ -53,9 +51,7 @@ bool rowsShareTheCachesBytes()
     if (!server.listen())
         return false;
     Client client;
-    client.setServer(server.address());
-    client.setUserName(server.user());
-    client.setPassword(server.password());
+    server.logIn(client);
     client.setTimeOut(5);
     MemoryHeaderCache cache;
     client.setHeaderCache(&cache);
@@ -79,9 +75,7 @@ int rowsBeforeCancel(int messages)
     if (!server.listen())
         return -1;
     Client client;
-    client.setServer(server.address());
-    client.setUserName(server.user());
-    client.setPassword(server.password());
+    server.logIn(client);
     client.setTimeOut(5);
     MemoryHeaderCache cache;
     client.setHeaderCache(&cache);

@@ -45,13 +45,6 @@ qint64 ScriptedPop3Server::wireSize(const QByteArray &message)
     return normalized(message).size();
 }
 
-void ScriptedPop3Server::logIn(TmsCustomPOP &client) const
-{
-    client.setServer(address());
-    client.setUserName(m_user);
-    client.setPassword(m_password);
-}
-
 void ScriptedPop3Server::failAt(const QString &command, const QByteArray &statusLine, int occurrence)
 {
     addRule(command, Action::Reply, statusLine, occurrence);

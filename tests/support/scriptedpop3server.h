@@ -88,10 +88,6 @@ public:
     // A plain session may upgrade with STLS.
     void setStls(bool on) { m_stls = on; }
 
-    // --- Clients ---------------------------------------------------------
-    // Points the client at this mailbox: server, user name, password.
-    void logIn(TmsCustomPOP &client) const;
-
     // --- Scripting -------------------------------------------------------
     // Answer the command with this status line (CR LF added) instead of the
     // normal answer; the command has no effect.

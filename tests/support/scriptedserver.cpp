@@ -1,5 +1,6 @@
 #include "support/scriptedserver.h"
 
+#include "mail/remotemailbox.h"
 #include "support/testfiles.h"
 
 #include <QPointer>
@@ -154,6 +155,13 @@ void ScriptedServer::stopListening()
 QString ScriptedServer::address() const
 {
     return QStringLiteral("127.0.0.1:%1").arg(m_port);
+}
+
+void ScriptedServer::logIn(RemoteMailbox &client) const
+{
+    client.setServer(address());
+    client.setUserName(m_user);
+    client.setPassword(m_password);
 }
 
 QStringList ScriptedServer::commands() const

@@ -16,6 +16,7 @@
 #include <map>
 
 class QTcpServer;
+class RemoteMailbox;
 class QTcpSocket;
 
 // A certificate and its private key, made by the openssl tool for one test
@@ -69,6 +70,8 @@ public:
     quint16 port() const { return m_port; }
     // "127.0.0.1:<port>", ready for a client's server setting.
     QString address() const;
+    // Points the client at this mailbox: server, user name, password.
+    void logIn(RemoteMailbox &client) const;
 
     // --- Observations --------------------------------------------------------
     QStringList dialogue() const { return m_dialogue; }
