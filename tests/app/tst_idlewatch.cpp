@@ -59,6 +59,13 @@ struct WatchRig
     {
         watch.onNewMail = [this](int n) { noticed << n; };
     }
+    // Mailbox 1 on server is watched, and its session has started.
+    void watchOne(const ScriptedImapServer &server)
+    {
+        logins[1] = imapLogin(server);
+        watch.watch({1});
+        timers.advance(std::chrono::milliseconds(0));
+    }
     IdleSession::State state(int n = 1) const
     {
         const IdleSession *session = watch.session(n);
@@ -209,9 +216,7 @@ private slots:
         server.setCapabilities({"IMAP4rev1", "AUTH=PLAIN", "UIDPLUS"});
         QVERIFY(server.listen());
         WatchRig rig;
-        rig.logins[1] = imapLogin(server);
-        rig.watch.watch({1});
-        rig.timers.advance(0ms);
+        rig.watchOne(server);
 
         QCOMPARE(rig.state(), IdleSession::State::Unsupported);
         QCOMPARE(countOf(server.commands(), QStringLiteral("IDLE")), 0);
@@ -227,9 +232,7 @@ private slots:
         server.closeAt("CAPABILITY", ScriptedImapServer::Every);
         QVERIFY(server.listen());
         WatchRig rig;
-        rig.logins[1] = imapLogin(server);
-        rig.watch.watch({1});
-        rig.timers.advance(0ms);
+        rig.watchOne(server);
         QCOMPARE(server.connectionCount(), 1);
         QVERIFY(!rig.watch.session(1)->lastProblem().isEmpty());
 
@@ -255,9 +258,7 @@ private slots:
         ScriptedImapServer server;
         QVERIFY(server.listen());
         WatchRig rig;
-        rig.logins[1] = imapLogin(server);
-        rig.watch.watch({1});
-        rig.timers.advance(0ms);
+        rig.watchOne(server);
         QCOMPARE(rig.state(), IdleSession::State::Idling);
 
         const quint16 port = server.port();
@@ -295,9 +296,7 @@ private slots:
         ScriptedImapServer server;
         QVERIFY(server.listen());
         WatchRig rig;
-        rig.logins[1] = imapLogin(server);
-        rig.watch.watch({1});
-        rig.timers.advance(0ms);
+        rig.watchOne(server);
 
         rig.timers.advance(25min - 1s);
         QCOMPARE(countOf(server.commands(), QStringLiteral("DONE")), 0);
@@ -315,9 +314,7 @@ private slots:
         ScriptedImapServer server;
         QVERIFY(server.listen());
         WatchRig rig;
-        rig.logins[1] = imapLogin(server);
-        rig.watch.watch({1});
-        rig.timers.advance(0ms);
+        rig.watchOne(server);
 
         rig.watch.watch({1}); // unchanged: the session stays
         rig.timers.advance(0ms);
@@ -364,9 +361,7 @@ private slots:
         ScriptedImapServer server;
         QVERIFY(server.listen());
         WatchRig rig;
-        rig.logins[1] = imapLogin(server);
-        rig.watch.watch({1});
-        rig.timers.advance(0ms);
+        rig.watchOne(server);
 
         server.sendLongLineToIdlers(10 * 1024 * 1024);
         QTRY_COMPARE_WITH_TIMEOUT(rig.state(), IdleSession::State::Waiting, 5000);
