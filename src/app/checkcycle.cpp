@@ -313,7 +313,7 @@ void CheckCycle::msRemotePOP1UpdatingInfo()
 void CheckCycle::msRemotePOP1NextInfoUpdated(int num)
 {
     const TmsRemoteInfoItem &item = client().Info().Items(num);
-    m_list.addRow(MessageEntry::fromHeaders(item.Headers.lines(), item.Size));
+    m_list.addRow(MessageEntry::fromSummary(client().summaryOf(num), item.Size));
     const QString number = QString::number(num + 1);
     const QString total = QString::number(client().MessageCount());
     m_view.setStatusText(QStringLiteral("Getting message ") + number + QStringLiteral(" of ") + total

@@ -35,14 +35,13 @@ void MessageInspection::ViewHeader1Click()
 QStringList MessageInspection::headersText(const QList<int> &rows) const
 {
     const MessageListModel &list = m_links.core.list;
-    const TmsRemoteInfo &info = m_links.core.client().Info();
+    const RemoteMailbox &client = m_links.core.client();
     QStringList lines;
     for (int row : rows) {
         const MessageEntry &entry = list.entry(row);
         lines << Stars << QStringLiteral("Subject : ") + entry.Subject + QStringLiteral(" Sender : ") + entry.Sender
               << Stars;
-        if (row < info.Count())
-            lines << info.Items(row).Headers.lines();
+        lines << client.headersOf(row).lines();
     }
     return lines;
 }

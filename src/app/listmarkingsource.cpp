@@ -35,8 +35,7 @@ void ListMarkingSource::setMark(int row, MarkState mark)
 
 TmsHeaders ListMarkingSource::headerLines(int row) const
 {
-    const TmsRemoteInfo &info = m_client().Info();
-    return row >= 0 && row < info.Count() ? info.Items(row).Headers.lines() : TmsHeaders();
+    return m_client().headersOf(row).lines();
 }
 
 int ListMarkingSource::serverToIndex() const

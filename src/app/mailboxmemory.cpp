@@ -36,6 +36,12 @@ void MailboxMemory::beginListing(const StoreAccount &account, RemoteMailbox &cli
     if (!m_check)
         warnWithoutStore();
     client.setHeaderCache(m_check ? this : nullptr);
+    m_listing = &client.Info();
+    // The other client's rows belong to another account.
+    if (m_archiveClient && m_archiveClient != &client)
+        m_archiveClient->setHeaderArchive(nullptr);
+    m_archiveClient = &client;
+    client.setHeaderArchive(this);
 }
 
 std::optional<CachedHeader> MailboxMemory::find(const QByteArray &identity)
@@ -43,11 +49,27 @@ std::optional<CachedHeader> MailboxMemory::find(const QByteArray &identity)
     return m_check ? m_check->find(identity) : std::nullopt;
 }
 
-void MailboxMemory::remember(const QByteArray &identity, qint64 size, const PackedHeaders &headers)
+void MailboxMemory::remember(const QByteArray &identity, qint64 size, const PackedHeaders &headers,
+                             const std::optional<HeaderSummary> &summary)
 {
     m_userMarks.remove(identity);
     if (m_check)
-        m_check->remember(identity, size, headers);
+        m_check->remember(identity, size, headers, summary);
+}
+
+bool MailboxMemory::keepsHeaders() const
+{
+    return m_check && m_check->keepsHeaders();
+}
+
+PackedHeaders MailboxMemory::archivedHeaders(const QByteArray &identity)
+{
+    // During a listing the check's own transaction holds the new blocks.
+    if (m_check) {
+        const std::optional<CachedHeader> found = m_check->find(identity);
+        return found ? found->headers : PackedHeaders();
+    }
+    return m_account ? m_store.headerBlock(*m_account, identity) : PackedHeaders();
 }
 
 quint32 MailboxMemory::highestUid(quint32 uidValidity)
@@ -55,9 +77,29 @@ quint32 MailboxMemory::highestUid(quint32 uidValidity)
     return m_check ? m_check->highestUid(uidValidity) : 0;
 }
 
+QByteArray MailboxMemory::listedIdentity(int row) const
+{
+    if (!m_check || !m_listing || row < 0 || row >= m_listing->Count())
+        return {};
+    return m_listing->Items(row).Identity;
+}
+
+std::optional<MarkOutcome> MailboxMemory::recall(int row, const QByteArray &fingerprint, MarkState from)
+{
+    const QByteArray identity = listedIdentity(row);
+    return identity.isEmpty() ? std::nullopt : m_check->recall(identity, fingerprint, from);
+}
+
+void MailboxMemory::keep(int row, const QByteArray &fingerprint, MarkState from, const MarkOutcome &outcome)
+{
+    if (const QByteArray identity = listedIdentity(row); !identity.isEmpty())
+        m_check->keep(identity, fingerprint, from, outcome);
+}
+
 void MailboxMemory::endListing(const MessageListModel &list, RemoteMailbox &client, bool complete)
 {
     client.setHeaderCache(nullptr);
+    m_listing = nullptr;
     if (!m_check)
         return;
     QList<StoreCheck::Listed> listed;

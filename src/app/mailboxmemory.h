@@ -25,8 +25,10 @@ StoreAccount storeAccount(const MailboxLogin &login);
 
 // The client's header cache during a listing is the memory itself: it
 // passes the questions on to the store's check, and a message fetched anew
-// under an identity (a UIDL a server gave again) loses the user's mark.
-class MailboxMemory : private HeaderCache
+// under an identity (a UIDL a server gave again) loses the user's mark. So
+// is its header archive, and the marking decision's memo: the rows being
+// listed are the client's messages, by index.
+class MailboxMemory : private HeaderCache, private HeaderArchive, public MarkingMemo
 {
 public:
     explicit MailboxMemory(const QString &storePath,
@@ -47,6 +49,9 @@ public:
     // laid back on their messages.
     void restoreUserMarks(MessageListModel &list, const TmsRemoteInfo &info, int row) const;
 
+    std::optional<MarkOutcome> recall(int row, const QByteArray &fingerprint, MarkState from) override;
+    void keep(int row, const QByteArray &fingerprint, MarkState from, const MarkOutcome &outcome) override;
+
     // The user set mark on row by hand.
     void userMarked(const TmsRemoteInfo &info, int row, MarkState mark);
     // The user handed every mark back to the rules.
@@ -66,13 +71,20 @@ public:
 
 private:
     std::optional<CachedHeader> find(const QByteArray &identity) override;
-    void remember(const QByteArray &identity, qint64 size, const PackedHeaders &headers) override;
+    void remember(const QByteArray &identity, qint64 size, const PackedHeaders &headers,
+                  const std::optional<HeaderSummary> &summary = std::nullopt) override;
     quint32 highestUid(quint32 uidValidity) override;
+    bool keepsHeaders() const override;
+    PackedHeaders archivedHeaders(const QByteArray &identity) override;
     void warnWithoutStore();
+    // The identity of row's message in the listing; empty when none.
+    QByteArray listedIdentity(int row) const;
 
     MessageStore m_store;
     std::optional<StoreAccount> m_account; // of the rows listed last
     QHash<QByteArray, UserMark> m_userMarks; // of m_account, by identity
     std::unique_ptr<StoreCheck> m_check;
+    const TmsRemoteInfo *m_listing = nullptr; // the client's messages while it lists them
+    RemoteMailbox *m_archiveClient = nullptr; // whose rows m_account's blocks are
     QString m_warning;
 };

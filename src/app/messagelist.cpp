@@ -56,11 +56,16 @@ QString dateColumnText(const QString &dateHeader)
 
 MessageEntry MessageEntry::fromHeaders(const TmsHeaders &headers, qint64 size)
 {
+    return fromSummary(HeaderSummary::of(headers), size);
+}
+
+MessageEntry MessageEntry::fromSummary(const HeaderSummary &summary, qint64 size)
+{
     MessageEntry row;
-    row.Subject = GetHeaderValue(headers, QStringLiteral("Subject"));
-    row.Sender = senderAddress(headers);
+    row.Subject = summary.subject;
+    row.Sender = summary.sender;
     row.Size = QString::number(size);
-    row.Date = dateColumnText(GetHeaderValue(headers, QStringLiteral("Date")));
+    row.Date = dateColumnText(summary.date);
     // A row lives as long as the list: no room kept for growth.
     for (QString *text : {&row.Subject, &row.Sender, &row.Date})
         text->squeeze();

@@ -5,6 +5,7 @@
 // Size and Date that the rules and the delete log read.
 
 #include "mail/headers.h"
+#include "mail/headersummary.h"
 #include "rules/markstate.h"
 
 #include <QAbstractTableModel>
@@ -21,6 +22,7 @@ struct MessageEntry
 
     // The row for a message from its raw header lines and its size in octets.
     static MessageEntry fromHeaders(const TmsHeaders &headers, qint64 size);
+    static MessageEntry fromSummary(const HeaderSummary &summary, qint64 size);
 };
 
 // The Date column: the parsed date-time in the locale's short date and

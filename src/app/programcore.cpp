@@ -32,6 +32,7 @@ ProgramCore::ProgramCore(const QString &programFolder)
 {
     for (RemoteMailbox *client : clients.all())
         client->setRAS(&ras);
+    marking.setMemo(&memory);
 }
 
 QStringList ProgramCore::load()

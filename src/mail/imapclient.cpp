@@ -627,11 +627,9 @@ void ImapClient::fetchRows(const QString &uids, const std::function<bool(quint32
         TmsRemoteInfoItem item;
         item.Uid = static_cast<quint32>(uid);
         item.Size = size->number();
-        item.Headers = PackedHeaders(header->stringValue());
-        if (headerCache()) {
+        if (headerCache())
             item.Identity = imapIdentity(m_uidValidity, item.Uid);
-            headerCache()->remember(item.Identity, item.Size, item.Headers);
-        }
+        takeHeaders(item, header->stringValue());
         take(std::move(item));
         m_replyStarts = true; // a new row is progress
     };

@@ -310,7 +310,7 @@ void TmsCustomPOP::appendFetch(std::deque<PipelinedCommand> &commands, int i,
                             requireOk();
                             QByteArray data;
                             ReceiveData(data, -1, MaxHeaderBlock, MaxHeaderBlockRead);
-                            item->Headers = PackedHeaders(data);
+                            takeHeaders(*item, data);
                             done();
                         }});
 }
@@ -442,11 +442,7 @@ void TmsRemotePOP::UpdateInfo()
             }
             auto item = std::make_shared<TmsRemoteInfoItem>();
             item->Identity = identity;
-            appendFetch(commands, i, item, [this, item] {
-                if (!item->Identity.isEmpty())
-                    headerCache()->remember(item->Identity, item->Size, item->Headers);
-                addRow(std::move(*item));
-            });
+            appendFetch(commands, i, item, [this, item] { addRow(std::move(*item)); });
             return true;
         });
         quitSession();
@@ -541,7 +537,7 @@ void TmsRemotePOP::RecheckMessage(std::deque<PipelinedCommand> &commands, int i,
     auto current = std::make_shared<TmsRemoteInfoItem>();
     appendFetch(commands, i, current, [this, i, current, checked = std::move(checked)] {
         const TmsRemoteInfoItem &listed = Info().Items(i);
-        if (current->Size != listed.Size || current->Headers != listed.Headers)
+        if (current->Size != listed.Size || current->Headers != headersOf(i))
             throw EMailboxChangedError();
         checked();
     });

@@ -62,8 +62,18 @@ TmsRemoteInfoItem RemoteMailbox::cachedItem(const QByteArray &identity, const Ca
     TmsRemoteInfoItem item;
     item.Size = cached.size;
     item.Headers = cached.headers;
+    item.Summary = cached.summary;
     item.Identity = identity;
     return item;
+}
+
+void RemoteMailbox::takeHeaders(TmsRemoteInfoItem &item, const QByteArray &block)
+{
+    item.Headers = PackedHeaders(block);
+    if (!m_headerCache || item.Identity.isEmpty())
+        return;
+    item.Summary = HeaderSummary::of(headerBlockLines(block));
+    m_headerCache->remember(item.Identity, item.Size, item.Headers, item.Summary);
 }
 
 void RemoteMailbox::addRow(TmsRemoteInfoItem item)
@@ -71,8 +81,33 @@ void RemoteMailbox::addRow(TmsRemoteInfoItem item)
     // Rows from the cache come without a wait for the server in between.
     passEventsWhileBusy();
     m_info.Add(std::move(item));
+    const int index = m_info.Count() - 1;
     if (OnNextInfoUpdated)
-        OnNextInfoUpdated(m_info.Count() - 1);
+        OnNextInfoUpdated(index);
+    // The row has its texts and its first marks: the block is on disk now.
+    TmsRemoteInfoItem &listed = m_info.Items(index);
+    listed.Summary.reset();
+    if (m_headerArchive && m_headerCache && m_headerCache->keepsHeaders() && !listed.Identity.isEmpty()) {
+        listed.Headers = PackedHeaders();
+        listed.HeadersArchived = true;
+    }
+}
+
+HeaderSummary RemoteMailbox::summaryOf(int i) const
+{
+    if (i >= 0 && i < m_info.Count() && m_info.Items(i).Summary)
+        return *m_info.Items(i).Summary;
+    return HeaderSummary::of(headersOf(i).lines());
+}
+
+PackedHeaders RemoteMailbox::headersOf(int i) const
+{
+    if (i < 0 || i >= m_info.Count())
+        return {};
+    const TmsRemoteInfoItem &item = m_info.Items(i);
+    if (!item.HeadersArchived)
+        return item.Headers;
+    return m_headerArchive ? m_headerArchive->archivedHeaders(item.Identity) : PackedHeaders();
 }
 
 QString RemoteMailbox::messageFilePath(int index) const

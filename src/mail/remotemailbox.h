@@ -34,6 +34,12 @@ struct TmsRemoteInfoItem
     // Its identity in the header cache (see HeaderCache); empty when it has
     // none: no cache, a POP3 server without UIDL, or a UIDL listed twice.
     QByteArray Identity;
+    // Headers was let go of once the row was listed: the header archive
+    // keeps the block (RemoteMailbox::headersOf).
+    bool HeadersArchived = false;
+    // The row's texts, read while the block was at hand; kept only until
+    // the row is listed.
+    std::optional<HeaderSummary> Summary;
     // The last ProcessMarks removed this message and the server committed
     // it (POP3: its DELE was accepted and the pass ended with a QUIT the
     // server accepted).
@@ -109,6 +115,14 @@ public:
     // fetches every header block. Not owned; it must outlive the operations.
     HeaderCache *headerCache() const { return m_headerCache; }
     void setHeaderCache(HeaderCache *cache) { m_headerCache = cache; }
+    // With an archive, a row whose block the cache keeps holds no copy of
+    // it once listed: a large mailbox's blocks stay on disk. Not owned.
+    void setHeaderArchive(HeaderArchive *archive) { m_headerArchive = archive; }
+    // The header block of info item i, from the archive when the row let
+    // go of it; empty when it cannot be read.
+    PackedHeaders headersOf(int i) const;
+    // The texts of info item i's row: its summary, else read from its block.
+    HeaderSummary summaryOf(int i) const;
 
     TmsRemoteInfo &Info() { return m_info; }
     const TmsRemoteInfo &Info() const { return m_info; }
@@ -195,6 +209,9 @@ protected:
     // The row of a message the header cache holds, its packed header block
     // taken as it is.
     static TmsRemoteInfoItem cachedItem(const QByteArray &identity, const CachedHeader &cached);
+    // A fetched row's header block, as the server sent it; a row with an
+    // identity goes to the header cache with its texts.
+    void takeHeaders(TmsRemoteInfoItem &item, const QByteArray &block);
     // Appends a listed row to Info and tells OnNextInfoUpdated.
     void addRow(TmsRemoteInfoItem item);
     // The file a retrieved message of item index goes to.
@@ -243,6 +260,7 @@ private:
     int m_messageCount = -1;
     TmsRemoteInfo m_info;
     HeaderCache *m_headerCache = nullptr;
+    HeaderArchive *m_headerArchive = nullptr;
     QString m_messageDirectory;
     bool m_committed = false;
     bool m_operationRunning = false;

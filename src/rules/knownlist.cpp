@@ -84,6 +84,7 @@ QStringList KnownSpammerList::entries() const
 void KnownSpammerList::clear()
 {
     entries_.clear();
+    revision_.bump();
 }
 
 void KnownSpammerList::add(const QString &entry)
@@ -92,6 +93,7 @@ void KnownSpammerList::add(const QString &entry)
     const auto at = std::upper_bound(entries_.begin(), entries_.end(), e,
                                      [](const Entry &a, const Entry &b) { return a.key.compare(b.key) < 0; });
     entries_.insert(at, std::move(e));
+    revision_.bump();
 }
 
 void KnownSpammerList::setEntries(const QStringList &entries)
@@ -101,6 +103,7 @@ void KnownSpammerList::setEntries(const QStringList &entries)
     for (const QString &text : entries)
         entries_.push_back({text, makeKey(QStringView(text).left(ComparedLength))});
     sortEntries();
+    revision_.bump();
 }
 
 void KnownSpammerList::sortEntries()

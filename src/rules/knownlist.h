@@ -3,6 +3,8 @@
 // ascending order of a case-insensitive comparison in the user's locale and
 // searched by bisection. Its file is "known.lst", one entry per line.
 
+#include "rules/revision.h"
+
 #include <QCollator>
 #include <QLocale>
 #include <QString>
@@ -61,6 +63,11 @@ public:
     static bool hasNumericUserPart(const QString &line);
     static QString fileName() { return QStringLiteral("known.lst"); }
 
+    // Changes with every change of the entries.
+    quint64 revision() const { return revision_.value(); }
+    // The locale whose comparison the list uses.
+    QLocale locale() const { return collator_.locale(); }
+
 private:
     class Key;
     struct Entry;
@@ -70,4 +77,5 @@ private:
     QCollator collator_;
     bool plainOrder_ = false; // the C locale: case-folded code point order
     std::vector<Entry> entries_;
+    Revision revision_;
 };

@@ -89,14 +89,47 @@ void MarkingEngine::MarkForDeletion(int index)
 
 void MarkingEngine::markRow(int row)
 {
-    const QString subject = source_.subject(row);
-    const QString sender = source_.sender(row);
-    if (qIsInException(subject, sender)) {
-        source_.setMark(row, MarkState::Exception);
+    const MarkState from = source_.mark(row);
+    // Explanations always come from the rules themselves.
+    if (!memo_ || explainMode_) {
+        source_.setMark(row, decide(row, from));
         return;
     }
+    const QByteArray &fingerprint = fingerprint_.of(rules_, source_.serverToIndex());
+    if (const std::optional<MarkOutcome> kept = memo_->recall(row, fingerprint, from)) {
+        for (const RuleHit &hit : kept->hits)
+            rules_.table(hit.table).bumpHits(hit.row);
+        source_.setMark(row, kept->mark);
+        return;
+    }
+    const MarkOutcome outcome = decideAndRecord(row, from, true);
+    source_.setMark(row, outcome.mark);
+    memo_->keep(row, fingerprint, from, outcome);
+    // A check decides every row once more when its listing is complete,
+    // starting from this mark. Decided now, while the row's header block is
+    // at hand, that decision is kept with the hits it will count then.
+    if (outcome.mark != from)
+        memo_->keep(row, fingerprint, outcome.mark, decideAndRecord(row, outcome.mark, false));
+}
 
-    MarkState mark = source_.mark(row);
+MarkOutcome MarkingEngine::decideAndRecord(int row, MarkState from, bool countHits)
+{
+    MarkOutcome outcome;
+    countedHits_ = &outcome.hits;
+    countsHits_ = countHits;
+    outcome.mark = decide(row, from);
+    countedHits_ = nullptr;
+    countsHits_ = true;
+    return outcome;
+}
+
+MarkState MarkingEngine::decide(int row, MarkState mark)
+{
+    const QString subject = source_.subject(row);
+    const QString sender = source_.sender(row);
+    if (qIsInException(subject, sender))
+        return MarkState::Exception;
+
     bool del = false;
     if (tooBigSmall(source_.size(row), del))
         mark = del ? MarkState::Check : MarkState::Question;
@@ -126,13 +159,17 @@ void MarkingEngine::markRow(int row)
             whyAdd(true, known.kind, knownSpammerText(known.matched), QString(), false);
         }
     }
-    source_.setMark(row, mark);
+    return mark;
 }
 
 void MarkingEngine::BumpUpGrid(RuleList &table, int row)
 {
-    if (!explainMode_)
+    if (explainMode_)
+        return;
+    if (countsHits_)
         table.bumpHits(row);
+    if (countedHits_)
+        countedHits_->append({table.table(), row});
 }
 
 bool MarkingEngine::qIsInException(const QString &subject, const QString &sender)

@@ -4,6 +4,7 @@
 // collecting one explanation line per matching rule.
 
 #include "mail/headers.h"
+#include "rules/markingmemo.h"
 #include "rules/markstate.h"
 #include "rules/rulelist.h"
 
@@ -35,6 +36,11 @@ public:
     // mark it has.
     void MarkForDeletion(int index);
 
+    // Decisions kept from earlier checks are laid on the rows instead of
+    // running the rules again, and new ones are handed to the memo. Null
+    // (the default): the rules run for every row.
+    void setMemo(MarkingMemo *memo) { memo_ = memo; }
+
     // In ExplainMode every test runs, the scans never stop early, no hit is
     // counted and whyAdd records lines.
     bool explainMode() const { return explainMode_; }
@@ -57,6 +63,11 @@ public:
 
 private:
     void markRow(int row);
+    // The rules' mark for row, which starts from mark.
+    MarkState decide(int row, MarkState mark);
+    // decide, with the hits it matched; countHits false leaves the counters
+    // as they are (a decision made ahead of its time).
+    MarkOutcome decideAndRecord(int row, MarkState from, bool countHits);
     void BumpUpGrid(RuleList &table, int row);
     // Keeps a scan going after a matching row unless that row asks for a
     // check mark outside ExplainMode.
@@ -64,6 +75,10 @@ private:
 
     RuleSet &rules_;
     MarkingSource &source_;
+    MarkingMemo *memo_ = nullptr;
+    RuleSetFingerprint fingerprint_;
+    QList<RuleHit> *countedHits_ = nullptr; // the decision being kept records its hits here
+    bool countsHits_ = true;
     bool explainMode_ = false;
     bool exceptionExplain_ = false;
     QStringList memoWhy_;

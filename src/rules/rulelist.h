@@ -5,6 +5,7 @@
 
 #include "rules/knownlist.h"
 #include "rules/markstate.h"
+#include "rules/revision.h"
 
 #include <QList>
 #include <QString>
@@ -89,10 +90,18 @@ public:
     const QString &loadError() const { return loadError_; }
     void setLoadError(const QString &error) { loadError_ = error; }
 
+    // Changes with every edit of the rules' cells; hit counters and
+    // pictures leave it as it is.
+    quint64 revision() const { return revision_.value(); }
+
     bool operator==(const RuleList &other) const;
 
 private:
-    void edited() { loadError_.clear(); }
+    void edited()
+    {
+        loadError_.clear();
+        revision_.bump();
+    }
     static const QString &emptyCell();
 
     RuleTable table_;
@@ -100,6 +109,7 @@ private:
     QList<QStringList> rows_;
     QList<MarkState> pictures_;
     QString loadError_;
+    Revision revision_;
 };
 
 // Sets the picture of column 0 of a rule row (0 < row < rowCount).

@@ -111,8 +111,16 @@ const QList<MigrationStep> kMigrations = {
         QStringLiteral("CREATE INDEX messages_by_fate ON messages (fate, fate_at)"),
     }},
     {{}, repackHeaderBlocks},
+    {{
+        // The rules' decisions under a rule set (MarkingRecord's bytes), and
+        // the row's texts (NULL for the messages of earlier versions).
+        QStringLiteral("ALTER TABLE messages ADD COLUMN marking BLOB"),
+        QStringLiteral("ALTER TABLE messages ADD COLUMN subject TEXT"),
+        QStringLiteral("ALTER TABLE messages ADD COLUMN sender TEXT"),
+        QStringLiteral("ALTER TABLE messages ADD COLUMN date_field TEXT"),
+    }},
 };
-static_assert(MessageStore::SchemaVersion == 3, "one migration step per version");
+static_assert(MessageStore::SchemaVersion == 4, "one migration step per version");
 
 const char *markSourceName(MarkSource source)
 {
@@ -459,6 +467,22 @@ bool MessageStore::keepOnlyAccounts(const QList<StoreAccount> &accounts)
             return false;
     }
     return true;
+}
+
+PackedHeaders MessageStore::headerBlock(const StoreAccount &account, const QByteArray &identity)
+{
+    if (!open())
+        return {};
+    QSqlQuery query(database());
+    query.prepare(QStringLiteral("SELECT block FROM header_blocks JOIN messages ON messages.id = message"
+                                 " JOIN accounts ON accounts.id = messages.account"
+                                 " WHERE server = ? AND user = ? AND protocol = ? AND folder = ? AND identity = ?"));
+    for (const QString &value : {account.server, account.user, account.protocol, account.folder})
+        query.addBindValue(value.isNull() ? QStringLiteral("") : value);
+    query.addBindValue(identity);
+    if (!query.exec() || !query.next())
+        return {};
+    return PackedHeaders::fromPacked(query.value(0).toByteArray()).value_or(PackedHeaders());
 }
 
 int MessageStore::messageCount(const StoreAccount &account)

@@ -12,7 +12,9 @@
 //            UNIQUE with account, uid (IMAP), size, first_seen, last_seen,
 //            mark (MarkState number), marked_by ('rule', 'known list',
 //            'exception', 'user' or NULL), marked_at, fate ('present',
-//            'deleted', 'moved', 'gone'), moved_to, fate_at)
+//            'deleted', 'moved', 'gone'), moved_to, fate_at, marking: what
+//            the rules decided under which rule set, MarkingRecord's bytes;
+//            subject, sender, date_field: the row's texts, HeaderSummary)
 //   header_blocks(message -> messages, block: the raw header block packed as
 //            a row keeps it, PackedHeaders::packed(), whose first byte
 //            names its format; version 2 kept it as qCompress of the block)
@@ -27,6 +29,7 @@
 // a new one is made; the warning says so. Every failure leaves the file as
 // it was and is reported through errorText(): the caller goes on without it.
 
+#include "mail/packedheaders.h"
 #include "rules/markstate.h"
 #include "store/storeaccount.h"
 
@@ -69,7 +72,7 @@ class MessageStore
 public:
     static inline const QString FileName = QStringLiteral("mailsieve.db");
     static inline const QString SetAsideSuffix = QStringLiteral(".bad");
-    static constexpr int SchemaVersion = 3;
+    static constexpr int SchemaVersion = 4;
     // How long a writer waits for another program's write to end.
     static constexpr std::chrono::milliseconds DefaultBusyTimeout{5000};
 
@@ -105,6 +108,8 @@ public:
     bool recordRemoved(const StoreAccount &account, const QList<RemovedMessage> &removed, const QDateTime &now);
     // Removes every account (and what was kept of it) that is not one of these.
     bool keepOnlyAccounts(const QList<StoreAccount> &accounts);
+    // The header block kept for the account's message; empty when none.
+    PackedHeaders headerBlock(const StoreAccount &account, const QByteArray &identity);
     // The number of messages kept for the account (all fates).
     int messageCount(const StoreAccount &account);
 

@@ -52,7 +52,8 @@ std::optional<CachedHeader> StoreCheck::find(const QByteArray &identity)
     // Asked once per listed message: prepared once.
     if (!m_find) {
         m_find.emplace(m_store.database());
-        m_find->prepare(QStringLiteral("SELECT size, block FROM messages JOIN header_blocks ON message = id"
+        m_find->prepare(QStringLiteral("SELECT size, block, marking, subject, sender, date_field"
+                                       " FROM messages JOIN header_blocks ON message = id"
                                        " WHERE account = ? AND identity = ?"));
     }
     QSqlQuery &query = *m_find;
@@ -68,33 +69,57 @@ std::optional<CachedHeader> StoreCheck::find(const QByteArray &identity)
         // The bytes go to the row as they are. A block of another format
         // (packed against another dictionary) is fetched again like a new
         // message.
-        if (std::optional<PackedHeaders> headers = PackedHeaders::fromPacked(query.value(1).toByteArray()))
-            found = CachedHeader{query.value(0).toLongLong(), std::move(*headers)};
+        if (std::optional<PackedHeaders> headers = PackedHeaders::fromPacked(query.value(1).toByteArray())) {
+            found = CachedHeader{query.value(0).toLongLong(), std::move(*headers), std::nullopt};
+            if (!query.isNull(3))
+                found->summary =
+                    HeaderSummary{query.value(3).toString(), query.value(4).toString(), query.value(5).toString()};
+            if (const QByteArray marking = query.value(2).toByteArray(); !marking.isEmpty())
+                m_markings.insert(identity, marking);
+        }
     }
     query.finish();
     return found;
 }
 
-void StoreCheck::remember(const QByteArray &identity, qint64 size, const PackedHeaders &headers)
+void StoreCheck::remember(const QByteArray &identity, qint64 size, const PackedHeaders &headers,
+                          const std::optional<HeaderSummary> &summary)
 {
     if (m_failed || identity.isEmpty())
         return;
+    m_markings.remove(identity);
     // Every message of a first check comes here: prepared once.
     if (!m_remember) {
         // The same identity on a new message (a UIDL the server gave
         // again) starts afresh: what was kept belongs to the old one.
         m_remember.emplace(m_store.database());
         m_remember->prepare(QStringLiteral(
-            "INSERT INTO messages (account, identity, uid, size, first_seen, last_seen) VALUES (?, ?, ?, ?, ?, ?)"
+            "INSERT INTO messages (account, identity, uid, size, first_seen, last_seen, subject, sender, date_field)"
+            " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)"
             " ON CONFLICT (account, identity) DO UPDATE SET size = excluded.size, first_seen = excluded.first_seen,"
+            " subject = excluded.subject, sender = excluded.sender, date_field = excluded.date_field,"
             " last_seen = excluded.last_seen, mark = -1, marked_by = NULL, marked_at = NULL, fate = 'present',"
-            " moved_to = NULL, fate_at = NULL"));
+            " moved_to = NULL, fate_at = NULL, marking = NULL"));
         m_rememberBlock.emplace(m_store.database());
         m_rememberBlock->prepare(QStringLiteral("INSERT OR REPLACE INTO header_blocks (message, block)"
                                                 " SELECT id, ? FROM messages WHERE account = ? AND identity = ?"));
     }
-    const QVariantList message = {
-        m_account, identity, m_imap ? uidOf(identity) : QVariant(QMetaType::fromType<qint64>()), size, m_now, m_now};
+    // NULL texts only for a message without them: an empty field is "".
+    const auto text = [&summary](const QString HeaderSummary::*field) {
+        if (!summary)
+            return QVariant(QMetaType::fromType<QString>());
+        const QString &value = *summary.*field;
+        return QVariant(value.isNull() ? QStringLiteral("") : value);
+    };
+    const QVariantList message = {m_account,
+                                  identity,
+                                  m_imap ? uidOf(identity) : QVariant(QMetaType::fromType<qint64>()),
+                                  size,
+                                  m_now,
+                                  m_now,
+                                  text(&HeaderSummary::subject),
+                                  text(&HeaderSummary::sender),
+                                  text(&HeaderSummary::date)};
     // An empty block is an empty BLOB: a null QByteArray would bind NULL.
     const QByteArray packed = headers.packed().isNull() ? QByteArray("") : headers.packed();
     const QVariantList block = {packed, m_account, identity};
@@ -107,6 +132,29 @@ void StoreCheck::remember(const QByteArray &identity, qint64 size, const PackedH
             return;
         }
     }
+}
+
+std::optional<MarkOutcome> StoreCheck::recall(const QByteArray &identity, const QByteArray &fingerprint,
+                                              MarkState from) const
+{
+    const auto kept = m_markings.constFind(identity);
+    if (kept == m_markings.cend())
+        return std::nullopt;
+    return MarkingRecord::fromBytes(*kept).outcome(fingerprint, from);
+}
+
+void StoreCheck::keep(const QByteArray &identity, const QByteArray &fingerprint, MarkState from,
+                      const MarkOutcome &outcome)
+{
+    // Kept in memory also after a failure: the rows decided before it are
+    // decided again at the end of the listing from what is kept here.
+    if (identity.isEmpty())
+        return;
+    QByteArray &kept = m_markings[identity];
+    MarkingRecord record = MarkingRecord::fromBytes(kept);
+    record.keep(fingerprint, from, outcome);
+    kept = record.toBytes();
+    m_changedMarkings.insert(identity);
 }
 
 quint32 StoreCheck::highestUid(quint32 uidValidity)
@@ -144,17 +192,20 @@ bool StoreCheck::finish(const QList<Listed> &listed, bool complete)
 bool StoreCheck::recordListing(const QList<Listed> &listed)
 {
     if (!run(QStringLiteral("CREATE TEMP TABLE IF NOT EXISTS listed (identity BLOB PRIMARY KEY, mark INTEGER,"
-                            " marked_by TEXT)"))
+                            " marked_by TEXT, marking BLOB)"))
         || !run(QStringLiteral("DELETE FROM temp.listed")))
         return false;
     QSqlQuery insert(m_store.database());
-    insert.prepare(QStringLiteral("INSERT OR IGNORE INTO temp.listed VALUES (?, ?, ?)"));
+    insert.prepare(QStringLiteral("INSERT OR IGNORE INTO temp.listed VALUES (?, ?, ?, ?)"));
+    const QVariant unchanged(QMetaType::fromType<QByteArray>());
     for (const Listed &message : listed) {
         if (message.identity.isEmpty())
             continue;
         insert.bindValue(0, message.identity);
         insert.bindValue(1, static_cast<int>(message.mark));
         insert.bindValue(2, storedMarkSource(message.source));
+        insert.bindValue(3, m_changedMarkings.contains(message.identity) ? QVariant(m_markings.value(message.identity))
+                                                                         : unchanged);
         if (!insert.exec()) {
             m_store.fail(QStringLiteral("listing"), insert.lastError().databaseText());
             fail();
@@ -166,7 +217,8 @@ bool StoreCheck::recordListing(const QList<Listed> &listed)
     return run(QStringLiteral(
                    "UPDATE messages SET last_seen = ?, fate = 'present', moved_to = NULL, fate_at = NULL,"
                    " marked_at = CASE WHEN messages.mark = listed.mark AND messages.marked_by IS listed.marked_by"
-                   " THEN messages.marked_at ELSE ? END, mark = listed.mark, marked_by = listed.marked_by"
+                   " THEN messages.marked_at ELSE ? END, mark = listed.mark, marked_by = listed.marked_by,"
+                   " marking = coalesce(listed.marking, messages.marking)"
                    " FROM temp.listed WHERE account = ? AND messages.identity = listed.identity"),
                {m_now, m_now, m_account})
            && run(QStringLiteral("UPDATE messages SET fate = 'gone', fate_at = ? WHERE account = ? AND fate = 'present'"

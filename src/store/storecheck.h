@@ -7,10 +7,13 @@
 // back: from then on it answers like an empty cache, and failed() says so.
 
 #include "mail/headercache.h"
+#include "rules/markingmemo.h"
 #include "store/messagestore.h"
 
 #include <QDateTime>
+#include <QHash>
 #include <QList>
+#include <QSet>
 #include <QSqlQuery>
 
 #include <optional>
@@ -36,8 +39,15 @@ public:
     StoreCheck &operator=(const StoreCheck &) = delete;
 
     std::optional<CachedHeader> find(const QByteArray &identity) override;
-    void remember(const QByteArray &identity, qint64 size, const PackedHeaders &headers) override;
+    void remember(const QByteArray &identity, qint64 size, const PackedHeaders &headers,
+                  const std::optional<HeaderSummary> &summary = std::nullopt) override;
     quint32 highestUid(quint32 uidValidity) override;
+    bool keepsHeaders() const override { return !m_failed; }
+
+    // The rules' decisions kept for a message found in the store, and the
+    // new ones, written by finish().
+    std::optional<MarkOutcome> recall(const QByteArray &identity, const QByteArray &fingerprint, MarkState from) const;
+    void keep(const QByteArray &identity, const QByteArray &fingerprint, MarkState from, const MarkOutcome &outcome);
 
     // Commits. A complete listing also records every listed message as
     // present with its mark, every other one of the account as gone, and
@@ -62,4 +72,7 @@ private:
     std::optional<QSqlQuery> m_find;
     std::optional<QSqlQuery> m_remember;
     std::optional<QSqlQuery> m_rememberBlock;
+    // The records of the messages found, as stored; those changed since.
+    QHash<QByteArray, QByteArray> m_markings;
+    QSet<QByteArray> m_changedMarkings;
 };

@@ -707,8 +707,9 @@ private slots:
         server->setMessages(QList<QByteArray>(count, mail("same")));
         MemoryHeaderCache cache;
         for (quint32 uid = 1; uid <= count; ++uid)
-            cache.entries.insert(imapIdentity(server->uidValidity(), uid),
-                                 {ScriptedImapServer::wireSize(mail("same")), PackedHeaders("Subject: same\r\n\r\n")});
+            cache.entries.insert(
+                imapIdentity(server->uidValidity(), uid),
+                {ScriptedImapServer::wireSize(mail("same")), PackedHeaders("Subject: same\r\n\r\n"), {}});
         imap->setHeaderCache(&cache);
         imap->UpdateInfo();
         QCOMPARE(imap->Info().Count(), count);

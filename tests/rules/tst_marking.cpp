@@ -59,6 +59,52 @@ TmsHeaders headersOf(const QString &from, const QString &to, const QString &repl
     return headers;
 }
 
+// Keeps each row's decisions as the message store does: in their bytes.
+class RowMemo : public MarkingMemo
+{
+public:
+    QHash<int, QByteArray> records;
+    int recalled = 0;
+
+    std::optional<MarkOutcome> recall(int row, const QByteArray &fingerprint, MarkState from) override
+    {
+        const std::optional<MarkOutcome> kept = MarkingRecord::fromBytes(records.value(row)).outcome(fingerprint, from);
+        recalled += kept ? 1 : 0;
+        return kept;
+    }
+    void keep(int row, const QByteArray &fingerprint, MarkState from, const MarkOutcome &outcome) override
+    {
+        MarkingRecord record = MarkingRecord::fromBytes(records.value(row));
+        record.keep(fingerprint, from, outcome);
+        records.insert(row, record.toBytes());
+    }
+};
+
+// Every way the rules mark: an exception, each table, the size rules and
+// the known list.
+void setEveryKindOfRule(RuleSet &rules)
+{
+    setRules(rules.ExceptionRules, {{"E-mail address", "Equals", "friend@", "No", "0"}});
+    setRules(rules.SubjectRules,
+             {{"", "Contains", "offer", "No", "No", "0"}, {"", "Contains", "win", "No", "Yes", "0"}});
+    setRules(rules.SenderRules, {{"", "Domain name", "Equals", "bulk.example", "No", "0"}});
+    setRules(rules.HeaderRules, {{"", "Contains", "Floodgate", "No", "No", "0"}});
+    rules.sizeRules = {false, 0, true, true, 5000, true};
+    rules.knownListEnabled = true;
+    rules.knownList.setEntries({"spam.example"});
+}
+
+QList<Message> everyKindOfMessage()
+{
+    return {Message{"win an offer", "friend@home.example"},
+            Message{"win now", "a@b.example"},
+            Message{"an offer", "x@bulk.example"},
+            Message{"hello", "a@b.example", "1000", MarkState::None, {"X-Mailer: Floodgate"}},
+            Message{"offer", "joe@spam.example"},
+            Message{"big", "a@b.example", "9000"},
+            Message{"hello", "a@b.example"}};
+}
+
 } // namespace
 
 class TestMarking : public QObject
@@ -436,6 +482,86 @@ private slots:
         markOne(Message{"", "a@b.c", "1", MarkState::None, headersOf("a@b.c", "you@x.org")});
         QCOMPARE(engine->memoWhy(),
                  QStringList{"Delete   :  Header \"you@x.org\" To does not contain \"me@home.net\" "});
+    }
+
+    // Kept decisions
+
+    // A check decides each row as it arrives and every row again at the end;
+    // the second check lays the kept decisions on rows whose texts it never
+    // reads, with the same marks and the same hits. An edited rule decides
+    // afresh; a moved hit counter does not.
+    void keptDecisionsMarkAndCountAsTheRulesDo()
+    {
+        const auto check = [this](MarkingMemo *memo, const QList<Message> &messages) {
+            source.rows = messages;
+            MarkingEngine marking(rules, source);
+            marking.setMemo(memo);
+            for (int row = 0; row < messages.size(); ++row)
+                marking.MarkForDeletion(row);
+            marking.MarkForDeletion(-1);
+            QList<MarkState> marks;
+            for (const Message &message : source.rows)
+                marks << message.mark;
+            return marks;
+        };
+        const auto allHits = [this] {
+            QStringList counted;
+            for (RuleTable table : AllRuleTables)
+                for (int row = 1; row < rules.table(table).rowCount(); ++row)
+                    counted << hits(rules.table(table), row);
+            return counted;
+        };
+        setEveryKindOfRule(rules);
+        const QList<MarkState> expected = check(nullptr, everyKindOfMessage());
+        QCOMPARE(expected,
+                 (QList<MarkState>{MarkState::Exception, MarkState::Check, MarkState::Question, MarkState::Question,
+                                   MarkState::KnownSpammer, MarkState::Check, MarkState::None}));
+        const QStringList onceHits = allHits();
+
+        rules = RuleSet();
+        setEveryKindOfRule(rules);
+        RowMemo memo;
+        QCOMPARE(check(&memo, everyKindOfMessage()), expected);
+        QCOMPARE(allHits(), onceHits);
+        // Each row's second decision was made with its first.
+        QCOMPARE(memo.recalled, expected.size());
+
+        const QList<Message> unread(expected.size(), Message{});
+        memo.recalled = 0;
+        QCOMPARE(check(&memo, unread), expected);
+        QCOMPARE(memo.recalled, 2 * expected.size());
+        for (int i = 0; i < onceHits.size(); ++i)
+            QCOMPARE(allHits().at(i).toInt(), 2 * onceHits.at(i).toInt());
+
+        rules.SubjectRules.setCell(SubjectCol::Matches, 2, QStringLiteral("prize"));
+        QCOMPARE(check(&memo, unread), QList<MarkState>(expected.size(), MarkState::None));
+    }
+
+    void damagedRecordsKeepNothing_data()
+    {
+        QTest::addColumn<int>("cut");
+        QTest::addColumn<int>("changedByte");
+        for (int cut : {1, 10, 17, 18, 20, 24})
+            QTest::addRow("cut to %d bytes", cut) << cut << -1;
+        QTest::newRow("another format") << 0 << 0;
+        QTest::newRow("a mark out of range") << 0 << 18;
+        QTest::newRow("a table out of range") << 0 << 21;
+    }
+
+    void damagedRecordsKeepNothing()
+    {
+        QFETCH(int, cut);
+        QFETCH(int, changedByte);
+        const QByteArray fingerprint(16, 'f');
+        MarkingRecord record;
+        record.keep(fingerprint, MarkState::None, {MarkState::Check, {{RuleTable::Subject, 2}}});
+        QByteArray bytes = record.toBytes();
+        QCOMPARE(MarkingRecord::fromBytes(bytes).outcome(fingerprint, MarkState::None)->hits.size(), 1);
+        if (cut > 0)
+            bytes.truncate(cut);
+        if (changedByte >= 0)
+            bytes[changedByte] = char(0x7f);
+        QVERIFY(MarkingRecord::fromBytes(bytes).isEmpty());
     }
 
     // Hit counters

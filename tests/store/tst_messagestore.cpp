@@ -98,6 +98,9 @@ void writeVersion2(const QString &path, const QByteArray &oldBlock)
     QVERIFY(query.prepare(QStringLiteral("UPDATE header_blocks SET block = ?")));
     query.addBindValue(oldBlock);
     QVERIFY(query.exec());
+    // The columns later versions added.
+    for (const char *column : {"marking", "subject", "sender", "date_field"})
+        QVERIFY(query.exec(QStringLiteral("ALTER TABLE messages DROP COLUMN ") + QLatin1String(column)));
     QVERIFY(query.exec(QStringLiteral("PRAGMA user_version = 2")));
 }
 
@@ -225,6 +228,40 @@ private slots:
         QVERIFY(!check->find(imapIdentity(7, 3)));
         QVERIFY(check->finish({}, true));
         QCOMPARE(store.messageCount(kImap), 0);
+    }
+
+    // What a complete check learnt of a message comes back at the next one:
+    // its row's texts, the rules' decisions, and its block without the
+    // check (the row let go of it). A message fetched again under the same
+    // identity loses them.
+    void aMessageKeepsItsTextsAndDecisions()
+    {
+        const QByteArray fingerprint(16, 'r');
+        const MarkOutcome checked{MarkState::Check, {{RuleTable::Header, 3}}};
+        const HeaderSummary texts{QStringLiteral("Hello"), QStringLiteral("a@example.org"), QString()};
+        MessageStore store(m_path);
+        {
+            const std::unique_ptr<StoreCheck> check = store.beginCheck(kPop, kMonday);
+            check->remember("with", 10, headerOf(1), texts);
+            check->remember("without", 10, headerOf(2));
+            check->keep("with", fingerprint, MarkState::None, checked);
+            QVERIFY(check->finish({{"with", MarkState::Check, MarkSource::Rule}, {"without"}}, true));
+        }
+        QCOMPARE(store.headerBlock(kPop, "with"), headerOf(1));
+        QVERIFY(store.headerBlock(kImap, "with").isEmpty());
+        {
+            const std::unique_ptr<StoreCheck> check = store.beginCheck(kPop, kMonday);
+            QCOMPARE(check->find("with")->summary, texts);
+            QVERIFY(!check->find("without")->summary);
+            QCOMPARE(check->recall("with", fingerprint, MarkState::None), checked);
+            QVERIFY(!check->recall("with", QByteArray(16, 'x'), MarkState::None));
+            check->remember("with", 10, headerOf(3));
+            QVERIFY(!check->recall("with", fingerprint, MarkState::None));
+            QVERIFY(check->finish({{"with"}, {"without"}}, true));
+        }
+        const std::unique_ptr<StoreCheck> check = store.beginCheck(kPop, kMonday);
+        QVERIFY(!check->find("with")->summary);
+        QVERIFY(!check->recall("with", fingerprint, MarkState::None));
     }
 
     void emptyHeaderBlockIsKept()

@@ -17,9 +17,10 @@ public:
             return std::nullopt;
         return *found;
     }
-    void remember(const QByteArray &identity, qint64 size, const PackedHeaders &headers) override
+    void remember(const QByteArray &identity, qint64 size, const PackedHeaders &headers,
+                  const std::optional<HeaderSummary> &summary = std::nullopt) override
     {
-        entries.insert(identity, {size, headers});
+        entries.insert(identity, {size, headers, summary});
         remembered << identity;
     }
     quint32 highestUid(quint32 uidValidity) override
