@@ -119,8 +119,19 @@ const QList<MigrationStep> kMigrations = {
         QStringLiteral("ALTER TABLE messages ADD COLUMN sender TEXT"),
         QStringLiteral("ALTER TABLE messages ADD COLUMN date_field TEXT"),
     }},
+    {{
+        // What the learner learnt (LearningStore): the counts of each token,
+        // the messages of each kind, and the label of every message learnt.
+        QStringLiteral("CREATE TABLE learned_tokens (token TEXT PRIMARY KEY, spam INTEGER NOT NULL,"
+                       " ham INTEGER NOT NULL) WITHOUT ROWID"),
+        QStringLiteral("CREATE TABLE learned_totals (id INTEGER PRIMARY KEY CHECK (id = 1), spam INTEGER NOT NULL,"
+                       " ham INTEGER NOT NULL, generation INTEGER NOT NULL)"),
+        QStringLiteral("INSERT INTO learned_totals VALUES (1, 0, 0, 0)"),
+        QStringLiteral("CREATE TABLE learned_messages (key BLOB PRIMARY KEY, label INTEGER NOT NULL,"
+                       " learned_at INTEGER NOT NULL) WITHOUT ROWID"),
+    }},
 };
-static_assert(MessageStore::SchemaVersion == 4, "one migration step per version");
+static_assert(MessageStore::SchemaVersion == 5, "one migration step per version");
 
 const char *markSourceName(MarkSource source)
 {
@@ -192,6 +203,12 @@ void MessageStore::fail(const QString &what, const QString &reason)
     m_error = QStringLiteral("%1: %2 (%3)").arg(m_path, reason, what);
 }
 
+void MessageStore::fail(const QString &what, const QSqlError &error)
+{
+    fail(what, reasonOf(error));
+    m_lastDamage = isDamage(error);
+}
+
 QString MessageStore::takeWarning()
 {
     return std::exchange(m_warning, QString());
@@ -221,6 +238,12 @@ bool MessageStore::open()
 MessageStore::Opening MessageStore::openFile()
 {
     closeConnection();
+    // The file tells whom the user writes with and what the user thinks of
+    // it: it is readable by the user alone, also when an earlier version
+    // made it (SQLite gives its -wal and -shm the same permissions).
+    const QFile::Permissions ownerOnly = QFile::ReadOwner | QFile::WriteOwner;
+    if (!QFile(m_path).open(QIODevice::WriteOnly | QIODevice::NewOnly, ownerOnly))
+        QFile::setPermissions(m_path, ownerOnly);
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connection);
     db.setDatabaseName(m_path);
     if (!db.open()) {

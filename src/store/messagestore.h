@@ -18,11 +18,22 @@
 //   header_blocks(message -> messages, block: the raw header block packed as
 //            a row keeps it, PackedHeaders::packed(), whose first byte
 //            names its format; version 2 kept it as qCompress of the block)
+//   learned_tokens(token, spam, ham: the messages of each kind it was
+//            learnt from; a token learnt from none is not kept),
+//            learned_totals(one row: spam, ham messages learnt, generation:
+//            one more with every change), learned_messages(key:
+//            learnedMessageKey, label: 1 spam, 0 ham, learned_at), all
+//            written by LearningStore
 // The header blocks have a table of their own: the marks and fates that a
 // check rewrites then never rewrite the blocks. Times are seconds since
 // 1970 (UTC). Deleting an account deletes its messages and their blocks.
-// Later tables of the same file (token counts, the user's decisions) refer
-// to a message by account and identity, as these do.
+// Later tables of the same file (the user's decisions) refer to a message
+// by account and identity, as these do. What the learner learnt belongs to
+// no account: a learnt message is known by its header lines, wherever it
+// came from (a server or a saved file), and stays learnt when its account
+// is gone.
+//
+// A new file is readable by the user alone (0600).
 //
 // A file that is not a database, fails its quick check or was written by a
 // newer program is set aside as "mailsieve.db.bad" (its -wal beside it) and
@@ -44,6 +55,7 @@
 #include <chrono>
 #include <memory>
 
+class QSqlError;
 class StoreCheck;
 
 // Who set a stored mark.
@@ -72,7 +84,7 @@ class MessageStore
 public:
     static inline const QString FileName = QStringLiteral("mailsieve.db");
     static inline const QString SetAsideSuffix = QStringLiteral(".bad");
-    static constexpr int SchemaVersion = 4;
+    static constexpr int SchemaVersion = 5;
     // How long a writer waits for another program's write to end.
     static constexpr std::chrono::milliseconds DefaultBusyTimeout{5000};
 
@@ -115,6 +127,7 @@ public:
 
 private:
     friend class StoreCheck;
+    friend class LearningStore;
     // Unusable: not now (busy, full disk ...), but nothing against the file.
     enum class Opening { Ok, Unusable, Damaged };
     Opening openFile();
@@ -131,6 +144,7 @@ private:
     qint64 accountId(const StoreAccount &account, bool insert);
     // Remembers a failed statement or transaction for errorText().
     void fail(const QString &what, const QString &reason);
+    void fail(const QString &what, const QSqlError &error);
 
     const QString m_path;
     const QString m_connection;

@@ -98,9 +98,11 @@ void writeVersion2(const QString &path, const QByteArray &oldBlock)
     QVERIFY(query.prepare(QStringLiteral("UPDATE header_blocks SET block = ?")));
     query.addBindValue(oldBlock);
     QVERIFY(query.exec());
-    // The columns later versions added.
+    // What later versions added.
     for (const char *column : {"marking", "subject", "sender", "date_field"})
         QVERIFY(query.exec(QStringLiteral("ALTER TABLE messages DROP COLUMN ") + QLatin1String(column)));
+    for (const char *table : {"learned_tokens", "learned_totals", "learned_messages"})
+        QVERIFY(query.exec(QStringLiteral("DROP TABLE ") + QLatin1String(table)));
     QVERIFY(query.exec(QStringLiteral("PRAGMA user_version = 2")));
 }
 
@@ -145,6 +147,10 @@ private slots:
         QCOMPARE(scalar(store, QStringLiteral("PRAGMA user_version")).toInt(), MessageStore::SchemaVersion);
         QCOMPARE(scalar(store, QStringLiteral("PRAGMA journal_mode")).toString(), QStringLiteral("wal"));
         QCOMPARE(store.takeWarning(), QString());
+        // Whom the user writes with is nobody else's business.
+        if (!olderFile)
+            QCOMPARE(QFile::permissions(m_path) & ~(QFile::ReadUser | QFile::WriteUser),
+                     QFile::ReadOwner | QFile::WriteOwner);
         // What the older file kept is still there; what it lacks is fetched again.
         QCOMPARE(store.userMarks(kPop).contains("uidl-1"), olderFile);
         listMessages(store, kPop, {"uidl-1", "uidl-2"}, kMonday);
