@@ -2,9 +2,12 @@
 
 #include "app/deletion.h"
 #include "app/deletionlog.h"
+#include "app/filelearning.h"
 #include "app/programcore.h"
 #include "app/programfolder.h"
 #include "app/toolkitoptions.h"
+#include "learning/cluetext.h"
+#include "learning/messagefiles.h"
 
 #include "mail/printabletext.h"
 
@@ -13,6 +16,8 @@
 #include <QProcess>
 #include <QUrl>
 
+#include <algorithm>
+#include <cmath>
 #include <memory>
 
 namespace {
@@ -69,6 +74,7 @@ public:
         m_err << "usage: mailsieve [--check [--mailbox N | --server HOST[:PORT] --user NAME"
                  " [--security CHOICE] [--protocol pop3|imap] [--folder F]] [--delete]]\n"
                  "       mailsieve --sign-in N\n"
+                 "       mailsieve --learn|--unlearn spam|ham PATH... | --classify PATH...\n"
                  "       mailsieve --help | --version\n";
     }
     // Standard output first, so a later error line follows the rows.
@@ -100,7 +106,14 @@ void describeOptions(QCommandLineParser &parser)
                          "totals of the mailbox listed again.\n"
                          "With --sign-in N it signs stored mailbox N in with OAuth 2.0: it prints the address of\n"
                          "the provider's sign-in page (and opens it in the desktop's browser when there is one),\n"
-                         "waits for the sign-in and keeps the grant for later checks."));
+                         "waits for the sign-in and keeps the grant for later checks.\n"
+                         "With --learn spam|ham PATH... it teaches the learner the messages under each PATH (a\n"
+                         "message file, a folder of them, a maildir or an mbox file; only header blocks are read)\n"
+                         "and prints how many it learnt; --unlearn takes them back. With --classify PATH... it\n"
+                         "prints one line per message:\n"
+                         "  message<TAB>score<TAB>verdict<TAB>clues\n"
+                         "(the score from 0.0000 to 1.0000, the verdict spam, unsure or ham, and the five\n"
+                         "strongest clues)."));
     parser.addHelpOption();
     parser.addVersionOption();
     parser.addOption({QStringLiteral("check"), QStringLiteral("Check one mailbox without a window.")});
@@ -125,6 +138,11 @@ void describeOptions(QCommandLineParser &parser)
         {QStringLiteral("delete"), QStringLiteral("Delete the marked messages after the check, without a question.")});
     parser.addOption({QStringLiteral("sign-in"),
                       QStringLiteral("Sign stored mailbox N in with OAuth 2.0 in a browser."), QStringLiteral("N")});
+    parser.addOption({QStringLiteral("learn"), QStringLiteral("Teach the learner the messages under each PATH."),
+                      QStringLiteral("spam|ham")});
+    parser.addOption({QStringLiteral("unlearn"), QStringLiteral("Take back what the messages under each PATH taught."),
+                      QStringLiteral("spam|ham")});
+    parser.addOption({QStringLiteral("classify"), QStringLiteral("Print the learner's verdict on each message.")});
 }
 
 // The options of these names as they were typed: "-x" or "--x", without
@@ -335,6 +353,86 @@ int signIn(const QCommandLineParser &parser, ConsoleOutput &console)
     return 0;
 }
 
+// The five strongest clues of a verdict, either way, in words.
+QString strongestClues(const Classification &verdict)
+{
+    QList<Clue> clues = verdict.spamClues + verdict.hamClues;
+    std::stable_sort(clues.begin(), clues.end(), [](const Clue &a, const Clue &b) {
+        return std::abs(a.probability - 0.5) > std::abs(b.probability - 0.5);
+    });
+    QStringList texts;
+    for (const Clue &clue : clues.mid(0, ChiSquare::ShownClues))
+        texts << clueText(clue) + QStringLiteral(" ") + QString::number(clue.probability, 'f', 3);
+    return texts.join(QStringLiteral("; "));
+}
+
+int classifyFiles(MessageLearner &learner, const QStringList &paths, ConsoleOutput &console)
+{
+    if (!learner.givesVerdicts())
+        console.warning(QStringLiteral("the learner has not learnt %1 spam and %1 good messages yet: its scores "
+                                       "mean little and the program gives no verdict")
+                            .arg(Learner::MinimumMessages));
+    const auto problem = [&console](const QString &text) { console.warning(text); };
+    const auto print = [&](const MessageFileEntry &entry) {
+        const TmsHeaders headers = storedHeaderLines(entry.headerBlock);
+        if (headers.isEmpty()) {
+            problem(entry.name + QStringLiteral(": no header lines, skipped"));
+            return;
+        }
+        const Classification verdict = learner.classify(headers, learner.cutoffs());
+        const QString verdictText = verdict.verdict == Verdict::Spam  ? QStringLiteral("spam")
+                                    : verdict.verdict == Verdict::Ham ? QStringLiteral("ham")
+                                                                      : QStringLiteral("unsure");
+        console.print({entry.name, QString::number(verdict.score, 'f', 4), verdictText, strongestClues(verdict)});
+    };
+    bool allRead = true;
+    for (const QString &path : paths)
+        allRead = readMessageFiles(path, print, problem) && allRead;
+    return allRead ? 0 : 1;
+}
+
+// --learn, --unlearn and --classify.
+int learningCommand(const QCommandLineParser &parser, ConsoleOutput &console)
+{
+    const QStringList paths = parser.positionalArguments();
+    const bool classify = parser.isSet(QStringLiteral("classify"));
+    const QString option = parser.isSet(QStringLiteral("learn")) ? QStringLiteral("learn") : QStringLiteral("unlearn");
+    const int commands =
+        int(classify) + int(parser.isSet(QStringLiteral("learn"))) + int(parser.isSet(QStringLiteral("unlearn")));
+    const QString labelName = parser.value(option);
+    if (commands > 1 || parser.isSet(QStringLiteral("check"))) {
+        console.usageError(QStringLiteral("--learn, --unlearn, --classify and --check go one at a time"));
+        return 2;
+    }
+    if (!classify && labelName != QLatin1String("spam") && labelName != QLatin1String("ham")) {
+        console.usageError(QStringLiteral("--%1 takes spam or ham").arg(option));
+        return 2;
+    }
+    if (paths.isEmpty()) {
+        console.usageError(QStringLiteral("name at least one message file, folder or mbox file"));
+        return 2;
+    }
+    const std::unique_ptr<ProgramCore> program = loadProgram(console);
+    MessageLearner &learner = program->learner;
+    if (classify)
+        return classifyFiles(learner, paths, console);
+    const Label label = labelName == QLatin1String("spam") ? Label::Spam : Label::Ham;
+    const bool unlearn = option == QLatin1String("unlearn");
+    const FileLearningResult result =
+        learnFromFiles(learner, paths, label, unlearn, [&console](const QString &text) { console.warning(text); });
+    if (!result.ok) {
+        console.error(QStringLiteral("nothing was learnt"));
+        return 1;
+    }
+    const QString count = QString::number(result.learned);
+    const QString total = QString::number(result.messages);
+    console.print({unlearn ? QStringLiteral("Unlearned %1 of %2 messages as %3").arg(count, total, labelName)
+                           : QStringLiteral("Learned %1 of %2 messages as %3 (%4 learnt before or classified right "
+                                            "already)")
+                                 .arg(count, total, labelName, QString::number(result.alreadyKnown))});
+    return 0;
+}
+
 } // namespace
 
 QString consoleRowLine(int index, const MessageEntry &row)
@@ -370,6 +468,9 @@ int runConsoleCheck(const QStringList &allArguments, QTextStream &out, QTextStre
     }
     if (parser.isSet(QStringLiteral("sign-in")))
         return signIn(parser, console);
+    if (parser.isSet(QStringLiteral("learn")) || parser.isSet(QStringLiteral("unlearn"))
+        || parser.isSet(QStringLiteral("classify")))
+        return learningCommand(parser, console);
     QString problem;
     const std::optional<ConsoleRequest> request = readRequest(parser, problem);
     if (!request) {

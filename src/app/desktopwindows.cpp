@@ -1,6 +1,8 @@
 #include "app/desktopwindows.h"
 
+#include "app/learnfromfolders.h"
 #include "app/programcore.h"
+#include "settings/learningpage.h"
 
 namespace {
 
@@ -25,6 +27,14 @@ DesktopWindows::DesktopWindows(ProgramCore &core, Prompts &prompts, DesktopDevic
     frmGeneral.saveRules = [this] { return frmOptionsMain.Savesettings(); };
     frmGeneral.signIn = [&core](const MailboxLogin &login) { return core.signIn(login).error; };
     frmGeneral.mailboxesSaved = [&core] { return core.forgetRemovedMailboxes(); };
+    LearningPage &learning = *frmOptionsMain.learningPage;
+    learning.learnedCounts = [&core] {
+        const std::optional<LearntCounts> counts = core.learner.counts();
+        return counts ? LearnedCounts{counts->spamMessages, counts->hamMessages, int(counts->tokens)} : LearnedCounts{};
+    };
+    learning.learnFromFolders = [this, &core, &prompts] {
+        learnFromFolders(core.learner, prompts, frmOptionsMain.runDialog, &frmOptionsMain);
+    };
     attachHelp(inspection.help(), frmOptionsMain, frmGeneral);
 }
 

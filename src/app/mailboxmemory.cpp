@@ -57,6 +57,24 @@ void MailboxMemory::remember(const QByteArray &identity, qint64 size, const Pack
         m_check->remember(identity, size, headers, summary);
 }
 
+PackedHeaders MailboxMemory::headersOfItem(const TmsRemoteInfoItem &item)
+{
+    return item.HeadersArchived ? archivedHeaders(item.Identity) : item.Headers;
+}
+
+void MailboxMemory::teach(const QList<Lesson> &lessons)
+{
+    if (!learn || lessons.isEmpty())
+        return;
+    // The learner writes to the same file: not while a listing holds it.
+    if (m_check) {
+        m_lessonsAfterListing += lessons;
+        return;
+    }
+    if (const QString warning = learn(lessons); !warning.isEmpty())
+        m_warning = warning;
+}
+
 bool MailboxMemory::keepsHeaders() const
 {
     return m_check && m_check->keepsHeaders();
@@ -100,8 +118,10 @@ void MailboxMemory::endListing(const MessageListModel &list, RemoteMailbox &clie
 {
     client.setHeaderCache(nullptr);
     m_listing = nullptr;
-    if (!m_check)
+    if (!m_check) {
+        teach(std::exchange(m_lessonsAfterListing, {}));
         return;
+    }
     QList<StoreCheck::Listed> listed;
     const TmsRemoteInfo &info = client.Info();
     const int rows = std::min(list.count(), info.Count());
@@ -115,7 +135,12 @@ void MailboxMemory::endListing(const MessageListModel &list, RemoteMailbox &clie
     }
     if (!m_check->finish(listed, complete))
         warnWithoutStore();
+    const QList<QByteArray> gone = m_check->goneUnmarked();
     m_check.reset();
+    QList<Lesson> lessons = std::exchange(m_lessonsAfterListing, {});
+    for (const QByteArray &identity : gone)
+        lessons.append({m_store.headerBlock(*m_account, identity), Label::Ham});
+    teach(lessons);
 }
 
 void MailboxMemory::restoreUserMarks(MessageListModel &list, const TmsRemoteInfo &info, int row) const
@@ -133,7 +158,11 @@ void MailboxMemory::restoreUserMarks(MessageListModel &list, const TmsRemoteInfo
 
 void MailboxMemory::userMarked(const TmsRemoteInfo &info, int row, MarkState mark)
 {
-    if (!m_account || row >= info.Count() || info.Items(row).Identity.isEmpty())
+    if (row < 0 || row >= info.Count())
+        return;
+    if (mark == MarkState::None || isMarkedForDeletion(mark))
+        teach({{headersOfItem(info.Items(row)), mark == MarkState::None ? Label::Ham : Label::Spam}});
+    if (!m_account || info.Items(row).Identity.isEmpty())
         return;
     const QByteArray &identity = info.Items(row).Identity;
     const UserMark userMark{mark, now()};
@@ -162,11 +191,16 @@ void MailboxMemory::recordRemoved(const TmsRemoteInfo &info)
     if (!m_account)
         return;
     QList<RemovedMessage> removed;
+    QList<Lesson> lessons;
     for (int i = 0; i < info.Count(); ++i) {
         const TmsRemoteInfoItem &item = info.Items(i);
-        if (item.Deleted && !item.Identity.isEmpty())
+        if (!item.Deleted)
+            continue;
+        lessons.append({headersOfItem(item), Label::Spam});
+        if (!item.Identity.isEmpty())
             removed.append({item.Identity, item.MovedTo});
     }
+    teach(lessons);
     if (!removed.isEmpty() && !m_store.recordRemoved(*m_account, removed, now()))
         m_warning = QStringLiteral("The message store did not record the deleted messages: ") + m_store.errorText();
 }

@@ -8,6 +8,7 @@
 // as it would without one, and takeWarning says why.
 
 #include "app/messagelist.h"
+#include "learning/learner.h"
 #include "mail/remotemailbox.h"
 #include "settings/generalsettings.h"
 #include "store/messagestore.h"
@@ -18,6 +19,13 @@
 #include <functional>
 #include <memory>
 #include <optional>
+
+// What a message taught, by what became of it.
+struct Lesson
+{
+    PackedHeaders headers;
+    Label label = Label::Ham;
+};
 
 // The store's account of a mailbox: the server in lower case, the IMAP
 // folder with INBOX in one spelling, no folder for POP3.
@@ -39,6 +47,17 @@ public:
 
     // The current time; tests turn their own clock.
     std::function<QDateTime()> now = [] { return QDateTime::currentDateTimeUtc(); };
+    // What a message taught by what became of it: removed by a delete pass
+    // or marked by the user is spam; a mark the user took off, or a message
+    // listed without a mark that left the server by other hands, is ham.
+    // The lessons of one event come together (a delete pass removes many);
+    // during a listing they wait for its end. It answers what the user must
+    // hear of it, empty for nothing. Empty: nobody learns.
+    std::function<QString(const QList<Lesson> &lessons)> learn;
+
+    // The store the memory keeps its file in (the learner keeps its counts
+    // in the same file).
+    MessageStore &store() { return m_store; }
 
     // A listing of account by client starts: the client gets the cache.
     void beginListing(const StoreAccount &account, RemoteMailbox &client);
@@ -79,6 +98,10 @@ private:
     void warnWithoutStore();
     // The identity of row's message in the listing; empty when none.
     QByteArray listedIdentity(int row) const;
+    // An item's header block, from the store when the row let go of it.
+    PackedHeaders headersOfItem(const TmsRemoteInfoItem &item);
+    // Hands the lessons to learn, or keeps them for the end of the listing.
+    void teach(const QList<Lesson> &lessons);
 
     MessageStore m_store;
     std::optional<StoreAccount> m_account; // of the rows listed last
@@ -86,5 +109,6 @@ private:
     std::unique_ptr<StoreCheck> m_check;
     const TmsRemoteInfo *m_listing = nullptr; // the client's messages while it lists them
     RemoteMailbox *m_archiveClient = nullptr; // whose rows m_account's blocks are
+    QList<Lesson> m_lessonsAfterListing;
     QString m_warning;
 };

@@ -33,6 +33,11 @@ ProgramCore::ProgramCore(const QString &programFolder)
     for (RemoteMailbox *client : clients.all())
         client->setRAS(&ras);
     marking.setMemo(&memory);
+    marking.setLearner(&learner);
+    memory.learn = [this](const QList<Lesson> &lessons) {
+        learner.teach(lessons);
+        return learner.takeWarning();
+    };
 }
 
 QStringList ProgramCore::load()

@@ -9,6 +9,7 @@
 #include "app/listmarkingsource.h"
 #include "app/mailboxclients.h"
 #include "app/mailboxmemory.h"
+#include "app/messagelearner.h"
 #include "app/messagelist.h"
 #include "mail/dialup.h"
 #include "mail/dialupnetworkmanager.h"
@@ -82,6 +83,9 @@ public:
     // What earlier checks listed, in "mailsieve.db" of the program's folder;
     // the window's checks and the command line's share the file.
     MailboxMemory memory;
+    // Judges what the rules leave unmarked and learns from what the user
+    // does; it keeps its counts in the memory's file.
+    MessageLearner learner{memory.store(), rules.learning};
     // The client of the loaded mailbox.
     RemoteMailbox &client() { return clients.current(); }
     MessageListModel list;

@@ -198,6 +198,34 @@ void readLimit(const IniText &ini, QStringView section, QStringView key, qint64 
         field = *value;
 }
 
+// A score from 0 to 1, as written by scoreText.
+void readScore(const IniText &ini, QStringView section, QStringView key, double &field)
+{
+    const std::optional<QString> text = ini.value(section, key);
+    bool ok = false;
+    const double value = text ? text->toDouble(&ok) : 0;
+    if (ok && value >= 0 && value <= 1)
+        field = value;
+}
+
+QString scoreText(double score)
+{
+    return QString::number(score, 'g', 6);
+}
+
+// The learner's options; values that do not fit together leave all of them
+// at their defaults.
+LearningOptions readLearningOptions(const IniText &ini)
+{
+    LearningOptions options;
+    readBool(ini, u"Learning", u"Learn", options.enabled);
+    readScore(ini, u"Learning", u"HamCutoff", options.hamCutoff);
+    readScore(ini, u"Learning", u"SpamCutoff", options.spamCutoff);
+    readBool(ini, u"Learning", u"MarkForDeletion", options.markForDeletion);
+    readScore(ini, u"Learning", u"DeletionScore", options.deletionScore);
+    return options.isValid() ? options : LearningOptions();
+}
+
 QString boolText(bool value)
 {
     return value ? QStringLiteral("1") : QStringLiteral("0");
@@ -272,6 +300,7 @@ bool readRuleOptions(RuleSet &rules, const QString &path, QString &error)
 {
     SizeRules size;
     bool knownListEnabled = false;
+    LearningOptions learning;
     if (QFileInfo::exists(path)) {
         QByteArray bytes;
         if (!readWholeFile(path, bytes, error))
@@ -284,9 +313,11 @@ bool readRuleOptions(RuleSet &rules, const QString &path, QString &error)
         readLimit(ini, u"Larger", u"Num", size.largerLimit);
         readBool(ini, u"Larger", u"Check", size.largerCheck);
         readBool(ini, u"Known", u"QMonitor", knownListEnabled);
+        learning = readLearningOptions(ini);
     }
     rules.sizeRules = size;
     rules.knownListEnabled = knownListEnabled;
+    rules.learning = learning;
     return true;
 }
 
@@ -305,6 +336,16 @@ bool saveRuleOptions(const RuleSet &rules, const QString &path, QString &error)
     ini.setValue("Larger", "Num", QString::number(size.largerLimit));
     ini.setValue("Larger", "Check", boolText(size.largerCheck));
     ini.setValue("Known", "QMonitor", boolText(rules.knownListEnabled));
+    // A file of a program without a learner gets the section only once the
+    // user chose other values.
+    const LearningOptions &learning = rules.learning;
+    if (learning != LearningOptions() || readLearningOptions(stored) != LearningOptions()) {
+        ini.setValue("Learning", "Learn", boolText(learning.enabled));
+        ini.setValue("Learning", "HamCutoff", scoreText(learning.hamCutoff));
+        ini.setValue("Learning", "SpamCutoff", scoreText(learning.spamCutoff));
+        ini.setValue("Learning", "MarkForDeletion", boolText(learning.markForDeletion));
+        ini.setValue("Learning", "DeletionScore", scoreText(learning.deletionScore));
+    }
     if (ini == stored)
         return true; // the file holds these values already: it stays byte for byte
     return writeFileSafely(path, ini.toBytes(), error);

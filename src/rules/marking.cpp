@@ -1,7 +1,10 @@
 #include "rules/marking.h"
 
+#include "learning/cluetext.h"
 #include "rules/ruletexts.h"
 #include "rules/textmatch.h"
+
+#include <QScopeGuard>
 
 #include <algorithm>
 #include <optional>
@@ -95,7 +98,8 @@ void MarkingEngine::markRow(int row)
         source_.setMark(row, decide(row, from));
         return;
     }
-    const QByteArray &fingerprint = fingerprint_.of(rules_, source_.serverToIndex());
+    const QByteArray &fingerprint =
+        fingerprint_.of(rules_, source_.serverToIndex(), learnerDecides() ? learner_->state() : QByteArray());
     if (const std::optional<MarkOutcome> kept = memo_->recall(row, fingerprint, from)) {
         for (const RuleHit &hit : kept->hits)
             rules_.table(hit.table).bumpHits(hit.row);
@@ -123,8 +127,18 @@ MarkOutcome MarkingEngine::decideAndRecord(int row, MarkState from, bool countHi
     return outcome;
 }
 
+const TmsHeaders &MarkingEngine::headersOf(int row)
+{
+    if (!rowHeaders_ || rowHeaders_->first != row)
+        rowHeaders_.emplace(row, source_.headerLines(row));
+    return rowHeaders_->second;
+}
+
 MarkState MarkingEngine::decide(int row, MarkState mark)
 {
+    // The header rows and the learner read the same lines, once.
+    rowHeaders_.reset();
+    const auto forget = qScopeGuard([this] { rowHeaders_.reset(); });
     const QString subject = source_.subject(row);
     const QString sender = source_.sender(row);
     if (qIsInException(subject, sender))
@@ -159,7 +173,39 @@ MarkState MarkingEngine::decide(int row, MarkState mark)
             whyAdd(true, known.kind, knownSpammerText(known.matched), QString(), false);
         }
     }
+    if (mark == MarkState::None && learnerDecides())
+        mark = learnerMark(row);
     return mark;
+}
+
+bool MarkingEngine::learnerDecides() const
+{
+    return learner_ && rules_.learning.enabled && learner_->givesVerdicts();
+}
+
+MarkState MarkingEngine::learnerMark(int row)
+{
+    const LearningOptions &options = rules_.learning;
+    const Classification verdict = learner_->classify(headersOf(row), Cutoffs{options.hamCutoff, options.spamCutoff});
+    const bool spam = verdict.verdict == Verdict::Spam;
+    const bool deletes = spam && options.markForDeletion && verdict.score >= options.deletionScore;
+    if (explainMode_) {
+        const QString verdictText = spam                              ? QStringLiteral("spam")
+                                    : verdict.verdict == Verdict::Ham ? QStringLiteral("not spam")
+                                                                      : QStringLiteral("unsure");
+        const QString prefix = deletes ? QStringLiteral("Delete   : ")
+                               : spam  ? QStringLiteral("Question : ")
+                                       : QStringLiteral("Learner  : ");
+        memoWhy_.append(QStringLiteral("%1 Learner's score %2: %3")
+                            .arg(prefix, QString::number(verdict.score, 'f', 4), verdictText));
+        for (const auto &[label, clues] : {std::pair{QStringLiteral("For spam"), &verdict.spamClues},
+                                           std::pair{QStringLiteral("Against"), &verdict.hamClues}}) {
+            for (const Clue &clue : *clues)
+                memoWhy_.append(QStringLiteral("    %1: %2, %3")
+                                    .arg(label, clueText(clue), QString::number(clue.probability, 'f', 3)));
+        }
+    }
+    return deletes ? MarkState::Check : spam ? MarkState::Question : MarkState::None;
 }
 
 void MarkingEngine::BumpUpGrid(RuleList &table, int row)
@@ -277,7 +323,7 @@ bool MarkingEngine::qmarkThisSender(const QString &sender, bool &del)
 bool MarkingEngine::qMarkThisHeader(int row, bool &del)
 {
     RuleList &table = rules_.HeaderRules;
-    const TmsHeaders headers = source_.headerLines(row);
+    const TmsHeaders &headers = headersOf(row);
     HeaderValues values(headers);
     bool matched = false;
     bool anyDel = false;

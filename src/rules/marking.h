@@ -3,6 +3,7 @@
 // raising the hit counters of the rules that match and, in ExplainMode,
 // collecting one explanation line per matching rule.
 
+#include "learning/classifier.h"
 #include "mail/headers.h"
 #include "rules/markingmemo.h"
 #include "rules/markstate.h"
@@ -10,6 +11,9 @@
 
 #include <QString>
 #include <QStringList>
+
+#include <optional>
+#include <utility>
 
 // The listed messages as the marking decision reads them.
 class MarkingSource
@@ -27,6 +31,20 @@ public:
     virtual int serverToIndex() const = 0;
 };
 
+// The learner as the marking decision asks it, for rows the rules leave
+// without a mark.
+class SpamLearner
+{
+public:
+    virtual ~SpamLearner() = default;
+    // False until it learnt enough to give verdicts.
+    virtual bool givesVerdicts() const = 0;
+    // Names what it knows now: decisions kept under another state are
+    // decided afresh.
+    virtual QByteArray state() const = 0;
+    virtual Classification classify(const TmsHeaders &headers, const Cutoffs &cutoffs) const = 0;
+};
+
 class MarkingEngine
 {
 public:
@@ -40,6 +58,9 @@ public:
     // running the rules again, and new ones are handed to the memo. Null
     // (the default): the rules run for every row.
     void setMemo(MarkingMemo *memo) { memo_ = memo; }
+    // The learner that judges what the rules leave unmarked, when the
+    // options let it; null (the default): none.
+    void setLearner(const SpamLearner *learner) { learner_ = learner; }
 
     // In ExplainMode every test runs, the scans never stop early, no hit is
     // counted and whyAdd records lines.
@@ -65,6 +86,12 @@ private:
     void markRow(int row);
     // The rules' mark for row, which starts from mark.
     MarkState decide(int row, MarkState mark);
+    // The header lines of the row being decided, read once.
+    const TmsHeaders &headersOf(int row);
+    // The learner's mark for a row the rules left without one.
+    MarkState learnerMark(int row);
+    // The learner takes part in decisions now.
+    bool learnerDecides() const;
     // decide, with the hits it matched; countHits false leaves the counters
     // as they are (a decision made ahead of its time).
     MarkOutcome decideAndRecord(int row, MarkState from, bool countHits);
@@ -76,6 +103,8 @@ private:
     RuleSet &rules_;
     MarkingSource &source_;
     MarkingMemo *memo_ = nullptr;
+    const SpamLearner *learner_ = nullptr;
+    std::optional<std::pair<int, TmsHeaders>> rowHeaders_; // of the row being decided
     RuleSetFingerprint fingerprint_;
     QList<RuleHit> *countedHits_ = nullptr; // the decision being kept records its hits here
     bool countsHits_ = true;

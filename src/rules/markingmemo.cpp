@@ -108,17 +108,18 @@ void MarkingRecord::keep(const QByteArray &fingerprint, MarkState from, const Ma
     m_outcomes.append({from, outcome});
 }
 
-const QByteArray &RuleSetFingerprint::of(const RuleSet &rules, int serverToIndex)
+const QByteArray &RuleSetFingerprint::of(const RuleSet &rules, int serverToIndex, const QByteArray &learner)
 {
-    const Inputs inputs = inputsOf(rules, serverToIndex);
+    const Inputs inputs = inputsOf(rules, serverToIndex, learner);
     if (m_inputs != inputs) {
-        m_fingerprint = compute(rules, serverToIndex);
+        m_fingerprint = compute(rules, inputs);
         m_inputs = inputs;
     }
     return m_fingerprint;
 }
 
-RuleSetFingerprint::Inputs RuleSetFingerprint::inputsOf(const RuleSet &rules, int serverToIndex)
+RuleSetFingerprint::Inputs RuleSetFingerprint::inputsOf(const RuleSet &rules, int serverToIndex,
+                                                        const QByteArray &learner)
 {
     Inputs inputs;
     for (RuleTable table : AllRuleTables)
@@ -127,14 +128,18 @@ RuleSetFingerprint::Inputs RuleSetFingerprint::inputsOf(const RuleSet &rules, in
     inputs.sizeRules = rules.sizeRules;
     inputs.knownListEnabled = rules.knownListEnabled;
     inputs.serverToIndex = serverToIndex;
+    if (!learner.isEmpty()) {
+        inputs.learning = rules.learning;
+        inputs.learner = learner;
+    }
     return inputs;
 }
 
-QByteArray RuleSetFingerprint::compute(const RuleSet &rules, int serverToIndex)
+QByteArray RuleSetFingerprint::compute(const RuleSet &rules, const Inputs &inputs)
 {
     QByteArray bytes;
     QDataStream out(&bytes, QIODevice::WriteOnly);
-    out << RecordFormat << qint32(serverToIndex);
+    out << RecordFormat << qint32(inputs.serverToIndex);
     for (RuleTable which : AllRuleTables) {
         const RuleList &table = rules.table(which);
         const RuleTableLayout &layout = table.layout();
@@ -149,6 +154,9 @@ QByteArray RuleSetFingerprint::compute(const RuleSet &rules, int serverToIndex)
     const SizeRules &size = rules.sizeRules;
     out << size.smallerEnabled << qint64(size.smallerLimit) << size.smallerCheck << size.largerEnabled
         << qint64(size.largerLimit) << size.largerCheck << rules.knownListEnabled;
+    const LearningOptions &learning = inputs.learning;
+    out << inputs.learner << learning.enabled << learning.hamCutoff << learning.spamCutoff << learning.markForDeletion
+        << learning.deletionScore;
     QCryptographicHash hash(QCryptographicHash::Sha256);
     hash.addData(bytes);
     if (rules.knownListEnabled) {

@@ -68,13 +68,14 @@ public:
 
 // The fingerprint of everything the decision of a row reads besides the
 // row itself: the rule tables but their hit counters and pictures, the size
-// rules, the known list when it is on (with the locale it compares in), and
-// the mailbox being checked ("To does not contain" rows name it). Worked
-// out again only when one of them changed.
+// rules, the known list when it is on (with the locale it compares in), the
+// mailbox being checked ("To does not contain" rows name it), and the
+// learner's options and state while it gives verdicts (learner: empty when
+// it does not). Worked out again only when one of them changed.
 class RuleSetFingerprint
 {
 public:
-    const QByteArray &of(const RuleSet &rules, int serverToIndex);
+    const QByteArray &of(const RuleSet &rules, int serverToIndex, const QByteArray &learner);
 
 private:
     struct Inputs
@@ -84,10 +85,12 @@ private:
         SizeRules sizeRules;
         bool knownListEnabled = false;
         int serverToIndex = 0;
+        LearningOptions learning;
+        QByteArray learner;
         bool operator==(const Inputs &) const = default;
     };
-    static Inputs inputsOf(const RuleSet &rules, int serverToIndex);
-    static QByteArray compute(const RuleSet &rules, int serverToIndex);
+    static Inputs inputsOf(const RuleSet &rules, int serverToIndex, const QByteArray &learner);
+    static QByteArray compute(const RuleSet &rules, const Inputs &inputs);
 
     std::optional<Inputs> m_inputs;
     QByteArray m_fingerprint;

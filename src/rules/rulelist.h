@@ -4,6 +4,7 @@
 // rules, the known-list switch and the known spammer list for the whole run.
 
 #include "rules/knownlist.h"
+#include "rules/learningoptions.h"
 #include "rules/markstate.h"
 #include "rules/revision.h"
 
@@ -138,6 +139,7 @@ struct RuleSet
     SizeRules sizeRules;
     bool knownListEnabled = false;
     KnownSpammerList knownList;
+    LearningOptions learning;
 
     RuleList &table(RuleTable which);
     const RuleList &table(RuleTable which) const;

@@ -11,6 +11,7 @@
 #include "settings/frmoptionsfrom.h"
 #include "settings/frmoptionssubject.h"
 #include "settings/generalsettings.h"
+#include "settings/learningpage.h"
 #include "settings/prompts.h"
 #include "settings/ruleeditorwidgets.h"
 #include "settings/ruletableprinter.h"
@@ -178,6 +179,8 @@ TfrmOptionsMain::TfrmOptionsMain(RuleSet &rules, const QString &folder, const Ge
                                tr("Exceptions")),
                   tr("Exceptions"));
     pages->addTab(makeKnownPage(), tr("BlackList"));
+    learningPage = new LearningPage(rules_.learning, this);
+    pages->addTab(learningPage, tr("Learning"));
     outer->addWidget(pages, 1);
 
     auto *buttons = new QDialogButtonBox(this);
@@ -490,6 +493,7 @@ void TfrmOptionsMain::showSizeRules()
     rules_.sizeRules = sizes;
     cbKnown->setChecked(rules_.knownListEnabled);
     enableSizeControls();
+    learningPage->showOptions();
 }
 
 void TfrmOptionsMain::enableSizeControls()

@@ -22,6 +22,7 @@ class QRadioButton;
 class QSpinBox;
 class QStackedWidget;
 class QTabWidget;
+class LearningPage;
 class QTableView;
 class RuleTableModel;
 
@@ -105,6 +106,7 @@ public:
     QPushButton *btKnownSave = nullptr;
     QPushButton *btKnownCancel = nullptr;
     QLabel *lblKnownCount = nullptr;
+    LearningPage *learningPage = nullptr;
     QPushButton *btOK = nullptr;
     QPushButton *btCancel = nullptr;
     QPushButton *btHelp = nullptr;

@@ -182,11 +182,31 @@ quint32 StoreCheck::highestUid(quint32 uidValidity)
 
 bool StoreCheck::finish(const QList<Listed> &listed, bool complete)
 {
+    m_goneUnmarked.clear();
     if (complete && !m_failed)
         recordListing(listed);
     if (!m_failed && run(QStringLiteral("COMMIT")))
         m_open = false;
+    if (m_failed)
+        m_goneUnmarked.clear();
     return !m_failed;
+}
+
+bool StoreCheck::readGoneUnmarked()
+{
+    QSqlQuery gone(m_store.database());
+    gone.prepare(QStringLiteral("SELECT identity FROM messages WHERE account = ? AND fate = 'present' AND mark = ?"
+                                " AND identity NOT IN (SELECT identity FROM temp.listed)"));
+    gone.addBindValue(m_account);
+    gone.addBindValue(static_cast<int>(MarkState::None));
+    if (!gone.exec()) {
+        m_store.fail(QStringLiteral("listing"), gone.lastError().databaseText());
+        fail();
+        return false;
+    }
+    while (gone.next())
+        m_goneUnmarked.append(gone.value(0).toByteArray());
+    return true;
 }
 
 bool StoreCheck::recordListing(const QList<Listed> &listed)
@@ -213,6 +233,8 @@ bool StoreCheck::recordListing(const QList<Listed> &listed)
         }
     }
     insert.finish();
+    if (!readGoneUnmarked())
+        return false;
     // A mark keeps its date while it stays what it was.
     return run(QStringLiteral(
                    "UPDATE messages SET last_seen = ?, fate = 'present', moved_to = NULL, fate_at = NULL,"

@@ -57,11 +57,16 @@ public:
     bool finish(const QList<Listed> &listed, bool complete);
     // Something failed; errorText() of the store says what.
     bool failed() const { return m_failed; }
+    // After a complete listing: the messages listed without a mark before
+    // that are gone now without the program removing them (the mail
+    // program took them).
+    const QList<QByteArray> &goneUnmarked() const { return m_goneUnmarked; }
 
 private:
     bool run(const QString &sql, const QVariantList &values = {});
     void fail();
     bool recordListing(const QList<Listed> &listed);
+    bool readGoneUnmarked();
 
     MessageStore &m_store;
     const qint64 m_account;
@@ -75,4 +80,5 @@ private:
     // The records of the messages found, as stored; those changed since.
     QHash<QByteArray, QByteArray> m_markings;
     QSet<QByteArray> m_changedMarkings;
+    QList<QByteArray> m_goneUnmarked;
 };

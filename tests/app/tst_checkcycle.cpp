@@ -114,6 +114,7 @@ private slots:
     void stoppedServerIsReported();
     void listsADovecotMailbox();
     void laterCheckListsFromTheStoreAndForgetsWhatIsGone();
+    void whatBecomesOfMessagesTeachesTheLearner();
     void storeProblemLetsTheCheckGoOn_data();
     void storeProblemLetsTheCheckGoOn();
 };
@@ -540,6 +541,34 @@ void TestCheckCycle::laterCheckListsFromTheStoreAndForgetsWhatIsGone()
     rig.core->settings.mailboxes[0].server.clear();
     QCOMPARE(rig.core->forgetRemovedMailboxes(), QString());
     QCOMPARE(look.messageCount(account), 0);
+}
+
+void TestCheckCycle::whatBecomesOfMessagesTeachesTheLearner()
+{
+    Rig rig;
+    rig.server.setMessages(mailbox(5));
+    rig.start();
+    const auto learnt = [&rig] {
+        const std::optional<LearntCounts> counts = rig.core->learner.counts();
+        return counts ? QList<quint32>{counts->spamMessages, counts->hamMessages} : QList<quint32>();
+    };
+    QVERIFY(rig.cycle->checkMailbox(1));
+    QCOMPARE(learnt(), (QList<quint32>{0, 0}));
+    // A check mark set by hand is spam; taking it off makes it good mail.
+    rig.core->memory.userMarked(rig.core->client().Info(), 0, MarkState::Check);
+    QCOMPARE(learnt(), (QList<quint32>{1, 0}));
+    rig.core->memory.userMarked(rig.core->client().Info(), 0, MarkState::None);
+    QCOMPARE(learnt(), (QList<quint32>{0, 1}));
+    // Unmarked, then taken by the mail program: good mail. A marked one
+    // taken so teaches nothing.
+    rig.server.removeMessage(4);
+    rig.server.removeMessage(2);
+    QVERIFY(rig.cycle->checkMailbox(1));
+    QCOMPARE(learnt(), (QList<quint32>{0, 2}));
+    // Learning switched off: nothing more is learnt.
+    rig.core->rules.learning.enabled = false;
+    rig.core->memory.userMarked(rig.core->client().Info(), 1, MarkState::Check);
+    QCOMPARE(learnt(), (QList<quint32>{0, 2}));
 }
 
 void TestCheckCycle::storeProblemLetsTheCheckGoOn_data()

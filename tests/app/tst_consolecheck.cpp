@@ -146,6 +146,7 @@ private slots:
     void unknownOptionIsNamedAsTyped();
     void checkIgnoresToolkitOptions();
     void helpDescribesTheCheck();
+    void learnsAndClassifiesMessageFiles();
     void manPageListsEveryExitStatus();
 };
 
@@ -391,7 +392,7 @@ void TestConsoleCheck::typedOptionPrintsAsSpaces()
     QVERIFY2(terminalControls(run.rawErr).isEmpty(), qPrintable(terminalControls(run.rawErr)));
     // One error line whatever the option holds, then the usage lines.
     const QStringList lines = run.err.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    QCOMPARE(lines.size(), 4);
+    QCOMPARE(lines.size(), 5);
     QVERIFY2(lines[0].contains(QStringLiteral("bo ]0;owned gus ")), qPrintable(run.err));
     QVERIFY2(lines[1].startsWith(QStringLiteral("usage: ")), qPrintable(run.err));
 }
@@ -503,6 +504,48 @@ void TestConsoleCheck::helpDescribesTheCheck()
     const QString text = run.out.join(QLatin1Char('\n'));
     for (const char *option : {"--check", "--mailbox", "--server", "--user", "MAILSIEVE_PASSWORD"})
         QVERIFY2(text.contains(QLatin1String(option)), option);
+}
+
+// Twenty spam and twenty good messages in two folders of .eml files teach
+// the learner enough to judge; learning them again teaches nothing.
+void TestConsoleCheck::learnsAndClassifiesMessageFiles()
+{
+    ConsoleRig rig;
+    QDir home(rig.home.path());
+    for (const char *kind : {"spam", "ham"}) {
+        QVERIFY(home.mkdir(QLatin1String(kind)));
+        for (int i = 0; i < 20; ++i) {
+            const QByteArray n = QByteArray::number(i);
+            const QByteArray from = qstrcmp(kind, "spam") == 0 ? "\"Promo\" <deal" + n + "@promo" + n + ".example>"
+                                                               : "\"Colleague\" <c" + n + "@work.example>";
+            const QByteArray subject = qstrcmp(kind, "spam") == 0 ? "save big today " + n : "meeting notes " + n;
+            QVERIFY(writeFile(home.filePath(QStringLiteral("%1/%2.eml").arg(QLatin1String(kind)).arg(i)),
+                              "From: " + from + "\nSubject: " + subject + "\nTo: me@home.example\n\nbody\n"));
+        }
+    }
+    const QString spam = home.filePath(QStringLiteral("spam"));
+    const QString ham = home.filePath(QStringLiteral("ham"));
+    const QStringList learnt = {QStringLiteral("Learned 20 of 20 messages as spam (0 learnt before or classified "
+                                               "right already)"),
+                                QStringLiteral("Learned 20 of 20 messages as ham (0 learnt before or classified "
+                                               "right already)"),
+                                QStringLiteral("Learned 0 of 20 messages as spam (20 learnt before or classified "
+                                               "right already)")};
+    QCOMPARE(rig.run({QStringLiteral("--learn"), QStringLiteral("spam"), spam}).out, QStringList{learnt[0]});
+    QCOMPARE(rig.run({QStringLiteral("--learn"), QStringLiteral("ham"), ham}).out, QStringList{learnt[1]});
+    QCOMPARE(rig.run({QStringLiteral("--learn"), QStringLiteral("spam"), spam}).out, QStringList{learnt[2]});
+
+    const Run run = rig.run({QStringLiteral("--classify"), spam + QStringLiteral("/3.eml"),
+                             ham + QStringLiteral("/3.eml"), home.filePath(QStringLiteral("none"))});
+    QCOMPARE(run.exitCode, 1);
+    QCOMPARE(run.out.size(), 2);
+    const QStringList spamLine = run.out[0].split(u'\t');
+    QCOMPARE(spamLine.mid(0, 1), QStringList{spam + QStringLiteral("/3.eml")});
+    QVERIFY2(spamLine.size() == 4 && spamLine[1].toDouble() >= 0.9 && spamLine[2] == "spam"
+                 && spamLine[3].contains("(seen in 20 spam, 0 ham)"),
+             qPrintable(run.out[0]));
+    QCOMPARE(run.out[1].section(u'\t', 2, 2), QStringLiteral("ham"));
+    QVERIFY2(run.err.contains(QStringLiteral("none")), qPrintable(run.err));
 }
 
 void TestConsoleCheck::manPageListsEveryExitStatus()

@@ -10,6 +10,7 @@
 #include "app/deletionshell.h"
 #include "app/programcore.h"
 #include "mail/mailerrors.h"
+#include "mail/packedheaders.h"
 #include "store/messagestore.h"
 #include "support/dovecotserver.h"
 #include "support/handtimers.h"
@@ -231,6 +232,7 @@ private slots:
     void secondPassDuringAPassIsRefused();
     void launchWithoutMailProgramSaysSo();
     void deletesFromADovecotMailbox();
+    void threeDeletionsTeachTheLearnerTheFourth();
     void deletedMessagesKeepTheirFateInTheStore();
     // A listing refused right after a committed pass (the server had not
     // removed the files yet) is tried once more; the deletions are
@@ -614,6 +616,53 @@ void TestDeletion::launchWithoutMailProgramSaysSo()
     rig.deletion->btLaunchClick();
     QCOMPARE(rig.view.errors, (QStringList{DeletionPass::NoMailProgramText, DeletionPass::LaunchFailedText}));
     QCOMPARE(rig.core->list.count(), 2);
+}
+
+// A message from someone at domain (the learner's lessons and the mailbox).
+QByteArray mailFrom(const QByteArray &name, const QByteArray &address, const QByteArray &subject, int i)
+{
+    const QByteArray domain = address.mid(address.indexOf('@') + 1);
+    return MessageBuilder::assemble({"From: \"" + name + "\" <" + address + ">", "To: user@example.org",
+                                     "Subject: " + subject, "Date: Mon, 07 Dec 2026 09:00:00 +0000",
+                                     "Message-ID: <" + QByteArray::number(i) + "@" + domain + ">"},
+                                    {"Hello"});
+}
+
+void TestDeletion::threeDeletionsTeachTheLearnerTheFourth()
+{
+    DovecotServer dovecot;
+    QList<QByteArray> messages;
+    for (int i = 1; i <= 4; ++i)
+        messages << mailFrom("Watch Seller", "seller@bargains.example", "fine watches " + QByteArray::number(i), i);
+    messages << mailFrom("Ann", "ann@work.example", "minutes", 5);
+    dovecot.addMessages(messages);
+    MS_START_DOVECOT(dovecot);
+    Rig rig;
+    rig.start(
+        [&](GeneralSettings &s) { storeMailbox(s, 1, dovecot.server(), dovecot.userName(), dovecot.password()); });
+    // What the learner knew before: 20 spam and 20 good messages of others.
+    MessageLearner &learner = rig.core->learner;
+    QVERIFY(learner.beginBatch());
+    for (int i = 0; i < 20; ++i) {
+        const QByteArray n = QByteArray::number(i);
+        learner.teachMessage(
+            headerBlockLines(mailFrom("Promo " + n, "deal" + n + "@promo" + n + ".example", "save big " + n, 100 + i)),
+            Label::Spam);
+        learner.teachMessage(
+            headerBlockLines(mailFrom("Colleague " + n, "c" + n + "@work.example", "notes " + n, 200 + i)), Label::Ham);
+    }
+    QVERIFY(learner.commitBatch());
+
+    QVERIFY(rig.cycle->checkMailbox(1));
+    for (int row = 0; row < 5; ++row)
+        QCOMPARE(rig.core->list.mark(row), MarkState::None);
+    for (int row = 0; row < 3; ++row)
+        rig.core->list.setMark(row, MarkState::Check);
+    QVERIFY(rig.deletion->btDeleteClick());
+    QCOMPARE(rig.core->list.count(), 2);
+    QCOMPARE(rig.core->list.entry(0).Subject, QStringLiteral("fine watches 4"));
+    QCOMPARE(rig.core->list.mark(0), MarkState::Question);
+    QCOMPARE(rig.core->list.mark(1), MarkState::None);
 }
 
 void TestDeletion::deletesFromADovecotMailbox()

@@ -188,6 +188,23 @@ private slots:
                 QCOMPARE(serializeRuleList(rules.table(which)), bytes);
     }
 
+    // The learner's options go to "mailsieve.ini" once they differ from the
+    // defaults (an earlier file saves unchanged, above) and come back as
+    // written; values that do not fit together give the defaults.
+    void learningOptionsComeBackAsWritten()
+    {
+        RuleSet rules;
+        rules.learning = {false, 0.1, 0.8, true, 0.99};
+        QVERIFY(Savesettings(rules, dir.path()).ok());
+        RuleSet read;
+        QVERIFY(readSettings(read, dir.path()).ok());
+        QVERIFY(read.learning == rules.learning);
+        const QString ini = path(ruleOptionsFileName());
+        QVERIFY(writeFile(ini, readFile(ini).replace("HamCutoff=0.1", "HamCutoff=0.95")));
+        QVERIFY(readSettings(read, dir.path()).ok());
+        QVERIFY(read.learning == LearningOptions());
+    }
+
     // What an earlier version left in the program folder: a sparse exception
     // table (40 rows, an address on row 30 and a subject of one blank on
     // row 35) and tables whose last rows are empty.

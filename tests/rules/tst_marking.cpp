@@ -80,6 +80,23 @@ public:
     }
 };
 
+// A learner that gives every message the same score.
+class FixedLearner : public SpamLearner
+{
+public:
+    double score = 0.5;
+    bool ready = true;
+    mutable int asked = 0;
+
+    bool givesVerdicts() const override { return ready; }
+    QByteArray state() const override { return QByteArray::number(score); }
+    Classification classify(const TmsHeaders &, const Cutoffs &cutoffs) const override
+    {
+        ++asked;
+        return {score, verdictOf(score, cutoffs), {{"from-domain:spam.test", 0.99, {40, 0}}}, {}};
+    }
+};
+
 // Every way the rules mark: an exception, each table, the size rules and
 // the known list.
 void setEveryKindOfRule(RuleSet &rules)
@@ -535,6 +552,48 @@ private slots:
 
         rules.SubjectRules.setCell(SubjectCol::Matches, 2, QStringLiteral("prize"));
         QCOMPARE(check(&memo, unread), QList<MarkState>(expected.size(), MarkState::None));
+    }
+
+    // The learner judges only what the rules leave unmarked; a spam verdict
+    // asks, and deletes only at the user's score.
+    void theLearnerComesAfterTheRules_data()
+    {
+        QTest::addColumn<QString>("subject");
+        QTest::addColumn<double>("score");
+        QTest::addColumn<bool>("markForDeletion");
+        QTest::addColumn<bool>("ready");
+        QTest::addColumn<MarkState>("mark");
+        QTest::newRow("an exception") << "minutes" << 0.999 << true << true << MarkState::Exception;
+        QTest::newRow("a rule's question") << "offer" << 0.001 << false << true << MarkState::Question;
+        QTest::newRow("unmarked, spam") << "hello" << 0.95 << false << true << MarkState::Question;
+        QTest::newRow("unmarked, unsure") << "hello" << 0.5 << true << true << MarkState::None;
+        QTest::newRow("spam, below the deletion score") << "hello" << 0.99 << true << true << MarkState::Question;
+        QTest::newRow("spam, at the deletion score") << "hello" << 0.995 << true << true << MarkState::Check;
+        QTest::newRow("spam, learning off") << "hello" << 0.999 << false << false << MarkState::None;
+    }
+
+    void theLearnerComesAfterTheRules()
+    {
+        QFETCH(QString, subject);
+        QFETCH(double, score);
+        QFETCH(bool, markForDeletion);
+        QFETCH(bool, ready);
+        QFETCH(MarkState, mark);
+        setRules(rules.ExceptionRules, {{"Subject", "Contains", "minutes", "No", "0"}});
+        setRules(rules.SubjectRules, {{"", "Contains", "offer", "No", "No", "0"}});
+        rules.learning.markForDeletion = markForDeletion;
+        FixedLearner learner;
+        learner.score = score;
+        learner.ready = ready;
+        engine->setLearner(&learner);
+        QCOMPARE(markOne(subject, "a@b.example"), mark);
+        QCOMPARE(learner.asked, subject == "hello" && ready ? 1 : 0);
+
+        source.rows[0].mark = MarkState::None;
+        engine->setExplainMode(true);
+        engine->MarkForDeletion(0);
+        const QString why = engine->memoWhy().join(u'\n');
+        QCOMPARE(why.contains("From domain: spam.test (seen in 40 spam, 0 ham)"), learner.asked > 1);
     }
 
     void damagedRecordsKeepNothing_data()

@@ -10,11 +10,13 @@
 #include "settings/frmoptionsmain.h"
 #include "settings/frmoptionssubject.h"
 #include "settings/generalsettings.h"
+#include "settings/learningpage.h"
 #include "support/scriptedprompts.h"
 #include "support/testfiles.h"
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDoubleSpinBox>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -112,7 +114,7 @@ private slots:
         QStringList names;
         for (int i = 0; i < window->pages->count(); ++i)
             names << window->pages->tabText(i);
-        QCOMPARE(names, QStringList({"Subject", "Headers", "Sender", "Size", "Exceptions", "BlackList"}));
+        QCOMPARE(names, QStringList({"Subject", "Headers", "Sender", "Size", "Exceptions", "BlackList", "Learning"}));
         QCOMPARE(window->pages->currentIndex(), 0);
         QVERIFY(window->page(RuleTable::Subject).btImport);
         QVERIFY(window->page(RuleTable::Exception).btImport);
@@ -242,6 +244,31 @@ private slots:
         window->editClick(RuleTable::Subject);
         QCOMPARE(rowCells(subject(), 1), RowCells({"", "Contains", "new", "No", "No", "12"}));
         QCOMPARE(subject().picture(1), MarkState::Question);
+    }
+
+    // The cut-offs keep their order as the user moves them; Cancel takes
+    // the page back to what was saved, OK saves it.
+    void learningPageKeepsItsOptionsInOrder()
+    {
+        LearningPage &page = *window->learningPage;
+        page.edHamCutoff->setValue(0.95);
+        QCOMPARE(rules->learning.spamCutoff, 0.95);
+        QCOMPARE(rules->learning.deletionScore, 0.995);
+        page.edDeletionScore->setValue(0.5);
+        QCOMPARE(rules->learning.deletionScore, 0.95);
+        QVERIFY(!page.edDeletionScore->isEnabled());
+        page.cbMarkForDeletion->setChecked(true);
+        QVERIFY(page.edDeletionScore->isEnabled());
+        window->btCancelClick();
+        QVERIFY(rules->learning == LearningOptions());
+        QCOMPARE(page.edHamCutoff->value(), 0.2);
+
+        page.cbLearn->setChecked(false);
+        QVERIFY(!page.edSpamCutoff->isEnabled());
+        window->btOKClick();
+        RuleSet reloaded;
+        QVERIFY(readSettings(reloaded, dir->path()).ok());
+        QVERIFY(!reloaded.learning.enabled);
     }
 
     void importKeywordsThenCancelKeepsThem()

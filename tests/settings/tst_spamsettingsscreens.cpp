@@ -93,7 +93,7 @@ private slots:
         TfrmOptionsMain window(rules, folder.path(), general, prompts);
         window.show();
         window.resize(window.sizeHint());
-        const QStringList names{"subject", "headers", "sender", "size", "exceptions", "blacklist"};
+        const QStringList names{"subject", "headers", "sender", "size", "exceptions", "blacklist", "learning"};
         for (int i = 0; i < window.pages->count(); ++i) {
             window.pages->setCurrentIndex(i);
             save(window, "spamsettings-" + QString::number(i + 1) + "-" + names[i]);
