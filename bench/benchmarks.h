@@ -15,3 +15,5 @@ int runSecondCheckBench(const QStringList &args);
 int runCheckOnce();
 // Needs a QApplication: it drives the main window.
 int runWindowCheckBench(const QStringList &args);
+// The learner's accuracy on the public SpamAssassin corpus and its speed.
+int runLearningBench(const QStringList &args);

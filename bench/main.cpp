@@ -25,6 +25,8 @@ int main(int argc, char *argv[])
         return runRulesBench(options);
     if (command == QLatin1String("second-check"))
         return runSecondCheckBench(options);
+    if (command == QLatin1String("learning"))
+        return runLearningBench(options);
     if (command == QLatin1String("run-check"))
         return runCheckOnce();
     if (needsWidgets)
@@ -34,6 +36,7 @@ int main(int argc, char *argv[])
                            "           [--peer-poplib] [--peer-mpop] | --protocol imap [--peer-imaplib]\n"
                            "       mailsieve-bench rules [options]\n"
                            "       mailsieve-bench second-check [--messages N] [--protocol imap|pop3]\n"
-                           "       mailsieve-bench window-check [--messages N]\n";
+                           "       mailsieve-bench window-check [--messages N]\n"
+                           "       mailsieve-bench learning [--corpus DIR] [--explain]\n";
     return 2;
 }
