@@ -418,7 +418,7 @@ int learningCommand(const QCommandLineParser &parser, ConsoleOutput &console)
         return classifyFiles(learner, paths, console);
     const Label label = labelName == QLatin1String("spam") ? Label::Spam : Label::Ham;
     const bool unlearn = option == QLatin1String("unlearn");
-    const FileLearningResult result =
+    const LearningRun result =
         learnFromFiles(learner, paths, label, unlearn, [&console](const QString &text) { console.warning(text); });
     if (!result.ok) {
         console.error(QStringLiteral("nothing was learnt"));

@@ -33,7 +33,7 @@ DesktopWindows::DesktopWindows(ProgramCore &core, Prompts &prompts, DesktopDevic
         return counts ? LearnedCounts{counts->spamMessages, counts->hamMessages, int(counts->tokens)} : LearnedCounts{};
     };
     learning.learnFromFolders = [this, &core, &prompts] {
-        learnFromFolders(core.learner, prompts, frmOptionsMain.runDialog, &frmOptionsMain);
+        learnFromFolders(core.learner, prompts, frmOptionsMain.runDialog, sortedMailClient(core), &frmOptionsMain);
     };
     attachHelp(inspection.help(), frmOptionsMain, frmGeneral);
 }

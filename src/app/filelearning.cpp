@@ -1,6 +1,7 @@
 #include "app/filelearning.h"
 
 #include "learning/messagefiles.h"
+#include "mail/mailerrors.h"
 #include "mail/packedheaders.h"
 
 #include <algorithm>
@@ -15,51 +16,107 @@ TmsHeaders storedHeaderLines(const QByteArray &block)
     return anyField ? lines : TmsHeaders();
 }
 
-FileLearningResult learnFromFiles(MessageLearner &learner, const QStringList &paths, Label label, bool unlearn,
-                                  const std::function<void(const QString &)> &problem)
+namespace {
+
+// Teaches (or takes back) each block given to it within one batch of the
+// learner, counting what happened.
+class LearningBatch
 {
-    FileLearningResult result;
-    if (!learner.beginBatch()) {
-        problem(learner.errorText());
-        result.ok = false;
-        return result;
+public:
+    LearningBatch(MessageLearner &learner, bool unlearn, const std::function<void(const QString &)> &problem)
+        : m_learner(learner), m_unlearn(unlearn), m_problem(problem)
+    {
+        m_run.ok = m_learner.beginBatch();
+        if (!m_run.ok)
+            m_problem(m_learner.errorText());
     }
-    bool failed = false;
-    const auto learnOne = [&](const MessageFileEntry &entry) {
-        if (failed)
+
+    bool isOpen() const { return m_run.ok && !m_failed; }
+
+    void take(const QString &name, const QByteArray &block, Label label)
+    {
+        if (!isOpen())
             return;
-        ++result.messages;
-        const TmsHeaders headers = storedHeaderLines(entry.headerBlock);
+        ++m_run.messages;
+        const TmsHeaders headers = storedHeaderLines(block);
         if (headers.isEmpty()) {
-            ++result.skipped;
-            problem(entry.name + QStringLiteral(": no header lines, skipped"));
+            ++m_run.skipped;
+            m_problem(name + QStringLiteral(": no header lines, skipped"));
             return;
         }
-        if (unlearn) {
-            const Unlearning done = learner.unlearnMessage(headers, label);
-            failed = done == Unlearning::Failed;
-            (done == Unlearning::Unlearned ? result.learned : result.alreadyKnown) += 1;
+        if (m_unlearn) {
+            const Unlearning done = m_learner.unlearnMessage(headers, label);
+            m_failed = done == Unlearning::Failed;
+            (done == Unlearning::Unlearned ? m_run.learned : m_run.alreadyKnown) += 1;
             return;
         }
-        switch (learner.teachMessage(headers, label)) {
+        switch (m_learner.teachMessage(headers, label)) {
         case Teaching::Learned:
         case Teaching::Relabelled:
-            ++result.learned;
+            ++m_run.learned;
             break;
         case Teaching::AlreadyKnown:
         case Teaching::NotWorthLearning:
-            ++result.alreadyKnown;
+            ++m_run.alreadyKnown;
             break;
         case Teaching::Failed:
-            failed = true;
+            m_failed = true;
             break;
         }
-    };
-    for (const QString &path : paths)
-        readMessageFiles(path, learnOne, problem);
-    if (!learner.commitBatch() || failed) {
-        problem(learner.errorText());
-        result.ok = false;
     }
-    return result;
+
+    // Writes the batch; a failure anywhere keeps nothing of it.
+    LearningRun finish()
+    {
+        if (!m_run.ok)
+            return m_run;
+        if (!m_learner.commitBatch() || m_failed) {
+            m_problem(m_learner.errorText());
+            m_run.ok = false;
+        }
+        return m_run;
+    }
+
+private:
+    MessageLearner &m_learner;
+    const bool m_unlearn;
+    const std::function<void(const QString &)> &m_problem;
+    LearningRun m_run;
+    bool m_failed = false;
+};
+
+} // namespace
+
+LearningRun learnFromFiles(MessageLearner &learner, const QStringList &paths, Label label, bool unlearn,
+                           const std::function<void(const QString &)> &problem)
+{
+    LearningBatch batch(learner, unlearn, problem);
+    for (const QString &path : paths) {
+        if (!batch.isOpen())
+            break;
+        readMessageFiles(
+            path, [&](const MessageFileEntry &entry) { batch.take(entry.name, entry.headerBlock, label); }, problem);
+    }
+    return batch.finish();
+}
+
+LearningRun learnFromServer(MessageLearner &learner, ImapClient &client, const QStringList &hamFolders, int newest,
+                            const std::function<void(const QString &)> &problem)
+{
+    // The server is read first: the batch holds the store only for the writing.
+    QList<std::pair<QString, QList<QByteArray>>> folders;
+    for (const QString &folder : QStringList{QString()} + hamFolders) {
+        try {
+            folders.append({folder, client.newestHeaderBlocks(folder, newest)});
+        } catch (const EMailsieveError &e) {
+            problem(e.message());
+        }
+    }
+    LearningBatch batch(learner, false, problem);
+    for (const auto &[folder, blocks] : folders) {
+        const QString name = folder.isEmpty() ? QStringLiteral("Junk") : folder;
+        for (const QByteArray &block : blocks)
+            batch.take(name, block, folder.isEmpty() ? Label::Spam : Label::Ham);
+    }
+    return batch.finish();
 }

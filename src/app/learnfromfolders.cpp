@@ -2,12 +2,17 @@
 
 #include "settings/prompts.h"
 
+#include "app/programcore.h"
+
 #include <QDialogButtonBox>
 #include <QFileDialog>
+#include <QFormLayout>
 #include <QGridLayout>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QVBoxLayout>
 
 namespace {
@@ -40,7 +45,7 @@ QLineEdit *addPathRow(QGridLayout *grid, int row, const QString &caption, QWidge
 
 } // namespace
 
-LearnFromFoldersDialog::LearnFromFoldersDialog(QWidget *parent) : QDialog(parent)
+LearnFromFoldersDialog::LearnFromFoldersDialog(const QString &server, QWidget *parent) : QDialog(parent)
 {
     setWindowTitle(tr("Learn from folders"));
     auto *intro = new QLabel(tr("Name mail you already sorted: a maildir or a folder of message files, or an mbox "
@@ -50,20 +55,50 @@ LearnFromFoldersDialog::LearnFromFoldersDialog(QWidget *parent) : QDialog(parent
     auto *grid = new QGridLayout;
     edSpam = addPathRow(grid, 0, tr("&Spam:"), this);
     edHam = addPathRow(grid, 1, tr("&Good mail:"), this);
+    auto *layout = new QVBoxLayout(this);
+    layout->addWidget(intro);
+    layout->addLayout(grid);
+    if (!server.isEmpty()) {
+        gbServer = new QGroupBox(tr("From the server of %1: its Junk folder as spam").arg(server), this);
+        gbServer->setCheckable(true);
+        gbServer->setChecked(false);
+        edHamFolders = new QLineEdit(QStringLiteral("INBOX"), gbServer);
+        edNewest = new QSpinBox(gbServer);
+        edNewest->setRange(1, 100000);
+        edNewest->setValue(DefaultNewest);
+        auto *form = new QFormLayout(gbServer);
+        form->addRow(tr("Good mail in the &folders (separated by commas):"), edHamFolders);
+        form->addRow(tr("The &newest messages of each folder:"), edNewest);
+        layout->addWidget(gbServer);
+    }
     auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     buttons->button(QDialogButtonBox::Ok)->setText(tr("&Learn"));
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
-    auto *layout = new QVBoxLayout(this);
-    layout->addWidget(intro);
-    layout->addLayout(grid);
     layout->addWidget(buttons);
 }
 
-void learnFromFolders(MessageLearner &learner, Prompts &prompts, const std::function<int(QDialog &)> &run,
-                      QWidget *parent)
+std::unique_ptr<ImapClient> sortedMailClient(ProgramCore &core)
 {
-    LearnFromFoldersDialog dialog(parent);
+    const int mailbox = core.settings.defaultMailbox;
+    const MailboxLogin login = GetRemotePOPSettings(core.store, mailbox);
+    if (login.protocol != MailProtocol::Imap || login.server.isEmpty())
+        return nullptr;
+    auto client = std::make_unique<ImapClient>();
+    applyMailboxLogin(login, *client);
+    client->setJunkFolder(login.junkFolder);
+    client->setRAS(&core.ras);
+    if (isOAuth(login.signIn))
+        client->accessTokenSource = [&core, login] { return core.accessTokens.fresh(login); };
+    return client;
+}
+
+void learnFromFolders(MessageLearner &learner, Prompts &prompts, const std::function<int(QDialog &)> &run,
+                      std::unique_ptr<ImapClient> server, QWidget *parent)
+{
+    const QString serverName =
+        server ? LearnFromFoldersDialog::tr("%1 at %2").arg(server->userName(), server->server()) : QString();
+    LearnFromFoldersDialog dialog(serverName, parent);
     if (run(dialog) != QDialog::Accepted)
         return;
     QStringList said;
@@ -77,12 +112,23 @@ void learnFromFolders(MessageLearner &learner, Prompts &prompts, const std::func
         const QString path = edit->text().trimmed();
         if (path.isEmpty())
             continue;
-        const FileLearningResult result = learnFromFiles(learner, {path}, label, false, problem);
+        const LearningRun result = learnFromFiles(learner, {path}, label, false, problem);
         said << (result.ok ? LearnFromFoldersDialog::tr("Learned %1 of %2 messages as %3.")
                                  .arg(result.learned)
                                  .arg(result.messages)
                                  .arg(name)
                            : LearnFromFoldersDialog::tr("Nothing was learnt from %1.").arg(path));
+    }
+    if (dialog.gbServer && dialog.gbServer->isChecked()) {
+        QStringList folders;
+        for (const QString &folder : dialog.edHamFolders->text().split(u',', Qt::SkipEmptyParts))
+            if (!folder.trimmed().isEmpty())
+                folders << folder.trimmed();
+        const LearningRun result = learnFromServer(learner, *server, folders, dialog.edNewest->value(), problem);
+        said << (result.ok ? LearnFromFoldersDialog::tr("Learned %1 of %2 messages from the server.")
+                                 .arg(result.learned)
+                                 .arg(result.messages)
+                           : LearnFromFoldersDialog::tr("Nothing was learnt from the server."));
     }
     if (said.isEmpty())
         return;

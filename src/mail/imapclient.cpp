@@ -598,16 +598,51 @@ void ImapClient::UpdateInfo()
         OnInfoUpdated();
 }
 
+ImapLiteralTarget ImapClient::headerLiteralTarget(const QByteArray &label, qint64)
+{
+    if (label == "BODY[HEADER]")
+        return ImapLiteralTarget{MaxHeaderBlock, MaxHeaderBlockRead};
+    return ImapLiteralTarget{ImapResponseReader::DefaultLiteralKeep, ImapResponseReader::DefaultLiteralMost};
+}
+
+QList<QByteArray> ImapClient::newestHeaderBlocks(const QString &folder, int count)
+{
+    const OperationClaim claim(*this);
+    QList<QByteArray> blocks;
+    guarded([&] {
+        ConnectIfNeeded();
+        const QString named = folder.isEmpty() ? m_junkFolder : folder;
+        const QByteArray wire = named.isEmpty() ? findJunkFolder() : encodeFolderName(named);
+        if (wire.isEmpty())
+            raiseSocketErrorText(
+                QStringLiteral("The server at %1 has no folder for spam (Junk).").arg(serverAddress()));
+        folderArgument(wire);
+        openFolder(wire, true);
+        const qint64 exists = m_exists;
+        const qint64 first = std::max<qint64>(1, exists - count + 1);
+        if (exists > 0 && count > 0) {
+            Command command{QStringLiteral("FETCH %1:%2 (BODY.PEEK[HEADER])").arg(first).arg(exists)};
+            command.literalTarget = headerLiteralTarget;
+            command.untagged = [&](const ImapResponse &response) {
+                const ImapValue *data = fetchData(response);
+                const ImapValue *header = data ? data->valueAfter("BODY[HEADER]") : nullptr;
+                // No more than were asked for, whatever the server sends.
+                if (header && blocks.size() < exists - first + 1)
+                    blocks.append(header->stringValue());
+            };
+            run(command);
+        }
+        endSession();
+    });
+    return blocks;
+}
+
 void ImapClient::fetchRows(const QString &uids, const std::function<bool(quint32 uid)> &wanted,
                            const std::function<void(TmsRemoteInfoItem)> &take)
 {
     QSet<qint64> listed;
     Command command{QStringLiteral("UID FETCH ") + uids + QStringLiteral(" (UID RFC822.SIZE BODY.PEEK[HEADER])")};
-    command.literalTarget = [](const QByteArray &label, qint64) {
-        if (label == "BODY[HEADER]")
-            return ImapLiteralTarget{MaxHeaderBlock, MaxHeaderBlockRead};
-        return ImapLiteralTarget{ImapResponseReader::DefaultLiteralKeep, ImapResponseReader::DefaultLiteralMost};
-    };
+    command.literalTarget = headerLiteralTarget;
     command.untagged = [this, &listed, &wanted, &take](const ImapResponse &response) {
         const ImapValue *data = fetchData(response);
         if (!data)

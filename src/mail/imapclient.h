@@ -69,6 +69,13 @@ public:
     void setJunkFolder(const QString &folder) { m_junkFolder = folder; }
     // The folder the last ProcessMarks moved messages to (or would have).
     QString junkFolderUsed() const { return m_junkFolderUsed; }
+    // The header blocks of the newest count messages of folder, or of the
+    // junk folder (as MoveToFolder finds it) when folder is empty: for
+    // learning from mail already sorted on the server. The folder is opened
+    // read-only and BODY.PEEK leaves every message unseen. Throws like
+    // UpdateInfo; a server without a junk folder is an error.
+    QList<QByteArray> newestHeaderBlocks(const QString &folder, int count);
+
     // The UIDVALIDITY of the folder at the last listing; 0 before one.
     quint32 uidValidity() const { return m_uidValidity; }
 
@@ -206,6 +213,9 @@ private:
     UidRuns searchUids(qint64 folderSize);
     // The row the header cache holds for uid in the folder listed.
     std::optional<TmsRemoteInfoItem> cachedRow(quint32 uid);
+    // A header block is kept up to the bound of a listing's; other literals
+    // as any reply's.
+    static ImapLiteralTarget headerLiteralTarget(const QByteArray &label, qint64 size);
     // Every marked item is still in the folder with its listed size.
     void recheckMarked(const std::vector<int> &marked);
     void retrieve(int index);

@@ -549,6 +549,22 @@ private slots:
 
     // --- A removal --------------------------------------------------------------
 
+    // Learning from sorted mail reads the newest header blocks of the junk
+    // folder and of a named one, read-only and leaving them unseen.
+    void newestHeaderBlocksOfTheJunkFolderAndAnother()
+    {
+        server->setMessages({mail("old junk"), mail("new junk")}, QStringLiteral("Junk"));
+        server->setMessages({mail("one"), mail("two"), mail("three")});
+        const QList<QByteArray> junk = imap->newestHeaderBlocks(QString(), 1);
+        QCOMPARE(junk.size(), 1);
+        QVERIFY(junk.first().contains("Subject: new junk\r\n"));
+        server->clearDialogue();
+        QCOMPARE(imap->newestHeaderBlocks(QStringLiteral("INBOX"), 5).size(), 3);
+        QCOMPARE(verbsAfterSignIn(*server),
+                 (QStringList{"EXAMINE \"INBOX\"", "FETCH 1:3 (BODY.PEEK[HEADER])", "LOGOUT"}));
+        QCOMPARE(server->seenSettings(), 0);
+    }
+
     void moveToJunkMovesExactlyTheMarkedUids()
     {
         listThree();

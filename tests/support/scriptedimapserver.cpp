@@ -539,6 +539,14 @@ ScriptedImapServer::Answer ScriptedImapServer::answer(QTcpSocket *socket, const 
     }
     if (verb == QLatin1String("UID"))
         return uidCommand(session, tag, args);
+    // FETCH by message numbers "a:b" (what reading the newest messages asks).
+    if (verb == QLatin1String("FETCH")) {
+        const QList<QByteArray> ends = args.value(0).split(':');
+        QList<quint32> uids;
+        for (qsizetype n = ends.first().toInt(); n >= 1 && n <= ends.last().toInt() && n <= session.view.size(); ++n)
+            uids << session.view[n - 1];
+        return fetch(session, tag, uids, args.mid(1));
+    }
     return bad("Unknown command");
 }
 
