@@ -2,6 +2,8 @@
 
 #include <QStringDecoder>
 
+#include <algorithm>
+
 namespace {
 
 std::optional<QString> exactUtf8(QByteArrayView bytes)
@@ -40,6 +42,9 @@ QStringDecoder systemDecoder(const QByteArray &name)
 
 QString decodeUtf8OrLatin1(QByteArrayView bytes)
 {
+    // Most header text is ASCII, which both read alike: no decoder is needed.
+    if (std::all_of(bytes.begin(), bytes.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
+        return QString::fromLatin1(bytes);
     if (std::optional<QString> text = exactUtf8(bytes))
         return std::move(*text);
     return QString::fromLatin1(bytes);
