@@ -118,11 +118,6 @@ constexpr std::array<KnownField, KnownFieldCount> KnownFields{{
     {u"x-original-to", false},
 }};
 
-bool isTrimmed(QChar c)
-{
-    return c.unicode() < 33;
-}
-
 bool isBlank(QChar c)
 {
     return c == u' ' || c == u'\t';
@@ -136,17 +131,6 @@ bool isAsciiDigit(QChar c)
 bool isAsciiLetterOrDigit(QChar c)
 {
     return isAsciiDigit(c) || (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z');
-}
-
-QStringView trimmedView(QStringView text)
-{
-    qsizetype begin = 0;
-    qsizetype end = text.size();
-    while (begin < end && isTrimmed(text[begin]))
-        ++begin;
-    while (end > begin && isTrimmed(text[end - 1]))
-        --end;
-    return text.sliced(begin, end - begin);
 }
 
 // RFC 5322: printable ASCII but the colon.

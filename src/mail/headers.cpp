@@ -7,16 +7,6 @@
 #include <algorithm>
 #include <optional>
 
-namespace {
-
-// Header texts are held to the 255 characters of the classic short string.
-constexpr qsizetype ShortStringLength = 255;
-
-// An encoded word is at most 75 characters by RFC 2047; spam stretches that,
-// but a bound keeps a line full of unterminated "=?" from costing quadratic
-// time.
-constexpr qsizetype MaxEncodedTextLength = 1000;
-
 bool isTrimmed(QChar c)
 {
     return c.unicode() < 33;
@@ -32,6 +22,16 @@ QStringView trimmedView(QStringView text)
         --end;
     return text.sliced(begin, end - begin);
 }
+
+namespace {
+
+// Header texts are held to the 255 characters of the classic short string.
+constexpr qsizetype ShortStringLength = 255;
+
+// An encoded word is at most 75 characters by RFC 2047; spam stretches that,
+// but a bound keeps a line full of unterminated "=?" from costing quadratic
+// time.
+constexpr qsizetype MaxEncodedTextLength = 1000;
 
 char16_t upperAscii(char16_t c)
 {

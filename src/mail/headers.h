@@ -34,6 +34,11 @@ QString decodeHeaderLine(QByteArrayView line);
 // Removes the first empty line and every line after it.
 void CutAtBody(TmsHeaders &headers);
 
+// A header value is trimmed of every character below 33 (the controls and
+// the space) at either end.
+bool isTrimmed(QChar c);
+QStringView trimmedView(QStringView text);
+
 // The value of the first field called `name` (with or without its ":",
 // a-z compared without case), trimmed, with its folded lines joined by one
 // space and its encoded words decoded, at most 255 characters. Content-Type
