@@ -15,7 +15,7 @@
 // learning every message (learn_all) or only its errors (on_error).
 // Speed, with 200,000 tokens learnt:
 //   learning.speed.classify_per_second     tokenize and classify
-//   learning.speed.learn_per_second        tokenize and teach through the store, in batches
+//   learning.speed.learn_per_second        tokenize and teach through the store, in one batch
 //   learning.speed.load_seconds            a fresh Learner loaded from the store
 //   learning.speed.load_memory             what loading raised the peak by
 //
@@ -61,7 +61,6 @@ constexpr int WarmUpMessages = 500;
 constexpr double MostFalsePositives = 0.005;
 constexpr int SpeedTokens = 200000;
 constexpr int FillerTokensPerMessage = 100;
-constexpr int LearnBatch = 1000;
 constexpr qint64 MinimumTimingNs = 2'000'000'000;
 constexpr int ExplainedClues = 15;
 
@@ -410,7 +409,7 @@ bool teachAll(LearningStore &store, const QList<std::pair<QByteArray, QStringLis
     return store.commitBatch();
 }
 
-// Teaching the corpus through the store, in batches as a folder is learnt,
+// Teaching the corpus through the store, in one batch as a run of folders is learnt,
 // after made-up messages filled it to SpeedTokens tokens in all; then a
 // fresh process loads the store. False when the store failed.
 bool measureStore(const QList<CorpusMessage> &corpus)
@@ -436,16 +435,15 @@ bool measureStore(const QList<CorpusMessage> &corpus)
 
     QElapsedTimer timer;
     timer.start();
-    for (qsizetype first = 0; first < corpus.size(); first += LearnBatch) {
-        bool taught = store.beginBatch();
-        for (qsizetype i = first; taught && i < std::min(corpus.size(), first + LearnBatch); ++i) {
-            const TmsHeaders lines = corpusLines(corpus[i].block);
-            taught = store.teach(learnedMessageKey(lines), headerTokens(lines), corpus[i].label()) != Teaching::Failed;
-        }
-        if (!store.commitBatch() || !taught) {
-            err() << "learning: " << store.errorText() << Qt::endl;
-            return false;
-        }
+    // One batch, as the program teaches a run of files or folders.
+    bool taught = store.beginBatch();
+    for (qsizetype i = 0; taught && i < corpus.size(); ++i) {
+        const TmsHeaders lines = corpusLines(corpus[i].block);
+        taught = store.teach(learnedMessageKey(lines), headerTokens(lines), corpus[i].label()) != Teaching::Failed;
+    }
+    if (!store.commitBatch() || !taught) {
+        err() << "learning: " << store.errorText() << Qt::endl;
+        return false;
     }
     bench::printFigure(QStringLiteral("learning.speed.learn_per_second"), perSecond(corpus.size(), timer),
                        QStringLiteral("msg/s"));
