@@ -22,6 +22,6 @@ QByteArray learnedMessageKey(const TmsHeaders &headers)
     // The lines carry no line ends of their own (headerBlockLines split
     // them off): joined by one character the key is the same for CR LF
     // from a server and LF from a file.
-    return QCryptographicHash::hash(headers.join(QLatin1Char('\n')).toUtf8(), QCryptographicHash::Sha256)
+    return QCryptographicHash::hash(headers.join(QLatin1Char('\n')).toUtf8(), QCryptographicHash::Blake2b_160)
         .left(KeyBytes);
 }
