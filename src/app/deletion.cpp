@@ -112,7 +112,7 @@ std::optional<bool> DeletionPass::passOnServer(int total, int marked)
     // Before the fresh listing, which takes every message it misses for
     // one gone by other hands.
     if (m_cycle.hooks().memory)
-        m_cycle.hooks().memory->recordRemoved(m_clients.current().Info());
+        m_cycle.hooks().memory->recordRemoved(m_clients.current());
     m_settings.addToSpamCount(deleted);
     if (m_hooks.saveGeneralSettings)
         m_hooks.saveGeneralSettings();

@@ -57,11 +57,6 @@ void MailboxMemory::remember(const QByteArray &identity, qint64 size, const Pack
         m_check->remember(identity, size, headers, summary);
 }
 
-PackedHeaders MailboxMemory::headersOfItem(const TmsRemoteInfoItem &item)
-{
-    return item.HeadersArchived ? archivedHeaders(item.Identity) : item.Headers;
-}
-
 void MailboxMemory::teach(const QList<Lesson> &lessons)
 {
     if (!learn || lessons.isEmpty())
@@ -156,12 +151,13 @@ void MailboxMemory::restoreUserMarks(MessageListModel &list, const TmsRemoteInfo
     }
 }
 
-void MailboxMemory::userMarked(const TmsRemoteInfo &info, int row, MarkState mark)
+void MailboxMemory::userMarked(const RemoteMailbox &client, int row, MarkState mark)
 {
+    const TmsRemoteInfo &info = client.Info();
     if (row < 0 || row >= info.Count())
         return;
     if (mark == MarkState::None || isMarkedForDeletion(mark))
-        teach({{headersOfItem(info.Items(row)), mark == MarkState::None ? Label::Ham : Label::Spam}});
+        teach({{client.headersOf(row), mark == MarkState::None ? Label::Ham : Label::Spam}});
     if (!m_account || info.Items(row).Identity.isEmpty())
         return;
     const QByteArray &identity = info.Items(row).Identity;
@@ -186,17 +182,18 @@ std::optional<UserMark> MailboxMemory::userMark(const TmsRemoteInfo &info, int r
     return user == m_userMarks.cend() ? std::nullopt : std::optional<UserMark>(*user);
 }
 
-void MailboxMemory::recordRemoved(const TmsRemoteInfo &info)
+void MailboxMemory::recordRemoved(const RemoteMailbox &client)
 {
     if (!m_account)
         return;
+    const TmsRemoteInfo &info = client.Info();
     QList<RemovedMessage> removed;
     QList<Lesson> lessons;
     for (int i = 0; i < info.Count(); ++i) {
         const TmsRemoteInfoItem &item = info.Items(i);
         if (!item.Deleted)
             continue;
-        lessons.append({headersOfItem(item), Label::Spam});
+        lessons.append({client.headersOf(i), Label::Spam});
         if (!item.Identity.isEmpty())
             removed.append({item.Identity, item.MovedTo});
     }

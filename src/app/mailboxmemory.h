@@ -71,15 +71,16 @@ public:
     std::optional<MarkOutcome> recall(int row, const QByteArray &fingerprint, MarkState from) override;
     void keep(int row, const QByteArray &fingerprint, MarkState from, const MarkOutcome &outcome) override;
 
-    // The user set mark on row by hand.
-    void userMarked(const TmsRemoteInfo &info, int row, MarkState mark);
+    // The user set mark on row of client's listing by hand.
+    void userMarked(const RemoteMailbox &client, int row, MarkState mark);
     // The user handed every mark back to the rules.
     void forgetUserMarks();
     // The mark the user set on row's message, if any.
     std::optional<UserMark> userMark(const TmsRemoteInfo &info, int row) const;
 
-    // The delete pass committed: the items it removed (Deleted, MovedTo).
-    void recordRemoved(const TmsRemoteInfo &info);
+    // The delete pass committed: the items of client it removed (Deleted,
+    // MovedTo).
+    void recordRemoved(const RemoteMailbox &client);
     // Forgets every account that is not one of these (mailboxes the user
     // removed).
     void keepOnlyAccounts(const QList<StoreAccount> &accounts);
@@ -98,8 +99,6 @@ private:
     void warnWithoutStore();
     // The identity of row's message in the listing; empty when none.
     QByteArray listedIdentity(int row) const;
-    // An item's header block, from the store when the row let go of it.
-    PackedHeaders headersOfItem(const TmsRemoteInfoItem &item);
     // Hands the lessons to learn, or keeps them for the end of the listing.
     void teach(const QList<Lesson> &lessons);
 

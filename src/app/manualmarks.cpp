@@ -18,7 +18,7 @@ void ManualMarks::btMarkClick()
     for (int row : *rows) {
         const MarkState mark = isMarkedForDeletion(list.mark(row)) ? MarkState::None : MarkState::Check;
         list.setMark(row, mark);
-        core.memory.userMarked(core.client().Info(), row, mark);
+        core.memory.userMarked(core.client(), row, mark);
     }
     m_links.cycle.ShowTotalCount();
 }

@@ -555,9 +555,9 @@ void TestCheckCycle::whatBecomesOfMessagesTeachesTheLearner()
     QVERIFY(rig.cycle->checkMailbox(1));
     QCOMPARE(learnt(), (QList<quint32>{0, 0}));
     // A check mark set by hand is spam; taking it off makes it good mail.
-    rig.core->memory.userMarked(rig.core->client().Info(), 0, MarkState::Check);
+    rig.core->memory.userMarked(rig.core->client(), 0, MarkState::Check);
     QCOMPARE(learnt(), (QList<quint32>{1, 0}));
-    rig.core->memory.userMarked(rig.core->client().Info(), 0, MarkState::None);
+    rig.core->memory.userMarked(rig.core->client(), 0, MarkState::None);
     QCOMPARE(learnt(), (QList<quint32>{0, 1}));
     // Unmarked, then taken by the mail program: good mail. A marked one
     // taken so teaches nothing.
@@ -567,7 +567,7 @@ void TestCheckCycle::whatBecomesOfMessagesTeachesTheLearner()
     QCOMPARE(learnt(), (QList<quint32>{0, 2}));
     // Learning switched off: nothing more is learnt.
     rig.core->rules.learning.enabled = false;
-    rig.core->memory.userMarked(rig.core->client().Info(), 1, MarkState::Check);
+    rig.core->memory.userMarked(rig.core->client(), 1, MarkState::Check);
     QCOMPARE(learnt(), (QList<quint32>{0, 2}));
 }
 
