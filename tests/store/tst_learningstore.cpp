@@ -1,17 +1,14 @@
 // What the learner learnt, in the store, read back as by a program started
 // afresh: once per label, relabelling, unlearning, train-on-error, another
-// program's lessons, and failed batches. A large store prints its figures.
+// program's lessons, and failed batches. Its speed and size are measured by
+// mailsieve-bench learning.
 
 #include "store/learningstore.h"
 
-#include <QElapsedTimer>
-#include <QRandomGenerator>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTest>
-
-#include <malloc.h>
 
 namespace {
 
@@ -166,56 +163,6 @@ private slots:
         QCOMPARE(learntIn(m_path), before);
         QCOMPARE(session.learning.teach(keyOf(1), tokensOf(1), Label::Spam), Teaching::Failed);
         QCOMPARE(learntBy(session.learner), before);
-    }
-
-    // Figures only: a store of 200,000 tokens loaded, then a learning run
-    // over it.
-    void largeStoreLoadsWhole()
-    {
-        constexpr int Tokens = 200000;
-        QStringList words;
-        for (int word = 0; word < Tokens; ++word)
-            words << QStringLiteral("subject:word%1").arg(word);
-        {
-            Session session(m_path);
-            QVERIFY(session.learning.beginBatch());
-            for (int message = 0; message < Tokens / 50; ++message)
-                session.learning.teach(keyOf(message), words.mid(message * 50, 50), Label::Ham);
-            QVERIFY2(session.learning.commitBatch(), qPrintable(session.learning.errorText()));
-        }
-        Session session(m_path);
-        QVERIFY(session.store.open());
-        const size_t heap = mallinfo2().uordblks;
-        QElapsedTimer timer;
-        timer.start();
-        QVERIFY(session.learning.load());
-        qInfo("Loaded %d tokens in %lld ms, %.1f MiB", session.learner.tokenCount(), timer.elapsed(),
-              double(mallinfo2().uordblks - heap) / (1024 * 1024));
-        QCOMPARE(session.learner.tokenCount(), Tokens);
-
-        // 10,000 messages in batches of 1,000, each batch touching some
-        // 10,000 tokens as a batch of mail does: five of a message's 50
-        // tokens are its own (its Message-ID, its date ...), the rest common.
-        QRandomGenerator random(7);
-        QList<QStringList> run(10000);
-        for (int message = 0; message < run.size(); ++message) {
-            for (int own = 0; own < 5; ++own)
-                run[message] << QStringLiteral("id:%1.%2").arg(message).arg(own);
-            while (run[message].size() < 50) {
-                if (const QString &word = words.at(random.bounded(5000)); !run[message].contains(word))
-                    run[message] << word;
-            }
-        }
-        timer.restart();
-        for (int message = 0; message < run.size(); ++message) {
-            if (message % 1000 == 0)
-                QVERIFY(session.learning.beginBatch());
-            QCOMPARE(session.learning.teach(keyOf(-1 - message), run[message], Label::Spam), Teaching::Learned);
-            if (message % 1000 == 999)
-                QVERIFY2(session.learning.commitBatch(), qPrintable(session.learning.errorText()));
-        }
-        qInfo("Learning run: %lld messages in %lld ms", run.size(), timer.elapsed());
-        QCOMPARE(session.learning.counts().value_or(LearntCounts()).tokens, Tokens + 5 * run.size());
     }
 
 private:
