@@ -313,10 +313,17 @@ std::optional<AuthResults> parseAuthenticationResults(QStringView value)
         return std::nullopt;
     AuthResults parsed{asciiLower(*id), {}};
     reader.skipCfws();
-    if (!reader.readWhile(isDigit).isEmpty()) // the authres-version
-        reader.skipCfws();
-    if (!reader.take(u';'))
-        return std::nullopt;
+    if (reader.isAt(u'=') || reader.isAt(u'/')) {
+        // Microsoft's servers write no authserv-id: the field starts with
+        // its first result.
+        parsed.authservId.clear();
+        reader = FieldReader(value);
+    } else {
+        if (!reader.readWhile(isDigit).isEmpty()) // the authres-version
+            reader.skipCfws();
+        if (!reader.take(u';'))
+            return std::nullopt;
+    }
 
     do {
         reader.skipCfws();
@@ -334,6 +341,8 @@ std::optional<AuthResults> parseAuthenticationResults(QStringView value)
     return reader.failed() ? std::nullopt : std::optional<AuthResults>(parsed);
 }
 
+namespace {
+
 // The host a Received field names after "by", lower case; empty when none.
 QString receivedBy(const QString &value)
 {
@@ -349,56 +358,107 @@ QString receivedBy(const QString &value)
     return {};
 }
 
-// The line of the receiving server's own Received field: the topmost one
-// that names trustedId after "by" (a provider's inner hops may stand above
-// it), else the topmost Received of all. -1 when there is none.
-qsizetype serverHopLine(const TmsHeaders &headers, const QString &trustedId)
+// A hop names the server when its host is the trusted name or a host below
+// it: "mx.example.net" for "mx.example.net", "a1.mail.protection.outlook.com"
+// for "protection.outlook.com". A look-alike that merely starts with the
+// name ("mx.example.net.evil.example") is another host.
+bool namesServer(const QString &host, const QString &trustedId)
 {
+    return !trustedId.isEmpty()
+           && (host == trustedId || (host.endsWith(trustedId) && host[host.size() - trustedId.size() - 1] == u'.'));
+}
+
+} // namespace
+
+ServerPart::ServerPart(const TmsHeaders &headers, const QString &trustedId)
+    : m_trustedId(asciiLower(trimmedView(trustedId)))
+{
+    // The server's own Received field: the topmost that names it (a
+    // provider's inner hops may stand above it), else the topmost of all,
+    // which a server that names itself otherwise may write just below.
     qsizetype topmost = -1;
+    qsizetype second = -1;
     for (qsizetype i = 0; i < headers.size(); ++i) {
         if (!isFieldStart(headers[i]) || !isField(headers[i], u"Received"))
             continue;
+        if (namesServer(receivedBy(unfoldedValue(headers, i)), m_trustedId)) {
+            m_end = i;
+            m_hopNamed = true;
+            return;
+        }
         if (topmost < 0)
             topmost = i;
-        if (!trustedId.isEmpty() && receivedBy(unfoldedValue(headers, i)) == trustedId)
-            return i;
+        else if (second < 0)
+            second = i;
     }
-    return topmost;
+    m_end = second >= 0 ? second : headers.size();
+}
+
+bool ServerPart::contains(qsizetype line) const
+{
+    return !m_trustedId.isEmpty() && line < m_end;
+}
+
+QStringList serverFieldValues(const TmsHeaders &headers, const ServerPart &part, QStringView name)
+{
+    QStringList values;
+    for (qsizetype i = 0; i < headers.size() && part.contains(i); ++i) {
+        if (isFieldStart(headers[i]) && isField(headers[i], name))
+            values.append(unfoldedValue(headers, i));
+    }
+    return values;
 }
 
 TrustedAuthResults trustedAuthResults(const TmsHeaders &headers, const QString &trustedId)
 {
-    const QString wantedId = asciiLower(trimmedView(trustedId));
+    const ServerPart part(headers, trustedId);
     TrustedAuthResults found;
-    const qsizetype serverHop = serverHopLine(headers, wantedId);
-    const bool serverNamed = serverHop >= 0 && receivedBy(unfoldedValue(headers, serverHop)) == wantedId;
-    int receivedBelowServer = 0;
     for (qsizetype i = 0; i < headers.size(); ++i) {
-        const QString &line = headers[i];
-        if (!isFieldStart(line))
+        if (!isFieldStart(headers[i]) || !isField(headers[i], u"Authentication-Results"))
             continue;
-        if (isField(line, u"Received")) {
-            receivedBelowServer += i >= serverHop ? 1 : 0;
-            continue;
-        }
-        if (!isField(line, u"Authentication-Results"))
-            continue;
-        // Below a server's hop that names itself, nothing is its own; a
-        // server known only as the topmost hop may write just below it.
-        const bool below = serverNamed ? i > serverHop : receivedBelowServer >= 2;
-        if (wantedId.isEmpty()) {
+        std::optional<AuthResults> parsed;
+        if (part.trustedId().isEmpty()) {
             found.untrustedReasons << QStringLiteral("no trusted server is set");
-        } else if (below) {
+        } else if (!part.contains(i)) {
             found.untrustedReasons << QStringLiteral("below the receiving server's Received line");
-        } else if (std::optional<AuthResults> parsed = parseAuthenticationResults(unfoldedValue(headers, i)); !parsed) {
+        } else if (parsed = parseAuthenticationResults(unfoldedValue(headers, i)); !parsed) {
             found.untrustedReasons << QStringLiteral("does not parse");
-        } else if (parsed->authservId != wantedId) {
-            found.untrustedReasons << otherIdReason(parsed->authservId, wantedId);
+        } else if (parsed->authservId.isEmpty() && !part.hopNamed()) {
+            // Without an id only the place proves who wrote it.
+            found.untrustedReasons
+                << QStringLiteral("carries no authserv-id and no Received line names %1").arg(part.trustedId());
+        } else if (!parsed->authservId.isEmpty() && parsed->authservId != part.trustedId()) {
+            found.untrustedReasons << otherIdReason(parsed->authservId, part.trustedId());
         } else {
             found.trusted.append(std::move(*parsed));
         }
     }
     return found;
+}
+
+QString proposedTrustedServer(const TmsHeaders &headers)
+{
+    for (qsizetype i = 0; i < headers.size(); ++i) {
+        if (!isFieldStart(headers[i]) || !isField(headers[i], u"Authentication-Results"))
+            continue;
+        const std::optional<AuthResults> parsed = parseAuthenticationResults(unfoldedValue(headers, i));
+        if (!parsed)
+            return {};
+        if (!parsed->authservId.isEmpty())
+            return parsed->authservId;
+        // No id: the server is the host of the next hop down, less its own
+        // machine name ("a1.mail.protection.outlook.com" gives
+        // "mail.protection.outlook.com").
+        for (qsizetype j = i + 1; j < headers.size(); ++j) {
+            if (!isFieldStart(headers[j]) || !isField(headers[j], u"Received"))
+                continue;
+            const QString host = receivedBy(unfoldedValue(headers, j));
+            const qsizetype dot = host.indexOf(u'.');
+            return host.count(u'.') >= 2 ? host.sliced(dot + 1) : host;
+        }
+        return {};
+    }
+    return {};
 }
 
 QString trustedResult(const TrustedAuthResults &trusted, QStringView method, QStringView fromDomain)

@@ -44,6 +44,35 @@ struct AuthResults
 // wherever blanks may stand, so no comment ever yields a result.
 std::optional<AuthResults> parseAuthenticationResults(QStringView value);
 
+// The part of a header block the user's receiving server wrote: the
+// fields above its own Received line. That is the topmost Received whose
+// "by" host is the trusted name or a host below it (a provider's inner
+// hops, such as Gmail's, may stand above it); what stands below it came
+// with the message, whoever wrote it. A server whose hop does not name it
+// is taken to be the topmost Received, and its part reaches down to the
+// Received below that. An empty trusted name: nothing is the server's.
+class ServerPart
+{
+public:
+    ServerPart(const TmsHeaders &headers, const QString &trustedId);
+
+    // The field that starts at this line (of the same headers) is the server's.
+    bool contains(qsizetype line) const;
+    // A Received line names the server, so its place is known for certain.
+    bool hopNamed() const { return m_hopNamed; }
+    // Lower case, trimmed.
+    const QString &trustedId() const { return m_trustedId; }
+
+private:
+    QString m_trustedId;
+    qsizetype m_end = 0;
+    bool m_hopNamed = false;
+};
+
+// The unfolded values of the fields called name that the server wrote,
+// topmost first.
+QStringList serverFieldValues(const TmsHeaders &headers, const ServerPart &part, QStringView name);
+
 struct TrustedAuthResults
 {
     QList<AuthResults> trusted; // topmost first
@@ -52,14 +81,16 @@ struct TrustedAuthResults
 };
 
 // The instances of headers (a header block, topmost line first) that the
-// user's receiving server added: those that carry trustedId as their
-// authserv-id (compared whole, without case) and stand above the server's
-// own Received field. That is the topmost Received naming trustedId after
-// "by" (a provider's inner hops, such as Gmail's, may stand above it), and
-// an instance below it is never its own. A server whose hop does not name
-// it is taken to be the topmost Received, and an instance counts up to the
-// Received below that. An empty trustedId trusts nothing.
+// user's receiving server added: those in its part (ServerPart) that carry
+// trustedId as their authserv-id, compared whole, without case. Microsoft's
+// servers write no authserv-id at all: such an instance is believed only
+// when a Received line names the server, so that its place proves it.
 TrustedAuthResults trustedAuthResults(const TmsHeaders &headers, const QString &trustedId);
+
+// The server a header block's topmost Authentication-Results names: its
+// authserv-id, or for one without an id the host of the Received below it
+// less its machine name. Empty when there is none or it does not parse.
+QString proposedTrustedServer(const TmsHeaders &headers);
 
 // The trusted result of method for the From domain fromDomain, empty when
 // there is none. dmarc: the first result whose header.from is fromDomain.

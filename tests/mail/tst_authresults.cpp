@@ -41,6 +41,8 @@ private slots:
     void hostileFieldIsBounded();
     void trust_data();
     void trust();
+    void proposal_data();
+    void proposal();
     void resultForFromDomain_data();
     void resultForFromDomain();
 };
@@ -167,6 +169,48 @@ void TestAuthResults::trust_data()
                + own + earlier
         << TrustedId << "mx.example.net: spf=pass"
         << "";
+    // Microsoft's form: no authserv-id, above the border hop its own host names.
+    const QString idless = "Authentication-Results: spf=pass (sender IP is 192.0.2.9) smtp.mailfrom=a.example; "
+                           "dmarc=pass action=none header.from=a.example\n";
+    const QString border = "Received: from relay.example by A1.mail.protection.outlook.com\n";
+    const QString inner = "Received: from B2.prod.outlook.com by C3.prod.outlook.com\n";
+    QTest::newRow("no id above a named border hop")
+        << inner + idless + border + earlier << "protection.outlook.com"
+        << ": spf=pass{smtp.mailfrom=a.example}; dmarc=pass{action=none header.from=a.example}"
+        << "";
+    QTest::newRow("no id, hop not named") << idless + own + earlier << "protection.outlook.com"
+                                          << ""
+                                          << "carries no authserv-id and no Received line names protection.outlook.com";
+    QTest::newRow("no id below the border hop") << inner + border + idless + earlier << "protection.outlook.com"
+                                                << ""
+                                                << "below the receiving server's Received line";
+    QTest::newRow("a host that only ends like the name")
+        << idless + "Received: from x by evilprotection.outlook.com\n" + earlier << "protection.outlook.com"
+        << ""
+        << "carries no authserv-id and no Received line names protection.outlook.com";
+}
+
+void TestAuthResults::proposal_data()
+{
+    QTest::addColumn<QString>("block");
+    QTest::addColumn<QString>("proposed");
+    QTest::newRow("topmost id") << "Received: by 2002::1\nAuthentication-Results: MX.Google.com; dmarc=pass\n"
+                                   "Authentication-Results: forged.example; dmarc=pass"
+                                << "mx.google.com";
+    QTest::newRow("no id: the next hop's domain")
+        << "Authentication-Results: spf=pass smtp.mailfrom=a.example\nReceived-SPF: Pass\n"
+           "Received: from x (192.0.2.1) by A1.mail.protection.outlook.com (10.0.0.1)"
+        << "mail.protection.outlook.com";
+    QTest::newRow("none") << "Received: by mx.example.net\nFrom: a@a.example"
+                          << "";
+    QTest::newRow("topmost does not parse") << "Authentication-Results: mx; dmarc\nAuthentication-Results: b; none"
+                                            << "";
+}
+
+void TestAuthResults::proposal()
+{
+    QFETCH(QString, block);
+    QTEST(proposedTrustedServer(block.split(u'\n')), "proposed");
 }
 
 void TestAuthResults::trust()
