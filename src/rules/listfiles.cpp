@@ -255,9 +255,10 @@ QString ruleOptionsFileName()
 
 QByteArray serializeRuleList(const RuleList &table)
 {
-    QString text = QStringLiteral("%1,%2\r\n").arg(table.columnCount()).arg(table.rowCount());
+    const int columns = storedColumnCount(table);
+    QString text = QStringLiteral("%1,%2\r\n").arg(columns).arg(table.rowCount());
     for (int r = 0; r < table.rowCount(); ++r) {
-        for (int c = 0; c < table.columnCount(); ++c) {
+        for (int c = 0; c < columns; ++c) {
             QString cell = table.cell(c, r);
             if (cell.isEmpty())
                 continue;

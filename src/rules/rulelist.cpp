@@ -28,8 +28,8 @@ const RuleTableLayout &layoutOf(RuleTable table)
     static const RuleTableLayout sender =
         pictureTableLayout({QString(), "What", "Condition", "Matches", "Del?", "Hits"}, SenderCol::Matches,
                            {SenderCol::Matches, SenderCol::Hits}, {SenderCol::Matches, SenderCol::Hits});
-    static const RuleTableLayout exception{5,
-                                           {"What", "Condition", "Matches", "Case?", "Hits"},
+    static const RuleTableLayout exception{6,
+                                           {"What", "Condition", "Matches", "Case?", "Hits", "DMARC?"},
                                            false,
                                            ExceptCol::Matches,
                                            -1,
@@ -169,6 +169,17 @@ void RuleList::bumpHits(int row)
     bool ok = false;
     const int count = hits.toInt(&ok);
     hits = QString::number(!ok ? 1 : count == INT_MAX ? INT_MAX : count + 1);
+}
+
+int storedColumnCount(const RuleList &table)
+{
+    if (table.table() != RuleTable::Exception || table.columnCount() <= ExceptCol::DmarcOnly)
+        return table.columnCount();
+    for (int r = 1; r < table.rowCount(); ++r) {
+        if (!table.cell(ExceptCol::DmarcOnly, r).isEmpty())
+            return table.columnCount();
+    }
+    return ExceptCol::DmarcOnly;
 }
 
 bool RuleList::operator==(const RuleList &other) const

@@ -24,8 +24,10 @@ enum : int { Picture, What, Matches, Case, Del, Hits, Count };
 namespace SenderCol {
 enum : int { Picture, What, Condition, Matches, Del, Hits, Count };
 }
+// DmarcOnly "Yes": the exception accepts only mail whose From domain passed
+// DMARC at the user's receiving server ("Only when DMARC passes").
 namespace ExceptCol {
-enum : int { What, Condition, Matches, Case, Hits, Count };
+enum : int { What, Condition, Matches, Case, Hits, DmarcOnly, Count };
 }
 
 // What differs between the four tables, for the file reader, the marking
@@ -112,6 +114,11 @@ private:
     QString loadError_;
     Revision revision_;
 };
+
+// The columns a table's file holds: the exception table's DMARC column
+// only while a rule uses it, so files without it save back as they were
+// and earlier versions read them the same.
+int storedColumnCount(const RuleList &table);
 
 // Sets the picture of column 0 of a rule row (0 < row < rowCount).
 void CheckGridAdv(RuleList &table, int row, bool isCheck);

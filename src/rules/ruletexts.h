@@ -32,4 +32,14 @@ constexpr QLatin1String ToDoesNotContain("To does not contain");
 constexpr QLatin1String DoesNotMatchReplyTo("does not match Reply-to");
 constexpr QLatin1String EqualsToField("equals To field");
 constexpr QLatin1String MailBoxMarker(" - MailBox #");
+
+// What the user's receiving server found (header table). They read only
+// the fields that server wrote; "bulk level at least" takes its level in
+// Matches.
+constexpr QLatin1String FailsDmarc("fails DMARC");
+constexpr QLatin1String FailsDkim("fails DKIM");
+constexpr QLatin1String FailsSpf("fails SPF");
+constexpr QLatin1String PassesDmarc("passes DMARC");
+constexpr QLatin1String HasSpamVerdict("has a spam verdict");
+constexpr QLatin1String BulkLevelAtLeast("bulk level at least");
 } // namespace RuleText

@@ -206,6 +206,7 @@ MailboxConfig readMailbox(const SettingsStore &store, int n)
     mailbox.mailbox = store.value(SettingsStore::Server, mailboxValue("Mailbox", n));
     mailbox.security = readSecurity(store, n);
     mailbox.fingerprint = store.value(SettingsStore::Server, mailboxValue("Fingerprint", n));
+    mailbox.trustedServer = store.value(SettingsStore::Server, mailboxValue("TrustedServer", n)).trimmed();
     mailbox.signIn = readSignIn(store, n);
     mailbox.protocol = readProtocol(store, n);
     if (mailbox.protocol == MailProtocol::Imap)
@@ -262,6 +263,10 @@ void writeMailbox(SettingsStore &store, const MailboxConfig &mailbox, const Mail
         else
             store.remove(SettingsStore::Server, mailboxValue(v.name, n));
     }
+    if (mailbox.trustedServer.isEmpty())
+        store.remove(SettingsStore::Server, mailboxValue("TrustedServer", n));
+    else
+        store.setValue(SettingsStore::Server, mailboxValue("TrustedServer", n), mailbox.trustedServer);
 }
 
 ServerSaveResult failedCheck(int n, MailboxField field, const QString &message)

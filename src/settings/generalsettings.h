@@ -16,8 +16,9 @@
 // written by an earlier version), for "OAuth 2.0 (other)" also
 // OAuthAuthorize<n>, OAuthToken<n> and OAuthScope<n>; Protocol<n>, and for
 // an IMAP mailbox Folder<n>, Remove<n> and JunkFolder<n>. KeepPassword<n>
-// and PlainTextPassword<n> are written only as "1": a file without them
-// reads and saves as it did before they existed.
+// and PlainTextPassword<n> are written only as "1", and TrustedServer<n>
+// only when set: a file without them reads and saves as it did before they
+// existed.
 
 #include "settings/settingsstore.h"
 
@@ -80,6 +81,10 @@ struct MailboxConfig
     // "Send my password without encryption": the user allowed it to a
     // server beyond the local network that offers no TLS.
     bool plainTextPassword = false;
+    // The authserv-id of the user's receiving server: its
+    // Authentication-Results and spam verdicts are believed (see
+    // receivingserver.h). Empty: none are.
+    QString trustedServer;
     // When read: the mailbox's secret is kept in a keyring that did not
     // answer, so it is empty here though it exists.
     bool secretUnreachable = false;

@@ -122,8 +122,13 @@ private slots:
                                               "9,9,garbage\r\n"));
         RuleList table(RuleTable::Exception);
         QVERIFY(loadRuleList(table, path("except.lst")));
-        QCOMPARE(table.columnCount(), 5);
+        QCOMPARE(table.columnCount(), 6);
         QCOMPARE(table.cell(2, 1), QStringLiteral("kept"));
+        // The DMARC column is written only while a rule uses it.
+        QVERIFY(serializeRuleList(table).startsWith("5,2\r\n"));
+        table.setCell(ExceptCol::DmarcOnly, 1, QStringLiteral("Yes"));
+        QVERIFY(serializeRuleList(table).startsWith("6,2\r\n"));
+        QVERIFY(serializeRuleList(table).endsWith("5,0,DMARC?\r\n2,1,kept\r\n5,1,Yes\r\n"));
     }
 
     void emptyFirstLineKeepsTheTableSize()

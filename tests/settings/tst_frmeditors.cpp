@@ -266,7 +266,7 @@ private slots:
         QCOMPARE(dialog.result(), int(QDialog::Accepted));
         RowCells cells;
         dialog.rule().writeTo(cells);
-        QCOMPARE(cells, RowCells({"E-mail address", "Equals", " joe@example.org", "No", "0"}));
+        QCOMPARE(cells, RowCells({"E-mail address", "Equals", " joe@example.org", "No", "0", ""}));
     }
 
     void exceptionEditorFilledFromSubjectRow()

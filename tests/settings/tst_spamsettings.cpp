@@ -308,7 +308,7 @@ private slots:
         window->importClick(RuleTable::Exception);
         QCOMPARE(rules->ExceptionRules.rowCount(), 3);
         QCOMPARE(rowCells(rules->ExceptionRules, 2),
-                 RowCells({"E-mail address", "Equals", "b@example.org, c@example.org", "No", ""}));
+                 RowCells({"E-mail address", "Equals", "b@example.org, c@example.org", "No", "", ""}));
         QCOMPARE(countOf(RuleTable::Exception), QString("2"));
     }
 
