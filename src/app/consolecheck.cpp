@@ -379,7 +379,7 @@ int classifyFiles(MessageLearner &learner, const QStringList &paths, ConsoleOutp
             problem(entry.name + QStringLiteral(": no header lines, skipped"));
             return;
         }
-        const Classification verdict = learner.classify(headers, learner.cutoffs());
+        const Classification verdict = learner.classify(headers, QString(), learner.cutoffs());
         const QString verdictText = verdict.verdict == Verdict::Spam  ? QStringLiteral("spam")
                                     : verdict.verdict == Verdict::Ham ? QStringLiteral("ham")
                                                                       : QStringLiteral("unsure");

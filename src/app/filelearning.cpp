@@ -23,8 +23,9 @@ namespace {
 class LearningBatch
 {
 public:
-    LearningBatch(MessageLearner &learner, bool unlearn, const std::function<void(const QString &)> &problem)
-        : m_learner(learner), m_unlearn(unlearn), m_problem(problem)
+    LearningBatch(MessageLearner &learner, bool unlearn, const std::function<void(const QString &)> &problem,
+                  const QString &trustedServer = {})
+        : m_learner(learner), m_unlearn(unlearn), m_problem(problem), m_trustedServer(trustedServer)
     {
         m_run.ok = m_learner.beginBatch();
         if (!m_run.ok)
@@ -45,12 +46,12 @@ public:
             return;
         }
         if (m_unlearn) {
-            const Unlearning done = m_learner.unlearnMessage(headers, label);
+            const Unlearning done = m_learner.unlearnMessage(headers, label, m_trustedServer);
             m_failed = done == Unlearning::Failed;
             (done == Unlearning::Unlearned ? m_run.learned : m_run.alreadyKnown) += 1;
             return;
         }
-        switch (m_learner.teachMessage(headers, label)) {
+        switch (m_learner.teachMessage(headers, label, m_trustedServer)) {
         case Teaching::Learned:
         case Teaching::Relabelled:
             ++m_run.learned;
@@ -81,6 +82,7 @@ private:
     MessageLearner &m_learner;
     const bool m_unlearn;
     const std::function<void(const QString &)> &m_problem;
+    QString m_trustedServer; // the mailbox's receiving server; empty for files
     LearningRun m_run;
     bool m_failed = false;
 };
@@ -100,7 +102,8 @@ LearningRun learnFromFiles(MessageLearner &learner, const QStringList &paths, La
     return batch.finish();
 }
 
-LearningRun learnFromServer(MessageLearner &learner, ImapClient &client, const QStringList &hamFolders, int newest,
+LearningRun learnFromServer(MessageLearner &learner, ImapClient &client, const QString &trustedServer,
+                            const QStringList &hamFolders, int newest,
                             const std::function<void(const QString &)> &problem)
 {
     // The server is read first: the batch holds the store only for the writing.
@@ -112,7 +115,7 @@ LearningRun learnFromServer(MessageLearner &learner, ImapClient &client, const Q
             problem(e.message());
         }
     }
-    LearningBatch batch(learner, false, problem);
+    LearningBatch batch(learner, false, problem, trustedServer);
     for (const auto &[folder, blocks] : folders) {
         const QString name = folder.isEmpty() ? QStringLiteral("Junk") : folder;
         for (const QByteArray &block : blocks)

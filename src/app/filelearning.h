@@ -28,7 +28,9 @@ LearningRun learnFromFiles(MessageLearner &learner, const QStringList &paths, La
 // to the mailbox): the newest messages of its junk folder as spam and of
 // each of hamFolders as good mail, at most newest of each folder. A folder
 // that cannot be read is a problem; what was read of the others is learnt.
-LearningRun learnFromServer(MessageLearner &learner, ImapClient &client, const QStringList &hamFolders, int newest,
+// trustedServer names the mailbox's receiving server (empty: none).
+LearningRun learnFromServer(MessageLearner &learner, ImapClient &client, const QString &trustedServer,
+                            const QStringList &hamFolders, int newest,
                             const std::function<void(const QString &)> &problem);
 
 // The header lines of a stored header block; empty when it has none a

@@ -78,24 +78,25 @@ LearnFromFoldersDialog::LearnFromFoldersDialog(const QString &server, QWidget *p
     layout->addWidget(buttons);
 }
 
-std::unique_ptr<ImapClient> sortedMailClient(ProgramCore &core)
+SortedMailServer sortedMailClient(ProgramCore &core)
 {
     const int mailbox = core.settings.defaultMailbox;
     const MailboxLogin login = GetRemotePOPSettings(core.store, mailbox);
     if (login.protocol != MailProtocol::Imap || login.server.isEmpty())
-        return nullptr;
+        return {};
     auto client = std::make_unique<ImapClient>();
     applyMailboxLogin(login, *client);
     client->setJunkFolder(login.junkFolder);
     client->setRAS(&core.ras);
     if (isOAuth(login.signIn))
         client->accessTokenSource = [&core, login] { return core.accessTokens.fresh(login); };
-    return client;
+    return {std::move(client), core.settings.mailboxes.at(mailbox - 1).trustedServer};
 }
 
 void learnFromFolders(MessageLearner &learner, Prompts &prompts, const std::function<int(QDialog &)> &run,
-                      std::unique_ptr<ImapClient> server, QWidget *parent)
+                      SortedMailServer sorted, QWidget *parent)
 {
+    ImapClient *server = sorted.client.get();
     const QString serverName =
         server ? LearnFromFoldersDialog::tr("%1 at %2").arg(server->userName(), server->server()) : QString();
     LearnFromFoldersDialog dialog(serverName, parent);
@@ -124,7 +125,8 @@ void learnFromFolders(MessageLearner &learner, Prompts &prompts, const std::func
         for (const QString &folder : dialog.edHamFolders->text().split(u',', Qt::SkipEmptyParts))
             if (!folder.trimmed().isEmpty())
                 folders << folder.trimmed();
-        const LearningRun result = learnFromServer(learner, *server, folders, dialog.edNewest->value(), problem);
+        const LearningRun result =
+            learnFromServer(learner, *server, sorted.trustedServer, folders, dialog.edNewest->value(), problem);
         said << (result.ok ? LearnFromFoldersDialog::tr("Learned %1 of %2 messages from the server.")
                                  .arg(result.learned)
                                  .arg(result.messages)

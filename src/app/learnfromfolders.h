@@ -35,11 +35,17 @@ public:
     QSpinBox *edNewest = nullptr;
 };
 
-// The client that reads the default mailbox's server for learning, when
-// that mailbox is an IMAP one; null otherwise.
-std::unique_ptr<ImapClient> sortedMailClient(ProgramCore &core);
+// The default mailbox's server, read for learning when that mailbox is an
+// IMAP one (client null otherwise), and the name of its trusted receiving
+// server.
+struct SortedMailServer
+{
+    std::unique_ptr<ImapClient> client;
+    QString trustedServer;
+};
+SortedMailServer sortedMailClient(ProgramCore &core);
 
 // Runs the dialog (run: exec, or a test's stand-in) and learns what it
 // names; the outcome goes to prompts.
 void learnFromFolders(MessageLearner &learner, Prompts &prompts, const std::function<int(QDialog &)> &run,
-                      std::unique_ptr<ImapClient> server, QWidget *parent);
+                      SortedMailServer server, QWidget *parent);

@@ -42,3 +42,9 @@ int ListMarkingSource::serverToIndex() const
 {
     return ::serverToIndex(m_mailboxes, m_client().server(), m_client().userName());
 }
+
+QString ListMarkingSource::trustedServer() const
+{
+    const int n = serverToIndex();
+    return n > 0 ? m_mailboxes.at(n - 1).trustedServer : QString();
+}

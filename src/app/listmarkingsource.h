@@ -28,6 +28,7 @@ public:
     // Empty for a row without an info item (the list and the client out of step).
     TmsHeaders headerLines(int row) const override;
     int serverToIndex() const override;
+    QString trustedServer() const override;
 
 private:
     MessageListModel &m_list;

@@ -57,10 +57,16 @@ void MailboxMemory::remember(const QByteArray &identity, qint64 size, const Pack
         m_check->remember(identity, size, headers, summary);
 }
 
-void MailboxMemory::teach(const QList<Lesson> &lessons)
+void MailboxMemory::teach(QList<Lesson> lessons)
 {
     if (!learn || lessons.isEmpty())
         return;
+    // Every lesson is of the account listed last.
+    if (m_account && trustedServerOf) {
+        const QString trustedServer = trustedServerOf(*m_account);
+        for (Lesson &lesson : lessons)
+            lesson.trustedServer = trustedServer;
+    }
     // The learner writes to the same file: not while a listing holds it.
     if (m_check) {
         m_lessonsAfterListing += lessons;
@@ -134,7 +140,7 @@ void MailboxMemory::endListing(const MessageListModel &list, RemoteMailbox &clie
     m_check.reset();
     QList<Lesson> lessons = std::exchange(m_lessonsAfterListing, {});
     for (const QByteArray &identity : gone)
-        lessons.append({m_store.headerBlock(*m_account, identity), Label::Ham});
+        lessons.append({m_store.headerBlock(*m_account, identity), Label::Ham, {}});
     teach(lessons);
 }
 
@@ -157,7 +163,7 @@ void MailboxMemory::userMarked(const RemoteMailbox &client, int row, MarkState m
     if (row < 0 || row >= info.Count())
         return;
     if (mark == MarkState::None || isMarkedForDeletion(mark))
-        teach({{client.headersOf(row), mark == MarkState::None ? Label::Ham : Label::Spam}});
+        teach({{client.headersOf(row), mark == MarkState::None ? Label::Ham : Label::Spam, {}}});
     if (!m_account || info.Items(row).Identity.isEmpty())
         return;
     const QByteArray &identity = info.Items(row).Identity;
@@ -193,7 +199,7 @@ void MailboxMemory::recordRemoved(const RemoteMailbox &client)
         const TmsRemoteInfoItem &item = info.Items(i);
         if (!item.Deleted)
             continue;
-        lessons.append({client.headersOf(i), Label::Spam});
+        lessons.append({client.headersOf(i), Label::Spam, {}});
         if (!item.Identity.isEmpty())
             removed.append({item.Identity, item.MovedTo});
     }

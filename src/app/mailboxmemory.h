@@ -25,6 +25,7 @@ struct Lesson
 {
     PackedHeaders headers;
     Label label = Label::Ham;
+    QString trustedServer; // the receiving server of the message's mailbox
 };
 
 // The store's account of a mailbox: the server in lower case, the IMAP
@@ -54,6 +55,9 @@ public:
     // during a listing they wait for its end. It answers what the user must
     // hear of it, empty for nothing. Empty: nobody learns.
     std::function<QString(const QList<Lesson> &lessons)> learn;
+    // The name of an account's trusted receiving server, for the lessons;
+    // empty (or unset): none.
+    std::function<QString(const StoreAccount &account)> trustedServerOf;
 
     // The store the memory keeps its file in (the learner keeps its counts
     // in the same file).
@@ -100,7 +104,7 @@ private:
     // The identity of row's message in the listing; empty when none.
     QByteArray listedIdentity(int row) const;
     // Hands the lessons to learn, or keeps them for the end of the listing.
-    void teach(const QList<Lesson> &lessons);
+    void teach(QList<Lesson> lessons);
 
     MessageStore m_store;
     std::optional<StoreAccount> m_account; // of the rows listed last

@@ -43,11 +43,12 @@ QByteArray MessageLearner::state() const
     return m_state->second;
 }
 
-Classification MessageLearner::classify(const TmsHeaders &headers, const Cutoffs &cutoffs) const
+Classification MessageLearner::classify(const TmsHeaders &headers, const QString &trustedServer,
+                                        const Cutoffs &cutoffs) const
 {
     if (!ready())
         return {};
-    return ::classify(headerTokens(headers), m_learner, cutoffs);
+    return ::classify(headerTokens(headers, trustedServer), m_learner, cutoffs);
 }
 
 void MessageLearner::teach(const QList<Lesson> &lessons)
@@ -58,7 +59,7 @@ void MessageLearner::teach(const QList<Lesson> &lessons)
     if (taken) {
         for (const Lesson &lesson : lessons) {
             const TmsHeaders headers = lesson.headers.lines();
-            if (!headers.isEmpty() && teachMessage(headers, lesson.label) == Teaching::Failed) {
+            if (!headers.isEmpty() && teachMessage(headers, lesson.label, lesson.trustedServer) == Teaching::Failed) {
                 taken = false;
                 break;
             }
@@ -80,18 +81,18 @@ bool MessageLearner::commitBatch()
     return m_store.commitBatch();
 }
 
-Teaching MessageLearner::teachMessage(const TmsHeaders &headers, Label label)
+Teaching MessageLearner::teachMessage(const TmsHeaders &headers, Label label, const QString &trustedServer)
 {
     if (!ready())
         return Teaching::Failed;
-    return m_store.teach(learnedMessageKey(headers), headerTokens(headers), label, cutoffs());
+    return m_store.teach(learnedMessageKey(headers), headerTokens(headers, trustedServer), label, cutoffs());
 }
 
-Unlearning MessageLearner::unlearnMessage(const TmsHeaders &headers, Label label)
+Unlearning MessageLearner::unlearnMessage(const TmsHeaders &headers, Label label, const QString &trustedServer)
 {
     if (!ready())
         return Unlearning::Failed;
-    return m_store.unlearn(learnedMessageKey(headers), headerTokens(headers), label);
+    return m_store.unlearn(learnedMessageKey(headers), headerTokens(headers, trustedServer), label);
 }
 
 std::optional<LearntCounts> MessageLearner::counts()

@@ -20,7 +20,8 @@ public:
 
     bool givesVerdicts() const override;
     QByteArray state() const override;
-    Classification classify(const TmsHeaders &headers, const Cutoffs &cutoffs) const override;
+    Classification classify(const TmsHeaders &headers, const QString &trustedServer,
+                            const Cutoffs &cutoffs) const override;
     // The cut-offs the user chose.
     Cutoffs cutoffs() const { return {m_options.hamCutoff, m_options.spamCutoff}; }
 
@@ -33,8 +34,10 @@ public:
     // together. These ignore the options' switch: the user asked.
     bool beginBatch();
     bool commitBatch();
-    Teaching teachMessage(const TmsHeaders &headers, Label label);
-    Unlearning unlearnMessage(const TmsHeaders &headers, Label label);
+    // trustedServer: the receiving server of the mailbox the message came
+    // from, whose findings are clues too; empty for a file.
+    Teaching teachMessage(const TmsHeaders &headers, Label label, const QString &trustedServer = {});
+    Unlearning unlearnMessage(const TmsHeaders &headers, Label label, const QString &trustedServer = {});
     QString errorText() const { return m_store.errorText(); }
     // What it learnt; nothing when the store cannot be read.
     std::optional<LearntCounts> counts();

@@ -38,6 +38,10 @@ ProgramCore::ProgramCore(const QString &programFolder)
         learner.teach(lessons);
         return learner.takeWarning();
     };
+    memory.trustedServerOf = [this](const StoreAccount &account) {
+        const int n = serverToIndex(settings.mailboxes, account.server, account.user);
+        return n > 0 ? settings.mailboxes.at(n - 1).trustedServer : QString();
+    };
 }
 
 QStringList ProgramCore::load()

@@ -5,6 +5,7 @@
 #include "app/manualmarks.h"
 #include "app/programcore.h"
 #include "rules/quickadd.h"
+#include "rules/serverfindings.h"
 #include "settings/prompts.h"
 
 void QuickAddCommands::AddtoSPAMlist1Click()
@@ -36,8 +37,15 @@ void QuickAddCommands::AddtoExceptions1Click()
     if (!rows)
         return;
     int added = 0;
-    for (int row : *rows)
-        added += addExceptionSender(m_links.core.rules.ExceptionRules, m_links.core.list.entry(row).Sender) ? 1 : 0;
+    ListMarkingSource &source = m_links.core.markingSource;
+    for (int row : *rows) {
+        const QString sender = m_links.core.list.entry(row).Sender;
+        // A domain that publishes DMARC can prove its mail: its exception
+        // asks for that proof, so a forged From line gets no free pass.
+        const bool dmarcOnly =
+            ServerFindings::of(source.headerLines(row), source.trustedServer()).senderPublishesDmarc(sender);
+        added += addExceptionSender(m_links.core.rules.ExceptionRules, sender, dmarcOnly) ? 1 : 0;
+    }
     if (added == 0) {
         m_links.prompts.information(NoSenderText);
         return;

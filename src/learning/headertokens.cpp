@@ -1,5 +1,8 @@
 #include "learning/headertokens.h"
 
+#include "mail/authresults.h"
+#include "mail/serververdict.h"
+
 #include <algorithm>
 #include <array>
 
@@ -406,11 +409,15 @@ private:
 class TokenWriter
 {
 public:
-    explicit TokenWriter(const HeaderFields &fields) : m_fields(fields) {}
+    TokenWriter(const HeaderFields &fields, const TmsHeaders &headers, const QString &trustedServer)
+        : m_fields(fields), m_headers(headers), m_trustedServer(trustedServer)
+    {
+    }
 
     QStringList write()
     {
         addCounts();
+        addServerFindings();
         addPresence();
         addSubject();
         const TmsMailAddress from = SplitAddress(value(Field::From));
@@ -443,6 +450,27 @@ private:
     {
         const qsizetype at = address.lastIndexOf(u'@');
         return at < 0 ? QStringView() : address.sliced(at + 1);
+    }
+
+    // What the user's receiving server found, as far as it is believed:
+    // "auth:dmarc=fail", "server-verdict:spam", "server-bcl:7"; and
+    // "auth:untrusted" for a field it did not write.
+    void addServerFindings()
+    {
+        if (m_trustedServer.trimmed().isEmpty())
+            return;
+        const TrustedAuthResults auth = trustedAuthResults(m_headers, m_trustedServer);
+        for (const AuthResults &field : auth.trusted) {
+            for (const AuthResult &result : field.results)
+                m_sink.add(u"auth:", result.method + u'=' + result.result);
+        }
+        if (!auth.untrustedReasons.isEmpty())
+            m_sink.add(u"auth:", u"untrusted");
+        const ServerVerdict verdict = serverVerdict(m_headers, ServerPart(m_headers, m_trustedServer));
+        if (!verdict.spamField.isEmpty())
+            m_sink.add(u"server-verdict:", u"spam");
+        if (verdict.bulkLevel)
+            m_sink.add(u"server-bcl:", QString::number(*verdict.bulkLevel));
     }
 
     void addCounts()
@@ -768,13 +796,15 @@ private:
     }
 
     const HeaderFields &m_fields;
+    const TmsHeaders &m_headers;
+    const QString &m_trustedServer;
     TokenSink m_sink;
 };
 
 } // namespace
 
-QStringList headerTokens(const TmsHeaders &headers)
+QStringList headerTokens(const TmsHeaders &headers, const QString &trustedServer)
 {
     const HeaderFields fields(headers);
-    return TokenWriter(fields).write();
+    return TokenWriter(fields, headers, trustedServer).write();
 }

@@ -15,5 +15,6 @@ constexpr int MaxTokenLength = 64;
 } // namespace HeaderTokens
 
 // The distinct tokens of a header block (headerBlockLines), in the order
-// first found.
-QStringList headerTokens(const TmsHeaders &headers);
+// first found. With the name of the mailbox's receiving server
+// (trustedServer) they include what that server found (authresults.h).
+QStringList headerTokens(const TmsHeaders &headers, const QString &trustedServer = {});

@@ -35,6 +35,12 @@ QStringList explainRow(MarkingEngine &engine, MarkingSource &source, int row, co
         memoWhy << Explanation::YouMarked;
     if (old == MarkState::None && computed != MarkState::None)
         memoWhy << Explanation::YouUnmarked;
+    // What the receiving server wrote, believed or not, after the rules.
+    const QString trustedServer = source.trustedServer();
+    const QStringList serverLines =
+        engine.notes() + ServerFindings::of(source.headerLines(row), trustedServer).describe(trustedServer);
+    if (!serverLines.isEmpty())
+        memoWhy << QString() << serverLines;
     source.setMark(row, old);
     return memoWhy;
 }

@@ -24,7 +24,9 @@ QString byYou(MarkState mark, const QDateTime &when);
 
 // The explanation lines of row: who sent it, its subject, an empty line,
 // then one line per matching rule (or the nothing-matched line) and the note
-// on a mark the user set or cleared by hand. No hit counter moves and the
+// on a mark the user set or cleared by hand, and after an empty line what
+// the receiving server wrote: what was believed, what was not and why, and
+// an exception that did not apply for want of DMARC. No hit counter moves and the
 // row keeps its mark. The lines also stay in the engine's memoWhy. A
 // userMarkLine (Explanation::byYou) comes first.
 QStringList explainRow(MarkingEngine &engine, MarkingSource &source, int row, const QString &userMarkLine = {});

@@ -73,6 +73,13 @@ bool isYes(const QString &cell)
     return cell == RuleText::Yes;
 }
 
+// The header operators that read what the receiving server found.
+bool isServerOperator(const QString &what)
+{
+    return what == RuleText::FailsDmarc || what == RuleText::PassesDmarc || what == RuleText::FailsDkim
+           || what == RuleText::FailsSpf || what == RuleText::HasSpamVerdict || what == RuleText::BulkLevelAtLeast;
+}
+
 } // namespace
 
 MarkingEngine::MarkingEngine(RuleSet &rules, MarkingSource &source) : rules_(rules), source_(source)
@@ -98,8 +105,8 @@ void MarkingEngine::markRow(int row)
         source_.setMark(row, decide(row, from));
         return;
     }
-    const QByteArray &fingerprint =
-        fingerprint_.of(rules_, source_.serverToIndex(), learnerDecides() ? learner_->state() : QByteArray());
+    const QByteArray &fingerprint = fingerprint_.of(rules_, {source_.serverToIndex(), source_.trustedServer()},
+                                                    learnerDecides() ? learner_->state() : QByteArray());
     if (const std::optional<MarkOutcome> kept = memo_->recall(row, fingerprint, from)) {
         for (const RuleHit &hit : kept->hits)
             rules_.table(hit.table).bumpHits(hit.row);
@@ -134,14 +141,26 @@ const TmsHeaders &MarkingEngine::headersOf(int row)
     return rowHeaders_->second;
 }
 
+const ServerFindings &MarkingEngine::findingsOf(int row)
+{
+    if (!rowFindings_ || rowFindings_->first != row)
+        rowFindings_.emplace(row, ServerFindings::of(headersOf(row), source_.trustedServer()));
+    return rowFindings_->second;
+}
+
 MarkState MarkingEngine::decide(int row, MarkState mark)
 {
     // The header rows and the learner read the same lines, once.
     rowHeaders_.reset();
-    const auto forget = qScopeGuard([this] { rowHeaders_.reset(); });
+    rowFindings_.reset();
+    notes_.clear();
+    const auto forget = qScopeGuard([this] {
+        rowHeaders_.reset();
+        rowFindings_.reset();
+    });
     const QString subject = source_.subject(row);
     const QString sender = source_.sender(row);
-    if (qIsInException(subject, sender))
+    if (qIsInException(row, subject, sender))
         return MarkState::Exception;
 
     bool del = false;
@@ -186,7 +205,8 @@ bool MarkingEngine::learnerDecides() const
 MarkState MarkingEngine::learnerMark(int row)
 {
     const LearningOptions &options = rules_.learning;
-    const Classification verdict = learner_->classify(headersOf(row), Cutoffs{options.hamCutoff, options.spamCutoff});
+    const Classification verdict =
+        learner_->classify(headersOf(row), source_.trustedServer(), Cutoffs{options.hamCutoff, options.spamCutoff});
     const bool spam = verdict.verdict == Verdict::Spam;
     const bool deletes = spam && options.markForDeletion && verdict.score >= options.deletionScore;
     if (explainMode_) {
@@ -218,7 +238,7 @@ void MarkingEngine::BumpUpGrid(RuleList &table, int row)
         countedHits_->append({table.table(), row});
 }
 
-bool MarkingEngine::qIsInException(const QString &subject, const QString &sender)
+bool MarkingEngine::qIsInException(int row, const QString &subject, const QString &sender)
 {
     RuleList &table = rules_.ExceptionRules;
     for (int r = 1; r < table.rowCount(); ++r) {
@@ -232,8 +252,11 @@ bool MarkingEngine::qIsInException(const QString &subject, const QString &sender
         if (what == RuleText::DomainName || what == RuleText::EmailAddress) {
             matched = what == RuleText::DomainName ? textEndsWith(sender, pattern, false)
                                                    : textStartsWith(sender, pattern, false);
+            const bool dmarcOnly = isYes(table.cell(ExceptCol::DmarcOnly, r));
+            matched = matched && (!dmarcOnly || dmarcAllows(row, sender, pattern));
             if (matched)
-                whyExcept(what, RuleText::Equals, pattern, false);
+                whyExcept(dmarcOnly ? what + QStringLiteral(" (DMARC passed)") : what, RuleText::Equals, pattern,
+                          false);
         } else {
             const QString &op = table.cell(ExceptCol::Condition, r);
             const bool caseFlag = isYes(table.cell(ExceptCol::Case, r));
@@ -247,6 +270,53 @@ bool MarkingEngine::qIsInException(const QString &subject, const QString &sender
         }
     }
     return false;
+}
+
+bool MarkingEngine::dmarcAllows(int row, const QString &sender, const QString &pattern)
+{
+    const QString dmarc = findingsOf(row).resultFor(u"dmarc", sender);
+    if (dmarc == u"pass")
+        return true;
+    if (explainMode_) {
+        const QString why = source_.trustedServer().trimmed().isEmpty()
+                                ? QStringLiteral("no trusted server is set for this mailbox")
+                            : dmarc.isEmpty() ? QStringLiteral("the trusted server wrote no DMARC result for it")
+                                              : QStringLiteral("the trusted server says dmarc=%1").arg(dmarc);
+        notes_ << QStringLiteral("Not used : the exception for \"%1\" accepts only mail that passes DMARC, and %2")
+                      .arg(pattern, why);
+    }
+    return false;
+}
+
+bool MarkingEngine::serverOperatorMatches(int row, const QString &what, const QString &pattern, QString &shown)
+{
+    const ServerFindings &findings = findingsOf(row);
+    const QString sender = source_.sender(row);
+    const auto authResult = [&](QStringView method, QStringView wanted) {
+        const QString result = findings.resultFor(method, sender);
+        shown = QStringLiteral("%1=%2 (Authentication-Results of %3)")
+                    .arg(method.toString(), result, source_.trustedServer().trimmed());
+        return result == wanted;
+    };
+    if (what == RuleText::FailsDmarc)
+        return authResult(u"dmarc", u"fail");
+    if (what == RuleText::PassesDmarc)
+        return authResult(u"dmarc", u"pass");
+    if (what == RuleText::FailsDkim)
+        return authResult(u"dkim", u"fail");
+    if (what == RuleText::FailsSpf)
+        return authResult(u"spf", u"fail");
+    const ServerVerdict &verdict = findings.verdict;
+    if (what == RuleText::HasSpamVerdict) {
+        shown = verdict.spamField.left(160);
+        return !verdict.spamField.isEmpty();
+    }
+    // bulk level at least N: N a single digit, as the editor writes it.
+    const QString level = pattern.trimmed();
+    if (level.size() != 1 || !isDigitChar(level[0]) || !verdict.bulkLevel)
+        return false;
+    shown = QStringLiteral("%1, %2").arg(level, verdict.bulkField.left(160));
+    return *verdict.bulkLevel >= level[0].unicode() - u'0';
 }
 
 bool MarkingEngine::tooBigSmall(const QString &sizeText, bool &del)
@@ -361,6 +431,10 @@ bool MarkingEngine::qMarkThisHeader(int row, bool &del)
             const QString &from = values.fromAddress();
             if (!to.isEmpty() && (textContains(to, from, false) || textContains(from, to, false)))
                 hit(QStringLiteral("Header"), what, to + u' ' + RuleText::EqualsToField + u' ' + from);
+        } else if (isServerOperator(what)) {
+            QString shown;
+            if (serverOperatorMatches(row, what, pattern, shown))
+                hit(QStringLiteral("Header"), what, shown);
         } else {
             for (const QString &line : headers) {
                 if (matchHeaderLine(line, what, pattern, caseFlag))

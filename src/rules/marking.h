@@ -8,6 +8,7 @@
 #include "rules/markingmemo.h"
 #include "rules/markstate.h"
 #include "rules/rulelist.h"
+#include "rules/serverfindings.h"
 
 #include <QString>
 #include <QStringList>
@@ -29,6 +30,9 @@ public:
     virtual TmsHeaders headerLines(int row) const = 0;
     // The number (1 to 12) of the configured mailbox being checked, 0 when none.
     virtual int serverToIndex() const = 0;
+    // The name of that mailbox's receiving server, whose findings are
+    // believed; empty (the default): none are.
+    virtual QString trustedServer() const { return {}; }
 };
 
 // The learner as the marking decision asks it, for rows the rules leave
@@ -42,7 +46,10 @@ public:
     // Names what it knows now: decisions kept under another state are
     // decided afresh.
     virtual QByteArray state() const = 0;
-    virtual Classification classify(const TmsHeaders &headers, const Cutoffs &cutoffs) const = 0;
+    // trustedServer names the mailbox's receiving server, whose findings
+    // are clues as well.
+    virtual Classification classify(const TmsHeaders &headers, const QString &trustedServer,
+                                    const Cutoffs &cutoffs) const = 0;
 };
 
 class MarkingEngine
@@ -68,13 +75,16 @@ public:
     void setExplainMode(bool on) { explainMode_ = on; }
     QStringList &memoWhy() { return memoWhy_; }
     const QStringList &memoWhy() const { return memoWhy_; }
+    // ExplainMode's notes that are no matching rule: an exception that did
+    // not apply because DMARC did not pass. Cleared with each row.
+    const QStringList &notes() const { return notes_; }
 
     void whyAdd(bool isDelete, const QString &name, const QString &operatorText, const QString &pattern, bool caseFlag);
     void whyExcept(const QString &name, const QString &operatorText, const QString &pattern, bool caseFlag);
 
     // The single tests; those that set del tell whether their match asks for
     // a check mark (true) or a question mark (false).
-    bool qIsInException(const QString &subject, const QString &sender);
+    bool qIsInException(int row, const QString &subject, const QString &sender);
     bool tooBigSmall(const QString &size, bool &del);
     bool qMarkThisSubject(const QString &subject, bool &del);
     bool qmarkThisSender(const QString &sender, bool &del);
@@ -88,6 +98,13 @@ private:
     MarkState decide(int row, MarkState mark);
     // The header lines of the row being decided, read once.
     const TmsHeaders &headersOf(int row);
+    // What its receiving server found, read once.
+    const ServerFindings &findingsOf(int row);
+    // Whether the server operator what matches row; shown tells what the
+    // server wrote.
+    bool serverOperatorMatches(int row, const QString &what, const QString &pattern, QString &shown);
+    // An exception row asking for DMARC accepts sender's message.
+    bool dmarcAllows(int row, const QString &sender, const QString &pattern);
     // The learner's mark for a row the rules left without one.
     MarkState learnerMark(int row);
     // The learner takes part in decisions now.
@@ -105,10 +122,12 @@ private:
     MarkingMemo *memo_ = nullptr;
     const SpamLearner *learner_ = nullptr;
     std::optional<std::pair<int, TmsHeaders>> rowHeaders_; // of the row being decided
+    std::optional<std::pair<int, ServerFindings>> rowFindings_; // of the row being decided
     RuleSetFingerprint fingerprint_;
     QList<RuleHit> *countedHits_ = nullptr; // the decision being kept records its hits here
     bool countsHits_ = true;
     bool explainMode_ = false;
     bool exceptionExplain_ = false;
     QStringList memoWhy_;
+    QStringList notes_;
 };

@@ -108,9 +108,9 @@ void MarkingRecord::keep(const QByteArray &fingerprint, MarkState from, const Ma
     m_outcomes.append({from, outcome});
 }
 
-const QByteArray &RuleSetFingerprint::of(const RuleSet &rules, int serverToIndex, const QByteArray &learner)
+const QByteArray &RuleSetFingerprint::of(const RuleSet &rules, const MailboxContext &mailbox, const QByteArray &learner)
 {
-    const Inputs inputs = inputsOf(rules, serverToIndex, learner);
+    const Inputs inputs = inputsOf(rules, mailbox, learner);
     if (m_inputs != inputs) {
         m_fingerprint = compute(rules, inputs);
         m_inputs = inputs;
@@ -118,7 +118,7 @@ const QByteArray &RuleSetFingerprint::of(const RuleSet &rules, int serverToIndex
     return m_fingerprint;
 }
 
-RuleSetFingerprint::Inputs RuleSetFingerprint::inputsOf(const RuleSet &rules, int serverToIndex,
+RuleSetFingerprint::Inputs RuleSetFingerprint::inputsOf(const RuleSet &rules, const MailboxContext &mailbox,
                                                         const QByteArray &learner)
 {
     Inputs inputs;
@@ -127,7 +127,7 @@ RuleSetFingerprint::Inputs RuleSetFingerprint::inputsOf(const RuleSet &rules, in
     inputs.knownList = rules.knownList.revision();
     inputs.sizeRules = rules.sizeRules;
     inputs.knownListEnabled = rules.knownListEnabled;
-    inputs.serverToIndex = serverToIndex;
+    inputs.mailbox = mailbox;
     if (!learner.isEmpty()) {
         inputs.learning = rules.learning;
         inputs.learner = learner;
@@ -139,7 +139,7 @@ QByteArray RuleSetFingerprint::compute(const RuleSet &rules, const Inputs &input
 {
     QByteArray bytes;
     QDataStream out(&bytes, QIODevice::WriteOnly);
-    out << RecordFormat << qint32(inputs.serverToIndex);
+    out << RecordFormat << qint32(inputs.mailbox.serverToIndex) << inputs.mailbox.trustedServer;
     for (RuleTable which : AllRuleTables) {
         const RuleList &table = rules.table(which);
         const RuleTableLayout &layout = table.layout();

@@ -72,10 +72,18 @@ public:
 // mailbox being checked ("To does not contain" rows name it), and the
 // learner's options and state while it gives verdicts (learner: empty when
 // it does not). Worked out again only when one of them changed.
+// The mailbox a decision is made for, as far as the rules read it.
+struct MailboxContext
+{
+    int serverToIndex = 0;
+    QString trustedServer;
+    bool operator==(const MailboxContext &) const = default;
+};
+
 class RuleSetFingerprint
 {
 public:
-    const QByteArray &of(const RuleSet &rules, int serverToIndex, const QByteArray &learner);
+    const QByteArray &of(const RuleSet &rules, const MailboxContext &mailbox, const QByteArray &learner);
 
 private:
     struct Inputs
@@ -84,12 +92,12 @@ private:
         quint64 knownList = 0;
         SizeRules sizeRules;
         bool knownListEnabled = false;
-        int serverToIndex = 0;
+        MailboxContext mailbox;
         LearningOptions learning;
         QByteArray learner;
         bool operator==(const Inputs &) const = default;
     };
-    static Inputs inputsOf(const RuleSet &rules, int serverToIndex, const QByteArray &learner);
+    static Inputs inputsOf(const RuleSet &rules, const MailboxContext &mailbox, const QByteArray &learner);
     static QByteArray compute(const RuleSet &rules, const Inputs &inputs);
 
     std::optional<Inputs> m_inputs;

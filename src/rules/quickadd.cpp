@@ -36,7 +36,7 @@ void addToList(RuleSet &rules, const QString &subject, const QString &sender, Qu
     }
 }
 
-bool addExceptionSender(RuleList &exceptions, const QString &sender)
+bool addExceptionSender(RuleList &exceptions, const QString &sender, bool onlyWhenDmarcPasses)
 {
     if (sender.trimmed().isEmpty())
         return false;
@@ -50,5 +50,7 @@ bool addExceptionSender(RuleList &exceptions, const QString &sender)
     exceptions.setCell(ExceptCol::Matches, row, sender);
     exceptions.setCell(ExceptCol::Case, row, RuleText::No);
     exceptions.setCell(ExceptCol::Hits, row, QStringLiteral("0"));
+    if (onlyWhenDmarcPasses)
+        exceptions.setCell(ExceptCol::DmarcOnly, row, RuleText::Yes);
     return true;
 }

@@ -20,8 +20,9 @@ struct QuickAddChoice
 // that has none.
 void addToList(RuleSet &rules, const QString &subject, const QString &sender, QuickAddChoice choice);
 
-// An exception rule accepting mail from sender. The lone empty row of a
-// fresh table is reused; otherwise the rule is appended. An empty sender
-// would accept every message without a sender address, so it adds nothing
-// and returns false.
-bool addExceptionSender(RuleList &exceptions, const QString &sender);
+// An exception rule accepting mail from sender; with onlyWhenDmarcPasses
+// only once the receiving server says the sender's domain passed DMARC.
+// The lone empty row of a fresh table is reused; otherwise the rule is
+// appended. An empty sender would accept every message without a sender
+// address, so it adds nothing and returns false.
+bool addExceptionSender(RuleList &exceptions, const QString &sender, bool onlyWhenDmarcPasses = false);

@@ -67,7 +67,7 @@ private slots:
         server.logIn(client);
         const auto problem = [this](const QString &text) { problems << text; };
         const LearningRun run =
-            learnFromServer(core->learner, client, {QStringLiteral("INBOX"), QStringLiteral("Nowhere")}, 2, problem);
+            learnFromServer(core->learner, client, QString(), {QStringLiteral("INBOX"), QStringLiteral("Nowhere")}, 2, problem);
         QVERIFY(run.ok);
         QCOMPARE(learnt(), (QList<quint32>{2, 2}));
         QCOMPARE(problems.size(), 1); // the folder that is not there

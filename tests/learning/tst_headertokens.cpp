@@ -107,6 +107,22 @@ private slots:
             QVERIFY2(!tokens.contains(token), qPrintable(token));
     }
 
+    void trustedServerFindingsAreTokens()
+    {
+        const QByteArray block = "Authentication-Results: mx.receiver.example; dmarc=fail header.from=a.example; "
+                                 "spf=pass smtp.mailfrom=a.example\r\nX-Spam-Flag: YES\r\n"
+                                 + kHop
+                                 + "Authentication-Results: mx.receiver.example; dkim=pass header.d=a.example\r\n";
+        const TmsHeaders lines = headerBlockLines(block);
+        const QStringList trusted = headerTokens(lines, QStringLiteral("mx.receiver.example"));
+        for (const char *token : {"auth:dmarc=fail", "auth:spf=pass", "auth:untrusted", "server-verdict:spam"})
+            QVERIFY2(trusted.contains(token), token);
+        QVERIFY(!trusted.contains("auth:dkim=pass")); // written below the server's hop
+        // Without a trusted server nothing the server wrote is a clue.
+        for (const QString &token : headerTokens(lines))
+            QVERIFY(!token.startsWith("auth:") && !token.startsWith("server-"));
+    }
+
     void duplicatesAppearOnce()
     {
         const QStringList tokens =
