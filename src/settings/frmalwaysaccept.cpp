@@ -16,7 +16,8 @@ TfrmAlwaysAccept::TfrmAlwaysAccept(Prompts &prompts, QWidget *parent)
       rbDomain(new QRadioButton(tr("The &domain name is:"), this)),
       rbSubject(new QRadioButton(tr("When the &subject line "), this)), edAddress(new QLineEdit(this)),
       edDomain(new QLineEdit(this)), cbOperator(makeOperatorList(textOperatorCount, this)),
-      edSubject(new QLineEdit(this)), cbCase(new QCheckBox(tr("&Check if case matters (upper/lower)"), this))
+      edSubject(new QLineEdit(this)), cbCase(new QCheckBox(tr("&Check if case matters (upper/lower)"), this)),
+      cbDmarc(new QCheckBox(tr("Only when DMARC &passes"), this))
 {
     edAddress->setToolTip(tr("Enter the sender's e-mail address, for example friend@example.com"));
     edAddress->setPlaceholderText(tr("friend@example.com"));
@@ -24,6 +25,9 @@ TfrmAlwaysAccept::TfrmAlwaysAccept(Prompts &prompts, QWidget *parent)
                             "for example example.com"));
     edDomain->setPlaceholderText(tr("example.com"));
     edSubject->setMinimumWidth(fontMetrics().averageCharWidth() * 28);
+    // A From address is easily forged; DMARC at the user's own server ties it to its domain.
+    cbDmarc->setToolTip(tr("Accept the message only when your receiving server says the sender's domain "
+                           "passed DMARC. Needs a trusted server in the General settings."));
 
     auto *group = new QButtonGroup(this);
     for (QRadioButton *button : {rbAddress, rbDomain, rbSubject})
@@ -39,6 +43,7 @@ TfrmAlwaysAccept::TfrmAlwaysAccept(Prompts &prompts, QWidget *parent)
     grid->addWidget(cbOperator, 2, 1);
     grid->addWidget(edSubject, 2, 2);
     grid->addWidget(cbCase, 3, 1, 1, 2);
+    grid->addWidget(cbDmarc, 4, 0, 1, 3);
     body()->addLayout(grid);
     for (QWidget *w : std::initializer_list<QWidget *>{edAddress, edDomain, cbOperator, edSubject, cbCase})
         keepPlaceWhenHidden(w);
@@ -50,6 +55,7 @@ TfrmAlwaysAccept::TfrmAlwaysAccept(Prompts &prompts, QWidget *parent)
     setTabOrder(rbSubject, cbOperator);
     setTabOrder(cbOperator, edSubject);
     setTabOrder(edSubject, cbCase);
+    setTabOrder(cbCase, cbDmarc);
 
     connect(group, &QButtonGroup::buttonToggled, this, [this](QAbstractButton *, bool on) {
         if (on)
@@ -88,6 +94,7 @@ void TfrmAlwaysAccept::setRule(const ExceptionRule &rule)
     edSubject->setText(rule.subject);
     cbOperator->setCurrentIndex(rule.operatorPos);
     cbCase->setChecked(rule.caseSensitive);
+    cbDmarc->setChecked(rule.dmarcOnly);
     switch (rule.kind) {
     case ExceptionKind::Address:
         rbAddress->setChecked(true);
@@ -111,6 +118,7 @@ ExceptionRule TfrmAlwaysAccept::rule() const
     rule.subject = edSubject->text();
     rule.operatorPos = cbOperator->currentIndex();
     rule.caseSensitive = cbCase->isChecked();
+    rule.dmarcOnly = cbDmarc->isChecked();
     return rule;
 }
 
@@ -132,5 +140,6 @@ void TfrmAlwaysAccept::rbChoiceClick()
     cbOperator->setVisible(chosen == ExceptionKind::Subject);
     edSubject->setVisible(chosen == ExceptionKind::Subject);
     cbCase->setVisible(chosen == ExceptionKind::Subject);
+    cbDmarc->setEnabled(kindTakesDmarc(chosen));
     fieldOf(chosen)->setFocus();
 }

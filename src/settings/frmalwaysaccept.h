@@ -28,6 +28,7 @@ public:
     QComboBox *const cbOperator;
     QLineEdit *const edSubject;
     QCheckBox *const cbCase;
+    QCheckBox *const cbDmarc;
 
 protected:
     bool checkInput() override;

@@ -1,6 +1,7 @@
 #pragma once
-// The header rule editor: a test of the header lines, or one of the special
-// conditions on the sender and the To field.
+// The header rule editor: a test of the header lines, one of the special
+// conditions on the sender and the To field, or what the user's receiving
+// server found.
 
 #include "settings/ruleeditors.h"
 #include "settings/ruleeditorwidgets.h"
@@ -26,12 +27,17 @@ public:
     QRadioButton *const rbSenderTo;
     QRadioButton *const rbToNotContain;
     QRadioButton *const rbMessageHeader;
+    QRadioButton *const rbServerFinding;
     QLineEdit *const edTo;
     QLabel *const lblMailbox;
     QComboBox *const cbMailbox;
     QComboBox *const cbOperator;
     QComboBox *const edHeader;
     QCheckBox *const cbCase;
+    QComboBox *const cbFinding;
+    QLabel *const lblLevel;
+    QLineEdit *const edLevel;
+    QLabel *const lblServerNote;
     MarkChoicePanel *const pnlMark;
 
 protected:
@@ -41,4 +47,5 @@ private:
     void rbChoiceClick();
     ruleeditors::HeaderChoice choice() const;
     QRadioButton *buttonOf(ruleeditors::HeaderChoice choice) const;
+    QWidget *fieldOf(ruleeditors::HeaderRule::Field field) const;
 };

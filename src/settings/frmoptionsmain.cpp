@@ -65,7 +65,7 @@ const PageLook &lookOf(RuleTable table)
                                   QStringLiteral("Import spam keywords")};
     static const PageLook header{{20, 112, 221, 38, 36, 43}, QStringLiteral("Mailsieve - Email Header Settings"), {}};
     static const PageLook sender{{20, 77, 105, 188, 39, 39}, QStringLiteral("Mailsieve - Sender Settings"), {}};
-    static const PageLook exception{{79, 114, 190, 44, 44},
+    static const PageLook exception{{79, 114, 144, 44, 44, 50},
                                     QStringLiteral("Mailsieve - List of Exceptions "),
                                     QStringLiteral("Import e-mail addresses")};
     switch (table) {

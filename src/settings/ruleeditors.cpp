@@ -19,6 +19,25 @@ QString yesNo(bool on)
     return on ? QString(RuleText::Yes) : QString(RuleText::No);
 }
 
+// The position among the first `count` choices whose stored text equals
+// `stored` exactly, or -1.
+int choicePosition(const QList<OperatorChoice> &choices, const QString &stored, int count)
+{
+    for (int i = 0; i < count && i < choices.size(); ++i) {
+        if (choices.at(i).stored == stored)
+            return i;
+    }
+    return -1;
+}
+
+// The stored text at a list position; empty for "nothing chosen" (-1).
+QString storedChoice(const QList<OperatorChoice> &choices, int position)
+{
+    if (position < 0 || position >= choices.size())
+        return {};
+    return choices.at(position).stored;
+}
+
 // Writes What when an operator is chosen; with none chosen the stored text stays.
 void writeOperator(RowCells &cells, int column, int position)
 {
@@ -55,23 +74,46 @@ QStringList shownOperators(int count)
 
 QString storedOperator(int position)
 {
-    if (position < 0 || position >= operatorChoices().size())
-        return {};
-    return operatorChoices().at(position).stored;
+    return storedChoice(operatorChoices(), position);
 }
 
 int operatorPosition(const QString &stored, int count)
 {
-    for (int i = 0; i < count && i < operatorChoices().size(); ++i) {
-        if (operatorChoices().at(i).stored == stored)
-            return i;
-    }
-    return -1;
+    return choicePosition(operatorChoices(), stored, count);
 }
 
 bool operatorTakesPattern(int position)
 {
     return position < textOperatorCount;
+}
+
+const QList<OperatorChoice> &serverFindingChoices()
+{
+    static const QList<OperatorChoice> choices = {
+        {QStringLiteral("The sender's domain fails DMARC"), RuleText::FailsDmarc},
+        {QStringLiteral("The sender's domain fails DKIM"), RuleText::FailsDkim},
+        {QStringLiteral("The sender fails SPF"), RuleText::FailsSpf},
+        {QStringLiteral("The sender's domain passes DMARC"), RuleText::PassesDmarc},
+        {QStringLiteral("The server judged it spam"), RuleText::HasSpamVerdict},
+        {QStringLiteral("The bulk level is at least"), RuleText::BulkLevelAtLeast},
+    };
+    return choices;
+}
+
+int serverFindingPosition(const QString &stored)
+{
+    return choicePosition(serverFindingChoices(), stored, int(serverFindingChoices().size()));
+}
+
+bool findingTakesLevel(int position)
+{
+    return storedChoice(serverFindingChoices(), position) == RuleText::BulkLevelAtLeast;
+}
+
+bool isBulkLevel(const QString &text)
+{
+    const QString level = trimmedText(text);
+    return level.size() == 1 && level.at(0) >= u'0' && level.at(0) <= u'9';
 }
 
 QString trimmedText(const QString &text)
@@ -213,7 +255,13 @@ HeaderRule HeaderRule::fromRow(const RowCells &cells)
     rule.headerText = matches;
     rule.caseSensitive = cell(cells, HeaderCol::Case) == RuleText::Yes;
     rule.checkMark = cell(cells, HeaderCol::Del) == RuleText::Yes;
-    if (matches == RuleText::DoesNotMatchReplyTo) {
+    const int finding = serverFindingPosition(what);
+    if (finding >= 0) {
+        rule.choice = HeaderChoice::ServerFinding;
+        rule.findingPos = finding;
+        rule.bulkLevel = findingTakesLevel(finding) ? matches : QString();
+        rule.headerText.clear();
+    } else if (matches == RuleText::DoesNotMatchReplyTo) {
         rule.choice = HeaderChoice::ReplyToMismatch;
         rule.headerText.clear();
     } else if (matches == RuleText::EqualsToField) {
@@ -239,6 +287,8 @@ std::optional<HeaderRule::Problem> HeaderRule::problem() const
     // Only the address before " - MailBox #" is looked for in the To field.
     if (choice == HeaderChoice::ToDoesNotContain && isEmptyPattern(textBefore(toText, RuleText::MailBoxMarker)))
         return Problem{QStringLiteral("The TO field cannot be blank"), Field::ToText};
+    if (choice == HeaderChoice::ServerFinding && findingTakesLevel(findingPos) && !isBulkLevel(bulkLevel))
+        return Problem{QStringLiteral("The bulk level must be a number from 0 to 9"), Field::BulkLevel};
     return std::nullopt;
 }
 
@@ -266,6 +316,10 @@ void HeaderRule::writeTo(RowCells &cells) const
         cells[HeaderCol::What] = RuleText::ToDoesNotContain;
         cells[HeaderCol::Matches] = textBefore(toText, RuleText::MailBoxMarker) + RuleText::MailBoxMarker
                                     + (mailbox > 0 ? QString::number(mailbox) : QString());
+        break;
+    case HeaderChoice::ServerFinding:
+        cells[HeaderCol::What] = storedChoice(serverFindingChoices(), findingPos);
+        cells[HeaderCol::Matches] = findingTakesLevel(findingPos) ? trimmedText(bulkLevel) : QString();
         break;
     }
     cells[HeaderCol::Case] = RuleText::No;
@@ -321,7 +375,13 @@ ExceptionRule ExceptionRule::fromRow(const RowCells &cells)
     if (position >= 0)
         rule.operatorPos = position;
     rule.caseSensitive = cell(cells, ExceptCol::Case) == RuleText::Yes;
+    rule.dmarcOnly = cell(cells, ExceptCol::DmarcOnly) == RuleText::Yes;
     return rule;
+}
+
+bool kindTakesDmarc(ExceptionKind kind)
+{
+    return kind != ExceptionKind::Subject;
 }
 
 const QString &ExceptionRule::chosenText() const
@@ -374,6 +434,8 @@ void ExceptionRule::writeTo(RowCells &cells) const
     cells[ExceptCol::Matches] = chosenText();
     cells[ExceptCol::Case] = yesNo(caseSensitive);
     fillEmptyHits(cells, ExceptCol::Hits);
+    // Empty rather than "No", so a table without such rules saves without the column.
+    cells[ExceptCol::DmarcOnly] = dmarcOnly && kindTakesDmarc(kind) ? QString(RuleText::Yes) : QString();
 }
 
 // ---- Import --------------------------------------------------------------------

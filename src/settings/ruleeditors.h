@@ -42,6 +42,17 @@ int operatorPosition(const QString &stored, int count);
 // The pattern field is shown for the text operators and when nothing is chosen.
 bool operatorTakesPattern(int position);
 
+// What the user's receiving server found, offered by the header rule editor;
+// the stored text goes into What. They read only the fields the mailbox's
+// trusted server wrote.
+const QList<OperatorChoice> &serverFindingChoices();
+// The list position whose stored text equals `stored` exactly, or -1.
+int serverFindingPosition(const QString &stored);
+// "bulk level at least" takes its level in Matches.
+bool findingTakesLevel(int position);
+// One decimal digit 0..9, blanks around it aside.
+bool isBulkLevel(const QString &text);
+
 // ---- Texts -----------------------------------------------------------------
 
 // Without leading and trailing blanks and control characters.
@@ -83,7 +94,7 @@ inline const QString subjectPatternMissing = QStringLiteral("Please enter the te
 
 // ---- Header rules (columns: picture, What, Matches, Case, Del?, Hits) --------
 
-enum class HeaderChoice { ReplyToMismatch, SenderEqualsTo, ToDoesNotContain, MessageHeader };
+enum class HeaderChoice { ReplyToMismatch, SenderEqualsTo, ToDoesNotContain, MessageHeader, ServerFinding };
 
 struct HeaderRule
 {
@@ -93,10 +104,12 @@ struct HeaderRule
     bool caseSensitive = false;
     QString toText;
     int mailbox = 0; // 0: no mailbox known
+    int findingPos = 0; // in serverFindingChoices()
+    QString bulkLevel;
     bool checkMark = true;
 
     static HeaderRule fromRow(const RowCells &cells);
-    enum class Field { HeaderText, ToText };
+    enum class Field { HeaderText, ToText, BulkLevel };
     struct Problem
     {
         QString message;
@@ -120,9 +133,13 @@ struct SenderRule
     void writeTo(RowCells &cells) const;
 };
 
-// ---- Exception rules (columns: What, Condition, Matches, Case?, Hits) --------
+// ---- Exception rules (columns: What, Condition, Matches, Case?, Hits, DMARC?) --
 
 enum class ExceptionKind { Address, Domain, Subject };
+
+// DMARC speaks of the From domain, so only address and domain rows can ask
+// that it passed.
+bool kindTakesDmarc(ExceptionKind kind);
 
 struct ExceptionRule
 {
@@ -132,6 +149,7 @@ struct ExceptionRule
     QString subject;
     int operatorPos = 0;
     bool caseSensitive = false;
+    bool dmarcOnly = false; // "Only when DMARC passes"
 
     static ExceptionRule fromRow(const RowCells &cells);
     std::optional<QString> problem() const;

@@ -1,5 +1,7 @@
 #include "rules/ruletablemodel.h"
 
+#include "settings/ruletableprinter.h"
+
 #include <QAbstractItemModelTester>
 #include <QFont>
 #include <QGuiApplication>
@@ -52,6 +54,41 @@ private slots:
         QVERIFY(model.data(model.index(0, 2), Qt::FontRole).value<QFont>().bold());
         QVERIFY(!model.data(model.index(0, 0), RuleTableModel::MarkPictureRole).isValid());
         QCOMPARE(model.data(model.index(0, 4), Qt::TextAlignmentRole).toInt(), int(Qt::AlignRight | Qt::AlignVCenter));
+        // Written by the editor only: a typed "yes" would not be read.
+        QVERIFY(!(model.flags(model.index(0, ExceptCol::DmarcOnly)) & Qt::ItemIsEditable));
+    }
+
+    // The exception table's DMARC column is shown and printed; the picture
+    // column of the other tables is shown but not printed.
+    void columnsShownAndPrinted_data()
+    {
+        QTest::addColumn<int>("table");
+        QTest::addColumn<QString>("lastHeading");
+        QTest::addColumn<int>("printedColumns");
+        QTest::newRow("subject") << int(RuleTable::Subject) << "Hits" << 5;
+        QTest::newRow("header") << int(RuleTable::Header) << "Hits" << 5;
+        QTest::newRow("sender") << int(RuleTable::Sender) << "Hits" << 5;
+        QTest::newRow("exception") << int(RuleTable::Exception) << "DMARC?" << 6;
+    }
+
+    void columnsShownAndPrinted()
+    {
+        QFETCH(int, table);
+        QFETCH(QString, lastHeading);
+        QFETCH(int, printedColumns);
+        RuleList list(static_cast<RuleTable>(table));
+        list.setCell(5, 1, "Yes");
+        RuleTableModel model(list);
+        QCOMPARE(model.columnCount(), 6);
+        QCOMPARE(model.headerData(5, Qt::Horizontal).toString(), lastHeading);
+        QCOMPARE(model.data(model.index(0, 5)).toString(), QStringLiteral("Yes"));
+
+        const PrintedTable printed = printedTableOf(list, "Rules", {10, 20, 30, 40, 50, 60});
+        QCOMPARE(printed.headings.size(), printedColumns);
+        QCOMPARE(printed.headings.last(), lastHeading);
+        QCOMPARE(printed.rows.at(0).size(), printedColumns);
+        QCOMPARE(printed.rows.at(0).last(), QStringLiteral("Yes"));
+        QCOMPARE(printed.columnWidths.last(), 60);
     }
 
     void onlyMatchesAndHitsAreEditable()

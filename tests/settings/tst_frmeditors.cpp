@@ -2,6 +2,7 @@
 // through their widgets: defaults, what a choice shows, refusals with the
 // focus, and what they hand back.
 
+#include "rules/rulelist.h"
 #include "settings/frmalwaysaccept.h"
 #include "settings/frmheaders.h"
 #include "settings/frmimportspam.h"
@@ -210,6 +211,46 @@ private slots:
         QCOMPARE(cells, stored);
     }
 
+    void headerEditorServerFinding()
+    {
+        ScriptedPrompts prompts;
+        TfrmHeaders dialog({}, prompts);
+        dialog.setRule(HeaderRule{});
+        showActive(dialog);
+        QVERIFY(!dialog.cbFinding->isVisible() && !dialog.edLevel->isVisible());
+        QVERIFY(dialog.lblServerNote->text().contains("trusted server"));
+
+        dialog.rbServerFinding->click();
+        QCOMPARE(dialog.cbFinding->count(), 6);
+        QVERIFY(dialog.cbFinding->isVisible() && !dialog.edLevel->isVisible() && !dialog.edHeader->isVisible());
+        dialog.cbFinding->setCurrentIndex(serverFindingPosition("bulk level at least"));
+        QVERIFY(dialog.edLevel->isVisible() && dialog.lblLevel->isVisible());
+        dialog.edLevel->setText("12");
+        dialog.btOKClick();
+        QCOMPARE(prompts.textsOf(ScriptedPrompts::Kind::Error),
+                 QStringList{"The bulk level must be a number from 0 to 9"});
+        QVERIFY(dialog.edLevel->hasFocus());
+        QVERIFY(dialog.isVisible());
+
+        dialog.edLevel->setText("4");
+        dialog.pnlMark->setCheckMark(false);
+        dialog.btOKClick();
+        QCOMPARE(dialog.result(), int(QDialog::Accepted));
+        RowCells cells;
+        dialog.rule().writeTo(cells);
+        QCOMPARE(cells, RowCells({"", "bulk level at least", "4", "No", "No", "0"}));
+
+        TfrmHeaders again({}, prompts);
+        again.setRule(HeaderRule::fromRow({"", "fails SPF", "", "No", "Yes", "2"}));
+        QVERIFY(again.rbServerFinding->isChecked());
+        QCOMPARE(again.cbFinding->currentIndex(), serverFindingPosition("fails SPF"));
+        QVERIFY(!again.edLevel->isVisibleTo(&again));
+        again.setRule(HeaderRule::fromRow(cells));
+        QCOMPARE(again.cbFinding->currentIndex(), serverFindingPosition("bulk level at least"));
+        QCOMPARE(again.edLevel->text(), QString("4"));
+        QVERIFY(again.edLevel->isVisibleTo(&again));
+    }
+
     void senderEditor()
     {
         ScriptedPrompts prompts;
@@ -279,6 +320,31 @@ private slots:
         QVERIFY(dialog.edSubject->isVisible() && dialog.cbCase->isVisible() && dialog.cbCase->isChecked());
         QCOMPARE(dialog.cbOperator->currentText(), QString("Ends with"));
         QCOMPARE(dialog.edSubject->text(), QString("[list]"));
+    }
+
+    void exceptionEditorDmarcOnlyForSenders()
+    {
+        ScriptedPrompts prompts;
+        TfrmAlwaysAccept dialog(prompts);
+        dialog.setRule(ExceptionRule::fromRow({"Domain name", "Equals", "bank.example", "No", "2", "Yes"}));
+        QVERIFY(dialog.rbDomain->isChecked());
+        QVERIFY(dialog.cbDmarc->isChecked() && dialog.cbDmarc->isEnabled());
+        QVERIFY(dialog.cbDmarc->toolTip().contains("General settings"));
+
+        dialog.rbSubject->click();
+        QVERIFY(!dialog.cbDmarc->isEnabled());
+        dialog.edSubject->setText("statement");
+        RowCells cells;
+        dialog.rule().writeTo(cells);
+        QCOMPARE(cells, RowCells({"Subject", "Equals", "statement", "No", "0", ""}));
+
+        dialog.rbAddress->click();
+        QVERIFY(dialog.cbDmarc->isEnabled());
+        dialog.edAddress->setText("alerts@bank.example");
+        dialog.btOKClick();
+        QCOMPARE(dialog.result(), int(QDialog::Accepted));
+        dialog.rule().writeTo(cells);
+        QCOMPARE(cells, RowCells({"E-mail address", "Equals", "alerts@bank.example", "No", "0", "Yes"}));
     }
 
     void importHandsOverTypedLines()

@@ -173,6 +173,82 @@ private slots:
         }
     }
 
+    void headerServerFindings_data()
+    {
+        QTest::addColumn<QString>("finding");
+        QTest::addColumn<QString>("typedLevel");
+        QTest::addColumn<bool>("checkMark");
+        QTest::addColumn<RowCells>("written");
+        // Only "bulk level at least" keeps a level; Case is always "No".
+        QTest::newRow("fails DMARC") << "fails DMARC"
+                                     << "7" << true << row({"", "fails DMARC", "", "No", "Yes", "0"});
+        QTest::newRow("fails DKIM") << "fails DKIM"
+                                    << "" << false << row({"", "fails DKIM", "", "No", "No", "0"});
+        QTest::newRow("fails SPF") << "fails SPF"
+                                   << "" << true << row({"", "fails SPF", "", "No", "Yes", "0"});
+        QTest::newRow("passes DMARC") << "passes DMARC"
+                                      << "" << false << row({"", "passes DMARC", "", "No", "No", "0"});
+        QTest::newRow("spam verdict") << "has a spam verdict"
+                                      << "x" << true << row({"", "has a spam verdict", "", "No", "Yes", "0"});
+        QTest::newRow("bulk level") << "bulk level at least"
+                                    << " 6\t" << true << row({"", "bulk level at least", "6", "No", "Yes", "0"});
+    }
+
+    void headerServerFindings()
+    {
+        QFETCH(QString, finding);
+        QFETCH(QString, typedLevel);
+        QFETCH(bool, checkMark);
+        QFETCH(RowCells, written);
+        HeaderRule rule;
+        rule.choice = HeaderChoice::ServerFinding;
+        rule.findingPos = serverFindingPosition(finding);
+        rule.bulkLevel = typedLevel;
+        rule.caseSensitive = true;
+        rule.checkMark = checkMark;
+        QVERIFY(!rule.problem());
+        RowCells cells;
+        rule.writeTo(cells);
+        QCOMPARE(cells, written);
+
+        const HeaderRule back = HeaderRule::fromRow(cells);
+        QCOMPARE(back.choice, HeaderChoice::ServerFinding);
+        QCOMPARE(back.findingPos, rule.findingPos);
+        QCOMPARE(back.checkMark, checkMark);
+        back.writeTo(cells);
+        QCOMPARE(cells, written);
+    }
+
+    void bulkLevelIsOneDigit_data()
+    {
+        QTest::addColumn<QString>("level");
+        QTest::addColumn<bool>("accepted");
+        QTest::newRow("0") << "0" << true;
+        QTest::newRow("9 with blanks") << " 9 " << true;
+        QTest::newRow("empty") << "" << false;
+        QTest::newRow("blank") << " " << false;
+        QTest::newRow("10") << "10" << false;
+        QTest::newRow("-1") << "-1" << false;
+        QTest::newRow("letter") << "x" << false;
+        QTest::newRow("Arabic-Indic three") << QString(QChar(0x0663)) << false;
+    }
+
+    void bulkLevelIsOneDigit()
+    {
+        QFETCH(QString, level);
+        QFETCH(bool, accepted);
+        // As read back from a row, so a damaged file's level is refused on OK too.
+        HeaderRule rule = HeaderRule::fromRow({"", "bulk level at least", level, "No", "Yes", "3"});
+        QCOMPARE(rule.bulkLevel, level);
+        QCOMPARE(!rule.problem(), accepted);
+        if (!accepted) {
+            QCOMPARE(rule.problem()->message, QString("The bulk level must be a number from 0 to 9"));
+            QCOMPARE(rule.problem()->field, HeaderRule::Field::BulkLevel);
+        }
+        rule.findingPos = serverFindingPosition("fails DMARC"); // takes no level
+        QVERIFY(!rule.problem());
+    }
+
     void senderHalfNumericHasNoPattern()
     {
         SenderRule rule; // a new dialog: Domain name, Equals, check mark
@@ -254,12 +330,40 @@ private slots:
         QCOMPARE(rule.kind, ExceptionKind::Domain);
         QCOMPARE(rule.domain, QString("example.org"));
         QCOMPARE(rule.operatorPos, 2);
+        QVERIFY(!rule.dmarcOnly); // a row of the earlier five columns
 
         rule = ExceptionRule::fromRow(row({"Whatever", "Nonsense", "Hello", "Yes", ""}));
         QCOMPARE(rule.kind, ExceptionKind::Subject);
         QCOMPARE(rule.subject, QString("Hello"));
         QCOMPARE(rule.operatorPos, 0); // the list keeps "Contains"
         QVERIFY(rule.caseSensitive);
+    }
+
+    void exceptionDmarcOnly_data()
+    {
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<bool>("dmarcOnly");
+        QTest::addColumn<QString>("written");
+        QTest::newRow("address") << int(ExceptionKind::Address) << true << "Yes";
+        QTest::newRow("domain") << int(ExceptionKind::Domain) << true << "Yes";
+        QTest::newRow("subject") << int(ExceptionKind::Subject) << true << ""; // DMARC speaks of the From domain
+        QTest::newRow("off") << int(ExceptionKind::Address) << false << "";
+    }
+
+    void exceptionDmarcOnly()
+    {
+        QFETCH(int, kind);
+        QFETCH(bool, dmarcOnly);
+        QFETCH(QString, written);
+        ExceptionRule rule;
+        rule.kind = static_cast<ExceptionKind>(kind);
+        rule.address = rule.domain = rule.subject = "example.org";
+        rule.dmarcOnly = dmarcOnly;
+        RowCells cells{"", "", "", "", "", "Yes"};
+        rule.writeTo(cells);
+        QCOMPARE(cells.size(), int(ExceptCol::Count));
+        QCOMPARE(cells[ExceptCol::DmarcOnly], written);
+        QCOMPARE(ExceptionRule::fromRow(cells).dmarcOnly, !written.isEmpty());
     }
 
     void importDropsOnlyImmediateRepeats()
