@@ -2,6 +2,7 @@
 
 #include "app/learnfromfolders.h"
 #include "app/programcore.h"
+#include "app/trustedserverproposal.h"
 #include "settings/learningpage.h"
 
 namespace {
@@ -27,6 +28,9 @@ DesktopWindows::DesktopWindows(ProgramCore &core, Prompts &prompts, DesktopDevic
     frmGeneral.saveRules = [this] { return frmOptionsMain.Savesettings(); };
     frmGeneral.signIn = [&core](const MailboxLogin &login) { return core.signIn(login).error; };
     frmGeneral.mailboxesSaved = [&core] { return core.forgetRemovedMailboxes(); };
+    frmGeneral.trustedServerProposal = [&core](int mailbox) {
+        return lastCheckTrustedServer(core.settings.mailboxes.at(mailbox - 1), core.clients, core.memory.store());
+    };
     LearningPage &learning = *frmOptionsMain.learningPage;
     learning.learnedCounts = [&core] {
         const std::optional<LearntCounts> counts = core.learner.counts();

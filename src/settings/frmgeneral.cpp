@@ -22,12 +22,14 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollArea>
 #include <QShowEvent>
 #include <QSpinBox>
 #include <QTabWidget>
+#include <QToolButton>
 #include <QVBoxLayout>
 
 namespace {
@@ -41,6 +43,19 @@ QLabel *paragraph(const QString &text)
     label->setWordWrap(true);
     return label;
 }
+
+// Receiving servers a user can pick instead of typing: the name their
+// Authentication-Results carry (Microsoft's carry none, see the hint).
+struct TrustedServerPreset
+{
+    const char *caption;
+    const char *name;
+};
+const TrustedServerPreset kTrustedServerPresets[] = {
+    {"Gmail (mx.google.com)", "mx.google.com"},
+    {"Microsoft 365 / Outlook.com", "protection.outlook.com"},
+    {"None", ""},
+};
 
 QPushButton *browseButton(const QString &hint)
 {
@@ -131,7 +146,7 @@ TfrmGeneral::TfrmGeneral(const Links &links, QWidget *parent)
     layout->addWidget(pages, 1);
     layout->addWidget(buttons);
     setMinimumSize(640, 500);
-    resize(1000, 560);
+    resize(1100, 560);
 
     // Creation, in this order: focus colouring, the general settings, the
     // connection list and the dial-up entry in use, the mailboxes.
@@ -231,10 +246,13 @@ QWidget *TfrmGeneral::buildMailboxesPage()
         grid->addWidget(r.cbSignIn, line, 6);
         grid->addWidget(r.btOAuth, line, 7);
         grid->addWidget(r.btImap, line, 8);
+        // The options line ends in the trusted server: one box, so the
+        // columns above stay as narrow as their own fields.
         auto *options = new QHBoxLayout;
         options->addWidget(r.cbKeepPassword);
         options->addWidget(r.cbPlainText);
-        options->addStretch(1);
+        options->addSpacing(12);
+        addTrustedServerControls(n, *options);
         grid->addLayout(options, line + 1, 1, 1, 8);
         updateSignInControls(n);
         updateProtocolControls(n);
@@ -263,6 +281,39 @@ QWidget *TfrmGeneral::buildMailboxesPage()
                        "password.  Your internet service provider supplies them.  The selected mailbox is the "
                        "default one.")));
     return page;
+}
+
+// The server that checked the mail on its way in: its name, a menu of
+// common providers' names, and the last check's proposal.
+void TfrmGeneral::addTrustedServerControls(int mailbox, QHBoxLayout &line)
+{
+    MailboxRow &r = row(mailbox);
+    r.edTrustedServer = new QLineEdit;
+    r.edTrustedServer->setToolTip(TrustedServerHint);
+    r.edTrustedServer->setAccessibleName(QStringLiteral("Trusted server of mailbox %1").arg(mailbox));
+    r.btTrustedPresets = new QToolButton;
+    r.btTrustedPresets->setArrowType(Qt::DownArrow);
+    r.btTrustedPresets->setStyleSheet(QStringLiteral("QToolButton::menu-indicator { image: none; }")); // one arrow
+    r.btTrustedPresets->setToolTip(QStringLiteral("The name of a common provider's receiving server"));
+    r.btTrustedPresets->setPopupMode(QToolButton::InstantPopup);
+    auto *presets = new QMenu(r.btTrustedPresets);
+    for (const TrustedServerPreset &preset : kTrustedServerPresets) {
+        const QString name = QString::fromLatin1(preset.name);
+        connect(presets->addAction(QString::fromLatin1(preset.caption)), &QAction::triggered, this,
+                [field = r.edTrustedServer, name] { field->setText(name); });
+    }
+    r.btTrustedPresets->setMenu(presets);
+    r.btPropose = new QPushButton(QStringLiteral("Propose"));
+    r.btPropose->setToolTip(QStringLiteral(
+        "The name in the topmost Authentication-Results of this mailbox's newest message of the last check"));
+    connect(r.btPropose, &QPushButton::clicked, this, [this, mailbox] { btProposeClick(mailbox); });
+    auto *label = new QLabel(QStringLiteral("Trusted server"));
+    label->setBuddy(r.edTrustedServer);
+    label->setToolTip(TrustedServerHint);
+    line.addWidget(label);
+    line.addWidget(r.edTrustedServer, 1);
+    line.addWidget(r.btTrustedPresets);
+    line.addWidget(r.btPropose);
 }
 
 QWidget *TfrmGeneral::buildConnectionPage()
@@ -513,6 +564,8 @@ void TfrmGeneral::showServerSettings()
         r.cbSignIn->setCurrentIndex(r.cbSignIn->findData(int(mailbox.signIn)));
         r.cbKeepPassword->setChecked(mailbox.keepPasswordInFile);
         r.cbPlainText->setChecked(mailbox.plainTextPassword);
+        r.edTrustedServer->setText(mailbox.trustedServer);
+        r.btPropose->setVisible(bool(trustedServerProposal));
         r.oauth = mailbox.oauth;
         r.imap = ImapOptions::of(mailbox);
         updateSignInControls(mailbox.number);
@@ -565,6 +618,7 @@ MailboxConfig TfrmGeneral::rowMailbox(int mailbox) const
     r.imap.applyTo(config);
     config.keepPasswordInFile = r.cbKeepPassword->isChecked();
     config.plainTextPassword = r.cbPlainText->isChecked();
+    config.trustedServer = r.edTrustedServer->text().trimmed();
     return config;
 }
 
@@ -724,6 +778,9 @@ void TfrmGeneral::focusMailboxField(int mailbox, MailboxField field)
     case MailboxField::JunkFolder:
         target = r.btImap;
         break;
+    case MailboxField::TrustedServer:
+        target = r.edTrustedServer;
+        break;
     }
     target->setFocus(Qt::OtherFocusReason);
 }
@@ -871,4 +928,13 @@ void TfrmGeneral::btImapClick(int mailbox)
     TfrmImapOptions dialog(mailbox, row(mailbox).imap, this);
     if (dialog.exec() == QDialog::Accepted)
         row(mailbox).imap = dialog.options();
+}
+
+void TfrmGeneral::btProposeClick(int mailbox)
+{
+    const QString proposal = trustedServerProposal ? trustedServerProposal(mailbox) : QString();
+    if (proposal.isEmpty())
+        m_prompts.information(NothingToPropose.arg(mailbox));
+    else
+        row(mailbox).edTrustedServer->setText(proposal);
 }

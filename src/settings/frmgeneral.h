@@ -23,12 +23,14 @@ class MailImport;
 class Prompts;
 class QCheckBox;
 class QComboBox;
+class QHBoxLayout;
 class QLabel;
 class QLineEdit;
 class QPushButton;
 class QRadioButton;
 class QSpinBox;
 class QTabWidget;
+class QToolButton;
 class QWidget;
 class RuleList;
 class SettingsStore;
@@ -82,6 +84,10 @@ public:
     // OK stored every mailbox: the program forgets what it kept of
     // mailboxes no longer configured (a warning text, empty when done).
     std::function<QString()> mailboxesSaved;
+    // The trusted server the last check of a mailbox proposes (from its
+    // newest Authentication-Results); empty when there is none. "Propose"
+    // is hidden without it.
+    std::function<QString(int mailbox)> trustedServerProposal;
 
     static constexpr int helpTopic = 200;
     static constexpr int minMinutes = 2;
@@ -106,6 +112,14 @@ public:
         "between) can read it and then use your mailbox.  Allow this only when the server offers no "
         "encryption at all, and better ask your provider for SSL/TLS or STARTTLS.\n\n"
         "Send the password without encryption?");
+    static inline const QString TrustedServerHint = QStringLiteral(
+        "The name your receiving server writes in the Authentication-Results lines of your mail.  Mailsieve "
+        "believes only that server's findings (SPF, DKIM, DMARC, spam verdicts); left empty, it believes none.  "
+        "Microsoft writes no name there: for protection.outlook.com Mailsieve believes only results above the "
+        "Received line of a host under protection.outlook.com.");
+    static inline const QString NothingToPropose =
+        QStringLiteral("There is no name to propose: no message of mailbox %1 that the last check listed carries "
+                       "Authentication-Results.  Check mailbox %1, then press Propose again.");
 
     // Saves the "General" section from the live settings (the deletion run
     // calls it after raising the counter); reports a failed write.
@@ -142,6 +156,11 @@ public:
         // "Send my password without encryption"; enabled while Security is
         // None and the sign-in sends the password, ticked only once confirmed
         QCheckBox *cbPlainText = nullptr;
+        // The receiving server whose Authentication-Results are believed,
+        // with common providers' names and the last check's proposal.
+        QLineEdit *edTrustedServer = nullptr;
+        QToolButton *btTrustedPresets = nullptr;
+        QPushButton *btPropose = nullptr;
         OAuthClientConfig oauth; // as the OAuth dialog left them, kept on OK
         ImapOptions imap; // as the IMAP dialog left them, kept on OK
     };
@@ -211,6 +230,8 @@ public:
     void btOAuthClick(int mailbox);
     // "IMAP..." of a row: its dialog, modal.
     void btImapClick(int mailbox);
+    // "Propose" of a row: the last check's trusted server into its field.
+    void btProposeClick(int mailbox);
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -238,6 +259,7 @@ private:
     void updateProtocolControls(int mailbox);
     void updatePlainTextControl(int mailbox);
     void warnOfPlainText(int mailbox);
+    void addTrustedServerControls(int mailbox, QHBoxLayout &line);
 
     GeneralSettings &m_settings;
     SettingsStore &m_store;

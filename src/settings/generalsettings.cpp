@@ -263,10 +263,10 @@ void writeMailbox(SettingsStore &store, const MailboxConfig &mailbox, const Mail
         else
             store.remove(SettingsStore::Server, mailboxValue(v.name, n));
     }
-    if (mailbox.trustedServer.isEmpty())
+    if (const QString trusted = mailbox.trustedServer.trimmed(); trusted.isEmpty())
         store.remove(SettingsStore::Server, mailboxValue("TrustedServer", n));
     else
-        store.setValue(SettingsStore::Server, mailboxValue("TrustedServer", n), mailbox.trustedServer);
+        store.setValue(SettingsStore::Server, mailboxValue("TrustedServer", n), trusted);
 }
 
 ServerSaveResult failedCheck(int n, MailboxField field, const QString &message)
@@ -339,6 +339,13 @@ qint64 spamCountValue(const QString &text)
 bool hasControlCharacter(const QString &text)
 {
     return std::any_of(text.begin(), text.end(), [](QChar c) { return c.category() == QChar::Other_Control; });
+}
+
+// An authserv-id is one token: a blank inside would make a name no server writes.
+bool isOneName(const QString &text)
+{
+    const QString name = text.trimmed();
+    return !hasControlCharacter(text) && std::none_of(name.begin(), name.end(), [](QChar c) { return c.isSpace(); });
 }
 
 } // namespace
@@ -514,6 +521,12 @@ ServerSaveResult checkMailboxText(const MailboxConfig &mailbox)
             return refused(MailboxField::Folder, controlCharacters(QStringLiteral("IMAP folder")));
         if (hasControlCharacter(mailbox.junkFolder))
             return refused(MailboxField::JunkFolder, controlCharacters(QStringLiteral("spam folder")));
+    }
+    if (!isOneName(mailbox.trustedServer)) {
+        return refused(MailboxField::TrustedServer,
+                       QStringLiteral("The trusted server of mailbox %1 must be one name, without blanks, line "
+                                      "breaks, tabs or other control characters.")
+                           .arg(n));
     }
     return {};
 }

@@ -108,7 +108,8 @@ enum class MailboxField {
     Scope,
     SignIn,
     Folder,
-    JunkFolder
+    JunkFolder,
+    TrustedServer
 };
 
 struct ServerSaveResult
@@ -187,6 +188,8 @@ ServerSaveResult checkMailbox(const MailboxConfig &mailbox);
 // request: a server or user name, an OAuth value or an IMAP folder name
 // with a control character, a password with CR, LF or NUL. Such a text was pasted or
 // planted, not typed, and sent as it is it would add commands of its own.
+// Also a trusted server that is not one name: a control character, or a
+// blank inside (blanks around it are trimmed when it is stored).
 ServerSaveResult checkMailboxText(const MailboxConfig &mailbox);
 
 // The mailbox would send its password itself over a connection without TLS.

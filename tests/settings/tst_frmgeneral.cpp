@@ -12,18 +12,22 @@
 #include "settings/mailimport.h"
 #include "support/fakexdgmime.h"
 #include "support/scriptedprompts.h"
+#include "support/testfiles.h"
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
 #include <QTabWidget>
 #include <QTemporaryDir>
+#include <QToolButton>
 #include <QtTest>
 
+#include <algorithm>
 #include <memory>
 
 using Kind = ScriptedPrompts::Kind;
@@ -254,7 +258,7 @@ private slots:
 
     void okRefusesTextsThatCouldAddCommands_data()
     {
-        QTest::addColumn<int>("column"); // 0 server, 1 user name, 2 password
+        QTest::addColumn<int>("column"); // 0 server, 1 user name, 2 password, 3 trusted server
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("message");
         QTest::newRow("server") << 0 << QStringLiteral("pop.three.example\r\nQUIT")
@@ -266,6 +270,9 @@ private slots:
         QTest::newRow("password") << 2 << QStringLiteral("pw") + QChar(0) + QStringLiteral("3")
                                   << QStringLiteral("The password of mailbox 3 must not contain line breaks or "
                                                     "NUL characters.");
+        QTest::newRow("trusted server") << 3 << QStringLiteral("mx.google.com\nmx.example.com")
+                                        << QStringLiteral("The trusted server of mailbox 3 must be one name, without "
+                                                          "blanks, line breaks, tabs or other control characters.");
     }
 
     void okRefusesTextsThatCouldAddCommands()
@@ -280,9 +287,11 @@ private slots:
         w.row(1).edServe->setText(QStringLiteral("pop.one.example"));
         w.row(1).edMailbox->setText(QStringLiteral("one"));
         w.row(1).edPasswd->setText(QStringLiteral("pw1"));
-        const std::array<QLineEdit *, 3> fields{w.row(3).edServe, w.row(3).edMailbox, w.row(3).edPasswd};
-        const QStringList clean{QStringLiteral("pop.three.example"), QStringLiteral("three"), QStringLiteral("pw3")};
-        for (int c = 0; c < 3; ++c)
+        const std::array<QLineEdit *, 4> fields{w.row(3).edServe, w.row(3).edMailbox, w.row(3).edPasswd,
+                                                w.row(3).edTrustedServer};
+        const QStringList clean{QStringLiteral("pop.three.example"), QStringLiteral("three"), QStringLiteral("pw3"),
+                                QString()};
+        for (int c = 0; c < 4; ++c)
             fields[c]->setText(c == column ? text : clean[c]);
         w.pages->setCurrentWidget(w.tsLogfile);
 
@@ -1102,6 +1111,97 @@ private slots:
                                             "choose another folder")});
         QVERIFY(w.isVisible());
         QVERIFY(r.btImap->hasFocus());
+    }
+
+    // ---- Trusted server ----
+
+    void trustedServerRoundTripsAndOlderFilesStayWithoutIt()
+    {
+        Setup s;
+        s.stored(SettingsStore::Server, QStringLiteral("Server3"), QStringLiteral("pop.three.example"));
+        s.stored(SettingsStore::Server, QStringLiteral("Mailbox3"), QStringLiteral("three"));
+        TfrmGeneral &w = s.make();
+        w.show();
+        w.row(3).edPasswd->setText(QStringLiteral("pw3"));
+        w.btOK->click(); // a file from before the value: none is written
+        QCOMPARE(w.result(), int(QDialog::Accepted));
+        QVERIFY(!readFile(s.store.filePath()).contains("TrustedServer"));
+
+        w.show();
+        w.row(3).edTrustedServer->setText(QStringLiteral(" mx.google.com "));
+        w.btOK->click();
+        QCOMPARE(s.onDisk(SettingsStore::Server, QStringLiteral("TrustedServer3")), QStringLiteral("mx.google.com"));
+        QCOMPARE(s.settings.mailboxes[2].trustedServer, QStringLiteral("mx.google.com"));
+
+        w.show(); // read back from the store
+        QCOMPARE(w.row(3).edTrustedServer->text(), QStringLiteral("mx.google.com"));
+        QVERIFY(w.row(4).edTrustedServer->text().isEmpty());
+        w.row(3).edTrustedServer->clear();
+        w.btOK->click();
+        QCOMPARE(s.onDisk(SettingsStore::Server, QStringLiteral("TrustedServer3")), QStringLiteral("<missing>"));
+    }
+
+    void presetsFillTheTrustedServer_data()
+    {
+        QTest::addColumn<QString>("caption");
+        QTest::addColumn<QString>("name");
+        QTest::newRow("Gmail") << "Gmail (mx.google.com)"
+                               << "mx.google.com";
+        QTest::newRow("Microsoft") << "Microsoft 365 / Outlook.com"
+                                   << "protection.outlook.com";
+        QTest::newRow("none") << "None" << QString();
+    }
+
+    void presetsFillTheTrustedServer()
+    {
+        QFETCH(QString, caption);
+        QFETCH(QString, name);
+        Setup s;
+        TfrmGeneral &w = s.make();
+        w.show();
+        auto &r = w.row(6);
+        r.edTrustedServer->setText(QStringLiteral("mx.example.com"));
+        const QList<QAction *> presets = r.btTrustedPresets->menu()->actions();
+        const auto preset = std::find_if(presets.begin(), presets.end(),
+                                         [&](const QAction *action) { return action->text() == caption; });
+        QVERIFY(preset != presets.end());
+        (*preset)->trigger();
+        QCOMPARE(r.edTrustedServer->text(), name);
+        QVERIFY(w.row(5).edTrustedServer->text().isEmpty());
+    }
+
+    void proposeFillsTheFieldOrSaysThereIsNothing_data()
+    {
+        QTest::addColumn<QString>("proposal");
+        QTest::addColumn<QString>("shown");
+        QTest::addColumn<QStringList>("told");
+        QTest::newRow("a name") << "mx.google.com"
+                                << "mx.google.com" << QStringList();
+        QTest::newRow("nothing") << QString() << "mx.example.com" << QStringList{TfrmGeneral::NothingToPropose.arg(4)};
+    }
+
+    void proposeFillsTheFieldOrSaysThereIsNothing()
+    {
+        QFETCH(QString, proposal);
+        QFETCH(QString, shown);
+        QFETCH(QStringList, told);
+        Setup s;
+        TfrmGeneral &w = s.make();
+        w.show();
+        QVERIFY(w.row(4).btPropose->isHidden()); // nothing to ask
+        w.hide();
+        QList<int> asked;
+        w.trustedServerProposal = [&](int mailbox) {
+            asked << mailbox;
+            return proposal;
+        };
+        w.show();
+        QVERIFY(!w.row(4).btPropose->isHidden());
+        w.row(4).edTrustedServer->setText(QStringLiteral("mx.example.com"));
+        w.row(4).btPropose->click();
+        QCOMPARE(asked, QList<int>{4});
+        QCOMPARE(w.row(4).edTrustedServer->text(), shown);
+        QCOMPARE(s.prompts.textsOf(Kind::Information), told);
     }
 
     void pickingAProviderChecksItsPopServer()

@@ -56,6 +56,8 @@ private slots:
     void textsThatCouldAddCommandsAreRefused_data();
     void textsThatCouldAddCommandsAreRefused();
     void passwordMayHoldOtherControlCharacters();
+    void trustedServerIsOneNameStoredTrimmed_data();
+    void trustedServerIsOneNameStoredTrimmed();
 
     // Writing.
     void writeFailuresAreReported();
@@ -334,8 +336,8 @@ void TestGeneralSettings::savingTwiceWritesTheSameFile()
 
 void TestGeneralSettings::fileOfTheEarlierVersionSavesBackByteForByte()
 {
-    // The values as the version before the keep and plain-text choices wrote
-    // them: a password mailbox, an OAuth 2.0 one without a client secret, an
+    // The values as the version before the keep and plain-text choices and
+    // the trusted server wrote them (no TrustedServer lines come back): a password mailbox, an OAuth 2.0 one without a client secret, an
     // IMAP one, and nine empty rows.
     SettingsStore earlier(storePath());
     const auto put = [&](const QString &name, int n, const QString &value) {
@@ -599,6 +601,53 @@ void TestGeneralSettings::passwordMayHoldOtherControlCharacters()
     SettingsStore store(storePath());
     QVERIFY(settings.saveServerSettings(store).ok());
     QCOMPARE(GetRemotePOPSettings(store, 1).password, password);
+}
+
+void TestGeneralSettings::trustedServerIsOneNameStoredTrimmed_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("refused");
+    QTest::addColumn<QString>("stored"); // as read back
+    QTest::addColumn<QByteArray>("line"); // in the file; empty: no TrustedServer line
+    const QString gmail = QStringLiteral("mx.google.com");
+    const QByteArray gmailLine = "TrustedServer2=mx.google.com\n";
+    QTest::newRow("none") << QString() << false << QString() << QByteArray();
+    QTest::newRow("blanks only") << QStringLiteral("  ") << false << QString() << QByteArray();
+    QTest::newRow("name") << gmail << false << gmail << gmailLine;
+    QTest::newRow("blanks around") << QStringLiteral(" mx.google.com\u00a0") << false << gmail << gmailLine;
+    QTest::newRow("blank inside") << QStringLiteral("mx google.com") << true << QString() << QByteArray();
+    QTest::newRow("no-break space inside") << QStringLiteral("mx\u00a0google.com") << true << QString() << QByteArray();
+    QTest::newRow("line break") << QStringLiteral("mx.google.com\r\nQUIT") << true << QString() << QByteArray();
+    QTest::newRow("tab at the end") << QStringLiteral("mx.google.com\t") << true << QString() << QByteArray();
+}
+
+void TestGeneralSettings::trustedServerIsOneNameStoredTrimmed()
+{
+    QFETCH(QString, name);
+    QFETCH(bool, refused);
+    QFETCH(QString, stored);
+    QFETCH(QByteArray, line);
+    GeneralSettings settings;
+    setMailbox(settings, 2, QStringLiteral("pop.example.com"), QStringLiteral("me"), QStringLiteral("pw"));
+    settings.mailboxes[1].trustedServer = name;
+    SettingsStore store(storePath());
+    const ServerSaveResult result = settings.saveServerSettings(store);
+    QCOMPARE(result.refused, refused);
+    if (refused) {
+        QCOMPARE(result.mailbox, 2);
+        QCOMPARE(result.field, MailboxField::TrustedServer);
+        QCOMPARE(result.message, QStringLiteral("The trusted server of mailbox 2 must be one name, without blanks, "
+                                                "line breaks, tabs or other control characters."));
+        QVERIFY(!QFile::exists(storePath()));
+        return;
+    }
+    QVERIFY(result.ok());
+    const QByteArray file = readFile(storePath());
+    QCOMPARE(file.count("TrustedServer"), line.isEmpty() ? 0 : 1);
+    QVERIFY(file.contains(line));
+    GeneralSettings read;
+    QVERIFY(read.readServerSettings(store));
+    QCOMPARE(read.mailboxes[1].trustedServer, stored);
 }
 
 void TestGeneralSettings::writeFailuresAreReported()
