@@ -459,14 +459,15 @@ private:
     {
         if (m_trustedServer.trimmed().isEmpty())
             return;
-        const TrustedAuthResults auth = trustedAuthResults(m_headers, m_trustedServer);
+        const ServerPart part(m_headers, m_trustedServer);
+        const TrustedAuthResults auth = trustedAuthResults(m_headers, part);
         for (const AuthResults &field : auth.trusted) {
             for (const AuthResult &result : field.results)
                 m_sink.add(u"auth:", result.method + u'=' + result.result);
         }
         if (!auth.untrustedReasons.isEmpty())
             m_sink.add(u"auth:", u"untrusted");
-        const ServerVerdict verdict = serverVerdict(m_headers, ServerPart(m_headers, m_trustedServer));
+        const ServerVerdict verdict = serverVerdict(m_headers, part);
         if (!verdict.spamField.isEmpty())
             m_sink.add(u"server-verdict:", u"spam");
         if (verdict.bulkLevel)

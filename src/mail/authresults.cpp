@@ -411,7 +411,11 @@ QStringList serverFieldValues(const TmsHeaders &headers, const ServerPart &part,
 
 TrustedAuthResults trustedAuthResults(const TmsHeaders &headers, const QString &trustedId)
 {
-    const ServerPart part(headers, trustedId);
+    return trustedAuthResults(headers, ServerPart(headers, trustedId));
+}
+
+TrustedAuthResults trustedAuthResults(const TmsHeaders &headers, const ServerPart &part)
+{
     TrustedAuthResults found;
     for (qsizetype i = 0; i < headers.size(); ++i) {
         if (!isFieldStart(headers[i]) || !isField(headers[i], u"Authentication-Results"))

@@ -86,6 +86,9 @@ struct TrustedAuthResults
 // servers write no authserv-id at all: such an instance is believed only
 // when a Received line names the server, so that its place proves it.
 TrustedAuthResults trustedAuthResults(const TmsHeaders &headers, const QString &trustedId);
+// The same within a part already found for headers (read with the spam
+// verdict, say, so the Received chain is walked once).
+TrustedAuthResults trustedAuthResults(const TmsHeaders &headers, const ServerPart &part);
 
 // The server a header block's topmost Authentication-Results names: its
 // authserv-id, or for one without an id the host of the Received below it

@@ -33,7 +33,8 @@ QString describeResults(const AuthResults &field)
 
 ServerFindings ServerFindings::of(const TmsHeaders &headers, const QString &trustedServer)
 {
-    return {trustedAuthResults(headers, trustedServer), serverVerdict(headers, ServerPart(headers, trustedServer))};
+    const ServerPart part(headers, trustedServer);
+    return {trustedAuthResults(headers, part), serverVerdict(headers, part)};
 }
 
 QString ServerFindings::resultFor(QStringView method, const QString &sender) const

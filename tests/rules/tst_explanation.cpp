@@ -4,41 +4,11 @@
 
 #include "rules/explanation.h"
 #include "rules/marking.h"
+#include "support/markingrows.h"
 
 #include <QTest>
 
 namespace {
-
-struct Message
-{
-    QString subject;
-    QString sender;
-    QString size = QStringLiteral("1000");
-    MarkState mark = MarkState::None;
-};
-
-class FakeSource : public MarkingSource
-{
-public:
-    QList<Message> rows;
-
-    int rowCount() const override { return int(rows.size()); }
-    QString subject(int row) const override { return rows[row].subject; }
-    QString sender(int row) const override { return rows[row].sender; }
-    QString size(int row) const override { return rows[row].size; }
-    MarkState mark(int row) const override { return rows[row].mark; }
-    void setMark(int row, MarkState mark) override { rows[row].mark = mark; }
-    TmsHeaders headerLines(int) const override { return {}; }
-    int serverToIndex() const override { return 1; }
-};
-
-void setRules(RuleList &table, const QList<QStringList> &rows)
-{
-    table.setRowCount(1 + int(rows.size()));
-    for (int r = 0; r < rows.size(); ++r)
-        for (int c = 0; c < rows[r].size(); ++c)
-            table.setCell(c, r + 1, rows[r][c]);
-}
 
 QStringList opening(const Message &m)
 {
